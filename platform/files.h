@@ -1,0 +1,39 @@
+#pragma once
+// File services of the working directory. Every operation is quiet: a failure
+// is reported through the result, never thrown.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quillon {
+
+// Size in bytes of the named file (or directory entry), or -1 when nothing by
+// that name exists.
+std::int64_t QueryFileSize(const std::string& name);
+
+bool FileExists(const std::string& name);
+
+// Deletes a file; a missing file is not an error. Returns true when the file
+// is gone afterwards.
+bool DeleteFileQuietly(const std::string& name);
+
+// Renames a file, replacing nothing: when `from` is missing or `to` exists the
+// rename fails and both stay as they were.
+bool RenameFileQuietly(const std::string& from, const std::string& to);
+
+// The whole content of a file, or nothing when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& name);
+
+// Replaces `name` with `content` atomically: the bytes go to a temporary file
+// in the same directory, are flushed to disk, and the temporary file is then
+// renamed over `name`. With `ownerOnly` the file is created readable and
+// writable by its owner only. On any failure the old file is left untouched
+// and false is returned.
+bool ReplaceFileAtomically(const std::string& name, const std::string& content,
+                           bool ownerOnly);
+
+// The process's current directory, without a trailing "/".
+std::string CurrentDirectory();
+
+}  // namespace quillon

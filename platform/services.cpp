@@ -1,0 +1,18 @@
+#include "platform/services.h"
+
+#include <cstdio>
+
+namespace quillon {
+
+void StderrMessages::ShowMessage(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+bool StderrMessages::Confirm(const std::string& text) {
+    std::fprintf(stderr, "%s (answered No)\n", text.c_str());
+    std::fflush(stderr);
+    return false;
+}
+
+}  // namespace quillon

@@ -1,0 +1,63 @@
+#pragma once
+// Seams for the interactive services the core calls on: message and
+// confirmation boxes and the system beep. The desktop program supplies Qt
+// implementations; the headless runner writes messages to stderr; tests use
+// the scripted fakes below.
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace quillon {
+
+class MessageService {
+public:
+    virtual ~MessageService() = default;
+    // A modal message box with an OK button.
+    virtual void ShowMessage(const std::string& text) = 0;
+    // A modal confirmation box with Yes and No buttons; true for Yes.
+    virtual bool Confirm(const std::string& text) = 0;
+};
+
+class BeepService {
+public:
+    virtual ~BeepService() = default;
+    virtual void Beep() = 0;
+};
+
+// Headless: messages go to stderr, every question is answered No.
+class StderrMessages final : public MessageService {
+public:
+    void ShowMessage(const std::string& text) override;
+    bool Confirm(const std::string& text) override;
+};
+
+class SilentBeeper final : public BeepService {
+public:
+    void Beep() override {}
+};
+
+// Records every message and answers questions from a script (No once the
+// script is used up).
+class ScriptedMessages final : public MessageService {
+public:
+    void ShowMessage(const std::string& text) override { Shown.push_back(text); }
+    bool Confirm(const std::string& text) override {
+        Asked.push_back(text);
+        if (Answers.empty()) return false;
+        bool answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
+    std::vector<std::string> Shown;
+    std::vector<std::string> Asked;
+    std::deque<bool> Answers;
+};
+
+class CountingBeeper final : public BeepService {
+public:
+    void Beep() override { ++Count; }
+    int Count = 0;
+};
+
+}  // namespace quillon

@@ -1,0 +1,85 @@
+#pragma once
+// The settings that persist between runs, the run-time values set at
+// start-up, the working-file names, and the settings file Quillon.---.
+
+#include <string>
+
+#include "analytics/filters.h"
+
+namespace quillon {
+
+inline constexpr const char* kDefaultUserName = "guest";
+inline constexpr const char* kDefaultPassword = "lantern4";
+inline constexpr const char* kDefaultTickerText =
+    "IBM 124 5/8 - 2 1/16 MSFT 105 3/8 + 7/16 INTC 83 + 0 GE 77 7/8 - 3/8 ";
+inline constexpr float kProgramVersion = 1.96f;
+
+struct Settings {
+    std::string UserName = kDefaultUserName;
+    std::string Password = kDefaultPassword;
+    int QuoteServer = 0;          // 0 delayed-quote host, 1 real-time-quote host
+    float InterestRate = 0.05f;   // a fraction: 0.05 is 5 %
+    FilterSettings Filters;       // the 20 filter values and DeriveZorFrom
+    std::string SymbolFileName;   // full path
+    int QuotesFromLocalFile = 0;  // any value other than 0: the local quote file
+
+    bool LocalMode() const { return QuotesFromLocalFile != 0; }
+};
+
+// Values set at start-up and never stored.
+struct RunTimeValues {
+    std::string TickerText = kDefaultTickerText;
+    float ProgramVersion = kProgramVersion;
+    bool SymbolsLoaded = false;
+    bool RestartPending = false;
+};
+
+// Full names of the working files, built by InitWorkingFiles.
+struct WorkingFileNames {
+    std::string WorkingDirectory;
+    std::string DefaultSymbolFile;  // working directory + "/Symbols.sym"
+    std::string TempFile;           // QUIL---.tmp
+    std::string ResultsFile;        // Results.txt
+    std::string ResultsBackup;      // Results.bak
+    std::string SavedSymFile;       // SavedSym.txt
+    std::string SavedSymBackup;     // SavedSym.bak
+    std::string GoodSymFile;        // GoodSym.txt
+    std::string BadSymFile;         // BadSym.txt
+    std::string UpSymFile;          // UpSym.txt
+    std::string DownSymFile;        // DownSym.txt
+    std::string ProgressFile;       // Progress.---
+    std::string SettingsFile;       // Quillon.---
+    std::string QuoteFile;          // Quote.txt
+    std::string QuoteBackup;        // Quote.bak
+    std::string AscQuoteFile;       // AscQuote.txt
+    std::string AscQuoteBackup;     // AscQuote.bak
+    std::string AboutFile;          // About.txt
+
+    // All names in `directory` (no trailing "/").
+    static WorkingFileNames In(const std::string& directory);
+};
+
+void SetDefaultServer(Settings& settings);
+// Everything but SymbolFileName back to its default.
+void SetDefaultSettings(Settings& settings);
+
+// The exact 26-line text of the settings file, CR LF line ends.
+std::string SettingsFileText(const Settings& settings);
+
+// Writes the settings file, replacing it atomically with owner-only
+// permissions; returns false (and leaves the old file) on failure.
+bool SaveSettings(const Settings& settings, const WorkingFileNames& files);
+
+// Reads the settings file into `settings`; false when it is missing or
+// unreadable, or a number line holds no number (settings read before that
+// line keep their new values). A file shorter than 26 lines is not a failure.
+bool LoadSettings(Settings& settings, const WorkingFileNames& files);
+// The same from the file's text.
+bool LoadSettingsText(Settings& settings, std::string_view text);
+
+// The start-up step: run-time values, working-file names in the current
+// directory, the About.txt rule, a default settings file when none exists,
+// then the settings are loaded.
+void InitWorkingFiles(Settings& settings, RunTimeValues& runtime, WorkingFileNames& files);
+
+}  // namespace quillon

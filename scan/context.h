@@ -1,0 +1,53 @@
+#pragma once
+// Everything one running program holds: the settings record, the working
+// files, the current quote, the option tables, the pending output and the
+// platform services. It is handed explicitly to the code that needs it.
+
+#include "analytics/calendar.h"
+#include "market/line_reader.h"
+#include "market/quote.h"
+#include "platform/clock.h"
+#include "platform/services.h"
+#include "results/pass_output.h"
+#include "results/settings.h"
+
+namespace quillon {
+
+// The scan state shared with the evaluation and the report.
+struct ScanCounters {
+    int SymbolIndex = 0;   // position of the symbol being processed, then of the next
+    int SymbolCount = 0;   // entries of the symbol list
+    int ProcessCount = 0;  // symbols of the current pass that passed the filters
+    int Running = 0;       // 1 after Go, 0 after Pause
+    bool RatioFiltersActive = false;
+    bool OptionFiltersActive = false;
+};
+
+// What the local-file reader carries from one symbol to the next.
+struct ReplayState {
+    LineReader LocalQuoteFile;// Quote.txt while quotes come from the local file
+    LineReader LocalAscFile;  // AscQuote.txt, opened but never read
+    std::string ReplayLine;         // the line read last
+};
+
+struct Context {
+    Context(Clock& clock, MessageService& messages, BeepService& beeper)
+        : clock(clock), messages(messages), beeper(beeper) {}
+
+    Settings settings;
+    RunTimeValues runtime;
+    WorkingFileNames files;
+    QuoteState quote;
+    ExpirationCalendar calendar;
+    StrikeTable strikes;
+    ScanCounters counters;
+    PendingOutput pending;
+    PassOutputFiles outputs;
+    ReplayState replay;
+
+    Clock& clock;
+    MessageService& messages;
+    BeepService& beeper;
+};
+
+}  // namespace quillon
