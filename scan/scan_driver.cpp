@@ -1,1 +1,381 @@
-// placeholder
+#include "scan/scan_driver.h"
+
+#include <array>
+#include <cmath>
+#include <utility>
+
+#include "platform/files.h"
+#include "platform/number_format.h"
+#include "scan/symbol_file.h"
+
+namespace quillon {
+
+namespace {
+
+std::string NoSymbolsMessage(const std::string& symbolFile) {
+    return symbolFile +
+           " contains no symbols, process stopped.\r\n"
+           "Please use File menu - Choose Symbol File to select another file.";
+}
+
+}  // namespace
+
+ScanDriver::ScanDriver(Context& context, ScanView& view, QuoteSocket& socket, ScanParts parts)
+    : context_(context), view_(view), socket_(socket), parts_(std::move(parts)) {}
+
+// ---------------------------------------------------------------- window
+
+void ScanDriver::FormShow() { view_.SetMemoText(""); }
+
+void ScanDriver::FormActivate() {
+    ReadProgress();
+
+    float& rate = context_.settings.InterestRate;
+    if (!(rate >= 0 && rate <= 3)) rate = 0.05f;  // also catches NaN
+
+    PB_PauseClick();
+    PrevState_ = kNoState;
+    ScanState_ = ReadSymbols;
+    RequestPhase_ = 0;
+
+    const Settings& settings = context_.settings;
+    QuoteHosts hosts = ReadQuoteHosts(context_.files.WorkingDirectory);
+    if (settings.QuoteServer == 0) {
+        ServerHost_ = hosts.Delayed.Host;
+        ServerPort_ = hosts.Delayed.Port;
+    } else if (settings.QuoteServer == 1) {
+        ServerHost_ = hosts.RealTime.Host;
+        ServerPort_ = hosts.RealTime.Port;
+    }
+    if (ServerPort_.empty()) ServerPort_ = kDefaultServerPort;
+    StockRequestPrefix_ = kStockRequestPrefix;
+    OptionRequestPrefix_ = kOptionRequestPrefix;
+    AuthHeader_ = BuildAuthHeader(settings.UserName, settings.Password);
+
+    if (!settings.LocalMode()) {
+        view_.SetEnabled(ScanControl::CkRepeat, true);
+        return;
+    }
+    view_.SetEnabled(ScanControl::CkRepeat, false);
+    ClearPendingOutput();
+    // Opening creates a missing file empty and reads from the start.
+    context_.replay.LocalQuoteFile.Open(context_.files.QuoteFile);
+    context_.replay.LocalAscFile.Open(context_.files.AscQuoteFile);
+}
+
+void ScanDriver::ReadProgress() {
+    ScanCounters& counters = context_.counters;
+    counters.ProcessCount = 0;
+    counters.SymbolIndex = 0;
+    if (std::optional<std::string> text = ReadWholeFile(context_.files.ProgressFile)) {
+        ProgressPoint point = ParseProgress(*text);
+        counters.ProcessCount = point.ProcessCount;
+        counters.SymbolIndex = point.SymbolIndex;
+    }
+}
+
+void ScanDriver::FormClose() {
+    context_.outputs.CloseOutputFiles();
+    if (context_.settings.LocalMode()) {
+        context_.replay.LocalQuoteFile.Close();
+        context_.replay.LocalAscFile.Close();
+    }
+}
+
+// ---------------------------------------------------------------- controls
+
+void ScanDriver::PB_GoClick() {
+    view_.SetLamp(LampColour::clLime);
+    view_.SetEnabled(ScanControl::PB_Pause, true);
+    view_.SetEnabled(ScanControl::PB_Go, false);
+    view_.SetEnabled(ScanControl::PB_Print, false);
+    view_.SetEnabled(ScanControl::PB_Reset, false);
+    context_.counters.Running = 1;
+    AlarmTicks_ = 0;
+    PrevState_ = kNoState;
+}
+
+void ScanDriver::PB_PauseClick() {
+    view_.SetLamp(LampColour::clRed);
+    view_.SetEnabled(ScanControl::PB_Pause, false);
+    view_.SetEnabled(ScanControl::PB_Go, true);
+    view_.SetEnabled(ScanControl::PB_Print, true);
+    view_.SetEnabled(ScanControl::PB_Reset, true);
+    context_.counters.Running = 0;
+}
+
+void ScanDriver::PB_ResetClick() {
+    view_.SetLamp(LampColour::clYellow);
+    bool yes = context_.messages.Confirm(kResetQuestion);
+    // Closing the question re-activates the scan window.
+    FormActivate();
+    if (!yes) return;
+    context_.runtime.RestartPending = true;
+    PB_GoClick();
+}
+
+void ScanDriver::CkAlarmClick() { AlarmTicks_ = 0; }
+
+void ScanDriver::CkRepeatClick() {
+    if (view_.RepeatChecked()) PB_GoClick();
+}
+
+bool ScanDriver::AlarmChecked() const { return view_.AlarmChecked(); }
+
+void ScanDriver::StartAlarm() {
+    AlarmTicks_ = kAlarmTicks;
+    view_.SetStatusText(0, "Alarm: " + context_.quote.Ticker + " saved");
+}
+
+// ---------------------------------------------------------------- stepping
+
+void ScanDriver::ScanStep() {
+    if (TimeoutTicks_ > 0) --TimeoutTicks_;
+
+    if (AlarmTicks_ > 0) {
+        --AlarmTicks_;
+        if (AlarmTicks_ % kAlarmBeepEvery == 0) context_.beeper.Beep();
+        return;
+    }
+
+    if (ScanState_ != PrevState_) {
+        StateEntered_ = true;
+        PrevState_ = ScanState_;
+        if (context_.counters.Running == 0) {
+            if (view_.StatusText(0) != kDone) view_.SetStatusText(0, kPressGo);
+            return;
+        }
+    } else {
+        StateEntered_ = false;
+    }
+
+    switch (ScanState_) {
+        case ReadSymbols:
+            if (StateEntered_) DoReadSymbols();
+            break;
+        case NextSymbol:
+            if (StateEntered_) DoNextSymbol();
+            break;
+        case Connecting:
+        case AwaitReply:
+            CheckTimeout();
+            break;
+        case SendRequest:
+            if (StateEntered_) DoSendRequest();
+            break;
+        case ProcessReply:
+            if (StateEntered_) DoProcessReply();
+            break;
+        case ReadLocal:
+            DoReadLocal();
+            break;
+        case EvaluateLocal:
+            DoEvaluateLocal();
+            break;
+        default:  // Connected waits for the socket; nothing else exists
+            break;
+    }
+}
+
+bool ScanDriver::AwaitingNetwork() const {
+    return ScanState_ == Connecting || ScanState_ == Connected || ScanState_ == AwaitReply;
+}
+
+void ScanDriver::ShowMessageAndClose(const std::string& text) {
+    context_.messages.ShowMessage(text);
+    // Closing the message re-activates the scan window, which then closes.
+    FormActivate();
+    view_.CloseWindow();
+}
+
+void ScanDriver::DoReadSymbols() {
+    ClearPendingOutput();
+    const FilterValues& filters = context_.settings.Filters.Values;
+    ScanCounters& counters = context_.counters;
+    counters.RatioFiltersActive =
+        filters[TX_MinCallPutRatio].InUse() || filters[TX_MinPutCallRatio].InUse();
+    counters.OptionFiltersActive = counters.RatioFiltersActive ||
+                                   filters[TX_MinOptVol].InUse() || filters[TX_MinOptInt].InUse();
+    view_.SetStatusText(0, "Reading symbols, please wait...");
+
+    if (!context_.runtime.SymbolsLoaded) {
+        const std::string& name = context_.settings.SymbolFileName;
+        const std::string noSymbols = NoSymbolsMessage(name);
+        if (QueryFileSize(name) < 1) {
+            ShowMessageAndClose(noSymbols);
+            return;
+        }
+        std::optional<std::vector<std::string>> symbols = ReadSymbolFile(name);
+        if (!symbols) {
+            ShowMessageAndClose("Error reading " + name);
+            return;
+        }
+        // A file with bytes but no symbol gets the same answer as an empty one.
+        if (symbols->empty()) {
+            ShowMessageAndClose(noSymbols);
+            return;
+        }
+        SymbolList_ = std::move(*symbols);
+        context_.runtime.SymbolsLoaded = true;
+        view_.SetStatusText(1, FormatArgs("%zu symbols", SymbolList_.size()));
+        view_.SetStatusText(0, "");
+    }
+
+    counters.SymbolCount = static_cast<int>(SymbolList_.size());
+    socket_.SetServer(ServerHost_, ServerPort_);
+    ScanState_ = NextSymbol;
+}
+
+void ScanDriver::DoNextSymbol() {
+    ScanCounters& counters = context_.counters;
+    if (counters.SymbolCount <= 0 || SymbolList_.empty()) {
+        // Nothing to walk (the list was emptied behind the driver's back).
+        ShowMessageAndClose(NoSymbolsMessage(context_.settings.SymbolFileName));
+        return;
+    }
+    // A damaged progress file may hold a negative position: start the pass.
+    if (counters.SymbolIndex >= counters.SymbolCount || counters.SymbolIndex < 0) {
+        counters.SymbolIndex = 0;
+    }
+    if (context_.runtime.RestartPending) {
+        counters.SymbolIndex = 0;
+        counters.ProcessCount = 0;
+    }
+    if (counters.SymbolIndex == 0 && RequestPhase_ == 0 && !RetryPending_) {
+        context_.runtime.RestartPending = false;
+        counters.ProcessCount = 0;
+        ClearPendingOutput();
+        StartOfPassRotation(context_.files, context_.settings.LocalMode(),
+                            context_.replay.LocalQuoteFile);
+    }
+    RetryPending_ = false;
+    context_.quote.Ticker = SymbolList_[static_cast<std::size_t>(counters.SymbolIndex)];
+
+    if (context_.settings.LocalMode()) {
+        ScanState_ = ReadLocal;
+        return;
+    }
+    view_.SetStatusText(0, "Connecting to " + ServerHost_);
+    TimeoutTicks_ = kTimeoutTicks;
+    socket_.SConnect();
+    ScanState_ = Connecting;
+}
+
+void ScanDriver::CheckTimeout() {
+    if (TimeoutTicks_ != 0 || !EverConnected_) return;
+    socket_.Disconnect();
+    view_.SetStatusText(1, "Timeout Retry");
+    RetryPending_ = true;
+    ScanState_ = NextSymbol;
+}
+
+std::string ScanDriver::CurrentRequest() const {
+    const std::string& prefix = RequestPhase_ == 0 ? StockRequestPrefix_ : OptionRequestPrefix_;
+    return BuildRequest(prefix, context_.quote.Ticker, AuthHeader_);
+}
+
+void ScanDriver::DoSendRequest() {
+    const std::string& ticker = context_.quote.Ticker;
+    view_.SetStatusText(0, RequestPhase_ == 0 ? "Requesting stock data of " + ticker
+                                              : "Requesting options data of " + ticker);
+    socket_.SetText(CurrentRequest());
+    context_.quote.PageText.clear();
+    TimeoutTicks_ = kTimeoutTicks;
+    ScanState_ = AwaitReply;
+}
+
+void ScanDriver::DoProcessReply() {
+    QuoteState& quote = context_.quote;
+    quote.PageText = parts_.StripTags(quote.PageText);
+    if (RequestPhase_ == 0) {
+        quote.HaveStockData = parts_.ParseStockPage(context_);
+        if (quote.HaveStockData) {
+            RequestPhase_ = 1;
+        } else {
+            ++context_.counters.SymbolIndex;
+            EndOfSymbol();
+        }
+    } else {
+        quote.HaveOptionData = parts_.ParseOptionPage(context_);
+        parts_.SaveQuote(context_);
+        ++context_.counters.SymbolIndex;
+        parts_.EvaluateSymbol(context_, *this);
+        view_.SetMemoText(quote.PageText);
+        RequestPhase_ = 0;
+        EndOfSymbol();
+    }
+    ScanState_ = NextSymbol;
+}
+
+void ScanDriver::DoReadLocal() {
+    view_.SetStatusText(0, "Processing " + context_.quote.Ticker);
+    parts_.ReplayQuote(context_);
+    ScanState_ = EvaluateLocal;
+}
+
+void ScanDriver::DoEvaluateLocal() {
+    ++context_.counters.SymbolIndex;
+    parts_.EvaluateSymbol(context_, *this);
+    view_.SetMemoText(context_.quote.PageText);
+    EndOfSymbol();
+    ScanState_ = NextSymbol;
+}
+
+void ScanDriver::EndOfSymbol() {
+    ScanCounters& counters = context_.counters;
+    ++SymbolsFinished_;
+    context_.outputs.FlushPendingOutput(context_.pending, context_.files,
+                                        context_.settings.LocalMode());
+    if (counters.SymbolIndex < counters.SymbolCount) return;
+    context_.outputs.CloseOutputFiles();
+    counters.SymbolIndex = 0;
+    if (view_.RepeatChecked()) return;
+    view_.SetStatusText(0, kDone);
+    view_.SetStatusText(1, "");
+    PB_PauseClick();
+}
+
+void ScanDriver::ClearPendingOutput() {
+    context_.pending.Clear();
+    context_.replay.ReplayLine.clear();
+}
+
+// ---------------------------------------------------------------- socket events
+
+void ScanDriver::Sockets1SessionConnected() {
+    EverConnected_ = true;
+    ScanState_ = Connected;
+}
+
+void ScanDriver::Sockets1DataNeeded() { ScanState_ = SendRequest; }
+
+void ScanDriver::Sockets1DataAvailable() {
+    std::string& page = context_.quote.PageText;
+    std::array<char, kReceiveChunk + 1> buffer{};
+    for (;;) {
+        int received = socket_.SReceive(buffer.data(), kReceiveChunk);
+        if (received < 1) break;
+        if (received > kReceiveChunk) received = kReceiveChunk;
+        buffer[static_cast<std::size_t>(received)] = '\0';
+        for (const char* p = buffer.data(); *p != '\0'; ++p) {
+            char c = *p;
+            page.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+        }
+    }
+    view_.SetStatusText(1, FormatArgs("Receiving %zu Bytes", page.size()));
+    TimeoutTicks_ = kTimeoutTicks;
+}
+
+void ScanDriver::Sockets1SessionClosed() {
+    socket_.Disconnect();
+    view_.SetStatusText(1, FormatArgs("Received %zu Bytes Total", context_.quote.PageText.size()));
+    ScanState_ = ProcessReply;
+}
+
+void ScanDriver::Sockets1ErrorOccurred(int error, const std::string& message) {
+    (void)error;
+    view_.SetStatusText(1, message);
+    context_.outputs.CloseOutputFiles();
+}
+
+}  // namespace quillon

@@ -1,0 +1,135 @@
+#pragma once
+// The scan driver: a nine-state machine that walks the sorted symbol list one
+// symbol at a time, stepped by a 55 ms timer and moved on by the events of
+// its socket. It owns the scan window's state; the window itself is reached
+// through ScanView.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "scan/context.h"
+#include "scan/quote_requests.h"
+#include "scan/quote_socket.h"
+#include "scan/scan_parts.h"
+#include "scan/scan_view.h"
+
+namespace quillon {
+
+enum ScanStateValue : std::uint8_t {
+    kNoState = 0,
+    ReadSymbols = 1,
+    NextSymbol = 2,
+    Connecting = 3,
+    Connected = 4,
+    SendRequest = 5,
+    AwaitReply = 6,
+    ProcessReply = 7,
+    ReadLocal = 8,
+    EvaluateLocal = 9,
+};
+
+inline constexpr int kTimeoutTicks = 1091;      // 60.0 s of 55 ms ticks
+inline constexpr int kAlarmTicks = 1080;        // 59.4 s
+inline constexpr int kAlarmBeepEvery = 18;      // 0.99 s
+inline constexpr int kReceiveChunk = 8192;      // bytes asked of one receive
+
+inline constexpr const char* kPressGo = "Press Go to continue";
+inline constexpr const char* kDone = "Done";
+inline constexpr const char* kResetQuestion =
+    "This will reset the process count and overwrite Reset.txt. Are you sure ?";
+
+class ScanDriver final : public AlarmControl {
+public:
+    // FormCreate: a new scan window, never connected.
+    ScanDriver(Context& context, ScanView& view, QuoteSocket& socket,
+               ScanParts parts = ScanParts::Defaults());
+
+    // Window events.
+    void FormShow();
+    void FormActivate();
+    void FormClose();
+
+    // One step of the state machine (one timer tick).
+    void ScanStep();
+
+    // Controls.
+    void PB_GoClick();
+    void PB_PauseClick();
+    void PB_ResetClick();
+    void CkAlarmClick();
+    void CkRepeatClick();
+
+    // Socket events.
+    void Sockets1SessionConnected();
+    void Sockets1DataNeeded();
+    void Sockets1DataAvailable();
+    void Sockets1SessionClosed();
+    void Sockets1ErrorOccurred(int error, const std::string& message);
+
+    // AlarmControl, for the evaluation.
+    bool AlarmChecked() const override;
+    void StartAlarm() override;
+
+    // State, for the window, the runner and the tests.
+    std::uint8_t ScanState() const { return ScanState_; }
+    std::uint8_t PrevState() const { return PrevState_; }
+    int RequestPhase() const { return RequestPhase_; }
+    bool EverConnected() const { return EverConnected_; }
+    int AlarmTicks() const { return AlarmTicks_; }
+    int TimeoutTicks() const { return TimeoutTicks_; }
+    bool Running() const { return context_.counters.Running != 0; }
+    const std::vector<std::string>& SymbolList() const { return SymbolList_; }
+    const std::string& ServerHost() const { return ServerHost_; }
+    const std::string& ServerPort() const { return ServerPort_; }
+    const std::string& AuthHeader() const { return AuthHeader_; }
+    // Symbols finished since the window was created.
+    int SymbolsFinished() const { return SymbolsFinished_; }
+    // The request text the next send would carry.
+    std::string CurrentRequest() const;
+    // True while the driver waits for the network rather than for a step.
+    bool AwaitingNetwork() const;
+
+    // The state of the machine may be set by the socket events only; tests
+    // use this to place it.
+    void SetScanStateForTest(std::uint8_t state) { ScanState_ = state; }
+
+private:
+    void DoReadSymbols();
+    void DoNextSymbol();
+    void CheckTimeout();
+    void DoSendRequest();
+    void DoProcessReply();
+    void DoReadLocal();
+    void DoEvaluateLocal();
+    void EndOfSymbol();
+    void ClearPendingOutput();
+    void ShowMessageAndClose(const std::string& text);
+    void ReadProgress();
+
+    Context& context_;
+    ScanView& view_;
+    QuoteSocket& socket_;
+    ScanParts parts_;
+
+    // Fields of the scan window.
+    int RequestPhase_ = 0;
+    std::vector<std::string> SymbolList_;
+    bool StateEntered_ = false;
+    bool EverConnected_ = false;
+    std::string ServerHost_;
+    std::string ServerPort_;
+    std::string StockRequestPrefix_;
+    std::string OptionRequestPrefix_;
+    std::string AuthHeader_;
+    std::uint8_t PrevState_ = kNoState;
+    std::uint8_t ScanState_ = kNoState;
+    int AlarmTicks_ = 0;
+    int TimeoutTicks_ = 0;
+    // Set by a time-out: the next request repeats the last one and so does
+    // not start a pass.
+    bool RetryPending_ = false;
+    int SymbolsFinished_ = 0;
+};
+
+}  // namespace quillon

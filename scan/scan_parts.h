@@ -1,0 +1,42 @@
+#pragma once
+// The work the scan driver hands to the market-data, archive and analytics
+// code for each symbol. The driver calls these; ScanParts::Defaults() holds
+// the implementations the program uses, and tests may replace any of them.
+
+#include <functional>
+#include <string>
+
+#include "scan/context.h"
+
+namespace quillon {
+
+// What the evaluation needs of the scan window to start an alarm.
+class AlarmControl {
+public:
+    virtual ~AlarmControl() = default;
+    virtual bool AlarmChecked() const = 0;
+    // Holds the scan for the alarm's length and shows "Alarm: TICKER saved".
+    virtual void StartAlarm() = 0;
+};
+
+struct ScanParts {
+    // The page text without its markup tags.
+    std::function<std::string(const std::string& page)> StripTags;
+    // Fill the quote record from the stock page in PageText; true when a
+    // stock quote was found.
+    std::function<bool(Context&)> ParseStockPage;
+    // Fill the option chain from the option page in PageText; true when
+    // option rows were found.
+    std::function<bool(Context&)> ParseOptionPage;
+    // Append the symbol's archive records and list line to the pending texts.
+    std::function<void(Context&)> SaveQuote;
+    // Fill the quote data model for Ticker from the local quote file.
+    std::function<void(Context&)> ReplayQuote;
+    // Judge the symbol: progress text, filters, report into PageText,
+    // results and lists for a saved symbol, the alarm.
+    std::function<void(Context&, AlarmControl&)> EvaluateSymbol;
+
+    static ScanParts Defaults();
+};
+
+}  // namespace quillon
