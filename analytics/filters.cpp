@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <optional>
 
 #include "platform/number_format.h"
 
@@ -63,12 +62,13 @@ bool HasNumberForm(std::string_view text) {
     return pos == text.size();
 }
 
-// The value of a decimal number text, or nothing when the text is not one.
+}  // namespace
+
 // The conversion ignores the locale, so "." is always the decimal point. A
 // number beyond the range of a 64-bit float (it would become infinite, or
 // zero although its digits are not) does not convert completely and is
 // therefore no number.
-std::optional<double> ParseNumber(std::string_view text) {
+std::optional<double> ParseDecimalNumber(std::string_view text) {
     text = TrimBlanks(text);
     if (!HasNumberForm(text)) return std::nullopt;
     const bool negative = text.front() == '-';
@@ -80,8 +80,6 @@ std::optional<double> ParseNumber(std::string_view text) {
     }
     return negative ? -value : value;
 }
-
-}  // namespace
 
 std::string FilterValue::ToText() const {
     if (const auto* number = std::get_if<double>(&value_)) return FormatGeneral(*number);
@@ -95,15 +93,15 @@ bool FilterValue::InUse() const {
 
 double FilterValue::AsNumber() const {
     if (const auto* number = std::get_if<double>(&value_)) return *number;
-    return ParseNumber(ToText()).value_or(0.0);
+    return ParseDecimalNumber(ToText()).value_or(0.0);
 }
 
 bool IsNumberText(std::string_view text) {
-    return ParseNumber(text).has_value();
+    return ParseDecimalNumber(text).has_value();
 }
 
 FilterValue ParseFilterValue(std::string_view text) {
-    if (const auto number = ParseNumber(text)) return FilterValue::Number(*number);
+    if (const auto number = ParseDecimalNumber(text)) return FilterValue::Number(*number);
     return FilterValue::Text(kNotAvailable);
 }
 

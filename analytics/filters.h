@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -12,7 +13,7 @@ namespace quillon {
 
 // A tagged value: nothing, a number, or a text.
 class FilterValue {
-public:
+  public:
     FilterValue() = default;
     static FilterValue Number(double v) { return FilterValue(v); }
     static FilterValue Text(std::string t) { return FilterValue(std::move(t)); }
@@ -33,7 +34,7 @@ public:
 
     bool operator==(const FilterValue&) const = default;
 
-private:
+  private:
     explicit FilterValue(double v) : value_(v) {}
     explicit FilterValue(std::string t) : value_(std::move(t)) {}
     std::variant<std::monostate, double, std::string> value_;
@@ -79,7 +80,12 @@ struct FilterSettings {
 // Whole text a decimal number: optional blanks, optional sign, digits with at
 // most one ".", an optional exponent (E or e, optional sign, digits),
 // optional blanks.
+// "." is the decimal point whatever the locale. A number beyond the range of
+// a 64-bit float does not convert completely and is no number.
 bool IsNumberText(std::string_view text);
+
+// The value of a text that IsNumberText accepts, otherwise nothing.
+std::optional<double> ParseDecimalNumber(std::string_view text);
 
 // The number when the whole text is a decimal number, otherwise the text "NA".
 FilterValue ParseFilterValue(std::string_view text);

@@ -3,6 +3,7 @@
 // start-up, the working-file names, and the settings file Quillon.---.
 
 #include <string>
+#include <string_view>
 
 #include "analytics/filters.h"
 
@@ -81,5 +82,8 @@ bool LoadSettingsText(Settings& settings, std::string_view text);
 // directory, the About.txt rule, a default settings file when none exists,
 // then the settings are loaded.
 void InitWorkingFiles(Settings& settings, RunTimeValues& runtime, WorkingFileNames& files);
+// The same with `directory` (no trailing "/") as the working directory.
+void InitWorkingFilesIn(const std::string& directory, Settings& settings, RunTimeValues& runtime,
+                        WorkingFileNames& files);
 
 }  // namespace quillon

@@ -1,1 +1,388 @@
+#include "results/settings.h"
+
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "scan/base64.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh directory for each test, removed afterwards.
+class SettingsFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "quillon-settings-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        names_ = WorkingFileNames::In(dir_);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    static void Write(const std::string& name, const std::string& content) {
+        std::ofstream(name, std::ios::binary) << content;
+    }
+    static std::string Read(const std::string& name) { return ReadWholeFile(name).value_or("?"); }
+
+    std::string dir_;
+    WorkingFileNames names_;
+};
+
+std::string Crlf(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+std::vector<std::string> SplitCrlf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    EXPECT_EQ(start, text.size()) << "text after the last CR LF";
+    return lines;
+}
+
+// The default file, line by line, for a working directory `dir`.
+std::vector<std::string> DefaultLines(const std::string& dir) {
+    std::vector<std::string> lines = {"lZ3Vlc3Q6bGFudGVybjQ=", "0", "5"};
+    for (int i = 0; i < 17; ++i)
+        lines.push_back("NA");
+    for (const char* line : {"250", "8", "8", "1"})
+        lines.push_back(line);
+    lines.push_back(dir + "/Symbols.sym");
+    lines.push_back("0");
+    return lines;
+}
+
+// Settings with a value in every field that differs from the defaults.
+Settings Unusual() {
+    Settings s;
+    s.UserName = "someone";
+    s.Password = "secret";
+    s.QuoteServer = 1;
+    s.InterestRate = 0.07f;
+    for (auto& v : s.Filters.Values)
+        v = FilterValue::Number(42);
+    s.Filters.DeriveZorFrom = 0;
+    s.SymbolFileName = "/elsewhere/list.sym";
+    s.QuotesFromLocalFile = 1;
+    return s;
+}
+
+TEST(WorkingFileNames, AllInTheDirectory) {
+    const WorkingFileNames n = WorkingFileNames::In("/w");
+    EXPECT_EQ(n.WorkingDirectory, "/w");
+    EXPECT_EQ(n.DefaultSymbolFile, "/w/Symbols.sym");
+    EXPECT_EQ(n.TempFile, "/w/QUIL---.tmp");
+    EXPECT_EQ(n.ProgressFile, "/w/Progress.---");
+    EXPECT_EQ(n.SettingsFile, "/w/Quillon.---");
+    EXPECT_EQ(n.AscQuoteBackup, "/w/AscQuote.bak");
+    EXPECT_EQ(n.AboutFile, "/w/About.txt");
+    EXPECT_EQ(WorkingFileNames::In("/").SettingsFile, "/Quillon.---");
+}
+
+TEST_F(SettingsFiles, StartUpWritesTheDefaultFile) {
+    Settings s = Unusual();
+    RunTimeValues runtime;
+    runtime.TickerText = "x";
+    runtime.SymbolsLoaded = runtime.RestartPending = true;
+    WorkingFileNames files;
+    InitWorkingFilesIn(dir_, s, runtime, files);
+
+    EXPECT_EQ(files.SettingsFile, dir_ + "/Quillon.---");
+    const std::string text = Read(files.SettingsFile);
+    EXPECT_EQ(SplitCrlf(text), DefaultLines(dir_));
+    EXPECT_EQ(text, Crlf(DefaultLines(dir_)));  // byte for byte, no stray LF
+    struct stat info {};
+    ASSERT_EQ(::stat(files.SettingsFile.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600U);
+
+    EXPECT_EQ(runtime.TickerText, kDefaultTickerText);
+    EXPECT_FALSE(runtime.SymbolsLoaded);
+    EXPECT_FALSE(runtime.RestartPending);
+    EXPECT_EQ(s.UserName, "guest");
+    EXPECT_EQ(s.Password, "lantern4");
+    EXPECT_EQ(s.InterestRate, 0.05f);
+    EXPECT_EQ(s.SymbolFileName, dir_ + "/Symbols.sym");
+    // Loaded from the file, the filter values are texts.
+    EXPECT_EQ(s.Filters.Values[TX_MinOptInt], FilterValue::Text("250"));
+    EXPECT_EQ(s.Filters.Values[TX_MinPE], FilterValue::Text("NA"));
+}
+
+TEST_F(SettingsFiles, StartUpUsesTheCurrentDirectory) {
+    const fs::path before = fs::current_path();
+    fs::current_path(dir_);
+    Settings s;
+    RunTimeValues runtime;
+    WorkingFileNames files;
+    InitWorkingFiles(s, runtime, files);
+    fs::current_path(before);
+    const std::string here = fs::canonical(dir_).string();
+    EXPECT_EQ(files.WorkingDirectory, here);
+    EXPECT_EQ(s.SymbolFileName, here + "/Symbols.sym");
+    EXPECT_TRUE(FileExists(here + "/Quillon.---"));
+}
+
+TEST_F(SettingsFiles, StartUpLoadsAnExistingFileAndAboutTxtResetsIt) {
+    Settings stored = Unusual();
+    ASSERT_TRUE(SaveSettings(stored, names_));
+    Settings s;
+    RunTimeValues runtime;
+    WorkingFileNames files;
+    InitWorkingFilesIn(dir_, s, runtime, files);
+    EXPECT_EQ(SettingsFileText(s), SettingsFileText(stored));
+
+    Write(names_.AboutFile, "reset");
+    InitWorkingFilesIn(dir_, s, runtime, files);
+    EXPECT_FALSE(FileExists(names_.AboutFile));
+    EXPECT_EQ(Read(names_.SettingsFile), Crlf(DefaultLines(dir_)));
+    EXPECT_EQ(SettingsFileText(s), Crlf(DefaultLines(dir_)));
+}
+
+struct CredentialCase {
+    std::string user, password;
+    std::string line1;
+    std::string loadedUser, loadedPassword;
+};
+
+TEST(SettingsCredentials, SaveAndLoad) {
+    const CredentialCase cases[] = {
+        {"guest", "lantern4", "lZ3Vlc3Q6bGFudGVybjQ=", "guest", "lantern4"},
+        {"", "", "=Og==", "", ""},
+        // Only the first ":" splits: a password keeps its own, a user name does not.
+        {"bob", "a:b", "iYm9iOmE6Yg==", "bob", "a:b"},
+        {"a:b", "c", "iYTpiOmM=", "a", "b:c"},
+        // The value 63 is written as a backslash, here at the end of the group.
+        {"a", "?", "\\YTo\\", "a", "?"},
+    };
+    for (const auto& c : cases) {
+        Settings s;
+        s.UserName = c.user;
+        s.Password = c.password;
+        const std::string text = SettingsFileText(s);
+        EXPECT_EQ(text.substr(0, text.find("\r\n")), c.line1);
+        Settings loaded;
+        EXPECT_TRUE(LoadSettingsText(loaded, text));
+        EXPECT_EQ(loaded.UserName, c.loadedUser);
+        EXPECT_EQ(loaded.Password, c.loadedPassword);
+    }
+}
+
+TEST(SettingsCredentials, LineWithoutColonOrEmpty) {
+    Settings s;
+    ASSERT_TRUE(LoadSettingsText(s, "?" + EncodeBase64("nobody") + "\r\n"));
+    EXPECT_EQ(s.UserName, "nobody");
+    EXPECT_EQ(s.Password, "");
+    ASSERT_TRUE(LoadSettingsText(s, "\r\n"));
+    EXPECT_EQ(s.UserName, "");
+    EXPECT_EQ(s.Password, "");
+}
+
+struct RateCase {
+    float rate;
+    std::string line3;
+    float loaded;
+};
+
+TEST(SettingsInterestRate, PerCentWithFourDecimals) {
+    const RateCase cases[] = {
+        {0.05f, "5", 0.05f},
+        {0.0525f, "5.25", 0.0525f},
+        {0.1234567f, "12.3457", 0.123457f},
+        {0.123456f, "12.3456", 0.123456f},
+        {0.0f, "0", 0.0f},
+        {1.5f, "150", 1.5f},
+        {-0.01f, "-1", -0.01f},
+        {0.000001f, "0.0001", 0.000001f},
+    };
+    for (const auto& c : cases) {
+        Settings s;
+        s.InterestRate = c.rate;
+        const std::vector<std::string> lines = SplitCrlf(SettingsFileText(s));
+        ASSERT_EQ(lines.size(), 26U);
+        EXPECT_EQ(lines[2], c.line3) << c.rate;
+        Settings loaded;
+        ASSERT_TRUE(LoadSettingsText(loaded, Crlf(lines)));
+        EXPECT_EQ(loaded.InterestRate, c.loaded) << c.line3;
+    }
+}
+
+TEST(SettingsFilters, NumberSavedInGeneralFormAndLoadedAsText) {
+    Settings s;
+    SetDefaultSettings(s);
+    s.Filters.Values[TX_MinLast] = ParseFilterValue("1.50");
+    s.Filters.Values[TX_MaxLast] = FilterValue();
+    const std::vector<std::string> lines = SplitCrlf(SettingsFileText(s));
+    EXPECT_EQ(lines[3 + TX_MinLast], "1.5");
+    EXPECT_EQ(lines[3 + TX_MaxLast], "");
+    Settings loaded;
+    ASSERT_TRUE(LoadSettingsText(loaded, Crlf(lines)));
+    EXPECT_EQ(loaded.Filters.Values[TX_MinLast], FilterValue::Text("1.5"));
+    EXPECT_TRUE(loaded.Filters.Values[TX_MinLast].InUse());
+    EXPECT_EQ(loaded.Filters.Values[TX_MaxLast], FilterValue());
+}
+
+struct TokenCase {
+    std::string line2;
+    bool ok;
+    int value;
+};
+
+TEST(SettingsNumberLines, OneTokenPerLine) {
+    // Blanks are spaces and tabs; any other control character ends the token.
+    const TokenCase cases[] = {
+        {"1", true, 1},
+        {"  1 junk", true, 1},
+        {"1\t2", true, 1},
+        {"+1", true, 1},
+        {"-7", true, -7},
+        {std::string("5\0x", 3), true, 5},
+        {"2147483647", true, 2147483647},
+        {"x", false, 0},
+        {"1x", false, 0},
+        {"", false, 0},
+        {"   ", false, 0},
+        {"+-1", false, 0},
+        {"--1", false, 0},
+        {"1.5", false, 0},
+        {"2147483648", false, 0},
+        {"\t1", true, 1},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> lines = DefaultLines("/d");
+        lines[1] = c.line2;
+        Settings s;
+        s.QuoteServer = 99;
+        EXPECT_EQ(LoadSettingsText(s, Crlf(lines)), c.ok) << '"' << c.line2 << '"';
+        EXPECT_EQ(s.QuoteServer, c.ok ? c.value : 99) << '"' << c.line2 << '"';
+    }
+}
+
+// A number line that holds no number stops the load: the lines before it are
+// taken from the file, that line and the later ones stay as they were.
+TEST(SettingsLoad, StopsAtANumberLineWithoutANumber) {
+    const Settings old = Unusual();
+    const std::vector<std::string> oldLines = SplitCrlf(SettingsFileText(old));
+    const std::size_t numberLines[] = {1, 2, 23, 25};
+    for (std::size_t bad : numberLines) {
+        for (const char* content : {"A", "", " ", "5,25"}) {
+            std::vector<std::string> lines = DefaultLines("/d");
+            lines[bad] = content;
+            Settings s = old;
+            EXPECT_FALSE(LoadSettingsText(s, Crlf(lines))) << bad << " " << content;
+            std::vector<std::string> expected = DefaultLines("/d");
+            for (std::size_t i = bad; i < expected.size(); ++i)
+                expected[i] = oldLines[i];
+            EXPECT_EQ(SplitCrlf(SettingsFileText(s)), expected) << bad << " " << content;
+        }
+    }
+}
+
+TEST(SettingsLoad, LineEndsAndShortFiles) {
+    Settings s = Unusual();
+    std::string lf = Crlf(DefaultLines("/d"));
+    for (std::size_t at; (at = lf.find("\r\n")) != std::string::npos;)
+        lf.erase(at, 1);
+    ASSERT_TRUE(LoadSettingsText(s, lf));
+    EXPECT_EQ(SettingsFileText(s), Crlf(DefaultLines("/d")));
+
+    // Missing number lines give 0 and missing text lines empty texts.
+    s = Unusual();
+    ASSERT_TRUE(LoadSettingsText(s, "XOg==\r\n1\r\n7.5\r\n250"));
+    EXPECT_EQ(s.QuoteServer, 1);
+    EXPECT_EQ(s.InterestRate, 0.075f);
+    EXPECT_EQ(s.Filters.Values[TX_MinPE], FilterValue::Text("250"));
+    for (std::size_t i = 1; i < kFilterCount; ++i)
+        EXPECT_TRUE(s.Filters.Values[i].IsEmpty());
+    EXPECT_EQ(s.Filters.DeriveZorFrom, 0);
+    EXPECT_EQ(s.SymbolFileName, "");
+    EXPECT_EQ(s.QuotesFromLocalFile, 0);
+
+    s = Unusual();
+    ASSERT_TRUE(LoadSettingsText(s, ""));
+    EXPECT_EQ(
+        SplitCrlf(SettingsFileText(s)),
+        std::vector<std::string>({"=Og==", "0", "0", "", "", "", "", "", "", "", "",  "", "",
+                                  "",      "",  "",  "", "", "", "", "", "", "", "0", "", "0"}));
+}
+
+TEST(SettingsLoad, DamagedBytes) {
+    std::vector<std::string> lines = DefaultLines("/d");
+    lines[24] = std::string(1 << 20, 'p');  // a huge symbol-file line is cut
+    lines[3] = std::string("N\0A\rX", 5);   // bytes of a text line are kept
+    Settings s;
+    ASSERT_TRUE(LoadSettingsText(s, Crlf(lines) + "extra\r\nlines\r\n"));
+    EXPECT_EQ(s.SymbolFileName.size(), 64U * 1024);
+    EXPECT_EQ(s.Filters.Values[TX_MinPE].ToText(), std::string("N\0A\rX", 5));
+    EXPECT_EQ(s.QuotesFromLocalFile, 0);
+}
+
+TEST_F(SettingsFiles, LoadFromFileMatchesLoadFromText) {
+    std::vector<std::string> lines = DefaultLines("/d");
+    lines[1] = "1";
+    lines[24] = std::string(100000, 'q');
+    Write(names_.SettingsFile, Crlf(lines));
+    Settings fromFile, fromText;
+    EXPECT_TRUE(LoadSettings(fromFile, names_));
+    EXPECT_TRUE(LoadSettingsText(fromText, Crlf(lines)));
+    EXPECT_EQ(SettingsFileText(fromFile), SettingsFileText(fromText));
+    EXPECT_EQ(fromFile.QuoteServer, 1);
+}
+
+TEST_F(SettingsFiles, MissingOrUnreadableFileChangesNothing) {
+    const Settings old = Unusual();
+    Settings s = old;
+    EXPECT_FALSE(LoadSettings(s, names_));
+    fs::create_directory(names_.SettingsFile);
+    EXPECT_FALSE(LoadSettings(s, names_));
+    EXPECT_EQ(SettingsFileText(s), SettingsFileText(old));
+}
+
+TEST_F(SettingsFiles, FailedSaveLeavesThePreviousFile) {
+    Settings s;
+    SetDefaultSettings(s);
+    s.SymbolFileName = dir_ + "/Symbols.sym";
+    ASSERT_TRUE(SaveSettings(s, names_));
+    const std::string before = Read(names_.SettingsFile);
+
+    // A file-size limit makes the write fail part way, even for root.
+    s.SymbolFileName = std::string(4000, 'z');
+    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool ok = SaveSettings(s, names_);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(Read(names_.SettingsFile), before);
+    // Nothing is left beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+
+    // A settings file in a directory that does not exist cannot be saved.
+    EXPECT_FALSE(SaveSettings(s, WorkingFileNames::In(dir_ + "/missing")));
+}
+
+}  // namespace
+}  // namespace quillon
