@@ -25,7 +25,16 @@ struct StrikeTable {
     std::array<char, 5> StrikeLetters{};
 };
 
-// Rebuilds the calendar from the date `today`.
+// Rebuilds the calendar from the date `today`: a weekend counts from the
+// following Monday; slot 0 is the nearest expiration not yet past.
 void BuildExpirationCalendar(ExpirationCalendar& calendar, const DateTime& today);
+
+// Five strikes around `price` (the centre one nearest to it above 10; the
+// fixed strikes 5 to 15 otherwise) with their letters.
+void SelectStrikes(StrikeTable& table, float price);
+
+// The strike letter of a strike price; strikes above 100 take the letter of
+// the strike less 100.
+char StrikeLetter(float strike);
 
 }  // namespace quillon
