@@ -1,3 +1,97 @@
-#include <cstddef>
+// Any bytes as the settings file Quillon.---: loading never crashes or grows
+// without bound; reading the file and reading its text agree; and whatever
+// was loaded is saved as 26 CR LF lines that load back to the same settings.
+#include <unistd.h>
+
+#include <cmath>
 #include <cstdint>
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t*, std::size_t) { return 0; }
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "results/settings.h"
+
+namespace {
+
+using quillon::Settings;
+
+Settings StartingPoint() {
+    Settings s;
+    quillon::SetDefaultSettings(s);
+    s.SymbolFileName = "/w/Symbols.sym";
+    return s;
+}
+
+// Every field but the interest rate, which the file holds to four decimals
+// of a per cent only.
+bool SameExceptRate(const Settings& a, const Settings& b) {
+    if (a.UserName != b.UserName || a.Password != b.Password || a.QuoteServer != b.QuoteServer ||
+        a.Filters.DeriveZorFrom != b.Filters.DeriveZorFrom ||
+        a.SymbolFileName != b.SymbolFileName || a.QuotesFromLocalFile != b.QuotesFromLocalFile) {
+        return false;
+    }
+    for (std::size_t i = 0; i < quillon::kFilterCount; ++i) {
+        const auto& x = a.Filters.Values[i];
+        const auto& y = b.Filters.Values[i];
+        if (x.ToText() != y.ToText() || x.IsEmpty() != y.IsEmpty()) return false;
+    }
+    return true;
+}
+
+bool CloseRates(float a, float b) {
+    const double x = a, y = b;
+    return std::fabs(x - y) <= 1e-6 + 1e-6 * std::fabs(x);
+}
+
+// Exactly 26 lines, each ended by CR LF, no other LF.
+bool HasSettingsShape(const std::string& text) {
+    std::size_t lines = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\n') continue;
+        if (i == 0 || text[i - 1] != '\r') return false;
+        ++lines;
+    }
+    return lines == 26 && text.size() >= 2 && text.back() == '\n';
+}
+
+// Loads the bytes through the file reader, as start-up does.
+bool LoadThroughFile(Settings& s, std::string_view bytes) {
+    static const std::string name = "/tmp/quillon-fuzz-settings-" + std::to_string(::getpid());
+    std::FILE* file = std::fopen(name.c_str(), "wb");
+    if (file == nullptr) std::abort();
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    quillon::WorkingFileNames names;
+    names.SettingsFile = name;
+    return quillon::LoadSettings(s, names);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+
+    Settings loaded = StartingPoint();
+    const bool ok = quillon::LoadSettingsText(loaded, bytes);
+
+    Settings fromFile = StartingPoint();
+    if (LoadThroughFile(fromFile, bytes) != ok || !SameExceptRate(fromFile, loaded) ||
+        fromFile.InterestRate != loaded.InterestRate) {
+        std::abort();
+    }
+
+    const std::string saved = quillon::SettingsFileText(loaded);
+    if (!HasSettingsShape(saved)) std::abort();
+
+    // Start the reload from other values so that every field has to be read.
+    Settings again;
+    again.QuoteServer = 7;
+    again.Filters.DeriveZorFrom = 7;
+    again.QuotesFromLocalFile = 7;
+    if (!quillon::LoadSettingsText(again, saved)) std::abort();
+    if (!SameExceptRate(again, loaded) || !CloseRates(again.InterestRate, loaded.InterestRate)) {
+        std::abort();
+    }
+    return 0;
+}

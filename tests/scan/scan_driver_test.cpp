@@ -24,10 +24,11 @@ public:
     void SetText(const std::string& text) override { sent.push_back(text); }
     int SReceive(char* buffer, int max) override {
         if (incoming.empty()) return -1;
-        std::string chunk = incoming.front();
-        incoming.pop_front();
+        std::string& chunk = incoming.front();
         int n = std::min(max, static_cast<int>(chunk.size()));
         std::copy_n(chunk.data(), n, buffer);
+        chunk.erase(0, static_cast<std::size_t>(n));
+        if (chunk.empty()) incoming.pop_front();
         return n;
     }
     void Disconnect() override { ++disconnects; }
@@ -292,12 +293,12 @@ TEST_F(ScanDriverTest, ReceivedDataIsUpperCasedUpToAZeroByte) {
     socket.incoming.push_back(std::string("ask\0hidden", 10));
     socket.incoming.push_back(std::string(9000, 'x'));
     driver->Sockets1DataAvailable();
-    EXPECT_EQ(context.quote.PageText.substr(0, 22), "<B>LAST</B> 12 \xe9T\xe9" "ASK");
-    EXPECT_EQ(context.quote.PageText.size(), 22u + 9000u);
-    EXPECT_EQ(view.Panels[1], "Receiving 9022 Bytes");
+    EXPECT_EQ(context.quote.PageText.substr(0, 22), "<B>LAST</B> 12 \xe9T\xe9" "ASKX");
+    EXPECT_EQ(context.quote.PageText.size(), 21u + 9000u);
+    EXPECT_EQ(view.Panels[1], "Receiving 9021 Bytes");
     EXPECT_EQ(driver->TimeoutTicks(), kTimeoutTicks);
     driver->Sockets1SessionClosed();
-    EXPECT_EQ(view.Panels[1], "Received 9022 Bytes Total");
+    EXPECT_EQ(view.Panels[1], "Received 9021 Bytes Total");
     EXPECT_EQ(driver->ScanState(), ProcessReply);
 }
 
