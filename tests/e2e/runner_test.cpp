@@ -1,0 +1,83 @@
+// quillon-scan run as a user runs it: in a working directory, as a process.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+
+namespace quillon {
+namespace {
+
+using testing::TempDir;
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+RunResult RunScan(const TempDir& dir, const std::string& args = "") {
+    std::string command = "cd '" + dir.Path() + "' && '" QUILLON_SCAN_PATH "' " + args +
+                          " >stdout.log 2>stderr.log";
+    int status = std::system(command.c_str());
+    RunResult result;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = dir.Read("stdout.log");
+    result.err = dir.Read("stderr.log");
+    std::remove(dir.File("stdout.log").c_str());
+    std::remove(dir.File("stderr.log").c_str());
+    return result;
+}
+
+TEST(Runner, EmptyDirectoryWritesDefaultSettingsAndStopsForWantOfSymbols) {
+    TempDir dir;
+    RunResult run = RunScan(dir);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find(dir.File("Symbols.sym") + " contains no symbols, process stopped."),
+              std::string::npos)
+        << run.err;
+    std::string settings = dir.Read("Quillon.---");
+    EXPECT_EQ(settings.substr(0, 26), "lZ3Vlc3Q6bGFudGVybjQ=\r\n0\r\n");
+    EXPECT_NE(settings.find("\r\n" + dir.File("Symbols.sym") + "\r\n0\r\n"), std::string::npos);
+}
+
+TEST(Runner, LocalPassRunsToDoneAndCanBeRunAgain) {
+    TempDir dir;
+    RunScan(dir);  // default settings
+    std::string settings = dir.Read("Quillon.---");
+    settings.replace(settings.size() - 3, 1, "1");  // quotes from the local file
+    dir.Write("Quillon.---", settings);
+    dir.Write("Symbols.sym", "msft\r\nIBM\r\nge, General Electric\r\n");
+
+    RunResult run = RunScan(dir);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("Processing GE\nProcessing IBM\nProcessing MSFT\nDone\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("3 symbols scanned, 0 saved, results in " + dir.File("Results.txt")),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(dir.Read("Progress.---"), "0 3");
+    for (const char* name : {"Quote.txt", "AscQuote.txt", "GoodSym.txt", "BadSym.txt",
+                             "Results.txt", "SavedSym.txt", "UpSym.txt", "DownSym.txt"}) {
+        EXPECT_TRUE(dir.Exists(name)) << name;
+    }
+    // A finished pass resumes past the end, so the next run is a new pass.
+    dir.Write("Results.txt", "first pass\r\n");
+    EXPECT_EQ(RunScan(dir).exitCode, 0);
+    EXPECT_EQ(dir.Read("Results.bak"), "first pass\r\n");
+}
+
+TEST(Runner, HelpAndBadArguments) {
+    TempDir dir;
+    RunResult help = RunScan(dir, "--help");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("Usage: quillon-scan"), std::string::npos);
+    EXPECT_FALSE(dir.Exists("Quillon.---"));
+    EXPECT_EQ(RunScan(dir, "--bogus").exitCode, 64);
+}
+
+}  // namespace
+}  // namespace quillon
