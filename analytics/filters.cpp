@@ -34,11 +34,11 @@ std::size_t SkipDigits(std::string_view text, std::size_t& pos) {
     return pos - start;
 }
 
-// The part of `text` between leading and trailing blanks.
+// The part of `text` between leading and trailing blanks (spaces and tabs).
 std::string_view TrimBlanks(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(' ');
+    const std::size_t first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos) return {};
-    const std::size_t last = text.find_last_not_of(' ');
+    const std::size_t last = text.find_last_not_of(" \t");
     return text.substr(first, last - first + 1);
 }
 

@@ -77,9 +77,9 @@ struct FilterSettings {
     int DeriveZorFrom = 1;
 };
 
-// Whole text a decimal number: optional blanks, optional sign, digits with at
-// most one ".", an optional exponent (E or e, optional sign, digits),
-// optional blanks.
+// Whole text a decimal number: optional blanks (spaces, tabs), optional sign,
+// digits with at most one "." and at least one digit ("1." and ".5" count),
+// an optional exponent (E or e, optional sign, digits), optional blanks.
 // "." is the decimal point whatever the locale. A number beyond the range of
 // a 64-bit float does not convert completely and is no number.
 bool IsNumberText(std::string_view text);

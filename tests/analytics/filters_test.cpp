@@ -55,7 +55,8 @@ TEST(ParseFilterValue, NumbersAndNonNumbers) {
         {"inf", kNA},
         {"nan", kNA},
         {"0x10", kNA},
-        {"\t5", kNA},
+        {"\t5 ", Num(5)},
+        {"\n5", kNA},
         {std::string("5\0", 2), kNA},
         // Beyond the range of a 64-bit float: does not convert completely.
         {"1e999", kNA},
@@ -157,15 +158,6 @@ TEST(ApplyFilterTemplate, LowPEClosedInDialogLeavesOnlyPELimits) {
     }
     EXPECT_EQ(s.Values[TX_MinPE], Num(0));
     EXPECT_EQ(s.Values[TX_MaxPE], Num(7));
-}
-
-TEST(FilterNames, InSettingsFileOrder) {
-    EXPECT_STREQ(kFilterNames[TX_MinPE], "TX_MinPE");
-    EXPECT_STREQ(kFilterNames[TX_MinOptInt], "TX_MinOptInt");
-    EXPECT_STREQ(kFilterNames[TX_MinPutCallRatio], "TX_MinPutCallRatio");
-    EXPECT_STREQ(kFilterTemplateNames[0], "Default Setting");
-    EXPECT_STREQ(kFilterTemplateNames[3], "For Low P/E Stocks");
-    EXPECT_STREQ(kFilterTemplateNames[4], "For High Yield Stocks");
 }
 
 }  // namespace

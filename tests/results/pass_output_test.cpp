@@ -59,16 +59,6 @@ class PassOutput : public ::testing::Test {
     PassOutputFiles files_;
 };
 
-TEST(PendingOutput, ClearAndEmpty) {
-    PendingOutput p;
-    EXPECT_TRUE(p.Empty());
-    p.PendingProgress = "1 2";
-    EXPECT_FALSE(p.Empty());
-    p.PendingAscQuote = "x";
-    p.Clear();
-    EXPECT_TRUE(p.Empty());
-}
-
 TEST_F(PassOutput, ServerModeCreatesFilesAndHeaderOnce) {
     PendingOutput p = OneSymbol("A");
     files_.FlushPendingOutput(p, names_, false);

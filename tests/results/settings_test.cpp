@@ -87,15 +87,8 @@ Settings Unusual() {
     return s;
 }
 
-TEST(WorkingFileNames, AllInTheDirectory) {
-    const WorkingFileNames n = WorkingFileNames::In("/w");
-    EXPECT_EQ(n.WorkingDirectory, "/w");
-    EXPECT_EQ(n.DefaultSymbolFile, "/w/Symbols.sym");
-    EXPECT_EQ(n.TempFile, "/w/QUIL---.tmp");
-    EXPECT_EQ(n.ProgressFile, "/w/Progress.---");
-    EXPECT_EQ(n.SettingsFile, "/w/Quillon.---");
-    EXPECT_EQ(n.AscQuoteBackup, "/w/AscQuote.bak");
-    EXPECT_EQ(n.AboutFile, "/w/About.txt");
+TEST(WorkingFileNames, NoDoubleSlashAtTheRoot) {
+    EXPECT_EQ(WorkingFileNames::In("/w").AscQuoteBackup, "/w/AscQuote.bak");
     EXPECT_EQ(WorkingFileNames::In("/").SettingsFile, "/Quillon.---");
 }
 
