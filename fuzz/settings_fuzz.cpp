@@ -55,9 +55,16 @@ bool HasSettingsShape(const std::string& text) {
     return lines == 26 && text.size() >= 2 && text.back() == '\n';
 }
 
+// A scratch file of this process, removed when the process ends.
+struct ScratchFile {
+    std::string name = "/tmp/quillon-fuzz-settings-" + std::to_string(::getpid());
+    ~ScratchFile() { std::remove(name.c_str()); }
+};
+
 // Loads the bytes through the file reader, as start-up does.
 bool LoadThroughFile(Settings& s, std::string_view bytes) {
-    static const std::string name = "/tmp/quillon-fuzz-settings-" + std::to_string(::getpid());
+    static const ScratchFile scratch;
+    const std::string& name = scratch.name;
     std::FILE* file = std::fopen(name.c_str(), "wb");
     if (file == nullptr) std::abort();
     std::fwrite(bytes.data(), 1, bytes.size(), file);
