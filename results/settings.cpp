@@ -88,8 +88,9 @@ std::optional<SettingsLines> ReadSettingsLines(const std::string& name) {
             continue;
         }
         inLine = true;
-        // One byte beyond the cap is kept so that a CR ending a long line is
-        // still dropped; AddLine then cuts the line to the cap.
+        // One byte beyond the cap is kept so that a line of exactly the cap
+        // followed by CR LF loses its CR, as in SplitSettingsLines; AddLine
+        // then cuts the line to the cap.
         if (line.size() <= kMaxSettingsLineLength) line.push_back(static_cast<char>(c));
     }
     if (inLine && out.lines.size() < kSettingsLineCount) AddLine(out, line);
