@@ -245,6 +245,10 @@ void ScanDriver::DoNextSymbol() {
         context_.runtime.RestartPending = false;
         counters.ProcessCount = 0;
         ClearPendingOutput();
+        // A pass restarted by Reset may still have the files of the old pass
+        // open; they are closed first so that the rotation moves whole files
+        // and the new pass writes into new ones.
+        context_.outputs.CloseOutputFiles();
         StartOfPassRotation(context_.files, context_.settings.LocalMode(),
                             context_.replay.LocalQuoteFile);
     }

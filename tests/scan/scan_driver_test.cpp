@@ -487,6 +487,24 @@ TEST_F(ScanDriverTest, ResetAsksAndRestartsThePassOnYes) {
     EXPECT_FALSE(context.runtime.RestartPending);
 }
 
+TEST_F(ScanDriverTest, ResetMidPassRotatesWholeFilesAndWritesNewOnes) {
+    WriteSymbols(4);
+    context.settings.QuotesFromLocalFile = 1;
+    parts.EvaluateSymbol = [](Context& c, AlarmControl&) {
+        c.pending.PendingResults += c.quote.Ticker + "\r\n";
+    };
+    Open();
+    driver->PB_GoClick();
+    Step(1 + 3 * 2);  // two symbols of the first pass; the files stay open
+    ASSERT_TRUE(context.outputs.IsOpen());
+    driver->PB_PauseClick();
+    messages.Answers = {true};
+    driver->PB_ResetClick();
+    Step(1 + 3);  // the first symbol of the new pass
+    EXPECT_EQ(dir.Read("Results.bak"), "S10\r\nS11\r\n");
+    EXPECT_EQ(dir.Read("Results.txt"), "S10\r\n");
+}
+
 TEST_F(ScanDriverTest, ActivationRepairsInterestRateAndPicksTheQuoteHost) {
     WriteSymbols(1);
     dir.Write("QuoteHosts.txt", "quotes.example:8080\r\nfast.example\r\n");
