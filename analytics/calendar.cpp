@@ -40,7 +40,8 @@ void BuildExpirationCalendar(ExpirationCalendar& calendar, const DateTime& today
     calendar.MonthLengths[1] = leapFebruary ? 29 : 28;
 
     // Weekday of the 1st of the month, then the first Friday.
-    for (int d = day; d > 1; --d) w = (w + 6) % 7;
+    for (int d = day; d > 1; --d)
+        w = (w + 6) % 7;
     int firstFriday = 1;
     while (w != kFriday) {
         ++firstFriday;
@@ -84,7 +85,8 @@ void BuildExpirationCalendar(ExpirationCalendar& calendar, const DateTime& today
 
 char StrikeLetter(float strike) {
     double x = strike;
-    while (x > 100) x -= 100;
+    while (x > 100)
+        x -= 100;
     double n = std::floor((x + x) * 0.2);
     long index = static_cast<long>(n) - 2;
     // Strikes outside the table (at or below 2.5, or not a number) have no
@@ -108,7 +110,8 @@ void SelectStrikes(StrikeTable& table, float price) {
     } else {
         k = {5, 7.5f, 10, 12.5f, 15};
     }
-    for (int i = 0; i < 5; ++i) table.StrikeLetters[i] = StrikeLetter(k[i]);
+    for (int i = 0; i < 5; ++i)
+        table.StrikeLetters[i] = StrikeLetter(k[i]);
 }
 
 }  // namespace quillon

@@ -9,7 +9,7 @@
 namespace quillon {
 
 class LineReader {
-public:
+  public:
     // Bytes kept of one line; the rest of a longer line is skipped.
     static constexpr std::size_t kMaxLineLength = 64 * 1024;
 
@@ -34,7 +34,7 @@ public:
     // True once the last line has been read (or the file is not open).
     bool AtEnd();
 
-private:
+  private:
     std::FILE* file_ = nullptr;
 };
 

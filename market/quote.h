@@ -10,9 +10,9 @@
 
 namespace quillon {
 
-inline constexpr int kOptionTypes = 2;   // 0 calls, 1 puts
-inline constexpr int kStrikeSlots = 5;   // positions in the strike table
-inline constexpr int kMonthSlots = 4;    // positions in the calendar; 0 to 2 used
+inline constexpr int kOptionTypes = 2;  // 0 calls, 1 puts
+inline constexpr int kStrikeSlots = 5;  // positions in the strike table
+inline constexpr int kMonthSlots = 4;   // positions in the calendar; 0 to 2 used
 inline constexpr int kFilledMonthSlots = 3;
 
 using Extended = long double;

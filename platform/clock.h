@@ -17,25 +17,25 @@ struct DateTime {
 int WeekDay(int year, int month, int day);
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual DateTime Now() const = 0;
 };
 
 // The machine's local date and time.
 class SystemClock final : public Clock {
-public:
+  public:
     DateTime Now() const override;
 };
 
 // A clock that always reads the time it was given; tests and benchmarks use it.
 class FixedClock final : public Clock {
-public:
+  public:
     explicit FixedClock(DateTime at = {}) : at_(at) {}
     DateTime Now() const override { return at_; }
     void Set(DateTime at) { at_ = at; }
 
-private:
+  private:
     DateTime at_;
 };
 

@@ -45,8 +45,7 @@ std::optional<std::string> ReadWholeFile(const std::string& name) {
     return content.str();
 }
 
-bool ReplaceFileAtomically(const std::string& name, const std::string& content,
-                           bool ownerOnly) {
+bool ReplaceFileAtomically(const std::string& name, const std::string& content, bool ownerOnly) {
     std::string temp = name + ".new";
     mode_t mode = ownerOnly ? 0600 : 0666;
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
@@ -75,7 +74,8 @@ bool ReplaceFileAtomically(const std::string& name, const std::string& content,
 std::string CurrentDirectory() {
     std::error_code error;
     std::string dir = fs::current_path(error).string();
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
     return dir;
 }
 

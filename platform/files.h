@@ -30,8 +30,7 @@ std::optional<std::string> ReadWholeFile(const std::string& name);
 // renamed over `name`. With `ownerOnly` the file is created readable and
 // writable by its owner only. On any failure the old file is left untouched
 // and false is returned.
-bool ReplaceFileAtomically(const std::string& name, const std::string& content,
-                           bool ownerOnly);
+bool ReplaceFileAtomically(const std::string& name, const std::string& content, bool ownerOnly);
 
 // The process's current directory, without a trailing "/".
 std::string CurrentDirectory();

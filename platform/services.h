@@ -11,7 +11,7 @@
 namespace quillon {
 
 class MessageService {
-public:
+  public:
     virtual ~MessageService() = default;
     // A modal message box with an OK button.
     virtual void ShowMessage(const std::string& text) = 0;
@@ -20,27 +20,27 @@ public:
 };
 
 class BeepService {
-public:
+  public:
     virtual ~BeepService() = default;
     virtual void Beep() = 0;
 };
 
 // Headless: messages go to stderr, every question is answered No.
 class StderrMessages final : public MessageService {
-public:
+  public:
     void ShowMessage(const std::string& text) override;
     bool Confirm(const std::string& text) override;
 };
 
 class SilentBeeper final : public BeepService {
-public:
+  public:
     void Beep() override {}
 };
 
 // Records every message and answers questions from a script (No once the
 // script is used up).
 class ScriptedMessages final : public MessageService {
-public:
+  public:
     void ShowMessage(const std::string& text) override { Shown.push_back(text); }
     bool Confirm(const std::string& text) override {
         Asked.push_back(text);
@@ -55,7 +55,7 @@ public:
 };
 
 class CountingBeeper final : public BeepService {
-public:
+  public:
     void Beep() override { ++Count; }
     int Count = 0;
 };

@@ -34,7 +34,7 @@ struct PendingOutput {
 // The output files of a pass, opened by the first flush of a pass (or the
 // first after CloseOutputFiles) and kept open until the pass ends.
 class PassOutputFiles {
-public:
+  public:
     PassOutputFiles() = default;
     PassOutputFiles(const PassOutputFiles&) = delete;
     PassOutputFiles& operator=(const PassOutputFiles&) = delete;
@@ -43,15 +43,14 @@ public:
     // Opens the files when they are not open, writes every non-empty pending
     // text to its file, flushes, clears it, and rewrites Progress.--- from
     // its start when a resume point is pending. Failures are silent.
-    void FlushPendingOutput(PendingOutput& pending, const WorkingFileNames& names,
-                            bool localMode);
+    void FlushPendingOutput(PendingOutput& pending, const WorkingFileNames& names, bool localMode);
 
     // Closes every open output file; does nothing when none is open.
     void CloseOutputFiles();
 
     bool IsOpen() const { return open_; }
 
-private:
+  private:
     enum Slot { Good, Bad, Up, Down, Quote, AscQuote, SavedSym, Results, Progress, kSlots };
     void Open(const WorkingFileNames& names, bool localMode);
     bool open_ = false;
@@ -62,7 +61,6 @@ private:
 // become their .bak files, UpSym.txt and DownSym.txt are deleted; in local
 // mode the quote file is rewound, otherwise GoodSym.txt, BadSym.txt and the
 // archive's .bak files are deleted and the archive files become .bak.
-void StartOfPassRotation(const WorkingFileNames& names, bool localMode,
-                         LineReader& localQuotes);
+void StartOfPassRotation(const WorkingFileNames& names, bool localMode, LineReader& localQuotes);
 
 }  // namespace quillon

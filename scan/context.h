@@ -25,9 +25,9 @@ struct ScanCounters {
 
 // What the local-file reader carries from one symbol to the next.
 struct ReplayState {
-    LineReader LocalQuoteFile;// Quote.txt while quotes come from the local file
-    LineReader LocalAscFile;  // AscQuote.txt, opened but never read
-    std::string ReplayLine;         // the line read last
+    LineReader LocalQuoteFile;  // Quote.txt while quotes come from the local file
+    LineReader LocalAscFile;    // AscQuote.txt, opened but never read
+    std::string ReplayLine;     // the line read last
 };
 
 struct Context {

@@ -37,7 +37,7 @@ QuoteHosts ParseQuoteHosts(const std::string& text) {
     if (end != std::string::npos) {
         std::size_t second = text.find('\n', end + 1);
         ParseHostLine(text.substr(end + 1, second == std::string::npos ? std::string::npos
-                                                                        : second - end - 1),
+                                                                       : second - end - 1),
                       hosts.RealTime);
     }
     return hosts;

@@ -8,7 +8,7 @@
 namespace quillon {
 
 class QuoteSocket {
-public:
+  public:
     virtual ~QuoteSocket() = default;
     // IPAddr and Port of the component.
     virtual void SetServer(const std::string& host, const std::string& port) = 0;
@@ -21,7 +21,7 @@ public:
 
 // A socket that never connects: a server scan without a network waits.
 class NullQuoteSocket final : public QuoteSocket {
-public:
+  public:
     void SetServer(const std::string&, const std::string&) override {}
     void SConnect() override {}
     void SetText(const std::string&) override {}

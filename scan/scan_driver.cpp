@@ -25,7 +25,9 @@ ScanDriver::ScanDriver(Context& context, ScanView& view, QuoteSocket& socket, Sc
 
 // ---------------------------------------------------------------- window
 
-void ScanDriver::FormShow() { view_.SetMemoText(""); }
+void ScanDriver::FormShow() {
+    view_.SetMemoText("");
+}
 
 void ScanDriver::FormActivate() {
     ReadProgress();
@@ -114,13 +116,17 @@ void ScanDriver::PB_ResetClick() {
     PB_GoClick();
 }
 
-void ScanDriver::CkAlarmClick() { AlarmTicks_ = 0; }
+void ScanDriver::CkAlarmClick() {
+    AlarmTicks_ = 0;
+}
 
 void ScanDriver::CkRepeatClick() {
     if (view_.RepeatChecked()) PB_GoClick();
 }
 
-bool ScanDriver::AlarmChecked() const { return view_.AlarmChecked(); }
+bool ScanDriver::AlarmChecked() const {
+    return view_.AlarmChecked();
+}
 
 void ScanDriver::StartAlarm() {
     AlarmTicks_ = kAlarmTicks;
@@ -194,8 +200,8 @@ void ScanDriver::DoReadSymbols() {
     ScanCounters& counters = context_.counters;
     counters.RatioFiltersActive =
         filters[TX_MinCallPutRatio].InUse() || filters[TX_MinPutCallRatio].InUse();
-    counters.OptionFiltersActive = counters.RatioFiltersActive ||
-                                   filters[TX_MinOptVol].InUse() || filters[TX_MinOptInt].InUse();
+    counters.OptionFiltersActive = counters.RatioFiltersActive || filters[TX_MinOptVol].InUse() ||
+                                   filters[TX_MinOptInt].InUse();
     view_.SetStatusText(0, "Reading symbols, please wait...");
 
     if (!context_.runtime.SymbolsLoaded) {
@@ -351,7 +357,9 @@ void ScanDriver::Sockets1SessionConnected() {
     ScanState_ = Connected;
 }
 
-void ScanDriver::Sockets1DataNeeded() { ScanState_ = SendRequest; }
+void ScanDriver::Sockets1DataNeeded() {
+    ScanState_ = SendRequest;
+}
 
 void ScanDriver::Sockets1DataAvailable() {
     std::string& page = context_.quote.PageText;

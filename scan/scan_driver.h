@@ -29,10 +29,10 @@ enum ScanStateValue : std::uint8_t {
     EvaluateLocal = 9,
 };
 
-inline constexpr int kTimeoutTicks = 1091;      // 60.0 s of 55 ms ticks
-inline constexpr int kAlarmTicks = 1080;        // 59.4 s
-inline constexpr int kAlarmBeepEvery = 18;      // 0.99 s
-inline constexpr int kReceiveChunk = 8192;      // bytes asked of one receive
+inline constexpr int kTimeoutTicks = 1091;  // 60.0 s of 55 ms ticks
+inline constexpr int kAlarmTicks = 1080;    // 59.4 s
+inline constexpr int kAlarmBeepEvery = 18;  // 0.99 s
+inline constexpr int kReceiveChunk = 8192;  // bytes asked of one receive
 
 inline constexpr const char* kPressGo = "Press Go to continue";
 inline constexpr const char* kDone = "Done";
@@ -40,7 +40,7 @@ inline constexpr const char* kResetQuestion =
     "This will reset the process count and overwrite Reset.txt. Are you sure ?";
 
 class ScanDriver final : public AlarmControl {
-public:
+  public:
     // FormCreate: a new scan window, never connected.
     ScanDriver(Context& context, ScanView& view, QuoteSocket& socket,
                ScanParts parts = ScanParts::Defaults());
@@ -94,7 +94,7 @@ public:
     // use this to place it.
     void SetScanStateForTest(std::uint8_t state) { ScanState_ = state; }
 
-private:
+  private:
     void DoReadSymbols();
     void DoNextSymbol();
     void CheckTimeout();

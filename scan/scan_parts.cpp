@@ -18,8 +18,8 @@ ScanParts ScanParts::Defaults() {
         context.quote.HaveOptionData = false;
     };
     parts.EvaluateSymbol = [](Context& context, AlarmControl&) {
-        context.pending.PendingProgress = FormatArgs(
-            "%d %d", context.counters.ProcessCount, context.counters.SymbolIndex);
+        context.pending.PendingProgress =
+            FormatArgs("%d %d", context.counters.ProcessCount, context.counters.SymbolIndex);
         context.quote.PageText.clear();
     };
     return parts;

@@ -12,7 +12,7 @@ namespace quillon {
 
 // What the evaluation needs of the scan window to start an alarm.
 class AlarmControl {
-public:
+  public:
     virtual ~AlarmControl() = default;
     virtual bool AlarmChecked() const = 0;
     // Holds the scan for the alarm's length and shows "Alarm: TICKER saved".

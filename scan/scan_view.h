@@ -14,7 +14,7 @@ enum class ScanControl { PB_Go, PB_Pause, PB_Print, PB_Reset, CkRepeat, kCount }
 enum class LampColour { clLime, clRed, clYellow };
 
 class ScanView {
-public:
+  public:
     virtual ~ScanView() = default;
     virtual void SetStatusText(int panel, const std::string& text) = 0;
     virtual std::string StatusText(int panel) const = 0;
@@ -28,7 +28,7 @@ public:
 
 // A window without a screen: it remembers what the driver shows.
 class RecordingScanView : public ScanView {
-public:
+  public:
     void SetStatusText(int panel, const std::string& text) override {
         Panels.at(static_cast<std::size_t>(panel)) = text;
     }
@@ -44,9 +44,7 @@ public:
     bool RepeatChecked() const override { return Repeat; }
     void CloseWindow() override { Closed = true; }
 
-    bool IsEnabled(ScanControl control) const {
-        return Enabled[static_cast<std::size_t>(control)];
-    }
+    bool IsEnabled(ScanControl control) const { return Enabled[static_cast<std::size_t>(control)]; }
 
     std::array<std::string, 2> Panels;
     std::string Memo;

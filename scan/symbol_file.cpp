@@ -20,9 +20,11 @@ bool IsWhiteSpace(char c) {
 // The next run of non-white characters from `pos`, skipping white space
 // before it.
 std::string_view NextToken(std::string_view text, std::size_t& pos) {
-    while (pos < text.size() && IsWhiteSpace(text[pos])) ++pos;
+    while (pos < text.size() && IsWhiteSpace(text[pos]))
+        ++pos;
     std::size_t start = pos;
-    while (pos < text.size() && !IsWhiteSpace(text[pos])) ++pos;
+    while (pos < text.size() && !IsWhiteSpace(text[pos]))
+        ++pos;
     return text.substr(start, pos - start);
 }
 

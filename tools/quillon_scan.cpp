@@ -43,7 +43,7 @@ const char* kUsage =
 // The scan window without a screen: on a terminal a one-line progress bar,
 // otherwise every change of a status panel as a line of its own.
 class ConsoleView final : public RecordingScanView {
-public:
+  public:
     ConsoleView(const Context& context, bool terminal) : context_(context), terminal_(terminal) {}
 
     void SetStatusText(int panel, const std::string& text) override {
@@ -74,7 +74,7 @@ public:
         if (terminal_) std::printf("\n");
     }
 
-private:
+  private:
     const Context& context_;
     bool terminal_;
 };

@@ -57,9 +57,9 @@ TEST(ExpirationCalendar, LeapFebruaryOfJanuary2028) {
 TEST(ExpirationCalendar, EveryDayFrom2026To2030) {
     for (int year = 2026; year <= 2030; ++year) {
         for (int month = 1; month <= 12; ++month) {
-            int length = month == 2 ? (year % 4 == 0 ? 29 : 28)
-                                    : (month == 4 || month == 6 || month == 9 || month == 11 ? 30
-                                                                                             : 31);
+            int length = month == 2
+                             ? (year % 4 == 0 ? 29 : 28)
+                             : (month == 4 || month == 6 || month == 9 || month == 11 ? 30 : 31);
             for (int day = 1; day <= length; ++day) {
                 ExpirationCalendar cal = CalendarOn(year, month, day);
                 int expYear = year;

@@ -19,8 +19,8 @@ struct RunResult {
 };
 
 RunResult RunScan(const TempDir& dir, const std::string& args = "") {
-    std::string command = "cd '" + dir.Path() + "' && '" QUILLON_SCAN_PATH "' " + args +
-                          " >stdout.log 2>stderr.log";
+    std::string command =
+        "cd '" + dir.Path() + "' && '" QUILLON_SCAN_PATH "' " + args + " >stdout.log 2>stderr.log";
     int status = std::system(command.c_str());
     RunResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

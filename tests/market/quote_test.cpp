@@ -23,8 +23,10 @@ TEST(QuoteState, ResetEmptiesRecordAndChainButKeepsTickerFlagsAndPage) {
         q.Chain.TotalZOR[t] = 7;
         q.Chain.TotalVolume[t] = 8;
         q.Chain.TotalOpenInterest[t] = 9;
-        for (auto& strike : q.Chain.OptLast[t]) strike.fill(3.5f);
-        for (auto& strike : q.Chain.OptSymbol[t]) strike.fill("IBMLA");
+        for (auto& strike : q.Chain.OptLast[t])
+            strike.fill(3.5f);
+        for (auto& strike : q.Chain.OptSymbol[t])
+            strike.fill("IBMLA");
     }
 
     ExpirationCalendar calendar;

@@ -15,7 +15,7 @@ namespace {
 using testing::TempDir;
 
 class FakeSocket final : public QuoteSocket {
-public:
+  public:
     void SetServer(const std::string& h, const std::string& p) override {
         host = h;
         port = p;
@@ -41,7 +41,7 @@ public:
 };
 
 class ScanDriverTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         context.files = WorkingFileNames::In(dir.Path());
         context.settings.SymbolFileName = dir.File("Symbols.sym");
@@ -49,7 +49,8 @@ protected:
 
     void WriteSymbols(int count) {
         std::string text;
-        for (int i = 0; i < count; ++i) text += "S" + std::to_string(10 + i) + "\r\n";
+        for (int i = 0; i < count; ++i)
+            text += "S" + std::to_string(10 + i) + "\r\n";
         dir.Write("Symbols.sym", text);
     }
 
@@ -60,7 +61,8 @@ protected:
     }
 
     void Step(int times = 1) {
-        for (int i = 0; i < times; ++i) driver->ScanStep();
+        for (int i = 0; i < times; ++i)
+            driver->ScanStep();
     }
 
     bool Done() const { return !driver->Running() && view.Panels[0] == kDone; }
@@ -293,7 +295,9 @@ TEST_F(ScanDriverTest, ReceivedDataIsUpperCasedUpToAZeroByte) {
     socket.incoming.push_back(std::string("ask\0hidden", 10));
     socket.incoming.push_back(std::string(9000, 'x'));
     driver->Sockets1DataAvailable();
-    EXPECT_EQ(context.quote.PageText.substr(0, 22), "<B>LAST</B> 12 \xe9T\xe9" "ASKX");
+    EXPECT_EQ(context.quote.PageText.substr(0, 22),
+              "<B>LAST</B> 12 \xe9T\xe9"
+              "ASKX");
     EXPECT_EQ(context.quote.PageText.size(), 21u + 9000u);
     EXPECT_EQ(view.Panels[1], "Receiving 9021 Bytes");
     EXPECT_EQ(driver->TimeoutTicks(), kTimeoutTicks);
@@ -381,7 +385,7 @@ TEST_F(ScanDriverTest, SocketErrorIsShownAndClosesOutputFiles) {
 }
 
 class AlarmTest : public ScanDriverTest {
-protected:
+  protected:
     void StartScanThatSaves() {
         WriteSymbols(3);
         context.settings.QuotesFromLocalFile = 1;
@@ -512,8 +516,8 @@ TEST_F(ScanDriverTest, ActivationRepairsInterestRateAndPicksTheQuoteHost) {
         float rate;
         float expected;
     };
-    const Case rates[] = {{-0.01f, 0.05f}, {3.5f, 0.05f}, {0.0f, 0.0f}, {3.0f, 3.0f},
-                          {std::nanf(""), 0.05f}};
+    const Case rates[] = {
+        {-0.01f, 0.05f}, {3.5f, 0.05f}, {0.0f, 0.0f}, {3.0f, 3.0f}, {std::nanf(""), 0.05f}};
     for (const Case& c : rates) {
         context.settings.InterestRate = c.rate;
         Open();

@@ -11,7 +11,7 @@
 namespace quillon::testing {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "quillon-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
@@ -35,7 +35,7 @@ public:
     }
     bool Exists(const std::string& name) const { return std::filesystem::exists(File(name)); }
 
-private:
+  private:
     std::string path_;
 };
 
