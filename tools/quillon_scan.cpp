@@ -61,12 +61,13 @@ class ConsoleView final : public RecordingScanView {
     void DrawBar() {
         const ScanCounters& c = context_.counters;
         int width = 30;
-        int filled = c.SymbolCount > 0 ? c.SymbolIndex * width / c.SymbolCount : 0;
+        // At the end of a pass the position is back at 0; show the pass full.
+        int position = StatusText(0) == kDone ? c.SymbolCount : c.SymbolIndex;
+        int filled = c.SymbolCount > 0 ? position * width / c.SymbolCount : 0;
         std::string bar(static_cast<std::size_t>(filled), '#');
         bar.resize(static_cast<std::size_t>(width), '.');
-        std::printf("\r[%s] %d/%d %-6s saved %d  %-40.40s", bar.c_str(), c.SymbolIndex,
-                    c.SymbolCount, context_.quote.Ticker.c_str(), c.ProcessCount,
-                    StatusText(0).c_str());
+        std::printf("\r[%s] %d/%d %-6s saved %d  %-40.40s", bar.c_str(), position, c.SymbolCount,
+                    context_.quote.Ticker.c_str(), c.ProcessCount, StatusText(0).c_str());
         std::fflush(stdout);
     }
 
