@@ -1,0 +1,108 @@
+#include "analytics/pricing.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace quillon {
+namespace {
+
+PricingInputs AtTheMoney(float volatility = 0.30f) {
+    PricingInputs in;
+    in.StockPrice = 50;
+    in.StrikePrice = 50;
+    in.DaysToGo = 30;
+    in.InterestRate = 0.05f;
+    in.DividendYield = 0;
+    in.Volatility = volatility;
+    return in;
+}
+
+TEST(Pricing, CumulativeNormalKnownValuesAndSymmetry) {
+    EXPECT_FLOAT_EQ(CumulativeNormal(0), 0.50000006f);
+    EXPECT_NEAR(CumulativeNormal(1), 0.84136, 1e-5);
+    EXPECT_NEAR(CumulativeNormal(-1), 0.15864, 1e-5);
+    for (float x = -6; x <= 6; x += 0.37f) {
+        EXPECT_NEAR(CumulativeNormal(x) + CumulativeNormal(-x), 1.0, 2e-7) << x;
+        EXPECT_GE(CumulativeNormal(x + 0.01f), CumulativeNormal(x)) << x;
+    }
+}
+
+TEST(Pricing, WorkedAtTheMoneyFigures) {
+    PricingInputs in = AtTheMoney();
+    const float call = BlackScholesCall(in);
+    EXPECT_NEAR(call, 1.8166, 1e-4);
+    EXPECT_NEAR(BlackScholesPut(in), 1.6116, 1e-4);
+    // The trial 0.3 prices at exactly the market price, so the bracket is
+    // [0.3, 0.4] and the answer its eighth midpoint.
+    EXPECT_NEAR(ImpliedVolatility(in, false, call), 30.04, 0.005);
+}
+
+TEST(Pricing, SolvingBackATrialVolatilityGivesTheLastMidpoint) {
+    // The sweep's trials are accumulated in float: 0.1, 0.1 + 0.1, ...
+    std::vector<float> trials{0.1f};
+    while (trials.size() < 32)
+        trials.push_back(static_cast<float>(trials.back() + 0.1));
+    for (float sigma : {trials[1], trials[4], trials[10], trials[19]}) {
+        PricingInputs in = AtTheMoney(sigma);
+        const float put = PutValue(in);
+        EXPECT_NEAR(ImpliedVolatility(in, true, put), sigma * 100 + 0.04, 0.01) << sigma;
+    }
+}
+
+TEST(Pricing, NoImpliedVolatilityCases) {
+    struct Case {
+        const char* name;
+        float stock, strike, price;
+        bool isPut;
+        float expected;  // -1, or the 329.96 cap
+    };
+    const Case cases[] = {
+        {"price at intrinsic value", 60, 50, 10, false, -1},
+        {"price below intrinsic value", 40, 50, 9, true, -1},
+        {"zero price", 50, 50, 0, false, -1},
+        {"zero strike", 50, 0, 1, false, -1},
+        {"converges towards zero", 100, 50, 50.0001f, false, -1},
+        {"above the model at every trial", 50, 50, 45, false, 329.96f},
+        {"stock price 0: a call with any price", 0, 50, 0.5f, false, 329.96f},
+        {"stock price 0: a put above its strike", 0, 50, 50.5f, true, 329.96f},
+        {"negative stock price", -5, 50, 60, true, -1},
+        {"negative stock price, call", -5, 50, 1, false, -1},
+    };
+    for (const Case& c : cases) {
+        PricingInputs in = AtTheMoney();
+        in.StockPrice = c.stock;
+        in.StrikePrice = c.strike;
+        in.Volatility = 0.123f;
+        const float iv = ImpliedVolatility(in, c.isPut, c.price);
+        if (c.expected < 0) {
+            EXPECT_EQ(iv, -1.0f) << c.name;
+        } else {
+            EXPECT_NEAR(iv, c.expected, 0.01) << c.name;
+        }
+        if (c.name[0] == 'p') EXPECT_EQ(in.Volatility, 0.123f) << c.name << ": nothing priced";
+    }
+}
+
+TEST(Pricing, ModelPriceIsZeroWithoutDaysOrPricesAndFloorsAtIntrinsic) {
+    PricingInputs in = AtTheMoney();
+    in.DaysToGo = 0;
+    EXPECT_EQ(BlackScholesCall(in), 0.0f);
+    in = AtTheMoney();
+    in.StockPrice = 0;
+    EXPECT_EQ(CallValue(in), 0.0f);
+    EXPECT_EQ(PutValue(in), 50.0f);
+    in.StockPrice = -5;
+    EXPECT_EQ(BlackScholesCall(in), 0.0f);
+    EXPECT_EQ(BlackScholesPut(in), 0.0f);
+    // A deep in-the-money put whose model price falls below K - S.
+    in = AtTheMoney(0.1f);
+    in.StockPrice = 20;
+    in.InterestRate = 0.5f;
+    EXPECT_LT(BlackScholesPut(in), 30.0f);
+    EXPECT_EQ(PutValue(in), 30.0f);
+    EXPECT_EQ(OptionValue(in, true), 30.0f);
+}
+
+}  // namespace
+}  // namespace quillon
