@@ -1,0 +1,322 @@
+#include "results/report.h"
+
+#include <string>
+
+#include "platform/number_format.h"
+#include "scan/context.h"
+
+namespace quillon {
+namespace {
+
+constexpr const char* kLineEnd = "\r\n";
+
+// Bid and ask below a cent are shown as not available; the comparison is made on
+// the stored 32-bit figure, so a quote of exactly 0.01 shows "$0.01".
+constexpr float kLowestQuote = 0.01f;
+
+// A price/earnings ratio of this value or above stands for "not available".
+constexpr float kPriceEarningsNotAvailable = 100000.0f;
+
+constexpr int kCellWidth = 22;  // the stock quote's first two columns
+
+void AddLine(std::string& text, std::string_view line) {
+    text += line;
+    text += kLineEnd;
+}
+
+// A one-letter table entry as text; an entry never set is empty.
+std::string LetterText(char letter) {
+    return letter == '\0' ? std::string() : std::string(1, letter);
+}
+
+// Price figures of the stock quote: up to five decimals, no separators.
+std::string F5(float value) {
+    return FormatPicture(value, "0.#####");
+}
+
+// A ZOR total: a whole number left-aligned in 12, or "n/a" padded to 12.
+std::string Z12(float value) {
+    return value > 0 ? FormatArgs("%-12.0f", static_cast<double>(value)) : "n/a         ";
+}
+
+// An option price cell of 7 characters: cut, not rounded, after 7 characters.
+std::string C7(float value) {
+    return value > 0 ? FitText(FormatPicture(value, " 0.####"), 7) : " n/a   ";
+}
+
+// --- Heading and stock quote (lines 1 to 10) ---------------------------------------------------
+
+std::string ProgressLine(const Context& context) {
+    const ScanCounters& counters = context.counters;
+    const double percent = static_cast<double>(context.settings.InterestRate) * 100.0;
+    return FitText("Saved " + std::to_string(counters.ProcessCount), kCellWidth) +
+           FitText("Progress  " + std::to_string(counters.SymbolIndex) + "/" +
+                       std::to_string(counters.SymbolCount),
+                   kCellWidth) +
+           "Interest Rate " + FormatPicture(percent, "0.##%");
+}
+
+std::string CompanyLine(const QuoteRecord& quote) {
+    const auto capitalisation = static_cast<double>(quote.SharesOutstanding * quote.LastSale);
+    return FitText(quote.CompanyName, 44) + "Mkt Cap.. $" +
+           FormatPicture(capitalisation, "###,###,###,##0");
+}
+
+std::string SymbolLine(const QuoteState& state) {
+    return FitText("Symbol... " + state.Ticker, kCellWidth) +
+           FitText("Last Tick " + state.Quote.LastTick, kCellWidth) + "Exchange. " +
+           state.Quote.Exchange;
+}
+
+// Line 4. The ask cell is cut to 22 when it has a value but left at its own 13
+// characters when it shows "n/a".
+std::string LastBidAskLine(const QuoteRecord& quote) {
+    std::string line = FitText("Last..... $" + F5(quote.LastSale), kCellWidth);
+    line += quote.Bid < kLowestQuote ? FitText("Bid...... n/a", kCellWidth)
+                                     : FitText("Bid...... $" + F5(quote.Bid), kCellWidth);
+    line += quote.Ask < kLowestQuote ? std::string("Ask...... n/a")
+                                     : FitText("Ask...... $" + F5(quote.Ask), kCellWidth);
+    return line;
+}
+
+std::string ChangeLine(const QuoteRecord& quote) {
+    const std::string percent =
+        FormatArgs("%-.2f%s", static_cast<double>(quote.PercentChange), "%");
+    return FitText("Change... $" + F5(quote.NetChange), kCellWidth) +
+           FitText("% Change. " + percent, kCellWidth) + "Time..... " + quote.SaleTime;
+}
+
+std::string OpenHighLowLine(const QuoteRecord& quote) {
+    return FitText("Open..... $" + F5(quote.OpenPrice), kCellWidth) +
+           FitText("High..... $" + F5(quote.HighPrice), kCellWidth) + "Low...... $" +
+           F5(quote.LowPrice);
+}
+
+std::string PreviousVolumeLine(const QuoteRecord& quote) {
+    const std::string volume = FormatPicture(static_cast<double>(quote.Volume), "#,###,##0");
+    return FitText("Previous. $" + F5(quote.PreviousClose), kCellWidth) +
+           FitText("Volume... " + volume, kCellWidth) + "B A Size. " + quote.BidAskSize;
+}
+
+std::string YearRangeLine(const QuoteRecord& quote) {
+    return FitText("52 Wk Hi. $" + F5(quote.High52Week), kCellWidth) +
+           FitText("52 Wk Lo. $" + F5(quote.Low52Week), kCellWidth) + "Ex-Div... " +
+           quote.ExDividendDate;
+}
+
+std::string DividendLine(const QuoteRecord& quote) {
+    const std::string volatility =
+        quote.HistVolatility > 0 ? FormatPicture(quote.HistVolatility, "0.#####%") : "n/a";
+    return FitText("Dividend. $" + F5(quote.Dividend), kCellWidth) +
+           FitText("Yield.... " + FormatPicture(quote.YieldPercent, "0.#####%"), kCellWidth) +
+           "Volty.... " + volatility;
+}
+
+std::string EarningsLine(const QuoteRecord& quote) {
+    const std::string ratio = quote.PriceEarnings >= kPriceEarningsNotAvailable
+                                  ? "P/E Ratio n/a"
+                                  : "P/E Ratio " + FormatPicture(quote.PriceEarnings, "0.##");
+    const std::string shares =
+        FormatPicture(static_cast<double>(quote.SharesOutstanding), "#,###,###,###");
+    return FitText("Earn/Shr. $" + F5(quote.EarningsPerShare), kCellWidth) +
+           FitText(ratio, kCellWidth) + "Shrs Out. " + shares;
+}
+
+void AddStockQuote(std::string& text, const Context& context) {
+    const QuoteState& state = context.quote;
+    AddLine(text, ProgressLine(context));
+    AddLine(text, CompanyLine(state.Quote));
+    AddLine(text, SymbolLine(state));
+    AddLine(text, LastBidAskLine(state.Quote));
+    AddLine(text, ChangeLine(state.Quote));
+    AddLine(text, OpenHighLowLine(state.Quote));
+    AddLine(text, PreviousVolumeLine(state.Quote));
+    AddLine(text, YearRangeLine(state.Quote));
+    AddLine(text, DividendLine(state.Quote));
+    AddLine(text, EarningsLine(state.Quote));
+}
+
+// --- ZOR totals (lines 12 to 14) ---------------------------------------------------------------
+
+bool HaveBothZor(const OptionChain& chain) {
+    return chain.TotalZOR[0] > 0 && chain.TotalZOR[1] > 0;
+}
+
+// The larger ZOR total over the smaller, named by which side is on top.
+std::string RatioText(const OptionChain& chain) {
+    if (!HaveBothZor(chain)) return "ZORC/ZORP n/a       ";
+    const double calls = chain.TotalZOR[0];
+    const double puts = chain.TotalZOR[1];
+    if (calls >= puts) return "ZORC/ZORP " + FormatArgs("%-.4g", calls / puts);
+    return "ZORP/ZORC " + FormatArgs("%-.4g", puts / calls);
+}
+
+// Without both ZOR totals the trend is unknown, whatever the verdict says.
+std::string TrendText(const OptionChain& chain, int trend) {
+    if (!HaveBothZor(chain)) return "?";
+    if (trend == -1) return "DOWN";
+    if (trend == 1) return "UP";
+    return "?";
+}
+
+std::string Whole12(float value) {
+    return FormatArgs("%-12.0f", static_cast<double>(value));
+}
+
+// The computer's date and time: short date M/d/yyyy, long time h:mm:ss AM/PM.
+std::string DateTimeText(const DateTime& now) {
+    const int hour = now.Hour % 12 == 0 ? 12 : now.Hour % 12;
+    return FormatArgs("%d/%d/%d %d:%02d:%02d %s", now.Month, now.Day, now.Year, hour, now.Minute,
+                      now.Second, now.Hour < 12 ? "AM" : "PM");
+}
+
+void AddTotals(std::string& text, const Context& context, int trend) {
+    const OptionChain& chain = context.quote.Chain;
+    AddLine(text, "Ttl ZORC. " + Z12(chain.TotalZOR[0]) + "Ttl ZORP. " + Z12(chain.TotalZOR[1]) +
+                      RatioText(chain));
+    AddLine(text, "Open Int. " + Whole12(chain.TotalOpenInterest[0]) + "Open Int. " +
+                      Whole12(chain.TotalOpenInterest[1]) + "Trend.... " + TrendText(chain, trend));
+    AddLine(text, "Volume... " + Whole12(chain.TotalVolume[0]) + "Volume... " +
+                      Whole12(chain.TotalVolume[1]) + DateTimeText(context.clock.Now()));
+}
+
+// --- Option table (lines 16 onwards) -----------------------------------------------------------
+
+constexpr const char* kSeparator =
+    "-------|-----------------------------|-----------------------------|";
+
+void AddTableHeader(std::string& text) {
+    AddLine(text, "Root   | Expiration:   Days          | Expiration:   Days          |");
+    AddLine(text, "Symbol | Month  Date   To Go         | Month  Date   To Go         |");
+    AddLine(text, kSeparator);
+    AddLine(text, "IValue | Last   Bid    Ask           | Last   Bid    Ask           |");
+    AddLine(text, "Strike |        Prc    OpnInt TValue |        Prc    OpnInt TValue |");
+    AddLine(text, "Price  | Symbol ZOR    Volume        | Symbol ZOR    Volume        |");
+}
+
+constexpr int kShownMonths = 2;  // month slots 0 and 1
+constexpr int kFirstShownStrike = 1;
+constexpr int kLastShownStrike = 3;
+
+// Root, then for each month its letter, expiration date and days to go.
+std::string ExpirationLine(const Context& context, int type) {
+    const ExpirationCalendar& calendar = context.calendar;
+    std::string line = FormatArgs("%-7s|", context.quote.Quote.OptionRoot.c_str());
+    for (int k = 0; k < kShownMonths; ++k) {
+        line += FormatArgs(" %-7s", LetterText(calendar.MonthLetters[type][k]).c_str());
+        line += FitText(std::to_string(calendar.ExpirationMonth[k] + 1) + "/" +
+                            std::to_string(calendar.ExpirationDay[k]),
+                        6);
+        line += FormatArgs("%1s%-13d%1s", "", calendar.DaysToExpiration[k], " |");
+    }
+    return line;
+}
+
+// What the stock price is above the strike (calls) or below it (puts); 0 when
+// the option is not in the money or the stock has no price.
+double IntrinsicValue(float lastSale, float strike, int type) {
+    const double value =
+        type == 0 ? static_cast<double>(lastSale) - strike : static_cast<double>(strike) - lastSale;
+    return value > 0 && lastSale > 0 ? value : 0.0;
+}
+
+std::string IntrinsicValueLine(const OptionChain& chain, int type, int strike, double value) {
+    std::string line = value > 0 ? FitText(FormatPicture(value, "0.####"), 6) + " |" : "0      |";
+    for (int k = 0; k < kShownMonths; ++k) {
+        line += C7(chain.OptLast[type][strike][k]) + C7(chain.OptBid[type][strike][k]) +
+                C7(chain.OptAsk[type][strike][k]) + "        |";
+    }
+    return line;
+}
+
+// The strike, then per month the price ZOR was derived from, the open interest
+// and the time value (that price less the intrinsic value).
+std::string StrikeLine(const Context& context, int type, int strike, double value) {
+    const OptionChain& chain = context.quote.Chain;
+    const bool fromLast = context.settings.Filters.DeriveZorFrom == 0;
+    std::string line =
+        FitText(FormatPicture(context.strikes.StrikePrices[strike], "0.##"), 7) + "|";
+    for (int k = 0; k < kShownMonths; ++k) {
+        const float price =
+            fromLast ? chain.OptLast[type][strike][k] : chain.OptAsk[type][strike][k];
+        const float interest = chain.OptOpenInterest[type][strike][k];
+        const double timeValue = price - value;
+        line += "       " + C7(price);
+        line += interest > 0 ? FormatArgs(" %-6.0f", static_cast<double>(interest)) : " n/a   ";
+        line += timeValue >= 0 ? FitText(FormatPicture(timeValue, " 0.####"), 7) : " ------";
+        line += " |";
+    }
+    return line;
+}
+
+// The strike letter, then per month the option symbol (rebuilt from root, month
+// letter and strike letter when the page gave none), its ZOR and its volume.
+std::string SymbolLetterLine(const Context& context, int type, int strike) {
+    const OptionChain& chain = context.quote.Chain;
+    const std::string strikeLetter = LetterText(context.strikes.StrikeLetters[strike]);
+    std::string line = FormatArgs("%-7s%s", strikeLetter.c_str(), "|");
+    for (int k = 0; k < kShownMonths; ++k) {
+        const std::string& symbol = chain.OptSymbol[type][strike][k];
+        const std::string shown =
+            !symbol.empty() ? symbol
+                            : context.quote.Quote.OptionRoot +
+                                  LetterText(context.calendar.MonthLetters[type][k]) + strikeLetter;
+        const float zor = chain.OptZOR[type][strike][k];
+        const float volume = chain.OptVolume[type][strike][k];
+        line += FitText(" " + shown, 7);
+        line += zor > 0 ? FormatArgs(" %-6.2f", static_cast<double>(zor)) : " n/a   ";
+        line += volume > 0 ? FormatArgs(" %-6.0f", static_cast<double>(volume)) : " n/a   ";
+        line += "        |";
+    }
+    return line;
+}
+
+// One type's 14 lines: banner, expirations, then four lines per shown strike.
+void AddOptionSection(std::string& text, const Context& context, int type) {
+    AddLine(text, type == 0
+                      ? "*******|*********** Calls ***********|*********** Calls ***********|"
+                      : "*******|*********** Puts  ***********|*********** Puts  ***********|");
+    AddLine(text, ExpirationLine(context, type));
+    for (int strike = kFirstShownStrike; strike <= kLastShownStrike; ++strike) {
+        const double value = IntrinsicValue(context.quote.Quote.LastSale,
+                                            context.strikes.StrikePrices[strike], type);
+        AddLine(text, kSeparator);
+        AddLine(text, IntrinsicValueLine(context.quote.Chain, type, strike, value));
+        AddLine(text, StrikeLine(context, type, strike, value));
+        AddLine(text, SymbolLetterLine(context, type, strike));
+    }
+}
+
+void AddNotes(std::string& text) {
+    AddLine(text, "Notes:");
+    AddLine(text, "  IValue: Intrinsic Value     Prc: Price used to calculate ZOR");
+    AddLine(text, "  TValue: Time Value         Last: Last (or Latest) Price");
+    AddLine(text, "  OpnInt: Open Interest   Mkt Cap: Market Capitalization");
+    AddLine(text, "   Volty: Historical Volatility (provided by the quote server)");
+}
+
+}  // namespace
+
+std::string FitText(std::string_view text, int width) {
+    if (width <= 0) return {};
+    const auto size = static_cast<std::size_t>(width);
+    std::string fitted(text.substr(0, size));
+    fitted.resize(size, ' ');
+    return fitted;
+}
+
+void RenderReport(Context& context, int trend) {
+    std::string text;
+    AddStockQuote(text, context);
+    AddLine(text, "");
+    AddTotals(text, context, trend);
+    AddLine(text, "");
+    AddTableHeader(text);
+    AddOptionSection(text, context, 0);
+    AddOptionSection(text, context, 1);
+    AddLine(text, "");
+    AddNotes(text);
+    context.quote.PageText = std::move(text);
+}
+
+}  // namespace quillon
