@@ -250,6 +250,16 @@ TEST_F(Report, BlockWithoutStockQuote) {
     EXPECT_EQ(context_.quote.PageText, expected);
 }
 
+// Before any stock of the run had a price the strike table is still empty: its
+// letters show as nothing, never as NUL bytes in the text.
+TEST_F(Report, StrikeTableNotYetBuilt) {
+    EXPECT_EQ(RenderedLine(26, 0),
+              "0      |        n/a    n/a    ------ |        n/a    n/a    ------ |");
+    EXPECT_EQ(RenderedLine(27, 0),
+              "       | L      n/a    n/a           | A      n/a    n/a           |");
+    EXPECT_EQ(context_.quote.PageText.find('\0'), std::string::npos);
+}
+
 TEST(FitText, PadsOrCuts) {
     EXPECT_EQ(FitText("abc", 5), "abc  ");
     EXPECT_EQ(FitText("abcdef", 3), "abc");
