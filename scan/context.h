@@ -44,6 +44,9 @@ struct Context {
     PendingOutput pending;
     PassOutputFiles outputs;
     ReplayState replay;
+    // The outcome of the last evaluated symbol with stock data: -2 rejected,
+    // 0 saved without the ratio filters, 1 saved as UP, -1 saved as DOWN.
+    int Verdict = 0;
 
     Clock& clock;
     MessageService& messages;

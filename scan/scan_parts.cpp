@@ -1,14 +1,13 @@
 #include "scan/scan_parts.h"
 
-#include "platform/number_format.h"
+#include "analytics/evaluation.h"
 
 namespace quillon {
 
 ScanParts ScanParts::Defaults() {
     ScanParts parts;
-    // Page parsing, the archive and the evaluation proper are filled in by
-    // their own modules; until then a page is taken as no quote, nothing is
-    // archived or replayed, and the evaluation records the resume point only.
+    // Page parsing and the archive are filled in by their own modules; until
+    // then a page is taken as no quote and nothing is archived or replayed.
     parts.StripTags = [](const std::string& page) { return page; };
     parts.ParseStockPage = [](Context&) { return false; };
     parts.ParseOptionPage = [](Context&) { return false; };
@@ -17,11 +16,7 @@ ScanParts ScanParts::Defaults() {
         context.quote.HaveStockData = false;
         context.quote.HaveOptionData = false;
     };
-    parts.EvaluateSymbol = [](Context& context, AlarmControl&) {
-        context.pending.PendingProgress =
-            FormatArgs("%d %d", context.counters.ProcessCount, context.counters.SymbolIndex);
-        context.quote.PageText.clear();
-    };
+    parts.EvaluateSymbol = quillon::EvaluateSymbol;
     return parts;
 }
 

@@ -1,0 +1,18 @@
+#pragma once
+// The judgement of one symbol: ZOR, the AND group of stock and option
+// limits, the OR group of the two ZOR ratios, and what a saved symbol leaves
+// behind (count, results, summary line, up or down list, alarm).
+
+#include "scan/context.h"
+#include "scan/scan_parts.h"
+
+namespace quillon {
+
+// Evaluates the current symbol; the driver calls it once per symbol after
+// advancing SymbolIndex past it. Leaves the symbol's report in PageText.
+void EvaluateSymbol(Context& context, AlarmControl& alarm);
+
+// The AND group's verdict: true when every filter in use lets the stock pass.
+bool PassesAndGroup(const Context& context);
+
+}  // namespace quillon
