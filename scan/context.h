@@ -31,8 +31,8 @@ struct ReplayState {
 };
 
 struct Context {
-    Context(Clock& clock, MessageService& messages, BeepService& beeper)
-        : clock(clock), messages(messages), beeper(beeper) {}
+    Context(Clock& clockService, MessageService& messageService, BeepService& beepService)
+        : clock(clockService), messages(messageService), beeper(beepService) {}
 
     Settings settings;
     RunTimeValues runtime;

@@ -93,7 +93,9 @@ TEST(FilterValue, TextFormInUseAndNumber) {
     for (const auto& c : cases) {
         EXPECT_EQ(c.value.ToText(), c.text);
         EXPECT_EQ(c.value.InUse(), c.inUse) << c.text;
-        if (c.inUse) EXPECT_EQ(c.value.AsNumber(), c.number) << c.text;
+        if (c.inUse) {
+            EXPECT_EQ(c.value.AsNumber(), c.number) << c.text;
+        }
     }
 }
 

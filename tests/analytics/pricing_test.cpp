@@ -80,7 +80,9 @@ TEST(Pricing, NoImpliedVolatilityCases) {
         } else {
             EXPECT_NEAR(iv, c.expected, 0.01) << c.name;
         }
-        if (c.name[0] == 'p') EXPECT_EQ(in.Volatility, 0.123f) << c.name << ": nothing priced";
+        if (c.name[0] == 'p') {
+            EXPECT_EQ(in.Volatility, 0.123f) << c.name << ": nothing priced";
+        }
     }
 }
 
