@@ -316,7 +316,7 @@ void ReplayQuote(Context& context) {
 
     replay.ReplayLine = replay.LocalQuoteFile.ReadLine();
     if (!replay.ReplayLine.starts_with(kOptionsTag)) return;  // no options; a header stays
-    std::string root = replay.ReplayLine.substr(kOptionsTag.size(), kRootLength);
+    const std::string root = replay.ReplayLine.substr(kOptionsTag.size(), kRootLength);
     quote.Quote.OptionRoot = PadRight(root, kRootLength);
 
     StoreOptions(context, CollectOptionLines(replay.LocalQuoteFile, replay.ReplayLine));
