@@ -103,6 +103,7 @@ class Market {
     std::vector<SimOption> Options(const SimStock& stock) const;
 
     const ExpirationCalendar& Calendar() const { return calendar_; }
+    const DateTime& Today() const { return today_; }
 
   private:
     std::uint64_t seed_;

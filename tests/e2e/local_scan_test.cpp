@@ -1,0 +1,135 @@
+// A local scan end to end: quillon-scan replays an archive of the synthetic
+// market and leaves every output a scan leaves; an in-process scan of the
+// same archive with the same date must leave the same files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "platform/number_format.h"
+#include "scan/scan_driver.h"
+#include "tests/support/temp_dir.h"
+#include "tools/market_sim_archive.h"
+
+namespace quillon {
+namespace {
+
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+int RunScan(const TempDir& dir) {
+    std::string command = "cd '" + dir.Path() + "' && '" QUILLON_SCAN_PATH "' >stdout.log 2>&1";
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Report line 14 carries the time of writing; blank it out.
+std::string WithoutTimes(const std::string& results) {
+    static const std::regex time(R"(\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d\d:\d\d [AP]M\r\n)");
+    return std::regex_replace(results, time, "<time>\r\n");
+}
+
+int CountOf(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+class LocalScanTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        today = SystemClock().Now();
+        market = std::make_unique<sim::Market>(7, today);
+        tickers = sim::ArchiveTickers(*market, 400);
+        ASSERT_TRUE(sim::WriteArchive(*market, tickers, dir.Path()));
+        // Default settings, quotes from the local file.
+        Settings settings;
+        SetDefaultSettings(settings);
+        settings.QuotesFromLocalFile = 1;
+        settings.SymbolFileName = dir.File("Symbols.sym");
+        ASSERT_TRUE(SaveSettings(settings, WorkingFileNames::In(dir.Path())));
+    }
+
+    // The same scan in this process, in a copy of the working directory.
+    void ScanInProcess(const TempDir& copy) {
+        for (const char* name : {"Quote.txt", "AscQuote.txt", "GoodSym.txt", "BadSym.txt"}) {
+            fs::copy_file(dir.File(name), copy.File(name));
+        }
+        FixedClock clock(today);
+        ScriptedMessages messages;
+        SilentBeeper beeper;
+        Context context(clock, messages, beeper);
+        InitWorkingFilesIn(copy.Path(), context.settings, context.runtime, context.files);
+        context.settings = LoadedSettings();
+        RecordingScanView view;
+        NullQuoteSocket socket;
+        ScanDriver driver(context, view, socket);
+        driver.FormActivate();
+        driver.PB_GoClick();
+        for (int i = 0; i < 100000 && !(view.Panels[0] == kDone && !driver.Running()); ++i) {
+            driver.ScanStep();
+        }
+        driver.FormClose();
+    }
+
+    Settings LoadedSettings() {
+        Settings settings;
+        LoadSettings(settings, WorkingFileNames::In(dir.Path()));
+        return settings;
+    }
+
+    TempDir dir;
+    DateTime today;
+    std::unique_ptr<sim::Market> market;
+    std::vector<std::string> tickers;
+};
+
+TEST_F(LocalScanTest, ReplaysTheArchiveAndLeavesEveryOutput) {
+    const std::string good = dir.Read("GoodSym.txt");
+    const std::string bad = dir.Read("BadSym.txt");
+    ASSERT_EQ(RunScan(dir), 0) << dir.Read("stdout.log");
+
+    const std::string saved = dir.Read("SavedSym.txt");
+    const std::string results = dir.Read("Results.txt");
+    const int blocks = CountOf(results, "\r\n\f\r\n");
+    EXPECT_GT(blocks, 5) << "the market has stocks that pass the defaults";
+    EXPECT_LT(blocks, 100);
+    EXPECT_EQ(CountOf(results, "\r\n"), blocks * 56);  // 55 lines and the form feed
+    EXPECT_EQ(CountOf(saved, " Symbol Root  ZORP    Price   Change Company Name\r\n"), 1);
+    EXPECT_EQ(CountOf(saved, "\r\n"), 4 + blocks);
+    EXPECT_EQ(CountOf(dir.Read("UpSym.txt"), "\r\n") + CountOf(dir.Read("DownSym.txt"), "\r\n"),
+              blocks);
+    EXPECT_NE(dir.Read("stdout.log").find(FormatArgs("%zu symbols scanned, %d saved", tickers.size(),
+                                                     blocks)),
+              std::string::npos);
+    // The resume point after the last symbol: the count before it, and the
+    // position past the end.
+    EXPECT_EQ(dir.Read("Progress.---").substr(dir.Read("Progress.---").find(' ')),
+              FormatArgs(" %zu", tickers.size()));
+    // Local scans leave the good and bad lists as they were.
+    EXPECT_EQ(dir.Read("GoodSym.txt"), good);
+    EXPECT_EQ(dir.Read("BadSym.txt"), bad);
+
+    // The same scan in this process leaves the same files.
+    TempDir copy;
+    ScanInProcess(copy);
+    for (const char* name : {"SavedSym.txt", "UpSym.txt", "DownSym.txt", "Progress.---",
+                             "GoodSym.txt", "BadSym.txt"}) {
+        EXPECT_EQ(copy.Read(name), dir.Read(name)) << name;
+    }
+    EXPECT_EQ(WithoutTimes(copy.Read("Results.txt")), WithoutTimes(results));
+
+    // A second run is a new pass: the first pass's files become .bak.
+    ASSERT_EQ(RunScan(dir), 0);
+    EXPECT_EQ(dir.Read("Results.bak"), results);
+    EXPECT_EQ(dir.Read("SavedSym.bak"), saved);
+    EXPECT_EQ(dir.Read("SavedSym.txt"), saved);
+    EXPECT_EQ(dir.Read("GoodSym.txt"), good);
+}
+
+}  // namespace
+}  // namespace quillon
