@@ -84,9 +84,14 @@ void BuildExpirationCalendar(ExpirationCalendar& calendar, const DateTime& today
 }
 
 char StrikeLetter(float strike) {
+    // Above 100 the letters repeat every 100 (105 is A, 200 is T). The
+    // remainder is taken in one step, exactly, so a damaged price of any size
+    // cannot keep a loop of repeated subtraction going.
     double x = strike;
-    while (x > 100)
-        x -= 100;
+    if (x > 100) {
+        const double rest = std::fmod(x, 100.0);
+        x = rest == 0 ? 100 : rest;
+    }
     double n = std::floor((x + x) * 0.2);
     long index = static_cast<long>(n) - 2;
     // Strikes outside the table (at or below 2.5, or not a number) have no

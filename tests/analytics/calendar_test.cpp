@@ -123,6 +123,10 @@ TEST(StrikeTable, LettersAboveOneHundredWrap) {
     EXPECT_EQ(StrikeLetter(150), 'J');
     EXPECT_EQ(StrikeLetter(100), 'T');
     EXPECT_EQ(StrikeLetter(200), 'T');
+    EXPECT_EQ(StrikeLetter(100.5f), 'A');
+    EXPECT_EQ(StrikeLetter(1234567.5f), 'M');  // as 67.5
+    // A damaged price of any size still gets a letter, and at once.
+    EXPECT_NE(std::string("AUBVCWDXEFGHIJKLMNOPQRST").find(StrikeLetter(3e38f)), std::string::npos);
 }
 
 }  // namespace
