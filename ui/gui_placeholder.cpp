@@ -1,0 +1,1 @@
+// The desktop program's forms are added here as they are written.

@@ -1,0 +1,6 @@
+add_library(quillon_gui STATIC
+    ${CMAKE_CURRENT_SOURCE_DIR}/gui_placeholder.cpp)
+target_include_directories(quillon_gui PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(quillon_gui
+    PUBLIC quillon_gui_dialogs quillon_core Qt6::Widgets Qt6::PrintSupport
+    PRIVATE quillon_warnings)
