@@ -8,13 +8,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "platform/clock.h"
+#include "platform/poll_loop.h"
 #include "platform/services.h"
 #include "results/settings.h"
 #include "scan/context.h"
 #include "scan/scan_driver.h"
+#include "scan/sockets.h"
 
 namespace {
 
@@ -104,13 +105,16 @@ int main(int argc, char** argv) {
     InitWorkingFiles(context.settings, context.runtime, context.files);
 
     ConsoleView view(context, isatty(STDOUT_FILENO) != 0);
-    NullQuoteSocket socket;
-    ScanDriver driver(context, view, socket);
+    PollLoop network;
+    TSockets sockets(network, messages);
+    ScanDriver driver(context, view, sockets);
+    BindSocketEvents(sockets, driver);
     driver.FormShow();
     driver.FormActivate();
     driver.PB_GoClick();
 
-    auto nextTick = std::chrono::steady_clock::now();
+    using Stopwatch = std::chrono::steady_clock;
+    auto nextTick = Stopwatch::now() + kTick;
     int unconnectedTicks = 0;
     for (;;) {
         driver.ScanStep();
@@ -121,20 +125,34 @@ int main(int argc, char** argv) {
         }
         if (!driver.Running() && view.StatusText(0) == kDone) break;
 
-        if (driver.ScanState() == Connecting && !driver.EverConnected()) {
-            if (++unconnectedTicks > kTimeoutTicks) {
-                view.EndBar();
-                std::fprintf(stderr, "quillon-scan: no connection to the quote server %s:%s\n",
-                             driver.ServerHost().c_str(), driver.ServerPort().c_str());
-                driver.FormClose();
-                return 3;
-            }
+        if (driver.ScanState() == Connecting && !driver.EverConnected() &&
+            ++unconnectedTicks > kTimeoutTicks) {
+            view.EndBar();
+            std::fprintf(stderr, "quillon-scan: no connection to the quote server %s:%s\n",
+                         driver.ServerHost().c_str(), driver.ServerPort().c_str());
+            driver.FormClose();
+            return 3;
         }
-        if (realtime || driver.AwaitingNetwork()) {
+
+        if (realtime) {
+            // Every step on the 55 ms clock; socket events in between.
+            for (auto now = Stopwatch::now(); now < nextTick; now = Stopwatch::now()) {
+                network.RunOnce(std::chrono::ceil<std::chrono::milliseconds>(nextTick - now));
+            }
             nextTick += kTick;
-            std::this_thread::sleep_until(nextTick);
+        } else if (driver.AwaitingNetwork()) {
+            // Wait for the network until the next tick; work that an event
+            // makes ready is stepped at once, and a tick without one counts
+            // towards the time-out as on the desktop.
+            for (auto now = Stopwatch::now(); driver.AwaitingNetwork() && now < nextTick;
+                 now = Stopwatch::now()) {
+                network.RunOnce(std::chrono::ceil<std::chrono::milliseconds>(nextTick - now));
+            }
+            if (Stopwatch::now() >= nextTick) nextTick = Stopwatch::now() + kTick;
         } else {
-            nextTick = std::chrono::steady_clock::now();
+            // Work states are stepped back to back.
+            network.RunOnce(std::chrono::milliseconds(0));
+            nextTick = Stopwatch::now() + kTick;
         }
     }
 
