@@ -1,0 +1,420 @@
+// The main window and the scan window on the offscreen platform, in a
+// temporary working directory: start-up, the ticker, a local scan through
+// the real timer, the scan controls, and the menu commands on the working
+// files.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFrame>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+
+#include "platform/qt/qt_services.h"
+#include "scan/tracing_form.h"
+#include "tests/support/temp_dir.h"
+#include "tools/market_sim_archive.h"
+#include "ui/splash_form.h"
+
+namespace quillon {
+namespace {
+
+using testing::TempDir;
+
+// One application object for the whole run, gone before the program exits
+// (Qt's own globals are torn down after main).
+class ApplicationEnvironment final : public ::testing::Environment {
+  public:
+    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
+    void TearDown() override { app_.reset(); }
+
+  private:
+    int argc_ = 1;
+    char name_[12] = "shell_tests";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+
+[[maybe_unused]] ::testing::Environment* const kApplication =
+    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+
+// Processes events until `done` holds or `ms` have passed.
+bool WaitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+class RecordingLauncher final : public ProgramLauncher {
+  public:
+    void LaunchProgram(const std::string& file) override { Launched.push_back(file); }
+    std::vector<std::string> Launched;
+};
+
+// Answers questions from a script and notes what the lamp showed meanwhile.
+class LampWatchingMessages final : public MessageService {
+  public:
+    void ShowMessage(const std::string& text) override { Shown.push_back(text); }
+    bool Confirm(const std::string& text) override {
+        Asked.push_back(text);
+        if (LampDuringQuestion) LampSeen = LampDuringQuestion();
+        bool answer = !Answers.empty() && Answers.front();
+        if (!Answers.empty()) Answers.pop_front();
+        return answer;
+    }
+    std::vector<std::string> Shown;
+    std::vector<std::string> Asked;
+    std::deque<bool> Answers;
+    std::function<QColor()> LampDuringQuestion;
+    QColor LampSeen;
+};
+
+const QColor kLime(0, 255, 0);
+const QColor kRed(255, 0, 0);
+const QColor kYellow(255, 255, 0);
+
+class ShellTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previous_ = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(ToQt(dir.Path())));
+        splash = std::make_unique<TSplashForm>(context, launcher);
+        tracing = std::make_unique<TTracingForm>(context, splash->Timer1(), splash.get());
+        splash->SetScanWindow(tracing.get());
+        messages.LampDuringQuestion = [this] { return Lamp(); };
+    }
+    void TearDown() override {
+        tracing.reset();
+        splash.reset();
+        QDir::setCurrent(previous_);
+    }
+
+    // An archive of `count` stocks with quotes from the local file.
+    void LocalArchive(int count) {
+        const DateTime today = SystemClock().Now();
+        sim::Market market(7, today);
+        ASSERT_TRUE(sim::WriteArchive(market, sim::ArchiveTickers(market, count), dir.Path()));
+        splash->Start();
+        Action("GetQuotesFromLocalFileQuotestxt1")->trigger();
+    }
+
+    // START, then the first step of the paused scan.
+    void OpenScan() {
+        Find<QPushButton>("PB_Start")->click();
+        ASSERT_TRUE(WaitFor([this] { return Status(0) == kPressGo; }, 2000));
+    }
+
+    // A control of the scan window, else of the main window.
+    template <typename T>
+    T* Find(const char* name) const {
+        T* found = tracing->findChild<T*>(QString::fromLatin1(name));
+        return found ? found : splash->findChild<T*>(QString::fromLatin1(name));
+    }
+    QAction* Action(const char* name) const { return Find<QAction>(name); }
+    void Click(const char* name) {
+        QTest::mouseClick(Find<QWidget>(name), Qt::LeftButton);
+        QCoreApplication::processEvents();
+    }
+    std::string Status(int panel) const { return tracing->StatusText(panel); }
+    QColor Lamp() const { return Find<QFrame>("Panel1")->palette().color(QPalette::Window); }
+    std::string Memo() const { return FromQt(Find<QPlainTextEdit>("Memo1")->toPlainText()); }
+    ScanDriver& Driver() { return tracing->Driver(); }
+    std::string Caption() const { return FromQt(splash->windowTitle()); }
+
+    TempDir dir;
+    SystemClock clock;
+    LampWatchingMessages messages;
+    CountingBeeper beeper;
+    Context context{clock, messages, beeper};
+    RecordingLauncher launcher;
+    std::unique_ptr<TSplashForm> splash;
+    std::unique_ptr<TTracingForm> tracing;
+
+  private:
+    QString previous_;
+};
+
+TEST_F(ShellTest, StartUpWritesTheDefaultsAndShowsCaptionVersionAndTicker) {
+    splash->Start();
+    EXPECT_TRUE(dir.Exists("Quillon.---"));
+    EXPECT_EQ(Caption(), "Welcome to Quillon [" + dir.File("Symbols.sym") + "]");
+    EXPECT_EQ(Find<QLabel>("Version")->text(), "Version 1.96");
+    EXPECT_EQ(FromQt(Find<QLabel>("Ticker")->text()), kDefaultTickerText);
+    EXPECT_TRUE(splash->Timer1().isActive());
+    EXPECT_EQ(splash->Timer1().interval(), kTickerInterval);
+    EXPECT_TRUE(Action("GetQuotesFromQuoteServer1")->isChecked());
+    EXPECT_FALSE(Action("GetQuotesFromLocalFileQuotestxt1")->isChecked());
+
+    // The timer scrolls the ticker one character to the left.
+    ASSERT_TRUE(
+        WaitFor([this] { return Find<QLabel>("Ticker")->text() != kDefaultTickerText; }, 2000));
+    EXPECT_EQ(FromQt(Find<QLabel>("Ticker")->text()), ScrollTicker(kDefaultTickerText));
+}
+
+TEST(ShellRules, TickerRunsLeftAndWraps) {
+    std::string caption = kDefaultTickerText;
+    for (std::size_t i = 0; i < caption.size(); ++i) {
+        caption = ScrollTicker(caption);
+        if (i + 1 < caption.size()) EXPECT_NE(caption, kDefaultTickerText);
+    }
+    EXPECT_EQ(caption, kDefaultTickerText);
+    EXPECT_EQ(ScrollTicker("ab"), "ba");
+    EXPECT_EQ(ScrollTicker(""), "");
+    // A caption longer than 1001 characters is shortened at the first step.
+    std::string longCaption = "x" + std::string(1500, 'y');
+    EXPECT_EQ(ScrollTicker(longCaption), std::string(1000, 'y') + "x");
+}
+
+TEST_F(ShellTest, LocalScanRunsToDoneThroughTheTimerWithPauseAndGo) {
+    LocalArchive(12);
+    OpenScan();
+    EXPECT_FALSE(splash->isVisible());
+    EXPECT_TRUE(tracing->isVisible());
+    EXPECT_EQ(splash->Timer1().interval(), kScanInterval);
+    EXPECT_EQ(Lamp(), kRed);
+    EXPECT_TRUE(Find<QPushButton>("PB_Go")->isEnabled());
+    EXPECT_FALSE(Find<QCheckBox>("CkRepeat")->isEnabled()) << "no Repeat for the local file";
+
+    Click("PB_Go");
+    EXPECT_EQ(Lamp(), kLime);
+    EXPECT_FALSE(Find<QPushButton>("PB_Go")->isEnabled());
+    EXPECT_EQ(tracing->focusWidget(), Find<QWidget>("Panel1")) << "the lamp takes the focus";
+
+    // Pause half-way: a symbol being read from the file is still finished,
+    // then nothing moves until Go.
+    ASSERT_TRUE(WaitFor([this] { return context.counters.SymbolIndex >= 4; }, 5000));
+    Click("PB_Pause");
+    EXPECT_EQ(Lamp(), kRed);
+    QTest::qWait(200);
+    const int finished = Driver().SymbolsFinished();
+    QTest::qWait(300);
+    EXPECT_EQ(Driver().SymbolsFinished(), finished);
+    EXPECT_EQ(Status(0), kPressGo);
+
+    Click("PB_Go");
+    ASSERT_TRUE(WaitFor([this] { return Status(0) == kDone; }, 10000)) << Status(0);
+    EXPECT_EQ(Lamp(), kRed);
+    EXPECT_EQ(Driver().SymbolsFinished(), 12);
+    EXPECT_EQ(Memo(), FromQt(ToQt(context.quote.PageText).replace("\r\n", "\n")));
+    EXPECT_NE(Memo().find(context.quote.Ticker), std::string::npos);
+
+    // Closing the scan window brings back the main window and its ticker.
+    tracing->close();
+    EXPECT_TRUE(splash->isVisible());
+    EXPECT_EQ(splash->Timer1().interval(), kTickerInterval);
+}
+
+TEST_F(ShellTest, ResetTurnsTheLampYellowWhileItAsks) {
+    LocalArchive(3);
+    OpenScan();
+    messages.Answers = {false, true};
+    const std::string question =
+        "This will reset the process count and overwrite Reset.txt. Are you sure ?";
+
+    Click("PB_Reset");
+    EXPECT_EQ(messages.LampSeen, kYellow);
+    ASSERT_EQ(messages.Asked.size(), 1u);
+    EXPECT_EQ(messages.Asked.back(), question);
+    EXPECT_FALSE(Driver().Running()) << "No leaves the scan paused";
+    EXPECT_EQ(Lamp(), kRed);
+
+    Click("PB_Reset");
+    EXPECT_EQ(messages.LampSeen, kYellow);
+    EXPECT_TRUE(Driver().Running()) << "Yes restarts the pass";
+    EXPECT_TRUE(context.runtime.RestartPending);
+    EXPECT_EQ(Lamp(), kLime);
+}
+
+TEST_F(ShellTest, CheckingRepeatWhilePausedStartsTheScan) {
+    splash->Start();
+    dir.Write("Symbols.sym", "IBM\r\n");
+    OpenScan();
+    ASSERT_TRUE(Find<QCheckBox>("CkRepeat")->isEnabled());
+    Click("CkRepeat");
+    EXPECT_TRUE(Driver().Running());
+    EXPECT_EQ(Lamp(), kLime);
+    Click("CkRepeat");
+    EXPECT_TRUE(Driver().Running()) << "unchecking does nothing";
+}
+
+TEST_F(ShellTest, TheAlarmBoxSilencesARunningAlarm) {
+    LocalArchive(400);
+    OpenScan();
+    Click("CkAlarm");
+    Click("PB_Go");
+    splash->Timer1().stop();  // stepped by hand from here, much faster
+    for (int i = 0; i < 1300 && Driver().AlarmTicks() == 0; ++i)
+        Driver().ScanStep();
+    ASSERT_GT(Driver().AlarmTicks(), 0) << "some stock of the archive passes the filters";
+    EXPECT_EQ(Status(0), "Alarm: " + context.quote.Ticker + " saved");
+    for (int i = 0; i < 36; ++i)
+        Driver().ScanStep();
+    EXPECT_EQ(beeper.Count, 2);
+
+    Click("CkAlarm");
+    EXPECT_EQ(Driver().AlarmTicks(), 0);
+    for (int i = 0; i < 36; ++i)
+        Driver().ScanStep();
+    EXPECT_EQ(beeper.Count, 2);
+}
+
+TEST_F(ShellTest, ChoosingTheSymbolFileForgetsThePosition) {
+    splash->Start();
+    const std::string other = dir.File("Other.sym");
+    struct Case {
+        std::optional<std::string> chosen;
+        std::string expected;
+    } cases[] = {{other, other}, {std::nullopt, other}};
+    for (const Case& c : cases) {
+        dir.Write("Progress.---", "3 7");
+        splash->Hooks.ChooseSymbolFile = [&](QWidget*, const std::string& preselected) {
+            EXPECT_EQ(preselected, context.settings.SymbolFileName);
+            return c.chosen;
+        };
+        Action("ChooseSymbolFileName1")->trigger();
+        EXPECT_EQ(context.settings.SymbolFileName, c.expected);
+        EXPECT_EQ(Caption(), "Welcome to Quillon [" + c.expected + "]");
+        EXPECT_FALSE(dir.Exists("Progress.---"));
+        EXPECT_NE(dir.Read("Quillon.---").find(other), std::string::npos);
+    }
+}
+
+TEST_F(ShellTest, SwitchingTheDataSourceForcesANewPassOnlyOnAChange) {
+    splash->Start();
+    QAction* server = Action("GetQuotesFromQuoteServer1");
+    QAction* local = Action("GetQuotesFromLocalFileQuotestxt1");
+    struct Case {
+        QAction* item;
+        bool local;
+        bool progressKept;
+    } cases[] = {
+        {local, true, false}, {local, true, true}, {server, false, false}, {server, false, true}};
+    for (const Case& c : cases) {
+        dir.Write("Progress.---", "3 7");
+        c.item->trigger();
+        EXPECT_EQ(local->isChecked(), c.local);
+        EXPECT_EQ(server->isChecked(), !c.local);
+        EXPECT_EQ(dir.Exists("Progress.---"), c.progressKept);
+        Settings stored;
+        LoadSettings(stored, context.files);
+        EXPECT_EQ(stored.QuotesFromLocalFile, c.local ? 1 : 0);
+    }
+}
+
+TEST_F(ShellTest, EditSymbolFileCreatesAMissingFileForTheEditor) {
+    splash->Start();
+    dir.Write("Progress.---", "3 7");
+    Action("EditSymbolFile1")->trigger();
+    EXPECT_TRUE(dir.Exists("Symbols.sym"));
+    EXPECT_EQ(dir.Read("Symbols.sym"), "");
+    EXPECT_EQ(launcher.Launched, std::vector<std::string>{dir.File("Symbols.sym")});
+    EXPECT_FALSE(dir.Exists("Progress.---"));
+    EXPECT_TRUE(context.runtime.RestartPending);
+
+    Action("ResultsResultstxt1")->trigger();
+    Action("RunNotepad1")->trigger();
+    EXPECT_EQ(launcher.Launched.at(1), dir.File("Results.txt"));
+    EXPECT_EQ(launcher.Launched.at(2), "");
+}
+
+TEST_F(ShellTest, SwapsExchangeTheSymbolFileWithAList) {
+    splash->Start();
+    struct Case {
+        const char* item;
+        const char* list;
+        bool listExists;
+    } cases[] = {
+        {"SwapSymbolFileGoodSymtxtGoodSymbbols1", "GoodSym.txt", true},
+        {"SwapSymbolFileBadSymtxtBadSymbols1", "BadSym.txt", true},
+        {"SwapSymbolFileSavedSymtxtSavedSymbols1", "SavedSym.txt", true},
+        {"SwapSymbolFileGoodSymtxtGoodSymbbols1", "GoodSym.txt", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.list);
+        dir.Write("Symbols.sym", "IBM\r\n");
+        std::filesystem::remove(dir.File(c.list));
+        if (c.listExists) dir.Write(c.list, "MSFT\r\n");
+        messages.Answers = {true};
+        Action(c.item)->trigger();
+        ASSERT_FALSE(messages.Asked.empty());
+        EXPECT_EQ(messages.Asked.back(), "Swap the contents of " + dir.File("Symbols.sym") +
+                                             "\nwith the contents of " + dir.File(c.list) +
+                                             "\nAre you sure ?");
+        EXPECT_EQ(dir.Exists("Symbols.sym"), c.listExists);
+        if (c.listExists) EXPECT_EQ(dir.Read("Symbols.sym"), "MSFT\r\n");
+        EXPECT_EQ(dir.Read(c.list), "IBM\r\n");
+        EXPECT_FALSE(dir.Exists("QUIL---.tmp"));
+    }
+
+    // No leaves both files as they were.
+    dir.Write("Symbols.sym", "IBM\r\n");
+    messages.Answers = {false};
+    Action("SwapSymbolFileBadSymtxtBadSymbols1")->trigger();
+    EXPECT_EQ(dir.Read("Symbols.sym"), "IBM\r\n");
+    EXPECT_EQ(dir.Read("BadSym.txt"), "IBM\r\n");
+}
+
+TEST(ShellRules, ASwapThatCannotMoveTheListKeepsTheSymbols) {
+    // A list "file" that is the symbol file's own directory cannot be renamed
+    // into itself: the symbols go back where they were.
+    TempDir dir;
+    std::filesystem::create_directory(dir.File("GoodSym.txt"));
+    const std::string symbols = dir.File("GoodSym.txt") + "/Symbols.sym";
+    std::ofstream(symbols) << "IBM\n";
+    SwapSymbolFile(symbols, dir.File("GoodSym.txt"), dir.File("QUIL---.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(symbols));
+    EXPECT_FALSE(dir.Exists("QUIL---.tmp"));
+}
+
+TEST(ShellRules, TheEditorIsTheDesktopsChoice) {
+    auto find = [](std::vector<const char*> installed) {
+        return [installed](const QString& name) {
+            for (const char* program : installed) {
+                if (name == QLatin1String(program)) return "/usr/bin/" + name;
+            }
+            return QString();
+        };
+    };
+    auto env = [](const char* visual) {
+        return [visual](const char* name) {
+            return QString::fromLatin1(std::string(name) == "VISUAL" ? visual : "");
+        };
+    };
+    struct Case {
+        QString file;
+        std::function<QString(const char*)> environment;
+        std::function<QString(const QString&)> findProgram;
+        QStringList expected;  // program, then arguments; empty: none found
+    } cases[] = {
+        {"/w/Results.txt",
+         env("vim"),
+         find({"xdg-open", "xterm"}),
+         {"/usr/bin/xdg-open", "/w/Results.txt"}},
+        {"",
+         env("vim -n"),
+         find({"xdg-open", "xterm", "gedit"}),
+         {"/usr/bin/xterm", "-e", "vim", "-n"}},
+        {"/w/a.sym", env(""), find({"xterm", "mousepad"}), {"/usr/bin/mousepad", "/w/a.sym"}},
+        {"", env(""), find({"xdg-open"}), {}},
+    };
+    for (const Case& c : cases) {
+        auto command = ChooseEditorCommand(c.file, c.environment, c.findProgram);
+        QStringList got;
+        if (command) got = QStringList{command->program} + command->arguments;
+        EXPECT_EQ(got, c.expected) << got.join(' ').toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace quillon

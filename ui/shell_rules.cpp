@@ -1,0 +1,71 @@
+#include "ui/shell_rules.h"
+
+#include <fstream>
+
+#include "platform/files.h"
+#include "platform/number_format.h"
+
+namespace quillon {
+
+std::string ScrollTicker(const std::string& caption) {
+    if (caption.empty()) return caption;
+    return caption.substr(1, 1000) + caption.front();
+}
+
+std::string VersionText(float version) {
+    return "Version " + FormatPicture(version, "0.00#");
+}
+
+std::string MainCaption(const std::string& symbolFile) {
+    return "Welcome to Quillon [" + symbolFile + "]";
+}
+
+std::string SwapQuestion(const std::string& symbolFile, const std::string& listFile) {
+    return "Swap the contents of " + symbolFile + "\nwith the contents of " + listFile +
+           "\nAre you sure ?";
+}
+
+void SwapSymbolFile(const std::string& symbolFile, const std::string& listFile,
+                    const std::string& tempFile) {
+    DeleteFileQuietly(tempFile);
+    const bool symbolsMoved = RenameFileQuietly(symbolFile, tempFile);
+    if (!RenameFileQuietly(listFile, symbolFile) && symbolsMoved && FileExists(listFile)) {
+        RenameFileQuietly(tempFile, symbolFile);
+        return;
+    }
+    RenameFileQuietly(tempFile, listFile);
+}
+
+void ForgetSymbolPosition(RunTimeValues& runtime, const WorkingFileNames& files) {
+    runtime.RestartPending = true;
+    runtime.SymbolsLoaded = false;
+    DeleteFileQuietly(files.ProgressFile);
+}
+
+void ApplySymbolFileChoice(const std::optional<std::string>& chosen, Settings& settings,
+                           RunTimeValues& runtime, const WorkingFileNames& files) {
+    if (chosen) settings.SymbolFileName = *chosen;
+    ForgetSymbolPosition(runtime, files);
+    SaveSettings(settings, files);
+}
+
+void EditSymbolFile(const Settings& settings, RunTimeValues& runtime, const WorkingFileNames& files,
+                    ProgramLauncher& launcher) {
+    const std::string& name = settings.SymbolFileName;
+    // Opening for appending creates a missing file and keeps an existing one.
+    if (!FileExists(name)) std::ofstream(name, std::ios::binary | std::ios::app);
+    launcher.LaunchProgram(name);
+    ForgetSymbolPosition(runtime, files);
+}
+
+void SelectDataSource(bool local, bool hadMark, Settings& settings, RunTimeValues& runtime,
+                      const WorkingFileNames& files) {
+    settings.QuotesFromLocalFile = local ? 1 : 0;
+    if (!hadMark) {
+        runtime.RestartPending = true;
+        DeleteFileQuietly(files.ProgressFile);
+    }
+    SaveSettings(settings, files);
+}
+
+}  // namespace quillon

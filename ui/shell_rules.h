@@ -1,0 +1,68 @@
+#pragma once
+// The rules behind the main window's controls and menu commands, kept apart
+// from the widgets so that they can be tested without a screen: the ticker's
+// scrolling, the captions, and the commands that act on the symbol file, the
+// list files and the data source.
+
+#include <optional>
+#include <string>
+
+#include "results/settings.h"
+
+namespace quillon {
+
+// Starts the desktop's text editor on its own; the program does not wait
+// for it and learns nothing of how it went.
+class ProgramLauncher {
+  public:
+    virtual ~ProgramLauncher() = default;
+    // Opens `file` (a full name) in the text editor; an empty name starts
+    // the editor without a file.
+    virtual void LaunchProgram(const std::string& file) = 0;
+};
+
+// The ticker's next caption: the caption without its first character (at
+// most 1000 characters of the rest) followed by that character, so the text
+// runs leftwards and wraps. An empty caption stays empty.
+std::string ScrollTicker(const std::string& caption);
+
+// "Version 1.96": the version with two or three decimals.
+std::string VersionText(float version);
+
+// The main window's caption, naming the symbol file in use.
+std::string MainCaption(const std::string& symbolFile);
+
+// The question asked before a swap of the symbol file with a list file.
+std::string SwapQuestion(const std::string& symbolFile, const std::string& listFile);
+
+// Exchanges the contents of the symbol file and a list file by renaming
+// through `tempFile`. A missing list file leaves the symbols under the list
+// file's name and no symbol file; a missing symbol file makes the list the
+// symbol file. When the list file exists but cannot be moved, the symbol
+// file is put back, so that the symbols are never left under `tempFile`
+// (the next swap deletes it first).
+void SwapSymbolFile(const std::string& symbolFile, const std::string& listFile,
+                    const std::string& tempFile);
+
+// After the symbol file was chosen or edited: the next scan reads the symbol
+// file again and starts a new pass (Progress.--- is deleted).
+void ForgetSymbolPosition(RunTimeValues& runtime, const WorkingFileNames& files);
+
+// Choose Symbol File Name after the file dialog: a confirmed choice becomes
+// the symbol file; confirmed or not, the scan starts a new pass and the
+// settings are saved.
+void ApplySymbolFileChoice(const std::optional<std::string>& chosen, Settings& settings,
+                           RunTimeValues& runtime, const WorkingFileNames& files);
+
+// Edit Symbol File: a missing symbol file is created empty, opened in the
+// editor, and the next scan starts a new pass. The settings are not saved.
+void EditSymbolFile(const Settings& settings, RunTimeValues& runtime, const WorkingFileNames& files,
+                    ProgramLauncher& launcher);
+
+// The two data-source commands. `hadMark` is whether the chosen command
+// carried the check mark before: choosing another source forces a new pass,
+// choosing the same one only saves the settings.
+void SelectDataSource(bool local, bool hadMark, Settings& settings, RunTimeValues& runtime,
+                      const WorkingFileNames& files);
+
+}  // namespace quillon

@@ -1,0 +1,307 @@
+#include "ui/splash_form.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QTimer>
+
+#include "platform/qt/qt_services.h"
+#include "scan/tracing_form.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr int kClientWidth = 617;
+constexpr int kClientHeight = 186;
+constexpr int kTitleHeight = 76;
+constexpr int kTickerHeight = 21;
+constexpr int kVersionHeight = 18;
+
+QLabel* AddLabel(QWidget* parent, const char* name, const QRect& place, const QFont& font,
+                 const QColor& text, const QColor& background, Qt::Alignment alignment) {
+    auto* label = new QLabel(parent);
+    if (name) label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(place);
+    label->setFont(font);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(alignment);
+    label->setAutoFillBackground(true);
+    QPalette colours = label->palette();
+    colours.setColor(QPalette::WindowText, text);
+    colours.setColor(QPalette::Window, background);
+    label->setPalette(colours);
+    return label;
+}
+
+}  // namespace
+
+std::optional<std::string> ChooseSymbolFileWithDialog(QWidget* parent,
+                                                      const std::string& preselected) {
+    QFileDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("OpenDialog1"));
+    dialog.setNameFilter(QStringLiteral("Symbol files (*.sym)"));
+    dialog.setDefaultSuffix(QStringLiteral("sym"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Any name may be typed in; a missing file is caught when the scan reads it.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    QFileInfo current(ToQt(preselected));
+    dialog.setDirectory(current.absolutePath());
+    dialog.selectFile(current.fileName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return FromQt(QFileInfo(dialog.selectedFiles().front()).absoluteFilePath());
+}
+
+TSplashForm::TSplashForm(Context& context, ProgramLauncher& launcher, QWidget* parent)
+    : QMainWindow(parent), context_(context), launcher_(launcher) {
+    setObjectName(QStringLiteral("SplashForm"));
+    // A single border with the system menu and the minimize box only.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    Hooks.ChooseSymbolFile = ChooseSymbolFileWithDialog;
+    CreateControls();
+    CreateMenus();
+    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+
+    Timer1_ = new QTimer(this);
+    Timer1_->setObjectName(QStringLiteral("Timer1"));
+    Timer1_->setInterval(kTickerInterval);
+    connect(Timer1_, &QTimer::timeout, this, [this] { Timer1Timer(); });
+}
+
+void TSplashForm::CreateControls() {
+    Panel1_ = new QFrame(this);
+    Panel1_->setObjectName(QStringLiteral("Panel1"));
+    Panel1_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel1_->setFixedSize(kClientWidth, kClientHeight);
+    Panel1_->setAutoFillBackground(true);
+    Panel1_->setFocusPolicy(Qt::ClickFocus);
+    Panel1_->setFont(QFont(QStringLiteral("Courier New"), 10));
+    QPalette navy = Panel1_->palette();
+    navy.setColor(QPalette::Window, QColor(0, 0, 128));
+    Panel1_->setPalette(navy);
+    setCentralWidget(Panel1_);
+
+    const QColor black(0, 0, 0);
+    const int inner = kClientWidth - 2;
+    QFont title(QStringLiteral("Times New Roman"), 36, QFont::Bold);
+    Label4_ = AddLabel(Panel1_, "Label4", QRect(1, 1, inner, kTitleHeight), title,
+                       QColor(0, 255, 255), QColor(0, 128, 0), Qt::AlignCenter);
+    Label4_->setText(QStringLiteral("Quillon"));
+
+    PB_Start_ = new QPushButton(QStringLiteral("START"), Panel1_);
+    PB_Start_->setObjectName(QStringLiteral("PB_Start"));
+    PB_Start_->setFont(QFont(QStringLiteral("Times New Roman"), 14, QFont::Bold));
+    PB_Start_->setGeometry((kClientWidth - 110) / 2, kTitleHeight + 14, 110, 34);
+    PB_Start_->setDefault(true);
+    connect(PB_Start_, &QPushButton::clicked, this, [this] { PB_StartClick(); });
+    // START is the default button: Enter presses it wherever the focus is.
+    for (int key : {int(Qt::Key_Return), int(Qt::Key_Enter)}) {
+        auto* enter = new QShortcut(QKeySequence(key), this);
+        connect(enter, &QShortcut::activated, this, [this] { PB_Start_->click(); });
+    }
+
+    const QFont courier(QStringLiteral("Courier New"), 10);
+    const int tickerTop = kClientHeight - 1 - kTickerHeight;
+    Version_ =
+        AddLabel(Panel1_, "Version", QRect(1, tickerTop - kVersionHeight, inner, kVersionHeight),
+                 courier, QColor(255, 0, 0), black, Qt::AlignCenter);
+    Ticker_ = AddLabel(Panel1_, "Ticker", QRect(1, tickerTop, inner, kTickerHeight), courier,
+                       QColor(0, 255, 0), black, Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+QAction* TSplashForm::AddItem(QMenu* menu, const char* name, const char* caption,
+                              std::function<void()> handler) {
+    QAction* item = menu->addAction(QString::fromLatin1(caption));
+    item->setObjectName(QString::fromLatin1(name));
+    if (handler) connect(item, &QAction::triggered, this, std::move(handler));
+    return item;
+}
+
+void TSplashForm::CreateMenus() {
+    auto* MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    const WorkingFileNames& f = context_.files;
+
+    QMenu* file = MainMenu1->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("File1"));
+    AddItem(file, "ChooseSymbolFileName1", "&Choose Symbol File Name",
+            [this] { ChooseSymbolFileName1Click(); });
+    AddItem(file, "EditSymbolFile1", "&Edit Symbol File", [this] { EditSymbolFile1Click(); });
+    file->addSeparator();
+    AddItem(file, "SwapSymbolFileGoodSymtxtGoodSymbbols1",
+            "Swap: Symbol File <-> &GoodSym.txt (Good Symbols)",
+            [this, &f] { SwapWith(f.GoodSymFile); });
+    AddItem(file, "SwapSymbolFileBadSymtxtBadSymbols1",
+            "Swap: Symbol File <-> &BadSym.txt (Bad Symbols)",
+            [this, &f] { SwapWith(f.BadSymFile); });
+    AddItem(file, "SwapSymbolFileSavedSymtxtSavedSymbols1",
+            "Swap: Symbol File <-> &SavedSym.txt (Saved Symbols)",
+            [this, &f] { SwapWith(f.SavedSymFile); });
+    file->addSeparator();
+    AddItem(file, "PrintResults1", "&Print Results", [this] { PrintResults1Click(); });
+
+    // The view commands open a working file in the text editor; the names
+    // are read when the command runs, as activation rebuilds them.
+    auto view = [this](const std::string& name) { launcher_.LaunchProgram(name); };
+    QMenu* viewMenu = MainMenu1->addMenu(QStringLiteral("&View"));
+    viewMenu->setObjectName(QStringLiteral("View1"));
+    AddItem(viewMenu, "GoodSymbolsGoodSymtxt1", "&Good Symbols (GoodSym.txt)",
+            [view, &f] { view(f.GoodSymFile); });
+    AddItem(viewMenu, "BadSymbolsBadSymtxt1", "&Bad Symbols (BadSym.txt)",
+            [view, &f] { view(f.BadSymFile); });
+    viewMenu->addSeparator();
+    AddItem(viewMenu, "SavedSymbolsSavedSymtxt1", "&Saved Symbols (SavedSym.txt)",
+            [view, &f] { view(f.SavedSymFile); });
+    AddItem(viewMenu, "ResultsResultstxt1", "&Results (Results.txt)",
+            [view, &f] { view(f.ResultsFile); });
+    viewMenu->addSeparator();
+    AddItem(viewMenu, "UpSymbols1", "Up Symbols", [view, &f] { view(f.UpSymFile); });
+    AddItem(viewMenu, "DownSymbols1", "Down Symbols", [view, &f] { view(f.DownSymFile); });
+    viewMenu->addSeparator();
+    AddItem(viewMenu, "RunNotepad1", "Run &Notepad", [view] { view(std::string()); });
+
+    QMenu* setup = MainMenu1->addMenu(QStringLiteral("&Setup"));
+    setup->setObjectName(QStringLiteral("Setup1"));
+    AddItem(setup, "QuotesServer1", "&Quotes Server", [this] { RunModal(Hooks.QuotesServer); });
+    AddItem(setup, "RiskFreeInterestRate1", "&Risk Free Interest Rate",
+            [this] { RunModal(Hooks.RiskFreeInterestRate); });
+    AddItem(setup, "Filter1", "&Filter", [this] { RunModal(Hooks.Filter); });
+    setup->addSeparator();
+    GetQuotesFromQuoteServer1_ =
+        AddItem(setup, "GetQuotesFromQuoteServer1", "Get Quotes From &Quote Server", nullptr);
+    GetQuotesFromLocalFileQuotestxt1_ = AddItem(setup, "GetQuotesFromLocalFileQuotestxt1",
+                                                "Get Quotes From &Local File: Quotes.txt", nullptr);
+    GetQuotesFromQuoteServer1_->setCheckable(true);
+    GetQuotesFromQuoteServer1_->setChecked(true);
+    GetQuotesFromLocalFileQuotestxt1_->setCheckable(true);
+    // Qt has already toggled the mark when triggered() arrives.
+    connect(GetQuotesFromQuoteServer1_, &QAction::triggered, this,
+            [this](bool checked) { GetQuotesFromQuoteServer1Click(checked); });
+    connect(GetQuotesFromLocalFileQuotestxt1_, &QAction::triggered, this,
+            [this](bool checked) { GetQuotesFromLocalFileQuotestxt1Click(checked); });
+
+    QMenu* help = MainMenu1->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("Help1"));
+    AddItem(help, "Contents1", "&Contents", [this] { ShowHelp(kHelpContents); });
+    AddItem(help, "ContactUs1", "Contact &Us", [this] { ShowHelp(kHelpContactUs); });
+}
+
+void TSplashForm::SetScanWindow(TTracingForm* scanWindow) {
+    scanWindow_ = scanWindow;
+    connect(scanWindow_, &QDialog::finished, this, [this] { ScanWindowClosed(); });
+}
+
+// ---------------------------------------------------------------- window events
+
+void TSplashForm::Start() {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    }
+    FormShow();
+    show();
+    FormActivate();
+}
+
+void TSplashForm::FormShow() {
+    Panel1_->setFocus();
+    ShowDataSourceMarks();
+}
+
+// Runs at start and whenever a window of the program shown over this one
+// closes: the working files and settings are read afresh.
+void TSplashForm::FormActivate() {
+    InitWorkingFiles(context_.settings, context_.runtime, context_.files);
+    tickerCaption_ = context_.runtime.TickerText;
+    Ticker_->setText(ToQt(tickerCaption_));
+    Version_->setText(ToQt(VersionText(context_.runtime.ProgramVersion)));
+    setWindowTitle(ToQt(MainCaption(context_.settings.SymbolFileName)));
+    // The marks follow the settings just loaded, not the ones before.
+    ShowDataSourceMarks();
+    Panel1_->setFocus();
+    if (!Timer1_->isActive()) Timer1_->start();
+}
+
+void TSplashForm::ShowDataSourceMarks() {
+    const bool local = context_.settings.LocalMode();
+    GetQuotesFromLocalFileQuotestxt1_->setChecked(local);
+    GetQuotesFromQuoteServer1_->setChecked(!local);
+}
+
+void TSplashForm::Timer1Timer() {
+    if (Timer1_->interval() == kScanInterval) {
+        if (scanWindow_) scanWindow_->ScanStep();
+        return;
+    }
+    tickerCaption_ = ScrollTicker(tickerCaption_);
+    Ticker_->setText(ToQt(tickerCaption_));
+}
+
+void TSplashForm::PB_StartClick() {
+    if (!scanWindow_) return;
+    hide();
+    scanWindow_->ShowModal();
+}
+
+void TSplashForm::ScanWindowClosed() {
+    FormShow();
+    show();
+    FormActivate();
+}
+
+// ---------------------------------------------------------------- menu commands
+
+void TSplashForm::ChooseSymbolFileName1Click() {
+    std::optional<std::string> chosen;
+    if (Hooks.ChooseSymbolFile)
+        chosen = Hooks.ChooseSymbolFile(this, context_.settings.SymbolFileName);
+    ApplySymbolFileChoice(chosen, context_.settings, context_.runtime, context_.files);
+    setWindowTitle(ToQt(MainCaption(context_.settings.SymbolFileName)));
+    FormActivate();  // the dialog has closed
+}
+
+void TSplashForm::EditSymbolFile1Click() {
+    EditSymbolFile(context_.settings, context_.runtime, context_.files, launcher_);
+}
+
+void TSplashForm::SwapWith(const std::string& listFile) {
+    const std::string& symbolFile = context_.settings.SymbolFileName;
+    bool yes = context_.messages.Confirm(SwapQuestion(symbolFile, listFile));
+    if (yes) SwapSymbolFile(symbolFile, listFile, context_.files.TempFile);
+    FormActivate();  // the question has closed
+}
+
+void TSplashForm::PrintResults1Click() {
+    RunModal(Hooks.PrintResults);
+}
+
+void TSplashForm::RunModal(const std::function<void()>& dialog) {
+    if (!dialog) return;
+    dialog();
+    FormActivate();
+}
+
+void TSplashForm::ShowHelp(int context) {
+    if (Hooks.ShowHelp) Hooks.ShowHelp(context);
+}
+
+void TSplashForm::GetQuotesFromQuoteServer1Click(bool checked) {
+    SelectDataSource(false, !checked, context_.settings, context_.runtime, context_.files);
+    ShowDataSourceMarks();
+}
+
+void TSplashForm::GetQuotesFromLocalFileQuotestxt1Click(bool checked) {
+    SelectDataSource(true, !checked, context_.settings, context_.runtime, context_.files);
+    ShowDataSourceMarks();
+}
+
+}  // namespace quillon

@@ -1,0 +1,101 @@
+#pragma once
+// The main window: title, version, the scrolling ticker, the START button
+// and the menus. It owns the program's only timer, which scrolls the ticker
+// and, while the scan window is open, steps the scan.
+
+#include <QMainWindow>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "scan/context.h"
+#include "ui/shell_rules.h"
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTimer;
+
+namespace quillon {
+
+class TTracingForm;
+
+// What the main window opens beyond its own controls; an empty hook does
+// nothing.
+struct ShellHooks {
+    // OpenDialog1: the symbol-file chooser with `preselected` filled in;
+    // the chosen full name, or nothing when the user cancels.
+    std::function<std::optional<std::string>(QWidget* parent, const std::string& preselected)>
+        ChooseSymbolFile;
+    // The setup dialogs, shown modally; they save the settings themselves.
+    std::function<void()> QuotesServer;
+    std::function<void()> RiskFreeInterestRate;
+    std::function<void()> Filter;
+    // PrintDialog1, then the printout of Results.txt.
+    std::function<void()> PrintResults;
+    // The help file at a help context.
+    std::function<void(int context)> ShowHelp;
+};
+
+// The symbol-file chooser of the desktop: a file dialog for "*.sym" files.
+std::optional<std::string> ChooseSymbolFileWithDialog(QWidget* parent,
+                                                      const std::string& preselected);
+
+inline constexpr int kHelpContents = 1;
+inline constexpr int kHelpContactUs = 102;
+
+class TSplashForm final : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    TSplashForm(Context& context, ProgramLauncher& launcher, QWidget* parent = nullptr);
+
+    // The scan window that START opens and the timer steps.
+    void SetScanWindow(TTracingForm* scanWindow);
+    QTimer& Timer1() { return *Timer1_; }
+
+    // Program start: the window is shown, then activated.
+    void Start();
+
+    ShellHooks Hooks;
+
+  private:
+    void CreateControls();
+    void CreateMenus();
+    QAction* AddItem(QMenu* menu, const char* name, const char* caption,
+                     std::function<void()> handler);
+
+    void FormShow();
+    void FormActivate();
+    void ShowDataSourceMarks();
+    void Timer1Timer();
+    void PB_StartClick();
+    void ScanWindowClosed();
+
+    void ChooseSymbolFileName1Click();
+    void EditSymbolFile1Click();
+    void SwapWith(const std::string& listFile);
+    void PrintResults1Click();
+    void RunModal(const std::function<void()>& dialog);
+    void ShowHelp(int context);
+    void GetQuotesFromQuoteServer1Click(bool checked);
+    void GetQuotesFromLocalFileQuotestxt1Click(bool checked);
+
+    Context& context_;
+    ProgramLauncher& launcher_;
+    TTracingForm* scanWindow_ = nullptr;
+    std::string tickerCaption_;
+
+    QFrame* Panel1_ = nullptr;
+    QLabel* Label4_ = nullptr;
+    QPushButton* PB_Start_ = nullptr;
+    QLabel* Version_ = nullptr;
+    QLabel* Ticker_ = nullptr;
+    QTimer* Timer1_ = nullptr;
+    QAction* GetQuotesFromQuoteServer1_ = nullptr;
+    QAction* GetQuotesFromLocalFileQuotestxt1_ = nullptr;
+};
+
+}  // namespace quillon
