@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "platform/qt/qt_services.h"
+#include "platform/qt/qt_socket_host.h"
 
 namespace quillon {
 
@@ -46,7 +47,8 @@ TTracingForm::TTracingForm(Context& context, QTimer& scanTimer, QWidget* parent)
     : QDialog(parent),
       context_(context),
       scanTimer_(scanTimer),
-      Sockets1_(std::make_unique<NullQuoteSocket>()) {
+      socketHost_(std::make_unique<QtSocketHost>()),
+      Sockets1_(std::make_unique<TSockets>(*socketHost_, context.messages)) {
     setObjectName(QStringLiteral("TracingForm"));
     setWindowTitle(QStringLiteral("Tracing"));
     // A single, fixed border: title, system menu, minimize and close only.
@@ -57,6 +59,7 @@ TTracingForm::TTracingForm(Context& context, QTimer& scanTimer, QWidget* parent)
     CreateControls();
     // FormCreate: a new window has never connected.
     driver_ = std::make_unique<ScanDriver>(context_, *this, *Sockets1_);
+    BindSocketEvents(*Sockets1_, *driver_);
     ConnectControls();
 }
 

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "scan/context.h"
-#include "scan/quote_socket.h"
 #include "scan/scan_driver.h"
 #include "scan/scan_view.h"
+#include "scan/sockets.h"
 
 class QCheckBox;
 class QFrame;
@@ -22,6 +22,8 @@ class QStatusBar;
 class QTimer;
 
 namespace quillon {
+
+class QtSocketHost;
 
 // The main window's timer: a scan step every 55 ms while the scan window is
 // open, a ticker step every 275 ms otherwise.
@@ -85,7 +87,10 @@ class TTracingForm final : public QDialog, public ScanView {
 
     Context& context_;
     QTimer& scanTimer_;
-    std::unique_ptr<QuoteSocket> Sockets1_;
+    // Sockets1 and the event loop's notifications for it; the driver goes
+    // first when the window goes.
+    std::unique_ptr<QtSocketHost> socketHost_;
+    std::unique_ptr<TSockets> Sockets1_;
     std::unique_ptr<ScanDriver> driver_;
 
     QPushButton* PB_Reset_ = nullptr;

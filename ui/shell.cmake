@@ -2,6 +2,8 @@
 add_library(quillon_gui STATIC
     ${CMAKE_SOURCE_DIR}/platform/qt/qt_services.cpp
     ${CMAKE_SOURCE_DIR}/platform/qt/qt_services.h
+    ${CMAKE_SOURCE_DIR}/platform/qt/qt_socket_host.cpp
+    ${CMAKE_SOURCE_DIR}/platform/qt/qt_socket_host.h
     ${CMAKE_SOURCE_DIR}/scan/tracing_form.cpp
     ${CMAKE_SOURCE_DIR}/scan/tracing_form.h
     ${CMAKE_CURRENT_SOURCE_DIR}/shell_rules.cpp

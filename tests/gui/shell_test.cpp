@@ -2,7 +2,11 @@
 // temporary working directory: start-up, the ticker, a local scan through
 // the real timer, the scan controls, and the menu commands on the working
 // files.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -213,6 +217,45 @@ TEST_F(ShellTest, LocalScanRunsToDoneThroughTheTimerWithPauseAndGo) {
     tracing->close();
     EXPECT_TRUE(splash->isVisible());
     EXPECT_EQ(splash->Timer1().interval(), kTickerInterval);
+}
+
+TEST_F(ShellTest, AServerScanTalksThroughTheEventLoop) {
+    // A listening socket on loopback stands in for the quote server.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+    splash->Start();
+    dir.Write("Symbols.sym", "IBM\r\n");
+    dir.Write("QuoteHosts.txt", "127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "\r\n");
+    OpenScan();
+    Click("PB_Go");
+    ASSERT_TRUE(WaitFor([this] { return Driver().ScanState() == AwaitReply; }, 3000)) << Status(1);
+    EXPECT_TRUE(Driver().EverConnected());
+
+    // Paused while the page comes in: it is received whole, and parsed after Go.
+    Click("PB_Pause");
+    const int peer = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    std::string request(4096, '\0');
+    request.resize(static_cast<std::size_t>(::recv(peer, request.data(), request.size(), 0)));
+    EXPECT_EQ(request.rfind("GET /cgi-bin/getquote.dll?TICKER=IBM\r\nAuthorization: Basic ", 0), 0u)
+        << request;
+    ASSERT_EQ(::send(peer, "<b>hello</b>", 12, 0), 12);
+    ::close(peer);
+    ::close(listener);
+    ASSERT_TRUE(WaitFor([this] { return Driver().ScanState() == ProcessReply; }, 3000));
+    EXPECT_EQ(Status(1), "Received 12 Bytes Total");
+    EXPECT_EQ(context.quote.PageText, "<B>HELLO</B>");
+
+    // Not a quote page: the symbol is skipped and the one-symbol pass is done.
+    Click("PB_Go");
+    ASSERT_TRUE(WaitFor([this] { return Status(0) == kDone; }, 3000)) << Status(0);
 }
 
 TEST_F(ShellTest, ResetTurnsTheLampYellowWhileItAsks) {
