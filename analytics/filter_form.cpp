@@ -1,0 +1,305 @@
+#include "analytics/filter_form.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include <vector>
+
+namespace quillon {
+
+namespace {
+
+constexpr int kClientWidth = 512;
+constexpr int kClientHeight = 343;
+constexpr int kEditWidth = 48;
+
+constexpr const char* kNoTemplate = "Select a Template";
+
+// A stock row of the AND group: its label, the "%" after it, its two edits and
+// its help context. The range row's label is a fraction of two lines.
+struct StockRow {
+    const char* label;
+    bool percent;
+    FilterIndex max;
+    FilterIndex min;
+    int help;
+};
+
+constexpr StockRow kStockRows[] = {
+    {"Price/Earning Ratio", false, TX_MaxPE, TX_MinPE, 250},
+    {"Market Cap (Million)", false, TX_MaxMktCap, TX_MinMktCap, 251},
+    {"Volume (x1000)", false, TX_MaxVolume, TX_MinVolume, 252},
+    {"Last Price", false, TX_MaxLast, TX_MinLast, 253},
+    {"Historical Volatility", true, TX_MaxBeta, TX_MinBeta, 269},
+    {"Change", true, TX_MaxPctChange, TX_MinPctChange, 255},
+    {"Dividend Yield", true, TX_MaxYield, TX_MinYield, 256},
+    {nullptr, true, TX_MaxRange, TX_MinRange, 257},
+};
+
+// A row with one minimum: the option rows of the AND group and the ratio rows
+// of the OR group.
+struct MinimumRow {
+    const char* label;
+    FilterIndex min;
+    int help;
+};
+
+constexpr MinimumRow kOptionRows[] = {
+    {"Total Volume of Puts (Calls)", TX_MinOptVol, 260},
+    {"Total Open Interest of Puts (Calls)", TX_MinOptInt, 261},
+};
+
+constexpr MinimumRow kRatioRows[] = {
+    {"Call / Put ZOR Ratio", TX_MinCallPutRatio, 270},
+    {"Put / Call ZOR Ratio", TX_MinPutCallRatio, 270},
+};
+
+constexpr const char* kNoteLines =
+    "1. Smbols that pass all filters in the AND\n"
+    "any filter in the OR Group, will appear\n"
+    "in the results.\n"
+    "2. To disregard any filter, simply enter a\n"
+    "non-numeric value, such as \"NA\", or\n"
+    "leave it blank.";
+
+QLabel* Label(const char* text, QWidget* parent) {
+    return new QLabel(QString::fromLatin1(text), parent);
+}
+
+QLabel* BoldLabel(const char* text, QWidget* parent) {
+    QLabel* label = Label(text, parent);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+// "Last - 52wkLo" over "52wkHi - 52wkLo": the blanks around the upper line
+// make its underline as wide as the lower line, a fraction bar.
+QWidget* RangeLabel(QWidget* parent) {
+    auto* box = new QWidget(parent);
+    QLabel* upper = Label("   Last - 52wkLo   ", box);
+    QFont underlined = upper->font();
+    underlined.setUnderline(true);
+    upper->setFont(underlined);
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(upper, 0, Qt::AlignHCenter);
+    layout->addWidget(Label("52wkHi - 52wkLo", box), 0, Qt::AlignHCenter);
+    return box;
+}
+
+QString FromBytes(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+void TightGrid(QGridLayout* grid) {
+    grid->setContentsMargins(8, 4, 8, 6);
+    grid->setVerticalSpacing(2);
+    grid->setHorizontalSpacing(6);
+}
+
+}  // namespace
+
+TFilterForm::TFilterForm(Settings& settings, const WorkingFileNames& files, HelpCallback help,
+                         QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::WindowContextHelpButtonHint),
+      settings_(settings),
+      files_(files) {
+    setObjectName(QStringLiteral("FilterForm"));
+    setWindowTitle(QStringLiteral("Setup - Filter"));
+    setFixedSize(kClientWidth, kClientHeight);
+    // The classic dialog face, 8 points; fontconfig substitutes a sans-serif face.
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    new FormHelp(this, HelpOrDefault(std::move(help), this));
+
+    GroupBox1 = BuildAndGroup();
+    GroupBox2 = BuildOrGroup();
+    RG_DrvZORfrom = BuildDeriveZorGroup();
+
+    CM_FilterUseDefault = new QPushButton(QStringLiteral("Use Template"), this);
+    CM_FilterUseDefault->setObjectName(QStringLiteral("CM_FilterUseDefault"));
+    CM_FilterUseDefault->setAutoDefault(false);
+    SetHelpContext(CM_FilterUseDefault, kTemplatesHelpContext);
+    connect(CM_FilterUseDefault, &QPushButton::clicked, this,
+            &TFilterForm::CM_FilterUseDefaultClick);
+
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    for (const char* name : kFilterTemplateNames)
+        ComboBox1->addItem(QString::fromLatin1(name));
+    ComboBox1->setPlaceholderText(QString::fromLatin1(kNoTemplate));
+    SetHelpContext(ComboBox1, kTemplatesHelpContext);
+
+    auto* right = new QVBoxLayout;
+    right->setSpacing(6);
+    right->addWidget(GroupBox2);
+    right->addWidget(BuildNote());
+    right->addStretch();
+    right->addWidget(RG_DrvZORfrom);
+    right->addWidget(CM_FilterUseDefault);
+    right->addWidget(ComboBox1);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(8, 6, 8, 8);
+    layout->setSpacing(8);
+    layout->addWidget(GroupBox1);
+    layout->addLayout(right);
+    SetTabOrder();
+}
+
+QLineEdit* TFilterForm::MakeEdit(FilterIndex index, int helpContext, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(kFilterNames[index]));
+    edit->setFixedWidth(kEditWidth);
+    SetHelpContext(edit, helpContext);
+    edits_[index] = edit;
+    return edit;
+}
+
+// Columns: label, "%", the max edit, the min edit.
+QGroupBox* TFilterForm::BuildAndGroup() {
+    auto* group = new QGroupBox(QStringLiteral("AND Group Filters"), this);
+    group->setObjectName(QStringLiteral("GroupBox1"));
+    // The group takes the focus when the dialog opens, so that no edit starts
+    // selected; Tab does not stop on it.
+    group->setFocusPolicy(Qt::ClickFocus);
+    auto* grid = new QGridLayout(group);
+    TightGrid(grid);
+    int row = 0;
+    grid->addWidget(BoldLabel("Stocks", group), row, 0);
+    grid->addWidget(Label("max", group), row, 2, Qt::AlignHCenter);
+    grid->addWidget(Label("min", group), row, 3, Qt::AlignHCenter);
+    for (const StockRow& stock : kStockRows) {
+        ++row;
+        if (stock.label != nullptr) {
+            grid->addWidget(Label(stock.label, group), row, 0);
+        } else {
+            grid->addWidget(RangeLabel(group), row, 0);
+        }
+        if (stock.percent) grid->addWidget(Label("%", group), row, 1);
+        grid->addWidget(MakeEdit(stock.max, stock.help, group), row, 2);
+        grid->addWidget(MakeEdit(stock.min, stock.help, group), row, 3);
+    }
+    ++row;
+    grid->addWidget(BoldLabel("Options", group), row, 0);
+    grid->addWidget(Label("min", group), row, 3, Qt::AlignHCenter);
+    for (const MinimumRow& option : kOptionRows) {
+        ++row;
+        grid->addWidget(Label(option.label, group), row, 0, 1, 3);
+        grid->addWidget(MakeEdit(option.min, option.help, group), row, 3);
+    }
+    grid->setColumnStretch(0, 1);
+    return group;
+}
+
+QGroupBox* TFilterForm::BuildOrGroup() {
+    auto* group = new QGroupBox(QStringLiteral("OR Group Filters"), this);
+    group->setObjectName(QStringLiteral("GroupBox2"));
+    auto* grid = new QGridLayout(group);
+    TightGrid(grid);
+    grid->addWidget(BoldLabel("Options", group), 0, 0);
+    grid->addWidget(Label("min", group), 0, 1, Qt::AlignHCenter);
+    int row = 0;
+    for (const MinimumRow& ratio : kRatioRows) {
+        ++row;
+        grid->addWidget(Label(ratio.label, group), row, 0);
+        grid->addWidget(MakeEdit(ratio.min, ratio.help, group), row, 1);
+    }
+    grid->setColumnStretch(0, 1);
+    return group;
+}
+
+QWidget* TFilterForm::BuildNote() {
+    auto* note = new QWidget(this);
+    auto* layout = new QVBoxLayout(note);
+    layout->setContentsMargins(4, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(BoldLabel("NOTE", note));
+    layout->addWidget(Label(kNoteLines, note));
+    return note;
+}
+
+QGroupBox* TFilterForm::BuildDeriveZorGroup() {
+    auto* group = new QGroupBox(QStringLiteral("Derive ZOR from"), this);
+    group->setObjectName(QStringLiteral("RG_DrvZORfrom"));
+    SetHelpContext(group, kDeriveZorHelpContext);
+    deriveZorItems_ = new QButtonGroup(group);
+    auto* layout = new QHBoxLayout(group);
+    layout->setContentsMargins(8, 2, 8, 4);
+    int item = 0;
+    for (const char* caption : {"Last price", "Ask price"}) {
+        auto* button = new QRadioButton(QString::fromLatin1(caption), group);
+        deriveZorItems_->addButton(button, item++);
+        layout->addWidget(button);
+    }
+    return group;
+}
+
+// Each row's min edit before its max edit, top to bottom, then the right side.
+void TFilterForm::SetTabOrder() {
+    std::vector<QWidget*> order;
+    for (const StockRow& stock : kStockRows) {
+        order.push_back(edits_[stock.min]);
+        order.push_back(edits_[stock.max]);
+    }
+    for (const MinimumRow& option : kOptionRows)
+        order.push_back(edits_[option.min]);
+    for (const MinimumRow& ratio : kRatioRows)
+        order.push_back(edits_[ratio.min]);
+    for (QAbstractButton* button : deriveZorItems_->buttons())
+        order.push_back(button);
+    order.push_back(CM_FilterUseDefault);
+    order.push_back(ComboBox1);
+    for (std::size_t i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void TFilterForm::FormShow() {
+    ComboBox1->setCurrentIndex(-1);
+}
+
+void TFilterForm::FormActivate() {
+    for (std::size_t i = 0; i < kFilterCount; ++i)
+        edits_[i]->setText(FromBytes(settings_.Filters.Values[i].ToText()));
+    // Every reader takes a value other than 0 as "Ask price".
+    deriveZorItems_->button(settings_.Filters.DeriveZorFrom == 0 ? 0 : 1)->setChecked(true);
+    GroupBox1->setFocus();
+}
+
+void TFilterForm::CM_FilterUseDefaultClick() {
+    const int item = ComboBox1->currentIndex();
+    if (item >= 0 && item < static_cast<int>(kFilterTemplateNames.size())) {
+        ApplyFilterTemplate(settings_.Filters, static_cast<FilterTemplate>(item));
+    }
+    FormActivate();
+}
+
+void TFilterForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (event->spontaneous()) return;
+    FormShow();
+    FormActivate();
+}
+
+void TFilterForm::done(int result) {
+    for (std::size_t i = 0; i < kFilterCount; ++i)
+        settings_.Filters.Values[i] = ParseFilterValue(edits_[i]->text().toLatin1().toStdString());
+    settings_.Filters.DeriveZorFrom = deriveZorItems_->checkedId();
+    SaveSettings(settings_, files_);
+    QDialog::done(result);
+}
+
+}  // namespace quillon

@@ -1,0 +1,65 @@
+#pragma once
+// The filter dialog: the 20 filter values in an AND group of stock and option
+// limits and an OR group of two ZOR ratios, the price ZOR is derived from,
+// and the templates. It has no OK or Cancel button: closing it by any means
+// stores the edits (a text that is no number switches its filter off) and
+// writes the settings file.
+
+#include <array>
+
+#include <QDialog>
+
+#include "analytics/filters.h"
+#include "results/settings.h"
+#include "ui/help_window.h"
+
+class QButtonGroup;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+
+namespace quillon {
+
+inline constexpr int kDeriveZorHelpContext = 213;
+inline constexpr int kTemplatesHelpContext = 215;
+
+class TFilterForm final : public QDialog {
+    Q_OBJECT
+  public:
+    // `settings` and `files` are the program's own and outlive the dialog.
+    TFilterForm(Settings& settings, const WorkingFileNames& files, HelpCallback help = {},
+                QWidget* parent = nullptr);
+
+    // No template chosen: the list shows "Select a Template".
+    void FormShow();
+    // The stored values into the edits and the radio group; focus on the AND group.
+    void FormActivate();
+    // Applies the chosen template to the stored values at once, then shows them.
+    void CM_FilterUseDefaultClick();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    // FormClose: every edit is stored as a number or "NA", then the settings are saved.
+    void done(int result) override;
+
+  private:
+    QGroupBox* BuildAndGroup();
+    QGroupBox* BuildOrGroup();
+    QWidget* BuildNote();
+    QGroupBox* BuildDeriveZorGroup();
+    QLineEdit* MakeEdit(FilterIndex index, int helpContext, QWidget* parent);
+    void SetTabOrder();
+
+    Settings& settings_;
+    const WorkingFileNames& files_;
+    std::array<QLineEdit*, kFilterCount> edits_{};
+    QGroupBox* GroupBox1 = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QGroupBox* RG_DrvZORfrom = nullptr;
+    QButtonGroup* deriveZorItems_ = nullptr;  // item 0 "Last price", item 1 "Ask price"
+    QPushButton* CM_FilterUseDefault = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+};
+
+}  // namespace quillon

@@ -1,0 +1,339 @@
+// The setup dialogs and the help window on the offscreen platform.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QHelpEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <cctype>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analytics/filter_form.h"
+#include "platform/files.h"
+#include "tests/support/temp_dir.h"
+#include "ui/help_window.h"
+#include "ui/interest_form.h"
+#include "ui/server_form.h"
+
+namespace quillon {
+namespace {
+
+// One QApplication for the whole test program (the printing tests use it too).
+class QtApplication : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "dialogs_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = new QApplication(argc, argv);
+    }
+    void TearDown() override { delete app_; }
+
+  private:
+    QApplication* app_ = nullptr;
+};
+const auto* const kApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
+
+// A working directory with default settings that have not been saved yet.
+class DialogTest : public ::testing::Test {
+  protected:
+    DialogTest() : files(WorkingFileNames::In(dir.Path())) {
+        settings.SymbolFileName = files.DefaultSymbolFile;
+    }
+
+    bool SettingsSaved() const { return FileExists(files.SettingsFile); }
+    // Line `number` (from 1) of the settings file.
+    std::string SettingsLine(std::size_t number) const {
+        const std::string text = ReadWholeFile(files.SettingsFile).value_or("");
+        std::size_t start = 0;
+        for (std::size_t n = 1; n < number && start != std::string::npos; ++n) {
+            start = text.find("\r\n", start);
+            if (start != std::string::npos) start += 2;
+        }
+        if (start == std::string::npos) return "<missing>";
+        return text.substr(start, text.find("\r\n", start) - start);
+    }
+
+    template <typename T>
+    static T* Child(QWidget& form, const char* name) {
+        T* child = form.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+
+    HelpCallback RecordHelp() {
+        return [this](int context) { helpAsked.push_back(context); };
+    }
+
+    testing::TempDir dir;
+    WorkingFileNames files;
+    Settings settings;
+    std::vector<int> helpAsked;
+};
+
+// ---- interest rate ----------------------------------------------------------------------------
+
+struct InterestCase {
+    const char* entry;
+    std::optional<float> rate;  // nothing: the rate stays and the file is not written
+    const char* shownAfter;     // the entry as the dialog shows it the next time
+};
+
+void PrintTo(const InterestCase& c, std::ostream* out) {
+    *out << '"' << c.entry << '"';
+}
+
+class InterestEntry : public DialogTest, public ::testing::WithParamInterface<InterestCase> {};
+
+TEST_P(InterestEntry, ClosingTakesAValidRate) {
+    const InterestCase& c = GetParam();
+    settings.InterestRate = 0.07f;
+    TInterestForm form(settings, files);
+    form.show();
+    EXPECT_EQ(Child<QLineEdit>(form, "TX_Interest")->text(), "7");
+    Child<QLineEdit>(form, "TX_Interest")->setText(QString::fromLatin1(c.entry));
+    form.close();
+
+    EXPECT_EQ(settings.InterestRate, c.rate.value_or(0.07f));
+    EXPECT_EQ(SettingsSaved(), c.rate.has_value());
+    form.show();
+    EXPECT_EQ(Child<QLineEdit>(form, "TX_Interest")->text(), c.shownAfter);
+    form.close();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, InterestEntry,
+    ::testing::Values(InterestCase{"5.25", 0.0525f, "5.25"}, InterestCase{"5", 0.05f, "5"},
+                      InterestCase{"1.125", 0.01125f, "1.125"}, InterestCase{"2.1", 0.021f, "2.1"},
+                      InterestCase{"0", 0.0f, "0"},
+                      // Half a thousandth goes to the even one.
+                      InterestCase{"0.0025", 0.00002f, "0.002"},
+                      InterestCase{"-1", std::nullopt, "7"}, InterestCase{"abc", std::nullopt, "7"},
+                      InterestCase{"", std::nullopt, "7"},
+                      // Too large for the stored rate.
+                      InterestCase{"9e99", std::nullopt, "7"}),
+    // The entry's letters and digits name the case: "5_25", "minus1", "empty".
+    [](const auto& info) {
+        std::string name;
+        for (const char* c = info.param.entry; *c != '\0'; ++c)
+            name += std::isalnum(static_cast<unsigned char>(*c)) ? std::string(1, *c)
+                    : *c == '-'                                  ? std::string("minus")
+                                                                 : std::string("_");
+        return "entry_" + (name.empty() ? std::string("empty") : name);
+    });
+
+TEST_F(DialogTest, InterestEditTakesFiveCharacters) {
+    TInterestForm form(settings, files);
+    form.show();
+    QLineEdit* edit = Child<QLineEdit>(form, "TX_Interest");
+    edit->clear();
+    QTest::keyClicks(edit, "123456");
+    EXPECT_EQ(edit->text(), "12345");
+}
+
+// ---- quote server -----------------------------------------------------------------------------
+
+TEST_F(DialogTest, ServerUseDefaultThenClose) {
+    settings.UserName = "alice";
+    settings.Password = "secret";
+    settings.QuoteServer = 1;
+    dir.Write("QuoteHosts.txt", "quotes.example:8080\n");
+    TServerForm form(settings, files);
+    form.show();
+    QComboBox* server = Child<QComboBox>(form, "CB_QuoteServer");
+    EXPECT_EQ(Child<QLineEdit>(form, "ED_UserName")->text(), "alice");
+    EXPECT_EQ(server->currentIndex(), 1);
+    EXPECT_TRUE(server->itemText(0).contains("quotes.example:8080"));
+    EXPECT_TRUE(server->itemText(1).contains("127.0.0.2:80"));
+
+    QTest::mouseClick(Child<QPushButton>(form, "Button1"), Qt::LeftButton);
+    EXPECT_EQ(Child<QLineEdit>(form, "ED_UserName")->text(), "guest");
+    EXPECT_EQ(Child<QLineEdit>(form, "ED_Password")->text(), "lantern4");
+    EXPECT_FALSE(SettingsSaved()) << "Use Default saves only when the dialog closes";
+    form.close();
+
+    EXPECT_EQ(SettingsLine(1), "lZ3Vlc3Q6bGFudGVybjQ=");  // "l" + Base64 of "guest:lantern4"
+    EXPECT_EQ(SettingsLine(2), "0");
+}
+
+TEST_F(DialogTest, ServerClosingStoresTheEditsAsTyped) {
+    settings.QuoteServer = 7;  // no item of the list
+    TServerForm form(settings, files);
+    form.show();
+    EXPECT_EQ(Child<QComboBox>(form, "CB_QuoteServer")->currentIndex(), -1);
+    Child<QLineEdit>(form, "ED_UserName")->setText(" bob ");
+    Child<QLineEdit>(form, "ED_Password")->setText("");
+    form.close();
+
+    EXPECT_EQ(settings.UserName, " bob ");
+    EXPECT_EQ(settings.Password, "");
+    EXPECT_EQ(settings.QuoteServer, 7);
+    EXPECT_TRUE(SettingsSaved());
+}
+
+// ---- filters ----------------------------------------------------------------------------------
+
+TEST_F(DialogTest, FilterLowPETemplateThenClose) {
+    SetDefaultFilters(settings.Filters);
+    settings.Filters.DeriveZorFrom = 0;
+    TFilterForm form(settings, files);
+    form.show();
+    QComboBox* templates = Child<QComboBox>(form, "ComboBox1");
+    EXPECT_EQ(templates->currentIndex(), -1);
+    EXPECT_EQ(templates->placeholderText(), "Select a Template");
+    EXPECT_EQ(form.focusWidget(), Child<QGroupBox>(form, "GroupBox1"));
+
+    templates->setCurrentIndex(3);  // "For Low P/E Stocks"
+    QTest::mouseClick(Child<QPushButton>(form, "CM_FilterUseDefault"), Qt::LeftButton);
+    EXPECT_EQ(Child<QLineEdit>(form, "TX_MaxPE")->text(), "7");
+    EXPECT_EQ(Child<QLineEdit>(form, "TX_MinOptInt")->text(), "NA");
+    form.close();
+
+    std::vector<std::string> inUse;
+    for (std::size_t i = 0; i < kFilterCount; ++i)
+        if (settings.Filters.Values[i].InUse()) inUse.push_back(kFilterNames[i]);
+    EXPECT_EQ(inUse, (std::vector<std::string>{"TX_MinPE", "TX_MaxPE"}));
+    EXPECT_EQ(settings.Filters.Values[TX_MinPE], FilterValue::Number(0));
+    EXPECT_EQ(settings.Filters.Values[TX_MaxPE], FilterValue::Number(7));
+    EXPECT_EQ(settings.Filters.DeriveZorFrom, 1);
+    EXPECT_EQ(SettingsLine(4), "0");
+    EXPECT_EQ(SettingsLine(5), "7");
+    for (std::size_t line = 6; line <= 23; ++line)
+        EXPECT_EQ(SettingsLine(line), "NA") << line;
+    EXPECT_EQ(SettingsLine(24), "1");
+}
+
+TEST_F(DialogTest, FilterUseTemplateWithNoneChosenOnlyRefills) {
+    settings.Filters.Values[TX_MinLast] = FilterValue::Text("12.5");
+    const FilterSettings before = settings.Filters;
+    TFilterForm form(settings, files);
+    form.show();
+    QLineEdit* minLast = Child<QLineEdit>(form, "TX_MinLast");
+    minLast->setText("99");
+    QTest::mouseClick(Child<QPushButton>(form, "CM_FilterUseDefault"), Qt::LeftButton);
+    EXPECT_EQ(settings.Filters.Values, before.Values);
+    EXPECT_EQ(settings.Filters.DeriveZorFrom, before.DeriveZorFrom);
+    EXPECT_EQ(minLast->text(), "12.5");
+    EXPECT_FALSE(SettingsSaved());
+}
+
+TEST_F(DialogTest, FilterCloseStoresNumbersOrNA) {
+    TFilterForm form(settings, files);
+    form.show();
+    const std::pair<const char*, FilterValue> entries[] = {
+        {"TX_MinPE", FilterValue::Number(1.5)},    {"TX_MaxPE", FilterValue::Text("NA")},
+        {"TX_MinLast", FilterValue::Number(1000)}, {"TX_MaxLast", FilterValue::Text("NA")},
+        {"TX_MinYield", FilterValue::Text("NA")},
+    };
+    const char* typed[] = {"1.50", "n/a", "1e3", "", " abc"};
+    for (std::size_t i = 0; i < std::size(typed); ++i)
+        Child<QLineEdit>(form, entries[i].first)->setText(typed[i]);
+    form.findChildren<QRadioButton*>().value(0)->click();  // "Last price"
+    form.close();
+
+    EXPECT_EQ(settings.Filters.DeriveZorFrom, 0);
+
+    for (const auto& [name, value] : entries) {
+        std::size_t index = 0;
+        while (kFilterNames[index] != std::string(name))
+            ++index;
+        EXPECT_EQ(settings.Filters.Values[index], value) << name;
+    }
+    form.show();
+    EXPECT_EQ(Child<QLineEdit>(form, "TX_MinPE")->text(), "1.5");
+}
+
+// ---- names, captions, help --------------------------------------------------------------------
+
+TEST_F(DialogTest, CaptionsSizesAndControlNames) {
+    TServerForm server(settings, files);
+    TInterestForm interest(settings, files);
+    TFilterForm filter(settings, files);
+    struct Form {
+        QWidget* form;
+        const char* caption;
+        QSize size;
+        std::vector<const char*> names;
+    };
+    std::vector<const char*> filterNames = {"GroupBox1", "GroupBox2", "RG_DrvZORfrom",
+                                            "CM_FilterUseDefault", "ComboBox1"};
+    filterNames.insert(filterNames.end(), kFilterNames.begin(), kFilterNames.end());
+    const Form forms[] = {
+        {&server,
+         "Setup - Quote Server",
+         {312, 303},
+         {"Label3", "CB_QuoteServer", "Label1", "ED_UserName", "Label2", "ED_Password", "Button1",
+          "Memo1"}},
+        {&interest,
+         "Setup - Risk Free Interest Rate",
+         {303, 48},
+         {"Label2", "TX_Interest", "Label1"}},
+        {&filter, "Setup - Filter", {512, 343}, filterNames},
+    };
+    for (const Form& f : forms) {
+        EXPECT_EQ(f.form->windowTitle(), f.caption);
+        EXPECT_EQ(f.form->size(), f.size) << f.caption;
+        for (const char* name : f.names)
+            EXPECT_NE(f.form->findChild<QWidget*>(name), nullptr) << f.caption << ": " << name;
+    }
+}
+
+TEST_F(DialogTest, HelpAsksForTheControlsContext) {
+    TFilterForm filter(settings, files, RecordHelp());
+    TInterestForm interest(settings, files, RecordHelp());
+    filter.show();
+    interest.show();
+    const std::pair<QWidget*, int> cases[] = {
+        {Child<QWidget>(filter, "TX_MinRange"), 257},
+        {Child<QWidget>(filter, "TX_MaxBeta"), 269},
+        {Child<QWidget>(filter, "TX_MinPutCallRatio"), 270},
+        {Child<QWidget>(filter, "ComboBox1"), 215},
+        {filter.findChildren<QRadioButton*>().value(0), 213},
+        {Child<QWidget>(interest, "TX_Interest"), 207},
+        {Child<QWidget>(filter, "GroupBox1"), kHelpContents},
+    };
+    for (const auto& [control, context] : cases) {
+        ASSERT_NE(control, nullptr);
+        control->setFocus();
+        helpAsked.clear();
+        QTest::keyClick(control, Qt::Key_F1);
+        EXPECT_EQ(helpAsked, std::vector<int>{context}) << control->objectName().toStdString();
+    }
+    // The title bar's "?" and then a click on a control.
+    QWidget* range = Child<QWidget>(filter, "TX_MinRange");
+    QHelpEvent whatsThis(QEvent::WhatsThis, QPoint(2, 2), range->mapToGlobal(QPoint(2, 2)));
+    helpAsked.clear();
+    QApplication::sendEvent(range, &whatsThis);
+    EXPECT_EQ(helpAsked, std::vector<int>{257});
+}
+
+TEST_F(DialogTest, EveryHelpContextOpensABundledTopic) {
+    HelpWindow window;
+    std::vector<int> contexts = {1, 102, 207, 213, 215, 301, 302, 303};
+    for (int context = 250; context <= 270; ++context)
+        contexts.push_back(context);
+    for (int context : contexts) {
+        window.OpenContext(context);
+        const QString path = window.CurrentTopic().path();
+        EXPECT_TRUE(QFile::exists(":" + path)) << context;
+        if (context != kHelpContents) EXPECT_NE(path, "/help/contents.html") << context;
+    }
+    window.OpenContext(257);
+    EXPECT_EQ(window.CurrentTopic(), QUrl("qrc:/help/filter_range.html"));
+
+    ShowHelp(nullptr, 102);
+    ASSERT_NE(ProgramHelpWindow(), nullptr);
+    EXPECT_TRUE(ProgramHelpWindow()->isVisible());
+    EXPECT_EQ(ProgramHelpWindow()->CurrentTopic(), QUrl("qrc:/help/contact.html"));
+}
+
+}  // namespace
+}  // namespace quillon

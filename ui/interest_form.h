@@ -1,0 +1,39 @@
+#pragma once
+// The risk-free interest-rate dialog: one edit with the rate in per cent. It
+// has no OK or Cancel button: closing it by any means takes the entry; an
+// entry that is not a valid rate is ignored and the settings file is then
+// not written.
+
+#include <QDialog>
+
+#include "results/settings.h"
+#include "ui/help_window.h"
+
+class QLineEdit;
+
+namespace quillon {
+
+inline constexpr int kInterestHelpContext = 207;
+
+class TInterestForm final : public QDialog {
+    Q_OBJECT
+  public:
+    // `settings` and `files` are the program's own and outlive the dialog.
+    TInterestForm(Settings& settings, const WorkingFileNames& files, HelpCallback help = {},
+                  QWidget* parent = nullptr);
+
+    // Shows the stored rate in per cent and puts the focus in the edit.
+    void FormActivate();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    // FormClose: a valid entry becomes the rate and the settings are saved.
+    void done(int result) override;
+
+  private:
+    Settings& settings_;
+    const WorkingFileNames& files_;
+    QLineEdit* TX_Interest;
+};
+
+}  // namespace quillon
