@@ -12,8 +12,10 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include "platform/qt/qt_printer.h"
 #include "platform/qt/qt_services.h"
 #include "platform/qt/qt_socket_host.h"
+#include "ui/help_window.h"
 
 namespace quillon {
 
@@ -27,7 +29,6 @@ constexpr int kMargin = 8;
 constexpr int kRowHeight = 25;
 constexpr int kButtonWidth = 75;
 constexpr int kLampSize = 25;
-constexpr const char* kHelpProperty = "helpContext";
 
 QColor LampRgb(LampColour colour) {
     switch (colour) {
@@ -61,6 +62,16 @@ TTracingForm::TTracingForm(Context& context, QTimer& scanTimer, QWidget* parent)
     driver_ = std::make_unique<ScanDriver>(context_, *this, *Sockets1_);
     BindSocketEvents(*Sockets1_, *driver_);
     ConnectControls();
+
+    PrintInterim = [this](const std::string& memo) {
+        PrintOutcome outcome = RunInterimPrintout(memo, context_.files, context_.clock);
+        if (!outcome.PdfFile.empty()) ShowPrintedToFile(outcome.PdfFile);
+    };
+    OpenHelp = [this](int topic) { ShowHelp(this, topic); };
+    // F1 opens the topic of the focused control.
+    new FormHelp(this, [this](int topic) {
+        if (OpenHelp) OpenHelp(topic);
+    });
 }
 
 TTracingForm::~TTracingForm() = default;
@@ -74,7 +85,7 @@ QPushButton* TTracingForm::AddButton(const char* name, const char* caption, int 
     button->setGeometry(x, kMargin, kButtonWidth, kRowHeight);
     // Enter must not press a button behind the user's back.
     button->setAutoDefault(false);
-    button->setProperty(kHelpProperty, helpContext);
+    SetHelpContext(button, helpContext);
     button->installEventFilter(this);
     return button;
 }
@@ -84,7 +95,7 @@ QCheckBox* TTracingForm::AddCheckBox(const char* name, const char* caption, int 
     auto* box = new QCheckBox(QString::fromLatin1(caption), this);
     box->setObjectName(QString::fromLatin1(name));
     box->setGeometry(x, kMargin, kButtonWidth, kRowHeight);
-    box->setProperty(kHelpProperty, helpContext);
+    SetHelpContext(box, helpContext);
     box->installEventFilter(this);
     return box;
 }
@@ -116,7 +127,7 @@ void TTracingForm::CreateControls() {
     Button1_->setObjectName(QStringLiteral("Button1"));
     Button1_->setGeometry(kClientWidth - kMargin - kLampSize, kMargin, kLampSize, kRowHeight);
     Button1_->setAutoDefault(false);
-    Button1_->setProperty(kHelpProperty, kHelpScanWindow);
+    SetHelpContext(Button1_, kHelpScanWindow);
     Button1_->installEventFilter(this);
 
     // The log: the report of the last evaluated symbol, navy on button face.
@@ -235,21 +246,18 @@ void TTracingForm::PB_PrintClick() {
 }
 
 void TTracingForm::Button1Click() {
-    if (ShowHelp) ShowHelp(kHelpScanWindow);
+    if (OpenHelp) OpenHelp(kHelpScanWindow);
+}
+
+// Without a printer the printout went to a file; the user is told where. The
+// box is a window of the program over this one: closing it activates the scan
+// window again.
+void TTracingForm::ShowPrintedToFile(const std::string& file) {
+    context_.messages.ShowMessage(PrintedToFileMessage(file));
+    FormActivate();
 }
 
 void TTracingForm::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_F1) {
-        // Help for the focused control, or the nearest of its parents that has a topic.
-        for (QWidget* w = focusWidget(); w; w = w->parentWidget()) {
-            int topic = w->property(kHelpProperty).toInt();
-            if (topic > 0) {
-                if (ShowHelp) ShowHelp(topic);
-                return;
-            }
-        }
-        return;
-    }
     // The window has no Cancel button: Escape does not close it.
     if (event->key() == Qt::Key_Escape) return;
     QDialog::keyPressEvent(event);

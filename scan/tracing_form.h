@@ -53,9 +53,11 @@ class TTracingForm final : public QDialog, public ScanView {
 
     ScanDriver& Driver() { return *driver_; }
 
-    // The interim printout of the log, and help at a topic.
+    // The interim printout of the log (by default on the current printer,
+    // or into a PDF file when there is none), and help at a topic (by
+    // default the program's help window).
     std::function<void(const std::string& memo)> PrintInterim;
-    std::function<void(int context)> ShowHelp;
+    std::function<void(int context)> OpenHelp;
 
     // ScanView.
     void SetStatusText(int panel, const std::string& text) override;
@@ -84,6 +86,7 @@ class TTracingForm final : public QDialog, public ScanView {
     void FormClose();
     void PB_PrintClick();
     void Button1Click();
+    void ShowPrintedToFile(const std::string& file);
 
     Context& context_;
     QTimer& scanTimer_;

@@ -3,26 +3,37 @@
 
 #include <QApplication>
 
+#include "analytics/filter_form.h"
 #include "platform/clock.h"
 #include "platform/qt/qt_services.h"
 #include "scan/context.h"
 #include "scan/tracing_form.h"
+#include "ui/interest_form.h"
+#include "ui/server_form.h"
 #include "ui/splash_form.h"
 
 int main(int argc, char** argv) {
+    using namespace quillon;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillon"));
 
-    quillon::SystemClock clock;
-    quillon::QtMessageService messages;
-    quillon::QtBeeper beeper;
-    quillon::QtProgramLauncher launcher;
-    quillon::Context context(clock, messages, beeper);
+    SystemClock clock;
+    QtMessageService messages;
+    QtBeeper beeper;
+    QtProgramLauncher launcher;
+    Context context(clock, messages, beeper);
 
-    quillon::TSplashForm splashForm(context, launcher);
-    quillon::TTracingForm tracingForm(context, splashForm.Timer1(), &splashForm);
-    splashForm.SetScanWindow(&tracingForm);
+    TSplashForm SplashForm(context, launcher);
+    TTracingForm TracingForm(context, SplashForm.Timer1(), &SplashForm);
+    TServerForm ServerForm(context.settings, context.files, {}, &SplashForm);
+    TInterestForm InterestForm(context.settings, context.files, {}, &SplashForm);
+    TFilterForm FilterForm(context.settings, context.files, {}, &SplashForm);
 
-    splashForm.Start();
+    SplashForm.SetScanWindow(&TracingForm);
+    SplashForm.Hooks.QuotesServer = [&ServerForm] { ServerForm.exec(); };
+    SplashForm.Hooks.RiskFreeInterestRate = [&InterestForm] { InterestForm.exec(); };
+    SplashForm.Hooks.Filter = [&FilterForm] { FilterForm.exec(); };
+
+    SplashForm.Start();
     return QApplication::exec();
 }

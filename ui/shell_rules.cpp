@@ -20,6 +20,10 @@ std::string MainCaption(const std::string& symbolFile) {
     return "Welcome to Quillon [" + symbolFile + "]";
 }
 
+std::string PrintedToFileMessage(const std::string& file) {
+    return "No printer is installed: printed to " + file;
+}
+
 std::string SwapQuestion(const std::string& symbolFile, const std::string& listFile) {
     return "Swap the contents of " + symbolFile + "\nwith the contents of " + listFile +
            "\nAre you sure ?";

@@ -32,6 +32,9 @@ std::string VersionText(float version);
 // The main window's caption, naming the symbol file in use.
 std::string MainCaption(const std::string& symbolFile);
 
+// Told after a printout that went to a file for want of a printer.
+std::string PrintedToFileMessage(const std::string& file);
+
 // The question asked before a swap of the symbol file with a list file.
 std::string SwapQuestion(const std::string& symbolFile, const std::string& listFile);
 

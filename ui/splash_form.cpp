@@ -11,6 +11,7 @@
 #include <QShortcut>
 #include <QTimer>
 
+#include "platform/qt/qt_printer.h"
 #include "platform/qt/qt_services.h"
 #include "scan/tracing_form.h"
 
@@ -68,6 +69,14 @@ TSplashForm::TSplashForm(Context& context, ProgramLauncher& launcher, QWidget* p
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     Hooks.ChooseSymbolFile = ChooseSymbolFileWithDialog;
+    Hooks.PrintResults = [this] {
+        PrintOutcome outcome =
+            RunPrintResults(this, context_.files, context_.clock, context_.messages);
+        if (!outcome.PdfFile.empty()) {
+            context_.messages.ShowMessage(PrintedToFileMessage(outcome.PdfFile));
+        }
+    };
+    Hooks.ShowHelp = [this](int topic) { quillon::ShowHelp(this, topic); };
     CreateControls();
     CreateMenus();
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
@@ -192,8 +201,8 @@ void TSplashForm::CreateMenus() {
 
     QMenu* help = MainMenu1->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));
-    AddItem(help, "Contents1", "&Contents", [this] { ShowHelp(kHelpContents); });
-    AddItem(help, "ContactUs1", "Contact &Us", [this] { ShowHelp(kHelpContactUs); });
+    AddItem(help, "Contents1", "&Contents", [this] { OpenHelp(kHelpContents); });
+    AddItem(help, "ContactUs1", "Contact &Us", [this] { OpenHelp(kHelpContactUs); });
 }
 
 void TSplashForm::SetScanWindow(TTracingForm* scanWindow) {
@@ -290,7 +299,7 @@ void TSplashForm::RunModal(const std::function<void()>& dialog) {
     FormActivate();
 }
 
-void TSplashForm::ShowHelp(int context) {
+void TSplashForm::OpenHelp(int context) {
     if (Hooks.ShowHelp) Hooks.ShowHelp(context);
 }
 

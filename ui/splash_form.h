@@ -9,6 +9,7 @@
 #include <string>
 
 #include "scan/context.h"
+#include "ui/help_window.h"
 #include "ui/shell_rules.h"
 
 class QAction;
@@ -23,7 +24,8 @@ namespace quillon {
 class TTracingForm;
 
 // What the main window opens beyond its own controls; an empty hook does
-// nothing.
+// nothing. The symbol-file chooser, Print Results and help have desktop
+// defaults; the setup dialogs are given by the program's start.
 struct ShellHooks {
     // OpenDialog1: the symbol-file chooser with `preselected` filled in;
     // the chosen full name, or nothing when the user cancels.
@@ -33,7 +35,8 @@ struct ShellHooks {
     std::function<void()> QuotesServer;
     std::function<void()> RiskFreeInterestRate;
     std::function<void()> Filter;
-    // PrintDialog1, then the printout of Results.txt.
+    // PrintDialog1, then the printout of Results.txt (into a PDF file when
+    // no printer is installed).
     std::function<void()> PrintResults;
     // The help file at a help context.
     std::function<void(int context)> ShowHelp;
@@ -43,7 +46,6 @@ struct ShellHooks {
 std::optional<std::string> ChooseSymbolFileWithDialog(QWidget* parent,
                                                       const std::string& preselected);
 
-inline constexpr int kHelpContents = 1;
 inline constexpr int kHelpContactUs = 102;
 
 class TSplashForm final : public QMainWindow {
@@ -79,7 +81,7 @@ class TSplashForm final : public QMainWindow {
     void SwapWith(const std::string& listFile);
     void PrintResults1Click();
     void RunModal(const std::function<void()>& dialog);
-    void ShowHelp(int context);
+    void OpenHelp(int context);
     void GetQuotesFromQuoteServer1Click(bool checked);
     void GetQuotesFromLocalFileQuotestxt1Click(bool checked);
 
