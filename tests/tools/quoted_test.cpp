@@ -1,0 +1,280 @@
+// quillon-quoted as a process on loopback, spoken to over raw sockets.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "scan/base64.h"
+#include "tools/quote_pages.h"
+
+namespace quillon::sim {
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+// The service as a child process listening on a free loopback port.
+class Quoted {
+  public:
+    explicit Quoted(std::vector<std::string> args) {
+        args.insert(args.begin(), {QUILLON_QUOTED_PATH, "--listen", "127.0.0.1:0"});
+        int out[2];
+        if (pipe(out) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            close(out[0]);
+            close(out[1]);
+            std::vector<char*> argv;
+            for (std::string& arg : args)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        output_ = out[0];
+        port_ = ReadPort();
+    }
+    ~Quoted() {
+        Stop();
+        if (output_ >= 0) close(output_);
+    }
+
+    int Port() const { return port_; }
+
+    // SIGTERM, then the exit status; -1 when it does not stop within 5 s.
+    int Stop() {
+        if (pid_ <= 0) return -1;
+        kill(pid_, SIGTERM);
+        int status = 0;
+        pid_t done = 0;
+        for (int i = 0; i < 500 && (done = waitpid(pid_, &status, WNOHANG)) == 0; ++i)
+            std::this_thread::sleep_for(10ms);
+        if (done != pid_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+        }
+        pid_ = 0;
+        return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+  private:
+    // The port of the line "listening on 127.0.0.1:PORT", read within 10 s.
+    int ReadPort() {
+        std::string line;
+        pollfd p{output_, POLLIN, 0};
+        char c = 0;
+        while (poll(&p, 1, 10000) == 1 && read(output_, &c, 1) == 1 && c != '\n')
+            line += c;
+        const auto colon = line.rfind(':');
+        if (!line.starts_with("listening on 127.0.0.1:") || colon == std::string::npos) return 0;
+        return std::stoi(line.substr(colon + 1));
+    }
+
+    pid_t pid_ = -1;
+    int output_ = -1;
+    int port_ = 0;
+};
+
+struct Reply {
+    std::string bytes;
+    int error = 0;  // errno of a failed connect or receive
+    int chunks = 0;
+    bool timedOut = false;
+};
+
+int Connect(int port, int& error) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    error = errno;
+    close(fd);
+    return -1;
+}
+
+// Receives until the server closes, fails, or `limit` passes.
+void Receive(int fd, Reply& reply, std::chrono::milliseconds limit) {
+    const auto end = SteadyClock::now() + limit;
+    char buffer[65536];
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) == 0) {
+            reply.timedOut = true;
+            return;
+        }
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            reply.error = n < 0 ? errno : 0;
+            return;
+        }
+        reply.bytes.append(buffer, static_cast<std::size_t>(n));
+        ++reply.chunks;
+    }
+}
+
+Reply Fetch(int port, const std::string& request, std::chrono::milliseconds limit = 10s) {
+    Reply reply;
+    const int fd = Connect(port, reply.error);
+    if (fd < 0) return reply;
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    Receive(fd, reply, limit);
+    close(fd);
+    return reply;
+}
+
+std::string Request(const std::string& path, const std::string& ticker,
+                    const std::string& credentials = "guest:lantern4") {
+    return "GET /cgi-bin/" + path + "?TICKER=" + ticker + "\r\nAuthorization: Basic " +
+           EncodeBase64(credentials) + "\r\n\r\n";
+}
+
+std::string StockRequest(const std::string& ticker) {
+    return Request("getquote.dll", ticker);
+}
+std::string OptionRequest(const std::string& ticker) {
+    return Request("options.dll", ticker);
+}
+
+Market Today(std::uint64_t seed = 1) {
+    const DateTime now = SystemClock().Now();
+    return Market(seed, {now.Year, now.Month, now.Day, 0, 0, 0});
+}
+
+// A ticker whose stock lists options, and one whose stock lists none.
+std::string Ticker(const Market& market, bool listsOptions) {
+    for (const std::string& ticker : market.Universe())
+        if (market.Stock(ticker)->ListsOptions == listsOptions) return ticker;
+    return "";
+}
+
+TEST(Quoted, ServesTheMarketsPagesAndStopsOnSigterm) {
+    Quoted service({"--seed", "7"});
+    ASSERT_NE(service.Port(), 0);
+    const Market market = Today(7);
+    const std::string ticker = Ticker(market, true);
+    const SimStock stock = *market.Stock(ticker);
+    const Reply page = Fetch(service.Port(), StockRequest(ticker));
+    EXPECT_EQ(page.bytes, StockPage(stock));
+    EXPECT_EQ(page.error, 0);
+    EXPECT_EQ(Fetch(service.Port(), OptionRequest(ticker)).bytes,
+              OptionPage(stock, market.Options(stock)));
+    EXPECT_EQ(service.Stop(), 0);
+}
+
+TEST(Quoted, AnswersEveryKindOfRequest) {
+    // The credentials' Base64 text holds the backslash that stands for 63.
+    Quoted service({"--user", "ann", "--password", "s?s:s"});
+    const std::string slash =
+        "GET /cgi-bin/getquote.dll?TICKER=ALDA\r\nAuthorization: Basic "
+        "YW5uOnM/czpz\r\n\r\n";
+    const Market market = Today();
+    const std::string bare = Ticker(market, false);
+    const struct {
+        std::string request;
+        std::string reply;
+    } cases[] = {
+        {Request("getquote.dll", "ZZZZZZ", "ann:s?s:s"), UnknownSymbolPage("ZZZZZZ")},
+        {Request("options.dll", bare, "ann:s?s:s"), NoOptionsPage(bare)},
+        {Request("getquote.dll", "ALDA", "guest:lantern4"), RefusalPage()},
+        {"GET /cgi-bin/getquote.dll?TICKER=ALDA\r\n\r\n", RefusalPage()},
+        {slash, RefusalPage()},
+        {Request("quote.dll", "ALDA", "ann:s?s:s"), NotFoundPage()},
+        {Request("getquote.dll", "AL;DA", "ann:s?s:s"), BadRequestPage()},
+        {"POST / HTTP/1.0\r\n\r\n", BadRequestPage()},
+        {"\x01\xff garbage\r\n\r\n", BadRequestPage()},
+        {std::string(9000, 'G'), BadRequestPage()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request.substr(0, 60));
+        EXPECT_EQ(Fetch(service.Port(), c.request).bytes, c.reply);
+    }
+}
+
+// One slow client does not hold up the others.
+TEST(Quoted, ServesOthersWhileAClientDawdles) {
+    Quoted service({});
+    int error = 0;
+    const int slow = Connect(service.Port(), error);
+    ASSERT_GE(slow, 0);
+    send(slow, "GET /cgi-bin/getq", 17, MSG_NOSIGNAL);
+    const Market market = Today();
+    std::vector<int> clients;
+    for (int i = 0; i < 20; ++i) {
+        clients.push_back(Connect(service.Port(), error));
+        send(clients.back(), StockRequest("ALDA").data(), StockRequest("ALDA").size(),
+             MSG_NOSIGNAL);
+    }
+    for (int fd : clients) {
+        Reply reply;
+        Receive(fd, reply, 5s);
+        EXPECT_EQ(reply.bytes, StockPage(*market.Stock("ALDA")));
+        close(fd);
+    }
+    close(slow);
+}
+
+// Each fault after one normal answer (--fault-after 1).
+TEST(Quoted, Faults) {
+    const Market market = Today();
+    const std::string ticker = Ticker(market, true);
+    const SimStock stock = *market.Stock(ticker);
+    const std::string stockPage = StockPage(stock);
+    const std::string optionPage = OptionPage(stock, market.Options(stock));
+    const struct {
+        const char* kind;
+        std::string request;
+        std::function<void(const Reply&)> check;
+    } cases[] = {
+        {"refuse", StockRequest(ticker), [](const Reply& r) { EXPECT_EQ(r.error, ECONNREFUSED); }},
+        {"stall", StockRequest(ticker),
+         [](const Reply& r) { EXPECT_TRUE(r.timedOut && r.bytes.empty()); }},
+        {"reset", OptionRequest(ticker),
+         [&](const Reply& r) {
+             EXPECT_EQ(r.error, ECONNRESET);
+             EXPECT_TRUE(optionPage.starts_with(r.bytes));
+             EXPECT_LT(r.bytes.size(), optionPage.size());
+         }},
+        {"drip", StockRequest(ticker),
+         [&](const Reply& r) {
+             EXPECT_EQ(r.bytes, stockPage);
+             EXPECT_GT(r.chunks, 50);
+         }},
+        {"zero", StockRequest(ticker),
+         [](const Reply& r) { EXPECT_TRUE(r.bytes.empty() && r.error == 0 && !r.timedOut); }},
+        {"huge", OptionRequest(ticker),
+         [&](const Reply& r) {
+             // Megabytes of further months, then the page's own rows.
+             EXPECT_GE(r.bytes.size(), 4u << 20);
+             EXPECT_TRUE(
+                 r.bytes.ends_with(optionPage.substr(optionPage.find("<tr>\n<td colspan"))));
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        Quoted service({"--fault", c.kind, "--fault-after", "1"});
+        const Reply first = Fetch(service.Port(), c.request);
+        EXPECT_EQ(first.bytes, c.request == StockRequest(ticker) ? stockPage : optionPage);
+        c.check(Fetch(service.Port(), c.request, c.kind == std::string("stall") ? 1500ms : 10s));
+    }
+}
+
+}  // namespace
+}  // namespace quillon::sim

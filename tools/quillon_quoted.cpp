@@ -1,0 +1,439 @@
+// quillon-quoted: the demo quote service. It answers the scanner's two
+// requests (stock page, option page) from the synthetic market, one request
+// per connection, in a single thread that polls every socket without
+// blocking. Test faults make it misbehave in the ways a real service can.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/quote_pages.h"
+#include "tools/quote_service.h"
+
+namespace {
+
+using namespace quillon;
+using SteadyClock = std::chrono::steady_clock;
+
+const char* kUsage =
+    "Usage: quillon-quoted [--listen ADDR:PORT]... [--user NAME] [--password TEXT]\n"
+    "                      [--seed N] [--fault KIND [--fault-after N]] [--help]\n"
+    "\n"
+    "Serves stock and option pages of the synthetic market for today's date,\n"
+    "one request per connection: GET /cgi-bin/getquote.dll?TICKER=SYM and\n"
+    "GET /cgi-bin/options.dll?TICKER=SYM with a Basic authorisation header.\n"
+    "\n"
+    "  --listen ADDR:PORT  IPv4 address and port to serve on (repeatable; default\n"
+    "                      127.0.0.1:80 and 127.0.0.2:80); port 0 picks a free one\n"
+    "  --user, --password  the accepted credentials (default guest, lantern4)\n"
+    "  --seed N            the market (default 1)\n"
+    "  --fault KIND        misbehave for tests: refuse (connections refused),\n"
+    "                      stall (no answer), reset (half a page, then a reset),\n"
+    "                      drip (the page a few bytes at a time), zero (close\n"
+    "                      without answering), huge (option pages of megabytes)\n"
+    "  --fault-after N     serve N requests normally before the fault starts\n"
+    "\n"
+    "Prints \"listening on ADDR:PORT\" for every address, then serves until\n"
+    "SIGINT or SIGTERM. Exit status: 0 when stopped, 1 when an address cannot\n"
+    "be used, 64 for a bad argument.\n";
+
+enum class Fault { None, Refuse, Stall, Reset, Drip, Zero, Huge };
+
+struct Config {
+    std::vector<sockaddr_in> listen;
+    std::string user = "guest";
+    std::string password = "lantern4";
+    std::uint64_t seed = 1;
+    Fault fault = Fault::None;
+    std::uint64_t faultAfter = 0;
+};
+
+constexpr std::size_t kMaxConnections = 512;
+constexpr auto kRequestTimeout = std::chrono::seconds(30);
+constexpr auto kWriteTimeout = std::chrono::seconds(60);
+constexpr auto kDrainTimeout = std::chrono::seconds(2);
+constexpr auto kDripDelay = std::chrono::milliseconds(5);
+constexpr auto kPollLimit = std::chrono::milliseconds(200);
+
+volatile std::sig_atomic_t g_stop = 0;
+
+extern "C" void OnStopSignal(int) {
+    g_stop = 1;
+}
+
+// ---- Command line ----
+
+std::optional<std::uint64_t> ParseCount(const std::string& text, std::uint64_t max) {
+    if (text.empty() || text.size() > 19 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const std::uint64_t value = std::stoull(text);
+    if (value > max) return std::nullopt;
+    return value;
+}
+
+std::optional<sockaddr_in> ParseEndpoint(const std::string& text) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos) return std::nullopt;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    const std::string host = text.substr(0, colon);
+    if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) return std::nullopt;
+    const auto port = ParseCount(text.substr(colon + 1), 65535);
+    if (!port) return std::nullopt;
+    address.sin_port = htons(static_cast<std::uint16_t>(*port));
+    return address;
+}
+
+std::optional<Fault> ParseFault(std::string_view text) {
+    const std::pair<std::string_view, Fault> kinds[] = {
+        {"refuse", Fault::Refuse}, {"stall", Fault::Stall}, {"reset", Fault::Reset},
+        {"drip", Fault::Drip},     {"zero", Fault::Zero},   {"huge", Fault::Huge}};
+    for (const auto& [name, fault] : kinds)
+        if (text == name) return fault;
+    return std::nullopt;
+}
+
+// Stores a parsed value in `field`; false when it did not parse.
+template <class T>
+bool Store(const std::optional<T>& parsed, T& field) {
+    if (parsed) field = *parsed;
+    return parsed.has_value();
+}
+
+// Applies one option with its value; false when either is bad.
+bool ApplyOption(const std::string& option, const std::string& value, Config& config) {
+    if (option == "--user" || option == "--password") {
+        (option == "--user" ? config.user : config.password) = value;
+        return true;
+    }
+    if (option == "--seed") return Store(ParseCount(value, ~0ull), config.seed);
+    if (option == "--fault") return Store(ParseFault(value), config.fault);
+    if (option == "--fault-after") return Store(ParseCount(value, ~0ull), config.faultAfter);
+    if (option != "--listen") return false;
+    const auto address = ParseEndpoint(value);
+    if (address) config.listen.push_back(*address);
+    return address.has_value();
+}
+
+// Fills `config` from the arguments; false with a message for a bad one.
+bool ParseArguments(int argc, char** argv, Config& config) {
+    for (int i = 1; i < argc; i += 2) {
+        if (i + 1 == argc || !ApplyOption(argv[i], argv[i + 1], config)) {
+            std::fprintf(stderr, "quillon-quoted: bad argument %s %s\n", argv[i],
+                         i + 1 < argc ? argv[i + 1] : "(no value)");
+            return false;
+        }
+    }
+    if (config.listen.empty())
+        config.listen = {*ParseEndpoint("127.0.0.1:80"), *ParseEndpoint("127.0.0.2:80")};
+    return true;
+}
+
+// ---- Sockets ----
+
+void SetNonBlocking(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+}
+
+std::string AddressText(const sockaddr_in& address) {
+    char host[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
+    return std::string(host) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+// A socket bound to `address`, listening unless `listening` is false: a
+// bound socket that does not listen keeps the port while connections to it
+// are refused. -1 on failure.
+int OpenEndpoint(const sockaddr_in& address, bool listening) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        (listening && listen(fd, 128) != 0)) {
+        close(fd);
+        return -1;
+    }
+    SetNonBlocking(fd);
+    return fd;
+}
+
+struct Connection {
+    enum class Phase { Reading, Writing, Stalled, Draining, Closed };
+    int fd = -1;
+    Phase phase = Phase::Reading;
+    Fault fault = Fault::None;  // the fault this answer carries
+    std::string in;
+    std::string out;
+    std::size_t sent = 0;
+    SteadyClock::time_point deadline;   // the connection is given up then
+    SteadyClock::time_point nextPiece;  // drip: when the next piece may go
+};
+
+class Server {
+  public:
+    explicit Server(const Config& config)
+        : config_(config), service_(config.seed, config.user, config.password) {}
+    bool Open();
+    void Run();
+    void CloseAll();
+
+  private:
+    void Accept(int listener);
+    void OnReadable(Connection& c);
+    void OnWritable(Connection& c);
+    void Respond(Connection& c, std::string_view head);
+    void FinishReply(Connection& c);
+    void Close(Connection& c);
+    void StopListening();
+    short Events(const Connection& c, SteadyClock::time_point now) const;
+    int PollTimeout(SteadyClock::time_point now) const;
+
+    const Config& config_;
+    sim::QuoteService service_;
+    std::vector<sockaddr_in> bound_;  // the addresses with their actual ports
+    std::vector<int> listeners_;
+    bool listening_ = true;
+    std::vector<Connection> connections_;
+    std::uint64_t requests_ = 0;
+};
+
+bool Server::Open() {
+    listening_ = !(config_.fault == Fault::Refuse && config_.faultAfter == 0);
+    for (const sockaddr_in& wanted : config_.listen) {
+        const int fd = OpenEndpoint(wanted, listening_);
+        sockaddr_in actual{};
+        socklen_t length = sizeof actual;
+        if (fd < 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&actual), &length) != 0) {
+            std::fprintf(stderr, "quillon-quoted: cannot listen on %s: %s\n",
+                         AddressText(wanted).c_str(), std::strerror(errno));
+            return false;
+        }
+        listeners_.push_back(fd);
+        bound_.push_back(actual);
+        std::printf("listening on %s\n", AddressText(actual).c_str());
+    }
+    std::fflush(stdout);
+    return true;
+}
+
+// The refuse fault: the listening sockets are replaced by bound sockets that
+// do not listen, so the ports stay ours but every connection is refused.
+void Server::StopListening() {
+    listening_ = false;
+    for (std::size_t i = 0; i < listeners_.size(); ++i) {
+        close(listeners_[i]);
+        listeners_[i] = OpenEndpoint(bound_[i], false);
+    }
+}
+
+void Server::Accept(int listener) {
+    while (connections_.size() < kMaxConnections) {
+        const int fd = accept(listener, nullptr, nullptr);
+        if (fd < 0) return;  // no more waiting, or out of descriptors for now
+        SetNonBlocking(fd);
+        Connection c;
+        c.fd = fd;
+        c.deadline = SteadyClock::now() + kRequestTimeout;
+        connections_.push_back(std::move(c));
+    }
+}
+
+void Server::Close(Connection& c) {
+    if (c.fd >= 0) close(c.fd);
+    c.fd = -1;
+    c.phase = Connection::Phase::Closed;
+}
+
+void Server::OnReadable(Connection& c) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = recv(c.fd, buffer, sizeof buffer, 0);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+        if (n <= 0) return Close(c);  // the client closed, or the connection failed
+        if (c.phase != Connection::Phase::Reading) continue;  // stalled or draining: discard
+        c.in.append(buffer, static_cast<std::size_t>(n));
+        if (const std::size_t end = sim::RequestHeadEnd(c.in);
+            end > 0 && end <= sim::kMaxRequestHead) {
+            return Respond(c, std::string_view(c.in).substr(0, end));
+        }
+        if (c.in.size() > sim::kMaxRequestHead) {
+            c.out = sim::BadRequestPage();
+            c.phase = Connection::Phase::Writing;
+            c.deadline = SteadyClock::now() + kWriteTimeout;
+            return;
+        }
+    }
+}
+
+void Server::Respond(Connection& c, std::string_view head) {
+    const bool faulty = config_.fault != Fault::None && requests_ >= config_.faultAfter;
+    ++requests_;
+    if (config_.fault == Fault::Refuse && listening_ && requests_ >= config_.faultAfter)
+        StopListening();
+    c.fault = faulty ? config_.fault : Fault::None;
+    c.out = service_.Answer(head, c.fault == Fault::Huge);
+    c.in.clear();
+    c.phase = Connection::Phase::Writing;
+    c.deadline = SteadyClock::now() + kWriteTimeout;
+    switch (c.fault) {
+        case Fault::Stall:
+            c.phase = Connection::Phase::Stalled;
+            break;
+        case Fault::Zero:
+            FinishReply(c);
+            break;
+        case Fault::Reset:
+            c.out.resize(c.out.size() / 2);
+            break;
+        case Fault::Drip: {
+            // Every piece goes out as a segment of its own.
+            const int on = 1;
+            setsockopt(c.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            c.nextPiece = SteadyClock::now();
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void Server::OnWritable(Connection& c) {
+    const auto now = SteadyClock::now();
+    if (c.fault == Fault::Drip && now < c.nextPiece) return;
+    while (c.sent < c.out.size()) {
+        std::size_t length = c.out.size() - c.sent;
+        // Drip: about 200 pieces a page, at least 5 bytes each.
+        if (c.fault == Fault::Drip)
+            length = std::min(length, std::max<std::size_t>(5, c.out.size() / 200));
+        const ssize_t n = send(c.fd, c.out.data() + c.sent, length, MSG_NOSIGNAL);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+        if (n < 0) return Close(c);
+        c.sent += static_cast<std::size_t>(n);
+        c.deadline = now + kWriteTimeout;
+        if (c.fault == Fault::Drip) {
+            c.nextPiece = now + kDripDelay;
+            if (c.sent < c.out.size()) return;
+        }
+    }
+    FinishReply(c);
+}
+
+// After the answer: the reset fault aborts the connection; otherwise the
+// sending side is shut and what the client still sends is read and dropped
+// until it closes, so closing never turns into a reset that could cost the
+// client the end of its page.
+void Server::FinishReply(Connection& c) {
+    if (c.fault == Fault::Reset) {
+        const linger abort{1, 0};
+        setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        return Close(c);
+    }
+    shutdown(c.fd, SHUT_WR);
+    c.phase = Connection::Phase::Draining;
+    c.deadline = SteadyClock::now() + kDrainTimeout;
+}
+
+short Server::Events(const Connection& c, SteadyClock::time_point now) const {
+    if (c.phase != Connection::Phase::Writing) return POLLIN;
+    if (c.fault == Fault::Drip && now < c.nextPiece) return 0;
+    return POLLOUT;
+}
+
+int Server::PollTimeout(SteadyClock::time_point now) const {
+    auto wake = now + kPollLimit;
+    for (const Connection& c : connections_) {
+        if (c.phase != Connection::Phase::Stalled) wake = std::min(wake, c.deadline);
+        if (c.phase == Connection::Phase::Writing && c.fault == Fault::Drip)
+            wake = std::min(wake, c.nextPiece);
+    }
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+    return static_cast<int>(std::max<long long>(0, ms));
+}
+
+void Server::Run() {
+    std::vector<pollfd> fds;
+    while (!g_stop) {
+        const auto now = SteadyClock::now();
+        fds.clear();
+        for (const Connection& c : connections_)
+            fds.push_back({c.fd, Events(c, now), 0});
+        const bool accepting = listening_ && connections_.size() < kMaxConnections;
+        for (int fd : listeners_)
+            fds.push_back({fd, static_cast<short>(accepting ? POLLIN : 0), 0});
+        if (poll(fds.data(), fds.size(), PollTimeout(now)) < 0 && errno != EINTR) {
+            std::perror("quillon-quoted: poll");
+            return;
+        }
+        const std::size_t count = connections_.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            Connection& c = connections_[i];
+            const short revents = fds[i].revents;
+            if (revents & (POLLIN | POLLHUP | POLLERR)) OnReadable(c);
+            // A dripping answer is written whenever its next piece is due.
+            if (c.phase == Connection::Phase::Writing &&
+                ((revents & POLLOUT) || c.fault == Fault::Drip))
+                OnWritable(c);
+            if (c.phase != Connection::Phase::Stalled && c.phase != Connection::Phase::Closed &&
+                SteadyClock::now() >= c.deadline)
+                Close(c);
+        }
+        std::erase_if(connections_,
+                      [](const Connection& c) { return c.phase == Connection::Phase::Closed; });
+        for (std::size_t i = 0; i < listeners_.size(); ++i)
+            if (fds[count + i].revents & POLLIN) Accept(listeners_[i]);
+    }
+}
+
+void Server::CloseAll() {
+    for (Connection& c : connections_)
+        Close(c);
+    for (int fd : listeners_)
+        if (fd >= 0) close(fd);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
+    Config config;
+    if (!ParseArguments(argc, argv, config)) {
+        std::fputs(kUsage, stderr);
+        return 64;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    struct sigaction stop {};
+    stop.sa_handler = OnStopSignal;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
+
+    Server server(config);
+    const bool opened = server.Open();
+    if (opened) server.Run();
+    server.CloseAll();
+    return opened ? 0 : 1;
+}

@@ -1,0 +1,56 @@
+#pragma once
+// The demo quote service's answers: the head of a request read, its
+// credentials checked, and the page that answers it taken from the synthetic
+// market of today's date. No sockets here; the server feeds it the bytes.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tools/market_sim.h"
+
+namespace quillon::sim {
+
+// The longest request head the service reads; a longer one is a bad request.
+inline constexpr std::size_t kMaxRequestHead = 8192;
+
+enum class PageKind { Stock, Options };
+
+struct QuoteRequest {
+    int status = 200;  // 400 malformed, 404 another path
+    PageKind page = PageKind::Stock;
+    std::string ticker;                      // upper case
+    std::optional<std::string> credentials;  // the Base64 text of the Basic header
+};
+
+// The length of a request's head in `received`: up to and including the
+// blank line (CR LF CR LF, or a bare LF LF); 0 while it is incomplete.
+std::size_t RequestHeadEnd(std::string_view received);
+
+// The request line "GET /cgi-bin/getquote.dll?TICKER=SYM" or
+// "GET /cgi-bin/options.dll?TICKER=SYM" (a protocol version after it is
+// allowed) and the "Authorization: Basic" header of a request head.
+QuoteRequest ParseQuoteRequest(std::string_view head);
+
+class QuoteService {
+  public:
+    QuoteService(std::uint64_t seed, std::string user, std::string password);
+
+    // The complete response to a request head: 400 for a malformed request,
+    // the refusal for missing or wrong credentials, 404 for another path,
+    // otherwise the stock or option page of today's market. `huge` pads an
+    // option page to megabytes.
+    std::string Answer(std::string_view head, bool huge);
+
+  private:
+    // The market of today's date, built again when the date changes.
+    const Market& Today();
+
+    std::uint64_t seed_;
+    std::string credentials_;  // "user:password"
+    std::optional<Market> market_;
+};
+
+}  // namespace quillon::sim
