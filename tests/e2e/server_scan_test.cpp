@@ -1,0 +1,231 @@
+// Server scans over real TCP on loopback against the demo quote service:
+// the scan window's state machine stepped from the test (faults), and
+// quillon-scan as a process followed by a local replay of its archive.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <functional>
+#include <regex>
+
+#include "platform/number_format.h"
+#include "platform/poll_loop.h"
+#include "scan/scan_driver.h"
+#include "scan/sockets.h"
+#include "tests/support/quoted_process.h"
+#include "tests/support/temp_dir.h"
+#include "tools/market_sim.h"
+
+namespace quillon {
+namespace {
+
+using testing::Quoted;
+using testing::TempDir;
+using namespace std::chrono_literals;
+
+// The first `count` tickers of the demo market.
+std::vector<std::string> MarketTickers(std::size_t count) {
+    sim::Market market(1, SystemClock().Now());
+    std::vector<std::string> tickers = market.Universe();
+    tickers.resize(std::min(count, tickers.size()));
+    return tickers;
+}
+
+void WriteWorkingDirectory(const TempDir& dir, int port, const std::vector<std::string>& tickers) {
+    std::string symbols;
+    for (const std::string& t : tickers)
+        symbols += t + "\r\n";
+    dir.Write("Symbols.sym", symbols);
+    dir.Write("QuoteHosts.txt", FormatArgs("127.0.0.1:%d\r\n127.0.0.1:%d\r\n", port, port));
+    Settings settings;
+    SetDefaultSettings(settings);
+    settings.SymbolFileName = dir.File("Symbols.sym");
+    ASSERT_TRUE(SaveSettings(settings, WorkingFileNames::In(dir.Path())));
+}
+
+// A scan window without a screen, its socket on a poll loop, stepped from
+// the test.
+class ServerScan {
+  public:
+    ServerScan(const TempDir& dir) {
+        InitWorkingFilesIn(dir.Path(), context.settings, context.runtime, context.files);
+        BindSocketEvents(sockets, driver);
+    }
+
+    void Open() {
+        driver.FormShow();
+        driver.FormActivate();
+        driver.PB_GoClick();
+    }
+
+    // One timer tick, with the socket events that arrived before it.
+    void Tick() {
+        network.RunOnce(0ms);
+        driver.ScanStep();
+    }
+
+    // Ticks, letting the network answer between them, until `done` holds or
+    // ten seconds pass.
+    bool TickUntil(const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + 10s;
+        while (!done() && std::chrono::steady_clock::now() < end) {
+            network.RunOnce(driver.AwaitingNetwork() ? 5ms : 0ms);
+            if (done()) break;
+            driver.ScanStep();
+        }
+        return done();
+    }
+
+    FixedClock clock{SystemClock().Now()};
+    ScriptedMessages messages;
+    CountingBeeper beeper;
+    Context context{clock, messages, beeper};
+    RecordingScanView view;
+    PollLoop network;
+    TSockets sockets{network, messages};
+    ScanDriver driver{context, view, sockets};
+};
+
+TEST(ServerScanFaults, RefusedBeforeAnyConnectionWaitsWithoutRetrying) {
+    Quoted quoted({"--fault", "refuse"});
+    ASSERT_GT(quoted.Port(), 0);
+    TempDir dir;
+    WriteWorkingDirectory(dir, quoted.Port(), MarketTickers(2));
+    ServerScan scan(dir);
+    scan.Open();
+    ASSERT_TRUE(scan.TickUntil([&] { return scan.view.Panels[1] == "Connection refused"; }));
+    for (int i = 0; i < 3 * kTimeoutTicks; ++i)
+        scan.Tick();
+    EXPECT_EQ(scan.driver.ScanState(), Connecting);
+    EXPECT_FALSE(scan.driver.EverConnected());
+    EXPECT_EQ(scan.view.Panels[1], "Connection refused");
+}
+
+TEST(ServerScanFaults, StallAfterAConnectionRetriesTheSamePage) {
+    Quoted quoted({"--fault", "stall", "--fault-after", "1"});
+    TempDir dir;
+    WriteWorkingDirectory(dir, quoted.Port(), MarketTickers(2));
+    ServerScan scan(dir);
+    scan.Open();
+    // The stock page is answered; the option page request stalls.
+    ASSERT_TRUE(scan.TickUntil(
+        [&] { return scan.driver.RequestPhase() == 1 && scan.driver.ScanState() == AwaitReply; }));
+    const std::string ticker = scan.context.quote.Ticker;
+    for (int i = 0; i < kTimeoutTicks - 1; ++i)
+        scan.Tick();
+    EXPECT_EQ(scan.driver.ScanState(), AwaitReply);
+    scan.Tick();
+    EXPECT_EQ(scan.view.Panels[1], "Timeout Retry");
+    EXPECT_EQ(scan.driver.ScanState(), NextSymbol);
+    scan.Tick();
+    EXPECT_EQ(scan.driver.ScanState(), Connecting);
+    EXPECT_EQ(scan.driver.RequestPhase(), 1);
+    EXPECT_EQ(scan.context.quote.Ticker, ticker);
+}
+
+TEST(ServerScanFaults, ResetMidPageClosesTheFilesAndAResumeLosesNothing) {
+    const std::vector<std::string> tickers = MarketTickers(3);
+    Quoted faulty({"--fault", "reset", "--fault-after", "2"});
+    TempDir dir;
+    WriteWorkingDirectory(dir, faulty.Port(), tickers);
+    {
+        ServerScan scan(dir);
+        scan.Open();
+        ASSERT_TRUE(scan.TickUntil([&] { return scan.context.counters.SymbolIndex == 1; }));
+        ASSERT_TRUE(scan.context.outputs.IsOpen());
+        ASSERT_TRUE(scan.TickUntil([&] { return !scan.context.outputs.IsOpen(); }));
+        EXPECT_EQ(scan.view.Panels[1], "Connection reset by peer");
+        EXPECT_EQ(scan.driver.ScanState(), AwaitReply);
+        scan.driver.FormClose();
+    }
+    // The scan window opened again against a sound server resumes at the
+    // second symbol and appends to the pass's files.
+    Quoted sound({});
+    WriteWorkingDirectory(dir, sound.Port(), tickers);
+    ServerScan scan(dir);
+    scan.Open();
+    ASSERT_TRUE(scan.TickUntil([&] { return scan.view.Panels[0] == kDone; }));
+    const std::string good = dir.Read("GoodSym.txt");
+    const std::string quotes = dir.Read("Quote.txt");
+    for (const std::string& t : tickers) {
+        EXPECT_EQ(good.find(FormatArgs("%-8s", t.c_str())),
+                  good.rfind(FormatArgs("%-8s", t.c_str())))
+            << t << " listed once";
+        EXPECT_NE(quotes.find("<STOCK>" + t + "\r\n"), std::string::npos) << t;
+    }
+    EXPECT_EQ(std::count(good.begin(), good.end(), '\n'), 3);
+}
+
+TEST(ServerScanFaults, MultiMegabyteOptionPageIsParsedInOneStep) {
+    Quoted quoted({"--fault", "huge"});
+    TempDir dir;
+    WriteWorkingDirectory(dir, quoted.Port(), MarketTickers(1));
+    ServerScan scan(dir);
+    scan.Open();
+    ASSERT_TRUE(scan.TickUntil([&] {
+        return scan.driver.RequestPhase() == 1 && scan.driver.ScanState() == ProcessReply;
+    }));
+    EXPECT_GT(scan.context.quote.PageText.size(), 4u << 20);
+    scan.driver.ScanStep();
+    EXPECT_TRUE(scan.context.quote.HaveOptionData);
+    EXPECT_EQ(scan.driver.ScanState(), NextSymbol);
+}
+
+int RunScan(const TempDir& dir) {
+    std::string command = "cd '" + dir.Path() + "' && '" QUILLON_SCAN_PATH "' >scan.log 2>&1";
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string WithoutTimes(const std::string& results) {
+    static const std::regex time(R"(\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d\d:\d\d [AP]M\r\n)");
+    return std::regex_replace(results, time, "<time>\r\n");
+}
+
+TEST(ServerScanEndToEnd, ServerScanThenLocalReplayGiveTheSameResults) {
+    Quoted quoted({});
+    TempDir dir;
+    std::vector<std::string> tickers = MarketTickers(220);
+    tickers.push_back("ZZZZZ");  // not in the market: "Please try again"
+    WriteWorkingDirectory(dir, quoted.Port(), tickers);
+
+    ASSERT_EQ(RunScan(dir), 0) << dir.Read("scan.log");
+    const std::string quotes = dir.Read("Quote.txt");
+    const std::string ascQuotes = dir.Read("AscQuote.txt");
+    const std::string good = dir.Read("GoodSym.txt");
+    const std::string bad = dir.Read("BadSym.txt");
+    auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+    auto records = [&](const std::string& text, const std::string& tag) {
+        std::ptrdiff_t n = 0;
+        for (auto at = text.find(tag); at != std::string::npos; at = text.find(tag, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(records(quotes, "<STOCK>"), 220);
+    EXPECT_GT(records(quotes, "<OPTIONS>"), 200);
+    EXPECT_EQ(lines(ascQuotes), 221);  // the header and one line per stock
+    EXPECT_EQ(ascQuotes.substr(0, ascQuotes.find('\n') + 1),
+              "<ticker>,<per>,<date>,<time>,<open>,<high>,<low>,<close>,<vol>,<o/i>\r\n");
+    EXPECT_EQ(lines(good) + lines(bad), 220);
+    EXPECT_EQ(quotes.find("<STOCK>ZZZZZ"), std::string::npos);
+
+    const char* outputs[] = {"Results.txt", "SavedSym.txt", "UpSym.txt", "DownSym.txt"};
+    std::map<std::string, std::string> server;
+    for (const char* name : outputs)
+        server[name] = dir.Read(name);
+    EXPECT_GT(lines(server["SavedSym.txt"]), 4);
+
+    // The same archive replayed on the same day.
+    std::string settings = dir.Read("Quillon.---");
+    settings.replace(settings.size() - 3, 1, "1");
+    dir.Write("Quillon.---", settings);
+    ASSERT_EQ(RunScan(dir), 0) << dir.Read("scan.log");
+    for (const char* name : outputs) {
+        EXPECT_EQ(WithoutTimes(dir.Read(name)), WithoutTimes(server[name])) << name;
+    }
+    EXPECT_EQ(dir.Read("Quote.txt"), quotes) << "a local scan leaves the archive alone";
+    EXPECT_EQ(dir.Read("GoodSym.txt"), good);
+}
+
+}  // namespace
+}  // namespace quillon
