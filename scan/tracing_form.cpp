@@ -1,5 +1,7 @@
 #include "scan/tracing_form.h"
 
+#include <QMessageBox>
+
 #include <QCheckBox>
 #include <QFontDatabase>
 #include <QFrame>
@@ -61,6 +63,15 @@ TTracingForm::TTracingForm(Context& context, QTimer& scanTimer, QWidget* parent)
     // FormCreate: a new window has never connected.
     driver_ = std::make_unique<ScanDriver>(context_, *this, *Sockets1_);
     BindSocketEvents(*Sockets1_, *driver_);
+    // The socket component's own boxes are plain system message boxes with
+    // their own caption and OK and Cancel; closing one does not re-activate
+    // the scan window.
+    Sockets1_->ShowBox = [this](const std::string& caption, const std::string& text) {
+        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption.c_str()),
+                        QString::fromLatin1(text.c_str()), QMessageBox::Ok | QMessageBox::Cancel,
+                        this);
+        box.exec();
+    };
     ConnectControls();
 
     PrintInterim = [this](const std::string& memo) {
