@@ -1,13 +1,12 @@
 #include "scan/tracing_form.h"
 
-#include <QMessageBox>
-
 #include <QCheckBox>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
