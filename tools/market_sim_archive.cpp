@@ -33,9 +33,8 @@ bool WriteFile(const std::string& name, const std::string& text) {
 
 std::vector<std::string> ArchiveTickers(const Market& market, int count) {
     const std::vector<std::string>& universe = market.Universe();
-    std::vector<std::string> tickers(universe.begin(),
-                                     universe.begin() + std::min<std::ptrdiff_t>(
-                                                            count, std::ssize(universe)));
+    std::vector<std::string> tickers(
+        universe.begin(), universe.begin() + std::min<std::ptrdiff_t>(count, std::ssize(universe)));
     for (int i = 0; std::ssize(tickers) < count; ++i) {
         tickers.push_back(kBorrowedPrefix + FormatArgs("%05d", i));
     }

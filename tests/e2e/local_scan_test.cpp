@@ -40,7 +40,7 @@ int CountOf(const std::string& text, const std::string& what) {
 }
 
 class LocalScanTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         today = SystemClock().Now();
         market = std::make_unique<sim::Market>(7, today);
@@ -103,8 +103,8 @@ TEST_F(LocalScanTest, ReplaysTheArchiveAndLeavesEveryOutput) {
     EXPECT_EQ(CountOf(saved, "\r\n"), 4 + blocks);
     EXPECT_EQ(CountOf(dir.Read("UpSym.txt"), "\r\n") + CountOf(dir.Read("DownSym.txt"), "\r\n"),
               blocks);
-    EXPECT_NE(dir.Read("stdout.log").find(FormatArgs("%zu symbols scanned, %d saved", tickers.size(),
-                                                     blocks)),
+    EXPECT_NE(dir.Read("stdout.log")
+                  .find(FormatArgs("%zu symbols scanned, %d saved", tickers.size(), blocks)),
               std::string::npos);
     // The resume point after the last symbol: the count before it, and the
     // position past the end.
