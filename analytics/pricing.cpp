@@ -16,32 +16,73 @@ float Stored(double value) {
     return static_cast<float>(value);
 }
 
-// The figures both prices share.
+// What the price of one option needs besides the volatility. The solver
+// prices the same option many times at different volatilities, so these are
+// worked out once per option; each is computed exactly as a single pricing
+// would compute it, so the prices are the same to the bit.
+struct FixedTerms {
+    double S;
+    double K;
+    float T;           // years, stored
+    double sqrtT;      // square root of the stored T
+    double logSK;      // ln(S/K)
+    double carry;      // r - q
+    double discountQ;  // e^(-qT)
+    double discountR;  // e^(-rT)
+};
+
+FixedTerms Fixed(const PricingInputs& in) {
+    FixedTerms f{};
+    f.S = in.StockPrice;
+    f.K = in.StrikePrice;
+    f.T = Stored(in.DaysToGo * (1.0 / 365));
+    f.sqrtT = std::sqrt(static_cast<double>(f.T));
+    f.logSK = f.S > 0 && f.K > 0 ? std::log(f.S / f.K) : 0;
+    f.carry = static_cast<double>(in.InterestRate) - in.DividendYield;
+    f.discountQ = std::exp(-static_cast<double>(in.DividendYield) * f.T);
+    f.discountR = std::exp(-static_cast<double>(in.InterestRate) * f.T);
+    return f;
+}
+
+// d1 and d2 at volatility `sigma`, each stored.
 struct ModelTerms {
-    float T;  // years
     float d1;
     float d2;
 };
 
-ModelTerms Terms(const PricingInputs& in) {
-    const double S = in.StockPrice;
-    const double K = in.StrikePrice;
-    const double sigma = in.Volatility;
+ModelTerms Terms(const FixedTerms& f, double sigma) {
+    const float v = Stored(f.sqrtT * sigma);
     ModelTerms terms{};
-    terms.T = Stored(in.DaysToGo * (1.0 / 365));
-    const float v = Stored(std::sqrt(static_cast<double>(terms.T)) * sigma);
-    terms.d1 = Stored((std::log(S / K) + (static_cast<double>(in.InterestRate) - in.DividendYield +
-                                          sigma * sigma * 0.5) *
-                                             terms.T) /
-                      v);
+    terms.d1 = Stored((f.logSK + (f.carry + sigma * sigma * 0.5) * f.T) / v);
     terms.d2 = Stored(static_cast<double>(terms.d1) - v);
     return terms;
+}
+
+float CallAt(const FixedTerms& f, double sigma) {
+    const ModelTerms m = Terms(f, sigma);
+    const float n1 = CumulativeNormal(m.d1);
+    const float n2 = CumulativeNormal(m.d2);
+    return Stored(f.discountQ * f.S * n1 - f.discountR * f.K * n2);
+}
+
+float PutAt(const FixedTerms& f, double sigma) {
+    const ModelTerms m = Terms(f, sigma);
+    const float n2 = CumulativeNormal(-m.d2);
+    const float n1 = CumulativeNormal(-m.d1);
+    return Stored(f.discountR * f.K * n2 - f.discountQ * f.S * n1);
 }
 
 // No model price without days to go or with a zero (or, against damaged
 // input, negative) stock or strike price.
 bool NoModelPrice(const PricingInputs& in) {
     return in.DaysToGo <= 0 || !(in.StockPrice > 0) || !(in.StrikePrice > 0);
+}
+
+// The model price floored at the intrinsic value, at volatility `sigma`.
+float ValueAt(const PricingInputs& in, const FixedTerms& f, bool isPut, double sigma) {
+    const float model = NoModelPrice(in) ? 0.0f : isPut ? PutAt(f, sigma) : CallAt(f, sigma);
+    const double intrinsic = isPut ? f.K - f.S : f.S - f.K;
+    return model >= intrinsic ? model : Stored(intrinsic);
 }
 
 }  // namespace
@@ -58,32 +99,20 @@ float CumulativeNormal(float x) {
 
 float BlackScholesCall(const PricingInputs& in) {
     if (NoModelPrice(in)) return 0;
-    const ModelTerms m = Terms(in);
-    const float n1 = CumulativeNormal(m.d1);
-    const float n2 = CumulativeNormal(m.d2);
-    return Stored(std::exp(-static_cast<double>(in.DividendYield) * m.T) * in.StockPrice * n1 -
-                  std::exp(-static_cast<double>(in.InterestRate) * m.T) * in.StrikePrice * n2);
+    return CallAt(Fixed(in), in.Volatility);
 }
 
 float BlackScholesPut(const PricingInputs& in) {
     if (NoModelPrice(in)) return 0;
-    const ModelTerms m = Terms(in);
-    const float n2 = CumulativeNormal(-m.d2);
-    const float n1 = CumulativeNormal(-m.d1);
-    return Stored(std::exp(-static_cast<double>(in.InterestRate) * m.T) * in.StrikePrice * n2 -
-                  std::exp(-static_cast<double>(in.DividendYield) * m.T) * in.StockPrice * n1);
+    return PutAt(Fixed(in), in.Volatility);
 }
 
 float CallValue(const PricingInputs& in) {
-    const float model = BlackScholesCall(in);
-    const double intrinsic = static_cast<double>(in.StockPrice) - in.StrikePrice;
-    return model >= intrinsic ? model : Stored(intrinsic);
+    return ValueAt(in, Fixed(in), false, in.Volatility);
 }
 
 float PutValue(const PricingInputs& in) {
-    const float model = BlackScholesPut(in);
-    const double intrinsic = static_cast<double>(in.StrikePrice) - in.StockPrice;
-    return model >= intrinsic ? model : Stored(intrinsic);
+    return ValueAt(in, Fixed(in), true, in.Volatility);
 }
 
 float OptionValue(const PricingInputs& in, bool isPut) {
@@ -99,12 +128,14 @@ float ImpliedVolatility(PricingInputs& in, bool isPut, float price) {
     // meaningless curve the option gets no implied volatility.
     if (S < 0) return -1;
 
+    const FixedTerms fixed = Fixed(in);
+
     // Coarse sweep: the first trial of 0.1, 0.2, ... 3.2 whose value exceeds
     // the market price.
     float sigma = Stored(kSweepStep);
     while (sigma <= kSweepEnd) {
         in.Volatility = sigma;
-        if (OptionValue(in, isPut) > price) break;
+        if (ValueAt(in, fixed, isPut, sigma) > price) break;
         sigma = Stored(sigma + kSweepStep);
     }
 
@@ -114,7 +145,7 @@ float ImpliedVolatility(PricingInputs& in, bool isPut, float price) {
     while (static_cast<double>(hi) - lo > kTolerance) {
         sigma = Stored((static_cast<double>(hi) + lo) * 0.5);
         in.Volatility = sigma;
-        const float p = OptionValue(in, isPut);
+        const float p = ValueAt(in, fixed, isPut, sigma);
         if (p > price) hi = sigma;
         if (p < price) lo = sigma;
         if (p == price) break;
