@@ -5,7 +5,7 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/number_format.h"
+#include "platform/date_format.h"
 
 namespace quillon {
 
@@ -58,9 +58,8 @@ int CountFormFeedLines(const std::vector<std::string>& lines) {
 }
 
 std::string ResultsHeader(const Clock& clock, int page, int pageCount) {
-    const DateTime now = clock.Now();
-    return kPrintedPrefix + ShortDateText(now) + " " + LongTimeText(now) + kResultsTitle +
-           std::to_string(page) + kPageCountSeparator + std::to_string(pageCount);
+    return kPrintedPrefix + FormatDateTime(clock.Now()) + kResultsTitle + std::to_string(page) +
+           kPageCountSeparator + std::to_string(pageCount);
 }
 
 // Every block starts a sheet under its own header; the form-feed lines that
@@ -156,15 +155,6 @@ void RecordingTextDevice::DrawLine(int /*row*/, std::string_view text) {
 
 // ---- texts ------------------------------------------------------------------------------------
 
-std::string ShortDateText(const DateTime& at) {
-    return FormatArgs("%d/%d/%d", at.Month, at.Day, at.Year);
-}
-
-std::string LongTimeText(const DateTime& at) {
-    const int hour = at.Hour % 12 == 0 ? 12 : at.Hour % 12;
-    return FormatArgs("%d:%02d:%02d %s", hour, at.Minute, at.Second, at.Hour < 12 ? "AM" : "PM");
-}
-
 std::vector<std::string> SplitTextLines(std::string_view text) {
     std::vector<std::string> lines;
     while (!text.empty()) {
@@ -197,9 +187,8 @@ PrintStatus PrintResults(const std::string& resultsFile, TextDevice& device, con
 
 PrintStatus PrintInterim(std::string_view memoText, TextDevice& device, const Clock& clock) {
     if (!device.BeginJob()) return PrintStatus::NoJob;
-    const DateTime now = clock.Now();
     device.WriteLine("");
-    device.WriteLine(kPrintedPrefix + ShortDateText(now) + " " + LongTimeText(now) + kInterimTitle);
+    device.WriteLine(kPrintedPrefix + FormatDateTime(clock.Now()) + kInterimTitle);
     device.WriteLine("");
     for (const std::string& line : SplitTextLines(memoText))
         device.WriteLine(kLineIndent + line);

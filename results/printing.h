@@ -79,10 +79,6 @@ class RecordingTextDevice final : public TextDevice {
     int linesPerSheet_;
 };
 
-// The user's date and time forms: short date M/d/yyyy, long time h:mm:ss AM/PM.
-std::string ShortDateText(const DateTime& at);
-std::string LongTimeText(const DateTime& at);
-
 // The lines of a text as a file or a memo holds them: LF or CR LF ends a
 // line, and a final line end starts no further line.
 std::vector<std::string> SplitTextLines(std::string_view text);

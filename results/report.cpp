@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/date_format.h"
 #include "platform/number_format.h"
 #include "scan/context.h"
 
@@ -163,13 +164,6 @@ std::string Whole12(float value) {
     return FormatArgs("%-12.0f", static_cast<double>(value));
 }
 
-// The computer's date and time: short date M/d/yyyy, long time h:mm:ss AM/PM.
-std::string DateTimeText(const DateTime& now) {
-    const int hour = now.Hour % 12 == 0 ? 12 : now.Hour % 12;
-    return FormatArgs("%d/%d/%d %d:%02d:%02d %s", now.Month, now.Day, now.Year, hour, now.Minute,
-                      now.Second, now.Hour < 12 ? "AM" : "PM");
-}
-
 void AddTotals(std::string& text, const Context& context, int trend) {
     const OptionChain& chain = context.quote.Chain;
     AddLine(text, "Ttl ZORC. " + Z12(chain.TotalZOR[0]) + "Ttl ZORP. " + Z12(chain.TotalZOR[1]) +
@@ -177,7 +171,7 @@ void AddTotals(std::string& text, const Context& context, int trend) {
     AddLine(text, "Open Int. " + Whole12(chain.TotalOpenInterest[0]) + "Open Int. " +
                       Whole12(chain.TotalOpenInterest[1]) + "Trend.... " + TrendText(chain, trend));
     AddLine(text, "Volume... " + Whole12(chain.TotalVolume[0]) + "Volume... " +
-                      Whole12(chain.TotalVolume[1]) + DateTimeText(context.clock.Now()));
+                      Whole12(chain.TotalVolume[1]) + FormatDateTime(context.clock.Now()));
 }
 
 // --- Option table (lines 16 onwards) -----------------------------------------------------------

@@ -172,12 +172,5 @@ TEST(TextDevice, FormFeedsInsideLinesAndInARow) {
     EXPECT_EQ(printer.Sheets, expected);
 }
 
-TEST(PrintingTexts, DateAndTimeForms) {
-    EXPECT_EQ(ShortDateText({2027, 1, 9, 0, 0, 7}), "1/9/2027");
-    EXPECT_EQ(LongTimeText({2027, 1, 9, 0, 0, 7}), "12:00:07 AM");
-    EXPECT_EQ(LongTimeText({2027, 1, 9, 12, 30, 0}), "12:30:00 PM");
-    EXPECT_EQ(LongTimeText({2027, 1, 9, 23, 59, 59}), "11:59:59 PM");
-}
-
 }  // namespace
 }  // namespace quillon
