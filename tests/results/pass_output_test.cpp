@@ -2,34 +2,30 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "market/line_reader.h"
 #include "platform/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::TempDir;
 
 const std::string kHeader = std::string(kAscQuoteHeader) + "\r\n";
 
 class PassOutput : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "quillon-pass-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        names_ = WorkingFileNames::In(dir_);
+        ASSERT_FALSE(dir_.Path().empty()) << "no temporary directory";
+        names_ = WorkingFileNames::In(dir_.Path());
     }
-    void TearDown() override {
-        files_.CloseOutputFiles();
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
+    // The output files are closed before the directory goes.
+    void TearDown() override { files_.CloseOutputFiles(); }
 
     static void Write(const std::string& name, const std::string& content) {
         std::ofstream(name, std::ios::binary) << content;
@@ -54,7 +50,7 @@ class PassOutput : public ::testing::Test {
         return p;
     }
 
-    std::string dir_;
+    TempDir dir_;
     WorkingFileNames names_;
     PassOutputFiles files_;
 };
@@ -190,7 +186,7 @@ TEST_F(PassOutput, RotationWithMissingFiles) {
     StartOfPassRotation(names_, false, notOpen);
     StartOfPassRotation(names_, true, notOpen);
     // The old backup is deleted even when there is no Results.txt to take its place.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()), 0);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,24 +13,20 @@
 
 #include "platform/files.h"
 #include "scan/base64.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::TempDir;
 
 // A fresh directory for each test, removed afterwards.
 class SettingsFiles : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "quillon-settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        names_ = WorkingFileNames::In(dir_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        ASSERT_FALSE(dir_.Path().empty()) << "no temporary directory";
+        names_ = WorkingFileNames::In(dir_.Path());
     }
 
     static void Write(const std::string& name, const std::string& content) {
@@ -39,7 +34,7 @@ class SettingsFiles : public ::testing::Test {
     }
     static std::string Read(const std::string& name) { return ReadWholeFile(name).value_or("?"); }
 
-    std::string dir_;
+    TempDir dir_;
     WorkingFileNames names_;
 };
 
@@ -98,12 +93,12 @@ TEST_F(SettingsFiles, StartUpWritesTheDefaultFile) {
     runtime.TickerText = "x";
     runtime.SymbolsLoaded = runtime.RestartPending = true;
     WorkingFileNames files;
-    InitWorkingFilesIn(dir_, s, runtime, files);
+    InitWorkingFilesIn(dir_.Path(), s, runtime, files);
 
-    EXPECT_EQ(files.SettingsFile, dir_ + "/Quillon.---");
+    EXPECT_EQ(files.SettingsFile, dir_.Path() + "/Quillon.---");
     const std::string text = Read(files.SettingsFile);
-    EXPECT_EQ(SplitCrlf(text), DefaultLines(dir_));
-    EXPECT_EQ(text, Crlf(DefaultLines(dir_)));  // byte for byte, no stray LF
+    EXPECT_EQ(SplitCrlf(text), DefaultLines(dir_.Path()));
+    EXPECT_EQ(text, Crlf(DefaultLines(dir_.Path())));  // byte for byte, no stray LF
     struct stat info {};
     ASSERT_EQ(::stat(files.SettingsFile.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600U);
@@ -114,7 +109,7 @@ TEST_F(SettingsFiles, StartUpWritesTheDefaultFile) {
     EXPECT_EQ(s.UserName, "guest");
     EXPECT_EQ(s.Password, "lantern4");
     EXPECT_EQ(s.InterestRate, 0.05f);
-    EXPECT_EQ(s.SymbolFileName, dir_ + "/Symbols.sym");
+    EXPECT_EQ(s.SymbolFileName, dir_.Path() + "/Symbols.sym");
     // Loaded from the file, the filter values are texts.
     EXPECT_EQ(s.Filters.Values[TX_MinOptInt], FilterValue::Text("250"));
     EXPECT_EQ(s.Filters.Values[TX_MinPE], FilterValue::Text("NA"));
@@ -122,13 +117,13 @@ TEST_F(SettingsFiles, StartUpWritesTheDefaultFile) {
 
 TEST_F(SettingsFiles, StartUpUsesTheCurrentDirectory) {
     const fs::path before = fs::current_path();
-    fs::current_path(dir_);
+    fs::current_path(dir_.Path());
     Settings s;
     RunTimeValues runtime;
     WorkingFileNames files;
     InitWorkingFiles(s, runtime, files);
     fs::current_path(before);
-    const std::string here = fs::canonical(dir_).string();
+    const std::string here = fs::canonical(dir_.Path()).string();
     EXPECT_EQ(files.WorkingDirectory, here);
     EXPECT_EQ(s.SymbolFileName, here + "/Symbols.sym");
     EXPECT_TRUE(FileExists(here + "/Quillon.---"));
@@ -140,14 +135,14 @@ TEST_F(SettingsFiles, StartUpLoadsAnExistingFileAndAboutTxtResetsIt) {
     Settings s;
     RunTimeValues runtime;
     WorkingFileNames files;
-    InitWorkingFilesIn(dir_, s, runtime, files);
+    InitWorkingFilesIn(dir_.Path(), s, runtime, files);
     EXPECT_EQ(SettingsFileText(s), SettingsFileText(stored));
 
     Write(names_.AboutFile, "reset");
-    InitWorkingFilesIn(dir_, s, runtime, files);
+    InitWorkingFilesIn(dir_.Path(), s, runtime, files);
     EXPECT_FALSE(FileExists(names_.AboutFile));
-    EXPECT_EQ(Read(names_.SettingsFile), Crlf(DefaultLines(dir_)));
-    EXPECT_EQ(SettingsFileText(s), Crlf(DefaultLines(dir_)));
+    EXPECT_EQ(Read(names_.SettingsFile), Crlf(DefaultLines(dir_.Path())));
+    EXPECT_EQ(SettingsFileText(s), Crlf(DefaultLines(dir_.Path())));
 }
 
 struct CredentialCase {
@@ -352,7 +347,7 @@ TEST_F(SettingsFiles, MissingOrUnreadableFileChangesNothing) {
 TEST_F(SettingsFiles, FailedSaveLeavesThePreviousFile) {
     Settings s;
     SetDefaultSettings(s);
-    s.SymbolFileName = dir_ + "/Symbols.sym";
+    s.SymbolFileName = dir_.Path() + "/Symbols.sym";
     ASSERT_TRUE(SaveSettings(s, names_));
     const std::string before = Read(names_.SettingsFile);
 
@@ -371,10 +366,10 @@ TEST_F(SettingsFiles, FailedSaveLeavesThePreviousFile) {
     EXPECT_FALSE(ok);
     EXPECT_EQ(Read(names_.SettingsFile), before);
     // Nothing is left beside it.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()), 1);
 
     // A settings file in a directory that does not exist cannot be saved.
-    EXPECT_FALSE(SaveSettings(s, WorkingFileNames::In(dir_ + "/missing")));
+    EXPECT_FALSE(SaveSettings(s, WorkingFileNames::In(dir_.Path() + "/missing")));
 }
 
 }  // namespace
