@@ -2,34 +2,24 @@
 // market and leaves every output a scan leaves; an in-process scan of the
 // same archive with the same date must leave the same files.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <filesystem>
-#include <regex>
 #include <string>
 
 #include "platform/number_format.h"
 #include "scan/scan_driver.h"
+#include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
 #include "tools/market_sim_archive.h"
 
 namespace quillon {
 namespace {
 
+using testing::RunScan;
+using testing::ScanRun;
 using testing::TempDir;
+using testing::WithoutTimes;
 namespace fs = std::filesystem;
-
-int RunScan(const TempDir& dir) {
-    std::string command = "cd '" + dir.Path() + "' && '" QUILLON_SCAN_PATH "' >stdout.log 2>&1";
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Report line 14 carries the time of writing; blank it out.
-std::string WithoutTimes(const std::string& results) {
-    static const std::regex time(R"(\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d\d:\d\d [AP]M\r\n)");
-    return std::regex_replace(results, time, "<time>\r\n");
-}
 
 int CountOf(const std::string& text, const std::string& what) {
     int n = 0;
@@ -91,7 +81,8 @@ class LocalScanTest : public ::testing::Test {
 TEST_F(LocalScanTest, ReplaysTheArchiveAndLeavesEveryOutput) {
     const std::string good = dir.Read("GoodSym.txt");
     const std::string bad = dir.Read("BadSym.txt");
-    ASSERT_EQ(RunScan(dir), 0) << dir.Read("stdout.log");
+    const ScanRun run = RunScan(dir);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
 
     const std::string saved = dir.Read("SavedSym.txt");
     const std::string results = dir.Read("Results.txt");
@@ -103,8 +94,7 @@ TEST_F(LocalScanTest, ReplaysTheArchiveAndLeavesEveryOutput) {
     EXPECT_EQ(CountOf(saved, "\r\n"), 4 + blocks);
     EXPECT_EQ(CountOf(dir.Read("UpSym.txt"), "\r\n") + CountOf(dir.Read("DownSym.txt"), "\r\n"),
               blocks);
-    EXPECT_NE(dir.Read("stdout.log")
-                  .find(FormatArgs("%zu symbols scanned, %d saved", tickers.size(), blocks)),
+    EXPECT_NE(run.out.find(FormatArgs("%zu symbols scanned, %d saved", tickers.size(), blocks)),
               std::string::npos);
     // The resume point after the last symbol: the count before it, and the
     // position past the end.
@@ -124,7 +114,7 @@ TEST_F(LocalScanTest, ReplaysTheArchiveAndLeavesEveryOutput) {
     EXPECT_EQ(WithoutTimes(copy.Read("Results.txt")), WithoutTimes(results));
 
     // A second run is a new pass: the first pass's files become .bak.
-    ASSERT_EQ(RunScan(dir), 0);
+    ASSERT_EQ(RunScan(dir).exitCode, 0);
     EXPECT_EQ(dir.Read("Results.bak"), results);
     EXPECT_EQ(dir.Read("SavedSym.bak"), saved);
     EXPECT_EQ(dir.Read("SavedSym.txt"), saved);

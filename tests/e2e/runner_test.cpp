@@ -1,39 +1,21 @@
 // quillon-scan run as a user runs it: in a working directory, as a process.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
+#include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillon {
 namespace {
 
+using testing::RunScan;
+using testing::ScanRun;
 using testing::TempDir;
-
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-RunResult RunScan(const TempDir& dir, const std::string& args = "") {
-    std::string command =
-        "cd '" + dir.Path() + "' && '" QUILLON_SCAN_PATH "' " + args + " >stdout.log 2>stderr.log";
-    int status = std::system(command.c_str());
-    RunResult result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = dir.Read("stdout.log");
-    result.err = dir.Read("stderr.log");
-    std::remove(dir.File("stdout.log").c_str());
-    std::remove(dir.File("stderr.log").c_str());
-    return result;
-}
 
 TEST(Runner, EmptyDirectoryWritesDefaultSettingsAndStopsForWantOfSymbols) {
     TempDir dir;
-    RunResult run = RunScan(dir);
+    ScanRun run = RunScan(dir);
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_NE(run.err.find(dir.File("Symbols.sym") + " contains no symbols, process stopped."),
               std::string::npos)
@@ -51,7 +33,7 @@ TEST(Runner, LocalPassRunsToDoneAndCanBeRunAgain) {
     dir.Write("Quillon.---", settings);
     dir.Write("Symbols.sym", "msft\r\nIBM\r\nge, General Electric\r\n");
 
-    RunResult run = RunScan(dir);
+    ScanRun run = RunScan(dir);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("Processing GE\nProcessing IBM\nProcessing MSFT\nDone\n"),
               std::string::npos)
@@ -72,7 +54,7 @@ TEST(Runner, LocalPassRunsToDoneAndCanBeRunAgain) {
 
 TEST(Runner, HelpAndBadArguments) {
     TempDir dir;
-    RunResult help = RunScan(dir, "--help");
+    ScanRun help = RunScan(dir, "--help");
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("Usage: quillon-scan"), std::string::npos);
     EXPECT_FALSE(dir.Exists("Quillon.---"));

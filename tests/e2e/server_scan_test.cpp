@@ -2,17 +2,16 @@
 // the scan window's state machine stepped from the test (faults), and
 // quillon-scan as a process followed by a local replay of its archive.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <functional>
-#include <regex>
 
 #include "platform/number_format.h"
 #include "platform/poll_loop.h"
 #include "scan/scan_driver.h"
 #include "scan/sockets.h"
 #include "tests/support/quoted_process.h"
+#include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
 #include "tools/market_sim.h"
 
@@ -20,7 +19,10 @@ namespace quillon {
 namespace {
 
 using testing::Quoted;
+using testing::RunScan;
+using testing::ScanRun;
 using testing::TempDir;
+using testing::WithoutTimes;
 using namespace std::chrono_literals;
 
 // The first `count` tickers of the demo market.
@@ -171,17 +173,6 @@ TEST(ServerScanFaults, MultiMegabyteOptionPageIsParsedInOneStep) {
     EXPECT_EQ(scan.driver.ScanState(), NextSymbol);
 }
 
-int RunScan(const TempDir& dir) {
-    std::string command = "cd '" + dir.Path() + "' && '" QUILLON_SCAN_PATH "' >scan.log 2>&1";
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string WithoutTimes(const std::string& results) {
-    static const std::regex time(R"(\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d\d:\d\d [AP]M\r\n)");
-    return std::regex_replace(results, time, "<time>\r\n");
-}
-
 TEST(ServerScanEndToEnd, ServerScanThenLocalReplayGiveTheSameResults) {
     Quoted quoted({});
     TempDir dir;
@@ -189,7 +180,8 @@ TEST(ServerScanEndToEnd, ServerScanThenLocalReplayGiveTheSameResults) {
     tickers.push_back("ZZZZZ");  // not in the market: "Please try again"
     WriteWorkingDirectory(dir, quoted.Port(), tickers);
 
-    ASSERT_EQ(RunScan(dir), 0) << dir.Read("scan.log");
+    const ScanRun first = RunScan(dir);
+    ASSERT_EQ(first.exitCode, 0) << first.out << first.err;
     const std::string quotes = dir.Read("Quote.txt");
     const std::string ascQuotes = dir.Read("AscQuote.txt");
     const std::string good = dir.Read("GoodSym.txt");
@@ -219,7 +211,8 @@ TEST(ServerScanEndToEnd, ServerScanThenLocalReplayGiveTheSameResults) {
     std::string settings = dir.Read("Quillon.---");
     settings.replace(settings.size() - 3, 1, "1");
     dir.Write("Quillon.---", settings);
-    ASSERT_EQ(RunScan(dir), 0) << dir.Read("scan.log");
+    const ScanRun replay = RunScan(dir);
+    ASSERT_EQ(replay.exitCode, 0) << replay.out << replay.err;
     for (const char* name : outputs) {
         EXPECT_EQ(WithoutTimes(dir.Read(name)), WithoutTimes(server[name])) << name;
     }
