@@ -8,28 +8,20 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "fuzz/fuzz_context.h"
 #include "market/option_page.h"
 #include "market/page_scan.h"
 
 namespace {
 
 using quillon::Context;
+using quillon::fuzz::Check;
+using quillon::fuzz::Services;
 
 constexpr std::string_view kTickerCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
-
-struct Services {
-    quillon::FixedClock clock{quillon::DateTime{2026, 12, 1, 9, 5}};
-    quillon::ScriptedMessages messages;
-    quillon::SilentBeeper beeper;
-};
 
 // The stored rows sit where their letters say.
 void CheckChain(const Context& context, bool found) {

@@ -13,11 +13,11 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "fuzz/fuzz_context.h"
 #include "market/page_scan.h"
 #include "market/stock_page.h"
 #include "scan/scan_driver.h"
@@ -26,16 +26,8 @@
 namespace {
 
 using quillon::Context;
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
-
-struct Services {
-    quillon::FixedClock clock{quillon::DateTime{2026, 12, 1, 9, 5}};
-    quillon::ScriptedMessages messages;
-    quillon::SilentBeeper beeper;
-};
+using quillon::fuzz::Check;
+using quillon::fuzz::Services;
 
 // A socket whose receive hands out the input in chunks: the sizes cycle
 // through the first four bytes (1 to 9436, some above what one receive asks
