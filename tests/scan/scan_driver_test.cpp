@@ -76,14 +76,20 @@ class ScanDriverTest : public ::testing::Test {
         return steps;
     }
 
+    // Completes the connection the driver waits for in Connecting and lets it
+    // send its request.
+    void ConnectAndSend() {
+        driver->Sockets1SessionConnected();
+        driver->Sockets1DataNeeded();
+        Step();  // SendRequest
+    }
+
     // Drives one request of a server scan from NextSymbol through ProcessReply.
     void ServeOneRequest(const std::string& reply = "<html>page</html>") {
         ASSERT_EQ(driver->ScanState(), NextSymbol);
         Step();  // NextSymbol: connect
         ASSERT_EQ(driver->ScanState(), Connecting);
-        driver->Sockets1SessionConnected();
-        driver->Sockets1DataNeeded();
-        Step();  // SendRequest
+        ConnectAndSend();
         ASSERT_EQ(driver->ScanState(), AwaitReply);
         socket.incoming.push_back(reply);
         driver->Sockets1DataAvailable();
@@ -288,9 +294,7 @@ TEST_F(ScanDriverTest, ReceivedDataIsUpperCasedUpToAZeroByte) {
     Open();
     driver->PB_GoClick();
     Step(2);
-    driver->Sockets1SessionConnected();
-    driver->Sockets1DataNeeded();
-    Step();
+    ConnectAndSend();
     socket.incoming.push_back("<b>Last</b> 12 \xe9t\xe9");
     socket.incoming.push_back(std::string("ask\0hidden", 10));
     socket.incoming.push_back(std::string(9000, 'x'));
@@ -316,9 +320,7 @@ TEST_F(ScanDriverTest, EmptyReplyIsProcessedAsAnEmptyPage) {
     Open();
     driver->PB_GoClick();
     Step(2);
-    driver->Sockets1SessionConnected();
-    driver->Sockets1DataNeeded();
-    Step();
+    ConnectAndSend();
     driver->Sockets1SessionClosed();
     EXPECT_EQ(view.Panels[1], "Received 0 Bytes Total");
     Step();
@@ -337,9 +339,7 @@ TEST_F(ScanDriverTest, TimeoutRetriesOnlyAfterAFirstConnection) {
     EXPECT_NE(view.Panels[1], "Timeout Retry");
 
     // Once connected, a stalled reply is retried after the time-out.
-    driver->Sockets1SessionConnected();
-    driver->Sockets1DataNeeded();
-    Step();  // SendRequest
+    ConnectAndSend();
     ASSERT_EQ(driver->ScanState(), AwaitReply);
     dir.Write("Results.txt", "this pass\r\n");
     Step(kTimeoutTicks - 1);
@@ -359,9 +359,7 @@ TEST_F(ScanDriverTest, TimeoutWhilePausedStillRetriesAndWaitsForGo) {
     Open();
     driver->PB_GoClick();
     Step(2);
-    driver->Sockets1SessionConnected();
-    driver->Sockets1DataNeeded();
-    Step();
+    ConnectAndSend();
     driver->PB_PauseClick();
     Step(kTimeoutTicks);
     EXPECT_EQ(view.Panels[1], "Timeout Retry");
