@@ -188,28 +188,28 @@ class SettingsLoader {
         return text.empty() ? FilterValue() : FilterValue::Text(std::move(text));
     }
 
-    bool Integer(std::size_t line, int& target) const {
+    // A number line: `parse` reads its number token into `target`, a missing
+    // line reads as 0, and a line that holds no number fails and leaves
+    // `target` as it was.
+    template <typename T>
+    bool NumberLine(std::size_t line, T& target,
+                    std::optional<T> (*parse)(std::string_view)) const {
         if (!Present(line)) return false;
         if (Missing(line)) {
             target = 0;
             return true;
         }
-        const std::optional<int> value = ParseIntegerToken(NumberToken(lines_.lines[line]));
+        const std::optional<T> value = parse(NumberToken(lines_.lines[line]));
         if (!value) return false;
         target = *value;
         return true;
     }
 
+    bool Integer(std::size_t line, int& target) const {
+        return NumberLine(line, target, ParseIntegerToken);
+    }
     bool Number(std::size_t line, double& target) const {
-        if (!Present(line)) return false;
-        if (Missing(line)) {
-            target = 0;
-            return true;
-        }
-        const std::optional<double> value = ParseDecimalNumber(NumberToken(lines_.lines[line]));
-        if (!value) return false;
-        target = *value;
-        return true;
+        return NumberLine(line, target, ParseDecimalNumber);
     }
 
     Settings& settings_;
