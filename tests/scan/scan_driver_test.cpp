@@ -532,12 +532,30 @@ TEST_F(ScanDriverTest, ActivationRepairsInterestRateAndPicksTheQuoteHost) {
     EXPECT_EQ(driver->ServerHost(), "fast.example");
 }
 
-TEST_F(ScanDriverTest, AuthorisationHeaderCarriesTheColonForEmptyCredentials) {
-    WriteSymbols(1);
-    context.settings.UserName = "";
-    context.settings.Password = "";
-    Open();
-    EXPECT_EQ(driver->AuthHeader(), "Authorization: Basic Og==\r\n\r\n");
+TEST_F(ScanDriverTest, RequestBytesForBothPagesOfIbm) {
+    struct Case {
+        const char* user;
+        const char* password;
+        const char* credentials;
+    };
+    const Case cases[] = {{"guest", "lantern4", "Z3Vlc3Q6bGFudGVybjQ="}, {"", "", "Og=="}};
+    dir.Write("Symbols.sym", "IBM\r\n");
+    parts.ParseStockPage = [](Context&) { return true; };
+    for (const Case& c : cases) {
+        context.settings.UserName = c.user;
+        context.settings.Password = c.password;
+        socket.sent.clear();
+        context.runtime.SymbolsLoaded = false;  // a new window reads the file again
+        Open();
+        driver->PB_GoClick();
+        Step();
+        ServeOneRequest();
+        ServeOneRequest();
+        const std::string auth = std::string("Authorization: Basic ") + c.credentials + "\r\n\r\n";
+        ASSERT_EQ(socket.sent.size(), 2u);
+        EXPECT_EQ(socket.sent[0], "GET /cgi-bin/getquote.dll?TICKER=IBM\r\n" + auth);
+        EXPECT_EQ(socket.sent[1], "GET /cgi-bin/options.dll?TICKER=IBM\r\n" + auth);
+    }
 }
 
 }  // namespace
