@@ -38,6 +38,10 @@ void ScanDriver::FormActivate() {
     PB_PauseClick();
     PrevState_ = kNoState;
     ScanState_ = ReadSymbols;
+    // A time-out pending when the window is activated again belongs to the
+    // request given up on; the next request is a fresh one that may start a
+    // pass (after a Reset, or when the resume point comes out at 0).
+    RetryPending_ = false;
     RequestPhase_ = 0;
 
     const Settings& settings = context_.settings;

@@ -178,6 +178,7 @@ TEST_F(EvaluationTest, OrGroupDecidesTheTrend) {
         {"puts eight times the calls", 1000, 8000, 8, 8, -1, "", "IBM\r\n"},
         {"neither ratio reached", 5000, 2000, 8, 8, -2, "", ""},
         {"ZORP 0 cannot match", 5000, 0, 8, 8, -2, "", ""},
+        {"ZORC 0 cannot match", 0, 5000, 8, 8, -2, "", ""},
         {"equal figures match both: DOWN, listed up", 3000, 3000, 1, 1, -1, "IBM\r\n", ""},
     };
     for (const Case& c : cases) {

@@ -372,6 +372,48 @@ TEST_F(ScanDriverTest, TimeoutWhilePausedStillRetriesAndWaitsForGo) {
     EXPECT_EQ(socket.connects, connects + 1);
 }
 
+TEST_F(ScanDriverTest, ResetAfterAPausedTimeoutStartsTheNewPassAtOnce) {
+    WriteSymbols(2);
+    dir.Write("Results.txt", "previous pass\r\n");
+    Open();
+    driver->PB_GoClick();
+    Step(2);
+    ConnectAndSend();
+    driver->PB_PauseClick();
+    Step(kTimeoutTicks);
+    ASSERT_EQ(view.Panels[1], "Timeout Retry");
+    dir.Write("Results.txt", "abandoned pass\r\n");
+    messages.Answers = {true};
+    driver->PB_ResetClick();
+    Step(2);  // ReadSymbols, NextSymbol: the new pass rotates before its first request
+    EXPECT_EQ(dir.Read("Results.bak"), "abandoned pass\r\n");
+    EXPECT_FALSE(context.runtime.RestartPending);
+    EXPECT_EQ(context.quote.Ticker, "S10");
+}
+
+TEST_F(ScanDriverTest, PageReceivedWhilePausedIsParsedAfterGo) {
+    WriteSymbols(1);
+    int parsed = 0;
+    parts.ParseStockPage = [&](Context&) {
+        ++parsed;
+        return false;
+    };
+    Open();
+    driver->PB_GoClick();
+    Step(2);
+    ConnectAndSend();
+    driver->PB_PauseClick();
+    socket.incoming.push_back("LAST SALE");
+    driver->Sockets1DataAvailable();
+    driver->Sockets1SessionClosed();
+    Step(5);
+    EXPECT_EQ(driver->ScanState(), ProcessReply);
+    EXPECT_EQ(parsed, 0);
+    driver->PB_GoClick();
+    Step();
+    EXPECT_EQ(parsed, 1);
+}
+
 TEST_F(ScanDriverTest, SocketErrorIsShownAndClosesOutputFiles) {
     WriteSymbols(1);
     Open();
