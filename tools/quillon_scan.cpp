@@ -158,7 +158,8 @@ int main(int argc, char** argv) {
 
     driver.FormClose();
     view.EndBar();
-    std::printf("%d symbols scanned, %d saved, results in %s\n", driver.SymbolsFinished(),
-                context.counters.ProcessCount, context.files.ResultsFile.c_str());
+    std::printf("%d symbols scanned, %d saved in this pass, results in %s\n",
+                driver.SymbolsFinished(), context.counters.ProcessCount,
+                context.files.ResultsFile.c_str());
     return 0;
 }

@@ -94,7 +94,8 @@ TEST_F(LocalScanTest, ReplaysTheArchiveAndLeavesEveryOutput) {
     EXPECT_EQ(CountOf(saved, "\r\n"), 4 + blocks);
     EXPECT_EQ(CountOf(dir.Read("UpSym.txt"), "\r\n") + CountOf(dir.Read("DownSym.txt"), "\r\n"),
               blocks);
-    EXPECT_NE(run.out.find(FormatArgs("%zu symbols scanned, %d saved", tickers.size(), blocks)),
+    EXPECT_NE(run.out.find(
+                  FormatArgs("%zu symbols scanned, %d saved in this pass", tickers.size(), blocks)),
               std::string::npos);
     // The resume point after the last symbol: the count before it, and the
     // position past the end.

@@ -38,7 +38,8 @@ TEST(Runner, LocalPassRunsToDoneAndCanBeRunAgain) {
     EXPECT_NE(run.out.find("Processing GE\nProcessing IBM\nProcessing MSFT\nDone\n"),
               std::string::npos)
         << run.out;
-    EXPECT_NE(run.out.find("3 symbols scanned, 0 saved, results in " + dir.File("Results.txt")),
+    EXPECT_NE(run.out.find("3 symbols scanned, 0 saved in this pass, results in " +
+                           dir.File("Results.txt")),
               std::string::npos)
         << run.out;
     EXPECT_EQ(dir.Read("Progress.---"), "0 3");
