@@ -62,6 +62,11 @@ TTracingForm::TTracingForm(Context& context, QTimer& scanTimer, QWidget* parent)
     // FormCreate: a new window has never connected.
     driver_ = std::make_unique<ScanDriver>(context_, *this, *Sockets1_);
     BindSocketEvents(*Sockets1_, *driver_);
+    // The component as the window sets it up: port 80, a minute for a
+    // blocking call, 8 KiB receives.
+    Sockets1_->Port = kDefaultServerPort;
+    Sockets1_->Timeout = 60;
+    Sockets1_->MaximumReceiveLength = kReceiveChunk;
     // The socket component's own boxes are plain system message boxes with
     // their own caption and OK and Cancel; closing one does not re-activate
     // the scan window.
@@ -252,7 +257,7 @@ void TTracingForm::ScanStep() {
 // ---------------------------------------------------------------- events
 
 void TTracingForm::PB_PrintClick() {
-    if (PrintInterim) PrintInterim(FromQt(Memo1_->toPlainText()));
+    if (PrintInterim) PrintInterim(ToAnsi(Memo1_->toPlainText()));
 }
 
 void TTracingForm::Button1Click() {
@@ -294,7 +299,7 @@ std::string TTracingForm::StatusText(int panel) const {
 }
 
 void TTracingForm::SetMemoText(const std::string& text) {
-    QString shown = ToQt(text);
+    QString shown = FromAnsi(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     Memo1_->setPlainText(shown);
 }

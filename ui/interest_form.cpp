@@ -1,5 +1,7 @@
 #include "ui/interest_form.h"
 
+#include <algorithm>
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -54,7 +56,11 @@ TInterestForm::TInterestForm(Settings& settings, const WorkingFileNames& files, 
 }
 
 void TInterestForm::FormActivate() {
-    TX_Interest->setText(QString::fromStdString(InterestRatePercentText(settings_.InterestRate)));
+    // The length limit is for typing; a stored rate with more digits is
+    // shown whole, so closing the dialog unchanged keeps it as it was.
+    const QString shown = QString::fromStdString(InterestRatePercentText(settings_.InterestRate));
+    TX_Interest->setMaxLength(std::max<int>(kMaxEntryLength, static_cast<int>(shown.size())));
+    TX_Interest->setText(shown);
     TX_Interest->setFocus();
     TX_Interest->selectAll();
 }

@@ -17,6 +17,10 @@ namespace quillon {
 // locale's encoding.
 QString ToQt(const std::string& text);
 std::string FromQt(const QString& text);
+// Report and log text: 8-bit, one character per byte, so every byte shows
+// and comes back unchanged.
+QString FromAnsi(const std::string& text);
+std::string ToAnsi(const QString& text);
 
 // Message boxes over the active window: a message with an OK button under
 // the application's title, a question with Yes and No buttons.

@@ -139,6 +139,17 @@ TEST_F(DialogTest, InterestEditTakesFiveCharacters) {
     EXPECT_EQ(edit->text(), "12345");
 }
 
+// A stored rate longer than five characters is shown whole, not cut: closing
+// the dialog then only rounds it to a thousandth of a percent.
+TEST_F(DialogTest, InterestRateWithMoreDigitsIsShownWhole) {
+    settings.InterestRate = 0.045678f;  // 4.5678 %, from the settings file
+    TInterestForm form(settings, files);
+    form.show();
+    EXPECT_EQ(Child<QLineEdit>(form, "TX_Interest")->text(), "4.5678");
+    form.close();
+    EXPECT_NEAR(settings.InterestRate, 0.04568, 1e-8);
+}
+
 // ---- quote server -----------------------------------------------------------------------------
 
 TEST_F(DialogTest, ServerUseDefaultThenClose) {
