@@ -121,9 +121,9 @@ INSTANTIATE_TEST_SUITE_P(
                       // Too large for the stored rate.
                       InterestCase{"9e99", std::nullopt, "7"}),
     // The entry's letters and digits name the case: "5_25", "minus1", "empty".
-    [](const auto& info) {
+    [](const auto& test) {
         std::string name;
-        for (const char* c = info.param.entry; *c != '\0'; ++c)
+        for (const char* c = test.param.entry; *c != '\0'; ++c)
             name += std::isalnum(static_cast<unsigned char>(*c)) ? std::string(1, *c)
                     : *c == '-'                                  ? std::string("minus")
                                                                  : std::string("_");
@@ -335,7 +335,9 @@ TEST_F(DialogTest, EveryHelpContextOpensABundledTopic) {
         window.OpenContext(context);
         const QString path = window.CurrentTopic().path();
         EXPECT_TRUE(QFile::exists(":" + path)) << context;
-        if (context != kHelpContents) EXPECT_NE(path, "/help/contents.html") << context;
+        if (context != kHelpContents) {
+            EXPECT_NE(path, "/help/contents.html") << context;
+        }
     }
     window.OpenContext(257);
     EXPECT_EQ(window.CurrentTopic(), QUrl("qrc:/help/filter_range.html"));

@@ -170,7 +170,9 @@ TEST(ShellRules, TickerRunsLeftAndWraps) {
     std::string caption = kDefaultTickerText;
     for (std::size_t i = 0; i < caption.size(); ++i) {
         caption = ScrollTicker(caption);
-        if (i + 1 < caption.size()) EXPECT_NE(caption, kDefaultTickerText);
+        if (i + 1 < caption.size()) {
+            EXPECT_NE(caption, kDefaultTickerText);
+        }
     }
     EXPECT_EQ(caption, kDefaultTickerText);
     EXPECT_EQ(ScrollTicker("ab"), "ba");
@@ -395,7 +397,9 @@ TEST_F(ShellTest, SwapsExchangeTheSymbolFileWithAList) {
                                              "\nwith the contents of " + dir.File(c.list) +
                                              "\nAre you sure ?");
         EXPECT_EQ(dir.Exists("Symbols.sym"), c.listExists);
-        if (c.listExists) EXPECT_EQ(dir.Read("Symbols.sym"), "MSFT\r\n");
+        if (c.listExists) {
+            EXPECT_EQ(dir.Read("Symbols.sym"), "MSFT\r\n");
+        }
         EXPECT_EQ(dir.Read(c.list), "IBM\r\n");
         EXPECT_FALSE(dir.Exists("QUIL---.tmp"));
     }

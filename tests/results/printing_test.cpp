@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
         ResultsCase{
             "TextAfterFeed", std::string("A\r\n") + kFeed + "tail\r\n", {HeaderSheet(1, 1, {"A"})}},
         ResultsCase{"Empty", "", {Sheet{}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // A block longer than a sheet continues on a sheet of its own without a
 // header; the next header's page number counts that sheet, the page count

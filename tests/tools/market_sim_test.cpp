@@ -113,7 +113,9 @@ TEST_F(MarketSimTest, EveryListedStockFillsTheNearChain) {
         if (rows.empty()) continue;
         // A short ticker is its own root; the option page only reads rows
         // that begin with it.
-        if (ticker.size() < 4) EXPECT_EQ(q.Quote.OptionRoot, ticker);
+        if (ticker.size() < 4) {
+            EXPECT_EQ(q.Quote.OptionRoot, ticker);
+        }
 
         int filled = 0;
         for (const SimOption& row : rows) {
