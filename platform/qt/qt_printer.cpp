@@ -98,14 +98,23 @@ std::string PdfFileName(const WorkingFileNames& files, const std::string& stem,
     return name;
 }
 
+bool ShowPrintDialog(QPrinter& printer, QWidget* parent) {
+    QPrintDialog dialog(&printer, parent);
+    dialog.setObjectName(QStringLiteral("PrintDialog1"));
+    return dialog.exec() == QDialog::Accepted;
+}
+
 PrintOutcome RunPrintResults(QWidget* parent, const WorkingFileNames& files, const Clock& clock,
-                             MessageService& messages) {
-    const std::string pdfFile = PdfTarget(files, "Results", clock);
+                             MessageService& messages, const PrintDialogRunner& runDialog) {
+    std::string pdfFile = PdfTarget(files, "Results", clock);
     QPrinter printer(QPrinter::HighResolution);
     SetUpPrinter(printer, pdfFile);
-    if (pdfFile.empty()) {
-        QPrintDialog dialog(&printer, parent);
-        if (dialog.exec() != QDialog::Accepted) return {};
+    if (!runDialog(printer, parent)) return {};
+    // The user may have picked another file, or a printer after all.
+    if (!pdfFile.empty()) {
+        pdfFile = printer.outputFormat() == QPrinter::PdfFormat
+                      ? printer.outputFileName().toLocal8Bit().toStdString()
+                      : std::string();
     }
     QtTextDevice device(printer);
     return Outcome(PrintResults(files.ResultsFile, device, clock, messages), pdfFile);

@@ -3,6 +3,7 @@
 // printouts as the desktop program starts them. Without an installed printer
 // a printout goes to a PDF file in the working directory instead.
 
+#include <functional>
 #include <string>
 
 #include <QFont>
@@ -55,11 +56,18 @@ bool PrinterInstalled();
 // the working directory, with "-2", "-3", ... added when that name is taken.
 std::string PdfFileName(const WorkingFileNames& files, const std::string& stem, const Clock& clock);
 
-// Print Results: the print dialog (collated, one copy; skipped when the
-// printout goes to a PDF file), then Results.txt of the working directory.
-// A results file that cannot be read is reported through `messages`.
+// Shows the print dialog for `printer`; true when the user confirms.
+using PrintDialogRunner = std::function<bool(QPrinter& printer, QWidget* parent)>;
+bool ShowPrintDialog(QPrinter& printer, QWidget* parent);
+
+// Print Results: the print dialog `PrintDialog1` (collated, one copy; with
+// no printer installed it offers the PDF file in the working directory),
+// then Results.txt of the working directory. Cancelling the dialog prints
+// nothing. A results file that cannot be read is reported through
+// `messages`.
 PrintOutcome RunPrintResults(QWidget* parent, const WorkingFileNames& files, const Clock& clock,
-                             MessageService& messages);
+                             MessageService& messages,
+                             const PrintDialogRunner& runDialog = ShowPrintDialog);
 
 // The interim printout of the scan window's log on the current printer,
 // without a dialog.

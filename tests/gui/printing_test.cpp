@@ -57,13 +57,21 @@ TEST(QtPrintouts, ResultsWithoutPrinterWritePdf) {
     FixedClock clock(kAt);
     ScriptedMessages messages;
 
-    const PrintOutcome missing = RunPrintResults(nullptr, files, clock, messages);
+    int dialogs = 0;
+    auto confirm = [&](QPrinter&, QWidget*) { return ++dialogs > 0; };
+    auto cancel = [&](QPrinter&, QWidget*) { return ++dialogs < 0; };
+
+    const PrintOutcome missing = RunPrintResults(nullptr, files, clock, messages, confirm);
     EXPECT_FALSE(missing.Printed);
     EXPECT_EQ(messages.Shown.size(), 1u);
     EXPECT_FALSE(dir.Exists("Results-20270304-130509.pdf"));
 
     dir.Write("Results.txt", Block(3) + Block(1) + Block(2));
-    const PrintOutcome outcome = RunPrintResults(nullptr, files, clock, messages);
+    // Cancelling the print dialog prints nothing.
+    EXPECT_FALSE(RunPrintResults(nullptr, files, clock, messages, cancel).Printed);
+    EXPECT_FALSE(dir.Exists("Results-20270304-130509.pdf"));
+    const PrintOutcome outcome = RunPrintResults(nullptr, files, clock, messages, confirm);
+    EXPECT_EQ(dialogs, 3);
     EXPECT_TRUE(outcome.Printed);
     EXPECT_EQ(outcome.PdfFile, dir.File("Results-20270304-130509.pdf"));
     EXPECT_EQ(PdfPageCount(outcome.PdfFile), 3);
