@@ -14,6 +14,8 @@
 
 #include <vector>
 
+#include "ui/dialog_flags.h"
+
 namespace quillon {
 
 namespace {
@@ -113,11 +115,7 @@ void TightGrid(QGridLayout* grid) {
 
 TFilterForm::TFilterForm(Settings& settings, const WorkingFileNames& files, HelpCallback help,
                          QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::WindowContextHelpButtonHint),
-      settings_(settings),
-      files_(files) {
+    : QDialog(parent, kSetupDialogWithHelpFlags), settings_(settings), files_(files) {
     setObjectName(QStringLiteral("FilterForm"));
     setWindowTitle(QStringLiteral("Setup - Filter"));
     setFixedSize(kClientWidth, kClientHeight);

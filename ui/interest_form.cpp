@@ -8,6 +8,7 @@
 #include <QShowEvent>
 
 #include "results/settings_rules.h"
+#include "ui/dialog_flags.h"
 
 namespace quillon {
 
@@ -21,9 +22,7 @@ constexpr int kMaxEntryLength = 5;
 
 TInterestForm::TInterestForm(Settings& settings, const WorkingFileNames& files, HelpCallback help,
                              QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::WindowContextHelpButtonHint),
+    : QDialog(parent, kSetupDialogWithHelpFlags),
       settings_(settings),
       files_(files),
       TX_Interest(new QLineEdit(this)) {

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "scan/quote_requests.h"
+#include "ui/dialog_flags.h"
 
 namespace quillon {
 
@@ -60,8 +61,7 @@ QLineEdit* HiddenEdit(const char* name, QWidget* parent) {
 
 TServerForm::TServerForm(Settings& settings, const WorkingFileNames& files, HelpCallback help,
                          QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    : QDialog(parent, kSetupDialogFlags),
       settings_(settings),
       files_(files),
       CB_QuoteServer(new QComboBox(this)),

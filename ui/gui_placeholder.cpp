@@ -1,1 +1,0 @@
-// The desktop program's forms are added here as they are written.
