@@ -376,9 +376,13 @@ void Server::Run() {
         fds.clear();
         for (const Connection& c : connections_)
             fds.push_back({c.fd, Events(c, now), 0});
+        // A socket that is not accepting stays out of the poll (a negative
+        // descriptor is skipped): a bound socket that does not listen reports
+        // POLLHUP at once, whatever is asked, and would turn the wait into a
+        // busy loop while connections are refused.
         const bool accepting = listening_ && connections_.size() < kMaxConnections;
         for (int fd : listeners_)
-            fds.push_back({fd, static_cast<short>(accepting ? POLLIN : 0), 0});
+            fds.push_back({accepting ? fd : -1, POLLIN, 0});
         if (poll(fds.data(), fds.size(), PollTimeout(now)) < 0 && errno != EINTR) {
             std::perror("quillon-quoted: poll");
             return;

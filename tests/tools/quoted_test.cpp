@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -212,6 +213,35 @@ TEST(Quoted, Faults) {
         const Reply first = Fetch(service.Port(), c.request);
         EXPECT_EQ(first.bytes, c.request == StockRequest(ticker) ? stockPage : optionPage);
         c.check(Fetch(service.Port(), c.request, c.kind == std::string("stall") ? 1500ms : 10s));
+    }
+}
+
+// CPU seconds used by the reaped children of this process.
+double ChildrenCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// While it refuses connections, from the start or after an answer, the
+// service waits for a stop rather than polling in a busy loop.
+TEST(Quoted, RefusingWaitsWithoutSpinning) {
+    for (const char* after : {"0", "1"}) {
+        SCOPED_TRACE(after);
+        const double before = ChildrenCpuSeconds();
+        {
+            Quoted service({"--fault", "refuse", "--fault-after", after});
+            ASSERT_NE(service.Port(), 0);
+            if (after == std::string("1")) Fetch(service.Port(), StockRequest("ALDA"));
+            EXPECT_EQ(Fetch(service.Port(), StockRequest("ALDA")).error, ECONNREFUSED);
+            std::this_thread::sleep_for(1500ms);
+            EXPECT_EQ(service.Stop(), 0);  // reaped: its CPU time now counts
+        }
+        // A busy loop would use most of the 1.5 s; waiting uses next to none.
+        EXPECT_LT(ChildrenCpuSeconds() - before, 0.4);
     }
 }
 
