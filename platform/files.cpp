@@ -5,10 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <string_view>
 
 namespace quillon {
 
@@ -45,30 +49,104 @@ std::optional<std::string> ReadWholeFile(const std::string& name) {
     return content.str();
 }
 
-bool ReplaceFileAtomically(const std::string& name, const std::string& content, bool ownerOnly) {
-    std::string temp = name + ".new";
-    mode_t mode = ownerOnly ? 0600 : 0666;
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) return false;
-    if (ownerOnly) ::fchmod(fd, 0600);
+namespace {
+
+// Temporary files of a replacement are the target's name, this marker and a
+// random suffix of kTempSuffixLength letters and digits.
+constexpr const char* kTempMarker = ".new-";
+constexpr std::size_t kTempSuffixLength = 6;
+constexpr const char* kTempSuffixChars =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+// The single fixed temporary name that earlier builds used.
+constexpr const char* kOldTempSuffix = ".new";
+
+// Drawn from the system's random source on every call, so that programs
+// started alike, or forked, do not draw the same names.
+std::string RandomSuffix() {
+    std::random_device device;
+    std::uniform_int_distribution<std::size_t> pick(0, std::strlen(kTempSuffixChars) - 1);
+    std::string suffix;
+    for (std::size_t i = 0; i < kTempSuffixLength; ++i)
+        suffix += kTempSuffixChars[pick(device)];
+    return suffix;
+}
+
+// Creates a new temporary file beside `name` that no other writer uses
+// (O_EXCL), with `mode` before the umask; its descriptor, or -1.
+int CreateTemporary(const std::string& name, mode_t mode, std::string& temp) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = name + kTempMarker + RandomSuffix();
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+bool WriteAll(int fd, const std::string& content) {
     const char* data = content.data();
     std::size_t left = content.size();
-    bool ok = true;
     while (left > 0) {
-        ssize_t written = ::write(fd, data, left);
+        const ssize_t written = ::write(fd, data, left);
         if (written < 0) {
             if (errno == EINTR) continue;
-            ok = false;
-            break;
+            return false;
         }
         data += written;
         left -= static_cast<std::size_t>(written);
     }
+    return true;
+}
+
+// True when `entry` is a temporary name of a replacement of `base`.
+bool IsTemporaryOf(std::string_view entry, std::string_view base) {
+    if (!entry.starts_with(base)) return false;
+    entry.remove_prefix(base.size());
+    if (entry == kOldTempSuffix) return true;
+    if (!entry.starts_with(kTempMarker)) return false;
+    entry.remove_prefix(std::strlen(kTempMarker));
+    return entry.size() == kTempSuffixLength &&
+           entry.find_first_not_of(kTempSuffixChars) == std::string_view::npos;
+}
+
+}  // namespace
+
+bool ReplaceFileAtomically(const std::string& name, const std::string& content, bool ownerOnly) {
+    // Each call writes a temporary file of its own, so that two writers at
+    // the same time (two running programs) never write into one file.
+    std::string temp;
+    const int fd = CreateTemporary(name, ownerOnly ? 0600 : 0666, temp);
+    if (fd < 0) return false;
+    if (ownerOnly) ::fchmod(fd, 0600);  // exactly, whatever the umask
+    bool ok = WriteAll(fd, content);
     if (ok && ::fsync(fd) != 0) ok = false;
     if (::close(fd) != 0) ok = false;
     if (ok && ::rename(temp.c_str(), name.c_str()) != 0) ok = false;
     if (!ok) ::unlink(temp.c_str());
     return ok;
+}
+
+int RemoveLeftoverTemporaries(const std::string& name, std::chrono::seconds minimumAge) {
+    const fs::path target(name);
+    const std::string base = target.filename().string();
+    fs::path directory = target.parent_path();
+    if (directory.empty()) directory = ".";
+    const auto now = std::chrono::system_clock::now();
+    int removed = 0;
+    std::error_code error;
+    for (fs::directory_iterator entry(directory, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const fs::path& path = entry->path();
+        if (!IsTemporaryOf(path.filename().string(), base)) continue;
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        // A temporary file that is this young may belong to a save that is
+        // running now; one whose time is far off either way cannot.
+        const auto modified = std::chrono::system_clock::from_time_t(info.st_mtime);
+        const auto age = now > modified ? now - modified : modified - now;
+        if (age < minimumAge) continue;
+        if (::unlink(path.c_str()) == 0) ++removed;
+    }
+    return removed;
 }
 
 std::string CurrentDirectory() {

@@ -2,6 +2,7 @@
 // File services of the working directory. Every operation is quiet: a failure
 // is reported through the result, never thrown.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,11 +27,18 @@ bool RenameFileQuietly(const std::string& from, const std::string& to);
 std::optional<std::string> ReadWholeFile(const std::string& name);
 
 // Replaces `name` with `content` atomically: the bytes go to a temporary file
-// in the same directory, are flushed to disk, and the temporary file is then
+// of this call's own in the same directory (`name` + ".new-" + six random
+// letters and digits), are flushed to disk, and the temporary file is then
 // renamed over `name`. With `ownerOnly` the file is created readable and
-// writable by its owner only. On any failure the old file is left untouched
-// and false is returned.
+// writable by its owner only. On any failure the temporary file is removed,
+// the old file is left untouched and false is returned.
 bool ReplaceFileAtomically(const std::string& name, const std::string& content, bool ownerOnly);
+
+// Removes the temporary files that replacements of `name` left behind when
+// they were killed (also the fixed name `name` + ".new" of earlier builds),
+// sparing those whose modification time is less than `minimumAge` from now,
+// as they may belong to a replacement in progress. Returns how many went.
+int RemoveLeftoverTemporaries(const std::string& name, std::chrono::seconds minimumAge);
 
 // The process's current directory, without a trailing "/".
 std::string CurrentDirectory();

@@ -2,6 +2,7 @@
 
 #include <cfloat>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -19,6 +20,9 @@ constexpr std::size_t kSettingsLineCount = 26;
 // damaged file cannot make memory grow without bound.
 constexpr std::size_t kMaxSettingsLineLength = 64 * 1024;
 constexpr const char* kLineEnd = "\r\n";
+// A save's temporary file older than this was left by a save that was killed;
+// a save itself takes milliseconds.
+constexpr std::chrono::seconds kLeftoverAge{60};
 
 // Line numbers (0-based) of the settings file.
 enum SettingsLine : std::size_t {
@@ -158,7 +162,9 @@ class SettingsLoader {
         : settings_(settings), lines_(lines) {}
 
     bool Load() {
-        if (!Present(kCredentialsLine)) return false;
+        // An empty file holds no settings at all (a save that never got to
+        // write): it is a failed load, not a file of blank lines.
+        if (lines_.lines.empty() || !Present(kCredentialsLine)) return false;
         LoadCredentials(settings_, Text(kCredentialsLine));
         if (!Integer(kQuoteServerLine, settings_.QuoteServer)) return false;
         double percent = 0;
@@ -299,12 +305,16 @@ void InitWorkingFilesIn(const std::string& directory, Settings& settings, RunTim
     files = WorkingFileNames::In(directory);
     settings.SymbolFileName = files.DefaultSymbolFile;  // until the stored one is loaded
     runtime.ProgramVersion = kProgramVersion;
+    // Temporary files of saves that were killed hold the password; those of a
+    // save that another running program may be doing now are spared.
+    RemoveLeftoverTemporaries(files.SettingsFile, kLeftoverAge);
     // About.txt asks for a fresh start: the settings go back to their defaults.
     if (FileExists(files.AboutFile)) {
         DeleteFileQuietly(files.AboutFile);
         DeleteFileQuietly(files.SettingsFile);
     }
-    if (!FileExists(files.SettingsFile)) {
+    // An empty settings file holds nothing to load: it is treated as missing.
+    if (QueryFileSize(files.SettingsFile) <= 0) {
         SetDefaultSettings(settings);
         SaveSettings(settings, files);
     }

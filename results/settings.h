@@ -71,16 +71,18 @@ std::string SettingsFileText(const Settings& settings);
 // permissions; returns false (and leaves the old file) on failure.
 bool SaveSettings(const Settings& settings, const WorkingFileNames& files);
 
-// Reads the settings file into `settings`; false when it is missing or
+// Reads the settings file into `settings`; false when it is missing, empty or
 // unreadable, or a number line holds no number (settings read before that
-// line keep their new values). A file shorter than 26 lines is not a failure.
+// line keep their new values). A file shorter than 26 lines is not a failure
+// unless it is empty.
 bool LoadSettings(Settings& settings, const WorkingFileNames& files);
 // The same from the file's text.
 bool LoadSettingsText(Settings& settings, std::string_view text);
 
 // The start-up step: run-time values, working-file names in the current
-// directory, the About.txt rule, a default settings file when none exists,
-// then the settings are loaded.
+// directory, temporary files of killed saves removed (those under a minute
+// old are spared), the About.txt rule, a default settings file when none
+// exists or it is empty, then the settings are loaded.
 void InitWorkingFiles(Settings& settings, RunTimeValues& runtime, WorkingFileNames& files);
 // The same with `directory` (no trailing "/") as the working directory.
 void InitWorkingFilesIn(const std::string& directory, Settings& settings, RunTimeValues& runtime,

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -304,12 +305,18 @@ TEST(SettingsLoad, LineEndsAndShortFiles) {
     EXPECT_EQ(s.SymbolFileName, "");
     EXPECT_EQ(s.QuotesFromLocalFile, 0);
 
+    // One empty line is a short file: every setting is empty or 0.
     s = Unusual();
-    ASSERT_TRUE(LoadSettingsText(s, ""));
+    ASSERT_TRUE(LoadSettingsText(s, "\r\n"));
     EXPECT_EQ(
         SplitCrlf(SettingsFileText(s)),
         std::vector<std::string>({"=Og==", "0", "0", "", "", "", "", "", "", "", "",  "", "",
                                   "",      "",  "",  "", "", "", "", "", "", "", "0", "", "0"}));
+
+    // No bytes at all is no settings file: the load fails and changes nothing.
+    s = Unusual();
+    EXPECT_FALSE(LoadSettingsText(s, ""));
+    EXPECT_EQ(SettingsFileText(s), SettingsFileText(Unusual()));
 }
 
 TEST(SettingsLoad, DamagedBytes) {
@@ -335,13 +342,57 @@ TEST_F(SettingsFiles, LoadFromFileMatchesLoadFromText) {
     EXPECT_EQ(fromFile.QuoteServer, 1);
 }
 
-TEST_F(SettingsFiles, MissingOrUnreadableFileChangesNothing) {
+TEST_F(SettingsFiles, MissingEmptyOrUnreadableFileChangesNothing) {
     const Settings old = Unusual();
     Settings s = old;
     EXPECT_FALSE(LoadSettings(s, names_));
+    Write(names_.SettingsFile, "");
+    EXPECT_FALSE(LoadSettings(s, names_));
+    fs::remove(names_.SettingsFile);
     fs::create_directory(names_.SettingsFile);
     EXPECT_FALSE(LoadSettings(s, names_));
     EXPECT_EQ(SettingsFileText(s), SettingsFileText(old));
+}
+
+// An empty settings file (a save that never wrote) gives the defaults at
+// start-up, as a missing one does, and is written anew.
+TEST_F(SettingsFiles, StartUpTakesAnEmptyFileAsMissing) {
+    Write(names_.SettingsFile, "");
+    Settings s = Unusual();
+    RunTimeValues runtime;
+    WorkingFileNames files;
+    InitWorkingFilesIn(dir_.Path(), s, runtime, files);
+    EXPECT_EQ(SettingsFileText(s), Crlf(DefaultLines(dir_.Path())));
+    EXPECT_EQ(Read(names_.SettingsFile), Crlf(DefaultLines(dir_.Path())));
+}
+
+// Start-up removes the temporary files of saves that were killed (they hold
+// the password) but not one that a running program may be writing now, nor
+// files that only look alike.
+TEST_F(SettingsFiles, StartUpRemovesLeftoversOfKilledSaves) {
+    Settings stored = Unusual();
+    ASSERT_TRUE(SaveSettings(stored, names_));
+    const auto longAgo = fs::file_time_type::clock::now() - std::chrono::minutes(10);
+    const struct {
+        const char* name;
+        bool old;
+        bool kept;
+    } cases[] = {
+        {"Quillon.---.new-k9Lm2Q", true, false}, {"Quillon.---.new", true, false},
+        {"Quillon.---.new-Rt5uV7", false, true}, {"Quillon.---.bak", true, true},
+        {"Results.txt.new-k9Lm2Q", true, true},
+    };
+    for (const auto& c : cases) {
+        Write(dir_.File(c.name), "password");
+        if (c.old) fs::last_write_time(dir_.File(c.name), longAgo);
+    }
+    Settings s;
+    RunTimeValues runtime;
+    WorkingFileNames files;
+    InitWorkingFilesIn(dir_.Path(), s, runtime, files);
+    for (const auto& c : cases)
+        EXPECT_EQ(fs::exists(dir_.File(c.name)), c.kept) << c.name;
+    EXPECT_EQ(SettingsFileText(s), SettingsFileText(stored));
 }
 
 TEST_F(SettingsFiles, FailedSaveLeavesThePreviousFile) {
