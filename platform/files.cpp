@@ -49,6 +49,16 @@ std::optional<std::string> ReadWholeFile(const std::string& name) {
     return content.str();
 }
 
+std::optional<std::string> ReadFileStart(const std::string& name, std::size_t limit) {
+    std::ifstream in(name, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string content(limit, '\0');
+    in.read(content.data(), static_cast<std::streamsize>(limit));
+    if (in.bad()) return std::nullopt;
+    content.resize(static_cast<std::size_t>(in.gcount()));
+    return content;
+}
+
 namespace {
 
 // Temporary files of a replacement are the target's name, this marker and a

@@ -3,6 +3,7 @@
 // is reported through the result, never thrown.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +26,8 @@ bool RenameFileQuietly(const std::string& from, const std::string& to);
 
 // The whole content of a file, or nothing when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string& name);
+// At most the first `limit` bytes of a file, or nothing when it cannot be read.
+std::optional<std::string> ReadFileStart(const std::string& name, std::size_t limit);
 
 // Replaces `name` with `content` atomically: the bytes go to a temporary file
 // of this call's own in the same directory (`name` + ".new-" + six random

@@ -1,5 +1,7 @@
 #include "scan/quote_requests.h"
 
+#include <string_view>
+
 #include "platform/files.h"
 #include "scan/base64.h"
 
@@ -7,24 +9,31 @@ namespace quillon {
 
 namespace {
 
-std::string Trimmed(std::string line) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
-        line.pop_back();
-    }
-    std::size_t start = line.find_first_not_of(" \t");
-    return start == std::string::npos ? std::string() : line.substr(start);
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
 }
 
-void ParseHostLine(const std::string& line, QuoteHost& host) {
-    std::string text = Trimmed(line);
+// The text without the blanks (and a line's CR) at either end.
+std::string Trimmed(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
+// "host" or "host:port"; blanks around the host, the colon and the port do
+// not count.
+void ParseHostLine(std::string_view line, QuoteHost& host) {
+    const std::string text = Trimmed(line);
     if (text.empty()) return;
-    std::size_t colon = text.rfind(':');
+    const std::size_t colon = text.rfind(':');
     if (colon == std::string::npos) {
         host.Host = text;
         host.Port = kDefaultServerPort;
     } else {
-        host.Host = text.substr(0, colon);
-        host.Port = text.substr(colon + 1);
+        host.Host = Trimmed(std::string_view(text).substr(0, colon));
+        host.Port = Trimmed(std::string_view(text).substr(colon + 1));
     }
 }
 
@@ -32,19 +41,19 @@ void ParseHostLine(const std::string& line, QuoteHost& host) {
 
 QuoteHosts ParseQuoteHosts(const std::string& text) {
     QuoteHosts hosts;
-    std::size_t end = text.find('\n');
-    ParseHostLine(text.substr(0, end), hosts.Delayed);
-    if (end != std::string::npos) {
-        std::size_t second = text.find('\n', end + 1);
-        ParseHostLine(text.substr(end + 1, second == std::string::npos ? std::string::npos
-                                                                       : second - end - 1),
-                      hosts.RealTime);
+    std::string_view rest(text);
+    const std::size_t end = rest.find('\n');
+    ParseHostLine(rest.substr(0, end), hosts.Delayed);
+    if (end != std::string_view::npos) {
+        rest.remove_prefix(end + 1);
+        ParseHostLine(rest.substr(0, rest.find('\n')), hosts.RealTime);
     }
     return hosts;
 }
 
 QuoteHosts ReadQuoteHosts(const std::string& directory) {
-    std::optional<std::string> text = ReadWholeFile(directory + "/QuoteHosts.txt");
+    std::optional<std::string> text =
+        ReadFileStart(directory + "/QuoteHosts.txt", kMaxQuoteHostsBytes);
     return text ? ParseQuoteHosts(*text) : QuoteHosts{};
 }
 

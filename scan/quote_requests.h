@@ -2,6 +2,7 @@
 // The requests sent to the quote server: which host and port, and the exact
 // bytes of the stock-page and option-page requests.
 
+#include <cstddef>
 #include <string>
 
 namespace quillon {
@@ -9,6 +10,8 @@ namespace quillon {
 inline constexpr const char* kStockRequestPrefix = "GET /cgi-bin/getquote.dll?TICKER=";
 inline constexpr const char* kOptionRequestPrefix = "GET /cgi-bin/options.dll?TICKER=";
 inline constexpr const char* kDefaultServerPort = "80";
+// Bytes of QuoteHosts.txt that are read: far more than two host lines need.
+inline constexpr std::size_t kMaxQuoteHostsBytes = 64 * 1024;
 
 struct QuoteHost {
     std::string Host;
@@ -23,10 +26,12 @@ struct QuoteHosts {
 };
 
 // The hosts named by the optional QuoteHosts.txt text: line 1 the delayed
-// host, line 2 the real-time host, each "host" or "host:port"; a missing or
-// empty line keeps the built-in host.
+// host, line 2 the real-time host, each "host" or "host:port" (split at the
+// last colon; blanks around the host and the port do not count); a missing or
+// blank line keeps the built-in host.
 QuoteHosts ParseQuoteHosts(const std::string& text);
-// The same from the file in `directory`; the built-in hosts when it is missing.
+// The same from the file in `directory` (its first kMaxQuoteHostsBytes bytes);
+// the built-in hosts when it is missing.
 QuoteHosts ReadQuoteHosts(const std::string& directory);
 
 // "Authorization: Basic " + the encoded "user:password", CR LF, CR LF.
