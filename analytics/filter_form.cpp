@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "ui/dialog_flags.h"
+#include "ui/dialog_frame.h"
+#include "ui/settings_save.h"
 
 namespace quillon {
 
@@ -113,15 +115,19 @@ void TightGrid(QGridLayout* grid) {
 
 }  // namespace
 
-TFilterForm::TFilterForm(Settings& settings, const WorkingFileNames& files, HelpCallback help,
-                         QWidget* parent)
-    : QDialog(parent, kSetupDialogWithHelpFlags), settings_(settings), files_(files) {
+TFilterForm::TFilterForm(Settings& settings, const WorkingFileNames& files,
+                         MessageService& messages, HelpCallback help, QWidget* parent)
+    : QDialog(parent, kSetupDialogWithHelpFlags),
+      settings_(settings),
+      files_(files),
+      messages_(messages) {
     setObjectName(QStringLiteral("FilterForm"));
     setWindowTitle(QStringLiteral("Setup - Filter"));
     setFixedSize(kClientWidth, kClientHeight);
     // The classic dialog face, 8 points; fontconfig substitutes a sans-serif face.
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-    new FormHelp(this, HelpOrDefault(std::move(help), this));
+    const HelpCallback formHelp = HelpOrDefault(std::move(help), this);
+    new FormHelp(this, formHelp);
 
     GroupBox1 = BuildAndGroup();
     GroupBox2 = BuildOrGroup();
@@ -147,7 +153,10 @@ TFilterForm::TFilterForm(Settings& settings, const WorkingFileNames& files, Help
     right->addWidget(BuildNote());
     right->addStretch();
     right->addWidget(RG_DrvZORfrom);
-    right->addWidget(CM_FilterUseDefault);
+    auto* templateRow = new QHBoxLayout;
+    templateRow->addWidget(CM_FilterUseDefault, 1);
+    templateRow->addWidget(MakeHelpButton(this, formHelp));
+    right->addLayout(templateRow);
     right->addWidget(ComboBox1);
 
     auto* layout = new QHBoxLayout(this);
@@ -288,6 +297,7 @@ void TFilterForm::CM_FilterUseDefaultClick() {
 void TFilterForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous()) return;
+    CentreOnScreen(this);
     FormShow();
     FormActivate();
 }
@@ -296,7 +306,7 @@ void TFilterForm::done(int result) {
     for (std::size_t i = 0; i < kFilterCount; ++i)
         settings_.Filters.Values[i] = ParseFilterValue(edits_[i]->text().toLatin1().toStdString());
     settings_.Filters.DeriveZorFrom = deriveZorItems_->checkedId();
-    SaveSettings(settings_, files_);
+    SaveSettingsOrTell(settings_, files_, messages_);
     QDialog::done(result);
 }
 

@@ -3,13 +3,14 @@
 // limits and an OR group of two ZOR ratios, the price ZOR is derived from,
 // and the templates. It has no OK or Cancel button: closing it by any means
 // stores the edits (a text that is no number switches its filter off) and
-// writes the settings file.
+// writes the settings file; a save that fails is told in a message box.
 
 #include <array>
 
 #include <QDialog>
 
 #include "analytics/filters.h"
+#include "platform/services.h"
 #include "results/settings.h"
 #include "ui/help_window.h"
 
@@ -27,9 +28,10 @@ inline constexpr int kTemplatesHelpContext = 215;
 class TFilterForm final : public QDialog {
     Q_OBJECT
   public:
-    // `settings` and `files` are the program's own and outlive the dialog.
-    TFilterForm(Settings& settings, const WorkingFileNames& files, HelpCallback help = {},
-                QWidget* parent = nullptr);
+    // `settings`, `files` and `messages` are the program's own and outlive
+    // the dialog.
+    TFilterForm(Settings& settings, const WorkingFileNames& files, MessageService& messages,
+                HelpCallback help = {}, QWidget* parent = nullptr);
 
     // No template chosen: the list shows "Select a Template".
     void FormShow();
@@ -39,6 +41,7 @@ class TFilterForm final : public QDialog {
     void CM_FilterUseDefaultClick();
 
   protected:
+    // Centred on the screen, then FormShow and FormActivate.
     void showEvent(QShowEvent* event) override;
     // FormClose: every edit is stored as a number or "NA", then the settings are saved.
     void done(int result) override;
@@ -53,6 +56,7 @@ class TFilterForm final : public QDialog {
 
     Settings& settings_;
     const WorkingFileNames& files_;
+    MessageService& messages_;
     std::array<QLineEdit*, kFilterCount> edits_{};
     QGroupBox* GroupBox1 = nullptr;
     QGroupBox* GroupBox2 = nullptr;

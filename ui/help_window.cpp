@@ -32,6 +32,7 @@ struct TopicOfContext {
 constexpr TopicOfContext kTopics[] = {
     {1, 1, "contents.html"},
     {102, 102, "contact.html"},
+    {206, 206, "quote_server.html"},
     {207, 207, "interest_rate.html"},
     {213, 213, "derive_zor.html"},
     {215, 215, "templates.html"},

@@ -1,14 +1,16 @@
 #include "ui/interest_form.h"
 
-#include <algorithm>
-
+#include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QShowEvent>
+#include <QValidator>
 
 #include "results/settings_rules.h"
 #include "ui/dialog_flags.h"
+#include "ui/dialog_frame.h"
+#include "ui/settings_save.h"
 
 namespace quillon {
 
@@ -20,18 +22,51 @@ constexpr int kMaxEntryLength = 5;
 
 }  // namespace
 
-TInterestForm::TInterestForm(Settings& settings, const WorkingFileNames& files, HelpCallback help,
-                             QWidget* parent)
+// At most `limit` characters can be typed. A longer text that the program
+// shows (a stored rate with more digits) is shown whole; typing may then
+// only shorten it, and leaving it as it is keeps it.
+class TypedLengthLimit final : public QValidator {
+  public:
+    TypedLengthLimit(QLineEdit* edit, qsizetype limit)
+        : QValidator(edit), edit_(edit), limit_(limit) {
+        // Emitted after every accepted change.
+        connect(edit, &QLineEdit::textChanged, this,
+                [this](const QString& text) { shown_ = text; });
+    }
+
+    // Puts `text` into the edit, whatever its length.
+    void Show(const QString& text) {
+        shown_ = text;
+        edit_->setText(text);
+    }
+
+    State validate(QString& input, int& /*position*/) const override {
+        if (input.size() <= limit_ || input.size() < shown_.size() || input == shown_)
+            return Acceptable;
+        return Invalid;
+    }
+
+  private:
+    QLineEdit* edit_;
+    qsizetype limit_;
+    QString shown_;
+};
+
+TInterestForm::TInterestForm(Settings& settings, const WorkingFileNames& files,
+                             MessageService& messages, HelpCallback help, QWidget* parent)
     : QDialog(parent, kSetupDialogWithHelpFlags),
       settings_(settings),
       files_(files),
-      TX_Interest(new QLineEdit(this)) {
+      messages_(messages),
+      TX_Interest(new QLineEdit(this)),
+      typedLimit_(new TypedLengthLimit(TX_Interest, kMaxEntryLength)) {
     setObjectName(QStringLiteral("InterestForm"));
     setWindowTitle(QStringLiteral("Setup - Risk Free Interest Rate"));
     setFixedSize(kClientWidth, kClientHeight);
     // The classic dialog face, 8 points; fontconfig substitutes a sans-serif face.
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-    new FormHelp(this, HelpOrDefault(std::move(help), this));
+    const HelpCallback formHelp = HelpOrDefault(std::move(help), this);
+    new FormHelp(this, formHelp);
 
     auto* rateLabel = new QLabel(QStringLiteral("Risk Free Interest Rate"), this);
     rateLabel->setObjectName(QStringLiteral("Label2"));
@@ -42,7 +77,7 @@ TInterestForm::TInterestForm(Settings& settings, const WorkingFileNames& files, 
     percentLabel->setObjectName(QStringLiteral("Label1"));
 
     TX_Interest->setObjectName(QStringLiteral("TX_Interest"));
-    TX_Interest->setMaxLength(kMaxEntryLength);
+    TX_Interest->setValidator(typedLimit_);
     TX_Interest->setFixedWidth(64);
     SetHelpContext(TX_Interest, kInterestHelpContext);
 
@@ -52,28 +87,29 @@ TInterestForm::TInterestForm(Settings& settings, const WorkingFileNames& files, 
     layout->addWidget(TX_Interest);
     layout->addWidget(percentLabel);
     layout->addStretch();
+    layout->addWidget(MakeHelpButton(this, formHelp));
 }
 
 void TInterestForm::FormActivate() {
-    // The length limit is for typing; a stored rate with more digits is
-    // shown whole, so closing the dialog unchanged keeps it as it was.
-    const QString shown = QString::fromStdString(InterestRatePercentText(settings_.InterestRate));
-    TX_Interest->setMaxLength(std::max<int>(kMaxEntryLength, static_cast<int>(shown.size())));
-    TX_Interest->setText(shown);
+    // A stored rate with more digits than can be typed is shown whole, so
+    // closing the dialog unchanged keeps it as it was.
+    typedLimit_->Show(QString::fromStdString(InterestRatePercentText(settings_.InterestRate)));
     TX_Interest->setFocus();
     TX_Interest->selectAll();
 }
 
 void TInterestForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous()) FormActivate();
+    if (event->spontaneous()) return;
+    CentreOnScreen(this);
+    FormActivate();
 }
 
 void TInterestForm::done(int result) {
     if (const std::optional<float> rate =
             InterestRateFromPercentText(TX_Interest->text().toLatin1().toStdString())) {
         settings_.InterestRate = *rate;
-        SaveSettings(settings_, files_);
+        SaveSettingsOrTell(settings_, files_, messages_);
     }
     QDialog::done(result);
 }

@@ -20,14 +20,14 @@ int main(int argc, char** argv) {
     SystemClock clock;
     QtMessageService messages;
     QtBeeper beeper;
-    QtProgramLauncher launcher;
+    QtProgramLauncher launcher(messages);
     Context context(clock, messages, beeper);
 
     TSplashForm SplashForm(context, launcher);
     TTracingForm TracingForm(context, SplashForm.Timer1(), &SplashForm);
-    TServerForm ServerForm(context.settings, context.files, {}, &SplashForm);
-    TInterestForm InterestForm(context.settings, context.files, {}, &SplashForm);
-    TFilterForm FilterForm(context.settings, context.files, {}, &SplashForm);
+    TServerForm ServerForm(context.settings, context.files, messages, {}, &SplashForm);
+    TInterestForm InterestForm(context.settings, context.files, messages, {}, &SplashForm);
+    TFilterForm FilterForm(context.settings, context.files, messages, {}, &SplashForm);
 
     SplashForm.SetScanWindow(&TracingForm);
     SplashForm.Hooks.QuotesServer = [&ServerForm] { ServerForm.exec(); };

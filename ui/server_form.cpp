@@ -7,9 +7,12 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "scan/quote_requests.h"
 #include "ui/dialog_flags.h"
+#include "ui/dialog_frame.h"
+#include "ui/settings_save.h"
 
 namespace quillon {
 
@@ -31,8 +34,24 @@ QString FromBytes(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
+// Only called for texts that StorableText accepts.
 std::string ToBytes(const QString& text) {
     return text.toLatin1().toStdString();
+}
+
+// The settings store user name and password as 8-bit Latin-1 text: a
+// character beyond Latin-1 cannot be stored as typed.
+bool StorableText(const QString& text) {
+    for (QChar c : text)
+        if (c.unicode() > 0xFF) return false;
+    return true;
+}
+
+std::string UnstorableTextMessage(const char* what) {
+    return std::string("The ") + what +
+           " contains a character that cannot be saved: only the letters, digits and signs of "
+           "Western European text (Latin-1) can be used.\nPlease change the " +
+           what + ".";
 }
 
 QString HostText(const QuoteHost& host) {
@@ -59,11 +78,12 @@ QLineEdit* HiddenEdit(const char* name, QWidget* parent) {
 
 }  // namespace
 
-TServerForm::TServerForm(Settings& settings, const WorkingFileNames& files, HelpCallback help,
-                         QWidget* parent)
+TServerForm::TServerForm(Settings& settings, const WorkingFileNames& files,
+                         MessageService& messages, HelpCallback help, QWidget* parent)
     : QDialog(parent, kSetupDialogFlags),
       settings_(settings),
       files_(files),
+      messages_(messages),
       CB_QuoteServer(new QComboBox(this)),
       ED_UserName(HiddenEdit("ED_UserName", this)),
       ED_Password(HiddenEdit("ED_Password", this)),
@@ -75,6 +95,7 @@ TServerForm::TServerForm(Settings& settings, const WorkingFileNames& files, Help
     // The classic dialog face, 8 points; fontconfig substitutes a sans-serif face.
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
     new FormHelp(this, HelpOrDefault(std::move(help), this));
+    SetHelpContext(this, kServerHelpContext);
 
     CB_QuoteServer->setObjectName(QStringLiteral("CB_QuoteServer"));
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -127,16 +148,29 @@ void TServerForm::Button1Click() {
 
 void TServerForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous()) FormActivate();
+    if (event->spontaneous()) return;
+    CentreOnScreen(this);
+    FormActivate();
 }
 
-// Texts are taken as typed, without trimming or checks. With no item chosen
-// (a stored server the list does not know) the stored server stays.
+// Texts are taken as typed, without trimming. A text that cannot be stored
+// as typed is refused: the dialog says so and stays open with that edit
+// selected, and nothing is taken. With no item chosen (a stored server the
+// list does not know) the stored server stays.
 void TServerForm::done(int result) {
+    const std::pair<QLineEdit*, const char*> edits[] = {{ED_UserName, "user name"},
+                                                        {ED_Password, "password"}};
+    for (const auto& [edit, what] : edits) {
+        if (StorableText(edit->text())) continue;
+        messages_.ShowMessage(UnstorableTextMessage(what));
+        edit->setFocus();
+        edit->selectAll();
+        return;
+    }
     settings_.UserName = ToBytes(ED_UserName->text());
     settings_.Password = ToBytes(ED_Password->text());
     if (CB_QuoteServer->currentIndex() >= 0) settings_.QuoteServer = CB_QuoteServer->currentIndex();
-    SaveSettings(settings_, files_);
+    SaveSettingsOrTell(settings_, files_, messages_);
     QDialog::done(result);
 }
 

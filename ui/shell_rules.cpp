@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 #include "platform/number_format.h"
+#include "ui/settings_save.h"
 
 namespace quillon {
 
@@ -47,10 +48,11 @@ void ForgetSymbolPosition(RunTimeValues& runtime, const WorkingFileNames& files)
 }
 
 void ApplySymbolFileChoice(const std::optional<std::string>& chosen, Settings& settings,
-                           RunTimeValues& runtime, const WorkingFileNames& files) {
+                           RunTimeValues& runtime, const WorkingFileNames& files,
+                           MessageService& messages) {
     if (chosen) settings.SymbolFileName = *chosen;
     ForgetSymbolPosition(runtime, files);
-    SaveSettings(settings, files);
+    SaveSettingsOrTell(settings, files, messages);
 }
 
 void EditSymbolFile(const Settings& settings, RunTimeValues& runtime, const WorkingFileNames& files,
@@ -63,13 +65,13 @@ void EditSymbolFile(const Settings& settings, RunTimeValues& runtime, const Work
 }
 
 void SelectDataSource(bool local, bool hadMark, Settings& settings, RunTimeValues& runtime,
-                      const WorkingFileNames& files) {
+                      const WorkingFileNames& files, MessageService& messages) {
     settings.QuotesFromLocalFile = local ? 1 : 0;
     if (!hadMark) {
         runtime.RestartPending = true;
         DeleteFileQuietly(files.ProgressFile);
     }
-    SaveSettings(settings, files);
+    SaveSettingsOrTell(settings, files, messages);
 }
 
 }  // namespace quillon

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/services.h"
 #include "results/settings.h"
 
 namespace quillon {
@@ -53,9 +54,10 @@ void ForgetSymbolPosition(RunTimeValues& runtime, const WorkingFileNames& files)
 
 // Choose Symbol File Name after the file dialog: a confirmed choice becomes
 // the symbol file; confirmed or not, the scan starts a new pass and the
-// settings are saved.
+// settings are saved (a failed save is told through `messages`).
 void ApplySymbolFileChoice(const std::optional<std::string>& chosen, Settings& settings,
-                           RunTimeValues& runtime, const WorkingFileNames& files);
+                           RunTimeValues& runtime, const WorkingFileNames& files,
+                           MessageService& messages);
 
 // Edit Symbol File: a missing symbol file is created empty, opened in the
 // editor, and the next scan starts a new pass. The settings are not saved.
@@ -64,8 +66,9 @@ void EditSymbolFile(const Settings& settings, RunTimeValues& runtime, const Work
 
 // The two data-source commands. `hadMark` is whether the chosen command
 // carried the check mark before: choosing another source forces a new pass,
-// choosing the same one only saves the settings.
+// choosing the same one only saves the settings. A failed save is told
+// through `messages`.
 void SelectDataSource(bool local, bool hadMark, Settings& settings, RunTimeValues& runtime,
-                      const WorkingFileNames& files);
+                      const WorkingFileNames& files, MessageService& messages);
 
 }  // namespace quillon

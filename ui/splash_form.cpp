@@ -273,7 +273,8 @@ void TSplashForm::ChooseSymbolFileName1Click() {
     std::optional<std::string> chosen;
     if (Hooks.ChooseSymbolFile)
         chosen = Hooks.ChooseSymbolFile(this, context_.settings.SymbolFileName);
-    ApplySymbolFileChoice(chosen, context_.settings, context_.runtime, context_.files);
+    ApplySymbolFileChoice(chosen, context_.settings, context_.runtime, context_.files,
+                          context_.messages);
     setWindowTitle(ToQt(MainCaption(context_.settings.SymbolFileName)));
     FormActivate();  // the dialog has closed
 }
@@ -304,12 +305,14 @@ void TSplashForm::OpenHelp(int context) {
 }
 
 void TSplashForm::GetQuotesFromQuoteServer1Click(bool checked) {
-    SelectDataSource(false, !checked, context_.settings, context_.runtime, context_.files);
+    SelectDataSource(false, !checked, context_.settings, context_.runtime, context_.files,
+                     context_.messages);
     ShowDataSourceMarks();
 }
 
 void TSplashForm::GetQuotesFromLocalFileQuotestxt1Click(bool checked) {
-    SelectDataSource(true, !checked, context_.settings, context_.runtime, context_.files);
+    SelectDataSource(true, !checked, context_.settings, context_.runtime, context_.files,
+                     context_.messages);
     ShowDataSourceMarks();
 }
 

@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
+#include <memory>
 
 namespace quillon {
 
@@ -28,6 +30,29 @@ QString FirstFound(const char* const* names, std::size_t count,
         if (!path.isEmpty()) return path;
     }
     return {};
+}
+
+// The candidates still to try and what to do when none is left.
+struct CandidateChain {
+    std::vector<EditorCommand> candidates;
+    std::size_t next = 0;
+    CommandStarter start;
+    std::function<void()> noneWorked;
+};
+
+void TryNextCandidate(const std::shared_ptr<CandidateChain>& chain) {
+    if (chain->next >= chain->candidates.size()) {
+        if (chain->noneWorked) chain->noneWorked();
+        return;
+    }
+    const EditorCommand& command = chain->candidates[chain->next++];
+    // A starter that answers more than once is heard once.
+    auto answered = std::make_shared<bool>(false);
+    chain->start(command, [chain, answered](bool worked) {
+        if (*answered) return;
+        *answered = true;
+        if (!worked) TryNextCandidate(chain);
+    });
 }
 
 }  // namespace
@@ -65,36 +90,104 @@ void QtBeeper::Beep() {
     QApplication::beep();
 }
 
-std::optional<EditorCommand> ChooseEditorCommand(
+std::vector<EditorCommand> EditorCandidates(
     const QString& file, const std::function<QString(const char*)>& environment,
     const std::function<QString(const QString&)>& findProgram) {
     QStringList fileArgument;
     if (!file.isEmpty()) fileArgument << file;
+    std::vector<EditorCommand> candidates;
 
     if (!file.isEmpty()) {
         QString opener = findProgram(QStringLiteral("xdg-open"));
-        if (!opener.isEmpty()) return EditorCommand{opener, fileArgument};
+        if (!opener.isEmpty()) candidates.push_back({opener, fileArgument, true});
     }
 
-    QString preferred = environment("VISUAL");
-    if (preferred.trimmed().isEmpty()) preferred = environment("EDITOR");
-    QStringList editor = QProcess::splitCommand(preferred);
-    QString terminal = FirstFound(kTerminals, std::size(kTerminals), findProgram);
-    if (!editor.isEmpty() && !terminal.isEmpty()) {
-        return EditorCommand{terminal, QStringList{QStringLiteral("-e")} + editor + fileArgument};
+    const QString terminal = FirstFound(kTerminals, std::size(kTerminals), findProgram);
+    QStringList previous;
+    for (const char* variable : {"VISUAL", "EDITOR"}) {
+        const QStringList editor = QProcess::splitCommand(environment(variable));
+        if (editor.isEmpty() || terminal.isEmpty() || editor == previous) continue;
+        candidates.push_back({terminal, QStringList{QStringLiteral("-e")} + editor + fileArgument});
+        previous = editor;
     }
 
-    QString graphical = FirstFound(kGraphicalEditors, std::size(kGraphicalEditors), findProgram);
-    if (!graphical.isEmpty()) return EditorCommand{graphical, fileArgument};
-    return std::nullopt;
+    for (const char* name : kGraphicalEditors) {
+        QString path = findProgram(QString::fromLatin1(name));
+        if (!path.isEmpty()) candidates.push_back({path, fileArgument});
+    }
+    return candidates;
 }
 
-void QtProgramLauncher::LaunchProgram(const std::string& file) {
-    auto environment = [](const char* name) { return qEnvironmentVariable(name); };
-    auto findProgram = [](const QString& name) { return QStandardPaths::findExecutable(name); };
-    if (auto command = ChooseEditorCommand(ToQt(file), environment, findProgram)) {
-        QProcess::startDetached(command->program, command->arguments);
+void StartFirstThatWorks(std::vector<EditorCommand> candidates, CommandStarter start,
+                         std::function<void()> noneWorked) {
+    auto chain = std::make_shared<CandidateChain>();
+    chain->candidates = std::move(candidates);
+    chain->start = std::move(start);
+    chain->noneWorked = std::move(noneWorked);
+    TryNextCandidate(chain);
+}
+
+void StartEditorCommand(const EditorCommand& command, std::function<void(bool worked)> finished,
+                        int graceMs) {
+    if (!command.handsOn) {
+        finished(QProcess::startDetached(command.program, command.arguments));
+        return;
     }
+    // Owned by the application: a process still running when the program
+    // ends is stopped then, but a program it started keeps running.
+    auto* process = new QProcess(QCoreApplication::instance());
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->setStandardInputFile(QProcess::nullDevice());
+    auto answer = [finished = std::move(finished), answered = false](bool worked) mutable {
+        // Nothing more is started while the program ends.
+        if (answered || QCoreApplication::closingDown()) return;
+        answered = true;
+        finished(worked);
+    };
+    auto shared = std::make_shared<decltype(answer)>(std::move(answer));
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, shared](int exitCode, QProcess::ExitStatus status) {
+                         (*shared)(status == QProcess::NormalExit && exitCode == 0);
+                         process->deleteLater();
+                     });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, shared](QProcess::ProcessError error) {
+                         if (error != QProcess::FailedToStart) return;
+                         (*shared)(false);
+                         process->deleteLater();
+                     });
+    QTimer::singleShot(graceMs, process, [shared] { (*shared)(true); });
+    process->start(command.program, command.arguments);
+}
+
+std::string NoEditorMessage(const std::string& file) {
+    const std::string advice =
+        "Install a text editor, or name one in the environment variable VISUAL or EDITOR.";
+    if (file.empty()) return "No text editor could be started.\n" + advice;
+    return "No program could be started to open " + file + ".\n" + advice;
+}
+
+QtProgramLauncher::QtProgramLauncher(MessageService& messages)
+    : QtProgramLauncher(
+          messages, [](const char* name) { return qEnvironmentVariable(name); },
+          [](const QString& name) { return QStandardPaths::findExecutable(name); },
+          [](const EditorCommand& command, std::function<void(bool)> finished) {
+              StartEditorCommand(command, std::move(finished));
+          }) {}
+
+QtProgramLauncher::QtProgramLauncher(MessageService& messages,
+                                     std::function<QString(const char*)> environment,
+                                     std::function<QString(const QString&)> findProgram,
+                                     CommandStarter start)
+    : messages_(messages),
+      environment_(std::move(environment)),
+      findProgram_(std::move(findProgram)),
+      start_(std::move(start)) {}
+
+void QtProgramLauncher::LaunchProgram(const std::string& file) {
+    StartFirstThatWorks(
+        EditorCandidates(ToQt(file), environment_, findProgram_), start_,
+        [&messages = messages_, file] { messages.ShowMessage(NoEditorMessage(file)); });
 }
 
 }  // namespace quillon

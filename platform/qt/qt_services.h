@@ -1,12 +1,12 @@
 #pragma once
 // The desktop program's platform services: message and confirmation boxes,
-// the system beep, and starting the desktop's text editor.
+// the system beep, and opening files in the desktop's text editor.
 
 #include <QString>
 #include <QStringList>
 #include <functional>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/services.h"
 #include "ui/shell_rules.h"
@@ -35,27 +35,66 @@ class QtBeeper final : public BeepService {
     void Beep() override;
 };
 
-// A program and its arguments, started detached.
+// A way to open a file: a program and its arguments. A program that hands
+// the file on to another (`handsOn`, xdg-open) tells by its exit status
+// whether that worked; any other is taken as working once it has started.
 struct EditorCommand {
     QString program;
     QStringList arguments;
+    bool handsOn = false;
 };
 
-// How the text editor is started for `file` (empty: no file):
+// Every way to open `file` in a text editor (empty: the editor without a
+// file), in the order they are tried:
 // 1. a file goes to xdg-open, the desktop's own choice of application;
-// 2. otherwise $VISUAL or $EDITOR runs in a terminal emulator;
-// 3. otherwise the first known graphical text editor that is installed.
+// 2. $VISUAL, then $EDITOR, runs in a terminal emulator;
+// 3. the known graphical text editors that are installed.
 // `environment` reads a variable, `findProgram` gives a program's full path
-// or an empty text. Nothing when no editor can be found.
-std::optional<EditorCommand> ChooseEditorCommand(
+// or an empty text; programs that are not found are left out.
+std::vector<EditorCommand> EditorCandidates(
     const QString& file, const std::function<QString(const char*)>& environment,
     const std::function<QString(const QString&)>& findProgram);
 
-// Starts the editor chosen by ChooseEditorCommand from the real environment
-// and PATH; failures are ignored.
+// Starts one candidate and calls `finished` once with whether it worked; it
+// may call back at once or later from the event loop.
+using CommandStarter =
+    std::function<void(const EditorCommand& command, std::function<void(bool worked)> finished)>;
+
+// Tries the candidates in order with `start` until one works; calls
+// `noneWorked` when none did (at once for an empty list).
+void StartFirstThatWorks(std::vector<EditorCommand> candidates, CommandStarter start,
+                         std::function<void()> noneWorked);
+
+// How long a program that hands the file on has to report a failure; one
+// still running then is taken as working (xdg-open may wait for the editor
+// it started).
+inline constexpr int kHandOnGraceMs = 5000;
+
+// Starts `command` on the desktop: a program that hands the file on is
+// watched until it exits or `graceMs` have passed; any other is started
+// detached and works when it could be started.
+void StartEditorCommand(const EditorCommand& command, std::function<void(bool worked)> finished,
+                        int graceMs = kHandOnGraceMs);
+
+// Told when nothing could open `file` (empty: when no editor could be started).
+std::string NoEditorMessage(const std::string& file);
+
+// Opens a file in the first of the EditorCandidates of the real environment
+// and PATH that works, and says so in a message box when none does.
 class QtProgramLauncher final : public ProgramLauncher {
   public:
+    explicit QtProgramLauncher(MessageService& messages);
+    // The same over another environment, program search and starter.
+    QtProgramLauncher(MessageService& messages, std::function<QString(const char*)> environment,
+                      std::function<QString(const QString&)> findProgram, CommandStarter start);
+
     void LaunchProgram(const std::string& file) override;
+
+  private:
+    MessageService& messages_;
+    std::function<QString(const char*)> environment_;
+    std::function<QString(const QString&)> findProgram_;
+    CommandStarter start_;
 };
 
 }  // namespace quillon

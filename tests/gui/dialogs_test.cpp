@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
@@ -10,14 +11,19 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTest>
 #include <cctype>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "analytics/filter_form.h"
 #include "platform/files.h"
+#include "platform/services.h"
 #include "tests/support/temp_dir.h"
 #include "ui/help_window.h"
 #include "ui/interest_form.h"
@@ -76,6 +82,7 @@ class DialogTest : public ::testing::Test {
     testing::TempDir dir;
     WorkingFileNames files;
     Settings settings;
+    ScriptedMessages messages;
     std::vector<int> helpAsked;
 };
 
@@ -96,7 +103,7 @@ class InterestEntry : public DialogTest, public ::testing::WithParamInterface<In
 TEST_P(InterestEntry, ClosingTakesAValidRate) {
     const InterestCase& c = GetParam();
     settings.InterestRate = 0.07f;
-    TInterestForm form(settings, files);
+    TInterestForm form(settings, files, messages);
     form.show();
     EXPECT_EQ(Child<QLineEdit>(form, "TX_Interest")->text(), "7");
     Child<QLineEdit>(form, "TX_Interest")->setText(QString::fromLatin1(c.entry));
@@ -131,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(DialogTest, InterestEditTakesFiveCharacters) {
-    TInterestForm form(settings, files);
+    TInterestForm form(settings, files, messages);
     form.show();
     QLineEdit* edit = Child<QLineEdit>(form, "TX_Interest");
     edit->clear();
@@ -143,11 +150,60 @@ TEST_F(DialogTest, InterestEditTakesFiveCharacters) {
 // the dialog then only rounds it to a thousandth of a percent.
 TEST_F(DialogTest, InterestRateWithMoreDigitsIsShownWhole) {
     settings.InterestRate = 0.045678f;  // 4.5678 %, from the settings file
-    TInterestForm form(settings, files);
+    TInterestForm form(settings, files, messages);
     form.show();
     EXPECT_EQ(Child<QLineEdit>(form, "TX_Interest")->text(), "4.5678");
     form.close();
     EXPECT_NEAR(settings.InterestRate, 0.04568, 1e-8);
+}
+
+// Five characters can be typed, also when a longer stored rate is shown:
+// typing may shorten the shown rate but not lengthen or replace within it.
+TEST_F(DialogTest, TypingIntoALongerStoredRateStaysWithinFiveCharacters) {
+    struct Case {
+        const char* keys;
+        std::function<void(QLineEdit*)> type;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"append", [](QLineEdit* e) { QTest::keyClicks(e, "9"); }, "4.5678"},
+        {"replace last",
+         [](QLineEdit* e) {
+             QTest::keyClick(e, Qt::Key_Left, Qt::ShiftModifier);
+             QTest::keyClicks(e, "9");
+         },
+         "4.5678"},
+        {"backspace, then two more",
+         [](QLineEdit* e) {
+             QTest::keyClick(e, Qt::Key_Backspace);
+             QTest::keyClicks(e, "12");
+         },
+         "4.567"},
+        {"delete two, then three more",
+         [](QLineEdit* e) {
+             QTest::keyClick(e, Qt::Key_Backspace);
+             QTest::keyClick(e, Qt::Key_Backspace);
+             QTest::keyClicks(e, "123");
+         },
+         "4.561"},
+        {"all replaced",
+         [](QLineEdit* e) {
+             e->selectAll();
+             QTest::keyClicks(e, "123456");
+         },
+         "12345"},
+    };
+    TInterestForm form(settings, files, messages);
+    for (const Case& c : cases) {
+        settings.InterestRate = 0.045678f;
+        form.show();
+        QLineEdit* edit = Child<QLineEdit>(form, "TX_Interest");
+        ASSERT_EQ(edit->text(), "4.5678");
+        edit->end(false);
+        c.type(edit);
+        EXPECT_EQ(edit->text(), c.expected) << c.keys;
+        form.close();
+    }
 }
 
 // ---- quote server -----------------------------------------------------------------------------
@@ -157,7 +213,7 @@ TEST_F(DialogTest, ServerUseDefaultThenClose) {
     settings.Password = "secret";
     settings.QuoteServer = 1;
     dir.Write("QuoteHosts.txt", "quotes.example:8080\n");
-    TServerForm form(settings, files);
+    TServerForm form(settings, files, messages);
     form.show();
     QComboBox* server = Child<QComboBox>(form, "CB_QuoteServer");
     EXPECT_EQ(Child<QLineEdit>(form, "ED_UserName")->text(), "alice");
@@ -177,7 +233,7 @@ TEST_F(DialogTest, ServerUseDefaultThenClose) {
 
 TEST_F(DialogTest, ServerClosingStoresTheEditsAsTyped) {
     settings.QuoteServer = 7;  // no item of the list
-    TServerForm form(settings, files);
+    TServerForm form(settings, files, messages);
     form.show();
     EXPECT_EQ(Child<QComboBox>(form, "CB_QuoteServer")->currentIndex(), -1);
     Child<QLineEdit>(form, "ED_UserName")->setText(" bob ");
@@ -190,12 +246,64 @@ TEST_F(DialogTest, ServerClosingStoresTheEditsAsTyped) {
     EXPECT_TRUE(SettingsSaved());
 }
 
+// The settings keep user name and password as Latin-1 text: a character
+// beyond it is refused with a message and the dialog stays open, nothing
+// taken; once changed, closing takes the texts as typed.
+TEST_F(DialogTest, ServerRefusesCharactersItCannotStore) {
+    struct Case {
+        const char* user;
+        const char* password;
+        const char* refused;  // the edit refused, or null
+        const char* editName;
+    };
+    const Case cases[] = {
+        {"alice", "pässwörd€", "password", "ED_Password"},
+        {"bob€", "pässwörd", "user name", "ED_UserName"},
+        {"carol", "pw\U0001F600", "password", "ED_Password"},
+        {"jörg", "pässwörd", nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.user);
+        settings.UserName = "old";
+        settings.Password = "older";
+        messages.Shown.clear();
+        std::filesystem::remove(files.SettingsFile);
+        TServerForm form(settings, files, messages);
+        form.show();
+        Child<QLineEdit>(form, "ED_UserName")->setText(QString::fromUtf8(c.user));
+        Child<QLineEdit>(form, "ED_Password")->setText(QString::fromUtf8(c.password));
+        form.close();
+        if (c.refused == nullptr) {
+            EXPECT_FALSE(form.isVisible());
+            EXPECT_TRUE(messages.Shown.empty());
+            EXPECT_EQ(settings.UserName, "j\xF6rg");
+            EXPECT_EQ(settings.Password, "p\xE4ssw\xF6rd");
+            EXPECT_TRUE(SettingsSaved());
+            continue;
+        }
+        EXPECT_TRUE(form.isVisible());
+        ASSERT_EQ(messages.Shown.size(), 1u);
+        EXPECT_NE(messages.Shown[0].find(std::string("The ") + c.refused), std::string::npos)
+            << messages.Shown[0];
+        EXPECT_EQ(form.focusWidget(), Child<QLineEdit>(form, c.editName));
+        EXPECT_EQ(settings.UserName, "old");
+        EXPECT_EQ(settings.Password, "older");
+        EXPECT_FALSE(SettingsSaved());
+
+        Child<QLineEdit>(form, c.editName)->setText("plain");
+        form.close();
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_TRUE(SettingsSaved());
+        EXPECT_EQ(messages.Shown.size(), 1u);
+    }
+}
+
 // ---- filters ----------------------------------------------------------------------------------
 
 TEST_F(DialogTest, FilterLowPETemplateThenClose) {
     SetDefaultFilters(settings.Filters);
     settings.Filters.DeriveZorFrom = 0;
-    TFilterForm form(settings, files);
+    TFilterForm form(settings, files, messages);
     form.show();
     QComboBox* templates = Child<QComboBox>(form, "ComboBox1");
     EXPECT_EQ(templates->currentIndex(), -1);
@@ -225,7 +333,7 @@ TEST_F(DialogTest, FilterLowPETemplateThenClose) {
 TEST_F(DialogTest, FilterUseTemplateWithNoneChosenOnlyRefills) {
     settings.Filters.Values[TX_MinLast] = FilterValue::Text("12.5");
     const FilterSettings before = settings.Filters;
-    TFilterForm form(settings, files);
+    TFilterForm form(settings, files, messages);
     form.show();
     QLineEdit* minLast = Child<QLineEdit>(form, "TX_MinLast");
     minLast->setText("99");
@@ -237,7 +345,7 @@ TEST_F(DialogTest, FilterUseTemplateWithNoneChosenOnlyRefills) {
 }
 
 TEST_F(DialogTest, FilterCloseStoresNumbersOrNA) {
-    TFilterForm form(settings, files);
+    TFilterForm form(settings, files, messages);
     form.show();
     const std::pair<const char*, FilterValue> entries[] = {
         {"TX_MinPE", FilterValue::Number(1.5)},    {"TX_MaxPE", FilterValue::Text("NA")},
@@ -265,9 +373,9 @@ TEST_F(DialogTest, FilterCloseStoresNumbersOrNA) {
 // ---- names, captions, help --------------------------------------------------------------------
 
 TEST_F(DialogTest, CaptionsSizesAndControlNames) {
-    TServerForm server(settings, files);
-    TInterestForm interest(settings, files);
-    TFilterForm filter(settings, files);
+    TServerForm server(settings, files, messages);
+    TInterestForm interest(settings, files, messages);
+    TFilterForm filter(settings, files, messages);
     struct Form {
         QWidget* form;
         const char* caption;
@@ -298,8 +406,8 @@ TEST_F(DialogTest, CaptionsSizesAndControlNames) {
 }
 
 TEST_F(DialogTest, HelpAsksForTheControlsContext) {
-    TFilterForm filter(settings, files, RecordHelp());
-    TInterestForm interest(settings, files, RecordHelp());
+    TFilterForm filter(settings, files, messages, RecordHelp());
+    TInterestForm interest(settings, files, messages, RecordHelp());
     filter.show();
     interest.show();
     const std::pair<QWidget*, int> cases[] = {
@@ -326,9 +434,106 @@ TEST_F(DialogTest, HelpAsksForTheControlsContext) {
     EXPECT_EQ(helpAsked, std::vector<int>{257});
 }
 
+// A settings file that cannot be written is told, naming the file and the
+// cause, by every dialog that saves.
+TEST_F(DialogTest, AFailedSaveIsTold) {
+    std::filesystem::create_directory(files.SettingsFile);  // the rename onto it fails
+    const std::function<std::unique_ptr<QDialog>()> dialogs[] = {
+        [&] { return std::make_unique<TServerForm>(settings, files, messages); },
+        [&] { return std::make_unique<TInterestForm>(settings, files, messages); },
+        [&] { return std::make_unique<TFilterForm>(settings, files, messages); },
+    };
+    for (const auto& make : dialogs) {
+        messages.Shown.clear();
+        std::unique_ptr<QDialog> dialog = make();
+        SCOPED_TRACE(dialog->objectName().toStdString());
+        dialog->show();
+        dialog->close();
+        EXPECT_FALSE(dialog->isVisible());
+        ASSERT_EQ(messages.Shown.size(), 1u);
+        const std::string& shown = messages.Shown[0];
+        EXPECT_NE(shown.find(files.SettingsFile), std::string::npos) << shown;
+        EXPECT_NE(shown.find("Is a directory"), std::string::npos) << shown;
+    }
+}
+
+// Every opening is centred on the screen, not on the main window, and not
+// where the dialog was last.
+TEST_F(DialogTest, DialogsOpenCentredOnTheScreen) {
+    QWidget mainWindow;
+    mainWindow.setGeometry(0, 0, 200, 100);
+    mainWindow.show();
+    const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    const std::function<std::unique_ptr<QDialog>()> dialogs[] = {
+        [&] {
+            return std::make_unique<TServerForm>(settings, files, messages, nullptr, &mainWindow);
+        },
+        [&] {
+            return std::make_unique<TInterestForm>(settings, files, messages, nullptr, &mainWindow);
+        },
+        [&] {
+            return std::make_unique<TFilterForm>(settings, files, messages, nullptr, &mainWindow);
+        },
+    };
+    for (const auto& make : dialogs) {
+        std::unique_ptr<QDialog> dialog = make();
+        SCOPED_TRACE(dialog->objectName().toStdString());
+        for (int opening = 0; opening < 3; ++opening) {
+            dialog->show();
+            const QPoint offset = dialog->frameGeometry().center() - centre;
+            EXPECT_LE(offset.manhattanLength(), 2)
+                << opening << ": " << offset.x() << ", " << offset.y();
+            dialog->move(7, 7 + 20 * opening);
+            dialog->close();
+        }
+    }
+}
+
+// The "?" button opens the help of the control with the focus, as F1 does,
+// and leaves the focus where it was.
+TEST_F(DialogTest, TheHelpButtonAsksForTheFocusedControlsContext) {
+    TFilterForm filter(settings, files, messages, RecordHelp());
+    TInterestForm interest(settings, files, messages, RecordHelp());
+    filter.show();
+    interest.show();
+    const std::pair<QWidget*, int> cases[] = {
+        {Child<QWidget>(filter, "TX_MaxYield"), 256},
+        {Child<QWidget>(filter, "ComboBox1"), 215},
+        {Child<QWidget>(filter, "GroupBox1"), kHelpContents},
+        {Child<QWidget>(interest, "TX_Interest"), 207},
+    };
+    for (const auto& [control, context] : cases) {
+        ASSERT_NE(control, nullptr);
+        control->setFocus();
+        auto* button = Child<QAbstractButton>(*control->window(), "HelpButton");
+        ASSERT_NE(button, nullptr);
+        EXPECT_TRUE(button->isVisible());
+        EXPECT_EQ(button->text(), "?");
+        EXPECT_TRUE(control->window()->rect().contains(button->geometry()));
+        helpAsked.clear();
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_EQ(helpAsked, std::vector<int>{context}) << control->objectName().toStdString();
+        EXPECT_EQ(control->window()->focusWidget(), control);
+    }
+}
+
+// F1 anywhere in the server dialog opens the quote-server topic.
+TEST_F(DialogTest, ServerHelpIsTheQuoteServerTopic) {
+    TServerForm server(settings, files, messages, RecordHelp());
+    server.show();
+    for (const char* name : {"CB_QuoteServer", "ED_Password", "Button1"}) {
+        QWidget* control = Child<QWidget>(server, name);
+        control->setFocus();
+        helpAsked.clear();
+        QTest::keyClick(control, Qt::Key_F1);
+        EXPECT_EQ(helpAsked, std::vector<int>{kServerHelpContext}) << name;
+    }
+    EXPECT_EQ(HelpTopic(kServerHelpContext), QUrl("qrc:/help/quote_server.html"));
+}
+
 TEST_F(DialogTest, EveryHelpContextOpensABundledTopic) {
     HelpWindow window;
-    std::vector<int> contexts = {1, 102, 207, 213, 215, 301, 302, 303};
+    std::vector<int> contexts = {1, 102, 206, 207, 213, 215, 301, 302, 303};
     for (int context = 250; context <= 270; ++context)
         contexts.push_back(context);
     for (int context : contexts) {

@@ -16,10 +16,12 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "platform/qt/qt_services.h"
 #include "scan/tracing_form.h"
@@ -424,42 +426,200 @@ TEST(ShellRules, ASwapThatCannotMoveTheListKeepsTheSymbols) {
     EXPECT_FALSE(dir.Exists("QUIL---.tmp"));
 }
 
-TEST(ShellRules, TheEditorIsTheDesktopsChoice) {
-    auto find = [](std::vector<const char*> installed) {
-        return [installed](const QString& name) {
-            for (const char* program : installed) {
-                if (name == QLatin1String(program)) return "/usr/bin/" + name;
-            }
-            return QString();
-        };
+// A PATH holding `installed`, under /usr/bin.
+std::function<QString(const QString&)> Installed(std::vector<const char*> installed) {
+    return [installed](const QString& name) {
+        for (const char* program : installed) {
+            if (name == QLatin1String(program)) return "/usr/bin/" + name;
+        }
+        return QString();
     };
-    auto env = [](const char* visual) {
-        return [visual](const char* name) {
-            return QString::fromLatin1(std::string(name) == "VISUAL" ? visual : "");
-        };
+}
+
+std::function<QString(const char*)> Environment(const char* visual, const char* editor) {
+    return [visual, editor](const char* name) {
+        const std::string variable = name;
+        return QString::fromLatin1(variable == "VISUAL"   ? visual
+                                   : variable == "EDITOR" ? editor
+                                                          : "");
     };
+}
+
+// One line per candidate: the program, its arguments, and "(hands on)" for
+// a program that reports by its exit status.
+QStringList Lines(const std::vector<EditorCommand>& candidates) {
+    QStringList lines;
+    for (const EditorCommand& c : candidates)
+        lines << (QStringList{c.program} + c.arguments).join(' ') +
+                     (c.handsOn ? " (hands on)" : "");
+    return lines;
+}
+
+TEST(ShellRules, TheEditorCandidatesInTheOrderTheyAreTried) {
     struct Case {
         QString file;
         std::function<QString(const char*)> environment;
         std::function<QString(const QString&)> findProgram;
-        QStringList expected;  // program, then arguments; empty: none found
+        QStringList expected;
     } cases[] = {
         {"/w/Results.txt",
-         env("vim"),
-         find({"xdg-open", "xterm"}),
-         {"/usr/bin/xdg-open", "/w/Results.txt"}},
+         Environment("vim", "nano"),
+         Installed({"xdg-open", "xterm", "gedit", "mousepad"}),
+         {"/usr/bin/xdg-open /w/Results.txt (hands on)", "/usr/bin/xterm -e vim /w/Results.txt",
+          "/usr/bin/xterm -e nano /w/Results.txt", "/usr/bin/gedit /w/Results.txt",
+          "/usr/bin/mousepad /w/Results.txt"}},
+        // No file: the desktop's opener has nothing to open.
         {"",
-         env("vim -n"),
-         find({"xdg-open", "xterm", "gedit"}),
-         {"/usr/bin/xterm", "-e", "vim", "-n"}},
-        {"/w/a.sym", env(""), find({"xterm", "mousepad"}), {"/usr/bin/mousepad", "/w/a.sym"}},
-        {"", env(""), find({"xdg-open"}), {}},
+         Environment("vim -n", ""),
+         Installed({"xdg-open", "xterm", "x-terminal-emulator"}),
+         {"/usr/bin/x-terminal-emulator -e vim -n"}},
+        // The same editor twice is tried once; without a terminal it is not tried.
+        {"/w/a.sym",
+         Environment("vi", "vi"),
+         Installed({"xterm"}),
+         {"/usr/bin/xterm -e vi /w/a.sym"}},
+        {"/w/a.sym", Environment("vi", ""), Installed({"kate"}), {"/usr/bin/kate /w/a.sym"}},
+        {"/w/a.sym", Environment(" ", ""), Installed({"xterm"}), {}},
     };
     for (const Case& c : cases) {
-        auto command = ChooseEditorCommand(c.file, c.environment, c.findProgram);
-        QStringList got;
-        if (command) got = QStringList{command->program} + command->arguments;
-        EXPECT_EQ(got, c.expected) << got.join(' ').toStdString();
+        const QStringList got = Lines(EditorCandidates(c.file, c.environment, c.findProgram));
+        EXPECT_EQ(got, c.expected) << got.join(" | ").toStdString();
+    }
+}
+
+// Candidates are tried in order until one works; when none does, that is
+// told once. A starter may answer later, and only its first answer counts.
+TEST(ShellRules, AFailedCandidateFallsBackToTheNext) {
+    struct Case {
+        const char* name;
+        std::vector<const char*> candidates;
+        std::vector<const char*> working;
+        std::vector<std::string> expectedTried;
+        bool expectedNoneWorked;
+    } cases[] = {
+        {"first works", {"a", "b"}, {"a", "b"}, {"a"}, false},
+        {"falls back", {"a", "b", "c"}, {"c"}, {"a", "b", "c"}, false},
+        {"none works", {"a", "b"}, {}, {"a", "b"}, true},
+        {"no candidate", {}, {}, {}, true},
+    };
+    for (const Case& c : cases) {
+        for (bool later : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (later ? ", answered later" : ""));
+            std::vector<EditorCommand> candidates;
+            for (const char* program : c.candidates)
+                candidates.push_back({QString::fromLatin1(program), {}});
+            std::vector<std::string> tried;
+            std::vector<std::function<void()>> pending;
+            int noneWorked = 0;
+            auto start = [&](const EditorCommand& command, std::function<void(bool)> finished) {
+                tried.push_back(command.program.toStdString());
+                bool works = false;
+                for (const char* program : c.working)
+                    works = works || command.program == QLatin1String(program);
+                auto answer = [finished, works] {
+                    finished(works);
+                    finished(!works);  // a second answer is not heard
+                };
+                if (later) {
+                    pending.push_back(answer);
+                } else {
+                    answer();
+                }
+            };
+            StartFirstThatWorks(candidates, start, [&] { ++noneWorked; });
+            while (!pending.empty()) {
+                auto answer = pending.front();
+                pending.erase(pending.begin());
+                answer();
+            }
+            EXPECT_EQ(tried, c.expectedTried);
+            EXPECT_EQ(noneWorked, c.expectedNoneWorked ? 1 : 0);
+        }
+    }
+}
+
+// The desktop's starter: a program that hands the file on fails by its exit
+// status within the grace time; any other fails only when it cannot start.
+TEST_F(ShellTest, TheStarterTellsWhetherACandidateWorked) {
+    const QString sh = QStandardPaths::findExecutable("sh");
+    const QString trueProgram = QStandardPaths::findExecutable("true");
+    ASSERT_FALSE(sh.isEmpty());
+    ASSERT_FALSE(trueProgram.isEmpty());
+    struct Case {
+        const char* name;
+        EditorCommand command;
+        bool expected;
+    } cases[] = {
+        {"no handler", {sh, {"-c", "exit 3"}, true}, false},
+        {"handed on", {sh, {"-c", "exit 0"}, true}, true},
+        {"killed", {sh, {"-c", "kill -9 $$"}, true}, false},
+        {"still running after the grace time", {sh, {"-c", "sleep 1"}, true}, true},
+        {"opener missing", {ToQt(dir.File("no-such-opener")), {}, true}, false},
+        {"editor started", {trueProgram, {}}, true},
+        {"editor missing", {ToQt(dir.File("no-such-editor")), {}}, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<bool> answers;
+        StartEditorCommand(
+            c.command, [&](bool worked) { answers.push_back(worked); }, 300);
+        EXPECT_TRUE(WaitFor([&] { return !answers.empty(); }, 5000)) << c.name;
+        QTest::qWait(400);  // past the grace time: no second answer
+        EXPECT_EQ(answers, std::vector<bool>{c.expected}) << c.name;
+    }
+}
+
+// When nothing can open the file, a message box says so.
+TEST(ShellRules, TheLauncherTellsWhenNothingOpensTheFile) {
+    struct Case {
+        std::string file;
+        std::vector<const char*> working;
+        std::vector<std::string> expectedShown;
+    } cases[] = {
+        {"/w/Symbols.sym", {"/usr/bin/xterm"}, {}},
+        {"/w/Symbols.sym",
+         {},
+         {"No program could be started to open /w/Symbols.sym.\nInstall a text editor, or name one "
+          "in the environment variable VISUAL or EDITOR."}},
+        {"",
+         {},
+         {"No text editor could be started.\nInstall a text editor, or name one in the environment "
+          "variable VISUAL or EDITOR."}},
+    };
+    for (const Case& c : cases) {
+        ScriptedMessages messages;
+        std::vector<std::string> tried;
+        QtProgramLauncher launcher(
+            messages, Environment("vi", ""), Installed({"xdg-open", "xterm", "gedit"}),
+            [&](const EditorCommand& command, std::function<void(bool)> done) {
+                tried.push_back(command.program.toStdString());
+                bool works = false;
+                for (const char* program : c.working)
+                    works = works || command.program == QLatin1String(program);
+                done(works);
+            });
+        launcher.LaunchProgram(c.file);
+        EXPECT_EQ(messages.Shown, c.expectedShown) << c.file;
+        EXPECT_FALSE(tried.empty());
+    }
+}
+
+// A settings file that cannot be written is told by the main window's
+// commands that save the settings.
+TEST_F(ShellTest, TheMainWindowTellsAFailedSave) {
+    splash->Start();
+    std::filesystem::remove(dir.File("Quillon.---"));
+    std::filesystem::create_directory(dir.File("Quillon.---"));
+    splash->Hooks.ChooseSymbolFile = [](QWidget*, const std::string&) {
+        return std::optional<std::string>();
+    };
+    for (const char* item : {"GetQuotesFromLocalFileQuotestxt1", "GetQuotesFromQuoteServer1",
+                             "ChooseSymbolFileName1"}) {
+        messages.Shown.clear();
+        Action(item)->trigger();
+        ASSERT_EQ(messages.Shown.size(), 1u) << item;
+        EXPECT_NE(messages.Shown[0].find(dir.File("Quillon.---")), std::string::npos)
+            << messages.Shown[0];
+        EXPECT_NE(messages.Shown[0].find("Is a directory"), std::string::npos) << messages.Shown[0];
     }
 }
 
