@@ -74,6 +74,7 @@ std::size_t RequestHeadEnd(std::string_view received) {
 
 QuoteRequest ParseQuoteRequest(std::string_view head) {
     QuoteRequest request;
+    request.status = 400;  // until a request line is read
     bool first = true;
     while (!head.empty()) {
         const auto end = head.find('\n');

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "scan/base64.h"
 #include "tests/support/quoted_process.h"
 #include "tools/quote_pages.h"
+#include "tools/quote_service.h"
 
 namespace quillon::sim {
 namespace {
@@ -213,6 +215,31 @@ TEST(Quoted, Faults) {
         const Reply first = Fetch(service.Port(), c.request);
         EXPECT_EQ(first.bytes, c.request == StockRequest(ticker) ? stockPage : optionPage);
         c.check(Fetch(service.Port(), c.request, c.kind == std::string("stall") ? 1500ms : 10s));
+    }
+}
+
+// The request head read on its own: only a request line of one of the two
+// paths with a symbol is a good request, an empty head included.
+TEST(QuoteRequestParse, RequestLineAndCredentials) {
+    const struct {
+        std::string head;
+        int status;
+        std::string ticker;
+        std::optional<std::string> credentials;
+    } cases[] = {
+        {"", 400, "", std::nullopt},
+        {"\r\n\r\n", 400, "", std::nullopt},
+        {"get /cgi-bin/options.dll?ticker=ibm HTTP/1.0\nAUTHORIZATION:  basic  Og== \n\n", 200,
+         "IBM", "Og=="},
+        {"GET /cgi-bin/getquote.dll?TICKER=\r\n\r\n", 400, "", std::nullopt},
+        {"GET /other?TICKER=IBM\r\nAuthorization: Digest x\r\n\r\n", 404, "", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.head);
+        const QuoteRequest request = ParseQuoteRequest(c.head);
+        EXPECT_EQ(request.status, c.status);
+        if (c.status == 200) EXPECT_EQ(request.ticker, c.ticker);
+        EXPECT_EQ(request.credentials, c.credentials);
     }
 }
 
