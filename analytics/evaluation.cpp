@@ -101,6 +101,10 @@ void EvaluateSymbol(Context& context, AlarmControl& alarm) {
         return;
     }
     ++counters.ProcessCount;
+    // The resume point counts this symbol among the saved ones, so that a
+    // scan resumed after it neither counts it twice nor repeats the heading.
+    context.pending.PendingProgress =
+        FormatArgs("%d %d", counters.ProcessCount, counters.SymbolIndex);
     RenderReport(context, verdict);
     AppendResults(context);
     WriteSummaryLine(context, context.quote.Chain.TotalZOR[0], context.quote.Chain.TotalZOR[1]);

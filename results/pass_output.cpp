@@ -1,9 +1,14 @@
 #include "results/pass_output.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <initializer_list>
 #include <utility>
 
-#include "market/line_reader.h"
 #include "platform/files.h"
 
 namespace quillon {
@@ -27,91 +32,274 @@ bool PendingOutput::Empty() const {
 
 namespace {
 
-// Writes `text` to `file` and flushes it; a missing file or a failed write
-// is ignored, since output failures never stop a scan.
-void WriteAndFlush(std::FILE* file, const std::string& text) {
-    if (file == nullptr || text.empty()) return;
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fflush(file);
+const std::string kAscQuoteHeaderLine = std::string(kAscQuoteHeader) + "\r\n";
+
+std::string CauseText(int error) {
+    return error != 0 ? std::strerror(error) : "the write did not complete";
+}
+
+OutputFailure Failure(const std::string& name, int error) {
+    return OutputFailure{name, CauseText(error)};
+}
+
+// Writes all of `text` at the end of `fd`; 0, or the errno value of the
+// failure.
+int WriteAll(int fd, const std::string& text) {
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t written = ::write(fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (written == 0) return ENOSPC;
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return 0;
+}
+
+// Writes `text` at `offset` in one call; 0 or the errno value.
+int WriteAt(int fd, const std::string& text, off_t offset) {
+    for (;;) {
+        ssize_t written = ::pwrite(fd, text.data(), text.size(), offset);
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) return errno;
+        return static_cast<std::size_t>(written) == text.size() ? 0 : ENOSPC;
+    }
+}
+
+std::int64_t SizeOf(int fd) {
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 ? static_cast<std::int64_t>(status.st_size) : -1;
 }
 
 }  // namespace
 
-void PassOutputFiles::Open(const WorkingFileNames& names, bool localMode) {
-    auto append = [this](Slot slot, const std::string& name) {
-        files_[slot] = std::fopen(name.c_str(), "ab");
+// ---------------------------------------------------------------- rotation
+
+std::optional<OutputFailure> RotatePassFiles(const WorkingFileNames& names, bool localMode,
+                                             const std::function<int(const std::string&)>& before) {
+    auto check = [&](const std::string& name) -> int { return before ? before(name) : 0; };
+    auto remove = [&](const std::string& name) -> std::optional<OutputFailure> {
+        if (QueryFileSize(name) < 0) return std::nullopt;
+        if (int error = check(name)) return Failure(name, error);
+        if (::unlink(name.c_str()) != 0 && errno != ENOENT) return Failure(name, errno);
+        return std::nullopt;
     };
-    append(Good, names.GoodSymFile);
-    append(Bad, names.BadSymFile);
-    append(Up, names.UpSymFile);
-    append(Down, names.DownSymFile);
-    if (!localMode) {
-        // The quote archive is written only while quotes come from the server.
-        append(Quote, names.QuoteFile);
-        const bool ascQuoteExisted = FileExists(names.AscQuoteFile);
-        append(AscQuote, names.AscQuoteFile);
-        if (!ascQuoteExisted)
-            WriteAndFlush(files_[AscQuote], std::string(kAscQuoteHeader) + "\r\n");
-    }
-    append(SavedSym, names.SavedSymFile);
-    append(Results, names.ResultsFile);
-    files_[Progress] = std::fopen(names.ProgressFile.c_str(), "wb");
-    open_ = true;
+    // A file with content replaces its backup in one step; one with nothing
+    // of the pass in it (empty, or only a header) leaves the backup alone.
+    auto moveAside = [&](const std::string& name, const std::string& backup,
+                         std::int64_t emptySize) -> std::optional<OutputFailure> {
+        const std::int64_t size = QueryFileSize(name);
+        if (size < 0) return std::nullopt;
+        if (size <= emptySize) return remove(name);
+        if (int error = check(name)) return Failure(name, error);
+        if (::rename(name.c_str(), backup.c_str()) != 0) return Failure(name, errno);
+        return std::nullopt;
+    };
+
+    std::optional<OutputFailure> failure;
+    if ((failure = moveAside(names.ResultsFile, names.ResultsBackup, 0))) return failure;
+    if ((failure = moveAside(names.SavedSymFile, names.SavedSymBackup, 0))) return failure;
+    if ((failure = remove(names.UpSymFile))) return failure;
+    if ((failure = remove(names.DownSymFile))) return failure;
+    // The good and bad lists of a local pass keep growing across passes.
+    if (localMode) return std::nullopt;
+    if ((failure = remove(names.GoodSymFile))) return failure;
+    if ((failure = remove(names.BadSymFile))) return failure;
+    if ((failure = moveAside(names.QuoteFile, names.QuoteBackup, 0))) return failure;
+    return moveAside(names.AscQuoteFile, names.AscQuoteBackup,
+                     static_cast<std::int64_t>(kAscQuoteHeaderLine.size()));
 }
 
-void PassOutputFiles::FlushPendingOutput(PendingOutput& pending, const WorkingFileNames& names,
-                                         bool localMode) {
-    if (!open_) Open(names, localMode);
-    const std::pair<Slot, std::string*> texts[] = {
+// ---------------------------------------------------------------- pass output files
+
+std::optional<OutputFailure> PassOutputFiles::Check(const std::string& name) {
+    if (!BeforeWrite) return std::nullopt;
+    if (int error = BeforeWrite(name)) return Failure(name, error);
+    return std::nullopt;
+}
+
+void PassOutputFiles::StartPass() {
+    CloseOutputFiles();
+    rotationPending_ = true;
+}
+
+void PassOutputFiles::Recover(const WorkingFileNames& names) {
+    CloseOutputFiles();
+    rotationPending_ = false;
+    RecoverInterruptedOutput(names);
+}
+
+std::optional<OutputFailure> PassOutputFiles::Open(const WorkingFileNames& names, bool localMode) {
+    open_ = true;  // so that CloseOutputFiles tidies up after a failure
+    for (int i = 0; i < kOutputSlots; ++i) {
+        const auto slot = static_cast<OutputSlot>(i);
+        const std::size_t at = static_cast<std::size_t>(i);
+        // The quote archive is written only while quotes come from the server.
+        if (localMode && (slot == Quote || slot == AscQuote)) {
+            committed_.Lengths[at] = kFileUntracked;
+            continue;
+        }
+        const std::string& name = OutputFileName(names, slot);
+        if (auto failure = Check(name)) return failure;
+        fds_[i] = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fds_[i] < 0) return Failure(name, errno);
+        std::int64_t size = SizeOf(fds_[i]);
+        if (slot == AscQuote && size == 0) {
+            if (int error = WriteAll(fds_[i], kAscQuoteHeaderLine)) return Failure(name, error);
+            size = SizeOf(fds_[i]);
+        }
+        if (size < 0) return Failure(name, errno);
+        committed_.Lengths[at] = size;
+    }
+
+    progressText_ = ReadWholeFile(names.ProgressFile);
+    progressLength_ = progressText_ ? static_cast<std::int64_t>(progressText_->size()) : -1;
+    progressFd_ = ::open(names.ProgressFile.c_str(), O_RDWR | O_CLOEXEC);
+
+    const std::string journal = JournalFileName(names);
+    journalFd_ = ::open(journal.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (journalFd_ < 0) return Failure(journal, errno);
+    std::string old(2 * kJournalSlotSize, '\0');
+    ssize_t got = ::pread(journalFd_, old.data(), old.size(), 0);
+    old.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    std::uint64_t sequence = 0;
+    for (const JournalRecord& record : ParseJournal(old))
+        sequence = std::max(sequence, record.Sequence);
+
+    // Where the files stand now, for the resume point now in Progress.---.
+    committed_.Sequence = sequence + 1;
+    committed_.ProgressHash.reset();
+    if (progressText_) committed_.ProgressHash = TextHash(*progressText_);
+    return WriteJournal(names, committed_);
+}
+
+std::optional<OutputFailure> PassOutputFiles::WriteJournal(const WorkingFileNames& names,
+                                                           const JournalRecord& record) {
+    const std::string name = JournalFileName(names);
+    if (auto failure = Check(name)) return failure;
+    const off_t offset = static_cast<off_t>((record.Sequence % 2) * kJournalSlotSize);
+    if (int error = WriteAt(journalFd_, FormatJournalRecord(record), offset))
+        return Failure(name, error);
+    return std::nullopt;
+}
+
+std::optional<OutputFailure> PassOutputFiles::WriteProgress(const WorkingFileNames& names,
+                                                            const std::string& text) {
+    const std::string& name = names.ProgressFile;
+    if (auto failure = Check(name)) return failure;
+    const auto size = static_cast<std::int64_t>(text.size());
+    if (progressFd_ >= 0 && size >= progressLength_) {
+        // One write over the old text, which it covers whole: a kill leaves
+        // either the old resume point or the new one, never a mix.
+        if (int error = WriteAt(progressFd_, text, 0)) return Failure(name, error);
+    } else {
+        // Shorter, or a new file: a complete file is renamed into place.
+        if (!ReplaceFileAtomically(name, text, false)) return Failure(name, errno);
+        if (progressFd_ >= 0) ::close(progressFd_);
+        progressFd_ = open_ ? ::open(name.c_str(), O_RDWR | O_CLOEXEC) : -1;
+    }
+    progressLength_ = size;
+    progressText_ = text;
+    return std::nullopt;
+}
+
+void PassOutputFiles::CutBack() {
+    for (int i = 0; i < kOutputSlots; ++i) {
+        const std::int64_t length = committed_.Lengths[static_cast<std::size_t>(i)];
+        if (fds_[i] >= 0 && length >= 0) {
+            (void)::ftruncate(fds_[i], static_cast<off_t>(length));
+        }
+    }
+}
+
+std::optional<OutputFailure> PassOutputFiles::FlushPendingOutput(PendingOutput& pending,
+                                                                 const WorkingFileNames& names,
+                                                                 bool localMode) {
+    if (pending.Empty()) return std::nullopt;
+    auto fail = [&](OutputFailure failure) {
+        CloseOutputFiles();
+        pending.Clear();
+        return std::optional<OutputFailure>(std::move(failure));
+    };
+
+    if (rotationPending_) {
+        // The resume point names the new pass before the old pass's files
+        // move, so that a scan stopped during the rotation starts the pass
+        // again instead of resuming the old one in the new files.
+        CloseOutputFiles();
+        if (auto failure = WriteProgress(names, "0 0")) return fail(*failure);
+        if (auto failure = RotatePassFiles(names, localMode, BeforeWrite)) return fail(*failure);
+        rotationPending_ = false;
+    }
+    if (!open_) {
+        if (auto failure = Open(names, localMode)) return fail(*failure);
+    }
+
+    const std::pair<OutputSlot, std::string*> texts[] = {
         {Good, &pending.PendingGoodSym},      {Bad, &pending.PendingBadSym},
         {Up, &pending.PendingUpSym},          {Down, &pending.PendingDownSym},
         {Quote, &pending.PendingQuote},       {AscQuote, &pending.PendingAscQuote},
         {SavedSym, &pending.PendingSavedSym}, {Results, &pending.PendingResults}};
-    // A text whose file could not be opened is dropped all the same, so that
-    // the pending texts cannot grow for the rest of the pass.
+    JournalRecord next = committed_;
+    next.Sequence = committed_.Sequence + 1;
+    std::optional<OutputFailure> failure;
     for (const auto& [slot, text] : texts) {
-        WriteAndFlush(files_[slot], *text);
-        text->clear();
+        if (failure || text->empty() || fds_[slot] < 0) continue;
+        const std::string& name = OutputFileName(names, slot);
+        if ((failure = Check(name))) continue;
+        if (int error = WriteAll(fds_[slot], *text)) {
+            failure = Failure(name, error);
+            continue;
+        }
+        next.Lengths[static_cast<std::size_t>(slot)] += static_cast<std::int64_t>(text->size());
     }
-    if (!pending.PendingProgress.empty()) {
-        // Reopening for writing empties the file, so it holds exactly the
-        // latest resume point, without a line end.
-        files_[Progress] = files_[Progress] == nullptr
-                               ? std::fopen(names.ProgressFile.c_str(), "wb")
-                               : std::freopen(names.ProgressFile.c_str(), "wb", files_[Progress]);
-        WriteAndFlush(files_[Progress], pending.PendingProgress);
-        pending.PendingProgress.clear();
+    if (!pending.PendingProgress.empty()) next.ProgressHash = TextHash(pending.PendingProgress);
+    if (!failure) failure = WriteJournal(names, next);
+    if (!failure && !pending.PendingProgress.empty()) {
+        failure = WriteProgress(names, pending.PendingProgress);
+        if (failure) {
+            // The journal already names the new lengths: it names the old
+            // ones again, under the newer number.
+            JournalRecord old = committed_;
+            old.Sequence = next.Sequence;
+            (void)WriteJournal(names, old);
+        }
     }
+    if (failure) {
+        CutBack();
+        return fail(*failure);
+    }
+    committed_ = next;
+    pending.Clear();
+    return std::nullopt;
+}
+
+std::optional<OutputFailure> PassOutputFiles::EndPass(const WorkingFileNames& names,
+                                                      int processCount) {
+    CloseOutputFiles();
+    rotationPending_ = false;
+    const std::string text = std::to_string(processCount) + " 0";
+    if (ReadWholeFile(names.ProgressFile) == text) return std::nullopt;
+    if (auto failure = Check(names.ProgressFile)) return failure;
+    if (!ReplaceFileAtomically(names.ProgressFile, text, false))
+        return Failure(names.ProgressFile, errno);
+    return std::nullopt;
 }
 
 void PassOutputFiles::CloseOutputFiles() {
-    for (std::FILE*& file : files_) {
-        if (file != nullptr) std::fclose(file);
-        file = nullptr;
+    for (int& fd : fds_) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+    for (int* fd : {&progressFd_, &journalFd_}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
     }
     open_ = false;
-}
-
-void StartOfPassRotation(const WorkingFileNames& names, bool localMode, LineReader& localQuotes) {
-    // Each step is quiet: a file that is missing is simply not there to move.
-    DeleteFileQuietly(names.ResultsBackup);
-    RenameFileQuietly(names.ResultsFile, names.ResultsBackup);
-    DeleteFileQuietly(names.SavedSymBackup);
-    RenameFileQuietly(names.SavedSymFile, names.SavedSymBackup);
-    DeleteFileQuietly(names.UpSymFile);
-    DeleteFileQuietly(names.DownSymFile);
-    if (localMode) {
-        // The archive is being replayed: read it again from its start; the
-        // good and bad lists keep growing across local passes.
-        localQuotes.Rewind();
-        return;
-    }
-    DeleteFileQuietly(names.GoodSymFile);
-    DeleteFileQuietly(names.BadSymFile);
-    DeleteFileQuietly(names.QuoteBackup);
-    DeleteFileQuietly(names.AscQuoteBackup);
-    RenameFileQuietly(names.QuoteFile, names.QuoteBackup);
-    RenameFileQuietly(names.AscQuoteFile, names.AscQuoteBackup);
 }
 
 }  // namespace quillon

@@ -2,15 +2,21 @@
 // The per-symbol output of a pass: pending texts collected in memory while a
 // symbol is processed, and the pass output files they are written to after
 // the symbol. Only this code touches those files.
+//
+// What a symbol writes reaches its files whole or not at all: the lengths of
+// the files after each symbol go to the pass journal before the resume point
+// moves on, a write that fails is cut back at once, and one cut short by a
+// kill is cut back when the scan is opened again (RecoverInterruptedOutput).
 
-#include <cstdio>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
+#include "results/pass_journal.h"
 #include "results/settings.h"
 
 namespace quillon {
-
-class LineReader;
 
 inline constexpr const char* kAscQuoteHeader =
     "<ticker>,<per>,<date>,<time>,<open>,<high>,<low>,<close>,<vol>,<o/i>";
@@ -31,7 +37,16 @@ struct PendingOutput {
     bool Empty() const;
 };
 
-// The output files of a pass, opened by the first flush of a pass (or the
+// A write to a working file that did not succeed: the file's full name and
+// the system's words for the cause.
+struct OutputFailure {
+    std::string File;
+    std::string Cause;
+
+    std::string Message() const { return "Cannot write " + File + ": " + Cause; }
+};
+
+// The output files of a pass, opened by the first write of a pass (or the
 // first after CloseOutputFiles) and kept open until the pass ends.
 class PassOutputFiles {
   public:
@@ -40,27 +55,68 @@ class PassOutputFiles {
     PassOutputFiles& operator=(const PassOutputFiles&) = delete;
     ~PassOutputFiles() { CloseOutputFiles(); }
 
-    // Opens the files when they are not open, writes every non-empty pending
-    // text to its file, flushes, clears it, and rewrites Progress.--- from
-    // its start when a resume point is pending. Failures are silent.
-    void FlushPendingOutput(PendingOutput& pending, const WorkingFileNames& names, bool localMode);
+    // Writes every non-empty pending text to its file and clears it, then
+    // records the new file lengths in the journal and replaces Progress.---
+    // with the pending resume point. Nothing pending: nothing is opened or
+    // written. A new pass rotates the previous pass's files first. On a
+    // failure every file is cut back to its length before this symbol, the
+    // resume point stays, the pending texts are dropped and the failure is
+    // returned.
+    std::optional<OutputFailure> FlushPendingOutput(PendingOutput& pending,
+                                                    const WorkingFileNames& names, bool localMode);
 
     // Closes every open output file; does nothing when none is open.
     void CloseOutputFiles();
 
+    // A new pass begins at the first symbol: the files of the previous pass
+    // are rotated by the first write of this pass, so that a pass that never
+    // writes anything (nothing reachable, every request refused, closed at
+    // once) leaves the previous pass's files and backups as they were.
+    void StartPass();
+    bool RotationPending() const { return rotationPending_; }
+
+    // The pass is over: closes the files and leaves a resume point that makes
+    // the next opening start a new pass, keeping the count of saved symbols.
+    std::optional<OutputFailure> EndPass(const WorkingFileNames& names, int processCount);
+
+    // The scan is opened (again): cuts back what an interrupted write left in
+    // the files and forgets a rotation not yet done.
+    void Recover(const WorkingFileNames& names);
+
     bool IsOpen() const { return open_; }
 
+    // Test seam: called with a file's name before each write, rename or
+    // deletion of a flush; a non-zero errno value fails that operation.
+    std::function<int(const std::string& name)> BeforeWrite;
+
   private:
-    enum Slot { Good, Bad, Up, Down, Quote, AscQuote, SavedSym, Results, Progress, kSlots };
-    void Open(const WorkingFileNames& names, bool localMode);
+    std::optional<OutputFailure> Open(const WorkingFileNames& names, bool localMode);
+    std::optional<OutputFailure> Rotate(const WorkingFileNames& names, bool localMode);
+    std::optional<OutputFailure> WriteProgress(const WorkingFileNames& names,
+                                               const std::string& text);
+    std::optional<OutputFailure> WriteJournal(const WorkingFileNames& names,
+                                              const JournalRecord& record);
+    std::optional<OutputFailure> Check(const std::string& name);
+    void CutBack();
+
     bool open_ = false;
-    std::FILE* files_[kSlots] = {};
+    bool rotationPending_ = false;
+    int fds_[kOutputSlots] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    int progressFd_ = -1;
+    int journalFd_ = -1;
+    std::int64_t progressLength_ = -1;  // Progress.---'s size, -1 when missing
+    std::optional<std::string> progressText_;
+    JournalRecord committed_;  // the lengths after the last symbol written whole
 };
 
-// The rotation at the first symbol of a pass: Results.txt and SavedSym.txt
-// become their .bak files, UpSym.txt and DownSym.txt are deleted; in local
-// mode the quote file is rewound, otherwise GoodSym.txt, BadSym.txt and the
-// archive's .bak files are deleted and the archive files become .bak.
-void StartOfPassRotation(const WorkingFileNames& names, bool localMode, LineReader& localQuotes);
+// Moves the files of the previous pass aside: a non-empty Results.txt,
+// SavedSym.txt (and, from the server, Quote.txt and AscQuote.txt) replaces its
+// .bak file; UpSym.txt and DownSym.txt (and, from the server, GoodSym.txt and
+// BadSym.txt) are deleted. An empty file never replaces a backup (it is
+// deleted instead), and doing it twice changes nothing more. `before` may fail
+// a step (test seam); the first failure ends the rotation and is returned.
+std::optional<OutputFailure> RotatePassFiles(
+    const WorkingFileNames& names, bool localMode,
+    const std::function<int(const std::string&)>& before = {});
 
 }  // namespace quillon

@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "platform/number_format.h"
+#include "scan/reply_status.h"
 #include "scan/symbol_file.h"
 
 namespace quillon {
@@ -30,6 +31,10 @@ void ScanDriver::FormShow() {
 }
 
 void ScanDriver::FormActivate() {
+    // What a write cut short by a kill or a failure left in the output files
+    // goes before the resume point is read: the files then end where that
+    // point says.
+    context_.outputs.Recover(context_.files);
     ReadProgress();
 
     float& rate = context_.settings.InterestRate;
@@ -43,6 +48,9 @@ void ScanDriver::FormActivate() {
     // pass (after a Reset, or when the resume point comes out at 0).
     RetryPending_ = false;
     RequestPhase_ = 0;
+    RequestSent_ = false;
+    EmptyReplies_ = 0;
+    GiveUpPending_ = false;
 
     const Settings& settings = context_.settings;
     QuoteHosts hosts = ReadQuoteHosts(context_.files.WorkingDirectory);
@@ -99,6 +107,7 @@ void ScanDriver::PB_GoClick() {
     context_.counters.Running = 1;
     AlarmTicks_ = 0;
     PrevState_ = kNoState;
+    LastStop_ = ScanStop::None;
 }
 
 void ScanDriver::PB_PauseClick() {
@@ -141,6 +150,7 @@ void ScanDriver::StartAlarm() {
 
 void ScanDriver::ScanStep() {
     if (TimeoutTicks_ > 0) --TimeoutTicks_;
+    if (RequestTicks_ > 0) --RequestTicks_;
 
     if (AlarmTicks_ > 0) {
         --AlarmTicks_;
@@ -198,6 +208,18 @@ void ScanDriver::ShowMessageAndClose(const std::string& text) {
     view_.CloseWindow();
 }
 
+// A failure the user must act on: the message, then the scan window is
+// activated again, which pauses the scan at the resume point on disk.
+void ScanDriver::PauseWithMessage(ScanStop reason, const std::string& text,
+                                  const std::string& status) {
+    socket_.Disconnect();
+    context_.messages.ShowMessage(text);
+    FormActivate();
+    LastStop_ = reason;
+    LastStopMessage_ = text;
+    view_.SetStatusText(1, status);
+}
+
 void ScanDriver::DoReadSymbols() {
     ClearPendingOutput();
     const FilterValues& filters = context_.settings.Filters.Values;
@@ -237,6 +259,10 @@ void ScanDriver::DoReadSymbols() {
 }
 
 void ScanDriver::DoNextSymbol() {
+    if (GiveUpPending_) {
+        GiveUpSymbol();
+        return;
+    }
     ScanCounters& counters = context_.counters;
     if (counters.SymbolCount <= 0 || SymbolList_.empty()) {
         // Nothing to walk (the list was emptied behind the driver's back).
@@ -255,14 +281,14 @@ void ScanDriver::DoNextSymbol() {
         context_.runtime.RestartPending = false;
         counters.ProcessCount = 0;
         ClearPendingOutput();
-        // A pass restarted by Reset may still have the files of the old pass
-        // open; they are closed first so that the rotation moves whole files
-        // and the new pass writes into new ones.
-        context_.outputs.CloseOutputFiles();
-        StartOfPassRotation(context_.files, context_.settings.LocalMode(),
-                            context_.replay.LocalQuoteFile);
+        // The files of the previous pass are moved aside by the first write
+        // of this one; a pass that writes nothing leaves them as they are.
+        context_.outputs.StartPass();
+        if (context_.settings.LocalMode()) context_.replay.LocalQuoteFile.Rewind();
     }
     RetryPending_ = false;
+    RequestSent_ = false;
+    ReplyBytes_ = 0;
     context_.quote.Ticker = SymbolList_[static_cast<std::size_t>(counters.SymbolIndex)];
 
     if (context_.settings.LocalMode()) {
@@ -276,7 +302,11 @@ void ScanDriver::DoNextSymbol() {
 }
 
 void ScanDriver::CheckTimeout() {
-    if (TimeoutTicks_ != 0 || !EverConnected_) return;
+    // A reply that keeps trickling in re-arms the time-out with every chunk;
+    // the whole request still has its limit.
+    const bool overdue = ScanState_ == AwaitReply && RequestSent_ && RequestTicks_ == 0;
+    if ((TimeoutTicks_ != 0 && !overdue) || !EverConnected_) return;
+    RequestSent_ = false;
     socket_.Disconnect();
     view_.SetStatusText(1, "Timeout Retry");
     RetryPending_ = true;
@@ -295,12 +325,60 @@ void ScanDriver::DoSendRequest() {
     socket_.SetText(CurrentRequest());
     context_.quote.PageText.clear();
     TimeoutTicks_ = kTimeoutTicks;
+    RequestTicks_ = kRequestLimitTicks;
+    RequestSent_ = true;
+    ReplyBytes_ = 0;
     ScanState_ = AwaitReply;
+}
+
+// A request that ended without a reply (closed before it was sent or before a
+// byte came back, or a reply too large to be a page) is repeated like one that
+// timed out; after a few such tries the symbol is listed as bad.
+void ScanDriver::FailedRequest() {
+    socket_.Disconnect();
+    RequestSent_ = false;
+    context_.quote.PageText.clear();
+    RetryPending_ = true;
+    ScanState_ = NextSymbol;
+    if (++EmptyReplies_ > kEmptyReplyRetries) {
+        // Listed by the next step: writing is work for a step, not an event.
+        GiveUpPending_ = true;
+        return;
+    }
+    view_.SetStatusText(1, "Timeout Retry");
+}
+
+void ScanDriver::GiveUpSymbol() {
+    ScanCounters& counters = context_.counters;
+    const std::string ticker = context_.quote.Ticker;
+    GiveUpPending_ = false;
+    RetryPending_ = false;
+    EmptyReplies_ = 0;
+    RequestPhase_ = 0;
+    ++counters.SymbolIndex;
+    context_.pending.PendingBadSym += ticker + "\r\n";
+    context_.pending.PendingProgress =
+        FormatArgs("%d %d", counters.ProcessCount, counters.SymbolIndex);
+    ScanState_ = NextSymbol;
+    EndOfSymbol();
+    if (ScanState_ != NextSymbol) return;  // paused by a write failure
+    view_.SetStatusText(1, "No reply for " + ticker + ": listed in BadSym.txt");
+    // The next step takes the next symbol.
+    PrevState_ = kNoState;
 }
 
 void ScanDriver::DoProcessReply() {
     QuoteState& quote = context_.quote;
+    if (LoginRefusedStatus(ReplyStatusCode(quote.PageText))) {
+        // Nothing of this reply is archived or listed: every other symbol
+        // would be refused the same way.
+        quote.PageText.clear();
+        PauseWithMessage(ScanStop::LoginRefused, kLoginRefused, kLoginRefusedShort);
+        return;
+    }
+    EmptyReplies_ = 0;
     quote.PageText = parts_.StripTags(quote.PageText);
+    ScanState_ = NextSymbol;
     if (RequestPhase_ == 0) {
         quote.HaveStockData = parts_.ParseStockPage(context_);
         if (quote.HaveStockData) {
@@ -318,7 +396,6 @@ void ScanDriver::DoProcessReply() {
         RequestPhase_ = 0;
         EndOfSymbol();
     }
-    ScanState_ = NextSymbol;
 }
 
 void ScanDriver::DoReadLocal() {
@@ -331,17 +408,31 @@ void ScanDriver::DoEvaluateLocal() {
     ++context_.counters.SymbolIndex;
     parts_.EvaluateSymbol(context_, *this);
     view_.SetMemoText(context_.quote.PageText);
-    EndOfSymbol();
     ScanState_ = NextSymbol;
+    EndOfSymbol();
 }
 
+// Writes the symbol's output. A symbol whose output cannot be written is not
+// finished: the scan pauses at it with the reason, to go on when the user
+// has made room and pressed Go.
 void ScanDriver::EndOfSymbol() {
     ScanCounters& counters = context_.counters;
+    std::optional<OutputFailure> failure = context_.outputs.FlushPendingOutput(
+        context_.pending, context_.files, context_.settings.LocalMode());
+    if (!failure && counters.SymbolIndex >= counters.SymbolCount) {
+        // The pass is over: the resume point starts the next one.
+        failure = context_.outputs.EndPass(context_.files, counters.ProcessCount);
+    }
+    if (failure) {
+        AlarmTicks_ = 0;
+        PauseWithMessage(ScanStop::WriteFailed,
+                         failure->Message() + "\r\nThe scan is paused at " + context_.quote.Ticker +
+                             ", whose output was not written. Make room, then press Go.",
+                         "Cannot write " + failure->File.substr(failure->File.rfind('/') + 1));
+        return;
+    }
     ++SymbolsFinished_;
-    context_.outputs.FlushPendingOutput(context_.pending, context_.files,
-                                        context_.settings.LocalMode());
     if (counters.SymbolIndex < counters.SymbolCount) return;
-    context_.outputs.CloseOutputFiles();
     counters.SymbolIndex = 0;
     if (view_.RepeatChecked()) return;
     view_.SetStatusText(0, kDone);
@@ -372,17 +463,36 @@ void ScanDriver::Sockets1DataAvailable() {
         int received = socket_.SReceive(buffer.data(), kReceiveChunk);
         if (received < 1) break;
         if (received > kReceiveChunk) received = kReceiveChunk;
+        // Bytes before the request went out, or after it was given up,
+        // belong to no reply.
+        if (!RequestSent_) continue;
+        ReplyBytes_ += static_cast<std::size_t>(received);
+        if (page.size() + static_cast<std::size_t>(received) > kMaxPageBytes) {
+            // No quote page is this large: a server that never stops sending
+            // must not fill the memory.
+            FailedRequest();
+            return;
+        }
         buffer[static_cast<std::size_t>(received)] = '\0';
         for (const char* p = buffer.data(); *p != '\0'; ++p) {
             char c = *p;
             page.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
         }
     }
+    if (!RequestSent_) return;
     view_.SetStatusText(1, FormatArgs("Receiving %zu Bytes", page.size()));
     TimeoutTicks_ = kTimeoutTicks;
 }
 
 void ScanDriver::Sockets1SessionClosed() {
+    if (!RequestSent_ || ReplyBytes_ == 0) {
+        // Closed before the request went out (an idle connection dropped
+        // while paused) or before a byte came back: whatever PageText holds
+        // is not this request's reply.
+        FailedRequest();
+        return;
+    }
+    RequestSent_ = false;
     socket_.Disconnect();
     view_.SetStatusText(1, FormatArgs("Received %zu Bytes Total", context_.quote.PageText.size()));
     ScanState_ = ProcessReply;

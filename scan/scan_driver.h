@@ -33,11 +33,30 @@ inline constexpr int kTimeoutTicks = 1091;  // 60.0 s of 55 ms ticks
 inline constexpr int kAlarmTicks = 1080;    // 59.4 s
 inline constexpr int kAlarmBeepEvery = 18;  // 0.99 s
 inline constexpr int kReceiveChunk = 8192;  // bytes asked of one receive
+// A request that has not completed within five minutes, whatever trickles in,
+// is given up like one that timed out.
+inline constexpr int kRequestLimitTicks = 5455;
+// A reply larger than this is no quote page: the request fails.
+inline constexpr std::size_t kMaxPageBytes = 32u << 20;
+// A request that brings no reply is repeated this many times before its
+// symbol is listed as bad and the scan moves on.
+inline constexpr int kEmptyReplyRetries = 3;
 
 inline constexpr const char* kPressGo = "Press Go to continue";
 inline constexpr const char* kDone = "Done";
+inline constexpr const char* kLoginRefused =
+    "The quote server refused the user name or password. Check them in Setup, Quotes Server, "
+    "then open the scan again.";
+inline constexpr const char* kLoginRefusedShort = "Login refused: see Setup, Quotes Server";
 inline constexpr const char* kResetQuestion =
     "This will reset the process count and overwrite Reset.txt. Are you sure ?";
+
+// Why the scan paused by itself rather than at the user's word.
+enum class ScanStop {
+    None,
+    LoginRefused,  // the quote server answered 401 or 403
+    WriteFailed,   // a working file could not be written
+};
 
 class ScanDriver final : public AlarmControl {
   public:
@@ -85,6 +104,10 @@ class ScanDriver final : public AlarmControl {
     const std::string& AuthHeader() const { return AuthHeader_; }
     // Symbols finished since the window was created.
     int SymbolsFinished() const { return SymbolsFinished_; }
+    // Why the scan last paused by itself; None after Go.
+    ScanStop LastStop() const { return LastStop_; }
+    // The message shown for that pause.
+    const std::string& LastStopMessage() const { return LastStopMessage_; }
     // The request text the next send would carry.
     std::string CurrentRequest() const;
     // True while the driver waits for the network rather than for a step.
@@ -105,6 +128,9 @@ class ScanDriver final : public AlarmControl {
     void EndOfSymbol();
     void ClearPendingOutput();
     void ShowMessageAndClose(const std::string& text);
+    void PauseWithMessage(ScanStop reason, const std::string& text, const std::string& status);
+    void FailedRequest();
+    void GiveUpSymbol();
     void ReadProgress();
 
     Context& context_;
@@ -130,6 +156,16 @@ class ScanDriver final : public AlarmControl {
     // not start a pass.
     bool RetryPending_ = false;
     int SymbolsFinished_ = 0;
+    // The request of the current connection has been sent; bytes of its
+    // reply received so far; steps left before it is given up.
+    bool RequestSent_ = false;
+    std::size_t ReplyBytes_ = 0;
+    int RequestTicks_ = 0;
+    // Requests of the current page that brought no reply.
+    int EmptyReplies_ = 0;
+    bool GiveUpPending_ = false;  // the next step lists the symbol as bad
+    ScanStop LastStop_ = ScanStop::None;
+    std::string LastStopMessage_;
 };
 
 }  // namespace quillon

@@ -4,8 +4,11 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -23,8 +26,19 @@ using namespace quillon;
 
 constexpr auto kTick = std::chrono::milliseconds(55);
 
+constexpr double kDefaultGiveUpMinutes = 30;
+
+// Exit statuses.
+constexpr int kExitDone = 0;
+constexpr int kExitCannotStart = 2;
+constexpr int kExitUnreachable = 3;
+constexpr int kExitLoginRefused = 4;
+constexpr int kExitGaveUp = 5;
+constexpr int kExitWriteFailed = 6;
+constexpr int kExitBadArgument = 64;
+
 const char* kUsage =
-    "Usage: quillon-scan [--realtime] [--help]\n"
+    "Usage: quillon-scan [--realtime] [--give-up-after MINUTES] [--help]\n"
     "\n"
     "Runs one scan pass over the symbol file in the current directory, the\n"
     "working directory, exactly as the desktop program's scan window does:\n"
@@ -35,11 +49,27 @@ const char* kUsage =
     "  --realtime  step on the 55 ms clock like the desktop program; by\n"
     "              default work is stepped back to back and only waits for\n"
     "              the network keep their real length\n"
+    "  --give-up-after MINUTES\n"
+    "              end the run when no symbol has been finished for this\n"
+    "              many minutes (default 30, fractions allowed; 0 waits for\n"
+    "              ever); the resume\n"
+    "              point is kept, so the next run continues the pass\n"
     "  --help      show this text\n"
     "\n"
-    "Exit status: 0 when the pass is done, 2 when the scan cannot start\n"
-    "(symbol file missing, empty or unreadable), 3 when the quote server\n"
-    "could not be reached for a whole time-out, 64 for a bad argument.\n";
+    "Exit status:\n"
+    "  0   the pass is done\n"
+    "  2   the scan cannot start: the symbol file is missing, empty or\n"
+    "      unreadable\n"
+    "  3   no connection to the quote server was made within the first\n"
+    "      time-out (60 seconds) of the run\n"
+    "  4   the quote server refused the user name or password; nothing of\n"
+    "      the refused symbol was written\n"
+    "  5   gave up: no symbol was finished for --give-up-after minutes\n"
+    "  6   a working file could not be written (a full disk, say); the\n"
+    "      symbol being written is left out whole and the next run repeats it\n"
+    "  64  a bad argument\n"
+    "In every case but 0 the resume point is kept and the next run\n"
+    "continues where this one stopped.\n";
 
 // The scan window without a screen: on a terminal a one-line progress bar,
 // otherwise every change of a status panel as a line of its own.
@@ -81,21 +111,60 @@ class ConsoleView final : public RecordingScanView {
     bool terminal_;
 };
 
+// The minutes of --give-up-after (fractions allowed), or nothing when the
+// text is not a number from 0 to a year.
+std::optional<double> ParseMinutes(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    double minutes = std::strtod(text, &end);
+    if (end == text || *end != '\0' || errno != 0 || !(minutes >= 0 && minutes <= 525600)) {
+        return std::nullopt;
+    }
+    return minutes;
+}
+
+// Test-only fault points, for the tests that kill a scan in the middle of
+// writing or fill its disk: the Nth write of the pass output (counted from
+// 1) kills the process, or fails as on a full disk.
+void InstallTestFaults(PassOutputFiles& outputs) {
+    const char* kill = std::getenv("QUILLON_TEST_KILL_AT_WRITE");
+    const char* fail = std::getenv("QUILLON_TEST_FAIL_AT_WRITE");
+    if (kill == nullptr && fail == nullptr) return;
+    const long killAt = kill != nullptr ? std::atol(kill) : 0;
+    const long failAt = fail != nullptr ? std::atol(fail) : 0;
+    outputs.BeforeWrite = [killAt, failAt, count = 0L](const std::string&) mutable {
+        ++count;
+        if (count == killAt) std::raise(SIGKILL);
+        return count >= failAt && failAt > 0 ? ENOSPC : 0;
+    };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bool realtime = false;
+    double giveUpMinutes = kDefaultGiveUpMinutes;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kUsage, stdout);
-            return 0;
+            return kExitDone;
         }
         if (std::strcmp(argv[i], "--realtime") == 0) {
             realtime = true;
             continue;
         }
+        if (std::strcmp(argv[i], "--give-up-after") == 0 && i + 1 < argc) {
+            std::optional<double> minutes = ParseMinutes(argv[++i]);
+            if (!minutes) {
+                std::fprintf(stderr, "quillon-scan: --give-up-after takes minutes, not '%s'\n",
+                             argv[i]);
+                return kExitBadArgument;
+            }
+            giveUpMinutes = *minutes;
+            continue;
+        }
         std::fprintf(stderr, "quillon-scan: unknown argument '%s'\n\n%s", argv[i], kUsage);
-        return 64;
+        return kExitBadArgument;
     }
 
     SystemClock clock;
@@ -109,6 +178,7 @@ int main(int argc, char** argv) {
     TSockets sockets(network, messages);
     ScanDriver driver(context, view, sockets);
     BindSocketEvents(sockets, driver);
+    InstallTestFaults(context.outputs);
     driver.FormShow();
     driver.FormActivate();
     driver.PB_GoClick();
@@ -116,14 +186,36 @@ int main(int argc, char** argv) {
     using Stopwatch = std::chrono::steady_clock;
     auto nextTick = Stopwatch::now() + kTick;
     int unconnectedTicks = 0;
+    int finished = driver.SymbolsFinished();
+    auto lastProgress = Stopwatch::now();
+    const auto giveUpAfter = std::chrono::duration<double, std::ratio<60>>(giveUpMinutes);
     for (;;) {
         driver.ScanStep();
         if (view.Closed) {
             view.EndBar();
             driver.FormClose();
-            return 2;
+            return kExitCannotStart;
         }
         if (!driver.Running() && view.StatusText(0) == kDone) break;
+        if (!driver.Running() && driver.LastStop() != ScanStop::None) {
+            // The message went to stderr; the resume point is where it was.
+            view.EndBar();
+            driver.FormClose();
+            return driver.LastStop() == ScanStop::LoginRefused ? kExitLoginRefused
+                                                               : kExitWriteFailed;
+        }
+        if (driver.SymbolsFinished() != finished) {
+            finished = driver.SymbolsFinished();
+            lastProgress = Stopwatch::now();
+        } else if (giveUpMinutes > 0 && Stopwatch::now() - lastProgress >= giveUpAfter) {
+            view.EndBar();
+            std::fprintf(stderr,
+                         "quillon-scan: no symbol finished for %g minutes; giving up. The next "
+                         "run continues at %s\n",
+                         giveUpMinutes, context.quote.Ticker.c_str());
+            driver.FormClose();
+            return kExitGaveUp;
+        }
 
         if (driver.ScanState() == Connecting && !driver.EverConnected() &&
             ++unconnectedTicks > kTimeoutTicks) {
@@ -131,7 +223,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "quillon-scan: no connection to the quote server %s:%s\n",
                          driver.ServerHost().c_str(), driver.ServerPort().c_str());
             driver.FormClose();
-            return 3;
+            return kExitUnreachable;
         }
 
         if (realtime) {
@@ -161,5 +253,5 @@ int main(int argc, char** argv) {
     std::printf("%d symbols scanned, %d saved in this pass, results in %s\n",
                 driver.SymbolsFinished(), context.counters.ProcessCount,
                 context.files.ResultsFile.c_str());
-    return 0;
+    return kExitDone;
 }

@@ -72,7 +72,7 @@ TEST_F(EvaluationTest, WithoutFiltersEveryStockWithDataIsSaved) {
     alarm.checked = true;
     ASSERT_TRUE(Saved());
     EXPECT_EQ(context.Verdict, 0);
-    EXPECT_EQ(context.pending.PendingProgress, "2 4");
+    EXPECT_EQ(context.pending.PendingProgress, "3 4") << "the count with this symbol saved";
     EXPECT_FALSE(context.pending.PendingResults.empty());
     EXPECT_EQ(context.pending.PendingResults.substr(context.pending.PendingResults.size() - 3),
               "\f\r\n");

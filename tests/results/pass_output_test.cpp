@@ -4,9 +4,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "market/line_reader.h"
 #include "platform/files.h"
 #include "tests/support/temp_dir.h"
 
@@ -82,22 +83,30 @@ TEST_F(PassOutput, ServerModeCreatesFilesAndHeaderOnce) {
     EXPECT_EQ(Read(names_.ProgressFile), "1 C");
 }
 
-TEST_F(PassOutput, ExistingFilesAreAppendedWithoutHeader) {
+TEST_F(PassOutput, OpeningKeepsTheResumePointAndAppendsWithoutHeader) {
     Write(names_.AscQuoteFile, "old\r\n");
     Write(names_.ResultsFile, "old\r\n");
     Write(names_.ProgressFile, "9 99");
     PendingOutput p;
     p.PendingAscQuote = "new\r\n";
-    files_.FlushPendingOutput(p, names_, false);
-    // Progress.--- starts empty at opening, before any resume point is written.
-    EXPECT_EQ(Read(names_.ProgressFile), "");
+    EXPECT_FALSE(files_.FlushPendingOutput(p, names_, false));
+    // A symbol without a resume point of its own leaves the last one.
+    EXPECT_EQ(Read(names_.ProgressFile), "9 99");
     files_.CloseOutputFiles();
     EXPECT_EQ(Read(names_.AscQuoteFile), "old\r\nnew\r\n");
     EXPECT_EQ(Read(names_.ResultsFile), "old\r\n");
 }
 
+TEST_F(PassOutput, NothingPendingOpensNothing) {
+    PendingOutput none;
+    EXPECT_FALSE(files_.FlushPendingOutput(none, names_, true));
+    EXPECT_FALSE(files_.IsOpen());
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()), 0);
+}
+
 TEST_F(PassOutput, LocalModeLeavesTheArchiveAlone) {
-    PendingOutput p;  // nothing pending: opening alone creates the lists
+    PendingOutput p;
+    p.PendingProgress = "0 1";
     files_.FlushPendingOutput(p, names_, true);
     files_.CloseOutputFiles();
     EXPECT_EQ(Read(names_.GoodSymFile), "");
@@ -121,15 +130,120 @@ TEST_F(PassOutput, ProgressHoldsOnlyTheLatestResumePoint) {
     EXPECT_EQ(Read(names_.ProgressFile), "4 8");
 }
 
-TEST_F(PassOutput, UnwritableFilesAreSkippedQuietly) {
+TEST_F(PassOutput, EndOfPassLeavesAPointThatStartsTheNextPass) {
+    PendingOutput p;
+    p.PendingProgress = "5 120";
+    files_.FlushPendingOutput(p, names_, true);
+    EXPECT_FALSE(files_.EndPass(names_, 5));
+    EXPECT_FALSE(files_.IsOpen());
+    EXPECT_EQ(Read(names_.ProgressFile), "5 0");
+}
+
+TEST_F(PassOutput, AFileThatCannotBeOpenedIsReported) {
     fs::create_directory(names_.ResultsFile);
-    fs::create_directory(names_.ProgressFile);
+    Write(names_.ProgressFile, "0 3");
     PendingOutput p = OneSymbol("A");
-    files_.FlushPendingOutput(p, names_, false);
+    std::optional<OutputFailure> failure = files_.FlushPendingOutput(p, names_, false);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->File, names_.ResultsFile);
+    EXPECT_EQ(failure->Message(), "Cannot write " + names_.ResultsFile + ": Is a directory");
     EXPECT_TRUE(p.Empty());
-    files_.CloseOutputFiles();
-    EXPECT_EQ(Read(names_.SavedSymFile), "saved A\r\n");
-    EXPECT_TRUE(fs::is_directory(names_.ResultsFile));
+    EXPECT_FALSE(files_.IsOpen());
+    EXPECT_EQ(Read(names_.ProgressFile), "0 3");
+    EXPECT_EQ(Read(names_.SavedSymFile), "");
+}
+
+// Every file a flush touches, by name.
+std::vector<std::string> FlushedFiles(const WorkingFileNames& n) {
+    return {n.GoodSymFile,  n.BadSymFile,   n.UpSymFile,   n.DownSymFile, n.QuoteFile,
+            n.AscQuoteFile, n.SavedSymFile, n.ResultsFile, n.ProgressFile};
+}
+
+std::vector<std::string> Contents(const WorkingFileNames& n) {
+    std::vector<std::string> all;
+    for (const std::string& name : FlushedFiles(n))
+        all.push_back(ReadWholeFile(name).value_or("<missing>"));
+    return all;
+}
+
+// A write that fails at any point of a symbol's flush (a full disk) leaves
+// every file as it was before the symbol; the symbol written again later
+// gives the files an uninterrupted pass gives.
+TEST_F(PassOutput, AFailedWriteLeavesTheSymbolOutWhole) {
+    // Writes of one flush: the journal record when opening, eight texts, the
+    // journal record after them, the resume point.
+    for (int failAt = 1; failAt <= 11; ++failAt) {
+        SCOPED_TRACE(failAt);
+        TempDir dir;
+        const WorkingFileNames names = WorkingFileNames::In(dir.Path());
+        PassOutputFiles files;
+        PendingOutput a = OneSymbol("A");
+        ASSERT_FALSE(files.FlushPendingOutput(a, names, false));
+        files.CloseOutputFiles();
+        const std::vector<std::string> before = Contents(names);
+
+        int writes = 0;
+        files.BeforeWrite = [&](const std::string&) { return ++writes == failAt ? ENOSPC : 0; };
+        PendingOutput b = OneSymbol("B");
+        std::optional<OutputFailure> failure = files.FlushPendingOutput(b, names, false);
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(failure->Cause, "No space left on device");
+        EXPECT_EQ(Contents(names), before);
+        EXPECT_TRUE(b.Empty());
+
+        // Room again: the symbol is written as if nothing had happened.
+        files.BeforeWrite = nullptr;
+        b = OneSymbol("B");
+        ASSERT_FALSE(files.FlushPendingOutput(b, names, false));
+        files.CloseOutputFiles();
+        EXPECT_EQ(Read(names.ResultsFile), "results A\r\n\f\r\nresults B\r\n\f\r\n");
+        EXPECT_EQ(Read(names.AscQuoteFile), kHeader + "asc A\r\nasc B\r\n");
+        EXPECT_EQ(Read(names.ProgressFile), "1 B");
+    }
+}
+
+// A scan killed at any write of a symbol's flush: the files as the kill left
+// them, once recovered, hold the symbols before it whole, or those and this
+// one, and the resume point says which.
+TEST_F(PassOutput, RecoveryAfterAKillAtAnyWrite) {
+    for (int killAt = 1; killAt <= 10; ++killAt) {
+        SCOPED_TRACE(killAt);
+        TempDir dir;
+        TempDir disk;  // what the disk holds at the moment of the kill
+        const WorkingFileNames names = WorkingFileNames::In(dir.Path());
+        const WorkingFileNames left = WorkingFileNames::In(disk.Path());
+        PassOutputFiles files;
+        PendingOutput a = OneSymbol("A");
+        a.PendingProgress = "1 1";
+        ASSERT_FALSE(files.FlushPendingOutput(a, names, false));
+        const std::vector<std::string> afterA = Contents(names);
+
+        int writes = 0;
+        files.BeforeWrite = [&](const std::string&) {
+            if (++writes == killAt) {
+                for (const auto& entry : fs::directory_iterator(dir.Path()))
+                    fs::copy_file(entry.path(), disk.Path() / entry.path().filename());
+            }
+            return 0;
+        };
+        PendingOutput b = OneSymbol("B");
+        b.PendingProgress = "2 2";
+        ASSERT_FALSE(files.FlushPendingOutput(b, names, false));
+        files.CloseOutputFiles();
+        const std::vector<std::string> afterB = Contents(names);
+
+        // Torn: half of the next text had reached Results.txt as well.
+        std::ofstream(left.ResultsFile, std::ios::app | std::ios::binary) << "resu";
+        RecoverInterruptedOutput(left);
+        const std::vector<std::string> recovered = Contents(left);
+        const std::string progress = Read(left.ProgressFile);
+        if (progress == "1 1") {
+            EXPECT_EQ(recovered, afterA);
+        } else {
+            EXPECT_EQ(progress, "2 2");
+            EXPECT_EQ(recovered, afterB);
+        }
+    }
 }
 
 // Fills every working file of a pass with a text naming it.
@@ -144,12 +258,12 @@ void FillAll(const WorkingFileNames& n) {
 
 TEST_F(PassOutput, RotationForAServerPass) {
     FillAll(names_);
-    LineReader unused;
-    StartOfPassRotation(names_, false, unused);
+    Write(names_.AscQuoteFile, kHeader + "IBM,D,20261201\r\n");
+    EXPECT_FALSE(RotatePassFiles(names_, false));
     EXPECT_EQ(Read(names_.ResultsBackup), "Results.txt");
     EXPECT_EQ(Read(names_.SavedSymBackup), "SavedSym.txt");
     EXPECT_EQ(Read(names_.QuoteBackup), "Quote.txt");
-    EXPECT_EQ(Read(names_.AscQuoteBackup), "AscQuote.txt");
+    EXPECT_EQ(Read(names_.AscQuoteBackup), kHeader + "IBM,D,20261201\r\n");
     for (const std::string* gone :
          {&names_.ResultsFile, &names_.SavedSymFile, &names_.GoodSymFile, &names_.BadSymFile,
           &names_.UpSymFile, &names_.DownSymFile, &names_.QuoteFile, &names_.AscQuoteFile}) {
@@ -159,13 +273,7 @@ TEST_F(PassOutput, RotationForAServerPass) {
 
 TEST_F(PassOutput, RotationForALocalPass) {
     FillAll(names_);
-    Write(names_.QuoteFile, "first\r\nsecond\r\n");
-    LineReader quotes;
-    ASSERT_TRUE(quotes.Open(names_.QuoteFile));
-    EXPECT_EQ(quotes.ReadLine(), "first");
-    StartOfPassRotation(names_, true, quotes);
-    EXPECT_EQ(quotes.ReadLine(), "first");  // rewound
-
+    EXPECT_FALSE(RotatePassFiles(names_, true));
     EXPECT_EQ(Read(names_.ResultsBackup), "Results.txt");
     EXPECT_EQ(Read(names_.SavedSymBackup), "SavedSym.txt");
     EXPECT_FALSE(FileExists(names_.ResultsFile));
@@ -174,19 +282,92 @@ TEST_F(PassOutput, RotationForALocalPass) {
     // The lists and the archive stay as they are.
     EXPECT_EQ(Read(names_.GoodSymFile), "GoodSym.txt");
     EXPECT_EQ(Read(names_.BadSymFile), "BadSym.txt");
-    EXPECT_EQ(Read(names_.QuoteFile), "first\r\nsecond\r\n");
+    EXPECT_EQ(Read(names_.QuoteFile), "Quote.txt");
     EXPECT_EQ(Read(names_.QuoteBackup), "Quote.bak");
     EXPECT_EQ(Read(names_.AscQuoteFile), "AscQuote.txt");
     EXPECT_EQ(Read(names_.AscQuoteBackup), "AscQuote.bak");
 }
 
-TEST_F(PassOutput, RotationWithMissingFiles) {
-    Write(names_.ResultsBackup, "old backup");
-    LineReader notOpen;
-    StartOfPassRotation(names_, false, notOpen);
-    StartOfPassRotation(names_, true, notOpen);
-    // The old backup is deleted even when there is no Results.txt to take its place.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()), 0);
+// A backup is replaced only by a file with something of a pass in it: a
+// missing, empty or header-only file leaves it, and rotating twice (a scan
+// stopped in the middle of rotating) loses nothing.
+TEST_F(PassOutput, RotationNeverReplacesABackupWithNothing) {
+    FillAll(names_);
+    Write(names_.ResultsFile, "");
+    fs::remove(names_.SavedSymFile);
+    Write(names_.AscQuoteFile, kHeader);
+    EXPECT_FALSE(RotatePassFiles(names_, false));
+    EXPECT_FALSE(RotatePassFiles(names_, false));
+    EXPECT_EQ(Read(names_.ResultsBackup), "Results.bak");
+    EXPECT_EQ(Read(names_.SavedSymBackup), "SavedSym.bak");
+    EXPECT_EQ(Read(names_.AscQuoteBackup), "AscQuote.bak");
+    EXPECT_EQ(Read(names_.QuoteBackup), "Quote.txt");
+    for (const std::string* gone : {&names_.ResultsFile, &names_.AscQuoteFile, &names_.QuoteFile})
+        EXPECT_FALSE(FileExists(*gone)) << *gone;
+}
+
+// A new pass moves the old pass's files at its first write, not before: a
+// pass that writes nothing leaves them.
+TEST_F(PassOutput, ANewPassRotatesAtItsFirstWrite) {
+    FillAll(names_);
+    Write(names_.ProgressFile, "4 17");
+    files_.StartPass();
+    PendingOutput none;
+    EXPECT_FALSE(files_.FlushPendingOutput(none, names_, false));
+    EXPECT_EQ(Read(names_.ResultsFile), "Results.txt");
+    EXPECT_EQ(Read(names_.ResultsBackup), "Results.bak");
+    EXPECT_EQ(Read(names_.ProgressFile), "4 17");
+
+    PendingOutput p = OneSymbol("A");
+    p.PendingProgress = "0 1";
+    EXPECT_FALSE(files_.FlushPendingOutput(p, names_, false));
+    EXPECT_FALSE(files_.RotationPending());
+    EXPECT_EQ(Read(names_.ResultsBackup), "Results.txt");
+    EXPECT_EQ(Read(names_.ResultsFile), "results A\r\n\f\r\n");
+    EXPECT_EQ(Read(names_.GoodSymFile), "good A\r\n");
+    EXPECT_EQ(Read(names_.ProgressFile), "0 1");
+
+    // Opening the scan again forgets a rotation not yet done.
+    files_.StartPass();
+    files_.Recover(names_);
+    EXPECT_FALSE(files_.RotationPending());
+}
+
+TEST(PassJournal, RecordsSurviveTheirTextAndDamageIsRefused) {
+    JournalRecord record;
+    record.Sequence = 18446744073709551615u;
+    record.ProgressHash = TextHash("3 7");
+    record.Lengths = {0, 12, kFileMissing, kFileUntracked, 4000000000000, 5, 6, 7};
+    const std::string text = FormatJournalRecord(record);
+    ASSERT_EQ(text.size(), kJournalSlotSize);
+    EXPECT_EQ(ParseJournalRecord(text), record);
+
+    JournalRecord missing;
+    missing.Lengths.fill(kFileMissing);
+    EXPECT_EQ(ParseJournalRecord(FormatJournalRecord(missing)), missing);
+
+    for (std::size_t at : {std::size_t{0}, std::size_t{5}, std::size_t{20}, text.find(" -1") + 1}) {
+        std::string damaged = text;
+        damaged[at] = damaged[at] == '7' ? '8' : '7';
+        EXPECT_FALSE(ParseJournalRecord(damaged)) << at;
+    }
+    EXPECT_FALSE(ParseJournalRecord(text.substr(0, 100)));
+    EXPECT_FALSE(ParseJournalRecord(std::string(kJournalSlotSize, '\0')));
+}
+
+TEST(PassJournal, TheNewestRecordOfTheResumePointIsTaken) {
+    JournalRecord older, newer;
+    older.Sequence = 6;
+    older.ProgressHash = TextHash("1 1");
+    newer.Sequence = 7;
+    newer.ProgressHash = TextHash("2 2");
+    const std::vector<JournalRecord> records =
+        ParseJournal(FormatJournalRecord(newer) + FormatJournalRecord(older));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(RecordForProgress(records, std::string("2 2")), newer);
+    EXPECT_EQ(RecordForProgress(records, std::string("1 1")), older);
+    EXPECT_FALSE(RecordForProgress(records, std::string("3 3")));
+    EXPECT_FALSE(RecordForProgress(records, std::nullopt));
 }
 
 }  // namespace

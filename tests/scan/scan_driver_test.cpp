@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <deque>
 #include <memory>
@@ -196,7 +197,8 @@ TEST_F(ScanDriverTest, LocalPassVisitsEverySymbolWritesProgressAndEndsDone) {
     EXPECT_EQ(seen, (std::vector<std::string>{"S10", "S11", "S12", "S13", "S14"}));
     EXPECT_EQ(view.Panels[1], "");
     EXPECT_EQ(context.counters.SymbolIndex, 0);
-    EXPECT_EQ(dir.Read("Progress.---"), "0 5");
+    // The finished pass leaves a resume point that starts the next one.
+    EXPECT_EQ(dir.Read("Progress.---"), "0 0");
     EXPECT_EQ(driver->ScanState(), NextSymbol);
 }
 
@@ -229,6 +231,7 @@ TEST_F(ScanDriverTest, ResumePastTheListStartsANewPassWithRotation) {
     Step(2);
     EXPECT_EQ(context.quote.Ticker, "S10");
     EXPECT_EQ(context.counters.ProcessCount, 0);
+    Step(2);  // ReadLocal, EvaluateLocal: the first write of the pass rotates
     EXPECT_EQ(dir.Read("Results.bak"), "earlier\r\n");
 }
 
@@ -258,10 +261,10 @@ TEST_F(ScanDriverTest, ServerSymbolMakesTwoRequestsAndRotatesOncePerPass) {
     driver->PB_GoClick();
     Step();  // ReadSymbols
 
-    ServeOneRequest();  // stock page of S10, rotation before it
-    EXPECT_EQ(dir.Read("Results.bak"), "previous pass\r\n");
+    ServeOneRequest();  // stock page of S10: nothing written yet
+    EXPECT_FALSE(dir.Exists("Results.bak"));
     EXPECT_EQ(driver->RequestPhase(), 1);
-    ServeOneRequest();  // option page of S10
+    ServeOneRequest();  // option page of S10: rotation at the first write
     EXPECT_EQ(evaluated, 1);
     EXPECT_EQ(dir.Read("Results.bak"), "previous pass\r\n");
     EXPECT_EQ(dir.Read("Results.txt"), "S10\r\n");
@@ -284,9 +287,38 @@ TEST_F(ScanDriverTest, RejectedStockPageSkipsTheOptionRequest) {
     ServeOneRequest("PLEASE TRY AGAIN");
     EXPECT_EQ(driver->RequestPhase(), 0);
     EXPECT_EQ(context.counters.SymbolIndex, 1);
+    EXPECT_FALSE(dir.Exists("Progress.---"));
     ServeOneRequest();
     EXPECT_EQ(socket.sent.back().rfind("GET /cgi-bin/getquote.dll?TICKER=S11\r\n", 0), 0u);
-    EXPECT_FALSE(dir.Exists("Progress.---") && !dir.Read("Progress.---").empty());
+    // A pass whose last symbols were rejected still ends: the next opening
+    // starts a new pass instead of resuming this one.
+    EXPECT_EQ(dir.Read("Progress.---"), "0 0");
+}
+
+// Resumed, the first symbol rejected, the window closed: the next opening
+// resumes at that symbol instead of starting a new pass.
+TEST_F(ScanDriverTest, OpeningTheFilesKeepsTheResumePoint) {
+    WriteSymbols(10);
+    dir.Write("Progress.---", "2 5");
+    dir.Write("Results.txt", "this pass\r\n");
+    parts.EvaluateSymbol = [](Context& c, AlarmControl&) {
+        c.pending.PendingResults = c.quote.Ticker + "\r\n";
+        c.pending.PendingProgress = "2 " + std::to_string(c.counters.SymbolIndex);
+    };
+    Open();
+    driver->PB_GoClick();
+    Step();
+    ServeOneRequest("PLEASE TRY AGAIN");  // S15 rejected
+    driver->Sockets1ErrorOccurred(10061, "Connection refused");
+    driver->FormClose();
+    EXPECT_EQ(dir.Read("Progress.---"), "2 5");
+
+    Open();
+    driver->PB_GoClick();
+    Step(2);
+    EXPECT_EQ(context.quote.Ticker, "S15");
+    EXPECT_EQ(context.counters.ProcessCount, 2);
+    EXPECT_FALSE(dir.Exists("Results.bak"));
 }
 
 TEST_F(ScanDriverTest, ReceivedDataIsUpperCasedUpToAZeroByte) {
@@ -310,21 +342,161 @@ TEST_F(ScanDriverTest, ReceivedDataIsUpperCasedUpToAZeroByte) {
     EXPECT_EQ(driver->ScanState(), ProcessReply);
 }
 
-TEST_F(ScanDriverTest, EmptyReplyIsProcessedAsAnEmptyPage) {
-    WriteSymbols(1);
-    std::string parsed = "unset";
-    parts.ParseStockPage = [&](Context& c) {
-        parsed = c.quote.PageText;
+// A connection closed without a byte of reply is a failed request: it is
+// repeated, and after three repeats the symbol is listed as bad with a word
+// in the window, and the scan goes on.
+TEST_F(ScanDriverTest, EmptyRepliesAreRetriedThenTheSymbolIsListedAsBad) {
+    WriteSymbols(2);
+    int parsed = 0;
+    parts.ParseStockPage = [&](Context&) {
+        ++parsed;
         return false;
     };
     Open();
     driver->PB_GoClick();
+    Step();  // ReadSymbols
+    for (int attempt = 1; attempt <= 1 + kEmptyReplyRetries; ++attempt) {
+        SCOPED_TRACE(attempt);
+        Step();  // NextSymbol: connect
+        ASSERT_EQ(driver->ScanState(), Connecting);
+        EXPECT_EQ(context.quote.Ticker, "S10");
+        ConnectAndSend();
+        driver->Sockets1SessionClosed();
+        EXPECT_EQ(driver->ScanState(), NextSymbol);
+        if (attempt <= kEmptyReplyRetries) EXPECT_EQ(view.Panels[1], "Timeout Retry");
+    }
+    Step();  // the symbol is given up
+    EXPECT_EQ(parsed, 0);
+    EXPECT_EQ(view.Panels[1], "No reply for S10: listed in BadSym.txt");
+    EXPECT_EQ(dir.Read("BadSym.txt"), "S10\r\n");
+    EXPECT_EQ(dir.Read("Progress.---"), "0 1");
+    Step();
+    EXPECT_EQ(context.quote.Ticker, "S11");
+    EXPECT_EQ(socket.connects, 5);
+}
+
+// The server drops a connection that waited, paused, before its request: the
+// previous symbol's text still in PageText must not be parsed as this reply.
+TEST_F(ScanDriverTest, AConnectionClosedBeforeItsRequestIsRetried) {
+    WriteSymbols(2);
+    int parsed = 0;
+    parts.ParseStockPage = [&](Context&) {
+        ++parsed;
+        return true;
+    };
+    Open();
+    driver->PB_GoClick();
+    Step(2);
+    context.quote.PageText = "THE PREVIOUS SYMBOL'S REPORT";
+    driver->Sockets1SessionConnected();
+    driver->PB_PauseClick();
+    driver->Sockets1DataNeeded();
+    Step(3);
+    ASSERT_TRUE(socket.sent.empty());
+    driver->Sockets1SessionClosed();
+    EXPECT_EQ(driver->ScanState(), NextSymbol);
+    EXPECT_EQ(view.Panels[1], "Timeout Retry");
+    driver->PB_GoClick();
+    Step(3);
+    EXPECT_EQ(parsed, 0);
+    EXPECT_EQ(driver->RequestPhase(), 0);
+    EXPECT_EQ(socket.connects, 2);
+    EXPECT_EQ(context.quote.Ticker, "S10");
+}
+
+// A reply past the size cap ends its request; one that trickles in for ever
+// is given up when the request's whole time is over.
+TEST_F(ScanDriverTest, RepliesThatNeverEndAreGivenUp) {
+    WriteSymbols(1);
+    Open();
+    driver->PB_GoClick();
     Step(2);
     ConnectAndSend();
-    driver->Sockets1SessionClosed();
-    EXPECT_EQ(view.Panels[1], "Received 0 Bytes Total");
+    socket.incoming.push_back(std::string(kMaxPageBytes, 'x'));
+    socket.incoming.push_back("y");
+    driver->Sockets1DataAvailable();
+    EXPECT_EQ(driver->ScanState(), NextSymbol);
+    EXPECT_EQ(view.Panels[1], "Timeout Retry");
+    EXPECT_TRUE(context.quote.PageText.empty());
+
     Step();
-    EXPECT_EQ(parsed, "");
+    ConnectAndSend();
+    int steps = 0;
+    while (driver->ScanState() == AwaitReply && steps < 2 * kRequestLimitTicks) {
+        if (steps % 100 == 0) {
+            socket.incoming.push_back("a little more");
+            driver->Sockets1DataAvailable();
+        }
+        Step();
+        ++steps;
+    }
+    EXPECT_EQ(steps, kRequestLimitTicks);
+    EXPECT_EQ(driver->ScanState(), NextSymbol);
+    EXPECT_EQ(view.Panels[1], "Timeout Retry");
+}
+
+// A refused login pauses the scan with the cause and where to mend it;
+// nothing is rotated, archived or listed for it.
+TEST_F(ScanDriverTest, ARefusedLoginPausesWithTheCause) {
+    for (const char* status : {"HTTP/1.0 401 Unauthorized", "http/1.1 403 Forbidden"}) {
+        SCOPED_TRACE(status);
+        TempDir here;
+        context.files = WorkingFileNames::In(here.Path());
+        context.settings.SymbolFileName = here.File("Symbols.sym");
+        here.Write("Symbols.sym", "IBM\r\n");
+        here.Write("Results.txt", "previous pass\r\n");
+        messages.Shown.clear();
+        context.runtime.SymbolsLoaded = false;  // a new window reads the list again
+        Open();
+        driver->PB_GoClick();
+        Step();
+        ServeOneRequest(std::string(status) + "\r\nWWW-Authenticate: Basic\r\n\r\nNo.");
+        ASSERT_EQ(messages.Shown.size(), 1u);
+        EXPECT_EQ(messages.Shown[0], kLoginRefused);
+        EXPECT_FALSE(driver->Running());
+        EXPECT_EQ(driver->LastStop(), ScanStop::LoginRefused);
+        EXPECT_EQ(view.Panels[1], kLoginRefusedShort);
+        Step();
+        EXPECT_EQ(view.Panels[0], kPressGo);
+        EXPECT_EQ(here.Read("Results.txt"), "previous pass\r\n");
+        EXPECT_FALSE(here.Exists("Results.bak"));
+        EXPECT_FALSE(here.Exists("BadSym.txt"));
+        EXPECT_FALSE(here.Exists("Quote.txt"));
+        EXPECT_FALSE(here.Exists("Progress.---"));
+    }
+}
+
+// A symbol whose output cannot be written pauses the scan at it with the
+// file and the cause; once there is room, Go finishes the pass with nothing
+// lost and nothing twice.
+TEST_F(ScanDriverTest, AWriteFailurePausesAtTheSymbol) {
+    WriteSymbols(3);
+    context.settings.QuotesFromLocalFile = 1;
+    parts.ReplayQuote = [](Context&) {};
+    parts.EvaluateSymbol = [](Context& c, AlarmControl&) {
+        c.pending.PendingResults = c.quote.Ticker + "\r\n";
+        c.pending.PendingProgress = "0 " + std::to_string(c.counters.SymbolIndex);
+    };
+    Open();
+    driver->PB_GoClick();
+    Step(4);  // the first symbol is written
+    ASSERT_EQ(dir.Read("Results.txt"), "S10\r\n");
+    context.outputs.BeforeWrite = [](const std::string&) { return ENOSPC; };
+    Step(3);
+    ASSERT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(messages.Shown[0], "Cannot write " + dir.File("Results.txt") +
+                                     ": No space left on device\r\nThe scan is paused at S11, "
+                                     "whose output was not written. Make room, then press Go.");
+    EXPECT_EQ(view.Panels[1], "Cannot write Results.txt");
+    EXPECT_FALSE(driver->Running());
+    EXPECT_EQ(driver->LastStop(), ScanStop::WriteFailed);
+    EXPECT_EQ(dir.Read("Progress.---"), "0 1");
+    EXPECT_EQ(dir.Read("Results.txt"), "S10\r\n");
+
+    context.outputs.BeforeWrite = nullptr;
+    driver->PB_GoClick();
+    RunToDone();
+    EXPECT_EQ(dir.Read("Results.txt"), "S10\r\nS11\r\nS12\r\n");
 }
 
 TEST_F(ScanDriverTest, TimeoutRetriesOnlyAfterAFirstConnection) {
@@ -341,7 +513,6 @@ TEST_F(ScanDriverTest, TimeoutRetriesOnlyAfterAFirstConnection) {
     // Once connected, a stalled reply is retried after the time-out.
     ConnectAndSend();
     ASSERT_EQ(driver->ScanState(), AwaitReply);
-    dir.Write("Results.txt", "this pass\r\n");
     Step(kTimeoutTicks - 1);
     EXPECT_EQ(driver->ScanState(), AwaitReply);
     Step();
@@ -350,8 +521,9 @@ TEST_F(ScanDriverTest, TimeoutRetriesOnlyAfterAFirstConnection) {
     Step();  // the same page is asked for again, without a new rotation
     EXPECT_EQ(driver->ScanState(), Connecting);
     EXPECT_EQ(socket.connects, 2);
-    EXPECT_EQ(dir.Read("Results.txt"), "this pass\r\n");
-    EXPECT_EQ(dir.Read("Results.bak"), "previous pass\r\n");
+    // Nothing of the new pass was written: the previous pass stays in place.
+    EXPECT_EQ(dir.Read("Results.txt"), "previous pass\r\n");
+    EXPECT_FALSE(dir.Exists("Results.bak"));
 }
 
 TEST_F(ScanDriverTest, TimeoutWhilePausedStillRetriesAndWaitsForGo) {
@@ -385,8 +557,8 @@ TEST_F(ScanDriverTest, ResetAfterAPausedTimeoutStartsTheNewPassAtOnce) {
     dir.Write("Results.txt", "abandoned pass\r\n");
     messages.Answers = {true};
     driver->PB_ResetClick();
-    Step(2);  // ReadSymbols, NextSymbol: the new pass rotates before its first request
-    EXPECT_EQ(dir.Read("Results.bak"), "abandoned pass\r\n");
+    Step(2);  // ReadSymbols, NextSymbol: the new pass starts at once
+    EXPECT_TRUE(context.outputs.RotationPending());
     EXPECT_FALSE(context.runtime.RestartPending);
     EXPECT_EQ(context.quote.Ticker, "S10");
 }
@@ -417,6 +589,7 @@ TEST_F(ScanDriverTest, PageReceivedWhilePausedIsParsedAfterGo) {
 TEST_F(ScanDriverTest, SocketErrorIsShownAndClosesOutputFiles) {
     WriteSymbols(1);
     Open();
+    context.pending.PendingGoodSym = "S10\r\n";
     context.outputs.FlushPendingOutput(context.pending, context.files, false);
     ASSERT_TRUE(context.outputs.IsOpen());
     driver->Sockets1ErrorOccurred(10061, "Connection refused");
