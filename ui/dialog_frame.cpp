@@ -7,16 +7,38 @@
 
 namespace quillon {
 
+namespace {
+
+// The widths of the window manager's frame around `window`: nothing while
+// it has not been shown yet.
+QMargins FrameMargins(const QWidget* window) {
+    const QRect client = window->geometry();
+    const QRect frame = window->frameGeometry();
+    return {client.left() - frame.left(), client.top() - frame.top(),
+            frame.right() - client.right(), frame.bottom() - client.bottom()};
+}
+
+}  // namespace
+
 void CentreOnScreen(QWidget* window) {
-    QScreen* screen =
-        window->parentWidget() != nullptr ? window->parentWidget()->screen() : nullptr;
+    const QWidget* owner =
+        window->parentWidget() != nullptr ? window->parentWidget()->window() : nullptr;
+    QScreen* screen = owner != nullptr ? owner->screen() : nullptr;
     if (screen == nullptr) screen = QGuiApplication::primaryScreen();
     if (screen == nullptr) return;
-    // move() places the frame's top-left corner. Before the first showing
-    // the frame is not known yet and the client area is centred instead.
+    // The frame's widths: a hidden window's own are not known before its
+    // first showing and may be stale after it; the owner's frame, long on
+    // screen and drawn by the same window manager, gives them.
+    const QMargins own = FrameMargins(window);
+    QMargins margins = owner != nullptr ? FrameMargins(owner) : QMargins();
+    if (margins.isNull()) margins = own;
+    const QSize frame = window->size().grownBy(margins);
     const QRect area = screen->availableGeometry();
-    const QSize frame = window->frameGeometry().size();
-    window->move(area.center() - QPoint((frame.width() - 1) / 2, (frame.height() - 1) / 2));
+    const QPoint frameCorner =
+        area.center() - QPoint((frame.width() - 1) / 2, (frame.height() - 1) / 2);
+    // move() places the frame's top-left corner once the window has had a
+    // frame, the client area's before.
+    window->move(own.isNull() ? frameCorner + QPoint(margins.left(), margins.top()) : frameCorner);
 }
 
 QAbstractButton* MakeHelpButton(QWidget* form, HelpCallback help) {
