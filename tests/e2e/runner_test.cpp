@@ -42,12 +42,12 @@ TEST(Runner, LocalPassRunsToDoneAndCanBeRunAgain) {
                            dir.File("Results.txt")),
               std::string::npos)
         << run.out;
-    EXPECT_EQ(dir.Read("Progress.---"), "0 3");
+    EXPECT_EQ(dir.Read("Progress.---"), "0 0");
     for (const char* name : {"Quote.txt", "AscQuote.txt", "GoodSym.txt", "BadSym.txt",
                              "Results.txt", "SavedSym.txt", "UpSym.txt", "DownSym.txt"}) {
         EXPECT_TRUE(dir.Exists(name)) << name;
     }
-    // A finished pass resumes past the end, so the next run is a new pass.
+    // A finished pass leaves position 0, so the next run is a new pass.
     dir.Write("Results.txt", "first pass\r\n");
     EXPECT_EQ(RunScan(dir).exitCode, 0);
     EXPECT_EQ(dir.Read("Results.bak"), "first pass\r\n");

@@ -1,0 +1,226 @@
+// Scans that are killed, again and again, at random moments and between the
+// writes of one symbol's output, then started again: in the end the working
+// files are those of one scan that was never interrupted.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <random>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/number_format.h"
+#include "results/settings.h"
+#include "tests/support/quoted_process.h"
+#include "tests/support/scan_process.h"
+#include "tests/support/temp_dir.h"
+#include "tools/market_sim.h"
+#include "tools/market_sim_archive.h"
+
+namespace quillon {
+namespace {
+
+using testing::Quoted;
+using testing::RunScan;
+using testing::ScanRun;
+using testing::TempDir;
+using testing::WithoutTimes;
+
+const char* const kOutputs[] = {"Results.txt",  "SavedSym.txt", "UpSym.txt",
+                                "DownSym.txt",  "GoodSym.txt",  "BadSym.txt",
+                                "Progress.---", "Quote.txt",    "AscQuote.txt"};
+
+// quillon-scan in `dir` with `environment` added, killed after `killAfter`
+// unless it ends first. The exit status, or -1 when it was killed.
+int RunScanKilledAfter(const TempDir& dir, const std::vector<std::string>& environment,
+                       std::chrono::microseconds killAfter) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.Path().c_str()) != 0) _exit(126);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        for (const std::string& setting : environment)
+            putenv(const_cast<char*>(setting.c_str()));
+        execl(QUILLON_SCAN_PATH, QUILLON_SCAN_PATH, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    const auto end = std::chrono::steady_clock::now() + killAfter;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The output files, with the time of writing blanked out.
+std::map<std::string, std::string> Outputs(const TempDir& dir) {
+    static const std::regex ascTime(R"(,i,\d+/\d+/\d+,\d+:\d\d,)");
+    std::map<std::string, std::string> files;
+    for (const char* name : kOutputs) {
+        files[name] = dir.Exists(name)
+                          ? std::regex_replace(WithoutTimes(dir.Read(name)), ascTime, ",i,<time>,")
+                          : "<missing>";
+    }
+    return files;
+}
+
+// The resume point may be missing (before the first symbol) but never empty,
+// cut short or mixed.
+void ExpectWholeResumePoint(const TempDir& dir) {
+    if (!dir.Exists("Progress.---")) return;
+    const std::string point = dir.Read("Progress.---");
+    EXPECT_TRUE(std::regex_match(point, std::regex(R"(\d+ \d+)"))) << "'" << point << "'";
+}
+
+// Kills and restarts until the pass is over; returns the number of kills. A
+// kill can come after the pass has ended (`finalPoint` is in Progress.---)
+// and before the process does: the pass is over all the same.
+int KillUntilDone(const TempDir& dir, const std::string& finalPoint, int wantedKills, int maxWrite,
+                  std::chrono::microseconds maxDelay, unsigned seed) {
+    std::mt19937 random(seed);
+    int kills = 0;
+    for (int run = 0; run < 400; ++run) {
+        int status = 0;
+        if (kills >= wantedKills) {
+            status = RunScanKilledAfter(dir, {}, std::chrono::minutes(2));
+        } else if (run % 2 == 0) {
+            // Between two writes of a symbol's output, or of the rotation.
+            std::uniform_int_distribution<int> write(1, maxWrite);
+            status = RunScanKilledAfter(
+                dir, {"QUILLON_TEST_KILL_AT_WRITE=" + std::to_string(write(random))},
+                std::chrono::minutes(2));
+        } else {
+            // At any moment.
+            std::uniform_int_distribution<long> delay(0, maxDelay.count());
+            status = RunScanKilledAfter(dir, {}, std::chrono::microseconds(delay(random)));
+        }
+        ExpectWholeResumePoint(dir);
+        if (status == 0) return kills;
+        EXPECT_EQ(status, -1) << "only a kill may end a run early";
+        ++kills;
+        if (dir.Read("Progress.---") == finalPoint) return kills;
+    }
+    ADD_FAILURE() << "the scan never finished";
+    return kills;
+}
+
+void SaveScanSettings(const TempDir& dir, bool localMode) {
+    Settings settings;
+    SetDefaultSettings(settings);
+    settings.QuotesFromLocalFile = localMode ? 1 : 0;
+    settings.SymbolFileName = dir.File("Symbols.sym");
+    ASSERT_TRUE(SaveSettings(settings, WorkingFileNames::In(dir.Path())));
+}
+
+// A local pass over an archive of 520 stocks with the default filters.
+class LocalPassKills : public ::testing::Test {
+  protected:
+    void Prepare(const TempDir& dir) {
+        sim::Market market(11, SystemClock().Now());
+        ASSERT_TRUE(sim::WriteArchive(market, sim::ArchiveTickers(market, 520), dir.Path()));
+        SaveScanSettings(dir, true);
+    }
+};
+
+TEST_F(LocalPassKills, AKilledAndRestartedPassEndsAsAnUninterruptedOne) {
+    TempDir reference, killed;
+    Prepare(reference);
+    Prepare(killed);
+    // A previous pass's files, which the new pass must move aside once.
+    for (const TempDir* dir : {&reference, &killed}) {
+        dir->Write("Results.txt", "previous pass\r\n");
+        dir->Write("SavedSym.txt", "previous saved\r\n");
+    }
+    const ScanRun whole = RunScan(reference);
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+
+    const int kills = KillUntilDone(killed, reference.Read("Progress.---"), 24, 30,
+                                    std::chrono::milliseconds(40), 20261208);
+    EXPECT_GE(kills, 20);
+    const auto expected = Outputs(reference);
+    const auto got = Outputs(killed);
+    for (const char* name : kOutputs)
+        EXPECT_EQ(got.at(name), expected.at(name)) << name;
+    EXPECT_EQ(killed.Read("Results.bak"), "previous pass\r\n");
+    EXPECT_EQ(killed.Read("SavedSym.bak"), "previous saved\r\n");
+    // The heading once, and a count that went up by one per saved symbol.
+    const std::string saved = killed.Read("SavedSym.txt");
+    std::size_t headings = 0;
+    for (auto at = saved.find(" Symbol Root"); at != std::string::npos;
+         at = saved.find(" Symbol Root", at + 1))
+        ++headings;
+    EXPECT_EQ(headings, 1u);
+}
+
+// A disk that fills up: the run stops with its own status and the reason,
+// the symbol is left out whole, and the next run completes the pass.
+TEST_F(LocalPassKills, AFullDiskStopsTheRunAndTheNextRunCompletesThePass) {
+    TempDir reference, full;
+    Prepare(reference);
+    Prepare(full);
+    ASSERT_EQ(RunScan(reference).exitCode, 0);
+
+    // A first pass, whole; the failing run is the second, which rotates.
+    ASSERT_EQ(RunScan(full).exitCode, 0);
+    const std::string command = "QUILLON_TEST_FAIL_AT_WRITE=50";
+    putenv(const_cast<char*>(command.c_str()));
+    const ScanRun failed = RunScan(full);
+    unsetenv("QUILLON_TEST_FAIL_AT_WRITE");
+    EXPECT_EQ(failed.exitCode, 6);
+    EXPECT_NE(failed.err.find("Cannot write " + full.Path() + "/"), std::string::npos)
+        << failed.err;
+    EXPECT_NE(failed.err.find(": No space left on device"), std::string::npos) << failed.err;
+    ExpectWholeResumePoint(full);
+    const ScanRun rest = RunScan(full);
+    ASSERT_EQ(rest.exitCode, 0) << rest.err;
+    const auto expected = Outputs(reference);
+    const auto got = Outputs(full);
+    for (const char* name : kOutputs)
+        EXPECT_EQ(got.at(name), expected.at(name)) << name;
+}
+
+// The same against the demo quote service: the archive too ends as one
+// uninterrupted server pass writes it.
+TEST(ServerPassKills, AKilledAndRestartedServerPassEndsAsAnUninterruptedOne) {
+    Quoted quoted({});
+    sim::Market market(1, SystemClock().Now());
+    std::vector<std::string> tickers = market.Universe();
+    tickers.resize(std::min<std::size_t>(120, tickers.size()));
+    std::string symbols;
+    for (const std::string& t : tickers)
+        symbols += t + "\r\n";
+
+    TempDir reference, killed;
+    for (const TempDir* dir : {&reference, &killed}) {
+        dir->Write("Symbols.sym", symbols);
+        dir->Write("QuoteHosts.txt",
+                   FormatArgs("127.0.0.1:%d\r\n127.0.0.1:%d\r\n", quoted.Port(), quoted.Port()));
+        SaveScanSettings(*dir, false);
+    }
+    const ScanRun whole = RunScan(reference);
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+
+    const int kills = KillUntilDone(killed, reference.Read("Progress.---"), 8, 60,
+                                    std::chrono::milliseconds(100), 1208);
+    EXPECT_GE(kills, 8);
+    const auto expected = Outputs(reference);
+    const auto got = Outputs(killed);
+    for (const char* name : kOutputs)
+        EXPECT_EQ(got.at(name), expected.at(name)) << name;
+}
+
+}  // namespace
+}  // namespace quillon
