@@ -58,6 +58,10 @@ TEST(Runner, HelpAndBadArguments) {
     ScanRun help = RunScan(dir, "--help");
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("Usage: quillon-scan"), std::string::npos);
+    // Every exit status is told.
+    for (const char* status :
+         {"\n  0 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  5 ", "\n  6 ", "\n  64 "})
+        EXPECT_NE(help.out.find(status), std::string::npos) << status;
     EXPECT_FALSE(dir.Exists("Quillon.---"));
     EXPECT_EQ(RunScan(dir, "--bogus").exitCode, 64);
 }

@@ -173,6 +173,39 @@ TEST(ServerScanFaults, MultiMegabyteOptionPageIsParsedInOneStep) {
     EXPECT_EQ(scan.driver.ScanState(), NextSymbol);
 }
 
+// A wrong password: the run stops at once with its own status and says why;
+// nothing is rotated, archived or listed.
+TEST(ServerScanFaults, RunnerStopsOnARefusedLogin) {
+    Quoted quoted({"--user", "someone", "--password", "else"});
+    TempDir dir;
+    WriteWorkingDirectory(dir, quoted.Port(), MarketTickers(3));
+    dir.Write("Results.txt", "previous pass\r\n");
+    const ScanRun run = RunScan(dir);
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_NE(run.err.find(kLoginRefused), std::string::npos) << run.err;
+    EXPECT_EQ(dir.Read("Results.txt"), "previous pass\r\n");
+    for (const char* name : {"Results.bak", "Quote.txt", "AscQuote.txt", "GoodSym.txt",
+                             "BadSym.txt", "Progress.---"}) {
+        EXPECT_FALSE(dir.Exists(name)) << name;
+    }
+}
+
+// An outage after the first symbols: the run gives up after the time it was
+// given, with its own status, and keeps the resume point for the next run.
+TEST(ServerScanFaults, RunnerGivesUpWhenNothingIsFinished) {
+    Quoted quoted({"--fault", "refuse", "--fault-after", "4"});
+    TempDir dir;
+    WriteWorkingDirectory(dir, quoted.Port(), MarketTickers(5));
+    const ScanRun run = RunScan(dir, "--give-up-after 0.03");
+    EXPECT_EQ(run.exitCode, 5) << run.out << run.err;
+    EXPECT_NE(run.err.find("no symbol finished for 0.03 minutes; giving up"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(dir.Read("Progress.---").substr(dir.Read("Progress.---").find(' ')), " 2");
+
+    EXPECT_EQ(RunScan(dir, "--give-up-after 1x").exitCode, 64);
+    EXPECT_EQ(RunScan(dir, "--give-up-after").exitCode, 64);
+}
+
 TEST(ServerScanEndToEnd, ServerScanThenLocalReplayGiveTheSameResults) {
     Quoted quoted({});
     TempDir dir;
