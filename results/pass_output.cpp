@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <initializer_list>
 #include <utility>
@@ -131,6 +132,8 @@ void PassOutputFiles::Recover(const WorkingFileNames& names) {
     CloseOutputFiles();
     rotationPending_ = false;
     RecoverInterruptedOutput(names);
+    // A replacement of the resume point killed before its rename.
+    RemoveLeftoverTemporaries(names.ProgressFile, std::chrono::seconds(60));
 }
 
 std::optional<OutputFailure> PassOutputFiles::Open(const WorkingFileNames& names, bool localMode) {
