@@ -212,7 +212,6 @@ void ScanDriver::ShowMessageAndClose(const std::string& text) {
 // activated again, which pauses the scan at the resume point on disk.
 void ScanDriver::PauseWithMessage(ScanStop reason, const std::string& text,
                                   const std::string& status) {
-    socket_.Disconnect();
     context_.messages.ShowMessage(text);
     FormActivate();
     LastStop_ = reason;

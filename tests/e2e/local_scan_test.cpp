@@ -45,7 +45,9 @@ class LocalScanTest : public ::testing::Test {
     }
 
     // The same scan in this process, in a copy of the working directory.
-    void ScanInProcess(const TempDir& copy) {
+    // With `closeAfterSaves`, the scan window is closed once that many
+    // symbols were saved, and opened again to finish the pass.
+    void ScanInProcess(const TempDir& copy, int closeAfterSaves = 0) {
         for (const char* name : {"Quote.txt", "AscQuote.txt", "GoodSym.txt", "BadSym.txt"}) {
             fs::copy_file(dir.File(name), copy.File(name));
         }
@@ -62,6 +64,14 @@ class LocalScanTest : public ::testing::Test {
         driver.PB_GoClick();
         for (int i = 0; i < 100000 && !(view.Panels[0] == kDone && !driver.Running()); ++i) {
             driver.ScanStep();
+            if (context.counters.ProcessCount == closeAfterSaves && closeAfterSaves > 0 &&
+                driver.ScanState() == NextSymbol) {
+                // Closed right after the saved symbol, then opened again.
+                driver.FormClose();
+                driver.FormActivate();
+                driver.PB_GoClick();
+                closeAfterSaves = 0;
+            }
         }
         driver.FormClose();
     }
@@ -118,6 +128,18 @@ TEST_F(LocalScanTest, ReplaysTheArchiveAndLeavesEveryOutput) {
     EXPECT_EQ(dir.Read("SavedSym.bak"), saved);
     EXPECT_EQ(dir.Read("SavedSym.txt"), saved);
     EXPECT_EQ(dir.Read("GoodSym.txt"), good);
+}
+
+// Closed right after a saved symbol and opened again, the pass goes on with
+// the count of the symbols saved: each counted once, one heading.
+TEST_F(LocalScanTest, AScanClosedAfterASavedSymbolCountsItOnce) {
+    TempDir whole, resumed;
+    ScanInProcess(whole);
+    ScanInProcess(resumed, 2);
+    for (const char* name : {"SavedSym.txt", "UpSym.txt", "DownSym.txt", "Progress.---"})
+        EXPECT_EQ(resumed.Read(name), whole.Read(name)) << name;
+    EXPECT_EQ(WithoutTimes(resumed.Read("Results.txt")), WithoutTimes(whole.Read("Results.txt")));
+    EXPECT_EQ(CountOf(resumed.Read("Results.txt"), "Saved 2 "), 1);
 }
 
 }  // namespace
