@@ -1,29 +1,14 @@
 #pragma once
-// Option month and strike codes: the expiration calendar (the next twelve
-// expirations from today) and the strike table (five strikes around the
-// stock's last price).
+// Building the option month and strike codes: the expiration calendar (the
+// next twelve expirations from today) and the strike table (five strikes
+// around the stock's last price).
 
 #include <array>
 
+#include "market/option_tables.h"
 #include "platform/clock.h"
 
 namespace quillon {
-
-inline constexpr int kExpirations = 12;
-
-struct ExpirationCalendar {
-    std::array<int, 12> MonthLengths = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    std::array<int, kExpirations> DaysToExpiration{};
-    std::array<int, kExpirations> ExpirationDay{};
-    std::array<int, kExpirations> ExpirationMonth{};  // 0 = January
-    // MonthLetters[0][k] the call letter, MonthLetters[1][k] the put letter.
-    std::array<std::array<char, kExpirations>, 2> MonthLetters{};
-};
-
-struct StrikeTable {
-    std::array<float, 5> StrikePrices{};
-    std::array<char, 5> StrikeLetters{};
-};
 
 // Rebuilds the calendar from the date `today`: a weekend counts from the
 // following Monday; slot 0 is the nearest expiration not yet past.

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <variant>
 
+#include "platform/number_read.h"
+
 namespace quillon {
 
 // A tagged value: nothing, a number, or a text.
@@ -76,16 +78,6 @@ struct FilterSettings {
     FilterValues Values;
     int DeriveZorFrom = 1;
 };
-
-// Whole text a decimal number: optional blanks (spaces, tabs), optional sign,
-// digits with at most one "." and at least one digit ("1." and ".5" count),
-// an optional exponent (E or e, optional sign, digits), optional blanks.
-// "." is the decimal point whatever the locale. A number beyond the range of
-// a 64-bit float does not convert completely and is no number.
-bool IsNumberText(std::string_view text);
-
-// The value of a text that IsNumberText accepts, otherwise nothing.
-std::optional<double> ParseDecimalNumber(std::string_view text);
 
 // The number when the whole text is a decimal number, otherwise the text "NA".
 FilterValue ParseFilterValue(std::string_view text);

@@ -207,7 +207,8 @@ BENCHMARK(BM_ImpliedVolatility_NearMoneySet);
 class ZorFixture {
   public:
     ZorFixture() {
-        ResetQuote(context.quote, context.calendar, clock.Now());
+        ResetQuote(context.quote);
+        BuildExpirationCalendar(context.calendar, clock.Now());
         QuoteRecord& quote = context.quote.Quote;
         quote.OptionRoot = "QQA";
         quote.LastSale = kStock;

@@ -29,6 +29,7 @@
 #include "platform/files.h"
 #include "platform/number_format.h"
 #include "results/settings.h"
+#include "scan/scan_parts.h"
 #include "tests/support/quoted_process.h"
 #include "tests/support/temp_dir.h"
 #include "tools/market_sim.h"

@@ -14,6 +14,7 @@
 #include "fuzz/fuzz_context.h"
 #include "market/option_page.h"
 #include "market/page_scan.h"
+#include "scan/scan_parts.h"
 
 namespace {
 
@@ -59,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         quote.Ticker += kTickerCharacters[data[1 + i] % kTickerCharacters.size()];
     const float price =
         static_cast<float>(data[1 + tickerLength] * 256 + data[2 + tickerLength]) / 64;
-    quillon::ResetQuote(quote, context.calendar, services.clock.Now());
+    quillon::ResetQuote(quote);
+    quillon::BuildExpirationCalendar(context.calendar, services.clock.Now());
     quillon::SelectStrikes(context.strikes, price);
 
     const std::string_view page(reinterpret_cast<const char*>(data) + 3 + tickerLength,

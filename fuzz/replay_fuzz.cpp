@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "market/archive.h"
+#include "scan/scan_parts.h"
 
 namespace {
 

@@ -21,6 +21,7 @@
 #include "market/page_scan.h"
 #include "market/stock_page.h"
 #include "scan/scan_driver.h"
+#include "scan/scan_parts.h"
 #include "scan/scan_view.h"
 
 namespace {

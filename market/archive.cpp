@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "analytics/filters.h"
 #include "platform/number_format.h"
+#include "platform/number_read.h"
 
 namespace quillon {
 
@@ -49,18 +49,6 @@ constexpr std::array<ChainArray<float> OptionChain::*, 6> kOptionFields = {
     &OptionChain::OptLast, &OptionChain::OptColumn2, &OptionChain::OptBid,
     &OptionChain::OptAsk,  &OptionChain::OptVolume,  &OptionChain::OptOpenInterest};
 constexpr std::size_t kOptionPriceFields = 4;
-
-// The archived option entries in order: calls then puts, strike slots 1 to 3,
-// month slots 0 and 1.
-template <class Visit>
-void ForEachArchivedOption(Visit visit) {
-    for (int type = 0; type < kOptionTypes; ++type) {
-        for (int strike = 1; strike <= 3; ++strike) {
-            for (int month = 0; month <= 1; ++month)
-                visit(OptionEntry{type, strike, month});
-        }
-    }
-}
 
 // ------------------------------------------------------------------ writing
 
@@ -118,7 +106,7 @@ std::string OptionLine(const OptionChain& chain, const OptionEntry& e) {
 
 void AppendOptionsSection(std::string& out, const QuoteState& quote) {
     AppendLine(out, std::string(kOptionsTag) + OneLine(quote.Quote.OptionRoot));
-    ForEachArchivedOption(
+    ForEachNearMoneyOption(
         [&](const OptionEntry& entry) { AppendLine(out, OptionLine(quote.Chain, entry)); });
 }
 
@@ -192,11 +180,9 @@ bool FindRecord(LineReader& file, std::string& replayLine, const std::string& ti
     }
 }
 
-// The text and number lines of the record, then the P/E and the strike table
-// from them. False at a number that is not a number.
-bool ReadStockPart(Context& context) {
-    LineReader& file = context.replay.LocalQuoteFile;
-    QuoteRecord& q = context.quote.Quote;
+// The text and number lines of the record, then the P/E from them. False at
+// a number that is not a number.
+bool ReadStockPart(LineReader& file, QuoteRecord& q) {
     for (auto field : kTextFields)
         q.*field = file.ReadLine();
     for (auto field : kPriceFields) {
@@ -217,7 +203,6 @@ bool ReadStockPart(Context& context) {
     } else {
         q.PriceEarnings = kNotAvailablePE;
     }
-    SelectStrikes(context.strikes, q.LastSale);
     return true;
 }
 
@@ -237,18 +222,19 @@ std::vector<std::string> CollectOptionLines(LineReader& file, std::string& repla
 // Stores, for each archived entry, the first collected line that begins with
 // the entry's option symbol as the replay date's calendar and the stock's
 // strike table spell it. False at an option field that is not a number.
-bool StoreOptions(Context& context, const std::vector<std::string>& lines) {
-    const std::string& root = context.quote.Quote.OptionRoot;
+bool StoreOptions(QuoteState& quote, const OptionTables& tables,
+                  const std::vector<std::string>& lines) {
+    const std::string& root = quote.Quote.OptionRoot;
     bool ok = true;
-    ForEachArchivedOption([&](const OptionEntry& e) {
+    ForEachNearMoneyOption([&](const OptionEntry& e) {
         if (!ok) return;
         std::string key = root;
-        key += context.calendar.MonthLetters[e.Type][e.Month];
-        key += context.strikes.StrikeLetters[e.Strike];
+        key += tables.Calendar.MonthLetters[e.Type][e.Month];
+        key += tables.Strikes.StrikeLetters[e.Strike];
         for (const std::string& line : lines) {
             if (!line.starts_with(key)) continue;
-            ok = ParseOptionLine(line, context.quote.Chain, e);
-            if (ok) context.quote.HaveOptionData = true;
+            ok = ParseOptionLine(line, quote.Chain, e);
+            if (ok) quote.HaveOptionData = true;
             break;
         }
     });
@@ -259,32 +245,31 @@ bool StoreOptions(Context& context, const std::vector<std::string>& lines) {
 
 // ------------------------------------------------------------------ interface
 
-void AddBadSymbol(Context& context) {
-    AppendLine(context.pending.PendingBadSym, context.quote.Ticker);
+void AddBadSymbol(const std::string& ticker, const ArchiveTexts& out) {
+    AppendLine(out.BadSym, ticker);
 }
 
-void AddGoodSymbol(Context& context) {
-    QuoteRecord& q = context.quote.Quote;
-    if (context.counters.OptionFiltersActive && q.OptionRoot.empty()) {
-        AddBadSymbol(context);
+void AddGoodSymbol(QuoteState& quote, bool optionFiltersActive, const ArchiveTexts& out) {
+    QuoteRecord& q = quote.Quote;
+    if (optionFiltersActive && q.OptionRoot.empty()) {
+        AddBadSymbol(quote.Ticker, out);
         return;
     }
     TrimTrailingBlanks(q.CompanyName);
-    AppendLine(context.pending.PendingGoodSym, PadRight(context.quote.Ticker, 8) + " " +
-                                                   PadRight(q.OptionRoot, 5) + " " +
-                                                   OneLine(q.CompanyName));
+    AppendLine(out.GoodSym, PadRight(quote.Ticker, 8) + " " + PadRight(q.OptionRoot, 5) + " " +
+                                OneLine(q.CompanyName));
 }
 
-void SaveQuote(Context& context) {
-    const QuoteState& quote = context.quote;
+void SaveQuote(QuoteState& quote, bool optionFiltersActive, const DateTime& now,
+               const ArchiveTexts& out) {
     if (!quote.HaveStockData) {
-        AddBadSymbol(context);
+        AddBadSymbol(quote.Ticker, out);
         return;
     }
-    AddGoodSymbol(context);
-    AppendStockLines(context.pending.PendingQuote, quote);
-    if (quote.HaveOptionData) AppendOptionsSection(context.pending.PendingQuote, quote);
-    AppendLine(context.pending.PendingAscQuote, AscQuoteLine(quote, context.clock.Now()));
+    AddGoodSymbol(quote, optionFiltersActive, out);
+    AppendStockLines(out.Quote, quote);
+    if (quote.HaveOptionData) AppendOptionsSection(out.Quote, quote);
+    AppendLine(out.AscQuote, AscQuoteLine(quote, now));
 }
 
 bool ParseOptionLine(std::string_view line, OptionChain& chain, const OptionEntry& e) {
@@ -303,23 +288,24 @@ bool ParseOptionLine(std::string_view line, OptionChain& chain, const OptionEntr
     return true;
 }
 
-void ReplayQuote(Context& context) {
-    QuoteState& quote = context.quote;
-    ReplayState& replay = context.replay;
+bool ReplayStockPart(QuoteState& quote, ReplayState& replay) {
     quote.HaveStockData = false;
     quote.HaveOptionData = false;
-    ResetQuote(quote, context.calendar, context.clock.Now());
+    ResetQuote(quote);
 
-    if (!FindRecord(replay.LocalQuoteFile, replay.ReplayLine, quote.Ticker)) return;
-    if (!ReadStockPart(context)) return;
+    if (!FindRecord(replay.LocalQuoteFile, replay.ReplayLine, quote.Ticker)) return false;
+    if (!ReadStockPart(replay.LocalQuoteFile, quote.Quote)) return false;
     quote.HaveStockData = true;
+    return true;
+}
 
+void ReplayOptionPart(QuoteState& quote, ReplayState& replay, const OptionTables& tables) {
     replay.ReplayLine = replay.LocalQuoteFile.ReadLine();
     if (!replay.ReplayLine.starts_with(kOptionsTag)) return;  // no options; a header stays
     const std::string root = replay.ReplayLine.substr(kOptionsTag.size(), kRootLength);
     quote.Quote.OptionRoot = PadRight(root, kRootLength);
 
-    StoreOptions(context, CollectOptionLines(replay.LocalQuoteFile, replay.ReplayLine));
+    StoreOptions(quote, tables, CollectOptionLines(replay.LocalQuoteFile, replay.ReplayLine));
 }
 
 }  // namespace quillon

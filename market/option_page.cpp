@@ -93,8 +93,7 @@ bool ReadRowValues(PageCursor& page, OptionChain& chain, const Slot& at) {
 
 }  // namespace
 
-bool ParseOptionPage(Context& context) {
-    QuoteState& quote = context.quote;
+bool ParseOptionPage(QuoteState& quote, const OptionTables& tables) {
     QuoteRecord& q = quote.Quote;
     if (quote.PageText.find("SYMBOL_NOT_FOUND") != std::string::npos) return false;
     if (q.CompanyName.empty()) q.CompanyName = NameBeforeTicker(quote.PageText, quote.Ticker);
@@ -109,7 +108,7 @@ bool ParseOptionPage(Context& context) {
         const std::string symbol = page.ReadToken(kSymbolLength);
         if (!page.NextField()) break;
         if (!Acceptable(symbol, quote.Ticker)) continue;
-        const std::optional<Slot> slot = SlotOf(symbol, context.calendar, context.strikes);
+        const std::optional<Slot> slot = SlotOf(symbol, tables.Calendar, tables.Strikes);
         if (!slot) continue;
 
         // A later row for the same slot replaces an earlier one.

@@ -3,7 +3,8 @@
 // tag-stripped, upper-case page in PageText, for the five strikes of the
 // strike table and the three nearest expiration months.
 
-#include "scan/context.h"
+#include "market/option_tables.h"
+#include "market/quote.h"
 
 namespace quillon {
 
@@ -12,6 +13,6 @@ namespace quillon {
 // option root, and the company name when the stock page gave none. True when
 // at least one row was stored completely; false for a page saying
 // "SYMBOL_NOT_FOUND", which changes nothing.
-bool ParseOptionPage(Context& context);
+bool ParseOptionPage(QuoteState& quote, const OptionTables& tables);
 
 }  // namespace quillon

@@ -2,7 +2,7 @@
 
 namespace quillon {
 
-void ResetQuote(QuoteState& quote, ExpirationCalendar& calendar, const DateTime& today) {
+void ResetQuote(QuoteState& quote) {
     QuoteRecord& q = quote.Quote;
     q.CompanyName.clear();
     q.LastTick.clear();
@@ -17,8 +17,6 @@ void ResetQuote(QuoteState& quote, ExpirationCalendar& calendar, const DateTime&
     q.High52Week = q.Low52Week = q.HistVolatility = q.Dividend = 0;
     q.EarningsPerShare = q.PriceEarnings = q.YieldPercent = 0;
     q.Volume = q.SharesOutstanding = 0;
-
-    BuildExpirationCalendar(calendar, today);
 
     q.OptionRoot.clear();
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <string>
 
-#include "analytics/calendar.h"
+#include "market/option_tables.h"
 
 namespace quillon {
 
@@ -74,9 +74,28 @@ struct QuoteState {
     int ScanPos = 1;       // 1-based cursor of the parsers in PageText
 };
 
+// The position of one option in the chain.
+struct OptionEntry {
+    int Type = 0;    // 0 calls, 1 puts
+    int Strike = 0;  // strike slot 0 to 4
+    int Month = 0;   // month slot 0 to 3
+};
+
+// The twelve options nearest the money, which the archive keeps and ZOR
+// weighs: calls then puts, strike slots 1 to 3, month slots 0 and 1.
+template <class Visit>
+void ForEachNearMoneyOption(Visit visit) {
+    for (int type = 0; type < kOptionTypes; ++type) {
+        for (int strike = 1; strike <= 3; ++strike) {
+            for (int month = 0; month <= 1; ++month)
+                visit(OptionEntry{type, strike, month});
+        }
+    }
+}
+
 // Empties the quote record and the option chain (texts empty, numbers 0,
-// chain entries -1, totals 0) and rebuilds the calendar from `today`.
-// Ticker, the presence flags, the page buffer and the strike table stay.
-void ResetQuote(QuoteState& quote, ExpirationCalendar& calendar, const DateTime& today);
+// chain entries -1, totals 0). Ticker, the presence flags and the page buffer
+// stay. The scan rebuilds the calendar from today's date with every reset.
+void ResetQuote(QuoteState& quote);
 
 }  // namespace quillon

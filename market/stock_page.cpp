@@ -84,17 +84,15 @@ float PriceEarningsOf(const QuoteRecord& q) {
 
 }  // namespace
 
-bool ParseStockPage(Context& context) {
-    QuoteState& quote = context.quote;
+bool ParseStockPage(QuoteState& quote) {
     QuoteRecord& q = quote.Quote;
-    ResetQuote(quote, context.calendar, context.clock.Now());
+    ResetQuote(quote);
     if (quote.PageText.find("PLEASE TRY AGAIN") != std::string::npos) return false;
 
     quote.ScanPos = 1;
     PageCursor page(quote);
     ReadCompanyName(page, q);
     if (ValueAfter(page, "LAST SALE")) q.LastSale = page.ReadNumber();
-    SelectStrikes(context.strikes, q.LastSale);
     ReadQuoteFields(page, q);
     q.PriceEarnings = PriceEarningsOf(q);
     return q.LastSale > 0;

@@ -60,4 +60,14 @@ class CountingBeeper final : public BeepService {
     int Count = 0;
 };
 
+// Starts the desktop's text editor on a file; the program does not wait for
+// the editor. When nothing can open the file the launcher says so itself.
+class ProgramLauncher {
+  public:
+    virtual ~ProgramLauncher() = default;
+    // Opens `file` (a full name) in the text editor; an empty name starts
+    // the editor without a file.
+    virtual void LaunchProgram(const std::string& file) = 0;
+};
+
 }  // namespace quillon

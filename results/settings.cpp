@@ -7,9 +7,9 @@
 #include <optional>
 #include <vector>
 
+#include "platform/base64.h"
 #include "platform/files.h"
 #include "platform/number_format.h"
-#include "scan/base64.h"
 
 namespace quillon {
 

@@ -3,8 +3,8 @@
 #include <cfloat>
 #include <cmath>
 
-#include "analytics/filters.h"
 #include "platform/number_format.h"
+#include "platform/number_read.h"
 
 namespace quillon {
 

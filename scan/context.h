@@ -4,7 +4,7 @@
 // platform services. It is handed explicitly to the code that needs it.
 
 #include "analytics/calendar.h"
-#include "market/line_reader.h"
+#include "market/archive.h"
 #include "market/quote.h"
 #include "platform/clock.h"
 #include "platform/services.h"
@@ -21,13 +21,6 @@ struct ScanCounters {
     int Running = 0;       // 1 after Go, 0 after Pause
     bool RatioFiltersActive = false;
     bool OptionFiltersActive = false;
-};
-
-// What the local-file reader carries from one symbol to the next.
-struct ReplayState {
-    LineReader LocalQuoteFile;  // Quote.txt while quotes come from the local file
-    LineReader LocalAscFile;    // AscQuote.txt, opened but never read
-    std::string ReplayLine;     // the line read last
 };
 
 struct Context {

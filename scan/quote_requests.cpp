@@ -2,8 +2,8 @@
 
 #include <string_view>
 
+#include "platform/base64.h"
 #include "platform/files.h"
-#include "scan/base64.h"
 
 namespace quillon {
 

@@ -39,4 +39,18 @@ struct ScanParts {
     static ScanParts Defaults();
 };
 
+// The scan's own form of the market-data steps: the work on the current
+// quote together with what it needs of the context (today's calendar, the
+// strike table built from the last sale, the pending texts).
+
+// The calendar is rebuilt from today, the stock page parsed, and the strike
+// table built from the last sale it found.
+bool ParseStockPage(Context& context);
+bool ParseOptionPage(Context& context);
+// The archive lines and the good or bad list line into the pending texts.
+void SaveQuote(Context& context);
+// The calendar rebuilt from today, then Ticker's record of the local quote
+// file, its options placed by the strike table of its last sale.
+void ReplayQuote(Context& context);
+
 }  // namespace quillon

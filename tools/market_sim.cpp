@@ -229,7 +229,8 @@ float PriceEarningsRatio(float lastSale, float earningsPerShare) {
 void FillQuoteState(const SimStock& stock, const std::vector<SimOption>& options,
                     Context& context) {
     QuoteState& state = context.quote;
-    ResetQuote(state, context.calendar, context.clock.Now());
+    ResetQuote(state);
+    BuildExpirationCalendar(context.calendar, context.clock.Now());
     state.Ticker = stock.Ticker;
     CopyRecord(stock, state.Quote);
     SelectStrikes(context.strikes, state.Quote.LastSale);

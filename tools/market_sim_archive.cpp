@@ -7,6 +7,7 @@
 #include "platform/number_format.h"
 #include "platform/services.h"
 #include "results/pass_output.h"
+#include "scan/scan_parts.h"
 
 namespace quillon::sim {
 

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <utility>
 
-#include "scan/base64.h"
+#include "platform/base64.h"
 #include "tools/quote_pages.h"
 
 namespace quillon::sim {

@@ -8,9 +8,9 @@
 #include <QValidator>
 
 #include "results/settings_rules.h"
+#include "results/settings_save.h"
 #include "ui/dialog_flags.h"
 #include "ui/dialog_frame.h"
-#include "ui/settings_save.h"
 
 namespace quillon {
 

@@ -3,14 +3,14 @@
 
 #include <QApplication>
 
-#include "analytics/filter_form.h"
 #include "platform/clock.h"
 #include "platform/qt/qt_services.h"
 #include "scan/context.h"
-#include "scan/tracing_form.h"
+#include "ui/filter_form.h"
 #include "ui/interest_form.h"
 #include "ui/server_form.h"
 #include "ui/splash_form.h"
+#include "ui/tracing_form.h"
 
 int main(int argc, char** argv) {
     using namespace quillon;

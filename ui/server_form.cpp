@@ -9,10 +9,10 @@
 #include <QVBoxLayout>
 #include <utility>
 
+#include "results/settings_save.h"
 #include "scan/quote_requests.h"
 #include "ui/dialog_flags.h"
 #include "ui/dialog_frame.h"
-#include "ui/settings_save.h"
 
 namespace quillon {
 

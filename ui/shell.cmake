@@ -4,10 +4,8 @@ add_library(quillon_gui STATIC
     ${CMAKE_SOURCE_DIR}/platform/qt/qt_services.h
     ${CMAKE_SOURCE_DIR}/platform/qt/qt_socket_host.cpp
     ${CMAKE_SOURCE_DIR}/platform/qt/qt_socket_host.h
-    ${CMAKE_SOURCE_DIR}/scan/tracing_form.cpp
-    ${CMAKE_SOURCE_DIR}/scan/tracing_form.h
-    ${CMAKE_CURRENT_SOURCE_DIR}/shell_rules.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/shell_rules.h
+    ${CMAKE_CURRENT_SOURCE_DIR}/tracing_form.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tracing_form.h
     ${CMAKE_CURRENT_SOURCE_DIR}/splash_form.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/splash_form.h)
 target_include_directories(quillon_gui PUBLIC ${CMAKE_SOURCE_DIR})

@@ -13,7 +13,7 @@
 
 #include "platform/qt/qt_printer.h"
 #include "platform/qt/qt_services.h"
-#include "scan/tracing_form.h"
+#include "ui/tracing_form.h"
 
 namespace quillon {
 

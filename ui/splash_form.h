@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
+#include "results/shell_rules.h"
 #include "scan/context.h"
 #include "ui/help_window.h"
-#include "ui/shell_rules.h"
 
 class QAction;
 class QFrame;

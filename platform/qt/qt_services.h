@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/services.h"
-#include "ui/shell_rules.h"
 
 namespace quillon {
 

@@ -10,7 +10,8 @@ namespace {
 class ZorTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetQuote(context.quote, context.calendar, clock.Now());
+        ResetQuote(context.quote);
+        BuildExpirationCalendar(context.calendar, clock.Now());
         context.quote.Quote.LastSale = 50;
         context.quote.Quote.OptionRoot = "QQA";
         SelectStrikes(context.strikes, 50);  // 40 45 50 55 60

@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "analytics/filter_form.h"
 #include "platform/files.h"
 #include "platform/services.h"
 #include "tests/support/temp_dir.h"
+#include "ui/filter_form.h"
 #include "ui/help_window.h"
 #include "ui/interest_form.h"
 #include "ui/server_form.h"

@@ -24,10 +24,10 @@
 #include <optional>
 
 #include "platform/qt/qt_services.h"
-#include "scan/tracing_form.h"
 #include "tests/support/temp_dir.h"
 #include "tools/market_sim_archive.h"
 #include "ui/splash_form.h"
+#include "ui/tracing_form.h"
 
 namespace quillon {
 namespace {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "scan/scan_parts.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillon {
@@ -61,7 +62,8 @@ class ArchiveTest : public ::testing::Test {
     // A fresh quote for `ticker`, as a parse would start it.
     void Begin(const std::string& ticker) {
         context.quote.Ticker = ticker;
-        ResetQuote(context.quote, context.calendar, clock.Now());
+        ResetQuote(context.quote);
+        BuildExpirationCalendar(context.calendar, clock.Now());
     }
 
     void OpenArchive(const std::string& text) {
@@ -393,7 +395,8 @@ TEST(ParseOptionLine, FillsTheFieldsTheLineHas) {
         SCOPED_TRACE(c.line);
         QuoteState state;
         ExpirationCalendar calendar;
-        ResetQuote(state, calendar, kRecorded);
+        ResetQuote(state);
+        BuildExpirationCalendar(calendar, kRecorded);
         OptionChain& chain = state.Chain;
         EXPECT_EQ(ParseOptionLine(c.line, chain, {1, 4, 2}), c.ok);
         EXPECT_EQ(chain.OptSymbol[1][4][2], c.symbol);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "market/page_scan.h"
+#include "scan/scan_parts.h"
 
 namespace quillon {
 namespace {
@@ -28,7 +29,8 @@ class OptionPageTest : public ::testing::Test {
     // K), call months L A B, put months X M N.
     void Begin(const std::string& ticker) {
         context.quote.Ticker = ticker;
-        ResetQuote(context.quote, context.calendar, clock.Now());
+        ResetQuote(context.quote);
+        BuildExpirationCalendar(context.calendar, clock.Now());
         SelectStrikes(context.strikes, 47.3f);
     }
 

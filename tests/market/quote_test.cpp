@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "analytics/calendar.h"
+
 namespace quillon {
 namespace {
 
@@ -30,7 +32,8 @@ TEST(QuoteState, ResetEmptiesRecordAndChainButKeepsTickerFlagsAndPage) {
     }
 
     ExpirationCalendar calendar;
-    ResetQuote(q, calendar, DateTime{2026, 12, 1});
+    ResetQuote(q);
+    BuildExpirationCalendar(calendar, DateTime{2026, 12, 1});
 
     EXPECT_EQ(q.Ticker, "IBM");
     EXPECT_TRUE(q.HaveStockData);

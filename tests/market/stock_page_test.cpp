@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "market/page_scan.h"
+#include "scan/scan_parts.h"
 
 namespace quillon {
 namespace {

@@ -46,7 +46,8 @@ struct Option {
 class Report : public ::testing::Test {
   protected:
     Report() : context_(clock_, messages_, beeper_) {
-        ResetQuote(context_.quote, context_.calendar, kEvening);
+        ResetQuote(context_.quote);
+        BuildExpirationCalendar(context_.calendar, kEvening);
         context_.settings.InterestRate = 0.0525f;
         context_.settings.Filters.DeriveZorFrom = 1;
         context_.counters = {.SymbolIndex = 17, .SymbolCount = 250, .ProcessCount = 3};

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/base64.h"
 #include "platform/files.h"
-#include "scan/base64.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillon {

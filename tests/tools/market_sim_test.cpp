@@ -6,9 +6,9 @@
 #include <cctype>
 #include <functional>
 
-#include "analytics/evaluation.h"
 #include "analytics/filters.h"
 #include "analytics/zor.h"
+#include "scan/evaluation.h"
 
 namespace quillon::sim {
 namespace {

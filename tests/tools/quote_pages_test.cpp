@@ -11,6 +11,7 @@
 #include "market/option_page.h"
 #include "market/page_scan.h"
 #include "market/stock_page.h"
+#include "scan/scan_parts.h"
 
 namespace quillon::sim {
 namespace {

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "scan/base64.h"
+#include "platform/base64.h"
 #include "tests/support/quoted_process.h"
 #include "tools/quote_pages.h"
 #include "tools/quote_service.h"

@@ -1,10 +1,10 @@
-#include "ui/shell_rules.h"
+#include "results/shell_rules.h"
 
 #include <fstream>
 
 #include "platform/files.h"
 #include "platform/number_format.h"
-#include "ui/settings_save.h"
+#include "results/settings_save.h"
 
 namespace quillon {
 

@@ -1,4 +1,4 @@
-#include "analytics/filter_form.h"
+#include "ui/filter_form.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -14,9 +14,9 @@
 
 #include <vector>
 
+#include "results/settings_save.h"
 #include "ui/dialog_flags.h"
 #include "ui/dialog_frame.h"
-#include "ui/settings_save.h"
 
 namespace quillon {
 

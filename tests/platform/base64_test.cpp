@@ -1,4 +1,4 @@
-#include "scan/base64.h"
+#include "platform/base64.h"
 
 #include <gtest/gtest.h>
 

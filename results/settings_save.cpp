@@ -1,4 +1,4 @@
-#include "ui/settings_save.h"
+#include "results/settings_save.h"
 
 #include <cerrno>
 #include <system_error>

@@ -1,4 +1,4 @@
-#include "analytics/evaluation.h"
+#include "scan/evaluation.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,8 @@ class EvaluationTest : public ::testing::Test {
         ClearFilters(context.settings.Filters);
         context.pending.Clear();
         context.counters = ScanCounters{};
-        ResetQuote(context.quote, context.calendar, clock.Now());
+        ResetQuote(context.quote);
+        BuildExpirationCalendar(context.calendar, clock.Now());
         context.quote.Ticker = "IBM";
         context.quote.HaveStockData = true;
         QuoteRecord& q = context.quote.Quote;

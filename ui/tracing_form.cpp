@@ -1,4 +1,4 @@
-#include "scan/tracing_form.h"
+#include "ui/tracing_form.h"
 
 #include <QCheckBox>
 #include <QFontDatabase>
@@ -16,6 +16,7 @@
 #include "platform/qt/qt_printer.h"
 #include "platform/qt/qt_services.h"
 #include "platform/qt/qt_socket_host.h"
+#include "results/shell_rules.h"
 #include "ui/help_window.h"
 
 namespace quillon {

@@ -1,4 +1,4 @@
-#include "analytics/evaluation.h"
+#include "scan/evaluation.h"
 
 #include <algorithm>
 #include <cmath>

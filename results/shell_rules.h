@@ -12,16 +12,6 @@
 
 namespace quillon {
 
-// Starts the desktop's text editor on its own; the program does not wait
-// for it and learns nothing of how it went.
-class ProgramLauncher {
-  public:
-    virtual ~ProgramLauncher() = default;
-    // Opens `file` (a full name) in the text editor; an empty name starts
-    // the editor without a file.
-    virtual void LaunchProgram(const std::string& file) = 0;
-};
-
 // The ticker's next caption: the caption without its first character (at
 // most 1000 characters of the rest) followed by that character, so the text
 // runs leftwards and wraps. An empty caption stays empty.
