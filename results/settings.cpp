@@ -264,7 +264,7 @@ void SetDefaultServer(Settings& settings) {
 void SetDefaultSettings(Settings& settings) {
     settings.QuotesFromLocalFile = 0;
     SetDefaultServer(settings);
-    settings.InterestRate = 0.05f;
+    settings.InterestRate = kDefaultInterestRate;
     SetDefaultFilters(settings.Filters);
 }
 

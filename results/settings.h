@@ -14,15 +14,18 @@ inline constexpr const char* kDefaultPassword = "lantern4";
 inline constexpr const char* kDefaultTickerText =
     "IBM 124 5/8 - 2 1/16 MSFT 105 3/8 + 7/16 INTC 83 + 0 GE 77 7/8 - 3/8 ";
 inline constexpr float kProgramVersion = 1.96f;
+// The risk-free interest rate per year, as a fraction, when none is set or
+// the one set is out of reason.
+inline constexpr float kDefaultInterestRate = 0.05f;
 
 struct Settings {
     std::string UserName = kDefaultUserName;
     std::string Password = kDefaultPassword;
-    int QuoteServer = 0;          // 0 delayed-quote host, 1 real-time-quote host
-    float InterestRate = 0.05f;   // a fraction: 0.05 is 5 %
-    FilterSettings Filters;       // the 20 filter values and DeriveZorFrom
-    std::string SymbolFileName;   // full path
-    int QuotesFromLocalFile = 0;  // any value other than 0: the local quote file
+    int QuoteServer = 0;                        // 0 delayed-quote host, 1 real-time-quote host
+    float InterestRate = kDefaultInterestRate;  // a fraction: 0.05 is 5 %
+    FilterSettings Filters;                     // the 20 filter values and DeriveZorFrom
+    std::string SymbolFileName;                 // full path
+    int QuotesFromLocalFile = 0;                // any value other than 0: the local quote file
 
     bool LocalMode() const { return QuotesFromLocalFile != 0; }
 };
@@ -59,6 +62,12 @@ struct WorkingFileNames {
     // All names in `directory` (no trailing "/").
     static WorkingFileNames In(const std::string& directory);
 };
+
+// A rate from 0 to 3 (300 %) stands; anything else, NaN included, gives the
+// default.
+inline float SaneInterestRate(float rate) {
+    return rate >= 0 && rate <= 3 ? rate : kDefaultInterestRate;
+}
 
 void SetDefaultServer(Settings& settings);
 // Everything but SymbolFileName back to its default.

@@ -37,8 +37,7 @@ void ScanDriver::FormActivate() {
     context_.outputs.Recover(context_.files);
     ReadProgress();
 
-    float& rate = context_.settings.InterestRate;
-    if (!(rate >= 0 && rate <= 3)) rate = 0.05f;  // also catches NaN
+    context_.settings.InterestRate = SaneInterestRate(context_.settings.InterestRate);
 
     PB_PauseClick();
     PrevState_ = kNoState;
@@ -192,7 +191,8 @@ void ScanDriver::ScanStep() {
         case EvaluateLocal:
             DoEvaluateLocal();
             break;
-        default:  // Connected waits for the socket; nothing else exists
+        case Connected:  // waits for the socket to take the request
+        case kNoState:   // never the current state once the window is open
             break;
     }
 }

@@ -16,7 +16,9 @@
 
 namespace quillon {
 
-enum ScanStateValue : std::uint8_t {
+// The nine states of the machine; kNoState is PrevState before the first step
+// and after Go, so that the next step enters the current state afresh.
+enum ScanState : std::uint8_t {
     kNoState = 0,
     ReadSymbols = 1,
     NextSymbol = 2,
@@ -91,8 +93,8 @@ class ScanDriver final : public AlarmControl {
     void StartAlarm() override;
 
     // State, for the window, the runner and the tests.
-    std::uint8_t ScanState() const { return ScanState_; }
-    std::uint8_t PrevState() const { return PrevState_; }
+    quillon::ScanState ScanState() const { return ScanState_; }
+    quillon::ScanState PrevState() const { return PrevState_; }
     int RequestPhase() const { return RequestPhase_; }
     bool EverConnected() const { return EverConnected_; }
     int AlarmTicks() const { return AlarmTicks_; }
@@ -115,7 +117,7 @@ class ScanDriver final : public AlarmControl {
 
     // The state of the machine may be set by the socket events only; tests
     // use this to place it.
-    void SetScanStateForTest(std::uint8_t state) { ScanState_ = state; }
+    void SetScanStateForTest(quillon::ScanState state) { ScanState_ = state; }
 
   private:
     void DoReadSymbols();
@@ -148,8 +150,8 @@ class ScanDriver final : public AlarmControl {
     std::string StockRequestPrefix_;
     std::string OptionRequestPrefix_;
     std::string AuthHeader_;
-    std::uint8_t PrevState_ = kNoState;
-    std::uint8_t ScanState_ = kNoState;
+    quillon::ScanState PrevState_ = kNoState;
+    quillon::ScanState ScanState_ = kNoState;
     int AlarmTicks_ = 0;
     int TimeoutTicks_ = 0;
     // Set by a time-out: the next request repeats the last one and so does

@@ -617,7 +617,7 @@ class AlarmTest : public ScanDriverTest {
 
 TEST_F(AlarmTest, HoldsTheMachineForItsLengthWithABeepEveryEighteenTicks) {
     StartScanThatSaves();
-    std::uint8_t state = driver->ScanState();
+    ScanState state = driver->ScanState();
     Step(kAlarmTicks - 1);
     EXPECT_EQ(driver->ScanState(), state);
     EXPECT_EQ(view.Panels[0], "Alarm: S10 saved");
