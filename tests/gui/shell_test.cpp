@@ -168,22 +168,6 @@ TEST_F(ShellTest, StartUpWritesTheDefaultsAndShowsCaptionVersionAndTicker) {
     EXPECT_EQ(FromQt(Find<QLabel>("Ticker")->text()), ScrollTicker(kDefaultTickerText));
 }
 
-TEST(ShellRules, TickerRunsLeftAndWraps) {
-    std::string caption = kDefaultTickerText;
-    for (std::size_t i = 0; i < caption.size(); ++i) {
-        caption = ScrollTicker(caption);
-        if (i + 1 < caption.size()) {
-            EXPECT_NE(caption, kDefaultTickerText);
-        }
-    }
-    EXPECT_EQ(caption, kDefaultTickerText);
-    EXPECT_EQ(ScrollTicker("ab"), "ba");
-    EXPECT_EQ(ScrollTicker(""), "");
-    // A caption longer than 1001 characters is shortened at the first step.
-    std::string longCaption = "x" + std::string(1500, 'y');
-    EXPECT_EQ(ScrollTicker(longCaption), std::string(1000, 'y') + "x");
-}
-
 TEST_F(ShellTest, LocalScanRunsToDoneThroughTheTimerWithPauseAndGo) {
     LocalArchive(12);
     OpenScan();
@@ -412,18 +396,6 @@ TEST_F(ShellTest, SwapsExchangeTheSymbolFileWithAList) {
     Action("SwapSymbolFileBadSymtxtBadSymbols1")->trigger();
     EXPECT_EQ(dir.Read("Symbols.sym"), "IBM\r\n");
     EXPECT_EQ(dir.Read("BadSym.txt"), "IBM\r\n");
-}
-
-TEST(ShellRules, ASwapThatCannotMoveTheListKeepsTheSymbols) {
-    // A list "file" that is the symbol file's own directory cannot be renamed
-    // into itself: the symbols go back where they were.
-    TempDir dir;
-    std::filesystem::create_directory(dir.File("GoodSym.txt"));
-    const std::string symbols = dir.File("GoodSym.txt") + "/Symbols.sym";
-    std::ofstream(symbols) << "IBM\n";
-    SwapSymbolFile(symbols, dir.File("GoodSym.txt"), dir.File("QUIL---.tmp"));
-    EXPECT_TRUE(std::filesystem::exists(symbols));
-    EXPECT_FALSE(dir.Exists("QUIL---.tmp"));
 }
 
 // A PATH holding `installed`, under /usr/bin.
