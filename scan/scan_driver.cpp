@@ -215,7 +215,6 @@ void ScanDriver::PauseWithMessage(ScanStop reason, const std::string& text,
     context_.messages.ShowMessage(text);
     FormActivate();
     LastStop_ = reason;
-    LastStopMessage_ = text;
     view_.SetStatusText(1, status);
 }
 
@@ -472,6 +471,10 @@ void ScanDriver::Sockets1DataAvailable() {
             FailedRequest();
             return;
         }
+        // A chunk counts as a zero-terminated text: the bytes after a zero
+        // byte in it are dropped on purpose, so that a reply reads the same
+        // as it always has (a zero byte has no place in a quote page). Only
+        // "a" to "z" are raised; bytes from 0x80 stay as they are.
         buffer[static_cast<std::size_t>(received)] = '\0';
         for (const char* p = buffer.data(); *p != '\0'; ++p) {
             char c = *p;

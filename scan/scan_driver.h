@@ -94,7 +94,6 @@ class ScanDriver final : public AlarmControl {
 
     // State, for the window, the runner and the tests.
     quillon::ScanState ScanState() const { return ScanState_; }
-    quillon::ScanState PrevState() const { return PrevState_; }
     int RequestPhase() const { return RequestPhase_; }
     bool EverConnected() const { return EverConnected_; }
     int AlarmTicks() const { return AlarmTicks_; }
@@ -103,15 +102,10 @@ class ScanDriver final : public AlarmControl {
     const std::vector<std::string>& SymbolList() const { return SymbolList_; }
     const std::string& ServerHost() const { return ServerHost_; }
     const std::string& ServerPort() const { return ServerPort_; }
-    const std::string& AuthHeader() const { return AuthHeader_; }
     // Symbols finished since the window was created.
     int SymbolsFinished() const { return SymbolsFinished_; }
     // Why the scan last paused by itself; None after Go.
     ScanStop LastStop() const { return LastStop_; }
-    // The message shown for that pause.
-    const std::string& LastStopMessage() const { return LastStopMessage_; }
-    // The request text the next send would carry.
-    std::string CurrentRequest() const;
     // True while the driver waits for the network rather than for a step.
     bool AwaitingNetwork() const;
 
@@ -120,6 +114,8 @@ class ScanDriver final : public AlarmControl {
     void SetScanStateForTest(quillon::ScanState state) { ScanState_ = state; }
 
   private:
+    // The request text the next send carries.
+    std::string CurrentRequest() const;
     void DoReadSymbols();
     void DoNextSymbol();
     void CheckTimeout();
@@ -167,7 +163,6 @@ class ScanDriver final : public AlarmControl {
     int EmptyReplies_ = 0;
     bool GiveUpPending_ = false;  // the next step lists the symbol as bad
     ScanStop LastStop_ = ScanStop::None;
-    std::string LastStopMessage_;
 };
 
 }  // namespace quillon
