@@ -18,9 +18,8 @@
 #include "analytics/calendar.h"
 #include "analytics/pricing.h"
 #include "analytics/zor.h"
+#include "market/quote.h"
 #include "platform/clock.h"
-#include "platform/services.h"
-#include "scan/context.h"
 
 #ifdef QUILLON_HAVE_QUANTLIB
 #include <ql/pricingengines/blackformula.hpp>
@@ -200,67 +199,70 @@ BENCHMARK(BM_ImpliedVolatility_NearMoneySet);
 
 // --- ZOR of one stock ------------------------------------------------------
 
-// A context holding one stock as the quote page would leave it: the quote,
-// the strikes around $47.30 and all twelve ZOR options (strike slots 1-3,
-// month slots 0-1, calls and puts) with last, bid and ask prices at the
-// smile, volumes and open interest.
+// One stock as the quote page would leave it: the quote, the strikes around
+// $47.30 and all twelve ZOR options (strike slots 1-3, month slots 0-1, calls
+// and puts) with last, bid and ask prices at the smile, volumes and open
+// interest.
 class ZorFixture {
   public:
     ZorFixture() {
-        ResetQuote(context.quote);
-        BuildExpirationCalendar(context.calendar, clock.Now());
-        QuoteRecord& quote = context.quote.Quote;
+        ResetQuote(stock);
+        BuildExpirationCalendar(calendar, kToday);
+        QuoteRecord& quote = stock.Quote;
         quote.OptionRoot = "QQA";
         quote.LastSale = kStock;
         quote.YieldPercent = kYieldPercent;
-        context.settings.InterestRate = kRate;
-        SelectStrikes(context.strikes, kStock);
+        SelectStrikes(strikes, kStock);
 
-        OptionChain& chain = context.quote.Chain;
-        for (int type = 0; type < kOptionTypes; ++type) {
-            for (int strike = 1; strike <= 3; ++strike) {
-                for (int month = 0; month <= 1; ++month) {
-                    const float k = context.strikes.StrikePrices[strike];
-                    const int days = context.calendar.DaysToExpiration[month];
-                    const float mid = QuotedPrice(k, days, type == 1);
-                    chain.OptLast[type][strike][month] = mid;
-                    chain.OptBid[type][strike][month] = std::max(0.0f, mid - 0.05f);
-                    chain.OptAsk[type][strike][month] = mid + 0.05f;
-                    // Activity falls off away from the money and in later months.
-                    const float activity =
-                        1000.0f / static_cast<float>(1 + std::abs(strike - 2) + month);
-                    chain.OptVolume[type][strike][month] = activity;
-                    chain.OptOpenInterest[type][strike][month] = activity * 12;
-                }
-            }
-        }
+        OptionChain& chain = stock.Chain;
+        ForEachNearMoneyOption([&](const OptionEntry& e) {
+            const float k = strikes.StrikePrices[e.Strike];
+            const int days = calendar.DaysToExpiration[e.Month];
+            const float mid = QuotedPrice(k, days, e.Type == 1);
+            chain.OptLast[e.Type][e.Strike][e.Month] = mid;
+            chain.OptBid[e.Type][e.Strike][e.Month] = std::max(0.0f, mid - 0.05f);
+            chain.OptAsk[e.Type][e.Strike][e.Month] = mid + 0.05f;
+            // Activity falls off away from the money and in later months.
+            const float activity =
+                1000.0f / static_cast<float>(1 + std::abs(e.Strike - 2) + e.Month);
+            chain.OptVolume[e.Type][e.Strike][e.Month] = activity;
+            chain.OptOpenInterest[e.Type][e.Strike][e.Month] = activity * 12;
+        });
         // The first call builds the option symbols the page did not list;
         // later calls find them, as they would for a page that listed them.
-        ComputeZOR(context);
+        Compute();
+    }
+
+    // ZOR from the ask prices weighed by open interest, at 5 % interest.
+    void Compute() {
+        ComputeZOR(stock.Quote, stock.Chain,
+                   ZorInputs{.Calendar = calendar,
+                             .Strikes = strikes,
+                             .InterestRate = kRate,
+                             .DeriveZorFrom = 1});
     }
 
     // ComputeZOR adds to the per-type totals, so each run starts from zero.
     void ResetTotals() {
-        OptionChain& chain = context.quote.Chain;
+        OptionChain& chain = stock.Chain;
         chain.TotalZOR = {};
         chain.TotalVolume = {};
         chain.TotalOpenInterest = {};
     }
 
-    FixedClock clock{kToday};
-    ScriptedMessages messages;
-    CountingBeeper beeper;
-    Context context{clock, messages, beeper};
+    QuoteState stock;
+    ExpirationCalendar calendar;
+    StrikeTable strikes;
 };
 
 void BM_ComputeZOR(benchmark::State& state) {
     ZorFixture fixture;
     for (auto _ : state) {
         fixture.ResetTotals();
-        ComputeZOR(fixture.context);
-        benchmark::DoNotOptimize(fixture.context.quote.Chain.TotalZOR);
+        fixture.Compute();
+        benchmark::DoNotOptimize(fixture.stock.Chain.TotalZOR);
     }
-    const OptionChain& chain = fixture.context.quote.Chain;
+    const OptionChain& chain = fixture.stock.Chain;
     state.counters["zorc"] = chain.TotalZOR[0] / chain.TotalOpenInterest[0];
     state.counters["zorp"] = chain.TotalZOR[1] / chain.TotalOpenInterest[1];
 }

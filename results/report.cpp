@@ -4,7 +4,6 @@
 
 #include "platform/date_format.h"
 #include "platform/number_format.h"
-#include "scan/context.h"
 
 namespace quillon {
 namespace {
@@ -47,12 +46,11 @@ std::string C7(float value) {
 
 // --- Heading and stock quote (lines 1 to 10) ---------------------------------------------------
 
-std::string ProgressLine(const Context& context) {
-    const ScanCounters& counters = context.counters;
-    const double percent = static_cast<double>(context.settings.InterestRate) * 100.0;
-    return FitText("Saved " + std::to_string(counters.ProcessCount), kCellWidth) +
-           FitText("Progress  " + std::to_string(counters.SymbolIndex) + "/" +
-                       std::to_string(counters.SymbolCount),
+std::string ProgressLine(const ReportView& view) {
+    const double percent = static_cast<double>(view.InterestRate) * 100.0;
+    return FitText("Saved " + std::to_string(view.ProcessCount), kCellWidth) +
+           FitText("Progress  " + std::to_string(view.SymbolIndex) + "/" +
+                       std::to_string(view.SymbolCount),
                    kCellWidth) +
            "Interest Rate " + FormatPicture(percent, "0.##%");
 }
@@ -123,9 +121,9 @@ std::string EarningsLine(const QuoteRecord& quote) {
            FitText(ratio, kCellWidth) + "Shrs Out. " + shares;
 }
 
-void AddStockQuote(std::string& text, const Context& context) {
-    const QuoteState& state = context.quote;
-    AddLine(text, ProgressLine(context));
+void AddStockQuote(std::string& text, const ReportView& view) {
+    const QuoteState& state = view.Quote;
+    AddLine(text, ProgressLine(view));
     AddLine(text, CompanyLine(state.Quote));
     AddLine(text, SymbolLine(state));
     AddLine(text, LastBidAskLine(state.Quote));
@@ -153,10 +151,10 @@ std::string RatioText(const OptionChain& chain) {
 }
 
 // Without both ZOR totals the trend is unknown, whatever the verdict says.
-std::string TrendText(const OptionChain& chain, int trend) {
+std::string TrendText(const OptionChain& chain, Verdict trend) {
     if (!HaveBothZor(chain)) return "?";
-    if (trend == -1) return "DOWN";
-    if (trend == 1) return "UP";
+    if (trend == Verdict::SavedDown) return "DOWN";
+    if (trend == Verdict::SavedUp) return "UP";
     return "?";
 }
 
@@ -164,14 +162,15 @@ std::string Whole12(float value) {
     return FormatArgs("%-12.0f", static_cast<double>(value));
 }
 
-void AddTotals(std::string& text, const Context& context, int trend) {
-    const OptionChain& chain = context.quote.Chain;
+void AddTotals(std::string& text, const ReportView& view) {
+    const OptionChain& chain = view.Quote.Chain;
     AddLine(text, "Ttl ZORC. " + Z12(chain.TotalZOR[0]) + "Ttl ZORP. " + Z12(chain.TotalZOR[1]) +
                       RatioText(chain));
     AddLine(text, "Open Int. " + Whole12(chain.TotalOpenInterest[0]) + "Open Int. " +
-                      Whole12(chain.TotalOpenInterest[1]) + "Trend.... " + TrendText(chain, trend));
+                      Whole12(chain.TotalOpenInterest[1]) + "Trend.... " +
+                      TrendText(chain, view.Trend));
     AddLine(text, "Volume... " + Whole12(chain.TotalVolume[0]) + "Volume... " +
-                      Whole12(chain.TotalVolume[1]) + FormatDateTime(context.clock.Now()));
+                      Whole12(chain.TotalVolume[1]) + FormatDateTime(view.WrittenAt));
 }
 
 // --- Option table (lines 16 onwards) -----------------------------------------------------------
@@ -193,9 +192,9 @@ constexpr int kFirstShownStrike = 1;
 constexpr int kLastShownStrike = 3;
 
 // Root, then for each month its letter, expiration date and days to go.
-std::string ExpirationLine(const Context& context, int type) {
-    const ExpirationCalendar& calendar = context.calendar;
-    std::string line = FormatArgs("%-7s|", context.quote.Quote.OptionRoot.c_str());
+std::string ExpirationLine(const ReportView& view, int type) {
+    const ExpirationCalendar& calendar = view.Calendar;
+    std::string line = FormatArgs("%-7s|", view.Quote.Quote.OptionRoot.c_str());
     for (int k = 0; k < kShownMonths; ++k) {
         line += FormatArgs(" %-7s", LetterText(calendar.MonthLetters[type][k]).c_str());
         line += FitText(std::to_string(calendar.ExpirationMonth[k] + 1) + "/" +
@@ -225,11 +224,10 @@ std::string IntrinsicValueLine(const OptionChain& chain, int type, int strike, d
 
 // The strike, then per month the price ZOR was derived from, the open interest
 // and the time value (that price less the intrinsic value).
-std::string StrikeLine(const Context& context, int type, int strike, double value) {
-    const OptionChain& chain = context.quote.Chain;
-    const bool fromLast = context.settings.Filters.DeriveZorFrom == 0;
-    std::string line =
-        FitText(FormatPicture(context.strikes.StrikePrices[strike], "0.##"), 7) + "|";
+std::string StrikeLine(const ReportView& view, int type, int strike, double value) {
+    const OptionChain& chain = view.Quote.Chain;
+    const bool fromLast = view.DeriveZorFrom == 0;
+    std::string line = FitText(FormatPicture(view.Strikes.StrikePrices[strike], "0.##"), 7) + "|";
     for (int k = 0; k < kShownMonths; ++k) {
         const float price =
             fromLast ? chain.OptLast[type][strike][k] : chain.OptAsk[type][strike][k];
@@ -245,16 +243,16 @@ std::string StrikeLine(const Context& context, int type, int strike, double valu
 
 // The strike letter, then per month the option symbol (rebuilt from root, month
 // letter and strike letter when the page gave none), its ZOR and its volume.
-std::string SymbolLetterLine(const Context& context, int type, int strike) {
-    const OptionChain& chain = context.quote.Chain;
-    const std::string strikeLetter = LetterText(context.strikes.StrikeLetters[strike]);
+std::string SymbolLetterLine(const ReportView& view, int type, int strike) {
+    const OptionChain& chain = view.Quote.Chain;
+    const std::string strikeLetter = LetterText(view.Strikes.StrikeLetters[strike]);
     std::string line = FormatArgs("%-7s%s", strikeLetter.c_str(), "|");
     for (int k = 0; k < kShownMonths; ++k) {
         const std::string& symbol = chain.OptSymbol[type][strike][k];
         const std::string shown =
             !symbol.empty() ? symbol
-                            : context.quote.Quote.OptionRoot +
-                                  LetterText(context.calendar.MonthLetters[type][k]) + strikeLetter;
+                            : view.Quote.Quote.OptionRoot +
+                                  LetterText(view.Calendar.MonthLetters[type][k]) + strikeLetter;
         const float zor = chain.OptZOR[type][strike][k];
         const float volume = chain.OptVolume[type][strike][k];
         line += FitText(" " + shown, 7);
@@ -266,18 +264,18 @@ std::string SymbolLetterLine(const Context& context, int type, int strike) {
 }
 
 // One type's 14 lines: banner, expirations, then four lines per shown strike.
-void AddOptionSection(std::string& text, const Context& context, int type) {
+void AddOptionSection(std::string& text, const ReportView& view, int type) {
     AddLine(text, type == 0
                       ? "*******|*********** Calls ***********|*********** Calls ***********|"
                       : "*******|*********** Puts  ***********|*********** Puts  ***********|");
-    AddLine(text, ExpirationLine(context, type));
+    AddLine(text, ExpirationLine(view, type));
     for (int strike = kFirstShownStrike; strike <= kLastShownStrike; ++strike) {
-        const double value = IntrinsicValue(context.quote.Quote.LastSale,
-                                            context.strikes.StrikePrices[strike], type);
+        const double value =
+            IntrinsicValue(view.Quote.Quote.LastSale, view.Strikes.StrikePrices[strike], type);
         AddLine(text, kSeparator);
-        AddLine(text, IntrinsicValueLine(context.quote.Chain, type, strike, value));
-        AddLine(text, StrikeLine(context, type, strike, value));
-        AddLine(text, SymbolLetterLine(context, type, strike));
+        AddLine(text, IntrinsicValueLine(view.Quote.Chain, type, strike, value));
+        AddLine(text, StrikeLine(view, type, strike, value));
+        AddLine(text, SymbolLetterLine(view, type, strike));
     }
 }
 
@@ -299,18 +297,18 @@ std::string FitText(std::string_view text, int width) {
     return fitted;
 }
 
-void RenderReport(Context& context, int trend) {
+std::string RenderReport(const ReportView& view) {
     std::string text;
-    AddStockQuote(text, context);
+    AddStockQuote(text, view);
     AddLine(text, "");
-    AddTotals(text, context, trend);
+    AddTotals(text, view);
     AddLine(text, "");
     AddTableHeader(text);
-    AddOptionSection(text, context, 0);
-    AddOptionSection(text, context, 1);
+    AddOptionSection(text, view, 0);
+    AddOptionSection(text, view, 1);
     AddLine(text, "");
     AddNotes(text);
-    context.quote.PageText = std::move(text);
+    return text;
 }
 
 }  // namespace quillon

@@ -6,17 +6,35 @@
 #include <string>
 #include <string_view>
 
+#include "market/option_tables.h"
+#include "market/quote.h"
+#include "platform/clock.h"
+#include "results/verdict.h"
+
 namespace quillon {
 
-struct Context;
+// Everything a report block shows, read-only: the symbol's quote and chain,
+// the option tables they were read with, the pass counters, the settings it
+// prints and the verdict.
+struct ReportView {
+    const QuoteState& Quote;  // ticker, quote record and option chain
+    const ExpirationCalendar& Calendar;
+    const StrikeTable& Strikes;
+    int ProcessCount;  // "Saved"
+    int SymbolIndex;   // "Progress" SymbolIndex/SymbolCount
+    int SymbolCount;
+    float InterestRate;  // a fraction: 0.05 shows as 5%
+    // The price column shows the last prices for 0, the asks otherwise.
+    int DeriveZorFrom;
+    Verdict Trend;  // SavedUp shows "UP", SavedDown "DOWN", anything else "?"
+    DateTime WrittenAt;
+};
 
 // Exactly `width` characters: `text` padded with blanks, or its first `width`
 // characters when it is longer. A width below 1 gives an empty text.
 std::string FitText(std::string_view text, int width);
 
-// Replaces context.quote.PageText with the report block of the current symbol.
-// `trend` is the evaluation's verdict: 1 shows "UP", -1 "DOWN", anything else
-// "?". Every line ends with CR LF; the date and time come from context.clock.
-void RenderReport(Context& context, int trend);
+// The report block of the symbol in `view`; every line ends with CR LF.
+std::string RenderReport(const ReportView& view);
 
 }  // namespace quillon

@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "platform/number_format.h"
-#include "scan/context.h"
 
 namespace quillon {
 namespace {
@@ -27,33 +26,34 @@ std::string WithoutTrailingBlanks(std::string_view text) {
 // The 8-character ratio field: the larger ZOR figure over the smaller, marked
 // with a leading "d" when the puts' figure is the larger. Lists the ticker in
 // the up or down list to match.
-std::string RatioField(Context& context, float zorc, float zorp) {
+std::string RatioField(const std::string& ticker, float zorc, float zorp,
+                       const SummaryTexts& pending) {
     if (zorc <= 0 || zorp <= 0) return "  n/a   ";
-    const std::string entry = context.quote.Ticker + kLineEnd;
+    const std::string entry = ticker + kLineEnd;
     if (zorc >= zorp) {
-        context.pending.PendingUpSym += entry;
+        pending.UpSym += entry;
         return " " + FormatArgs("%6.2f ", static_cast<double>(zorc) / zorp);
     }
-    context.pending.PendingDownSym += entry;
+    pending.DownSym += entry;
     return "d" + FormatArgs("%6.2f ", static_cast<double>(zorp) / zorc);
 }
 
 }  // namespace
 
-void AppendResults(Context& context) {
-    std::string& results = context.pending.PendingResults;
-    results += context.quote.PageText;
-    results += '\f';
-    results += kLineEnd;
+void AppendResults(std::string& pendingResults, std::string_view reportBlock) {
+    pendingResults += reportBlock;
+    pendingResults += '\f';
+    pendingResults += kLineEnd;
 }
 
-void WriteSummaryLine(Context& context, float zorc, float zorp) {
-    std::string& saved = context.pending.PendingSavedSym;
-    if (context.counters.ProcessCount == 1) saved += kSummaryHeading;
+void WriteSummaryLine(const SummaryView& symbol, float zorc, float zorp,
+                      const SummaryTexts& pending) {
+    std::string& saved = pending.SavedSym;
+    if (symbol.ProcessCount == 1) saved += kSummaryHeading;
 
-    const QuoteState& state = context.quote;
+    const QuoteState& state = symbol.Quote;
     std::string line = FormatArgs("%-8s%-5s", state.Ticker.c_str(), state.Quote.OptionRoot.c_str());
-    line += RatioField(context, zorc, zorp);
+    line += RatioField(state.Ticker, zorc, zorp, pending);
     line += FormatMoney(state.Quote.LastSale, 7, 2) + " ";
     line += FormatArgs("%7.2f ", static_cast<double>(state.Quote.PercentChange));
     line += WithoutTrailingBlanks(state.Quote.CompanyName);

@@ -4,18 +4,35 @@
 // DownSym.txt. Everything goes to the pending texts; the working-files code
 // writes them after the symbol.
 
+#include <string>
+#include <string_view>
+
+#include "market/quote.h"
+
 namespace quillon {
 
-struct Context;
+// What a summary line shows of a saved symbol, read-only.
+struct SummaryView {
+    const QuoteState& Quote;  // ticker, option root, last sale, change, company
+    int ProcessCount;         // the symbols saved in the pass, this one included
+};
 
-// Appends the report block left in context.quote.PageText to PendingResults,
-// followed by a line holding only a form feed.
-void AppendResults(Context& context);
+// The pending texts of SavedSym.txt, UpSym.txt and DownSym.txt.
+struct SummaryTexts {
+    std::string& SavedSym;
+    std::string& UpSym;
+    std::string& DownSym;
+};
 
-// Appends the symbol's summary line to PendingSavedSym (after the column
-// heading when it is the first saved symbol of the pass, ProcessCount 1) and
-// its ticker to PendingUpSym when ZORC is at least ZORP, or to PendingDownSym
-// when ZORP is larger; neither list gets it unless both figures are above 0.
-void WriteSummaryLine(Context& context, float zorc, float zorp);
+// Appends a report block to the pending text of Results.txt, followed by a
+// line holding only a form feed.
+void AppendResults(std::string& pendingResults, std::string_view reportBlock);
+
+// Appends the symbol's summary line to SavedSym (after the column heading
+// when it is the first saved symbol of the pass, ProcessCount 1) and its
+// ticker to UpSym when ZORC is at least ZORP, or to DownSym when ZORP is
+// larger; neither list gets it unless both figures are above 0.
+void WriteSummaryLine(const SummaryView& symbol, float zorc, float zorp,
+                      const SummaryTexts& pending);
 
 }  // namespace quillon

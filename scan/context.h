@@ -10,6 +10,7 @@
 #include "platform/services.h"
 #include "results/pass_output.h"
 #include "results/settings.h"
+#include "results/verdict.h"
 
 namespace quillon {
 
@@ -37,9 +38,8 @@ struct Context {
     PendingOutput pending;
     PassOutputFiles outputs;
     ReplayState replay;
-    // The outcome of the last evaluated symbol with stock data: -2 rejected,
-    // 0 saved without the ratio filters, 1 saved as UP, -1 saved as DOWN.
-    int Verdict = 0;
+    // The outcome of the last evaluated symbol with stock data.
+    quillon::Verdict Verdict = quillon::Verdict::Saved;
 
     Clock& clock;
     MessageService& messages;

@@ -12,10 +12,6 @@ namespace quillon {
 
 namespace {
 
-constexpr int kRejected = -2;
-constexpr int kUp = 1;
-constexpr int kDown = -1;
-
 // A figure fails a minimum below it and a maximum above it; a figure equal
 // to a bound passes. Filters not in use are skipped.
 bool WithinBounds(double figure, const FilterValue& minimum, const FilterValue& maximum) {
@@ -39,7 +35,40 @@ bool WithinRange(double position, const FilterValue& minimum, const FilterValue&
     return true;
 }
 
+// The saved symbol's outputs go to the pending texts of the summary lists.
+SummaryTexts PendingSummaryTexts(PendingOutput& pending) {
+    return SummaryTexts{pending.PendingSavedSym, pending.PendingUpSym, pending.PendingDownSym};
+}
+
+// What the report of the current symbol shows, as the context holds it.
+ReportView ReportViewOf(const Context& context, Verdict trend) {
+    const ScanCounters& counters = context.counters;
+    return ReportView{.Quote = context.quote,
+                      .Calendar = context.calendar,
+                      .Strikes = context.strikes,
+                      .ProcessCount = counters.ProcessCount,
+                      .SymbolIndex = counters.SymbolIndex,
+                      .SymbolCount = counters.SymbolCount,
+                      .InterestRate = context.settings.InterestRate,
+                      .DeriveZorFrom = context.settings.Filters.DeriveZorFrom,
+                      .Trend = trend,
+                      .WrittenAt = context.clock.Now()};
+}
+
+// The report block of the current symbol replaces the page in PageText.
+void ReportIntoPageText(Context& context, Verdict trend) {
+    context.quote.PageText = RenderReport(ReportViewOf(context, trend));
+}
+
 }  // namespace
+
+void ComputeZOR(Context& context) {
+    ComputeZOR(context.quote.Quote, context.quote.Chain,
+               ZorInputs{.Calendar = context.calendar,
+                         .Strikes = context.strikes,
+                         .InterestRate = context.settings.InterestRate,
+                         .DeriveZorFrom = context.settings.Filters.DeriveZorFrom});
+}
 
 bool PassesAndGroup(const Context& context) {
     const QuoteRecord& q = context.quote.Quote;
@@ -72,15 +101,16 @@ void EvaluateSymbol(Context& context, AlarmControl& alarm) {
         FormatArgs("%d %d", counters.ProcessCount, counters.SymbolIndex);
 
     if (!context.quote.HaveStockData) {
-        RenderReport(context, 0);
+        // Reported without a trend; nothing is judged, so Verdict keeps its value.
+        ReportIntoPageText(context, Verdict::Saved);
         return;
     }
 
     ComputeZOR(context);
-    int& verdict = context.Verdict;
-    verdict = kRejected;
+    Verdict& verdict = context.Verdict;
+    verdict = Verdict::Rejected;
     if (PassesAndGroup(context)) {
-        verdict = counters.RatioFiltersActive ? kRejected : 0;
+        verdict = counters.RatioFiltersActive ? Verdict::Rejected : Verdict::Saved;
         const float zorc = context.quote.Chain.TotalZOR[0];
         const float zorp = context.quote.Chain.TotalZOR[1];
         if (zorc > 0 && zorp > 0) {
@@ -88,16 +118,16 @@ void EvaluateSymbol(Context& context, AlarmControl& alarm) {
             const double callPut = static_cast<double>(zorc) / zorp;
             const double putCall = static_cast<double>(zorp) / zorc;
             if (f[TX_MinCallPutRatio].InUse() && callPut >= f[TX_MinCallPutRatio].AsNumber()) {
-                verdict = kUp;
+                verdict = Verdict::SavedUp;
             }
             if (f[TX_MinPutCallRatio].InUse() && putCall >= f[TX_MinPutCallRatio].AsNumber()) {
-                verdict = kDown;
+                verdict = Verdict::SavedDown;
             }
         }
     }
 
-    if (verdict == kRejected) {
-        RenderReport(context, kRejected);
+    if (verdict == Verdict::Rejected) {
+        ReportIntoPageText(context, Verdict::Rejected);
         return;
     }
     ++counters.ProcessCount;
@@ -105,9 +135,11 @@ void EvaluateSymbol(Context& context, AlarmControl& alarm) {
     // scan resumed after it neither counts it twice nor repeats the heading.
     context.pending.PendingProgress =
         FormatArgs("%d %d", counters.ProcessCount, counters.SymbolIndex);
-    RenderReport(context, verdict);
-    AppendResults(context);
-    WriteSummaryLine(context, context.quote.Chain.TotalZOR[0], context.quote.Chain.TotalZOR[1]);
+    ReportIntoPageText(context, verdict);
+    AppendResults(context.pending.PendingResults, context.quote.PageText);
+    const OptionChain& chain = context.quote.Chain;
+    WriteSummaryLine(SummaryView{.Quote = context.quote, .ProcessCount = counters.ProcessCount},
+                     chain.TotalZOR[0], chain.TotalZOR[1], PendingSummaryTexts(context.pending));
     if (alarm.AlarmChecked()) alarm.StartAlarm();
 }
 

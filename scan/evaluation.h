@@ -15,4 +15,8 @@ void EvaluateSymbol(Context& context, AlarmControl& alarm);
 // The AND group's verdict: true when every filter in use lets the stock pass.
 bool PassesAndGroup(const Context& context);
 
+// ZOR of the current quote with the context's calendar, strikes, interest
+// rate and DeriveZorFrom setting.
+void ComputeZOR(Context& context);
+
 }  // namespace quillon

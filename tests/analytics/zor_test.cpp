@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "analytics/calendar.h"
 #include "analytics/pricing.h"
+#include "platform/clock.h"
 
 namespace quillon {
 namespace {
@@ -10,12 +12,19 @@ namespace {
 class ZorTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetQuote(context.quote);
-        BuildExpirationCalendar(context.calendar, clock.Now());
-        context.quote.Quote.LastSale = 50;
-        context.quote.Quote.OptionRoot = "QQA";
-        SelectStrikes(context.strikes, 50);  // 40 45 50 55 60
-        context.settings.InterestRate = 0.05f;
+        ResetQuote(state);
+        BuildExpirationCalendar(calendar, DateTime{2026, 12, 1});
+        state.Quote.LastSale = 50;
+        state.Quote.OptionRoot = "QQA";
+        SelectStrikes(strikes, 50);  // 40 45 50 55 60
+    }
+
+    void ComputeZOR() {
+        quillon::ComputeZOR(state.Quote, chain,
+                            ZorInputs{.Calendar = calendar,
+                                      .Strikes = strikes,
+                                      .InterestRate = 0.05f,
+                                      .DeriveZorFrom = deriveZorFrom});
     }
 
     // The market price of an option at volatility `sigma`, as the solver
@@ -23,8 +32,8 @@ class ZorTest : public ::testing::Test {
     float PriceAt(int type, int strike, int month, float sigma) {
         PricingInputs in;
         in.StockPrice = 50;
-        in.StrikePrice = context.strikes.StrikePrices[strike];
-        in.DaysToGo = context.calendar.DaysToExpiration[month];
+        in.StrikePrice = strikes.StrikePrices[strike];
+        in.DaysToGo = calendar.DaysToExpiration[month];
         in.InterestRate = 0.05f;
         in.Volatility = sigma;
         return OptionValue(in, type == 1);
@@ -33,21 +42,21 @@ class ZorTest : public ::testing::Test {
     float Solve(int type, int strike, int month, float price) {
         PricingInputs in;
         in.StockPrice = 50;
-        in.StrikePrice = context.strikes.StrikePrices[strike];
-        in.DaysToGo = context.calendar.DaysToExpiration[month];
+        in.StrikePrice = strikes.StrikePrices[strike];
+        in.DaysToGo = calendar.DaysToExpiration[month];
         in.InterestRate = 0.05f;
         return ImpliedVolatility(in, type == 1, price);
     }
 
-    FixedClock clock{DateTime{2026, 12, 1}};
-    ScriptedMessages messages;
-    CountingBeeper beeper;
-    Context context{clock, messages, beeper};
-    OptionChain& chain = context.quote.Chain;
+    QuoteState state;
+    ExpirationCalendar calendar;
+    StrikeTable strikes;
+    int deriveZorFrom = 1;
+    OptionChain& chain = state.Chain;
 };
 
 TEST_F(ZorTest, StockWithoutOptionRowsGetsTwelveBuiltSymbolsAndNoZor) {
-    ComputeZOR(context);
+    ComputeZOR();
     // December 2026 and January 2027; strikes 45, 50, 55.
     EXPECT_EQ(chain.OptSymbol[0][1][0], "QQALI");
     EXPECT_EQ(chain.OptSymbol[0][3][1], "QQAAK");
@@ -87,8 +96,8 @@ TEST_F(ZorTest, WeightsFollowThePriceTheUserChose) {
     ASSERT_GT(z1, 0);
 
     const OptionChain before = chain;
-    context.settings.Filters.DeriveZorFrom = 0;  // last price, weighted by volume
-    ComputeZOR(context);
+    deriveZorFrom = 0;  // last price, weighted by volume
+    ComputeZOR();
     EXPECT_EQ(chain.OptSymbol[0][2][0], "QQALJ");
     EXPECT_FLOAT_EQ(chain.TotalZOR[0], z0 * 100 + z1 * 50);
     EXPECT_EQ(chain.TotalVolume[0], 150.0f);
@@ -100,8 +109,8 @@ TEST_F(ZorTest, WeightsFollowThePriceTheUserChose) {
     EXPECT_EQ(chain.TotalOpenInterest[1], 0.0f);
 
     chain = before;
-    context.settings.Filters.DeriveZorFrom = 1;  // ask price, weighted by open interest
-    ComputeZOR(context);
+    deriveZorFrom = 1;  // ask price, weighted by open interest
+    ComputeZOR();
     EXPECT_FLOAT_EQ(chain.TotalZOR[0], z0 * 7);
     EXPECT_EQ(chain.TotalVolume[0], 100.0f);
     EXPECT_EQ(chain.TotalOpenInterest[0], 7.0f);
@@ -114,7 +123,7 @@ TEST_F(ZorTest, AskOfZeroIsSolvedAsNoPrice) {
     chain.OptAsk[0][2][0] = 0;
     chain.OptLast[0][2][0] = 2.5f;
     chain.OptOpenInterest[0][2][0] = 500;
-    ComputeZOR(context);
+    ComputeZOR();
     EXPECT_EQ(chain.OptZOR[0][2][0], -1.0f);
     EXPECT_EQ(chain.TotalOpenInterest[0], 0.0f);
 }

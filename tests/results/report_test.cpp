@@ -5,10 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "analytics/calendar.h"
 #include "market/quote.h"
 #include "platform/clock.h"
-#include "platform/services.h"
-#include "scan/context.h"
 
 namespace quillon {
 namespace {
@@ -45,17 +44,28 @@ struct Option {
 
 class Report : public ::testing::Test {
   protected:
-    Report() : context_(clock_, messages_, beeper_) {
-        ResetQuote(context_.quote);
-        BuildExpirationCalendar(context_.calendar, kEvening);
-        context_.settings.InterestRate = 0.0525f;
-        context_.settings.Filters.DeriveZorFrom = 1;
-        context_.counters = {.SymbolIndex = 17, .SymbolCount = 250, .ProcessCount = 3};
+    Report() {
+        ResetQuote(quote_);
+        BuildExpirationCalendar(calendar_, kEvening);
+    }
+
+    // Renders the block with `trend` into page_.
+    void RenderReport(Verdict trend) {
+        page_ = quillon::RenderReport(ReportView{.Quote = quote_,
+                                                 .Calendar = calendar_,
+                                                 .Strikes = strikes_,
+                                                 .ProcessCount = processCount_,
+                                                 .SymbolIndex = symbolIndex_,
+                                                 .SymbolCount = symbolCount_,
+                                                 .InterestRate = interestRate_,
+                                                 .DeriveZorFrom = deriveZorFrom_,
+                                                 .Trend = trend,
+                                                 .WrittenAt = now_});
     }
 
     // A stock at 47.30 with every figure and a full chain around it.
     void FullStock() {
-        QuoteState& state = context_.quote;
+        QuoteState& state = quote_;
         QuoteRecord& q = state.Quote;
         state.Ticker = "QLN";
         q = {.OptionRoot = "QLN",
@@ -83,7 +93,7 @@ class Report : public ::testing::Test {
              .PriceEarnings = 22.13f,
              .YieldPercent = 1.01f,
              .SharesOutstanding = 250000000};
-        SelectStrikes(context_.strikes, q.LastSale);  // 40, 45, 50 in slots 1 to 3
+        SelectStrikes(strikes_, q.LastSale);  // 40, 45, 50 in slots 1 to 3
         // [type][strike slot 1..3][month slot 0..1]
         const Option options[2][3][2] = {
             {{{"QLNLH", 7.5f, 7.4f, 7.6f, 12, 340, 31.25f},
@@ -118,18 +128,24 @@ class Report : public ::testing::Test {
     }
 
     // Line n (1-based) of the block rendered with `trend`.
-    std::string RenderedLine(int n, int trend = 1) {
-        RenderReport(context_, trend);
-        const std::vector<std::string> lines = Lines(context_.quote.PageText);
+    std::string RenderedLine(int n, Verdict trend = Verdict::SavedUp) {
+        RenderReport(trend);
+        const std::vector<std::string> lines = Lines(page_);
         if (lines.size() < static_cast<std::size_t>(n))
             return "<no line " + std::to_string(n) + ">";
         return lines[static_cast<std::size_t>(n - 1)];
     }
 
-    FixedClock clock_{kEvening};
-    ScriptedMessages messages_;
-    CountingBeeper beeper_;
-    Context context_;
+    QuoteState quote_;
+    ExpirationCalendar calendar_;
+    StrikeTable strikes_;
+    int processCount_ = 3;
+    int symbolIndex_ = 17;
+    int symbolCount_ = 250;
+    float interestRate_ = 0.0525f;
+    int deriveZorFrom_ = 1;
+    DateTime now_ = kEvening;
+    std::string page_;
 };
 
 const std::vector<std::string> kTableHeadAndNotes[] = {
@@ -151,7 +167,7 @@ std::string Block(const std::vector<std::string>& quote, const std::vector<std::
 
 TEST_F(Report, FullStockBlock) {
     FullStock();
-    RenderReport(context_, 1);
+    RenderReport(Verdict::SavedUp);
     const std::string expected =
         Block({"Saved 3               Progress  17/250      Interest Rate 5.25%",
                "Quillon Test Corp                           Mkt Cap.. $11,824,999,809",
@@ -194,18 +210,18 @@ TEST_F(Report, FullStockBlock) {
                "2.7    | 3      2.9    3.1           | 4      3.9    4.1           |",
                "50     |        3.1    700    0.4    |        4.1    300    1.4    |",
                "J      | QLNXJ  27.60  90            | QLNMJ  26.90  15            |"});
-    EXPECT_EQ(context_.quote.PageText, expected);
-    EXPECT_EQ(Lines(context_.quote.PageText).size(), 55u);
+    EXPECT_EQ(page_, expected);
+    EXPECT_EQ(Lines(page_).size(), 55u);
 }
 
 // A symbol the quote source did not know: the reset quote, no option root, and
 // the strike table the previous symbol (at 8 dollars) left behind.
 TEST_F(Report, BlockWithoutStockQuote) {
-    context_.quote.Ticker = "ZZZZ";
-    context_.settings.InterestRate = 0.05f;
-    context_.counters.SymbolIndex = 18;
-    SelectStrikes(context_.strikes, 8);  // 7.5, 10, 12.5 in slots 1 to 3
-    RenderReport(context_, 0);
+    quote_.Ticker = "ZZZZ";
+    interestRate_ = 0.05f;
+    symbolIndex_ = 18;
+    SelectStrikes(strikes_, 8);  // 7.5, 10, 12.5 in slots 1 to 3
+    RenderReport(Verdict::Saved);
     const std::string expected =
         Block({"Saved 3               Progress  18/250      Interest Rate 5%",
                "                                            Mkt Cap.. $0",
@@ -248,17 +264,17 @@ TEST_F(Report, BlockWithoutStockQuote) {
                "0      | n/a    n/a    n/a           | n/a    n/a    n/a           |",
                "12.5   |        n/a    n/a    ------ |        n/a    n/a    ------ |",
                "V      | XV     n/a    n/a           | MV     n/a    n/a           |"});
-    EXPECT_EQ(context_.quote.PageText, expected);
+    EXPECT_EQ(page_, expected);
 }
 
 // Before any stock of the run had a price the strike table is still empty: its
 // letters show as nothing, never as NUL bytes in the text.
 TEST_F(Report, StrikeTableNotYetBuilt) {
-    EXPECT_EQ(RenderedLine(26, 0),
+    EXPECT_EQ(RenderedLine(26, Verdict::Saved),
               "0      |        n/a    n/a    ------ |        n/a    n/a    ------ |");
-    EXPECT_EQ(RenderedLine(27, 0),
+    EXPECT_EQ(RenderedLine(27, Verdict::Saved),
               "       | L      n/a    n/a           | A      n/a    n/a           |");
-    EXPECT_EQ(context_.quote.PageText.find('\0'), std::string::npos);
+    EXPECT_EQ(page_.find('\0'), std::string::npos);
 }
 
 TEST(FitText, PadsOrCuts) {
@@ -284,8 +300,8 @@ TEST_F(Report, BidAndAskCells) {
     };
     FullStock();
     for (const Case& c : cases) {
-        context_.quote.Quote.Bid = c.bid;
-        context_.quote.Quote.Ask = c.ask;
+        quote_.Quote.Bid = c.bid;
+        quote_.Quote.Ask = c.ask;
         EXPECT_EQ(RenderedLine(4), c.line) << c.bid << " / " << c.ask;
     }
 }
@@ -303,7 +319,7 @@ TEST_F(Report, PriceEarningsCell) {
     };
     FullStock();
     for (const Case& c : cases) {
-        context_.quote.Quote.PriceEarnings = c.ratio;
+        quote_.Quote.PriceEarnings = c.ratio;
         EXPECT_EQ(RenderedLine(10).substr(22, 22), c.cell) << c.ratio;
     }
 }
@@ -313,26 +329,26 @@ TEST_F(Report, PriceEarningsCell) {
 TEST_F(Report, RatioAndTrend) {
     struct Case {
         float calls, puts;
-        int trend;
+        Verdict trend;
         const char* ratio;
         const char* trendText;
     };
     const Case cases[] = {
-        {30, 10, 1, "ZORC/ZORP 3", "UP"},
-        {10, 30, -1, "ZORP/ZORC 3", "DOWN"},
-        {20, 20, -1, "ZORC/ZORP 1", "DOWN"},
-        {10, 3, 0, "ZORC/ZORP 3.333", "?"},
-        {123456, 2, -2, "ZORC/ZORP 6.173e+04", "?"},
-        {0, 30, 1, "ZORC/ZORP n/a       ", "?"},
-        {30, 0, -1, "ZORC/ZORP n/a       ", "?"},
+        {30, 10, Verdict::SavedUp, "ZORC/ZORP 3", "UP"},
+        {10, 30, Verdict::SavedDown, "ZORP/ZORC 3", "DOWN"},
+        {20, 20, Verdict::SavedDown, "ZORC/ZORP 1", "DOWN"},
+        {10, 3, Verdict::Saved, "ZORC/ZORP 3.333", "?"},
+        {123456, 2, Verdict::Rejected, "ZORC/ZORP 6.173e+04", "?"},
+        {0, 30, Verdict::SavedUp, "ZORC/ZORP n/a       ", "?"},
+        {30, 0, Verdict::SavedDown, "ZORC/ZORP n/a       ", "?"},
     };
     FullStock();
     for (const Case& c : cases) {
-        context_.quote.Chain.TotalZOR = {c.calls, c.puts};
+        quote_.Chain.TotalZOR = {c.calls, c.puts};
         const std::string totals = RenderedLine(12, c.trend);
         EXPECT_EQ(totals.substr(44), c.ratio) << c.calls << " / " << c.puts;
         EXPECT_EQ(RenderedLine(13, c.trend).substr(44), std::string("Trend.... ") + c.trendText)
-            << c.calls << " / " << c.puts << " trend " << c.trend;
+            << c.calls << " / " << c.puts << " trend " << static_cast<int>(c.trend);
     }
 }
 
@@ -348,7 +364,7 @@ TEST_F(Report, DateAndTime) {
         {{2027, 11, 30, 11, 59, 59}, "11/30/2027 11:59:59 AM"},
     };
     for (const Case& c : cases) {
-        clock_.Set(c.at);
+        now_ = c.at;
         EXPECT_EQ(RenderedLine(14).substr(44), c.text);
     }
 }
@@ -357,10 +373,10 @@ TEST_F(Report, DateAndTime) {
 // is that price less the intrinsic value. Calls at strike 40 (line 26).
 TEST_F(Report, PriceColumnFollowsDeriveZorFrom) {
     FullStock();
-    context_.settings.Filters.DeriveZorFrom = 0;
+    deriveZorFrom_ = 0;
     EXPECT_EQ(RenderedLine(26),
               "40     |        7.5    340    0.2    |        8.125  120    0.825  |");
-    context_.settings.Filters.DeriveZorFrom = 1;
+    deriveZorFrom_ = 1;
     EXPECT_EQ(RenderedLine(26),
               "40     |        7.6    340    0.3    |        8.25   120    0.95   |");
 }
@@ -369,7 +385,7 @@ TEST_F(Report, PriceColumnFollowsDeriveZorFrom) {
 // gives a time value of " ------". Calls at strike 40 (lines 25 to 27).
 TEST_F(Report, OptionCellsAreCut) {
     FullStock();
-    OptionChain& chain = context_.quote.Chain;
+    OptionChain& chain = quote_.Chain;
     chain.OptLast[0][1][0] = 123.4567f;
     chain.OptAsk[0][1][1] = 0;
     chain.OptZOR[0][1][0] = 1234.567f;
@@ -385,8 +401,8 @@ TEST_F(Report, OptionCellsAreCut) {
 // A symbol the page did not give is rebuilt from root, month and strike letter.
 TEST_F(Report, RebuiltOptionSymbol) {
     FullStock();
-    context_.quote.Chain.OptSymbol[1][3][0].clear();
-    context_.quote.Chain.OptSymbol[1][3][1] = "QLMJ";
+    quote_.Chain.OptSymbol[1][3][0].clear();
+    quote_.Chain.OptSymbol[1][3][1] = "QLMJ";
     EXPECT_EQ(RenderedLine(49),
               "J      | QLNXJ  27.60  90            | QLMJ   26.90  15            |");
 }

@@ -4,9 +4,7 @@
 
 #include <string>
 
-#include "platform/clock.h"
-#include "platform/services.h"
-#include "scan/context.h"
+#include "market/quote.h"
 
 namespace quillon {
 namespace {
@@ -19,19 +17,28 @@ const std::string kHeading =
 
 class Summary : public ::testing::Test {
   protected:
-    Summary() : context_(clock_, messages_, beeper_) {
-        context_.quote.Ticker = "QLN";
-        context_.quote.Quote.OptionRoot = "QLN";
-        context_.quote.Quote.CompanyName = "Quillon Test Corp   ";
-        context_.quote.Quote.LastSale = 47.3f;
-        context_.quote.Quote.PercentChange = -1.725f;
-        context_.counters.ProcessCount = 2;
+    Summary() {
+        quote_.Ticker = "QLN";
+        quote_.Quote.OptionRoot = "QLN";
+        quote_.Quote.CompanyName = "Quillon Test Corp   ";
+        quote_.Quote.LastSale = 47.3f;
+        quote_.Quote.PercentChange = -1.725f;
     }
 
-    FixedClock clock_;
-    ScriptedMessages messages_;
-    CountingBeeper beeper_;
-    Context context_;
+    void WriteSummaryLine(float zorc, float zorp) {
+        quillon::WriteSummaryLine(SummaryView{.Quote = quote_, .ProcessCount = processCount_}, zorc,
+                                  zorp, SummaryTexts{savedSym_, upSym_, downSym_});
+    }
+
+    void ClearPending() {
+        savedSym_.clear();
+        upSym_.clear();
+        downSym_.clear();
+    }
+
+    QuoteState quote_;
+    int processCount_ = 2;
+    std::string savedSym_, upSym_, downSym_;
 };
 
 // The ratio field and the up or down list follow the two ZOR figures alone.
@@ -52,13 +59,13 @@ TEST_F(Summary, RatioFieldAndLists) {
         {123456, 1, " 123456.00 ", "QLN\r\n", ""},
     };
     for (const Case& c : cases) {
-        context_.pending.Clear();
-        WriteSummaryLine(context_, c.zorc, c.zorp);
+        ClearPending();
+        WriteSummaryLine(c.zorc, c.zorp);
         const std::string line =
             std::string("QLN     QLN  ") + c.ratio + " $47.30   -1.73 Quillon Test Corp\r\n";
-        EXPECT_EQ(context_.pending.PendingSavedSym, line) << c.zorc << " / " << c.zorp;
-        EXPECT_EQ(context_.pending.PendingUpSym, c.up) << c.zorc << " / " << c.zorp;
-        EXPECT_EQ(context_.pending.PendingDownSym, c.down) << c.zorc << " / " << c.zorp;
+        EXPECT_EQ(savedSym_, line) << c.zorc << " / " << c.zorp;
+        EXPECT_EQ(upSym_, c.up) << c.zorc << " / " << c.zorp;
+        EXPECT_EQ(downSym_, c.down) << c.zorc << " / " << c.zorp;
     }
 }
 
@@ -67,15 +74,15 @@ TEST_F(Summary, RatioFieldAndLists) {
 TEST_F(Summary, HeadingOncePerPass) {
     const std::string line = "QLN     QLN     2.50  $47.30   -1.73 Quillon Test Corp\r\n";
     for (int count = 1; count <= 3; ++count) {
-        context_.counters.ProcessCount = count;
-        WriteSummaryLine(context_, 5000, 2000);
+        processCount_ = count;
+        WriteSummaryLine(5000, 2000);
     }
-    EXPECT_EQ(context_.pending.PendingSavedSym, kHeading + line + line + line);
+    EXPECT_EQ(savedSym_, kHeading + line + line + line);
 
-    context_.pending.Clear();
-    context_.counters.ProcessCount = 7;
-    WriteSummaryLine(context_, 5000, 2000);
-    EXPECT_EQ(context_.pending.PendingSavedSym, line);
+    ClearPending();
+    processCount_ = 7;
+    WriteSummaryLine(5000, 2000);
+    EXPECT_EQ(savedSym_, line);
 }
 
 // Long tickers and roots widen the line; blanks inside the name stay, only the
@@ -95,22 +102,21 @@ TEST_F(Summary, ColumnsAndCompanyName) {
         {"X", "X", "   ", 0, "X       X       2.50   $0.00   -1.73 \r\n"},
     };
     for (const Case& c : cases) {
-        context_.pending.Clear();
-        context_.quote.Ticker = c.ticker;
-        context_.quote.Quote.OptionRoot = c.root;
-        context_.quote.Quote.CompanyName = c.company;
-        context_.quote.Quote.LastSale = c.last;
-        WriteSummaryLine(context_, 5000, 2000);
-        EXPECT_EQ(context_.pending.PendingSavedSym, c.line) << c.ticker;
+        ClearPending();
+        quote_.Ticker = c.ticker;
+        quote_.Quote.OptionRoot = c.root;
+        quote_.Quote.CompanyName = c.company;
+        quote_.Quote.LastSale = c.last;
+        WriteSummaryLine(5000, 2000);
+        EXPECT_EQ(savedSym_, c.line) << c.ticker;
     }
 }
 
 TEST_F(Summary, ResultsGetTheBlockAndAFormFeedLine) {
-    context_.quote.PageText = "first\r\n";
-    AppendResults(context_);
-    context_.quote.PageText = "second\r\n";
-    AppendResults(context_);
-    EXPECT_EQ(context_.pending.PendingResults, "first\r\n\f\r\nsecond\r\n\f\r\n");
+    std::string results;
+    AppendResults(results, "first\r\n");
+    AppendResults(results, "second\r\n");
+    EXPECT_EQ(results, "first\r\n\f\r\nsecond\r\n\f\r\n");
 }
 
 }  // namespace

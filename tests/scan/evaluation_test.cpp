@@ -3,8 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
 
 namespace quillon {
+
+// Failure messages name the verdict by its code.
+static std::ostream& operator<<(std::ostream& out, Verdict verdict) {
+    return out << static_cast<int>(verdict);
+}
+
 namespace {
 
 class FakeAlarm final : public AlarmControl {
@@ -72,7 +81,7 @@ class EvaluationTest : public ::testing::Test {
 TEST_F(EvaluationTest, WithoutFiltersEveryStockWithDataIsSaved) {
     alarm.checked = true;
     ASSERT_TRUE(Saved());
-    EXPECT_EQ(context.Verdict, 0);
+    EXPECT_EQ(context.Verdict, Verdict::Saved);
     EXPECT_EQ(context.pending.PendingProgress, "3 4") << "the count with this symbol saved";
     EXPECT_FALSE(context.pending.PendingResults.empty());
     EXPECT_EQ(context.pending.PendingResults.substr(context.pending.PendingResults.size() - 3),
@@ -84,10 +93,10 @@ TEST_F(EvaluationTest, WithoutFiltersEveryStockWithDataIsSaved) {
 
 TEST_F(EvaluationTest, SymbolWithoutStockDataIsReportedOnly) {
     context.quote.HaveStockData = false;
-    context.Verdict = 1;
+    context.Verdict = Verdict::SavedUp;
     alarm.checked = true;
     EXPECT_FALSE(Saved());
-    EXPECT_EQ(context.Verdict, 1) << "left as it was";
+    EXPECT_EQ(context.Verdict, Verdict::SavedUp) << "left as it was";
     EXPECT_EQ(context.pending.PendingProgress, "2 4");
     EXPECT_FALSE(context.quote.PageText.empty()) << "a report all the same";
     EXPECT_TRUE(context.pending.PendingResults.empty());
@@ -161,7 +170,7 @@ TEST_F(EvaluationTest, AndGroupBounds) {
         SetUp();
         c.setUp(*this);
         EXPECT_EQ(Saved(), c.saved) << c.name;
-        EXPECT_EQ(context.Verdict, c.saved ? 0 : -2) << c.name;
+        EXPECT_EQ(context.Verdict, c.saved ? Verdict::Saved : Verdict::Rejected) << c.name;
     }
 }
 
@@ -170,17 +179,18 @@ TEST_F(EvaluationTest, OrGroupDecidesTheTrend) {
         const char* name;
         float zorc, zorp;
         double callPut, putCall;
-        int verdict;
+        Verdict verdict;
         const char* up;
         const char* down;
     };
     const Case cases[] = {
-        {"calls eight times the puts", 8000, 1000, 8, 8, 1, "IBM\r\n", ""},
-        {"puts eight times the calls", 1000, 8000, 8, 8, -1, "", "IBM\r\n"},
-        {"neither ratio reached", 5000, 2000, 8, 8, -2, "", ""},
-        {"ZORP 0 cannot match", 5000, 0, 8, 8, -2, "", ""},
-        {"ZORC 0 cannot match", 0, 5000, 8, 8, -2, "", ""},
-        {"equal figures match both: DOWN, listed up", 3000, 3000, 1, 1, -1, "IBM\r\n", ""},
+        {"calls eight times the puts", 8000, 1000, 8, 8, Verdict::SavedUp, "IBM\r\n", ""},
+        {"puts eight times the calls", 1000, 8000, 8, 8, Verdict::SavedDown, "", "IBM\r\n"},
+        {"neither ratio reached", 5000, 2000, 8, 8, Verdict::Rejected, "", ""},
+        {"ZORP 0 cannot match", 5000, 0, 8, 8, Verdict::Rejected, "", ""},
+        {"ZORC 0 cannot match", 0, 5000, 8, 8, Verdict::Rejected, "", ""},
+        {"equal figures match both: DOWN, listed up", 3000, 3000, 1, 1, Verdict::SavedDown,
+         "IBM\r\n", ""},
     };
     for (const Case& c : cases) {
         SetUp();
@@ -188,7 +198,7 @@ TEST_F(EvaluationTest, OrGroupDecidesTheTrend) {
         UseRatioFilters(c.callPut, c.putCall);
         EvaluateSymbol(context, alarm);
         EXPECT_EQ(context.Verdict, c.verdict) << c.name;
-        EXPECT_EQ(context.counters.ProcessCount, c.verdict == -2 ? 2 : 3) << c.name;
+        EXPECT_EQ(context.counters.ProcessCount, c.verdict == Verdict::Rejected ? 2 : 3) << c.name;
         EXPECT_EQ(context.pending.PendingUpSym, c.up) << c.name;
         EXPECT_EQ(context.pending.PendingDownSym, c.down) << c.name;
     }
@@ -204,6 +214,67 @@ TEST_F(EvaluationTest, DefaultFiltersNeedOpenInterestAndARatio) {
     context.counters.RatioFiltersActive = true;
     SetTotals(9000, 1000, 249, 260);
     EXPECT_FALSE(Saved());
+}
+
+// The report block shows the scan as the context holds it: the saved count
+// (this symbol included once saved), the progress, the interest rate, the
+// verdict as the trend, the clock's time and the price DeriveZorFrom picks.
+TEST_F(EvaluationTest, ReportShowsTheScanState) {
+    struct Case {
+        const char* name;
+        std::function<void(EvaluationTest&)> setUp;
+        const char* progress;
+        const char* trend;
+        const char* price;
+    };
+    const Case cases[] = {
+        {"saved without ratio filters", [](auto&) {},
+         "Saved 3               Progress  4/9         Interest Rate 5%", "?",
+         "45     |        7.6   "},
+        {"saved as UP",
+         [](auto& t) {
+             t.context.settings.InterestRate = 0.0525f;
+             t.SetTotals(8000, 1000, 300, 400);
+             t.UseRatioFilters(8, 8);
+         },
+         "Saved 3               Progress  4/9         Interest Rate 5.25%", "UP",
+         "45     |        7.6   "},
+        {"saved as DOWN, last prices",
+         [](auto& t) {
+             t.context.settings.Filters.DeriveZorFrom = 0;
+             t.SetTotals(1000, 8000, 300, 400);
+             t.UseRatioFilters(8, 8);
+         },
+         "Saved 3               Progress  4/9         Interest Rate 5%", "DOWN",
+         "45     |        7.5   "},
+        {"rejected", [](auto& t) { t.Filter(TX_MaxLast, 40); },
+         "Saved 2               Progress  4/9         Interest Rate 5%", "?",
+         "45     |        7.6   "},
+        {"without stock data", [](auto& t) { t.context.quote.HaveStockData = false; },
+         "Saved 2               Progress  4/9         Interest Rate 5%", "?",
+         "45     |        7.6   "},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        context.settings.InterestRate = 0.05f;
+        context.settings.Filters.DeriveZorFrom = 1;
+        OptionChain& chain = context.quote.Chain;
+        chain.OptLast[0][1][0] = 7.5f;  // the call at 45 expiring first
+        chain.OptAsk[0][1][0] = 7.6f;
+        c.setUp(*this);
+        EvaluateSymbol(context, alarm);
+
+        std::vector<std::string> lines;
+        const std::string& page = context.quote.PageText;
+        for (std::size_t at = 0, end; (end = page.find("\r\n", at)) != std::string::npos;
+             at = end + 2)
+            lines.push_back(page.substr(at, end - at));
+        ASSERT_EQ(lines.size(), 55u) << c.name;
+        EXPECT_EQ(lines[0], c.progress) << c.name;
+        EXPECT_EQ(lines[12].substr(44), std::string("Trend.... ") + c.trend) << c.name;
+        EXPECT_EQ(lines[13].substr(44), "12/1/2026 9:30:00 AM") << c.name;
+        EXPECT_EQ(lines[25].substr(0, 22), c.price) << c.name;
+    }
 }
 
 }  // namespace

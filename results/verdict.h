@@ -1,0 +1,16 @@
+#pragma once
+// The outcome of judging one symbol, which its report shows as the trend.
+
+namespace quillon {
+
+// The codes are the ones the evaluation has always kept: -2 rejected, 0 saved
+// without the ratio filters, 1 saved with the call/put ratio reached ("UP"),
+// -1 saved with the put/call ratio reached ("DOWN").
+enum class Verdict : int {
+    Rejected = -2,
+    Saved = 0,
+    SavedUp = 1,
+    SavedDown = -1,
+};
+
+}  // namespace quillon
