@@ -1,12 +1,13 @@
 #include "platform/winsock.h"
 
+#include "platform/winsock_notify.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -101,132 +102,6 @@ const std::pair<int, int> kErrnoTable[] = {
 bool IsConnectOutcome(int errnoValue) {
     return errnoValue == ECONNREFUSED || errnoValue == ENETUNREACH || errnoValue == EHOSTUNREACH ||
            errnoValue == ETIMEDOUT || errnoValue == ECONNRESET;
-}
-
-// ---------------------------------------------------------------- socket state
-
-enum class Phase { Idle, Connecting, Connected, Closed };
-
-// What this layer knows of a socket beyond the descriptor.
-struct SocketState {
-    Phase phase = Phase::Idle;
-    bool sendShutdown = false;  // shutdown() of the sending direction was called
-    int connectError = 0;       // an immediate connect failure, still to report
-    int closeError = 0;         // a reset that recv() met, reported with FD_CLOSE
-    // Notification registration.
-    AsyncSelectHost* host = nullptr;
-    long events = 0;
-    bool readArmed = false;
-    bool writeArmed = false;
-    // Changes with every registration and close, so that readiness found
-    // before a change is not applied to what came after it.
-    std::uint64_t registration = 0;
-};
-
-std::unordered_map<SOCKET, SocketState>& States() {
-    static std::unordered_map<SOCKET, SocketState> states;
-    return states;
-}
-
-std::uint64_t NextRegistration() {
-    static std::uint64_t counter = 0;
-    return ++counter;
-}
-
-SocketState* Find(SOCKET s) {
-    auto it = States().find(s);
-    return it == States().end() ? nullptr : &it->second;
-}
-
-// The state of a socket still registered as `registration`; nullptr once it
-// was deregistered, re-registered or closed.
-SocketState* Current(SOCKET s, std::uint64_t registration) {
-    SocketState* state = Find(s);
-    return state != nullptr && state->host != nullptr && state->registration == registration
-               ? state
-               : nullptr;
-}
-
-// Tells the host what to watch in the socket's present phase: writability
-// while connecting, then readability while FD_READ is armed and writability
-// while FD_WRITE is armed; nothing before connect or after the end.
-void UpdateWatch(SOCKET s, const SocketState& state) {
-    if (state.host == nullptr) return;
-    bool read = false;
-    bool write = false;
-    if (state.phase == Phase::Connecting) {
-        write = true;
-    } else if (state.phase == Phase::Connected) {
-        read = state.readArmed && (state.events & (FD_READ | FD_CLOSE)) != 0;
-        write = state.writeArmed && (state.events & FD_WRITE) != 0;
-    }
-    state.host->Watch(s, read, write);
-}
-
-// Delivers one notification if it was asked for. False when the handler
-// ended the registration, so that nothing more is delivered for it.
-bool Notify(SOCKET s, std::uint64_t registration, long event, int error) {
-    SocketState* state = Current(s, registration);
-    if (state == nullptr) return false;
-    if ((state->events & event) != 0) state->host->Deliver({s, event, error});
-    return Current(s, registration) != nullptr;
-}
-
-// A connect has finished: FD_CONNECT with its outcome, then FD_WRITE.
-void FinishConnect(SOCKET s, SocketState& state) {
-    const std::uint64_t registration = state.registration;
-    int error = state.connectError;
-    state.connectError = 0;
-    if (error == 0) {
-        int soError = 0;
-        socklen_t length = sizeof soError;
-        if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &soError, &length) != 0) soError = errno;
-        if (soError != 0) error = ErrorFromErrno(soError);
-    }
-    if (error != 0) {
-        state.phase = Phase::Closed;
-        UpdateWatch(s, state);
-        Notify(s, registration, FD_CONNECT, error);
-        return;
-    }
-    state.phase = Phase::Connected;
-    state.readArmed = true;
-    state.writeArmed = false;
-    UpdateWatch(s, state);
-    if (!Notify(s, registration, FD_CONNECT, 0)) return;
-    Notify(s, registration, FD_WRITE, 0);
-}
-
-// The socket is readable: data (FD_READ), the peer's close after all data
-// was read (FD_CLOSE), or a reset (FD_CLOSE with its error). FD_READ stays
-// disarmed until the program calls recv.
-void CheckReadable(SOCKET s, SocketState& state) {
-    const std::uint64_t registration = state.registration;
-    state.readArmed = false;
-    char byte = 0;
-    ssize_t peeked = ::recv(s, &byte, 1, MSG_PEEK);
-    int peekErrno = errno;
-    if (peeked > 0) {
-        UpdateWatch(s, state);
-        Notify(s, registration, FD_READ, 0);
-        return;
-    }
-    if (peeked < 0 && (peekErrno == EAGAIN || peekErrno == EWOULDBLOCK || peekErrno == EINTR)) {
-        state.readArmed = true;  // nothing after all; keep watching
-        return;
-    }
-    state.phase = Phase::Closed;
-    UpdateWatch(s, state);
-    int error = peeked == 0 ? state.closeError : ErrorFromErrno(peekErrno);
-    Notify(s, registration, FD_CLOSE, error);
-}
-
-// The socket can take data again after a send answered WSAEWOULDBLOCK.
-void CheckWritable(SOCKET s, SocketState& state) {
-    const std::uint64_t registration = state.registration;
-    state.writeArmed = false;
-    UpdateWatch(s, state);
-    Notify(s, registration, FD_WRITE, 0);
 }
 
 bool SetNonBlockingFlag(SOCKET s, bool nonBlocking) {
@@ -375,9 +250,7 @@ const protoent* getprotobyname(const char* name) {
 SOCKET socket(int af, int type, int protocol) {
     SOCKET s = ::socket(af, type | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
     if (s < 0) return FailFromErrno();
-    SocketState& state = States()[s];
-    state = SocketState{};
-    state.registration = NextRegistration();
+    notify::SocketOpened(s);
     return s;
 }
 
@@ -385,22 +258,16 @@ int connect(SOCKET s, const sockaddr* name, int namelen) {
     if (namelen < 0) return Fail(WSAEFAULT);
     int result = ::connect(s, name, static_cast<socklen_t>(namelen));
     int connectErrno = result == 0 ? 0 : errno;
-    SocketState* state = Find(s);
-    if (state == nullptr) return result == 0 ? 0 : FailFromErrno();
+    if (!notify::IsKnown(s)) return result == 0 ? 0 : Fail(ErrorFromErrno(connectErrno));
 
-    const bool notified = state->host != nullptr && state->events != 0;
     if (result == 0 || connectErrno == EINPROGRESS) {
         // A registered socket hears of the outcome through FD_CONNECT even
         // when the connect finished at once.
-        state->phase = notified || result != 0 ? Phase::Connecting : Phase::Connected;
-        UpdateWatch(s, *state);
+        notify::ConnectStarted(s, result == 0);
         return result == 0 ? 0 : Fail(WSAEWOULDBLOCK);
     }
-    if (notified && IsConnectOutcome(connectErrno)) {
-        // Reported as FD_CONNECT; the failed socket polls ready at once.
-        state->connectError = ErrorFromErrno(connectErrno);
-        state->phase = Phase::Connecting;
-        UpdateWatch(s, *state);
+    if (IsConnectOutcome(connectErrno) &&
+        notify::DeferConnectFailure(s, ErrorFromErrno(connectErrno))) {
         return Fail(WSAEWOULDBLOCK);
     }
     return Fail(ErrorFromErrno(connectErrno));
@@ -411,12 +278,8 @@ int send(SOCKET s, const char* buffer, int length, int flags) {
     ssize_t sent = ::send(s, buffer, static_cast<std::size_t>(length), flags | MSG_NOSIGNAL);
     if (sent >= 0) return static_cast<int>(sent);
     int sendErrno = errno;
-    SocketState* state = Find(s);
-    if (state != nullptr && (sendErrno == EAGAIN || sendErrno == EWOULDBLOCK)) {
-        state->writeArmed = true;
-        UpdateWatch(s, *state);
-    }
-    if (sendErrno == EPIPE && (state == nullptr || !state->sendShutdown)) {
+    if (sendErrno == EAGAIN || sendErrno == EWOULDBLOCK) notify::SendWouldBlock(s);
+    if (sendErrno == EPIPE && !notify::IsSendShutDown(s)) {
         return Fail(WSAECONNRESET);  // the peer ended the connection
     }
     return Fail(ErrorFromErrno(sendErrno));
@@ -426,18 +289,9 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
     if (length < 0) return Fail(WSAEINVAL);
     ssize_t received = ::recv(s, buffer, static_cast<std::size_t>(length), flags);
     int recvErrno = errno;
-    SocketState* state = Find(s);
-    if (state != nullptr) {
-        // A reset taken by the program's own read still ends with FD_CLOSE
-        // carrying it.
-        if (received < 0 && recvErrno != EAGAIN && recvErrno != EWOULDBLOCK && recvErrno != EINTR) {
-            state->closeError = ErrorFromErrno(recvErrno);
-        }
-        if (state->phase == Phase::Connected && !state->readArmed) {
-            state->readArmed = true;
-            UpdateWatch(s, *state);
-        }
-    }
+    const bool failed =
+        received < 0 && recvErrno != EAGAIN && recvErrno != EWOULDBLOCK && recvErrno != EINTR;
+    notify::Received(s, failed ? ErrorFromErrno(recvErrno) : 0);
     if (received < 0) return Fail(ErrorFromErrno(recvErrno));
     return static_cast<int>(received);
 }
@@ -446,9 +300,7 @@ int shutdown(SOCKET s, int how) {
     int posixHow = how == SD_RECEIVE ? SHUT_RD : how == SD_SEND ? SHUT_WR : SHUT_RDWR;
     if (how != SD_RECEIVE && how != SD_SEND && how != SD_BOTH) return Fail(WSAEINVAL);
     if (::shutdown(s, posixHow) != 0) return FailFromErrno();
-    if (SocketState* state = Find(s); state != nullptr && how != SD_RECEIVE) {
-        state->sendShutdown = true;
-    }
+    if (how != SD_RECEIVE) notify::SendShutDown(s);
     return 0;
 }
 
@@ -471,61 +323,16 @@ int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen) {
 int ioctlsocket(SOCKET s, long cmd, unsigned long* argp) {
     if (cmd != static_cast<long>(FIONBIO) || argp == nullptr) return Fail(WSAEINVAL);
     const bool nonBlocking = *argp != 0;
-    SocketState* state = Find(s);
     // As in WinSock, a socket with notifications cannot be made blocking.
-    if (!nonBlocking && state != nullptr && state->events != 0) return Fail(WSAEINVAL);
+    if (!nonBlocking && notify::HasNotifications(s)) return Fail(WSAEINVAL);
     if (!SetNonBlockingFlag(s, nonBlocking)) return FailFromErrno();
     return 0;
 }
 
 int closesocket(SOCKET s) {
-    if (SocketState* state = Find(s)) {
-        if (state->host != nullptr) state->host->Unwatch(s);
-        States().erase(s);
-    }
+    notify::SocketClosed(s);
     if (::close(s) != 0) return FailFromErrno();
     return 0;
-}
-
-// ---------------------------------------------------------------- notifications
-
-int WSAAsyncSelect(SOCKET s, AsyncSelectHost* host, long events) {
-    if (s < 0 || ::fcntl(s, F_GETFD) < 0) return Fail(WSAENOTSOCK);
-    if (events != 0 && host == nullptr) return Fail(WSAEINVAL);
-    SocketState& state = States()[s];
-    if (state.host != nullptr && (state.host != host || events == 0)) state.host->Unwatch(s);
-    // A new registration: readiness found under the old one is dropped.
-    state.registration = NextRegistration();
-    if (events == 0) {
-        state.host = nullptr;
-        state.events = 0;
-        return 0;
-    }
-    if (!SetNonBlockingFlag(s, true)) return FailFromErrno();
-    state.host = host;
-    state.events = events;
-    state.readArmed = true;
-    // A connected socket can take data: WinSock announces that at once.
-    state.writeArmed = state.phase == Phase::Connected;
-    UpdateWatch(s, state);
-    return 0;
-}
-
-void AsyncSelectHost::SocketReady(SOCKET s, bool readable, bool writable) {
-    SocketState* state = Find(s);
-    if (state == nullptr || state->host != this || (!readable && !writable)) return;
-    const std::uint64_t registration = state->registration;
-    if (state->phase == Phase::Connecting) {
-        FinishConnect(s, *state);
-        return;
-    }
-    if (state->phase != Phase::Connected) return;
-    if (readable && state->readArmed) {
-        CheckReadable(s, *state);
-        state = Current(s, registration);
-        if (state == nullptr || state->phase != Phase::Connected) return;
-    }
-    if (writable && state->writeArmed) CheckWritable(s, *state);
 }
 
 }  // namespace quillon::winsock

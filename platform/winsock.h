@@ -17,6 +17,9 @@
 //   FD_CLOSE    once the peer has closed and all data has been read, with 0,
 //               or with the failure of a connection that was reset
 //
+// The notifications are produced in winsock_notify.cpp, which the socket
+// calls keep informed of what they did.
+//
 // Everything here runs on one thread (the user-interface thread); nothing is
 // locked.
 
