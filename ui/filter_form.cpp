@@ -14,6 +14,7 @@
 
 #include <vector>
 
+#include "platform/qt/latin1.h"
 #include "results/settings_save.h"
 #include "ui/dialog_flags.h"
 #include "ui/dialog_frame.h"
@@ -101,10 +102,6 @@ QWidget* RangeLabel(QWidget* parent) {
     layout->addWidget(upper, 0, Qt::AlignHCenter);
     layout->addWidget(Label("52wkHi - 52wkLo", box), 0, Qt::AlignHCenter);
     return box;
-}
-
-QString FromBytes(const std::string& bytes) {
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
 void TightGrid(QGridLayout* grid) {
@@ -280,7 +277,7 @@ void TFilterForm::FormShow() {
 
 void TFilterForm::FormActivate() {
     for (std::size_t i = 0; i < kFilterCount; ++i)
-        edits_[i]->setText(FromBytes(settings_.Filters.Values[i].ToText()));
+        edits_[i]->setText(FromLatin1(settings_.Filters.Values[i].ToText()));
     // Every reader takes a value other than 0 as "Ask price".
     deriveZorItems_->button(settings_.Filters.DeriveZorFrom == 0 ? 0 : 1)->setChecked(true);
     GroupBox1->setFocus();
@@ -304,7 +301,7 @@ void TFilterForm::showEvent(QShowEvent* event) {
 
 void TFilterForm::done(int result) {
     for (std::size_t i = 0; i < kFilterCount; ++i)
-        settings_.Filters.Values[i] = ParseFilterValue(edits_[i]->text().toLatin1().toStdString());
+        settings_.Filters.Values[i] = ParseFilterValue(ToLatin1(edits_[i]->text()));
     settings_.Filters.DeriveZorFrom = deriveZorItems_->checkedId();
     SaveSettingsOrTell(settings_, files_, messages_);
     QDialog::done(result);

@@ -7,6 +7,7 @@
 #include <QShowEvent>
 #include <QValidator>
 
+#include "platform/qt/latin1.h"
 #include "results/settings_rules.h"
 #include "results/settings_save.h"
 #include "ui/dialog_flags.h"
@@ -93,7 +94,7 @@ TInterestForm::TInterestForm(Settings& settings, const WorkingFileNames& files,
 void TInterestForm::FormActivate() {
     // A stored rate with more digits than can be typed is shown whole, so
     // closing the dialog unchanged keeps it as it was.
-    typedLimit_->Show(QString::fromStdString(InterestRatePercentText(settings_.InterestRate)));
+    typedLimit_->Show(FromLatin1(InterestRatePercentText(settings_.InterestRate)));
     TX_Interest->setFocus();
     TX_Interest->selectAll();
 }
@@ -107,7 +108,7 @@ void TInterestForm::showEvent(QShowEvent* event) {
 
 void TInterestForm::done(int result) {
     if (const std::optional<float> rate =
-            InterestRateFromPercentText(TX_Interest->text().toLatin1().toStdString())) {
+            InterestRateFromPercentText(ToLatin1(TX_Interest->text()))) {
         settings_.InterestRate = *rate;
         SaveSettingsOrTell(settings_, files_, messages_);
     }

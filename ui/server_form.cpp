@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <utility>
 
+#include "platform/qt/latin1.h"
 #include "results/settings_save.h"
 #include "scan/quote_requests.h"
 #include "ui/dialog_flags.h"
@@ -30,15 +31,6 @@ constexpr const char* kNote =
     "quote provider, which offers delayed\n"
     "quotes free of charge.";
 
-QString FromBytes(const std::string& bytes) {
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-// Only called for texts that StorableText accepts.
-std::string ToBytes(const QString& text) {
-    return text.toLatin1().toStdString();
-}
-
 // The settings store user name and password as 8-bit Latin-1 text: a
 // character beyond Latin-1 cannot be stored as typed.
 bool StorableText(const QString& text) {
@@ -55,7 +47,7 @@ std::string UnstorableTextMessage(const char* what) {
 }
 
 QString HostText(const QuoteHost& host) {
-    return FromBytes(host.Host + ":" + host.Port);
+    return FromLatin1(host.Host + ":" + host.Port);
 }
 
 QLabel* BoldLabel(const char* name, const char* text, QWidget* parent) {
@@ -133,8 +125,8 @@ void TServerForm::FillServerList() {
 
 void TServerForm::FormActivate() {
     FillServerList();
-    ED_UserName->setText(FromBytes(settings_.UserName));
-    ED_Password->setText(FromBytes(settings_.Password));
+    ED_UserName->setText(FromLatin1(settings_.UserName));
+    ED_Password->setText(FromLatin1(settings_.Password));
     // A stored value other than 0 or 1 selects no item.
     const bool listed =
         settings_.QuoteServer >= 0 && settings_.QuoteServer < CB_QuoteServer->count();
@@ -167,8 +159,9 @@ void TServerForm::done(int result) {
         edit->selectAll();
         return;
     }
-    settings_.UserName = ToBytes(ED_UserName->text());
-    settings_.Password = ToBytes(ED_Password->text());
+    // Both passed StorableText, so the conversion keeps every character.
+    settings_.UserName = ToLatin1(ED_UserName->text());
+    settings_.Password = ToLatin1(ED_Password->text());
     if (CB_QuoteServer->currentIndex() >= 0) settings_.QuoteServer = CB_QuoteServer->currentIndex();
     SaveSettingsOrTell(settings_, files_, messages_);
     QDialog::done(result);

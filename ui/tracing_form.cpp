@@ -13,6 +13,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include "platform/qt/latin1.h"
 #include "platform/qt/qt_printer.h"
 #include "platform/qt/qt_services.h"
 #include "platform/qt/qt_socket_host.h"
@@ -72,9 +73,8 @@ TTracingForm::TTracingForm(Context& context, QTimer& scanTimer, QWidget* parent)
     // their own caption and OK and Cancel; closing one does not re-activate
     // the scan window.
     Sockets1_->ShowBox = [this](const std::string& caption, const std::string& text) {
-        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption.c_str()),
-                        QString::fromLatin1(text.c_str()), QMessageBox::Ok | QMessageBox::Cancel,
-                        this);
+        QMessageBox box(QMessageBox::Warning, FromLatin1(caption), FromLatin1(text),
+                        QMessageBox::Ok | QMessageBox::Cancel, this);
         box.exec();
     };
     ConnectControls();
@@ -258,7 +258,7 @@ void TTracingForm::ScanStep() {
 // ---------------------------------------------------------------- events
 
 void TTracingForm::PB_PrintClick() {
-    if (PrintInterim) PrintInterim(ToAnsi(Memo1_->toPlainText()));
+    if (PrintInterim) PrintInterim(ToLatin1(Memo1_->toPlainText()));
 }
 
 void TTracingForm::Button1Click() {
@@ -300,7 +300,7 @@ std::string TTracingForm::StatusText(int panel) const {
 }
 
 void TTracingForm::SetMemoText(const std::string& text) {
-    QString shown = FromAnsi(text);
+    QString shown = FromLatin1(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     Memo1_->setPlainText(shown);
 }

@@ -9,6 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/number_format.h"
+#include "platform/qt/latin1.h"
 
 namespace quillon {
 
@@ -72,8 +73,7 @@ void QtTextDevice::NextSheet() {
 
 void QtTextDevice::DrawLine(int row, std::string_view text) {
     if (text.empty()) return;
-    painter_.drawText(QPoint(0, row * lineHeight_ + ascent_),
-                      QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    painter_.drawText(QPoint(0, row * lineHeight_ + ascent_), FromLatin1(text));
 }
 
 void QtTextDevice::CloseJob() {

@@ -65,14 +65,6 @@ std::string FromQt(const QString& text) {
     return text.toLocal8Bit().toStdString();
 }
 
-QString FromAnsi(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string ToAnsi(const QString& text) {
-    return text.toLatin1().toStdString();
-}
-
 void QtMessageService::ShowMessage(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), DisplayText(text),
                     QMessageBox::Ok, QApplication::activeWindow());

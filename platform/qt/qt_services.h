@@ -12,14 +12,12 @@
 
 namespace quillon {
 
-// Texts of the core are 8-bit; file names and messages are shown in the
-// locale's encoding.
+// File names and messages, in the locale's encoding: a name chosen in a file
+// dialog must come back as the bytes that name the file on disk, which Latin-1
+// (latin1.h, for the core's 8-bit texts) would not give for a name beyond
+// ASCII.
 QString ToQt(const std::string& text);
 std::string FromQt(const QString& text);
-// Report and log text: 8-bit, one character per byte, so every byte shows
-// and comes back unchanged.
-QString FromAnsi(const std::string& text);
-std::string ToAnsi(const QString& text);
 
 // Message boxes over the active window: a message with an OK button under
 // the application's title, a question with Yes and No buttons.
