@@ -119,7 +119,15 @@ float OptionValue(const PricingInputs& in, bool isPut) {
     return isPut ? PutValue(in) : CallValue(in);
 }
 
-float ImpliedVolatility(PricingInputs& in, bool isPut, float price) {
+// The search is a fixed recipe, not a root finder to be tuned: its answers
+// are printed in the report and weighed into ZOR, and earlier results are
+// compared with new ones, so every step must stay as it is. The sweep's
+// trials are accumulated in float (0.1, then 0.1 + 0.1, ...), not computed as
+// k * 0.1, and end past 3.2, which caps the answer at 329.96. The bisection
+// answers its last midpoint rather than the better end of the bracket, and
+// stops at an exact hit as well as at the tolerance. A faster or more accurate
+// method (Newton's, say) would change figures that users compare.
+float ImpliedVolatility(PricingInputs in, bool isPut, float price) {
     const double S = in.StockPrice;
     const double K = in.StrikePrice;
     const float intrinsic = Stored(isPut ? K - S : S - K);
@@ -134,7 +142,6 @@ float ImpliedVolatility(PricingInputs& in, bool isPut, float price) {
     // the market price.
     float sigma = Stored(kSweepStep);
     while (sigma <= kSweepEnd) {
-        in.Volatility = sigma;
         if (ValueAt(in, fixed, isPut, sigma) > price) break;
         sigma = Stored(sigma + kSweepStep);
     }
@@ -144,7 +151,6 @@ float ImpliedVolatility(PricingInputs& in, bool isPut, float price) {
     float lo = Stored(hi - kSweepStep);
     while (static_cast<double>(hi) - lo > kTolerance) {
         sigma = Stored((static_cast<double>(hi) + lo) * 0.5);
-        in.Volatility = sigma;
         const float p = ValueAt(in, fixed, isPut, sigma);
         if (p > price) hi = sigma;
         if (p < price) lo = sigma;

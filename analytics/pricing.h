@@ -37,7 +37,7 @@ float OptionValue(const PricingInputs& in, bool isPut);
 
 // The implied volatility in percent (35.2 means 35.2 %) of an option whose
 // market price is `price`, or -1 when it has none. Uses every field of `in`
-// but Volatility, which it overwrites while it searches.
-float ImpliedVolatility(PricingInputs& in, bool isPut, float price);
+// but Volatility.
+float ImpliedVolatility(PricingInputs in, bool isPut, float price);
 
 }  // namespace quillon
