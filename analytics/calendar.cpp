@@ -23,6 +23,7 @@ void BuildExpirationCalendar(ExpirationCalendar& calendar, const DateTime& today
     for (int i = 0; i < skip; ++i) {
         // A weekend is at most two days from the Monday, so one month step
         // is all a roll-over can take.
+        // Every fourth year, no century rule, as for February below (right until 2100).
         bool leap = year % 4 == 0;
         int length = month == 1 ? (leap ? 29 : 28) : calendar.MonthLengths[month];
         if (++day > length) {

@@ -4,6 +4,7 @@ namespace quillon {
 
 bool LineReader::Open(const std::string& name) {
     Close();
+    // "ab" creates a missing file and leaves an existing archive untouched.
     if (std::FILE* create = std::fopen(name.c_str(), "ab")) std::fclose(create);
     file_ = std::fopen(name.c_str(), "rb");
     return file_ != nullptr;
@@ -23,6 +24,7 @@ std::string LineReader::ReadLine() {
     if (file_ == nullptr) return line;
     int c;
     while ((c = std::getc(file_)) != EOF) {
+        // Only LF ends a line; a CR is dropped only just before it.
         if (c == '\n') break;
         if (line.size() < kMaxLineLength) line.push_back(static_cast<char>(c));
     }

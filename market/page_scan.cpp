@@ -60,6 +60,7 @@ std::string_view PageCursor::Text() const {
 
 unsigned PageCursor::At(std::size_t pos) const {
     if (pos < 1 || pos > Length()) return 0;
+    // Unsigned, so that bytes from 0x80 are field characters, not control ones.
     return static_cast<unsigned char>(quote_.PageText[base_ + pos - 1]);
 }
 
