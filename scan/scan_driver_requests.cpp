@@ -1,0 +1,141 @@
+// The scan driver's side of the conversation with the quote server: sending
+// a request, the time-outs, failed requests, and the socket's events.
+#include <array>
+
+#include "platform/number_format.h"
+#include "scan/scan_driver.h"
+
+namespace quillon {
+
+// ---------------------------------------------------------------- requests
+
+void ScanDriver::CheckTimeout() {
+    // A reply that keeps trickling in re-arms the time-out with every chunk;
+    // the whole request still has its limit.
+    const bool overdue = ScanState_ == AwaitReply && RequestSent_ && RequestTicks_ == 0;
+    if ((TimeoutTicks_ != 0 && !overdue) || !EverConnected_) return;
+    RequestSent_ = false;
+    socket_.Disconnect();
+    view_.SetStatusText(1, "Timeout Retry");
+    RetryPending_ = true;
+    ScanState_ = NextSymbol;
+}
+
+std::string ScanDriver::CurrentRequest() const {
+    const std::string& prefix = RequestPhase_ == 0 ? StockRequestPrefix_ : OptionRequestPrefix_;
+    return BuildRequest(prefix, context_.quote.Ticker, AuthHeader_);
+}
+
+void ScanDriver::DoSendRequest() {
+    const std::string& ticker = context_.quote.Ticker;
+    view_.SetStatusText(0, RequestPhase_ == 0 ? "Requesting stock data of " + ticker
+                                              : "Requesting options data of " + ticker);
+    socket_.SetText(CurrentRequest());
+    context_.quote.PageText.clear();
+    TimeoutTicks_ = kTimeoutTicks;
+    RequestTicks_ = kRequestLimitTicks;
+    RequestSent_ = true;
+    ReplyBytes_ = 0;
+    ScanState_ = AwaitReply;
+}
+
+// A request that ended without a reply (closed before it was sent or before a
+// byte came back, or a reply too large to be a page) is repeated like one that
+// timed out; after a few such tries the symbol is listed as bad.
+void ScanDriver::FailedRequest() {
+    socket_.Disconnect();
+    RequestSent_ = false;
+    context_.quote.PageText.clear();
+    RetryPending_ = true;
+    ScanState_ = NextSymbol;
+    if (++EmptyReplies_ > kEmptyReplyRetries) {
+        // Listed by the next step: writing is work for a step, not an event.
+        GiveUpPending_ = true;
+        return;
+    }
+    view_.SetStatusText(1, "Timeout Retry");
+}
+
+void ScanDriver::GiveUpSymbol() {
+    ScanCounters& counters = context_.counters;
+    const std::string ticker = context_.quote.Ticker;
+    GiveUpPending_ = false;
+    RetryPending_ = false;
+    EmptyReplies_ = 0;
+    RequestPhase_ = 0;
+    ++counters.SymbolIndex;
+    context_.pending.PendingBadSym += ticker + "\r\n";
+    context_.pending.PendingProgress =
+        FormatArgs("%d %d", counters.ProcessCount, counters.SymbolIndex);
+    ScanState_ = NextSymbol;
+    EndOfSymbol();
+    if (ScanState_ != NextSymbol) return;  // paused by a write failure
+    view_.SetStatusText(1, "No reply for " + ticker + ": listed in BadSym.txt");
+    // The next step takes the next symbol.
+    PrevState_ = kNoState;
+}
+
+// ---------------------------------------------------------------- socket events
+
+void ScanDriver::Sockets1SessionConnected() {
+    EverConnected_ = true;
+    ScanState_ = Connected;
+}
+
+void ScanDriver::Sockets1DataNeeded() {
+    ScanState_ = SendRequest;
+}
+
+void ScanDriver::Sockets1DataAvailable() {
+    std::string& page = context_.quote.PageText;
+    std::array<char, kReceiveChunk + 1> buffer{};
+    for (;;) {
+        int received = socket_.SReceive(buffer.data(), kReceiveChunk);
+        if (received < 1) break;
+        if (received > kReceiveChunk) received = kReceiveChunk;
+        // Bytes before the request went out, or after it was given up,
+        // belong to no reply.
+        if (!RequestSent_) continue;
+        ReplyBytes_ += static_cast<std::size_t>(received);
+        if (page.size() + static_cast<std::size_t>(received) > kMaxPageBytes) {
+            // No quote page is this large: a server that never stops sending
+            // must not fill the memory.
+            FailedRequest();
+            return;
+        }
+        // A chunk counts as a zero-terminated text: the bytes after a zero
+        // byte in it are dropped on purpose, so that a reply reads the same
+        // as it always has (a zero byte has no place in a quote page). Only
+        // "a" to "z" are raised; bytes from 0x80 stay as they are.
+        buffer[static_cast<std::size_t>(received)] = '\0';
+        for (const char* p = buffer.data(); *p != '\0'; ++p) {
+            char c = *p;
+            page.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+        }
+    }
+    if (!RequestSent_) return;
+    view_.SetStatusText(1, FormatArgs("Receiving %zu Bytes", page.size()));
+    TimeoutTicks_ = kTimeoutTicks;
+}
+
+void ScanDriver::Sockets1SessionClosed() {
+    if (!RequestSent_ || ReplyBytes_ == 0) {
+        // Closed before the request went out (an idle connection dropped
+        // while paused) or before a byte came back: whatever PageText holds
+        // is not this request's reply.
+        FailedRequest();
+        return;
+    }
+    RequestSent_ = false;
+    socket_.Disconnect();
+    view_.SetStatusText(1, FormatArgs("Received %zu Bytes Total", context_.quote.PageText.size()));
+    ScanState_ = ProcessReply;
+}
+
+void ScanDriver::Sockets1ErrorOccurred(int error, const std::string& message) {
+    (void)error;
+    view_.SetStatusText(1, message);
+    context_.outputs.CloseOutputFiles();
+}
+
+}  // namespace quillon
