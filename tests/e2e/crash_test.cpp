@@ -85,27 +85,30 @@ void ExpectWholeResumePoint(const TempDir& dir) {
     EXPECT_TRUE(std::regex_match(point, std::regex(R"(\d+ \d+)"))) << "'" << point << "'";
 }
 
-// Kills and restarts until the pass is over; returns the number of kills. A
-// kill can come after the pass has ended (`finalPoint` is in Progress.---)
-// and before the process does: the pass is over all the same.
-int KillUntilDone(const TempDir& dir, const std::string& finalPoint, int wantedKills, int maxWrite,
-                  std::chrono::microseconds maxDelay, unsigned seed) {
+// Kills and restarts until the pass is over; returns the number of kills.
+// First `writeKills` runs are killed between two writes (of a symbol's
+// output, or of the rotation), at most `maxWrite` writes in; then
+// `timeKills` runs at a random moment within `maxDelay` of their start; then
+// one run finishes the pass. A kill can come after the pass has ended
+// (`finalPoint` is in Progress.---) and before the process does: the pass is
+// over all the same.
+int KillUntilDone(const TempDir& dir, const std::string& finalPoint, int writeKills, int timeKills,
+                  int maxWrite, std::chrono::microseconds maxDelay, unsigned seed) {
     std::mt19937 random(seed);
+    std::uniform_int_distribution<int> write(1, maxWrite);
+    std::uniform_int_distribution<long> delay(0, maxDelay.count());
     int kills = 0;
-    for (int run = 0; run < 400; ++run) {
+    for (int run = 0; run < writeKills + timeKills + 1; ++run) {
         int status = 0;
-        if (kills >= wantedKills) {
-            status = RunScanKilledAfter(dir, {}, std::chrono::minutes(2));
-        } else if (run % 2 == 0) {
-            // Between two writes of a symbol's output, or of the rotation.
-            std::uniform_int_distribution<int> write(1, maxWrite);
+        if (run < writeKills) {
             status = RunScanKilledAfter(
                 dir, {"QUILLON_TEST_KILL_AT_WRITE=" + std::to_string(write(random))},
                 std::chrono::minutes(2));
-        } else {
-            // At any moment.
-            std::uniform_int_distribution<long> delay(0, maxDelay.count());
+        } else if (run < writeKills + timeKills) {
             status = RunScanKilledAfter(dir, {}, std::chrono::microseconds(delay(random)));
+        } else {
+            status = RunScanKilledAfter(dir, {}, std::chrono::minutes(2));
+            EXPECT_EQ(status, 0) << "the last run finishes the pass";
         }
         ExpectWholeResumePoint(dir);
         if (status == 0) return kills;
@@ -113,8 +116,15 @@ int KillUntilDone(const TempDir& dir, const std::string& finalPoint, int wantedK
         ++kills;
         if (dir.Read("Progress.---") == finalPoint) return kills;
     }
-    ADD_FAILURE() << "the scan never finished";
     return kills;
+}
+
+// The wall time of an uninterrupted run, which sets how soon a run is killed.
+std::chrono::microseconds TimedRun(const TempDir& dir) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunScanKilledAfter(dir, {}, std::chrono::minutes(2)), 0);
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                 start);
 }
 
 void SaveScanSettings(const TempDir& dir, bool localMode) {
@@ -144,11 +154,13 @@ TEST_F(LocalPassKills, AKilledAndRestartedPassEndsAsAnUninterruptedOne) {
         dir->Write("Results.txt", "previous pass\r\n");
         dir->Write("SavedSym.txt", "previous saved\r\n");
     }
-    const ScanRun whole = RunScan(reference);
-    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    const auto whole = TimedRun(reference);
 
-    const int kills = KillUntilDone(killed, reference.Read("Progress.---"), 24, 30,
-                                    std::chrono::milliseconds(40), 20261208);
+    // 16 kills between writes advance the pass by at most 16 x 30 writes
+    // (about a third of it); each kill at a moment comes within a sixteenth
+    // of a whole run's time, so the pass is not over before the last.
+    const int kills =
+        KillUntilDone(killed, reference.Read("Progress.---"), 16, 8, 30, whole / 16, 20261208);
     EXPECT_GE(kills, 20);
     const auto expected = Outputs(reference);
     const auto got = Outputs(killed);
@@ -210,11 +222,10 @@ TEST(ServerPassKills, AKilledAndRestartedServerPassEndsAsAnUninterruptedOne) {
                    FormatArgs("127.0.0.1:%d\r\n127.0.0.1:%d\r\n", quoted.Port(), quoted.Port()));
         SaveScanSettings(*dir, false);
     }
-    const ScanRun whole = RunScan(reference);
-    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    const auto whole = TimedRun(reference);
 
-    const int kills = KillUntilDone(killed, reference.Read("Progress.---"), 8, 60,
-                                    std::chrono::milliseconds(100), 1208);
+    const int kills =
+        KillUntilDone(killed, reference.Read("Progress.---"), 5, 3, 40, whole / 8, 1208);
     EXPECT_GE(kills, 8);
     const auto expected = Outputs(reference);
     const auto got = Outputs(killed);

@@ -45,7 +45,9 @@ TEST(Latin1, ConversionCases) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ToLatin1(c.text), c.bytes) << c.name;
-        if (c.fromBytes) EXPECT_EQ(FromLatin1(c.bytes), c.text) << c.name;
+        if (c.fromBytes) {
+            EXPECT_EQ(FromLatin1(c.bytes), c.text) << c.name;
+        }
     }
 }
 

@@ -363,7 +363,9 @@ TEST_F(ScanDriverTest, EmptyRepliesAreRetriedThenTheSymbolIsListedAsBad) {
         ConnectAndSend();
         driver->Sockets1SessionClosed();
         EXPECT_EQ(driver->ScanState(), NextSymbol);
-        if (attempt <= kEmptyReplyRetries) EXPECT_EQ(view.Panels[1], "Timeout Retry");
+        if (attempt <= kEmptyReplyRetries) {
+            EXPECT_EQ(view.Panels[1], "Timeout Retry");
+        }
     }
     Step();  // the symbol is given up
     EXPECT_EQ(parsed, 0);

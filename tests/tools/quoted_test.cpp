@@ -238,7 +238,9 @@ TEST(QuoteRequestParse, RequestLineAndCredentials) {
         SCOPED_TRACE(c.head);
         const QuoteRequest request = ParseQuoteRequest(c.head);
         EXPECT_EQ(request.status, c.status);
-        if (c.status == 200) EXPECT_EQ(request.ticker, c.ticker);
+        if (c.status == 200) {
+            EXPECT_EQ(request.ticker, c.ticker);
+        }
         EXPECT_EQ(request.credentials, c.credentials);
     }
 }
