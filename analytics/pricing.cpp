@@ -127,7 +127,7 @@ float OptionValue(const PricingInputs& in, bool isPut) {
 // answers its last midpoint rather than the better end of the bracket, and
 // stops at an exact hit as well as at the tolerance. A faster or more accurate
 // method (Newton's, say) would change figures that users compare.
-float ImpliedVolatility(PricingInputs in, bool isPut, float price) {
+float ImpliedVolatility(const PricingInputs& in, bool isPut, float price) {
     const double S = in.StockPrice;
     const double K = in.StrikePrice;
     const float intrinsic = Stored(isPut ? K - S : S - K);

@@ -37,7 +37,7 @@ float OptionValue(const PricingInputs& in, bool isPut);
 
 // The implied volatility in percent (35.2 means 35.2 %) of an option whose
 // market price is `price`, or -1 when it has none. Uses every field of `in`
-// but Volatility.
-float ImpliedVolatility(PricingInputs in, bool isPut, float price);
+// but Volatility, and changes none: the trial volatilities live in the solve.
+float ImpliedVolatility(const PricingInputs& in, bool isPut, float price);
 
 }  // namespace quillon

@@ -77,6 +77,14 @@ std::map<std::string, std::string> Outputs(const TempDir& dir) {
     return files;
 }
 
+// Every output file of `dir` as `reference` has it, times aside.
+void ExpectSameOutputs(const TempDir& dir, const TempDir& reference) {
+    const auto expected = Outputs(reference);
+    const auto got = Outputs(dir);
+    for (const char* name : kOutputs)
+        EXPECT_EQ(got.at(name), expected.at(name)) << name;
+}
+
 // The resume point may be missing (before the first symbol) but never empty,
 // cut short or mixed.
 void ExpectWholeResumePoint(const TempDir& dir) {
@@ -162,10 +170,7 @@ TEST_F(LocalPassKills, AKilledAndRestartedPassEndsAsAnUninterruptedOne) {
     const int kills =
         KillUntilDone(killed, reference.Read("Progress.---"), 16, 8, 30, whole / 16, 20261208);
     EXPECT_GE(kills, 20);
-    const auto expected = Outputs(reference);
-    const auto got = Outputs(killed);
-    for (const char* name : kOutputs)
-        EXPECT_EQ(got.at(name), expected.at(name)) << name;
+    ExpectSameOutputs(killed, reference);
     EXPECT_EQ(killed.Read("Results.bak"), "previous pass\r\n");
     EXPECT_EQ(killed.Read("SavedSym.bak"), "previous saved\r\n");
     // The heading once, and a count that went up by one per saved symbol.
@@ -198,10 +203,7 @@ TEST_F(LocalPassKills, AFullDiskStopsTheRunAndTheNextRunCompletesThePass) {
     ExpectWholeResumePoint(full);
     const ScanRun rest = RunScan(full);
     ASSERT_EQ(rest.exitCode, 0) << rest.err;
-    const auto expected = Outputs(reference);
-    const auto got = Outputs(full);
-    for (const char* name : kOutputs)
-        EXPECT_EQ(got.at(name), expected.at(name)) << name;
+    ExpectSameOutputs(full, reference);
 }
 
 // The same against the demo quote service: the archive too ends as one
@@ -227,10 +229,7 @@ TEST(ServerPassKills, AKilledAndRestartedServerPassEndsAsAnUninterruptedOne) {
     const int kills =
         KillUntilDone(killed, reference.Read("Progress.---"), 5, 3, 40, whole / 8, 1208);
     EXPECT_GE(kills, 8);
-    const auto expected = Outputs(reference);
-    const auto got = Outputs(killed);
-    for (const char* name : kOutputs)
-        EXPECT_EQ(got.at(name), expected.at(name)) << name;
+    ExpectSameOutputs(killed, reference);
 }
 
 }  // namespace
