@@ -1,0 +1,195 @@
+#include "tools/import/import_book.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "analytics/calendar.h"
+#include "platform/clock.h"
+
+namespace quillon::import {
+
+namespace {
+
+constexpr int kFriday = 5;
+constexpr int kSaturday = 6;
+constexpr int kSunday = 0;
+constexpr std::size_t kRootLength = 3;
+// Strikes are read in thousandths; the table's are multiples of 2.5.
+constexpr double kStrikeTolerance = 0.0005;
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back.
+long DaysFromCivil(const CivilDate& d) {
+    const long y = d.Year - (d.Month <= 2 ? 1 : 0);
+    const long era = (y >= 0 ? y : y - 399) / 400;
+    const long yoe = y - era * 400;
+    const long mp = (d.Month + 9) % 12;
+    const long doy = (153 * mp + 2) / 5 + d.Day - 1;
+    const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+CivilDate CivilFromDays(long z) {
+    z += 719468;
+    const long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long doe = z - era * 146097;
+    const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long mp = (5 * doy + 2) / 153;
+    const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    const int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+    return {year, month, day};
+}
+
+}  // namespace
+
+CivilDate AddDays(const CivilDate& date, int days) {
+    return CivilFromDays(DaysFromCivil(date) + days);
+}
+
+ImportCalendar MakeImportCalendar(const CivilDate& date) {
+    ImportCalendar out;
+    out.date = date;
+    BuildExpirationCalendar(out.calendar, DateTime{date.Year, date.Month, date.Day});
+    // The calendar counts its days from the reference date: the date itself,
+    // or the Monday after it at a weekend.
+    const int weekDay = WeekDay(date.Year, date.Month, date.Day);
+    const CivilDate reference = AddDays(date, weekDay == kSaturday ? 2
+                                              : weekDay == kSunday ? 1
+                                                                   : 0);
+    for (int k = 0; k < kFilledMonthSlots; ++k) {
+        out.saturdays[k] = AddDays(reference, out.calendar.DaysToExpiration[k]);
+    }
+    return out;
+}
+
+int MonthSlotOf(const ImportCalendar& calendar, const CivilDate& expiration) {
+    for (int k = 0; k < kFilledMonthSlots; ++k) {
+        const CivilDate& saturday = calendar.saturdays[k];
+        if (expiration == saturday || expiration == AddDays(saturday, -1)) return k;
+    }
+    return -1;
+}
+
+bool IsMonthlyExpiration(const CivilDate& date) {
+    const int weekDay = WeekDay(date.Year, date.Month, date.Day);
+    if (weekDay == kFriday) return date.Day >= 15 && date.Day <= 21;
+    if (weekDay == kSaturday) return date.Day >= 16 && date.Day <= 22;
+    return false;
+}
+
+std::string_view LeftOutName(LeftOut reason) {
+    switch (reason) {
+        case LeftOut::NoStock:
+            return "no stock row for the underlying";
+        case LeftOut::NotMonthly:
+            return "not a standard monthly expiration";
+        case LeftOut::OutsideMonths:
+            return "past or beyond the three nearest months";
+        case LeftOut::StrikeNotInTable:
+            return "strike not in the stock's strike table";
+        case LeftOut::OtherRoot:
+            return "adjusted contract (root is not the stock's symbol)";
+        case LeftOut::Duplicate:
+            return "second row for the same option";
+        case LeftOut::Count:
+            break;
+    }
+    return "?";
+}
+
+bool BookStock::HasOptions() const {
+    for (const auto& byStrike : options) {
+        for (const auto& months : byStrike) {
+            for (const KeptOption& option : months) {
+                if (option.present) return true;
+            }
+        }
+    }
+    return false;
+}
+
+ImportBook::ImportBook(const CivilDate& date) : calendar_(MakeImportCalendar(date)) {}
+
+void ImportBook::AddStock(StockRow row) {
+    BookStock stock;
+    SelectStrikes(stock.strikes, row.Quote.LastSale);
+    stock.row = std::move(row);
+    stocks_.push_back(std::move(stock));
+}
+
+std::vector<StockRow> ImportBook::FinishStocks() {
+    std::stable_sort(stocks_.begin(), stocks_.end(), [](const BookStock& a, const BookStock& b) {
+        return a.row.Symbol < b.row.Symbol;
+    });
+    std::vector<StockRow> dropped;
+    std::vector<BookStock> kept;
+    kept.reserve(stocks_.size());
+    for (BookStock& stock : stocks_) {
+        if (!kept.empty() && kept.back().row.Symbol == stock.row.Symbol) {
+            dropped.push_back(std::move(stock.row));
+        } else {
+            kept.push_back(std::move(stock));
+        }
+    }
+    stocks_ = std::move(kept);
+    return dropped;
+}
+
+std::optional<LeftOut> ImportBook::PlaceOption(const OptionRow& option) {
+    const auto it = std::lower_bound(stocks_.begin(), stocks_.end(), option.Underlying,
+                                     [](const BookStock& stock, const std::string& symbol) {
+                                         return stock.row.Symbol < symbol;
+                                     });
+    if (it == stocks_.end() || it->row.Symbol != option.Underlying) return LeftOut::NoStock;
+    if (option.Root != it->row.Symbol) return LeftOut::OtherRoot;
+    const int month = MonthSlotOf(calendar_, option.Expiration);
+    if (month < 0) {
+        return IsMonthlyExpiration(option.Expiration) ? LeftOut::OutsideMonths
+                                                      : LeftOut::NotMonthly;
+    }
+    int strike = -1;
+    for (int i = 0; i < kStrikeSlots; ++i) {
+        if (std::fabs(it->strikes.StrikePrices[i] - option.Strike) < kStrikeTolerance) strike = i;
+    }
+    if (strike < 0) return LeftOut::StrikeNotInTable;
+    KeptOption& kept = it->options[option.Type][strike][month];
+    if (kept.present) return LeftOut::Duplicate;
+    kept = {true,       option.Last,   option.Change,      option.Bid,
+            option.Ask, option.Volume, option.OpenInterest};
+    return std::nullopt;
+}
+
+void ImportBook::FillQuoteState(const BookStock& stock, QuoteState& quote) const {
+    ResetQuote(quote);
+    quote.Ticker = stock.row.Symbol;
+    quote.Quote = stock.row.Quote;
+    quote.HaveStockData = true;
+    quote.HaveOptionData = false;
+    // The archive keeps a root of up to three characters; the scan pads a
+    // shorter one with blanks, and so do the option symbols.
+    std::string root = stock.row.Symbol.substr(0, kRootLength);
+    std::string padded = root + std::string(kRootLength - root.size(), ' ');
+    OptionChain& chain = quote.Chain;
+    for (int type = 0; type < kOptionTypes; ++type) {
+        for (int strike = 0; strike < kStrikeSlots; ++strike) {
+            for (int month = 0; month < kFilledMonthSlots; ++month) {
+                const KeptOption& kept = stock.options[type][strike][month];
+                if (!kept.present) continue;
+                chain.OptSymbol[type][strike][month] =
+                    padded + calendar_.calendar.MonthLetters[type][month] +
+                    stock.strikes.StrikeLetters[strike];
+                chain.OptLast[type][strike][month] = kept.Last;
+                chain.OptColumn2[type][strike][month] = kept.Change;
+                chain.OptBid[type][strike][month] = kept.Bid;
+                chain.OptAsk[type][strike][month] = kept.Ask;
+                chain.OptVolume[type][strike][month] = kept.Volume;
+                chain.OptOpenInterest[type][strike][month] = kept.OpenInterest;
+                quote.HaveOptionData = true;
+            }
+        }
+    }
+    if (quote.HaveOptionData) quote.Quote.OptionRoot = root;
+}
+
+}  // namespace quillon::import

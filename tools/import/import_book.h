@@ -1,0 +1,93 @@
+#pragma once
+// The stocks of an import and the options kept for each, placed where the
+// scan will look for them: the expiration calendar and the strike table are
+// built by the scan's own code for the import date, and an option is kept
+// only at the standard monthly expiration of one of the three nearest
+// expiration months and at one of the five strikes of its stock's table.
+// The book holds one small slot table per stock, never the option rows, so
+// chain files of any length stream through it.
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "market/option_tables.h"
+#include "market/quote.h"
+#include "tools/import/import_rows.h"
+
+namespace quillon::import {
+
+// The calendar of the import date and the expiration Saturdays of its three
+// nearest expiration months.
+struct ImportCalendar {
+    CivilDate date;
+    ExpirationCalendar calendar;
+    std::array<CivilDate, kFilledMonthSlots> saturdays{};
+};
+ImportCalendar MakeImportCalendar(const CivilDate& date);
+
+// The month slot (0 to 2) an expiration date belongs to: the expiration
+// Saturday of the slot's month or the third Friday just before it; -1 for
+// any other date.
+int MonthSlotOf(const ImportCalendar& calendar, const CivilDate& expiration);
+
+// The third Friday of its month, or the Saturday after it.
+bool IsMonthlyExpiration(const CivilDate& date);
+
+CivilDate AddDays(const CivilDate& date, int days);
+
+// Why an option row that was read is not kept.
+enum class LeftOut {
+    NoStock,           // no stock row for its underlying
+    NotMonthly,        // a weekly, quarterly or other non-standard expiration
+    OutsideMonths,     // a monthly expiration past or beyond the three nearest months
+    StrikeNotInTable,  // not one of the five strikes of the stock's table
+    OtherRoot,         // an adjusted contract whose root is not the stock's symbol
+    Duplicate,         // a second row for an option already kept
+    Count
+};
+std::string_view LeftOutName(LeftOut reason);
+
+struct KeptOption {
+    bool present = false;
+    float Last = -1, Change = -1, Bid = -1, Ask = -1, Volume = -1, OpenInterest = -1;
+};
+
+struct BookStock {
+    StockRow row;
+    StrikeTable strikes;
+    // [type][strike slot][month slot 0 to 2]
+    std::array<std::array<std::array<KeptOption, kFilledMonthSlots>, kStrikeSlots>, kOptionTypes>
+        options{};
+    bool HasOptions() const;
+};
+
+class ImportBook {
+  public:
+    explicit ImportBook(const CivilDate& date);
+
+    const ImportCalendar& Calendar() const { return calendar_; }
+
+    // Stocks first, then FinishStocks, then the options.
+    void AddStock(StockRow row);
+    // Sorts the stocks as the scan asks for them (byte order of the symbol)
+    // and drops a second row of the same symbol; returns the rows dropped.
+    std::vector<StockRow> FinishStocks();
+
+    // Keeps the option at its place, or says why it is left out.
+    std::optional<LeftOut> PlaceOption(const OptionRow& option);
+
+    const std::vector<BookStock>& Stocks() const { return stocks_; }
+
+    // The quote the scan would hold for the stock: its record, and each kept
+    // option under the symbol the scan looks for (the root cut and padded to
+    // three characters, the month letter, the strike letter).
+    void FillQuoteState(const BookStock& stock, QuoteState& quote) const;
+
+  private:
+    ImportCalendar calendar_;
+    std::vector<BookStock> stocks_;
+};
+
+}  // namespace quillon::import
