@@ -1,0 +1,321 @@
+// The CSV import end to end: quillon-import turns the example files of the
+// README into a quote archive, and quillon-scan replays it in local mode.
+// What the scan saves and reports is checked against figures worked out here
+// from the rows of the example files.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "analytics/calendar.h"
+#include "platform/number_format.h"
+#include "results/settings.h"
+#include "tests/support/scan_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillon {
+namespace {
+
+using testing::RunScan;
+using testing::ScanRun;
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+const std::string kExamples = std::string(QUILLON_SOURCE_DIR) + "/docs/examples/";
+
+int CountOf(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::string text;
+    if (file == nullptr) return text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        text.append(buffer, n);
+    std::fclose(file);
+    return text;
+}
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+// Days since 1970-01-01 and back, for moving the example dates.
+long DayNumber(int y, int m, int d) {
+    y -= m <= 2;
+    const long era = (y >= 0 ? y : y - 399) / 400;
+    const long yoe = y - era * 400;
+    const long doy = (153 * ((m + 9) % 12) + 2) / 5 + d - 1;
+    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+}
+DateTime FromDayNumber(long z) {
+    z += 719468;
+    const long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long doe = z - era * 146097;
+    const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long mp = (5 * doy + 2) / 153;
+    DateTime out;
+    out.Day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    out.Month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    out.Year = static_cast<int>(yoe + era * 400 + (out.Month <= 2));
+    return out;
+}
+
+// The example files were made on Tuesday 8 December 2026, with the monthly
+// expirations of December, January, February and March and a weekly one. The
+// scan runs on today's date, so each example date moves to the expiration
+// that has the same place in today's calendar: the Friday before expiration
+// Saturday k, and the weekly to the Thursday after the first.
+std::map<long, long> ExampleDateMoves(const DateTime& today) {
+    ExpirationCalendar calendar;
+    BuildExpirationCalendar(calendar, today);
+    const int weekDay = WeekDay(today.Year, today.Month, today.Day);
+    const long reference = DayNumber(today.Year, today.Month, today.Day) + (weekDay == 6   ? 2
+                                                                            : weekDay == 0 ? 1
+                                                                                           : 0);
+    auto friday = [&](int k) { return reference + calendar.DaysToExpiration[k] - 1; };
+    return {{DayNumber(2026, 12, 18), friday(0)},
+            {DayNumber(2027, 1, 15), friday(1)},
+            {DayNumber(2027, 2, 19), friday(2)},
+            {DayNumber(2027, 3, 19), friday(3)},
+            {DayNumber(2026, 12, 24), friday(0) + 6}};
+}
+
+std::string MovedDates(std::string text, const std::map<long, long>& moves) {
+    // Through placeholders, so that a date moved onto another example date
+    // is not moved twice.
+    int n = 0;
+    for (const auto& [from, to] : moves) {
+        const DateTime f = FromDayNumber(from);
+        const std::string tag = "@" + std::to_string(n++) + "@";
+        text = ReplaceAll(text, FormatArgs("%04d-%02d-%02d", f.Year, f.Month, f.Day), tag + "L");
+        text = ReplaceAll(text, FormatArgs("%d/%d/%04d", f.Month, f.Day, f.Year), tag + "U");
+        text =
+            ReplaceAll(text, FormatArgs("%02d%02d%02d", f.Year % 100, f.Month, f.Day), tag + "S");
+    }
+    n = 0;
+    for (const auto& [from, to] : moves) {
+        const DateTime t = FromDayNumber(to);
+        const std::string tag = "@" + std::to_string(n++) + "@";
+        text = ReplaceAll(text, tag + "L", FormatArgs("%04d-%02d-%02d", t.Year, t.Month, t.Day));
+        text = ReplaceAll(text, tag + "U", FormatArgs("%d/%d/%04d", t.Month, t.Day, t.Year));
+        text =
+            ReplaceAll(text, tag + "S", FormatArgs("%02d%02d%02d", t.Year % 100, t.Month, t.Day));
+    }
+    return text;
+}
+
+// A CSV line split at commas outside quotes.
+std::vector<std::string> SplitCsv(const std::string& line) {
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (char c : line) {
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ',' && !quoted) {
+            fields.emplace_back();
+        } else if (c != '\r') {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+std::vector<std::vector<std::string>> CsvLines(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        rows.push_back(SplitCsv(text.substr(start, end - start)));
+    }
+    return rows;
+}
+
+class ImportScanTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        today = SystemClock().Now();
+        const auto moves = ExampleDateMoves(today);
+        for (const char* name : {"stocks.csv", "chain_contracts.csv", "chain_columns.csv"}) {
+            input.Write(name, MovedDates(ReadFile(kExamples + name), moves));
+        }
+        Settings settings;
+        SetDefaultSettings(settings);
+        settings.QuotesFromLocalFile = 1;
+        settings.SymbolFileName = dir.File("Symbols.sym");
+        for (FilterValue& value : settings.Filters.Values)
+            value = FilterValue::Text("NA");
+        settings.Filters.Values[TX_MinLast] = FilterValue::Number(kMinLast);
+        ASSERT_TRUE(SaveSettings(settings, WorkingFileNames::In(dir.Path())));
+    }
+
+    int Import(const std::string& args) {
+        const std::string command =
+            "'" QUILLON_IMPORT_PATH "' " + args + " >'" + input.File("import.log") + "' 2>&1";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    static constexpr double kMinLast = 20;
+    TempDir dir, input;
+    DateTime today;
+};
+
+// The three strikes around each example stock's last price (strike slots 1
+// to 3), worked out by hand from the prices in stocks.csv.
+const std::map<std::string, std::vector<double>> kNearStrikes = {
+    {"ACME", {40, 45, 50}},     // 47.30
+    {"BRIX", {150, 155, 160}},  // 152.60
+    {"CQ", {20, 22.5, 25}},     // 22.40
+    {"DUNE", {7.5, 10, 12.5}},  // 8.00: the fixed strikes 5 to 15
+    {"ELMX", {95, 100, 105}},   // 98.00
+};
+
+struct Totals {
+    long volume[2] = {0, 0};
+    long openInterest[2] = {0, 0};
+};
+
+TEST_F(ImportScanTest, ALocalScanOfTheImportedExamplesSavesAndReportsTheirFigures) {
+    ASSERT_EQ(
+        Import("--symbols --out '" + dir.Path() + "' '" + input.File("stocks.csv") + "' '" +
+               input.File("chain_contracts.csv") + "' '" + input.File("chain_columns.csv") + "'"),
+        0)
+        << input.Read("import.log");
+    EXPECT_TRUE(input.Read("import.log").starts_with("5 stocks and 60 options written to"))
+        << input.Read("import.log");
+    const ScanRun run = RunScan(dir);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+
+    // From the rows: the stocks that pass the minimum last price, in the
+    // scan's order, and the totals of the twelve options near the money in
+    // the two nearest months.
+    std::vector<std::string> expectedSaved;
+    for (const auto& row : CsvLines(input.Read("stocks.csv"))) {
+        if (kNearStrikes.count(row[0]) == 0) continue;
+        if (std::stod(row[2]) >= kMinLast) expectedSaved.push_back(row[0]);
+    }
+    const auto moves = ExampleDateMoves(today);
+    const DateTime first = FromDayNumber(moves.at(DayNumber(2026, 12, 18)));
+    const DateTime second = FromDayNumber(moves.at(DayNumber(2027, 1, 15)));
+    auto nearMonth = [&](int y, int m, int d) {
+        return (y == first.Year && m == first.Month && d == first.Day) ||
+               (y == second.Year && m == second.Month && d == second.Day);
+    };
+    std::map<std::string, Totals> totals;
+    auto add = [&](const std::string& stock, int type, double strike, const std::string& volume,
+                   const std::string& openInterest) {
+        const auto near = kNearStrikes.find(stock);
+        if (near == kNearStrikes.end()) return;
+        if (std::find(near->second.begin(), near->second.end(), strike) == near->second.end()) {
+            return;
+        }
+        totals[stock].volume[type] += volume.empty() ? 0 : std::stol(volume);
+        totals[stock].openInterest[type] += openInterest.empty() ? 0 : std::stol(openInterest);
+    };
+    const auto contracts = CsvLines(input.Read("chain_contracts.csv"));
+    for (std::size_t i = 1; i < contracts.size(); ++i) {
+        const std::string& symbol = contracts[i][0];  // ROOT YYMMDD C|P strike*1000
+        const std::size_t n = symbol.size();
+        if (n < 16 || (symbol[n - 9] != 'C' && symbol[n - 9] != 'P') ||
+            symbol.find_first_not_of("0123456789", n - 8) != std::string::npos) {
+            continue;  // the malformed row of the example
+        }
+        const int y = 2000 + std::stoi(symbol.substr(n - 15, 2));
+        if (!nearMonth(y, std::stoi(symbol.substr(n - 13, 2)),
+                       std::stoi(symbol.substr(n - 11, 2)))) {
+            continue;
+        }
+        std::string root = symbol.substr(0, n - 15);
+        root.erase(root.find_last_not_of(' ') + 1);
+        add(root, symbol[n - 9] == 'C' ? 0 : 1, std::stod(symbol.substr(n - 8)) / 1000,
+            contracts[i][8], contracts[i][9]);
+    }
+    const auto columns = CsvLines(input.Read("chain_columns.csv"));
+    for (std::size_t i = 1; i < columns.size(); ++i) {
+        const std::vector<std::string>& row = columns[i];  // stock, M/D/YYYY, type, strike, ...
+        int m = 0, d = 0, y = 0;
+        if (std::sscanf(row[1].c_str(), "%d/%d/%d", &m, &d, &y) != 3 || !nearMonth(y, m, d)) {
+            continue;
+        }
+        if (row[2] != "call" && row[2] != "put") continue;
+        if (row[4].find_first_not_of("0123456789.") != std::string::npos) continue;  // malformed
+        add(row[0], row[2] == "call" ? 0 : 1, std::stod(row[3]), row[8], row[9]);
+    }
+
+    const std::string results = dir.Read("Results.txt");
+    const std::string saved = dir.Read("SavedSym.txt");
+    ASSERT_EQ(CountOf(results, "Saved "), static_cast<int>(expectedSaved.size())) << results;
+    std::size_t at = 0;
+    for (const std::string& stock : expectedSaved) {
+        SCOPED_TRACE(stock);
+        at = results.find("Symbol... " + stock + " ", at);
+        ASSERT_NE(at, std::string::npos) << "saved in this order";
+        const std::size_t end = results.find("\f", at);
+        const std::string block = results.substr(at, end - at);
+        const Totals& t = totals[stock];
+        EXPECT_NE(block.find(FormatArgs("Open Int. %-12ldOpen Int. %ld", t.openInterest[0],
+                                        t.openInterest[1])),
+                  std::string::npos)
+            << block;
+        EXPECT_NE(block.find(FormatArgs("Volume... %-12ldVolume... %ld", t.volume[0], t.volume[1])),
+                  std::string::npos)
+            << block;
+        // Each option symbol the scan looks for: root cut or padded to three,
+        // then the letters; twelve of them in the block.
+        const std::string root = (stock + "  ").substr(0, 3);
+        EXPECT_EQ(CountOf(block, "| " + root), 12) << block;
+        EXPECT_NE(saved.find(stock), std::string::npos);
+    }
+    EXPECT_EQ(saved.find("DUNE"), std::string::npos);
+    EXPECT_NE(
+        run.out.find(FormatArgs("5 symbols scanned, %zu saved in this pass", expectedSaved.size())),
+        std::string::npos)
+        << run.out;
+}
+
+// A failed import leaves what was there: no stock read, no file replaced.
+TEST_F(ImportScanTest, AnImportWithoutAStockReplacesNothing) {
+    dir.Write("Quote.txt", "old archive\r\n");
+    dir.Write("Symbols.sym", "OLD\r\n");
+    input.Write("none.csv", "symbol,last\r\nBAD.SYM,1\r\nZERO,0\r\n");
+    EXPECT_EQ(Import("--symbols --out '" + dir.Path() + "' '" + input.File("none.csv") + "' '" +
+                     input.File("chain_columns.csv") + "'"),
+              1);
+    EXPECT_NE(input.Read("import.log").find("no stock"), std::string::npos);
+    input.Write("noheader.csv", "ACME,47.3\n");
+    EXPECT_EQ(Import("--out '" + dir.Path() + "' '" + input.File("noheader.csv") + "' '" +
+                     input.File("chain_columns.csv") + "'"),
+              1);
+    EXPECT_NE(input.Read("import.log").find("noheader.csv: line 1: no column 'symbol'"),
+              std::string::npos)
+        << input.Read("import.log");
+    EXPECT_EQ(Import("--out '" + dir.Path() + "/missing' '" + input.File("stocks.csv") + "' '" +
+                     input.File("chain_columns.csv") + "'"),
+              1);
+    EXPECT_EQ(dir.Read("Quote.txt"), "old archive\r\n");
+    EXPECT_EQ(dir.Read("Symbols.sym"), "OLD\r\n");
+    for (const auto& entry : fs::directory_iterator(dir.Path())) {
+        EXPECT_EQ(entry.path().filename().string().find(".import-"), std::string::npos)
+            << "no temporary file is left";
+    }
+}
+
+}  // namespace
+}  // namespace quillon
