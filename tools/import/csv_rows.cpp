@@ -11,6 +11,9 @@ namespace quillon::import {
 namespace {
 
 constexpr std::size_t kChunkBytes = 64 * 1024;
+// libcsv grows its field buffer by this much at a time; its default of 128
+// bytes makes a long field cost many reallocations.
+constexpr std::size_t kFieldBlockBytes = 64 * 1024;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool HasContent(const char* data, std::size_t size) {
@@ -45,12 +48,14 @@ struct CsvCallbacks {
 
 CsvRowReader::CsvRowReader(std::FILE* file) : file_(file), parser_(std::make_unique<csv_parser>()) {
     csv_init(parser_.get(), 0);
+    csv_set_blk_size(parser_.get(), kFieldBlockBytes);
     chunk_.resize(kChunkBytes);
 }
 
 CsvRowReader::CsvRowReader(std::string_view bytes)
     : memory_(bytes), parser_(std::make_unique<csv_parser>()) {
     csv_init(parser_.get(), 0);
+    csv_set_blk_size(parser_.get(), kFieldBlockBytes);
 }
 
 CsvRowReader::~CsvRowReader() {
