@@ -1,6 +1,7 @@
 // quillon-quoted: the demo quote service. It answers the scanner's two
-// requests (stock page, option page) from the synthetic market, one request
-// per connection, in a single thread that polls every socket without
+// requests (stock page, option page) from the synthetic market, or from
+// stock quotes and option chains read from CSV files, one request per
+// connection, in a single thread that polls every socket without
 // blocking. Test faults make it misbehave in the ways a real service can.
 
 #include <arpa/inet.h>
@@ -18,11 +19,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/clock.h"
+#include "tools/file_market.h"
 #include "tools/quote_pages.h"
 #include "tools/quote_service.h"
 
@@ -33,25 +37,44 @@ using SteadyClock = std::chrono::steady_clock;
 
 const char* kUsage =
     "Usage: quillon-quoted [--listen ADDR:PORT]... [--user NAME] [--password TEXT]\n"
-    "                      [--seed N] [--fault KIND [--fault-after N]] [--help]\n"
+    "                      [--seed N | --data DIR | --stocks FILE --chains FILE...]\n"
+    "                      [--date YYYY-MM-DD] [--verbose]\n"
+    "                      [--fault KIND [--fault-after N]] [--help]\n"
     "\n"
     "Serves stock and option pages of the synthetic market for today's date,\n"
-    "one request per connection: GET /cgi-bin/getquote.dll?TICKER=SYM and\n"
-    "GET /cgi-bin/options.dll?TICKER=SYM with a Basic authorisation header.\n"
+    "or of stock quotes and option chains exported as CSV (the formats\n"
+    "quillon-import reads), one request per connection:\n"
+    "GET /cgi-bin/getquote.dll?TICKER=SYM and GET /cgi-bin/options.dll?TICKER=SYM\n"
+    "with a Basic authorisation header.\n"
     "\n"
     "  --listen ADDR:PORT  IPv4 address and port to serve on (repeatable; default\n"
     "                      127.0.0.1:80 and 127.0.0.2:80); port 0 picks a free one\n"
     "  --user, --password  the accepted credentials (default guest, lantern4)\n"
-    "  --seed N            the market (default 1)\n"
+    "  --seed N            the synthetic market (default 1)\n"
+    "  --data DIR          serve the CSV files of DIR instead: each *.csv file whose\n"
+    "                      header names a contract symbol (contractSymbol,\n"
+    "                      optionSymbol, occSymbol), an expiration or a strike is\n"
+    "                      an option chain; the one other *.csv file is the stock\n"
+    "                      quotes\n"
+    "  --stocks FILE       serve this stock-quote file ...\n"
+    "  --chains FILE...    ... with these option-chain files (every argument up to\n"
+    "                      the next option)\n"
+    "  --date DATE         the date whose expiration calendar places the options\n"
+    "                      (default: today, the date the scan uses)\n"
+    "  --verbose           tell each skipped or left-out row with file and line\n"
     "  --fault KIND        misbehave for tests: refuse (connections refused),\n"
     "                      stall (no answer), reset (half a page, then a reset),\n"
     "                      drip (the page a few bytes at a time), zero (close\n"
     "                      without answering), huge (option pages of megabytes)\n"
     "  --fault-after N     serve N requests normally before the fault starts\n"
     "\n"
+    "The CSV files are read once at start-up; the options kept are those the\n"
+    "scan uses on the date (as quillon-import keeps them), and a summary of\n"
+    "what was read, skipped and left out is printed on standard error.\n"
+    "\n"
     "Prints \"listening on ADDR:PORT\" for every address, then serves until\n"
     "SIGINT or SIGTERM. Exit status: 0 when stopped, 1 when an address cannot\n"
-    "be used, 64 for a bad argument.\n";
+    "be used or the CSV files are refused, 64 for a bad argument.\n";
 
 enum class Fault { None, Refuse, Stall, Reset, Drip, Zero, Huge };
 
@@ -62,6 +85,10 @@ struct Config {
     std::uint64_t seed = 1;
     Fault fault = Fault::None;
     std::uint64_t faultAfter = 0;
+    std::string dataDir;     // --data
+    sim::MarketFiles files;  // --stocks and --chains
+    std::optional<import::CivilDate> date;
+    bool verbose = false;
 };
 
 constexpr std::size_t kMaxConnections = 512;
@@ -126,6 +153,17 @@ bool ApplyOption(const std::string& option, const std::string& value, Config& co
     if (option == "--seed") return Store(ParseCount(value, ~0ull), config.seed);
     if (option == "--fault") return Store(ParseFault(value), config.fault);
     if (option == "--fault-after") return Store(ParseCount(value, ~0ull), config.faultAfter);
+    if (option == "--data" || option == "--stocks") {
+        (option == "--data" ? config.dataDir : config.files.stocksFile) = value;
+        return !value.empty();
+    }
+    if (option == "--date") {
+        // Only the YYYY-MM-DD form, so that no day and month are swapped.
+        const auto date = import::ParseDate(value);
+        if (!date || value.size() != 10 || value[4] != '-') return false;
+        config.date = date;
+        return true;
+    }
     if (option != "--listen") return false;
     const auto address = ParseEndpoint(value);
     if (address) config.listen.push_back(*address);
@@ -135,6 +173,23 @@ bool ApplyOption(const std::string& option, const std::string& value, Config& co
 // Fills `config` from the arguments; false with a message for a bad one.
 bool ParseArguments(int argc, char** argv, Config& config) {
     for (int i = 1; i < argc; i += 2) {
+        if (std::strcmp(argv[i], "--verbose") == 0) {
+            config.verbose = true;
+            --i;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--chains") == 0) {
+            // Every argument up to the next option names a chain file.
+            int next = i + 1;
+            for (; next < argc && !std::string_view(argv[next]).starts_with("--"); ++next)
+                config.files.chainFiles.push_back(argv[next]);
+            if (next == i + 1) {
+                std::fprintf(stderr, "quillon-quoted: bad argument --chains (no file)\n");
+                return false;
+            }
+            i = next - 2;
+            continue;
+        }
         if (i + 1 == argc || !ApplyOption(argv[i], argv[i + 1], config)) {
             std::fprintf(stderr, "quillon-quoted: bad argument %s %s\n", argv[i],
                          i + 1 < argc ? argv[i + 1] : "(no value)");
@@ -143,7 +198,48 @@ bool ParseArguments(int argc, char** argv, Config& config) {
     }
     if (config.listen.empty())
         config.listen = {*ParseEndpoint("127.0.0.1:80"), *ParseEndpoint("127.0.0.2:80")};
+    const bool named = !config.files.stocksFile.empty() || !config.files.chainFiles.empty();
+    const char* problem = nullptr;
+    if (named && !config.dataDir.empty()) {
+        problem = "--data and --stocks/--chains exclude each other";
+    } else if (named && (config.files.stocksFile.empty() || config.files.chainFiles.empty())) {
+        problem = "--stocks and --chains go together";
+    }
+    if (problem != nullptr) {
+        std::fprintf(stderr, "quillon-quoted: %s\n", problem);
+        return false;
+    }
     return true;
+}
+
+// The market the service serves: the synthetic one, or the CSV files read
+// now. Null, with the message printed, when the files are refused.
+std::unique_ptr<sim::MarketSource> OpenMarket(const Config& config) {
+    const bool fromFiles = !config.dataDir.empty() || !config.files.stocksFile.empty();
+    if (!fromFiles) return std::make_unique<sim::SyntheticSource>(config.seed);
+    std::string error;
+    sim::MarketFiles files = config.files;
+    if (!config.dataDir.empty() && !sim::FindMarketFiles(config.dataDir, files, error)) {
+        std::fprintf(stderr, "quillon-quoted: %s\n", error.c_str());
+        return nullptr;
+    }
+    import::CivilDate date;
+    if (config.date) {
+        date = *config.date;
+    } else {
+        const DateTime now = SystemClock().Now();
+        date = {now.Year, now.Month, now.Day};
+    }
+    import::ImportSummary summary;
+    auto market =
+        sim::FileMarket::Load(files, date, summary, error, config.verbose ? stderr : nullptr);
+    if (!market) {
+        std::fprintf(stderr, "quillon-quoted: %s\n", error.c_str());
+        return nullptr;
+    }
+    const std::string source = config.dataDir.empty() ? files.stocksFile : config.dataDir;
+    std::fprintf(stderr, "%s", sim::ServedSummaryText(summary, source).c_str());
+    return market;
 }
 
 // ---- Sockets ----
@@ -190,8 +286,8 @@ struct Connection {
 
 class Server {
   public:
-    explicit Server(const Config& config)
-        : config_(config), service_(config.seed, config.user, config.password) {}
+    Server(const Config& config, std::unique_ptr<sim::MarketSource> market)
+        : config_(config), service_(std::move(market), config.user, config.password) {}
     bool Open();
     void Run();
     void CloseAll();
@@ -435,7 +531,9 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &stop, nullptr);
     sigaction(SIGTERM, &stop, nullptr);
 
-    Server server(config);
+    std::unique_ptr<sim::MarketSource> market = OpenMarket(config);
+    if (!market) return 1;
+    Server server(config, std::move(market));
     const bool opened = server.Open();
     if (opened) server.Run();
     server.CloseAll();

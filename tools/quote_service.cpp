@@ -94,16 +94,11 @@ QuoteRequest ParseQuoteRequest(std::string_view head) {
 }
 
 QuoteService::QuoteService(std::uint64_t seed, std::string user, std::string password)
-    : seed_(seed), credentials_(std::move(user) + ":" + std::move(password)) {}
+    : QuoteService(std::make_unique<SyntheticSource>(seed), std::move(user), std::move(password)) {}
 
-const Market& QuoteService::Today() {
-    const DateTime now = SystemClock().Now();
-    const DateTime today{now.Year, now.Month, now.Day, 0, 0, 0};
-    const bool stale = !market_ || market_->Today().Year != today.Year ||
-                       market_->Today().Month != today.Month || market_->Today().Day != today.Day;
-    if (stale) market_.emplace(seed_, today);
-    return *market_;
-}
+QuoteService::QuoteService(std::unique_ptr<MarketSource> source, std::string user,
+                           std::string password)
+    : source_(std::move(source)), credentials_(std::move(user) + ":" + std::move(password)) {}
 
 std::string QuoteService::Answer(std::string_view head, bool huge) {
     const QuoteRequest request = ParseQuoteRequest(head);
@@ -112,12 +107,11 @@ std::string QuoteService::Answer(std::string_view head, bool huge) {
     if (!request.credentials || DecodeBase64(*request.credentials) != credentials_)
         return RefusalPage();
     if (request.status == 404) return NotFoundPage();
-    const Market& market = Today();
-    const std::optional<SimStock> stock = market.Stock(request.ticker);
+    const std::optional<SimStock> stock = source_->Stock(request.ticker);
     if (request.page == PageKind::Stock)
         return stock ? StockPage(*stock) : UnknownSymbolPage(request.ticker);
     const std::vector<SimOption> options =
-        stock ? market.Options(*stock) : std::vector<SimOption>();
+        stock ? source_->Options(*stock) : std::vector<SimOption>();
     if (options.empty()) return NoOptionsPage(request.ticker);
     return OptionPage(*stock, options, huge ? kHugePageBytes : 0);
 }

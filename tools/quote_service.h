@@ -1,15 +1,17 @@
 #pragma once
 // The demo quote service's answers: the head of a request read, its
-// credentials checked, and the page that answers it taken from the synthetic
-// market of today's date. No sockets here; the server feeds it the bytes.
+// credentials checked, and the page that answers it taken from the market
+// source: the synthetic market of today's date, or a market read from CSV
+// files. No sockets here; the server feeds it the bytes.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "tools/market_sim.h"
+#include "tools/market_source.h"
 
 namespace quillon::sim {
 
@@ -36,21 +38,20 @@ QuoteRequest ParseQuoteRequest(std::string_view head);
 
 class QuoteService {
   public:
+    // The synthetic market of the seed.
     QuoteService(std::uint64_t seed, std::string user, std::string password);
+    // Any market source.
+    QuoteService(std::unique_ptr<MarketSource> source, std::string user, std::string password);
 
     // The complete response to a request head: 400 for a malformed request,
     // the refusal for missing or wrong credentials, 404 for another path,
-    // otherwise the stock or option page of today's market. `huge` pads an
+    // otherwise the stock or option page of the source's market. `huge` pads an
     // option page to megabytes.
     std::string Answer(std::string_view head, bool huge);
 
   private:
-    // The market of today's date, built again when the date changes.
-    const Market& Today();
-
-    std::uint64_t seed_;
+    std::unique_ptr<MarketSource> source_;
     std::string credentials_;  // "user:password"
-    std::optional<Market> market_;
 };
 
 }  // namespace quillon::sim

@@ -1,0 +1,283 @@
+#include "tools/file_market.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+#include "tools/import/csv_rows.h"
+
+namespace quillon::sim {
+
+namespace {
+
+namespace fs = std::filesystem;
+using import::BookStock;
+using import::LeftOut;
+using import::RowProblem;
+
+constexpr std::size_t kRootLength = 3;
+
+// An empty text field on a stock page: the parser reads a token that begins
+// with "&nbsp;" as empty. A cell left blank would let the parser take the
+// next label as the value.
+constexpr const char* kEmptyCell = "&nbsp;";
+
+bool EndsWithCsv(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string tail = name.substr(name.size() - 4);
+    for (char& c : tail)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".csv";
+}
+
+// The header row of a file; false with `error` set when it cannot be read.
+bool ReadHeaderRow(const std::string& path, std::vector<std::string>& header, std::string& error) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = path + ": cannot open";
+        return false;
+    }
+    import::CsvRowReader reader(file);
+    import::CsvRow row;
+    const bool read = reader.Next(row);
+    std::fclose(file);
+    if (!read) {
+        error = path + ": " +
+                (reader.Error().empty() ? "no header row (the file is empty)" : reader.Error());
+        return false;
+    }
+    header = std::move(row.Fields);
+    return true;
+}
+
+// Blanks for control characters, which would split a page field in two, and
+// without the tag brackets, which the scan strips with what lies between.
+std::string Clean(std::string_view text, bool keepBrackets) {
+    std::string out;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 32 || byte == 127) {
+            out += ' ';
+        } else if (keepBrackets || (c != '<' && c != '>')) {
+            out += c;
+        }
+    }
+    const auto first = out.find_first_not_of(' ');
+    if (first == std::string::npos) return "";
+    return out.substr(first, out.find_last_not_of(' ') - first + 1);
+}
+
+// A text value of the stock page's table.
+std::string CellText(std::string_view text) {
+    std::string out = Clean(text, false);
+    return out.empty() ? kEmptyCell : out;
+}
+
+std::string Describe(const std::string& file, long line, const RowProblem& problem) {
+    std::string text = file + ":" + std::to_string(line) + ": ";
+    if (!problem.column.empty()) text += "column '" + problem.column + "': ";
+    text += std::string(import::RowFaultName(problem.fault));
+    if (!problem.text.empty()) text += " '" + problem.text + "'";
+    return text;
+}
+
+}  // namespace
+
+bool IsChainHeader(const std::vector<std::string>& header) {
+    static const char* const kChainColumns[] = {"contractsymbol", "optionsymbol",   "occsymbol",
+                                                "expiration",     "expirationdate", "expiry",
+                                                "expdate",        "strike",         "strikeprice"};
+    for (const std::string& name : header) {
+        const std::string normal = import::NormalizeColumnName(name);
+        for (const char* chain : kChainColumns)
+            if (normal == chain) return true;
+    }
+    return false;
+}
+
+bool FindMarketFiles(const std::string& dir, MarketFiles& files, std::string& error) {
+    std::error_code code;
+    std::vector<std::string> paths;
+    for (fs::directory_iterator it(dir, code), end; !code && it != end; it.increment(code)) {
+        const std::string name = it->path().filename().string();
+        if (name.starts_with('.') || !EndsWithCsv(name)) continue;
+        std::error_code typeCode;
+        if (!it->is_regular_file(typeCode)) continue;
+        paths.push_back(it->path().string());
+    }
+    if (code) {
+        error = dir + ": cannot read the directory: " + code.message();
+        return false;
+    }
+    std::sort(paths.begin(), paths.end());
+    files = {};
+    for (const std::string& path : paths) {
+        std::vector<std::string> header;
+        if (!ReadHeaderRow(path, header, error)) return false;
+        if (IsChainHeader(header)) {
+            files.chainFiles.push_back(path);
+        } else if (files.stocksFile.empty()) {
+            files.stocksFile = path;
+        } else {
+            error = dir + ": two stock-quote files, " + files.stocksFile + " and " + path +
+                    " (name the files with --stocks and --chains)";
+            return false;
+        }
+    }
+    if (files.stocksFile.empty()) {
+        error = dir + ": no stock-quote file (a .csv file with a symbol and a last price column)";
+        return false;
+    }
+    if (files.chainFiles.empty()) {
+        error = dir +
+                ": no option-chain file (a .csv file with a contract symbol, or an expiration "
+                "and a strike column)";
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<FileMarket> FileMarket::Load(const MarketFiles& files,
+                                             const import::CivilDate& date,
+                                             import::ImportSummary& summary, std::string& error,
+                                             std::FILE* verbose) {
+    std::unique_ptr<FileMarket> market(new FileMarket(date));
+    import::ImportBook& book = market->book_;
+    auto tell = [&](const std::string& text) {
+        if (verbose != nullptr) std::fprintf(verbose, "%s\n", text.c_str());
+    };
+    const std::string& stocksFile = files.stocksFile;
+    const bool stocksRead = import::ReadStockFile(
+        stocksFile,
+        [&](import::StockRow row) {
+            ++summary.stockRows;
+            book.AddStock(std::move(row));
+        },
+        [&](long line, const RowProblem& problem) {
+            ++summary.stockRows;
+            ++summary.stockFaults[static_cast<int>(problem.fault)];
+            tell(Describe(stocksFile, line, problem) + ": row skipped");
+        },
+        error);
+    if (!stocksRead) return nullptr;
+    for (const import::StockRow& dropped : book.FinishStocks()) {
+        ++summary.duplicateStocks;
+        tell(stocksFile + ":" + std::to_string(dropped.Line) + ": second row of " + dropped.Symbol +
+             ": row skipped");
+    }
+    if (book.Stocks().empty()) {
+        error = stocksFile + ": no stock could be read";
+        return nullptr;
+    }
+    for (const std::string& chainFile : files.chainFiles) {
+        const bool chainRead = import::ReadOptionFile(
+            chainFile,
+            [&](const import::OptionRow& row) {
+                ++summary.optionRows;
+                const std::optional<LeftOut> reason = book.PlaceOption(row);
+                if (!reason) {
+                    ++summary.optionsKept;
+                    return;
+                }
+                ++summary.leftOut[static_cast<int>(*reason)];
+                tell(chainFile + ":" + std::to_string(row.Line) +
+                     ": left out: " + std::string(import::LeftOutName(*reason)));
+            },
+            [&](long line, const RowProblem& problem) {
+                ++summary.optionRows;
+                ++summary.optionFaults[static_cast<int>(problem.fault)];
+                tell(Describe(chainFile, line, problem) + ": row skipped");
+            },
+            error);
+        if (!chainRead) return nullptr;
+    }
+    summary.stocksWritten = static_cast<long>(book.Stocks().size());
+    // Every kept option is served, the outer strikes and the third month too.
+    summary.optionsWritten = summary.optionsKept;
+    return market;
+}
+
+const BookStock* FileMarket::Find(std::string_view ticker) const {
+    const auto& stocks = book_.Stocks();
+    const auto it = std::lower_bound(
+        stocks.begin(), stocks.end(), ticker,
+        [](const BookStock& stock, std::string_view symbol) { return stock.row.Symbol < symbol; });
+    return it != stocks.end() && it->row.Symbol == ticker ? &*it : nullptr;
+}
+
+std::optional<SimStock> FileMarket::Stock(std::string_view ticker) {
+    const BookStock* found = Find(ticker);
+    if (found == nullptr) return std::nullopt;
+    const QuoteRecord& q = found->row.Quote;
+    SimStock s;
+    s.Ticker = found->row.Symbol;
+    s.CompanyName = Clean(q.CompanyName, true);
+    s.Exchange = CellText(q.Exchange);
+    s.LastSale = q.LastSale;
+    s.SaleTime = CellText(q.SaleTime);
+    s.OpenPrice = q.OpenPrice;
+    s.HighPrice = q.HighPrice;
+    s.LowPrice = q.LowPrice;
+    s.Volume = static_cast<double>(q.Volume);
+    s.Bid = q.Bid;
+    s.Ask = q.Ask;
+    s.BidAskSize = CellText(q.BidAskSize);
+    s.NetChange = q.NetChange;
+    s.PercentChange = q.PercentChange;
+    s.PreviousClose = q.PreviousClose;
+    s.High52Week = q.High52Week;
+    s.Low52Week = q.Low52Week;
+    s.HistVolatility = q.HistVolatility;
+    s.ExDividendDate = CellText(q.ExDividendDate);
+    s.Dividend = q.Dividend;
+    s.EarningsPerShare = q.EarningsPerShare;
+    s.YieldPercent = q.YieldPercent;
+    s.SharesOutstanding = static_cast<double>(q.SharesOutstanding);
+    s.LastTick = CellText(q.LastTick);
+    s.ListsOptions = found->HasOptions();
+    s.OptionRoot = s.Ticker.substr(0, kRootLength);
+    return s;
+}
+
+std::vector<SimOption> FileMarket::Options(const SimStock& stock) {
+    std::vector<SimOption> rows;
+    const BookStock* found = Find(stock.Ticker);
+    if (found == nullptr) return rows;
+    // The symbol the scan looks for: the root cut or padded to three
+    // characters, the month letter and the strike letter.
+    std::string root = found->row.Symbol.substr(0, kRootLength);
+    root.resize(kRootLength, ' ');
+    const ExpirationCalendar& calendar = book_.Calendar().calendar;
+    for (int type = 0; type < kOptionTypes; ++type) {
+        for (int strike = 0; strike < kStrikeSlots; ++strike) {
+            for (int month = 0; month < kFilledMonthSlots; ++month) {
+                const import::KeptOption& kept = found->options[type][strike][month];
+                if (!kept.present) continue;
+                SimOption row;
+                row.Type = type;
+                row.Month = month;
+                row.Strike = found->strikes.StrikePrices[strike];
+                row.Symbol = root + calendar.MonthLetters[type][month] +
+                             found->strikes.StrikeLetters[strike];
+                row.Last = kept.Last;
+                row.Change = kept.Change;
+                row.Bid = kept.Bid;
+                row.Ask = kept.Ask;
+                row.Volume = kept.Volume;
+                row.OpenInterest = kept.OpenInterest;
+                rows.push_back(std::move(row));
+            }
+        }
+    }
+    return rows;
+}
+
+std::string ServedSummaryText(const import::ImportSummary& summary, const std::string& source) {
+    std::string text = import::SummaryText(summary, source);
+    text.erase(0, text.find('\n') + 1);
+    return std::to_string(summary.stocksWritten) + " stocks and " +
+           std::to_string(summary.optionsWritten) + " options served from " + source + "\n" + text;
+}
+
+}  // namespace quillon::sim
