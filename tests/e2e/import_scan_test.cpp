@@ -1,12 +1,14 @@
 // The CSV import end to end: quillon-import turns the example files of the
 // README into a quote archive, and quillon-scan replays it in local mode.
 // What the scan saves and reports is checked against figures worked out here
-// from the rows of the example files.
+// from the rows of the example files; quillon-quoted serving the same files
+// gives a server scan the same saved results.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -16,15 +18,18 @@
 #include "analytics/calendar.h"
 #include "platform/number_format.h"
 #include "results/settings.h"
+#include "tests/support/quoted_process.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillon {
 namespace {
 
+using testing::Quoted;
 using testing::RunScan;
 using testing::ScanRun;
 using testing::TempDir;
+using testing::WithoutTimes;
 namespace fs = std::filesystem;
 
 const std::string kExamples = std::string(QUILLON_SOURCE_DIR) + "/docs/examples/";
@@ -155,14 +160,20 @@ class ImportScanTest : public ::testing::Test {
         for (const char* name : {"stocks.csv", "chain_contracts.csv", "chain_columns.csv"}) {
             input.Write(name, MovedDates(ReadFile(kExamples + name), moves));
         }
+        WriteSettings(dir, true);
+    }
+
+    // The settings of a working directory: quotes from the local archive or
+    // the quote server, and one filter, the minimum last price.
+    static void WriteSettings(const TempDir& working, bool local) {
         Settings settings;
         SetDefaultSettings(settings);
-        settings.QuotesFromLocalFile = 1;
-        settings.SymbolFileName = dir.File("Symbols.sym");
+        settings.QuotesFromLocalFile = local ? 1 : 0;
+        settings.SymbolFileName = working.File("Symbols.sym");
         for (FilterValue& value : settings.Filters.Values)
             value = FilterValue::Text("NA");
         settings.Filters.Values[TX_MinLast] = FilterValue::Number(kMinLast);
-        ASSERT_TRUE(SaveSettings(settings, WorkingFileNames::In(dir.Path())));
+        ASSERT_TRUE(SaveSettings(settings, WorkingFileNames::In(working.Path())));
     }
 
     int Import(const std::string& args) {
@@ -288,6 +299,52 @@ TEST_F(ImportScanTest, ALocalScanOfTheImportedExamplesSavesAndReportsTheirFigure
         run.out.find(FormatArgs("5 symbols scanned, %zu saved in this pass", expectedSaved.size())),
         std::string::npos)
         << run.out;
+}
+
+// The same files served by quillon-quoted --data and scanned from the server
+// save and report what the local scan of their import does: the service
+// places the options as the importer does, and its pages carry the figures
+// of the rows.
+TEST_F(ImportScanTest, AServerScanOfTheFilesServedByTheQuoteServiceMatchesTheLocalScan) {
+    ASSERT_EQ(
+        Import("--symbols --out '" + dir.Path() + "' '" + input.File("stocks.csv") + "' '" +
+               input.File("chain_contracts.csv") + "' '" + input.File("chain_columns.csv") + "'"),
+        0)
+        << input.Read("import.log");
+    const ScanRun local = RunScan(dir);
+    ASSERT_EQ(local.exitCode, 0) << local.out << local.err;
+
+    Quoted quoted({"--data", input.Path()});
+    ASSERT_GT(quoted.Port(), 0);
+    TempDir server;
+    server.Write("Symbols.sym", dir.Read("Symbols.sym"));
+    server.Write("QuoteHosts.txt",
+                 FormatArgs("127.0.0.1:%d\r\n127.0.0.1:%d\r\n", quoted.Port(), quoted.Port()));
+    WriteSettings(server, false);
+    const ScanRun run = RunScan(server);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+
+    // The scan upper-cases every page it receives, so a server scan names
+    // the companies in capitals, while the imported archive keeps the case
+    // of the file; apart from that the files are the same to the byte.
+    auto capitalNames = [&](std::string text) {
+        const auto rows = CsvLines(input.Read("stocks.csv"));
+        for (std::size_t i = 1; i < rows.size(); ++i) {
+            std::string upper = rows[i][1];
+            for (char& c : upper)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (!upper.empty()) text = ReplaceAll(text, rows[i][1], upper);
+        }
+        return text;
+    };
+    ASSERT_NE(CountOf(dir.Read("Results.txt"), "Saved "), 0);
+    for (const char* name : {"Results.txt", "SavedSym.txt", "UpSym.txt", "DownSym.txt"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(WithoutTimes(server.Read(name)), capitalNames(WithoutTimes(dir.Read(name))));
+    }
+    // Every stock of the files was served: all five are good symbols.
+    EXPECT_EQ(CountOf(server.Read("GoodSym.txt"), "\r\n"), 5) << server.Read("GoodSym.txt");
+    EXPECT_EQ(quoted.Stop(), 0);
 }
 
 // A failed import leaves what was there: no stock read, no file replaced.

@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@
 
 #include "platform/base64.h"
 #include "tests/support/quoted_process.h"
+#include "tests/support/temp_dir.h"
 #include "tools/quote_pages.h"
 #include "tools/quote_service.h"
 
@@ -272,6 +274,62 @@ TEST(Quoted, RefusingWaitsWithoutSpinning) {
         // A busy loop would use most of the 1.5 s; waiting uses next to none.
         EXPECT_LT(ChildrenCpuSeconds() - before, 0.4);
     }
+}
+
+}  // namespace
+}  // namespace quillon::sim
+
+namespace quillon::sim {
+namespace {
+
+// Market files it cannot serve, or a wrong combination of options: the
+// service does not start, and says why, naming the file and the line.
+TEST(QuotedData, RefusesMarketFilesItCannotServe) {
+    testing::TempDir dir;
+    std::filesystem::create_directory(dir.File("bad"));
+    dir.Write("stocks.csv", "symbol,last\r\nACME,47.3\r\n");
+    dir.Write("chain.csv", "contractSymbol,last\r\nACME261218C00045000,2.6\r\n");
+    dir.Write("bad/stocks.csv", "symbol,name\r\nACME,Acme\r\n");
+    dir.Write("bad/chain.csv", "contractSymbol,last\r\n");
+    struct Case {
+        std::string args;
+        int exitCode;
+        std::string message;  // a part of what it says on standard error
+    };
+    const Case cases[] = {
+        {"--data '" + dir.File("bad") + "'", 1, "bad/stocks.csv: line 1: no column"},
+        {"--data '" + dir.File("none") + "'", 1, "cannot read the directory"},
+        {"--stocks '" + dir.File("stocks.csv") + "'", 64, "--stocks and --chains go together"},
+        {"--data '" + dir.Path() + "' --stocks '" + dir.File("stocks.csv") + "' --chains '" +
+             dir.File("chain.csv") + "'",
+         64, "exclude each other"},
+        {"--chains --data x", 64, "--chains (no file)"},
+        {"--data '" + dir.Path() + "' --date 12/08/2026", 64, "bad argument --date"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const std::string command = "'" QUILLON_QUOTED_PATH "' --listen 127.0.0.1:0 " + c.args +
+                                    " >/dev/null 2>'" + dir.File("err.log") + "'";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.exitCode);
+        EXPECT_NE(dir.Read("err.log").find(c.message), std::string::npos) << dir.Read("err.log");
+    }
+}
+
+// The files of a directory are served, and the summary of what was read
+// comes before the service listens.
+TEST(QuotedData, ServesTheFilesOfADirectory) {
+    testing::TempDir dir;
+    dir.Write("stocks.csv", "symbol,name,last\r\nACME,Acme Robotics,47.3\r\n");
+    dir.Write("chain.csv", "contractSymbol,last\r\nACME261218C00045000,2.6\r\n");
+    Quoted service({"--data", dir.Path()});
+    ASSERT_NE(service.Port(), 0);
+    const std::string page = Fetch(service.Port(), StockRequest("ACME")).bytes;
+    EXPECT_NE(page.find("Acme Robotics"), std::string::npos) << page;
+    EXPECT_NE(Fetch(service.Port(), StockRequest("IBM")).bytes.find("Please try again"),
+              std::string::npos);
+    EXPECT_EQ(service.Stop(), 0);
 }
 
 }  // namespace
