@@ -14,7 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 using import::BookStock;
 using import::LeftOut;
-using import::RowProblem;
 
 constexpr std::size_t kRootLength = 3;
 
@@ -72,14 +71,6 @@ std::string Clean(std::string_view text, bool keepBrackets) {
 std::string CellText(std::string_view text) {
     std::string out = Clean(text, false);
     return out.empty() ? kEmptyCell : out;
-}
-
-std::string Describe(const std::string& file, long line, const RowProblem& problem) {
-    std::string text = file + ":" + std::to_string(line) + ": ";
-    if (!problem.column.empty()) text += "column '" + problem.column + "': ";
-    text += std::string(import::RowFaultName(problem.fault));
-    if (!problem.text.empty()) text += " '" + problem.text + "'";
-    return text;
 }
 
 }  // namespace
@@ -144,54 +135,8 @@ std::unique_ptr<FileMarket> FileMarket::Load(const MarketFiles& files,
                                              std::FILE* verbose) {
     std::unique_ptr<FileMarket> market(new FileMarket(date));
     import::ImportBook& book = market->book_;
-    auto tell = [&](const std::string& text) {
-        if (verbose != nullptr) std::fprintf(verbose, "%s\n", text.c_str());
-    };
-    const std::string& stocksFile = files.stocksFile;
-    const bool stocksRead = import::ReadStockFile(
-        stocksFile,
-        [&](import::StockRow row) {
-            ++summary.stockRows;
-            book.AddStock(std::move(row));
-        },
-        [&](long line, const RowProblem& problem) {
-            ++summary.stockRows;
-            ++summary.stockFaults[static_cast<int>(problem.fault)];
-            tell(Describe(stocksFile, line, problem) + ": row skipped");
-        },
-        error);
-    if (!stocksRead) return nullptr;
-    for (const import::StockRow& dropped : book.FinishStocks()) {
-        ++summary.duplicateStocks;
-        tell(stocksFile + ":" + std::to_string(dropped.Line) + ": second row of " + dropped.Symbol +
-             ": row skipped");
-    }
-    if (book.Stocks().empty()) {
-        error = stocksFile + ": no stock could be read";
+    if (!import::ReadIntoBook(book, files.stocksFile, files.chainFiles, verbose, summary, error))
         return nullptr;
-    }
-    for (const std::string& chainFile : files.chainFiles) {
-        const bool chainRead = import::ReadOptionFile(
-            chainFile,
-            [&](const import::OptionRow& row) {
-                ++summary.optionRows;
-                const std::optional<LeftOut> reason = book.PlaceOption(row);
-                if (!reason) {
-                    ++summary.optionsKept;
-                    return;
-                }
-                ++summary.leftOut[static_cast<int>(*reason)];
-                tell(chainFile + ":" + std::to_string(row.Line) +
-                     ": left out: " + std::string(import::LeftOutName(*reason)));
-            },
-            [&](long line, const RowProblem& problem) {
-                ++summary.optionRows;
-                ++summary.optionFaults[static_cast<int>(problem.fault)];
-                tell(Describe(chainFile, line, problem) + ": row skipped");
-            },
-            error);
-        if (!chainRead) return nullptr;
-    }
     summary.stocksWritten = static_cast<long>(book.Stocks().size());
     // Every kept option is served, the outer strikes and the third month too.
     summary.optionsWritten = summary.optionsKept;

@@ -148,13 +148,12 @@ bool ReplaceFileStreamed(const std::string& path, const std::function<bool(std::
     return false;
 }
 
-bool RunImport(const ImportOptions& options, ImportSummary& summary, std::string& error) {
-    ImportBook book(options.date);
+bool ReadIntoBook(ImportBook& book, const std::string& stocksFile,
+                  const std::vector<std::string>& chainFiles, std::FILE* verbose,
+                  ImportSummary& summary, std::string& error) {
     auto tell = [&](const std::string& text) {
-        if (options.verbose != nullptr) std::fprintf(options.verbose, "%s\n", text.c_str());
+        if (verbose != nullptr) std::fprintf(verbose, "%s\n", text.c_str());
     };
-
-    const std::string& stocksFile = options.stocksFile;
     const bool stocksRead = ReadStockFile(
         stocksFile,
         [&](StockRow row) {
@@ -174,11 +173,11 @@ bool RunImport(const ImportOptions& options, ImportSummary& summary, std::string
              ": row skipped");
     }
     if (book.Stocks().empty()) {
-        error = stocksFile + ": no stock could be read, nothing written";
+        error = stocksFile + ": no stock could be read";
         return false;
     }
 
-    for (const std::string& chainFile : options.chainFiles) {
+    for (const std::string& chainFile : chainFiles) {
         const bool chainRead = ReadOptionFile(
             chainFile,
             [&](const OptionRow& row) {
@@ -199,6 +198,16 @@ bool RunImport(const ImportOptions& options, ImportSummary& summary, std::string
             },
             error);
         if (!chainRead) return false;
+    }
+    return true;
+}
+
+bool RunImport(const ImportOptions& options, ImportSummary& summary, std::string& error) {
+    ImportBook book(options.date);
+    if (!ReadIntoBook(book, options.stocksFile, options.chainFiles, options.verbose, summary,
+                      error)) {
+        if (error.ends_with(": no stock could be read")) error += ", nothing written";
+        return false;
     }
 
     // One record at a time, as the archive writer writes it in a server scan.

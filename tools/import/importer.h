@@ -55,6 +55,13 @@ struct ImportSummary {
     std::array<long, static_cast<int>(LeftOut::Count)> leftOut{};
 };
 
+// Reads the stock file, then the chain files, into `book`, counting rows in
+// `summary` and telling each skipped or left-out row to `verbose` (when not
+// null). False with `error` set when a file is refused or no stock was read.
+bool ReadIntoBook(ImportBook& book, const std::string& stocksFile,
+                  const std::vector<std::string>& chainFiles, std::FILE* verbose,
+                  ImportSummary& summary, std::string& error);
+
 // Runs the import. False with `error` set when nothing was replaced.
 bool RunImport(const ImportOptions& options, ImportSummary& summary, std::string& error);
 
