@@ -285,6 +285,12 @@ std::optional<OutputFailure> PassOutputFiles::EndPass(const WorkingFileNames& na
                                                       int processCount) {
     CloseOutputFiles();
     rotationPending_ = false;
+    // Every symbol of the pass is written whole: the journal has nothing
+    // left to cut back. It goes before the resume point moves on, since an
+    // old record of the point the pass began from ("0 0") would otherwise
+    // match the end point of a pass that saved nothing, and cut its output.
+    if (auto failure = Check(JournalFileName(names))) return failure;
+    if (!DeleteFileQuietly(JournalFileName(names))) return Failure(JournalFileName(names), errno);
     const std::string text = std::to_string(processCount) + " 0";
     if (ReadWholeFile(names.ProgressFile) == text) return std::nullopt;
     if (auto failure = Check(names.ProgressFile)) return failure;

@@ -75,8 +75,9 @@ class PassOutputFiles {
     void StartPass();
     bool RotationPending() const { return rotationPending_; }
 
-    // The pass is over: closes the files and leaves a resume point that makes
-    // the next opening start a new pass, keeping the count of saved symbols.
+    // The pass is over: closes the files, drops the journal and leaves a
+    // resume point that makes the next opening start a new pass, keeping the
+    // count of saved symbols.
     std::optional<OutputFailure> EndPass(const WorkingFileNames& names, int processCount);
 
     // The scan is opened (again): cuts back what an interrupted write left in

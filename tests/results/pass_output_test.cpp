@@ -139,6 +139,21 @@ TEST_F(PassOutput, EndOfPassLeavesAPointThatStartsTheNextPass) {
     EXPECT_EQ(Read(names_.ProgressFile), "5 0");
 }
 
+// A finished pass whose resume point reads as the one it started from (one
+// symbol, none saved: "0 0" at both ends) keeps its output when the scan is
+// opened again.
+TEST_F(PassOutput, AFinishedPassKeepsItsOutputWhenOpenedAgain) {
+    files_.StartPass();
+    PendingOutput p = OneSymbol("A");
+    p.PendingProgress = "0 1";
+    ASSERT_FALSE(files_.FlushPendingOutput(p, names_, false));
+    ASSERT_FALSE(files_.EndPass(names_, 0));
+    ASSERT_EQ(Read(names_.ProgressFile), "0 0");
+    files_.Recover(names_);
+    EXPECT_EQ(Read(names_.ResultsFile), "results A\r\n\f\r\n");
+    EXPECT_EQ(Read(names_.QuoteFile), "quote A\r\n");
+}
+
 TEST_F(PassOutput, AFileThatCannotBeOpenedIsReported) {
     fs::create_directory(names_.ResultsFile);
     Write(names_.ProgressFile, "0 3");
