@@ -211,6 +211,9 @@ void ScanDriver::ShowMessageAndClose(const std::string& text) {
 // activated again, which pauses the scan at the resume point on disk.
 void ScanDriver::PauseWithMessage(ScanStop reason, const std::string& text,
                                   const std::string& status) {
+    // Paused before the box opens: the timer keeps stepping while it is
+    // open, and the scan must not go on behind it.
+    PB_PauseClick();
     context_.messages.ShowMessage(text);
     FormActivate();
     LastStop_ = reason;

@@ -588,6 +588,46 @@ TEST_F(ScanDriverTest, PageReceivedWhilePausedIsParsedAfterGo) {
     EXPECT_EQ(parsed, 1);
 }
 
+// The message of a failed write is a modal box, and the timer keeps ticking
+// while it is open: the scan must not go on to the next symbol behind it.
+TEST_F(ScanDriverTest, NothingMovesWhileTheWriteFailureIsShown) {
+    class SteppingMessages final : public MessageService {
+      public:
+        void ShowMessage(const std::string& text) override {
+            Shown.push_back(text);
+            for (int i = 0; i < 10 && Driver != nullptr; ++i)
+                Driver->ScanStep();
+        }
+        bool Confirm(const std::string&) override { return false; }
+        ScanDriver* Driver = nullptr;
+        std::vector<std::string> Shown;
+    };
+    SteppingMessages boxes;
+    Context here(clock, boxes, beeper);
+    here.files = context.files;
+    here.settings.SymbolFileName = context.settings.SymbolFileName;
+    here.settings.QuotesFromLocalFile = 1;
+    WriteSymbols(4);
+    std::vector<std::string> replayed;
+    parts.ReplayQuote = [&](Context& c) { replayed.push_back(c.quote.Ticker); };
+    parts.EvaluateSymbol = [](Context& c, AlarmControl&) {
+        c.pending.PendingResults = c.quote.Ticker + "\r\n";
+        c.pending.PendingProgress = "0 " + std::to_string(c.counters.SymbolIndex);
+    };
+    ScanDriver scan(here, view, socket, parts);
+    boxes.Driver = &scan;
+    scan.FormShow();
+    scan.FormActivate();
+    scan.PB_GoClick();
+    here.outputs.BeforeWrite = [](const std::string&) { return ENOSPC; };
+    for (int i = 0; i < 6; ++i)
+        scan.ScanStep();
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(replayed, std::vector<std::string>{"S10"});
+    EXPECT_FALSE(scan.Running());
+    EXPECT_EQ(scan.LastStop(), ScanStop::WriteFailed);
+}
+
 TEST_F(ScanDriverTest, SocketErrorIsShownAndClosesOutputFiles) {
     WriteSymbols(1);
     Open();
