@@ -14,6 +14,7 @@ namespace {
 
 const char* kUsage =
     "Usage: quillon-make-archive DIRECTORY [COUNT [SEED]]\n"
+    "       quillon-make-archive --version\n"
     "\n"
     "Writes Quote.txt, AscQuote.txt, GoodSym.txt, BadSym.txt and the symbol\n"
     "file Symbols.sym for COUNT stocks (default: the market's whole universe)\n"
@@ -23,6 +24,10 @@ const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("quillon-make-archive " QUILLON_VERSION);
+        return 0;
+    }
     if (argc < 2 || argc > 4 || std::strcmp(argv[1], "--help") == 0) {
         std::fputs(kUsage, argc < 2 || argc > 4 ? stderr : stdout);
         return argc < 2 || argc > 4 ? 64 : 0;

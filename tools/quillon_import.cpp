@@ -28,6 +28,7 @@ const char* kUsage =
     "  --date DATE     the date the scan will run on (default: today)\n"
     "  --verbose       tell each skipped or left-out row with its file and line\n"
     "  --help          show this text\n"
+    "  --version       show the program's name and version\n"
     "\n"
     "Exit status: 0 written, 1 nothing written (a file refused or unreadable,\n"
     "no stock read, a write failed), 64 wrong usage.\n";
@@ -50,6 +51,10 @@ int main(int argc, char** argv) {
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--version") {
+            std::puts("quillon-import " QUILLON_VERSION);
+            return 0;
+        }
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;

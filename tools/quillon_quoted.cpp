@@ -39,7 +39,7 @@ const char* kUsage =
     "Usage: quillon-quoted [--listen ADDR:PORT]... [--user NAME] [--password TEXT]\n"
     "                      [--seed N | --data DIR | --stocks FILE --chains FILE...]\n"
     "                      [--date YYYY-MM-DD] [--verbose]\n"
-    "                      [--fault KIND [--fault-after N]] [--help]\n"
+    "                      [--fault KIND [--fault-after N]] [--help] [--version]\n"
     "\n"
     "Serves stock and option pages of the synthetic market for today's date,\n"
     "or of stock quotes and option chains exported as CSV (the formats\n"
@@ -514,6 +514,10 @@ void Server::CloseAll() {
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("quillon-quoted " QUILLON_VERSION);
+            return 0;
+        }
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(kUsage, stdout);
             return 0;

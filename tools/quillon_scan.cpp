@@ -55,6 +55,7 @@ const char* kUsage =
     "              ever); the resume\n"
     "              point is kept, so the next run continues the pass\n"
     "  --help      show this text\n"
+    "  --version   show the program's name and version\n"
     "\n"
     "Exit status:\n"
     "  0   the pass is done\n"
@@ -145,6 +146,10 @@ int main(int argc, char** argv) {
     bool realtime = false;
     double giveUpMinutes = kDefaultGiveUpMinutes;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("quillon-scan " QUILLON_VERSION);
+            return kExitDone;
+        }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kUsage, stdout);
             return kExitDone;

@@ -2,6 +2,8 @@
 // window, and runs until the main window closes.
 
 #include <QApplication>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/clock.h"
 #include "platform/qt/qt_services.h"
@@ -14,6 +16,13 @@
 
 int main(int argc, char** argv) {
     using namespace quillon;
+    // Answered before any window or display is needed.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("quillon " QUILLON_VERSION);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillon"));
 

@@ -1,7 +1,9 @@
 // quillon-scan run as a user runs it: in a working directory, as a process.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <utility>
 
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
@@ -51,6 +53,24 @@ TEST(Runner, LocalPassRunsToDoneAndCanBeRunAgain) {
     dir.Write("Results.txt", "first pass\r\n");
     EXPECT_EQ(RunScan(dir).exitCode, 0);
     EXPECT_EQ(dir.Read("Results.bak"), "first pass\r\n");
+}
+
+// Every program answers --version with its name and the project version.
+TEST(Runner, EveryProgramTellsItsVersion) {
+    const std::pair<const char*, const char*> programs[] = {
+        {QUILLON_SCAN_PATH, "quillon-scan"},
+        {QUILLON_QUOTED_PATH, "quillon-quoted"},
+        {QUILLON_IMPORT_PATH, "quillon-import"}};
+    for (const auto& [path, name] : programs) {
+        std::string out;
+        std::FILE* pipe = ::popen((std::string("'") + path + "' --version").c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+            out += buffer;
+        EXPECT_EQ(::pclose(pipe), 0) << name;
+        EXPECT_EQ(out, std::string(name) + " " QUILLON_VERSION "\n");
+    }
 }
 
 TEST(Runner, HelpAndBadArguments) {
