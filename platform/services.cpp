@@ -15,4 +15,9 @@ bool StderrMessages::Confirm(const std::string& text) {
     return false;
 }
 
+NoNotifications& NoNotifications::Instance() {
+    static NoNotifications none;
+    return none;
+}
+
 }  // namespace quillon

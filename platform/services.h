@@ -1,6 +1,6 @@
 #pragma once
 // Seams for the interactive services the core calls on: message and
-// confirmation boxes and the system beep. The desktop program supplies Qt
+// confirmation boxes, the system beep and desktop notifications. The desktop program supplies Qt
 // implementations; the headless runner writes messages to stderr; tests use
 // the scripted fakes below.
 
@@ -25,6 +25,15 @@ class BeepService {
     virtual void Beep() = 0;
 };
 
+// A notification for the desktop's notification area. Posting never blocks
+// and never fails: where the desktop has no notification service, nothing
+// is shown.
+class NotificationService {
+  public:
+    virtual ~NotificationService() = default;
+    virtual void Notify(const std::string& summary, const std::string& body) = 0;
+};
+
 // Headless: messages go to stderr, every question is answered No.
 class StderrMessages final : public MessageService {
   public:
@@ -35,6 +44,13 @@ class StderrMessages final : public MessageService {
 class SilentBeeper final : public BeepService {
   public:
     void Beep() override {}
+};
+
+class NoNotifications final : public NotificationService {
+  public:
+    void Notify(const std::string&, const std::string&) override {}
+    // One shared instance for the programs and tests that post nothing.
+    static NoNotifications& Instance();
 };
 
 // Records every message and answers questions from a script (No once the
@@ -58,6 +74,19 @@ class CountingBeeper final : public BeepService {
   public:
     void Beep() override { ++Count; }
     int Count = 0;
+};
+
+struct PostedNotification {
+    std::string Summary;
+    std::string Body;
+};
+
+class RecordingNotifications final : public NotificationService {
+  public:
+    void Notify(const std::string& summary, const std::string& body) override {
+        Posted.push_back({summary, body});
+    }
+    std::vector<PostedNotification> Posted;
 };
 
 // Starts the desktop's text editor on a file; the program does not wait for

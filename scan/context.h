@@ -25,8 +25,12 @@ struct ScanCounters {
 };
 
 struct Context {
-    Context(Clock& clockService, MessageService& messageService, BeepService& beepService)
-        : clock(clockService), messages(messageService), beeper(beepService) {}
+    Context(Clock& clockService, MessageService& messageService, BeepService& beepService,
+            NotificationService& notificationService = NoNotifications::Instance())
+        : clock(clockService),
+          messages(messageService),
+          beeper(beepService),
+          notifications(notificationService) {}
 
     Settings settings;
     RunTimeValues runtime;
@@ -44,6 +48,7 @@ struct Context {
     Clock& clock;
     MessageService& messages;
     BeepService& beeper;
+    NotificationService& notifications;
 };
 
 }  // namespace quillon

@@ -1,6 +1,8 @@
 #include "scan/scan_driver.h"
 
 #include <cmath>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/files.h"
@@ -139,9 +141,30 @@ bool ScanDriver::AlarmChecked() const {
     return view_.AlarmChecked();
 }
 
+// The symbol's own line of the pending SavedSym.txt text (the last one, after
+// the heading of a pass's first symbol), without its line end and the blanks
+// around it.
+static std::string SavedSymbolLine(std::string_view pendingSavedSym) {
+    while (!pendingSavedSym.empty() &&
+           (pendingSavedSym.back() == '\n' || pendingSavedSym.back() == '\r')) {
+        pendingSavedSym.remove_suffix(1);
+    }
+    const std::size_t start = pendingSavedSym.find_last_of('\n');
+    std::string_view line =
+        start == std::string_view::npos ? pendingSavedSym : pendingSavedSym.substr(start + 1);
+    const std::size_t first = line.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    line = line.substr(first, line.find_last_not_of(' ') - first + 1);
+    return std::string(line);
+}
+
 void ScanDriver::StartAlarm() {
     AlarmTicks_ = kAlarmTicks;
     view_.SetStatusText(0, "Alarm: " + context_.quote.Ticker + " saved");
+    // Beeps go unheard with the sound off or the window hidden: the desktop's
+    // notification area shows the saved stock too.
+    context_.notifications.Notify("Quillon: " + context_.quote.Ticker + " saved",
+                                  SavedSymbolLine(context_.pending.PendingSavedSym));
 }
 
 // ---------------------------------------------------------------- stepping

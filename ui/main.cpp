@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/qt/qt_notifications.h"
 #include "platform/qt/qt_services.h"
 #include "scan/context.h"
 #include "ui/filter_form.h"
@@ -29,8 +30,9 @@ int main(int argc, char** argv) {
     SystemClock clock;
     QtMessageService messages;
     QtBeeper beeper;
+    QtDesktopNotifications notifications;
     QtProgramLauncher launcher(messages);
-    Context context(clock, messages, beeper);
+    Context context(clock, messages, beeper, notifications);
 
     TSplashForm SplashForm(context, launcher);
     TTracingForm TracingForm(context, SplashForm.Timer1(), &SplashForm);

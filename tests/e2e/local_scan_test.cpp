@@ -130,6 +130,61 @@ TEST_F(LocalScanTest, ReplaysTheArchiveAndLeavesEveryOutput) {
     EXPECT_EQ(dir.Read("GoodSym.txt"), good);
 }
 
+// With Alarm checked every saved stock posts one desktop notification naming
+// it, its summary line as the body; with Alarm unchecked none is posted.
+TEST_F(LocalScanTest, TheAlarmPostsOneNotificationPerSavedStock) {
+    for (const bool alarm : {true, false}) {
+        TempDir copy;
+        for (const char* name : {"Quote.txt", "AscQuote.txt", "GoodSym.txt", "BadSym.txt"}) {
+            fs::copy_file(dir.File(name), copy.File(name));
+        }
+        FixedClock clock(today);
+        ScriptedMessages messages;
+        CountingBeeper beeper;
+        RecordingNotifications notifications;
+        Context context(clock, messages, beeper, notifications);
+        InitWorkingFilesIn(copy.Path(), context.settings, context.runtime, context.files);
+        context.settings = LoadedSettings();
+        RecordingScanView view;
+        view.Alarm = alarm;
+        NullQuoteSocket socket;
+        ScanDriver driver(context, view, socket);
+        driver.FormActivate();
+        driver.PB_GoClick();
+        for (int i = 0; i < 1000000 && !(view.Panels[0] == kDone && !driver.Running()); ++i) {
+            driver.ScanStep();
+        }
+        driver.FormClose();
+        ASSERT_EQ(view.Panels[0], kDone);
+
+        // The summary lines of SavedSym.txt, after its four heading lines.
+        std::vector<std::string> lines;
+        const std::string saved = copy.Read("SavedSym.txt");
+        for (std::size_t at = 0, end; (end = saved.find("\r\n", at)) != std::string::npos;
+             at = end + 2) {
+            lines.push_back(saved.substr(at, end - at));
+        }
+        ASSERT_GT(lines.size(), 5U);
+        lines.erase(lines.begin(), lines.begin() + 4);
+
+        if (!alarm) {
+            EXPECT_TRUE(notifications.Posted.empty());
+            EXPECT_EQ(beeper.Count, 0);
+            continue;
+        }
+        ASSERT_EQ(notifications.Posted.size(), lines.size());
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const std::string& line = lines[i];
+            const std::size_t first = line.find_first_not_of(' ');
+            const std::string ticker = line.substr(first, line.find(' ', first) - first);
+            EXPECT_EQ(notifications.Posted[i].Summary, "Quillon: " + ticker + " saved");
+            EXPECT_EQ(notifications.Posted[i].Body,
+                      line.substr(first, line.find_last_not_of(' ') - first + 1));
+        }
+        EXPECT_GT(beeper.Count, 0);
+    }
+}
+
 // Closed right after a saved symbol and opened again, the pass goes on with
 // the count of the symbols saved: each counted once, one heading.
 TEST_F(LocalScanTest, AScanClosedAfterASavedSymbolCountsItOnce) {
