@@ -213,8 +213,10 @@ std::optional<OutputFailure> PassOutputFiles::WriteProgress(const WorkingFileNam
 void PassOutputFiles::CutBack() {
     for (int i = 0; i < kOutputSlots; ++i) {
         const std::int64_t length = committed_.Lengths[static_cast<std::size_t>(i)];
-        if (fds_[i] >= 0 && length >= 0) {
-            (void)::ftruncate(fds_[i], static_cast<off_t>(length));
+        // A cut that fails here is made again from the journal when the scan
+        // is next opened.
+        if (fds_[i] >= 0 && length >= 0 && ::ftruncate(fds_[i], static_cast<off_t>(length)) != 0) {
+            continue;
         }
     }
 }

@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/poll_loop.h"
 #include "platform/services.h"
+#include "platform/workdir.h"
 #include "results/settings.h"
 #include "scan/context.h"
 #include "scan/scan_driver.h"
@@ -38,14 +39,22 @@ constexpr int kExitWriteFailed = 6;
 constexpr int kExitBadArgument = 64;
 
 const char* kUsage =
-    "Usage: quillon-scan [--realtime] [--give-up-after MINUTES] [--help]\n"
+    "Usage: quillon-scan [--workdir DIR | --user-workdir] [--realtime]\n"
+    "                    [--give-up-after MINUTES] [--help] [--version]\n"
     "\n"
-    "Runs one scan pass over the symbol file in the current directory, the\n"
-    "working directory, exactly as the desktop program's scan window does:\n"
-    "start-up (settings file, working-file names), then Go, until the pass\n"
-    "is done. Quotes come from the quote server or from the local quote\n"
+    "Runs one scan pass over the symbol file in the working directory (the\n"
+    "current directory unless told otherwise) exactly as the desktop\n"
+    "program's scan window does: start-up (settings file, working-file\n"
+    "names), then Go, until the pass is done. Quotes come from the quote server or from the local "
+    "quote\n"
     "archive Quote.txt, as the settings file says. Alarm and Repeat are off.\n"
     "\n"
+    "  --workdir DIR\n"
+    "              work in DIR, created when missing, instead of the\n"
+    "              current directory\n"
+    "  --user-workdir\n"
+    "              work in the desktop program's per-user directory,\n"
+    "              $XDG_DATA_HOME/quillon (~/.local/share/quillon by default)\n"
     "  --realtime  step on the 55 ms clock like the desktop program; by\n"
     "              default work is stepped back to back and only waits for\n"
     "              the network keep their real length\n"
@@ -60,7 +69,7 @@ const char* kUsage =
     "Exit status:\n"
     "  0   the pass is done\n"
     "  2   the scan cannot start: the symbol file is missing, empty or\n"
-    "      unreadable\n"
+    "      unreadable, or the working directory cannot be made or entered\n"
     "  3   no connection to the quote server was made within the first\n"
     "      time-out (60 seconds) of the run\n"
     "  4   the quote server refused the user name or password; nothing of\n"
@@ -143,6 +152,7 @@ void InstallTestFaults(PassOutputFiles& outputs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const WorkdirChoice workdir = TakeWorkdirOptions(argc, argv);
     bool realtime = false;
     double giveUpMinutes = kDefaultGiveUpMinutes;
     for (int i = 1; i < argc; ++i) {
@@ -170,6 +180,17 @@ int main(int argc, char** argv) {
         }
         std::fprintf(stderr, "quillon-scan: unknown argument '%s'\n\n%s", argv[i], kUsage);
         return kExitBadArgument;
+    }
+    if (!workdir.Error.empty()) {
+        std::fprintf(stderr, "quillon-scan: %s\n\n%s", workdir.Error.c_str(), kUsage);
+        return kExitBadArgument;
+    }
+    if (!workdir.Directory.empty()) {
+        const std::string error = EnterWorkingDirectory(workdir.Directory);
+        if (!error.empty()) {
+            std::fprintf(stderr, "quillon-scan: %s\n", error.c_str());
+            return kExitCannotStart;
+        }
     }
 
     SystemClock clock;

@@ -1,6 +1,8 @@
 #include "ui/help_window.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -9,12 +11,6 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 #include <QWhatsThis>
-
-// The topics are compiled into a static library, whose resource initialiser
-// the linker would otherwise drop; it must be called outside any namespace.
-static void InitHelpResources() {
-    Q_INIT_RESOURCE(help);
-}
 
 namespace quillon {
 
@@ -66,14 +62,19 @@ QPointer<HelpWindow>& SharedHelpWindow() {
 
 }  // namespace
 
+QString HelpDirectory() {
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                           QStringLiteral("/../share/quillon/help"));
+}
+
 QUrl HelpTopic(int context) {
-    return QUrl(QStringLiteral("qrc:/help/") + QLatin1String(TopicFile(context)));
+    return QUrl::fromLocalFile(HelpDirectory() + QLatin1Char('/') +
+                               QLatin1String(TopicFile(context)));
 }
 
 // ---- help window ------------------------------------------------------------------------------
 
 HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent), browser_(new QTextBrowser(this)) {
-    InitHelpResources();
     setWindowTitle(QStringLiteral("Quillon Help"));
     setObjectName(QStringLiteral("HelpWindow"));
     resize(560, 480);
@@ -98,7 +99,18 @@ HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent), browser_(new QTextBro
 }
 
 void HelpWindow::OpenContext(int context) {
-    browser_->setSource(HelpTopic(context));
+    const QUrl topic = HelpTopic(context);
+    if (QFileInfo::exists(topic.toLocalFile())) {
+        browser_->setSource(topic);
+        return;
+    }
+    // A missing topic is said in the window, with where it was looked for.
+    browser_->setSource(QUrl());
+    browser_->setHtml(QStringLiteral("<h3>The help topics are missing</h3><p>Quillon looked for "
+                                     "them in %1, where %2 is not found. Installing Quillon "
+                                     "again puts them back.</p>")
+                          .arg(HelpDirectory().toHtmlEscaped(), topic.fileName()));
+    setWindowTitle(QStringLiteral("Quillon Help"));
 }
 
 QUrl HelpWindow::CurrentTopic() const {

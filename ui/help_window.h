@@ -1,5 +1,5 @@
 #pragma once
-// The program's help: HTML topics bundled with the program, one for every
+// The program's help: HTML topics installed with the program, one for every
 // help context, shown in one help window with links between the topics; and
 // the routing of F1 and the title bar's "?" on a form to the topic of the
 // control asked about.
@@ -7,6 +7,7 @@
 #include <functional>
 
 #include <QDialog>
+#include <QString>
 #include <QUrl>
 
 class QTextBrowser;
@@ -18,8 +19,13 @@ using HelpCallback = std::function<void(int context)>;
 
 inline constexpr int kHelpContents = 1;
 
-// The topic a help context opens (a qrc: address); an unknown context opens
-// the contents.
+// Where the topics are: share/quillon/help beside the program's bin/ folder,
+// both when installed (/usr/bin/quillon, /usr/share/quillon/help) and in the
+// build tree, which copies them there.
+QString HelpDirectory();
+
+// The topic a help context opens (a file: address in HelpDirectory); an
+// unknown context opens the contents.
 QUrl HelpTopic(int context);
 
 class HelpWindow final : public QDialog {

@@ -4,10 +4,12 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/qt/qt_notifications.h"
 #include "platform/qt/qt_services.h"
+#include "platform/workdir.h"
 #include "scan/context.h"
 #include "ui/filter_form.h"
 #include "ui/interest_form.h"
@@ -15,20 +17,61 @@
 #include "ui/splash_form.h"
 #include "ui/tracing_form.h"
 
+namespace {
+
+const char* kUsage =
+    "Usage: quillon [--workdir DIR | --user-workdir] [--help] [--version]\n"
+    "\n"
+    "The desktop program: scans the stocks of a symbol file for option\n"
+    "activity, from a quote server or from the local quote archive, and\n"
+    "saves the stocks that pass the filters. Its working files (settings,\n"
+    "symbol file, quote archive, results and lists) are kept in the\n"
+    "working directory: the current directory unless told otherwise.\n"
+    "\n"
+    "  --workdir DIR   work in DIR, created when missing\n"
+    "  --user-workdir  work in the per-user data directory,\n"
+    "                  $XDG_DATA_HOME/quillon (~/.local/share/quillon by\n"
+    "                  default), created when missing; the menu entry\n"
+    "                  starts the program with it\n"
+    "  --help          show this text\n"
+    "  --version       show the program's name and version\n"
+    "\n"
+    "Qt's own options (-platform, -display, ...) are accepted as well.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
     using namespace quillon;
+    const WorkdirChoice workdir = TakeWorkdirOptions(argc, argv);
     // Answered before any window or display is needed.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
             std::puts("quillon " QUILLON_VERSION);
             return 0;
         }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillon"));
+    QApplication::setDesktopFileName(QStringLiteral("quillon"));
 
     SystemClock clock;
     QtMessageService messages;
+    // Started from the menu there is no terminal: a working directory that
+    // cannot be used is told in a box, and the program does not start
+    // somewhere the user did not ask for.
+    std::string workdirError = workdir.Error;
+    if (workdirError.empty() && !workdir.Directory.empty()) {
+        workdirError = EnterWorkingDirectory(workdir.Directory);
+    }
+    if (!workdirError.empty()) {
+        std::fprintf(stderr, "quillon: %s\n", workdirError.c_str());
+        messages.ShowMessage("Quillon cannot start: " + workdirError);
+        return 2;
+    }
     QtBeeper beeper;
     QtDesktopNotifications notifications;
     QtProgramLauncher launcher(messages);
