@@ -155,6 +155,9 @@ float ImpliedVolatility(const PricingInputs& in, bool isPut, float price) {
         if (p > price) hi = sigma;
         if (p < price) lo = sigma;
         if (p == price) break;
+        // A NaN price, or a NaN value from inputs too extreme to price,
+        // compares neither way and would leave the bracket as it is forever.
+        if (!(p > price) && !(p < price)) return -1;
     }
     if (sigma < kTolerance) return -1;
     return Stored(static_cast<double>(sigma) * 100);
