@@ -12,14 +12,35 @@ constexpr double kSweepStep = 0.1;
 constexpr double kSweepEnd = 3.2;
 constexpr double kTolerance = 0.0005;
 
-float Stored(double value) {
+constexpr float Stored(double value) {
     return static_cast<float>(value);
 }
 
-// What the price of one option needs besides the volatility. The solver
+// The normal density's constant, correctly rounded like any square root.
+const double kRootTwoPi = std::sqrt(6.2831853);
+
+// The tail term of N(x): N(x) is 1 - e for x >= 0 and e otherwise. The
+// tail of -x is that of x to the bit (|x| and x * x are the same), but a put
+// evaluates it at the negated argument anyway, as N(-d) is written.
+float NormalTail(float x) {
+    const double ax = std::fabs(static_cast<double>(x));
+    const float t = Stored(1.0 / (1.0 + 0.3327 * ax));
+    const float t2 = Stored(static_cast<double>(t) * t);
+    const float t3 = Stored(static_cast<double>(t) * t2);
+    const double z = std::exp(-static_cast<double>(x) * x * 0.5) / kRootTwoPi;
+    return Stored(z * (0.4361836 * t - 0.1201676 * t2 + 0.937298 * t3));
+}
+
+float NormalFromTail(float x, float e) {
+    return x >= 0 ? Stored(1.0 - e) : e;
+}
+
+// What the value of one option needs besides the volatility. The solver
 // prices the same option many times at different volatilities, so these are
 // worked out once per option; each is computed exactly as a single pricing
-// would compute it, so the prices are the same to the bit.
+// would compute it, so the prices are the same to the bit. (The price is
+// e^(-qT) * S * N(d1) - e^(-rT) * K * N(d2), which multiplies from the left:
+// the two leading products are fixed terms too.)
 struct FixedTerms {
     double S;
     double K;
@@ -29,6 +50,8 @@ struct FixedTerms {
     double carry;      // r - q
     double discountQ;  // e^(-qT)
     double discountR;  // e^(-rT)
+    double weightS;    // e^(-qT) * S
+    double weightK;    // e^(-rT) * K
 };
 
 FixedTerms Fixed(const PricingInputs& in) {
@@ -41,6 +64,8 @@ FixedTerms Fixed(const PricingInputs& in) {
     f.carry = static_cast<double>(in.InterestRate) - in.DividendYield;
     f.discountQ = std::exp(-static_cast<double>(in.DividendYield) * f.T);
     f.discountR = std::exp(-static_cast<double>(in.InterestRate) * f.T);
+    f.weightS = f.discountQ * f.S;
+    f.weightK = f.discountR * f.K;
     return f;
 }
 
@@ -58,18 +83,22 @@ ModelTerms Terms(const FixedTerms& f, double sigma) {
     return terms;
 }
 
+float CallFrom(const FixedTerms& f, float n1, float n2) {
+    return Stored(f.weightS * n1 - f.weightK * n2);
+}
+
+float PutFrom(const FixedTerms& f, float n1, float n2) {
+    return Stored(f.weightK * n2 - f.weightS * n1);
+}
+
 float CallAt(const FixedTerms& f, double sigma) {
     const ModelTerms m = Terms(f, sigma);
-    const float n1 = CumulativeNormal(m.d1);
-    const float n2 = CumulativeNormal(m.d2);
-    return Stored(f.discountQ * f.S * n1 - f.discountR * f.K * n2);
+    return CallFrom(f, CumulativeNormal(m.d1), CumulativeNormal(m.d2));
 }
 
 float PutAt(const FixedTerms& f, double sigma) {
     const ModelTerms m = Terms(f, sigma);
-    const float n2 = CumulativeNormal(-m.d2);
-    const float n1 = CumulativeNormal(-m.d1);
-    return Stored(f.discountR * f.K * n2 - f.discountQ * f.S * n1);
+    return PutFrom(f, CumulativeNormal(-m.d1), CumulativeNormal(-m.d2));
 }
 
 // No model price without days to go or with a zero (or, against damaged
@@ -85,16 +114,79 @@ float ValueAt(const PricingInputs& in, const FixedTerms& f, bool isPut, double s
     return model >= intrinsic ? model : Stored(intrinsic);
 }
 
+// --- The solve ---------------------------------------------------------------
+
+// One option being solved: its fixed terms and what flooring needs.
+struct Solve {
+    FixedTerms f;
+    bool isPut;
+    bool noModel;      // values are the floor alone
+    double intrinsic;  // K - S or S - K
+    float floor;       // the intrinsic value, stored
+};
+
+// The values of one option at N trial volatilities. The N pricings do not
+// depend on one another, so the processor overlaps them: a pricing is a
+// chain of dependent steps (three divisions and two exponentials in turn),
+// and running several side by side costs little more than one. Each figure
+// is computed as ValueAt computes it.
+template <int N>
+void ValuesAt(const Solve& s, const float (&sigma)[N], float (&value)[N]) {
+    const FixedTerms& f = s.f;
+    float x[2 * N];  // the arguments of N: d1 (or -d1) in 0..N-1, d2 (or -d2) after
+    for (int i = 0; i < N; ++i) {
+        const double sg = sigma[i];
+        const float v = Stored(f.sqrtT * sg);
+        const float d1 = Stored((f.logSK + (f.carry + sg * sg * 0.5) * f.T) / v);
+        const float d2 = Stored(static_cast<double>(d1) - v);
+        x[i] = s.isPut ? -d1 : d1;
+        x[N + i] = s.isPut ? -d2 : d2;
+    }
+    float n[2 * N];
+    for (int j = 0; j < 2 * N; ++j)
+        n[j] = NormalFromTail(x[j], NormalTail(x[j]));
+    for (int i = 0; i < N; ++i) {
+        const float model = s.noModel ? 0.0f
+                            : s.isPut ? PutFrom(f, n[i], n[N + i])
+                                      : CallFrom(f, n[i], n[N + i]);
+        value[i] = model >= s.intrinsic ? model : s.floor;
+    }
+}
+
+// The sweep's trials, accumulated in float as the sweep has always made them
+// (0.1, then 0.1 + 0.1, ...): the `count` trials up to 3.2, then the first
+// past it, which is where the bracket's top stays when no trial's value
+// exceeds the price, then a few more so that the sweep can price trials in
+// groups without running off the end.
+struct SweepTrials {
+    static constexpr int kGroup = 4;
+    float sigma[40];
+    int count;
+};
+
+constexpr SweepTrials MakeSweepTrials() {
+    SweepTrials trials{};
+    float sigma = Stored(kSweepStep);
+    int n = 0;
+    while (sigma <= kSweepEnd) {
+        trials.sigma[n++] = sigma;
+        sigma = Stored(sigma + kSweepStep);
+    }
+    trials.count = n;
+    for (int i = n; i < n + SweepTrials::kGroup; ++i) {
+        trials.sigma[i] = sigma;
+        sigma = Stored(sigma + kSweepStep);
+    }
+    return trials;
+}
+
+constexpr SweepTrials kSweep = MakeSweepTrials();
+static_assert(kSweep.count + SweepTrials::kGroup <= 40);
+
 }  // namespace
 
 float CumulativeNormal(float x) {
-    const double ax = std::fabs(static_cast<double>(x));
-    const float t = Stored(1.0 / (1.0 + 0.3327 * ax));
-    const float t2 = Stored(static_cast<double>(t) * t);
-    const float t3 = Stored(static_cast<double>(t) * t2);
-    const double z = std::exp(-static_cast<double>(x) * x * 0.5) / std::sqrt(6.2831853);
-    const float e = Stored(z * (0.4361836 * t - 0.1201676 * t2 + 0.937298 * t3));
-    return x >= 0 ? Stored(1.0 - e) : e;
+    return NormalFromTail(x, NormalTail(x));
 }
 
 float BlackScholesCall(const PricingInputs& in) {
@@ -136,26 +228,68 @@ float ImpliedVolatility(const PricingInputs& in, bool isPut, float price) {
     // meaningless curve the option gets no implied volatility.
     if (S < 0) return -1;
 
-    const FixedTerms fixed = Fixed(in);
+    Solve s{};
+    s.f = Fixed(in);
+    s.isPut = isPut;
+    s.noModel = NoModelPrice(in);
+    s.intrinsic = isPut ? s.f.K - s.f.S : s.f.S - s.f.K;
+    s.floor = Stored(s.intrinsic);
 
     // Coarse sweep: the first trial of 0.1, 0.2, ... 3.2 whose value exceeds
-    // the market price.
-    float sigma = Stored(kSweepStep);
-    while (sigma <= kSweepEnd) {
-        if (ValueAt(in, fixed, isPut, sigma) > price) break;
-        sigma = Stored(sigma + kSweepStep);
+    // the market price. The trials are priced four at a time; the values of
+    // those after the first that exceeds are not used.
+    constexpr int kGroup = SweepTrials::kGroup;
+    float sigma = kSweep.sigma[kSweep.count];
+    for (int k = 0; k < kSweep.count; k += kGroup) {
+        float trial[kGroup];
+        float value[kGroup];
+        for (int j = 0; j < kGroup; ++j)
+            trial[j] = kSweep.sigma[k + j];
+        ValuesAt(s, trial, value);
+        int j = 0;
+        while (j < kGroup && k + j < kSweep.count && !(value[j] > price))
+            ++j;
+        if (j < kGroup && k + j < kSweep.count) {
+            sigma = trial[j];
+            break;
+        }
     }
 
     // Bisection of the bracket below it; the answer is the last midpoint.
+    // Each midpoint is priced together with both midpoints that can follow
+    // it, the one below for when its value exceeds the price and the one
+    // above for when it falls short, so two steps take about the time of
+    // one. The steps, their midpoints and their comparisons are the same as
+    // one at a time; the value of the midpoint not taken is not used.
     float hi = sigma;
     float lo = Stored(hi - kSweepStep);
+    // One step at midpoint `sigma` of value `p`: false when the search ends
+    // at it.
+    bool none = false;
+    const auto step = [&](float mid, float p) {
+        sigma = mid;
+        if (p > price) hi = mid;
+        if (p < price) lo = mid;
+        if (p == price) return false;
+        // A NaN price, or a NaN value from inputs too extreme to price,
+        // compares neither way and would leave the bracket as it is forever.
+        if (!(p > price) && !(p < price)) {
+            none = true;
+            return false;
+        }
+        return static_cast<double>(hi) - lo > kTolerance;
+    };
     while (static_cast<double>(hi) - lo > kTolerance) {
-        sigma = Stored((static_cast<double>(hi) + lo) * 0.5);
-        const float p = ValueAt(in, fixed, isPut, sigma);
-        if (p > price) hi = sigma;
-        if (p < price) lo = sigma;
-        if (p == price) break;
+        const float mid = Stored((static_cast<double>(hi) + lo) * 0.5);
+        const float trial[3] = {mid, Stored((static_cast<double>(mid) + lo) * 0.5),
+                                Stored((static_cast<double>(hi) + mid) * 0.5)};
+        float value[3];
+        ValuesAt(s, trial, value);
+        if (!step(mid, value[0])) break;
+        const int next = value[0] > price ? 1 : 2;
+        if (!step(trial[next], value[next])) break;
     }
+    if (none) return -1;
     if (sigma < kTolerance) return -1;
     return Stored(static_cast<double>(sigma) * 100);
 }
