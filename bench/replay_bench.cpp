@@ -11,11 +11,12 @@
 // option page is 4 MB, served through a fake socket in 64 KB events.
 //
 // Usage: bench_replay [--symbols=N[,N...]] [--runs=K] [--mode=default|na|both]
-//                     [--scan=PATH]... [--steps-only] [--no-steps]
+//                     [--scan=PATH]... [--steps-only] [--no-steps] [--keep]
 // (N = 5000,20000, K = 1 and both modes by default.) Each --scan names another
 // quillon-scan to run on the same archives, such as the build of an earlier
 // commit; the runs of every program, mode and size are interleaved, so that
-// a change in the machine's load touches all of them alike.
+// a change in the machine's load touches all of them alike. --keep leaves
+// the working directories of the runs in place (for profiling them).
 
 #include <sys/ptrace.h>
 #include <sys/resource.h>
@@ -371,6 +372,7 @@ int main(int argc, char** argv) {
     bool scans = true;
     bool stepsToo = true;
     std::vector<std::string> programs;
+    bool keep = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--symbols=", 10) == 0) counts = ParseCounts(argv[i] + 10);
         if (std::strncmp(argv[i], "--runs=", 7) == 0) runs = std::max(1, std::atoi(argv[i] + 7));
@@ -378,6 +380,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--mode=na") == 0) modes = {Mode::NA};
         if (std::strcmp(argv[i], "--steps-only") == 0) scans = false;
         if (std::strcmp(argv[i], "--no-steps") == 0) stepsToo = false;
+        if (std::strcmp(argv[i], "--keep") == 0) keep = true;
         if (std::strncmp(argv[i], "--scan=", 7) == 0)
             programs.push_back(fs::absolute(argv[i] + 7).string());
     }
@@ -424,7 +427,11 @@ int main(int argc, char** argv) {
                         std::fflush(stdout);
                         ok = ok && figures.exitCode == 0;
                         std::error_code ignored;
-                        fs::remove_all(directory, ignored);
+                        if (keep) {
+                            std::printf("kept %s\n", directory.c_str());
+                        } else {
+                            fs::remove_all(directory, ignored);
+                        }
                     }
                 }
             }
