@@ -147,7 +147,7 @@ std::optional<float> AsFloat(std::optional<double> value) {
 // when the token is not a number.
 std::optional<double> ReadNumber(LineReader& file) {
     while (!file.AtEnd()) {
-        const std::string line = file.ReadLine();
+        const std::string_view line = file.NextLine();
         std::size_t start = 0;
         while (start < line.size() && IsBlank(line[start]))
             ++start;
@@ -156,7 +156,7 @@ std::optional<double> ReadNumber(LineReader& file) {
         while (end < line.size() && !IsBlankOrControl(line[end]))
             ++end;
         if (end == start) return std::nullopt;
-        return ParseDecimalNumber(std::string_view(line).substr(start, end - start));
+        return ParseDecimalNumber(line.substr(start, end - start));
     }
     return 0.0;
 }
@@ -167,7 +167,7 @@ std::optional<double> ReadNumber(LineReader& file) {
 bool FindRecord(LineReader& file, std::string& replayLine, const std::string& ticker) {
     for (;;) {
         if (!replayLine.starts_with(kStockTag)) {
-            replayLine = file.ReadLine();
+            replayLine.assign(file.NextLine());
             if (file.AtEnd()) return false;
             continue;
         }
@@ -184,7 +184,7 @@ bool FindRecord(LineReader& file, std::string& replayLine, const std::string& ti
 // a number that is not a number.
 bool ReadStockPart(LineReader& file, QuoteRecord& q) {
     for (auto field : kTextFields)
-        q.*field = file.ReadLine();
+        (q.*field).assign(file.NextLine());
     for (auto field : kPriceFields) {
         const std::optional<float> value = AsFloat(ReadNumber(file));
         if (!value) return false;
@@ -208,30 +208,39 @@ bool ReadStockPart(LineReader& file, QuoteRecord& q) {
 
 // The option lines after the "<OPTIONS>" line, at most 101 of them, up to the
 // next line beginning with "<", which stays in ReplayLine. At the end of the
-// file every read gives an empty line.
-std::vector<std::string> CollectOptionLines(LineReader& file, std::string& replayLine) {
-    std::vector<std::string> lines;
+// file every read gives an empty line. The lines go to `lines`, whose strings
+// are reused from one record to the next; `count` of them are this record's.
+void CollectOptionLines(LineReader& file, std::string& replayLine, std::vector<std::string>& lines,
+                        std::size_t& count) {
+    count = 0;
     for (int i = 0; i < kMaxOptionLines; ++i) {
-        replayLine = file.ReadLine();
-        if (replayLine.starts_with('<')) break;
-        lines.push_back(replayLine);
+        const std::string_view line = file.NextLine();
+        if (line.starts_with('<')) {
+            replayLine.assign(line);
+            return;
+        }
+        if (count == lines.size()) lines.emplace_back();
+        lines[count++].assign(line);
     }
-    return lines;
+    // The last line collected is also the line read last.
+    replayLine = count > 0 ? lines[count - 1] : std::string();
 }
 
 // Stores, for each archived entry, the first collected line that begins with
 // the entry's option symbol as the replay date's calendar and the stock's
 // strike table spell it. False at an option field that is not a number.
 bool StoreOptions(QuoteState& quote, const OptionTables& tables,
-                  const std::vector<std::string>& lines) {
+                  const std::vector<std::string>& lines, std::size_t count) {
     const std::string& root = quote.Quote.OptionRoot;
     bool ok = true;
+    std::string key;
     ForEachNearMoneyOption([&](const OptionEntry& e) {
         if (!ok) return;
-        std::string key = root;
+        key = root;
         key += tables.Calendar.MonthLetters[e.Type][e.Month];
         key += tables.Strikes.StrikeLetters[e.Strike];
-        for (const std::string& line : lines) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string& line = lines[i];
             if (!line.starts_with(key)) continue;
             ok = ParseOptionLine(line, quote.Chain, e);
             if (ok) quote.HaveOptionData = true;
@@ -275,7 +284,7 @@ void SaveQuote(QuoteState& quote, bool optionFiltersActive, const DateTime& now,
 bool ParseOptionLine(std::string_view line, OptionChain& chain, const OptionEntry& e) {
     if (line.empty()) return true;
     std::size_t comma = line.find(',');
-    chain.OptSymbol[e.Type][e.Strike][e.Month] = std::string(line.substr(0, comma));
+    chain.OptSymbol[e.Type][e.Strike][e.Month].assign(line.substr(0, comma));
     for (auto field : kOptionFields) {
         if (comma == std::string_view::npos || comma + 1 >= line.size()) return true;
         const std::size_t start = comma + 1;
@@ -300,12 +309,16 @@ bool ReplayStockPart(QuoteState& quote, ReplayState& replay) {
 }
 
 void ReplayOptionPart(QuoteState& quote, ReplayState& replay, const OptionTables& tables) {
-    replay.ReplayLine = replay.LocalQuoteFile.ReadLine();
+    replay.ReplayLine.assign(replay.LocalQuoteFile.NextLine());
     if (!replay.ReplayLine.starts_with(kOptionsTag)) return;  // no options; a header stays
-    const std::string root = replay.ReplayLine.substr(kOptionsTag.size(), kRootLength);
-    quote.Quote.OptionRoot = PadRight(root, kRootLength);
+    const std::string_view root =
+        std::string_view(replay.ReplayLine).substr(kOptionsTag.size(), kRootLength);
+    quote.Quote.OptionRoot.assign(root);
+    quote.Quote.OptionRoot.resize(kRootLength, ' ');  // blank-padded
 
-    StoreOptions(quote, tables, CollectOptionLines(replay.LocalQuoteFile, replay.ReplayLine));
+    std::size_t count = 0;
+    CollectOptionLines(replay.LocalQuoteFile, replay.ReplayLine, replay.OptionLines, count);
+    StoreOptions(quote, tables, replay.OptionLines, count);
 }
 
 }  // namespace quillon

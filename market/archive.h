@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "market/line_reader.h"
 #include "market/option_tables.h"
@@ -43,6 +44,9 @@ struct ReplayState {
     LineReader LocalQuoteFile;  // Quote.txt while quotes come from the local file
     LineReader LocalAscFile;    // AscQuote.txt, opened but never read
     std::string ReplayLine;     // the line read last
+    // The option lines of the record being read; kept from one record to the
+    // next so that their strings are reused.
+    std::vector<std::string> OptionLines;
 };
 
 // A symbol's record of the local quote file, in two steps, since placing its

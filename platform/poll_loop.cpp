@@ -53,6 +53,9 @@ int PollLoop::RunOnce(std::chrono::milliseconds timeout) {
         fds.push_back(pollfd{events != 0 ? entry.socket : -1, events, 0});
         polled.emplace_back(entry.socket, entry.serial);
     }
+    // Nothing to watch and no time to wait: poll() could only answer 0. A
+    // local scan steps its work this way, once per step.
+    if (fds.empty() && timeout <= std::chrono::milliseconds(0)) return 0;
     if (::poll(fds.data(), fds.size(), PollTimeout(timeout)) <= 0) return 0;
 
     int ready = 0;

@@ -51,6 +51,7 @@ void ScanDriver::FormActivate() {
     RequestSent_ = false;
     EmptyReplies_ = 0;
     GiveUpPending_ = false;
+    ForgetStripping();
 
     const Settings& settings = context_.settings;
     QuoteHosts hosts = ReadQuoteHosts(context_.files.WorkingDirectory);
@@ -326,15 +327,28 @@ void ScanDriver::DoNextSymbol() {
 
 void ScanDriver::DoProcessReply() {
     QuoteState& quote = context_.quote;
-    if (LoginRefusedStatus(ReplyStatusCode(quote.PageText))) {
-        // Nothing of this reply is archived or listed: every other symbol
-        // would be refused the same way.
-        quote.PageText.clear();
-        PauseWithMessage(ScanStop::LoginRefused, kLoginRefused, kLoginRefusedShort);
-        return;
+    if (!Stripping_) {
+        if (LoginRefusedStatus(ReplyStatusCode(quote.PageText))) {
+            // Nothing of this reply is archived or listed: every other symbol
+            // would be refused the same way.
+            quote.PageText.clear();
+            PauseWithMessage(ScanStop::LoginRefused, kLoginRefused, kLoginRefusedShort);
+            return;
+        }
+        EmptyReplies_ = 0;
+        Stripping_ = quote.PageText.size() > parts_.StripBytesPerStep;
     }
-    EmptyReplies_ = 0;
-    quote.PageText = parts_.StripTags(quote.PageText);
+    if (Stripping_) {
+        if (!StripNextPart()) {
+            // The next step enters this state again and strips the next part.
+            PrevState_ = kNoState;
+            return;
+        }
+        quote.PageText.swap(Stripped_);
+        ForgetStripping();
+    } else {
+        quote.PageText = parts_.StripTags(quote.PageText);
+    }
     ScanState_ = NextSymbol;
     if (RequestPhase_ == 0) {
         quote.HaveStockData = parts_.ParseStockPage(context_);
@@ -353,6 +367,29 @@ void ScanDriver::DoProcessReply() {
         RequestPhase_ = 0;
         EndOfSymbol();
     }
+}
+
+// Strips the next part of PageText into Stripped_: about StripBytesPerStep
+// bytes, ending just after a ">", where the whole page stripped at once is
+// outside a tag too. True once the whole page is stripped.
+bool ScanDriver::StripNextPart() {
+    const std::string& page = context_.quote.PageText;
+    std::size_t end = page.size();
+    if (page.size() - StripAt_ > parts_.StripBytesPerStep) {
+        const std::size_t limit = StripAt_ + parts_.StripBytesPerStep;
+        std::size_t close = page.rfind('>', limit - 1);
+        if (close == std::string::npos || close < StripAt_) close = page.find('>', limit);
+        if (close != std::string::npos) end = close + 1;
+    }
+    Stripped_ += parts_.StripTags(page.substr(StripAt_, end - StripAt_));
+    StripAt_ = end;
+    return StripAt_ == page.size();
+}
+
+void ScanDriver::ForgetStripping() {
+    Stripping_ = false;
+    StripAt_ = 0;
+    std::string().swap(Stripped_);  // the memory of a large page goes too
 }
 
 void ScanDriver::DoReadLocal() {

@@ -121,6 +121,8 @@ class ScanDriver final : public AlarmControl {
     void CheckTimeout();
     void DoSendRequest();
     void DoProcessReply();
+    bool StripNextPart();
+    void ForgetStripping();
     void DoReadLocal();
     void DoEvaluateLocal();
     void EndOfSymbol();
@@ -162,6 +164,11 @@ class ScanDriver final : public AlarmControl {
     // Requests of the current page that brought no reply.
     int EmptyReplies_ = 0;
     bool GiveUpPending_ = false;  // the next step lists the symbol as bad
+    // A long reply being stripped of its tags over several steps: the text
+    // stripped so far and where in PageText the next part begins.
+    bool Stripping_ = false;
+    std::string Stripped_;
+    std::size_t StripAt_ = 0;
     ScanStop LastStop_ = ScanStop::None;
 };
 

@@ -1,6 +1,7 @@
 // The scan driver's side of the conversation with the quote server: sending
 // a request, the time-outs, failed requests, and the socket's events.
 #include <array>
+#include <cstring>
 
 #include "platform/number_format.h"
 #include "scan/scan_driver.h"
@@ -107,10 +108,16 @@ void ScanDriver::Sockets1DataAvailable() {
         // byte in it are dropped on purpose, so that a reply reads the same
         // as it always has (a zero byte has no place in a quote page). Only
         // "a" to "z" are raised; bytes from 0x80 stay as they are.
-        buffer[static_cast<std::size_t>(received)] = '\0';
-        for (const char* p = buffer.data(); *p != '\0'; ++p) {
-            char c = *p;
-            page.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+        const void* zero = std::memchr(buffer.data(), '\0', static_cast<std::size_t>(received));
+        const std::size_t kept =
+            zero != nullptr
+                ? static_cast<std::size_t>(static_cast<const char*>(zero) - buffer.data())
+                : static_cast<std::size_t>(received);
+        const std::size_t at = page.size();
+        page.append(buffer.data(), kept);
+        for (std::size_t i = at; i < page.size(); ++i) {
+            const char c = page[i];
+            if (c >= 'a' && c <= 'z') page[i] = static_cast<char>(c - 'a' + 'A');
         }
     }
     if (!RequestSent_) return;
@@ -129,6 +136,7 @@ void ScanDriver::Sockets1SessionClosed() {
     RequestSent_ = false;
     socket_.Disconnect();
     view_.SetStatusText(1, FormatArgs("Received %zu Bytes Total", context_.quote.PageText.size()));
+    ForgetStripping();
     ScanState_ = ProcessReply;
 }
 

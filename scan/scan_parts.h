@@ -3,6 +3,7 @@
 // code for each symbol. The driver calls these; ScanParts::Defaults() holds
 // the implementations the program uses, and tests may replace any of them.
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -19,9 +20,19 @@ class AlarmControl {
     virtual void StartAlarm() = 0;
 };
 
+// Bytes of a received page one step strips of their tags: a longer page is
+// stripped over several steps, so that no step of a large page holds up the
+// window (a 4 MB page takes about 4 ms).
+inline constexpr std::size_t kStripBytesPerStep = 512 * 1024;
+
 struct ScanParts {
-    // The page text without its markup tags.
+    // The page text without its markup tags. A page longer than
+    // StripBytesPerStep is handed over in parts, each ending just after a
+    // ">" (or at the page's end), and the parts' results are joined: for a
+    // stripper that drops everything from "<" to ">" that is the same text
+    // as the whole page stripped at once.
     std::function<std::string(const std::string& page)> StripTags;
+    std::size_t StripBytesPerStep = kStripBytesPerStep;
     // Fill the quote record from the stock page in PageText; true when a
     // stock quote was found.
     std::function<bool(Context&)> ParseStockPage;

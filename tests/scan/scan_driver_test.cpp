@@ -5,8 +5,11 @@
 #include <cerrno>
 #include <cmath>
 #include <deque>
+#include <iterator>
 #include <memory>
+#include <random>
 
+#include "market/page_scan.h"
 #include "scan/symbol_file.h"
 #include "tests/support/temp_dir.h"
 
@@ -814,6 +817,118 @@ TEST_F(ScanDriverTest, RequestBytesForBothPagesOfIbm) {
         EXPECT_EQ(socket.sent[1], "GET /cgi-bin/options.dll?TICKER=IBM\r\n" + auth);
     }
 }
+
+// ---------------------------------------------------------------- long replies
+
+// A reply of tags and text, with "<" and ">" that pair up, nest, or stand
+// alone, and lower-case letters that the receive path raises.
+std::string MarkupPage(std::size_t bytes, unsigned seed) {
+    std::mt19937 random(seed);
+    const std::string pieces[] = {
+        "<td class=\"q\">", "</td>",         "<<b>", ">", "<", "text ", "1.25", "\r\n",
+        " (.ABCDE",         "<!-- a > b -->"};
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
+    std::string page;
+    while (page.size() < bytes)
+        page += pieces[pick(random)];
+    return page;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+class LongReplyTest : public ScanDriverTest, public ::testing::WithParamInterface<std::size_t> {
+  protected:
+    // Serves the stock page and then the option page of S10, stepping each
+    // reply until it is processed; the texts the two parsers saw.
+    std::vector<std::string> ServeBoth(const std::string& stockPage,
+                                       const std::string& optionPage) {
+        std::vector<std::string> seen;
+        parts.StripBytesPerStep = GetParam();
+        parts.ParseStockPage = [&seen](Context& c) {
+            seen.push_back(c.quote.PageText);
+            return true;
+        };
+        parts.ParseOptionPage = [&seen](Context& c) {
+            seen.push_back(c.quote.PageText);
+            return true;
+        };
+        parts.SaveQuote = [](Context&) {};
+        parts.EvaluateSymbol = [](Context& c, AlarmControl&) {
+            c.pending.PendingResults += c.quote.Ticker + "\r\n";
+            c.pending.PendingProgress = std::to_string(c.counters.SymbolIndex);
+        };
+        Open();
+        driver->PB_GoClick();
+        Step();  // ReadSymbols
+        for (const std::string* page : {&stockPage, &optionPage}) {
+            ServeOneRequest(*page);
+            processSteps += 1;
+            for (int guard = 0; driver->ScanState() == ProcessReply && guard < 1000000; ++guard) {
+                Step();
+                ++processSteps;
+            }
+        }
+        return seen;
+    }
+
+    int processSteps = 0;
+};
+
+TEST_P(LongReplyTest, IsStrippedOverSeveralStepsToTheTextOfOneStrip) {
+    WriteSymbols(1);
+    const std::string stockPage = MarkupPage(3000, 1);
+    const std::string optionPage = MarkupPage(20000, 2);
+    const std::vector<std::string> seen = ServeBoth(stockPage, optionPage);
+
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], StripTags(Upper(stockPage)));
+    EXPECT_EQ(seen[1], StripTags(Upper(optionPage)));
+    EXPECT_EQ(dir.Read("Results.txt"), "S10\r\n");
+    EXPECT_EQ(context.counters.SymbolIndex, 0);  // the pass is over
+    // A reply no longer than a step's share takes one step; a longer one is
+    // stripped over more (a part reaches on to the next ">" when it has none).
+    if (GetParam() >= optionPage.size()) {
+        EXPECT_EQ(processSteps, 2);
+    } else {
+        EXPECT_GT(processSteps, 2);
+    }
+}
+
+// A scan opened again in the middle of a long reply forgets it: the next
+// reply is not joined to the part stripped before.
+TEST_P(LongReplyTest, OpeningTheScanAgainDropsAReplyHalfStripped) {
+    if (GetParam() >= 4000) GTEST_SKIP() << "the reply fits in one step";
+    WriteSymbols(1);
+    std::vector<std::string> seen;
+    parts.StripBytesPerStep = GetParam();
+    parts.ParseStockPage = [&seen](Context& c) {
+        seen.push_back(c.quote.PageText);
+        return false;
+    };
+    Open();
+    driver->PB_GoClick();
+    Step();
+    ServeOneRequest(MarkupPage(4000, 3));
+    ASSERT_EQ(driver->ScanState(), ProcessReply);
+    driver->FormActivate();
+    driver->PB_GoClick();
+    Step();  // ReadSymbols
+    ServeOneRequest("<b>QUOTE</b> (.S10");
+    for (int i = 0; i < 100 && driver->ScanState() == ProcessReply; ++i)
+        Step();
+    EXPECT_EQ(driver->ScanState(), NextSymbol);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], "QUOTE (.S10");
+}
+
+INSTANTIATE_TEST_SUITE_P(StripBytesPerStep, LongReplyTest,
+                         ::testing::Values(std::size_t{1}, std::size_t{2}, std::size_t{7},
+                                           std::size_t{64}, std::size_t{1000}, kStripBytesPerStep));
 
 }  // namespace
 }  // namespace quillon
