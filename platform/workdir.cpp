@@ -30,11 +30,8 @@ WorkdirChoice TakeWorkdirOptions(int& argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == kWorkdirOption) {
-            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-                choice.Error = "--workdir needs a directory";
-                continue;
-            }
-            choice.Directory = argv[++i];
+            choice.Directory = i + 1 < argc ? argv[++i] : "";
+            if (choice.Directory.empty()) choice.Error = "--workdir needs a directory";
         } else if (argument.substr(0, equals.size()) == equals) {
             choice.Directory = std::string(argument.substr(equals.size()));
             if (choice.Directory.empty()) choice.Error = "--workdir needs a directory";
@@ -54,7 +51,9 @@ WorkdirChoice TakeWorkdirOptions(int& argc, char** argv) {
 
 std::string EnterWorkingDirectory(const std::string& directory) {
     std::error_code error;
-    fs::path path(directory);
+    // Absolute, so that a message names the directory wherever it is read.
+    const fs::path path = fs::absolute(directory, error).lexically_normal();
+    if (error) return "cannot work in " + directory + ": " + error.message();
     // Each missing level is made in turn, so that new ones get mode 0700.
     fs::path made;
     for (const fs::path& part : path) {

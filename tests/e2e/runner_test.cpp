@@ -86,5 +86,36 @@ TEST(Runner, HelpAndBadArguments) {
     EXPECT_EQ(RunScan(dir, "--bogus").exitCode, 64);
 }
 
+// --workdir runs the pass in another directory, made when missing; the
+// directory it was started in gets nothing.
+TEST(Runner, WorkdirOptionChoosesTheWorkingDirectory) {
+    TempDir dir;
+    ScanRun run = RunScan(dir, "--workdir new/work");
+    EXPECT_EQ(run.exitCode, 2) << run.err;  // a new directory has no symbols
+    EXPECT_NE(run.err.find(dir.File("new/work/Symbols.sym") + " contains no symbols"),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(dir.Exists("new/work/Quillon.---"));
+    EXPECT_FALSE(dir.Exists("Quillon.---"));
+
+    // --user-workdir: the desktop entry's per-user directory.
+    const std::string xdg = "XDG_DATA_HOME='" + dir.File("xdg") + "' ";
+    const std::string command = "cd '" + dir.Path() + "' && " + xdg +
+                                "'" QUILLON_SCAN_PATH "' --user-workdir >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
+    EXPECT_TRUE(dir.Exists("xdg/quillon/Quillon.---"));
+
+    // A directory that cannot be made stops the run before it writes anything.
+    dir.Write("file", "x");
+    run = RunScan(dir, "--workdir file/work");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("cannot create " + dir.File("file") + "/work: Not a directory"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(RunScan(dir, "--workdir").exitCode, 64);
+    EXPECT_FALSE(dir.Exists("Quillon.---"));
+}
+
 }  // namespace
 }  // namespace quillon
