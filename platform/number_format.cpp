@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
@@ -69,10 +70,74 @@ int ScientificExponent(const char* text, std::size_t length) {
     return e[1] == '-' ? -magnitude : magnitude;
 }
 
+__extension__ typedef unsigned __int128 UInt128;
+
+// Powers of five up to 5^kMaxScale, exact in 128 bits.
+constexpr int kMaxScale = 30;
+constexpr std::array<UInt128, kMaxScale + 1> kPowersOfFive = [] {
+    std::array<UInt128, kMaxScale + 1> powers{};
+    powers[0] = 1;
+    for (std::size_t i = 1; i < powers.size(); ++i)
+        powers[i] = powers[i - 1] * 5;
+    return powers;
+}();
+
+constexpr std::uint64_t kTenToFourteen = 100000000000000;
+constexpr std::uint64_t kTenToFifteen = 1000000000000000;
+
+// FifteenDigits for the magnitudes prices and ratios have, 10^-13 to 10^15, in exact integer
+// arithmetic: with x = m * 2^e and k the power of ten of its first digit, the digits are
+// x * 10^(14 - k) = m * 5^(14 - k) * 2^(e + 14 - k) rounded half up to a whole number, and that
+// product fits in 128 bits. Returns false for other magnitudes.
+bool FifteenDigitsExactly(double magnitude, Significand& result) {
+    if (!(magnitude >= 1e-13 && magnitude < 1e15)) return false;
+    const auto bits = std::bit_cast<std::uint64_t>(magnitude);
+    const int biased = static_cast<int>(bits >> 52);  // normal: the sign bit is clear
+    const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
+    const int binary_exponent = biased - 1075;  // magnitude = mantissa * 2^binary_exponent
+    // floor(log10(2) * (biased - 1023)): the power of ten of the first digit, or one less.
+    int decimal_exponent = ((biased - 1023) * 78913) >> 18;
+    for (;;) {
+        const int scale = 14 - decimal_exponent;
+        if (scale < 0 || scale > kMaxScale) return false;
+        const UInt128 product = UInt128{mantissa} * kPowersOfFive[static_cast<std::size_t>(scale)];
+        const int shift = binary_exponent + scale;
+        UInt128 whole = 0;
+        bool round_up = false;
+        if (shift >= 0) {
+            if (shift > 20) return false;  // cannot happen below 10^15; kept for safety
+            whole = product << shift;
+        } else {
+            if (shift < -120) return false;
+            const int right = -shift;
+            whole = product >> right;
+            const UInt128 remainder = product - (whole << right);
+            round_up = remainder >= UInt128{1} << (right - 1);
+        }
+        if (whole >= kTenToFifteen) {  // the first digit is one place further up
+            ++decimal_exponent;
+            continue;
+        }
+        if (whole < kTenToFourteen) return false;  // cannot happen: the estimate is never high
+        auto digits = static_cast<std::uint64_t>(whole) + (round_up ? 1 : 0);
+        if (digits == kTenToFifteen) {  // 9.99...95 became 10.00...0
+            digits = kTenToFourteen;
+            ++decimal_exponent;
+        }
+        for (std::size_t i = kSignificantDigits; i-- > 0;) {
+            result.digits[i] = static_cast<char>('0' + digits % 10);
+            digits /= 10;
+        }
+        result.exponent = decimal_exponent;
+        return true;
+    }
+}
+
 // The first 15 significant digits of a finite positive `magnitude`, rounded half away from zero.
 // The 17-digit form is correctly rounded, so its digits 16 and 17 decide the rounding unless they
 // read "50": then the exact value may lie either side of the half and the exact form decides.
 Significand FifteenDigits(double magnitude) {
+    if (Significand exact; FifteenDigitsExactly(magnitude, exact)) return exact;
     // "d.dddddddddddddddde-XXX": the first digit, the point, then 16 digits.
     std::array<char, 32> text{};
     const std::size_t length = Scientific(magnitude, 16, text.data(), text.size());
