@@ -18,8 +18,6 @@ namespace {
 constexpr std::string_view kStockTag = "<STOCK>";
 constexpr std::string_view kOptionsTag = "<OPTIONS>";
 constexpr std::string_view kLineEnd = "\r\n";
-constexpr const char* kPricePattern = "0.#####";
-constexpr const char* kWholePattern = "0";
 constexpr std::size_t kRecordSymbolLength = 10;  // characters of the symbol after "<STOCK>"
 constexpr std::size_t kRootLength = 3;           // an option root, blank-padded on replay
 constexpr int kMaxOptionLines = 101;             // option lines collected per record
@@ -52,11 +50,15 @@ constexpr std::size_t kOptionPriceFields = 4;
 
 // ------------------------------------------------------------------ writing
 
+// Prices with up to five decimals, counts as whole numbers.
+const PicturePattern kPricePattern("0.#####");
+const PicturePattern kWholePattern("0");
+
 std::string Price(double value) {
-    return FormatPicture(value, kPricePattern);
+    return kPricePattern.Format(value);
 }
 std::string Whole(double value) {
-    return FormatPicture(value, kWholePattern);
+    return kWholePattern.Format(value);
 }
 
 void AppendLine(std::string& text, std::string_view line) {
@@ -115,8 +117,9 @@ void AppendOptionsSection(std::string& out, const QuoteState& quote) {
 std::string AscQuoteLine(const QuoteState& quote, const DateTime& now) {
     const QuoteRecord& q = quote.Quote;
     std::string line = quote.Ticker + ",i,";
-    line +=
-        FormatArgs("%d/%d/%02d,%d:%02d,", now.Month, now.Day, now.Year % 100, now.Hour, now.Minute);
+    line += FormatInteger(now.Month) + "/" + FormatInteger(now.Day) + "/" +
+            FormatZeroFilled(now.Year % 100, 2) + "," + FormatInteger(now.Hour) + ":" +
+            FormatZeroFilled(now.Minute, 2) + ",";
     for (float price : {q.OpenPrice, q.HighPrice, q.LowPrice, q.LastSale})
         line += Price(price) + ",";
     line += Whole(static_cast<double>(q.Volume)) + ",";

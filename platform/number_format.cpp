@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -25,109 +28,223 @@ constexpr int kSignificantDigits = 15;
 // decimal digits.
 constexpr int kExactPrecision = 766;
 
-// `value` in C's "%.<precision>e" form, independent of the locale.
-template <std::size_t N>
-std::string_view Scientific(double value, int precision, std::array<char, N>& buffer) {
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                      std::chars_format::scientific, precision);
-    if (result.ec != std::errc()) return {};
-    return {buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data())};
-}
+// Whole numbers below this have at most 15 digits: taking them to 15 significant digits keeps
+// them as they are.
+constexpr double kExactWholeLimit = 1e15;
 
-// Adds one unit in the last place of a string of decimal digits; "999" becomes "1000".
-void IncrementDigits(std::string& digits) {
-    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-        if (*it != '9') {
-            ++*it;
-            return;
+// Adds one unit in the last place of the decimal digits [first, last). Returns the carry out of
+// the first digit ("999" becomes "000" and true).
+bool IncrementDigits(char* first, char* last) {
+    while (last != first) {
+        --last;
+        if (*last != '9') {
+            ++*last;
+            return false;
         }
-        *it = '0';
+        *last = '0';
     }
-    digits.insert(digits.begin(), '1');
+    return true;
 }
 
-// A positive number as significant digits d1 d2 ... and the power of ten of d1.
+// A positive number as its significant digits d1 d2 ... d15 and the power of ten of d1.
 struct Significand {
-    std::string digits;
+    std::array<char, kSignificantDigits> digits{};
     int exponent = 0;
 };
 
-// Splits C's scientific form "d.ddde+XX" into digits and exponent.
-Significand ParseScientific(std::string_view text) {
-    Significand result;
-    const std::size_t e = text.find('e');
-    for (char c : text.substr(0, e)) {
-        if (c != '.') result.digits += c;
-    }
-    const std::string_view exponent = text.substr(e + 1);
-    const bool negative = exponent.front() == '-';
+// C's "%.<precision>e" form of `value` into `buffer`, "d.ddd...de+XX"; returns its length.
+std::size_t Scientific(double value, int precision, char* buffer, std::size_t size) {
+    const auto result =
+        std::to_chars(buffer, buffer + size, value, std::chars_format::scientific, precision);
+    return result.ec == std::errc() ? static_cast<std::size_t>(result.ptr - buffer) : 0;
+}
+
+// The exponent after the "e" of a scientific form.
+int ScientificExponent(const char* text, std::size_t length) {
+    const char* end = text + length;
+    const char* e = std::find(text, end, 'e');
+    if (end - e < 2) return 0;
     int magnitude = 0;
-    std::from_chars(exponent.data() + 1, exponent.data() + exponent.size(), magnitude);
-    result.exponent = negative ? -magnitude : magnitude;
-    return result;
+    for (const char* digit = e + 2; digit < end; ++digit)
+        magnitude = magnitude * 10 + (*digit - '0');
+    return e[1] == '-' ? -magnitude : magnitude;
+}
+
+__extension__ typedef unsigned __int128 UInt128;
+
+// Powers of five up to 5^kMaxScale, exact in 128 bits.
+constexpr int kMaxScale = 30;
+constexpr std::array<UInt128, kMaxScale + 1> kPowersOfFive = [] {
+    std::array<UInt128, kMaxScale + 1> powers{};
+    powers[0] = 1;
+    for (std::size_t i = 1; i < powers.size(); ++i)
+        powers[i] = powers[i - 1] * 5;
+    return powers;
+}();
+
+constexpr std::uint64_t kTenToFourteen = 100000000000000;
+constexpr std::uint64_t kTenToFifteen = 1000000000000000;
+
+// FifteenDigits for the magnitudes prices and ratios have, 10^-13 to 10^15, in exact integer
+// arithmetic: with x = m * 2^e and k the power of ten of its first digit, the digits are
+// x * 10^(14 - k) = m * 5^(14 - k) * 2^(e + 14 - k) rounded half up to a whole number, and that
+// product fits in 128 bits. Returns false for other magnitudes.
+bool FifteenDigitsExactly(double magnitude, Significand& result) {
+    if (!(magnitude >= 1e-13 && magnitude < 1e15)) return false;
+    const auto bits = std::bit_cast<std::uint64_t>(magnitude);
+    const int biased = static_cast<int>(bits >> 52);  // normal: the sign bit is clear
+    const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
+    const int binary_exponent = biased - 1075;  // magnitude = mantissa * 2^binary_exponent
+    // floor(log10(2) * (biased - 1023)): the power of ten of the first digit, or one less.
+    int decimal_exponent = ((biased - 1023) * 78913) >> 18;
+    for (;;) {
+        const int scale = 14 - decimal_exponent;
+        if (scale < 0 || scale > kMaxScale) return false;
+        const UInt128 product = UInt128{mantissa} * kPowersOfFive[static_cast<std::size_t>(scale)];
+        const int shift = binary_exponent + scale;
+        UInt128 whole = 0;
+        bool round_up = false;
+        if (shift >= 0) {
+            if (shift > 20) return false;  // cannot happen below 10^15; kept for safety
+            whole = product << shift;
+        } else {
+            if (shift < -120) return false;
+            const int right = -shift;
+            whole = product >> right;
+            const UInt128 remainder = product - (whole << right);
+            round_up = remainder >= UInt128{1} << (right - 1);
+        }
+        if (whole >= kTenToFifteen) {  // the first digit is one place further up
+            ++decimal_exponent;
+            continue;
+        }
+        if (whole < kTenToFourteen) return false;  // cannot happen: the estimate is never high
+        auto digits = static_cast<std::uint64_t>(whole) + (round_up ? 1 : 0);
+        if (digits == kTenToFifteen) {  // 9.99...95 became 10.00...0
+            digits = kTenToFourteen;
+            ++decimal_exponent;
+        }
+        for (std::size_t i = kSignificantDigits; i-- > 0;) {
+            result.digits[i] = static_cast<char>('0' + digits % 10);
+            digits /= 10;
+        }
+        result.exponent = decimal_exponent;
+        return true;
+    }
 }
 
 // The first 15 significant digits of a finite positive `magnitude`, rounded half away from zero.
 // The 17-digit form is correctly rounded, so its digits 16 and 17 decide the rounding unless they
 // read "50": then the exact value may lie either side of the half and the exact form decides.
 Significand FifteenDigits(double magnitude) {
-    std::array<char, 32> short_buffer{};
-    Significand result = ParseScientific(Scientific(magnitude, 16, short_buffer));
-    bool round_up = result.digits[kSignificantDigits] >= '5';
-    if (result.digits.compare(kSignificantDigits, 2, "50") == 0) {
-        std::array<char, kExactPrecision + 16> exact_buffer{};
-        const Significand exact =
-            ParseScientific(Scientific(magnitude, kExactPrecision, exact_buffer));
-        round_up = exact.digits[kSignificantDigits] >= '5';
+    if (Significand exact; FifteenDigitsExactly(magnitude, exact)) return exact;
+    // "d.dddddddddddddddde-XXX": the first digit, the point, then 16 digits.
+    std::array<char, 32> text{};
+    const std::size_t length = Scientific(magnitude, 16, text.data(), text.size());
+    Significand result;
+    result.digits[0] = text[0];
+    std::copy(text.begin() + 2, text.begin() + 1 + kSignificantDigits, result.digits.begin() + 1);
+    result.exponent = ScientificExponent(text.data(), length);
+
+    const char digit16 = text[1 + kSignificantDigits];
+    const char digit17 = text[2 + kSignificantDigits];
+    bool round_up = digit16 >= '5';
+    if (digit16 == '5' && digit17 == '0') {
+        std::array<char, kExactPrecision + 16> exact{};
+        Scientific(magnitude, kExactPrecision, exact.data(), exact.size());
+        round_up = exact[1 + kSignificantDigits] >= '5';
     }
-    result.digits.resize(kSignificantDigits);
-    if (round_up) {
-        IncrementDigits(result.digits);
-        if (result.digits.size() > kSignificantDigits) {  // 9.99...95 became 10.00...0
-            result.digits.resize(kSignificantDigits);
-            ++result.exponent;
-        }
+    if (round_up &&
+        IncrementDigits(result.digits.data(), result.digits.data() + kSignificantDigits)) {
+        result.digits[0] = '1';  // 9.99...95 became 10.00...0: the digits read "100...0"
+        ++result.exponent;
     }
     return result;
 }
 
-// A non-negative decimal number after rounding: the integer digits without leading zeros ("" for
-// a zero integer part) and exactly the requested number of fraction digits.
-struct RoundedDecimal {
-    std::string integer;
-    std::string fraction;
+// Room for the digits of a rounded decimal: every integer digit a double can have (309), a
+// carry, and the fraction places any usual pattern asks for. Larger requests use the heap.
+constexpr std::size_t kInlineDigits = 384;
 
+// A non-negative decimal number after rounding: the integer digits without leading zeros (empty
+// for a zero integer part) and exactly the requested number of fraction digits, both held in
+// storage the object owns.
+class RoundedDecimal {
+  public:
+    RoundedDecimal() = default;
+    RoundedDecimal(const RoundedDecimal&) = delete;
+    RoundedDecimal& operator=(const RoundedDecimal&) = delete;
+
+    std::string_view Integer() const { return integer_; }
+    std::string_view Fraction() const { return fraction_; }
     bool IsZero() const {
-        return integer.empty() && fraction.find_first_not_of('0') == std::string::npos;
+        return integer_.empty() && fraction_.find_first_not_of('0') == std::string_view::npos;
     }
+
+    // Space for `size` digits.
+    char* Reserve(std::size_t size) {
+        if (size <= inline_.size()) return inline_.data();
+        heap_.resize(size);
+        return heap_.data();
+    }
+    // The `size` digits at `first`: the integer digits, then `places` fraction digits.
+    void Set(const char* first, std::size_t size, std::size_t places) {
+        const std::size_t integer_size = size - places;
+        std::size_t skipped = 0;
+        while (skipped < integer_size && first[skipped] == '0')
+            ++skipped;
+        integer_ = {first + skipped, integer_size - skipped};
+        fraction_ = {first + integer_size, places};
+    }
+
+  private:
+    std::array<char, kInlineDigits> inline_;
+    std::string heap_;
+    std::string_view integer_;
+    std::string_view fraction_;
 };
 
 // `magnitude` (finite, not negative) rounded to `places` decimals, half away from zero, after
 // first being taken to 15 significant digits. Both steps round half up on the magnitude, so the
 // decision is always "is the next digit 5 or more".
-RoundedDecimal RoundToPlaces(double magnitude, std::size_t places) {
-    if (magnitude == 0) return {"", std::string(places, '0')};
+void RoundToPlaces(double magnitude, std::size_t places, RoundedDecimal& result) {
+    if (magnitude < kExactWholeLimit && magnitude == std::floor(magnitude)) {
+        // A whole number of at most 15 digits (or zero): its digits stand, the fraction is zeros.
+        constexpr std::size_t kWholeDigits = 16;
+        auto whole = static_cast<std::uint64_t>(magnitude);
+        char* digits = result.Reserve(kWholeDigits + places);
+        char* integer_end = digits + kWholeDigits;
+        char* first = integer_end;
+        while (whole != 0) {
+            *--first = static_cast<char>('0' + whole % 10);
+            whole /= 10;
+        }
+        std::fill(integer_end, integer_end + places, '0');
+        result.Set(first, static_cast<std::size_t>(integer_end - first) + places, places);
+        return;
+    }
 
     const Significand significand = FifteenDigits(magnitude);
-    std::string digits = significand.digits;
-    // Digits before the decimal point: the exponent of the first digit plus one.
-    long long integer_count = static_cast<long long>(significand.exponent) + 1;
-    if (integer_count <= 0) {
-        digits.insert(0, static_cast<std::size_t>(-integer_count), '0');
-        integer_count = 0;
+    // Digits before the decimal point: the exponent of the first digit plus one (none below 1).
+    const int integer_count = std::max(significand.exponent + 1, 0);
+    const std::size_t count = static_cast<std::size_t>(integer_count) + places;
+    // Digit k of the result (k = 0 the leftmost) is significant digit k + offset, a zero outside
+    // the fifteen; digit `count` decides the rounding. A spare place in front takes a carry.
+    const long long offset = static_cast<long long>(significand.exponent) + 1 - integer_count;
+    const auto digit_at = [&](std::size_t k) {
+        const long long index = static_cast<long long>(k) + offset;
+        return index >= 0 && index < kSignificantDigits
+                   ? significand.digits[static_cast<std::size_t>(index)]
+                   : '0';
+    };
+    char* digits = result.Reserve(count + 1);
+    digits[0] = '0';
+    for (std::size_t k = 0; k < count; ++k)
+        digits[k + 1] = digit_at(k);
+    if (digit_at(count) >= '5' && IncrementDigits(digits + 1, digits + 1 + count)) {
+        digits[0] = '1';
     }
-    const auto point = static_cast<std::size_t>(integer_count);
-    if (digits.size() < point + places + 1) digits.resize(point + places + 1, '0');
-
-    const bool round_up = digits[point + places] >= '5';
-    digits.resize(point + places);
-    if (round_up) IncrementDigits(digits);
-
-    RoundedDecimal result;
-    result.fraction = digits.substr(digits.size() - places);
-    result.integer = digits.substr(0, digits.size() - places);
-    result.integer.erase(0, result.integer.find_first_not_of('0'));
-    return result;
+    result.Set(digits, count + 1, places);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -138,114 +255,9 @@ bool IsDigitPlaceholder(char c) {
     return c == '0' || c == '#';
 }
 
-// A picture pattern taken apart. The number body runs from the first digit placeholder or point
-// to the last digit placeholder (or the point, when that comes later); the text around it is
-// copied as it stands. Inside the body, a "," before the point asks for thousands separators and
-// any other character that is not a placeholder is a literal kept in its place.
-struct Picture {
-    std::string prefix;
-    std::string integer;   // integer-part placeholders and literals, separators removed
-    std::string fraction;  // placeholders and literals after the point
-    std::string suffix;
-    bool grouped = false;
-    bool has_body = false;
-
-    std::size_t FractionPlaces() const {
-        std::size_t count = 0;
-        for (char c : fraction)
-            count += IsDigitPlaceholder(c) ? 1 : 0;
-        return count;
-    }
-};
-
-Picture ParsePicture(std::string_view pattern) {
-    Picture picture;
-    const std::size_t first = pattern.find_first_of("0#.");
-    if (first == std::string_view::npos) {
-        picture.prefix = pattern;
-        return picture;
-    }
-    const std::size_t point = pattern.find('.', first);
-    std::size_t last = pattern.find_last_of("0#");
-    if (last == std::string_view::npos || (point != std::string_view::npos && point > last)) {
-        last = point;
-    }
-    picture.has_body = true;
-    picture.prefix = pattern.substr(0, first);
-    picture.suffix = pattern.substr(last + 1);
-
-    const std::string_view body = pattern.substr(first, last + 1 - first);
-    const std::size_t body_point = body.find('.');
-    for (char c : body.substr(0, body_point)) {
-        if (c == ',') {
-            picture.grouped = true;
-        } else {
-            picture.integer += c;
-        }
-    }
-    if (body_point != std::string_view::npos) picture.fraction = body.substr(body_point + 1);
-    return picture;
-}
-
-// Number of integer digits the picture always shows: the placeholders from the first "0" on,
-// so "#,##0" shows at least one digit and "#,###" none.
-std::size_t MandatoryIntegerDigits(const std::string& integer_tokens) {
-    const std::size_t first_zero = integer_tokens.find('0');
-    if (first_zero == std::string::npos) return 0;
-    std::size_t count = 0;
-    for (std::size_t i = first_zero; i < integer_tokens.size(); ++i) {
-        count += IsDigitPlaceholder(integer_tokens[i]) ? 1 : 0;
-    }
-    return count;
-}
-
-// The integer part: digits fill the placeholders from the right, digits beyond the placeholders
-// all go to the left of the leftmost one, and with grouping every third digit from the right is
-// followed by ",". Built right to left, then reversed.
-std::string RenderInteger(const Picture& picture, std::string digits) {
-    const std::size_t mandatory = MandatoryIntegerDigits(picture.integer);
-    if (digits.size() < mandatory) digits.insert(0, mandatory - digits.size(), '0');
-
-    std::string reversed;
-    std::size_t placed = 0;  // digits placed so far, counted from the right
-    const auto place_digit = [&]() {
-        if (picture.grouped && placed > 0 && placed % 3 == 0) reversed += ',';
-        reversed += digits[digits.size() - 1 - placed];
-        ++placed;
-    };
-    for (auto it = picture.integer.rbegin(); it != picture.integer.rend(); ++it) {
-        if (!IsDigitPlaceholder(*it)) {
-            reversed += *it;
-        } else if (placed < digits.size()) {
-            place_digit();
-        }
-    }
-    while (placed < digits.size())
-        place_digit();
-    return {reversed.rbegin(), reversed.rend()};
-}
-
-// The point and the fraction part: a "0" digit always shows, a "#" digit only when it or a later
-// digit is not zero, and the point only when a digit follows it.
-std::string RenderFraction(const std::string& tokens, const std::string& digits) {
-    std::size_t shown = digits.find_last_not_of('0') + 1;  // npos + 1 == 0 for all zeros
-    std::size_t placeholder = 0;
-    for (char c : tokens) {
-        if (IsDigitPlaceholder(c)) {
-            ++placeholder;
-            if (c == '0') shown = std::max(shown, placeholder);
-        }
-    }
-    std::string text = shown > 0 ? "." : "";
-    placeholder = 0;
-    for (char c : tokens) {
-        if (!IsDigitPlaceholder(c)) {
-            text += c;
-        } else if (placeholder < shown) {
-            text += digits[placeholder++];
-        }
-    }
-    return text;
+std::size_t CountPlaceholders(std::string_view tokens) {
+    return static_cast<std::size_t>(
+        std::count_if(tokens.begin(), tokens.end(), IsDigitPlaceholder));
 }
 
 // The word shown in place of the digits of a value that is not a number.
@@ -253,31 +265,195 @@ std::string_view NonFiniteWord(double value) {
     return std::isnan(value) ? "NAN" : "INF";
 }
 
-// `value` in `picture`, the sign placed between the leading literal text and the digits.
-std::string RenderPicture(const Picture& picture, double value) {
-    std::string text = picture.prefix;
-    if (!std::isfinite(value)) {
-        if (std::isinf(value) && value < 0) text += '-';
-        text += NonFiniteWord(value);
-    } else {
-        const RoundedDecimal rounded = RoundToPlaces(std::fabs(value), picture.FractionPlaces());
-        if (value < 0 && !rounded.IsZero()) text += '-';
-        text += RenderInteger(picture, rounded.integer);
-        text += RenderFraction(picture.fraction, rounded.fraction);
-    }
-    text += picture.suffix;
+// ---------------------------------------------------------------------------------------------
+// printf forms
+// ---------------------------------------------------------------------------------------------
+
+// Appends `field` to `text`, padded with blanks to |width| characters: on the left for a positive
+// width, on the right for a negative one.
+void AppendPadded(std::string& text, std::string_view field, int width) {
+    const std::size_t size =
+        width < 0 ? 0 - static_cast<std::size_t>(width) : static_cast<std::size_t>(width);
+    const std::size_t padding = field.size() < size ? size - field.size() : 0;
+    if (width > 0) text.append(padding, ' ');
+    text += field;
+    if (width < 0) text.append(padding, ' ');
+}
+
+std::string Padded(std::string_view field, int width) {
+    std::string text;
+    AppendPadded(text, field, width);
     return text;
+}
+
+// Decimal digits of a magnitude into the end of `buffer`; returns the first digit.
+char* WriteUnsigned(unsigned long long value, char* end) {
+    do {
+        *--end = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return end;
+}
+
+unsigned long long Magnitude(long long value) {
+    return value < 0 ? 0 - static_cast<unsigned long long>(value)
+                     : static_cast<unsigned long long>(value);
+}
+
+// Room for any double in fixed or general form at a precision up to kInlinePrecision: the 309
+// integer digits of the largest double, a sign, a point and the fraction.
+constexpr int kInlinePrecision = 64;
+constexpr std::size_t kConversionRoom = 320;
+
+// `value` as C's printf converts it with "%.<precision>f" (fixed) or "%.<precision>g" (general),
+// padded to `width` as AppendPadded does; "" where std::to_chars fails.
+std::string PrintfConversion(double value, std::chars_format format, int precision, int width) {
+    precision = std::max(precision, 0);
+    std::array<char, kConversionRoom + kInlinePrecision> inline_buffer;
+    std::string heap_buffer;
+    char* buffer = inline_buffer.data();
+    std::size_t size = inline_buffer.size();
+    if (precision > kInlinePrecision) {
+        heap_buffer.resize(kConversionRoom + static_cast<std::size_t>(precision));
+        buffer = heap_buffer.data();
+        size = heap_buffer.size();
+    }
+    const auto result = std::to_chars(buffer, buffer + size, value, format, precision);
+    if (result.ec != std::errc()) return {};
+    return Padded({buffer, static_cast<std::size_t>(result.ptr - buffer)}, width);
 }
 
 }  // namespace
 
-// A pattern without placeholders or point is plain text and is returned as it stands. NaN shows
-// as "NAN" and infinities as "INF" or "-INF" in place of the digits, literals kept around them.
-// A "#"-only integer part shows nothing for a zero integer: "#.##" of 0.5 is ".5", of 0 is "".
+// The number body runs from the first digit placeholder or point to the last digit placeholder
+// (or the point, when that comes later); the text around it is copied as it stands. Inside the
+// body, a "," before the point asks for thousands separators and any other character that is
+// not a placeholder is a literal kept in its place.
+PicturePattern::PicturePattern(std::string_view pattern) {
+    const std::size_t first = pattern.find_first_of("0#.");
+    if (first == std::string_view::npos) {
+        prefix_ = pattern;
+        return;
+    }
+    const std::size_t point = pattern.find('.', first);
+    std::size_t last = pattern.find_last_of("0#");
+    if (last == std::string_view::npos || (point != std::string_view::npos && point > last)) {
+        last = point;
+    }
+    has_body_ = true;
+    prefix_ = pattern.substr(0, first);
+    suffix_ = pattern.substr(last + 1);
+
+    const std::string_view body = pattern.substr(first, last + 1 - first);
+    const std::size_t body_point = body.find('.');
+    for (char c : body.substr(0, body_point)) {
+        if (c == ',') {
+            grouped_ = true;
+        } else {
+            integer_ += c;
+        }
+    }
+    if (body_point != std::string_view::npos) fraction_ = body.substr(body_point + 1);
+
+    // The integer placeholders from the first "0" on always show: "#,##0" shows at least one
+    // digit and "#,###" none. The fraction shows at least up to its last "0".
+    const std::size_t first_zero = integer_.find('0');
+    if (first_zero != std::string::npos) {
+        mandatory_integer_ = CountPlaceholders(std::string_view(integer_).substr(first_zero));
+    }
+    integer_literals_ = CountPlaceholders(integer_) != integer_.size();
+    fraction_places_ = CountPlaceholders(fraction_);
+    fraction_literals_ = fraction_places_ != fraction_.size();
+    const std::size_t last_zero = fraction_.rfind('0');
+    if (last_zero != std::string::npos) {
+        mandatory_fraction_ =
+            CountPlaceholders(std::string_view(fraction_).substr(0, last_zero + 1));
+    }
+}
+
+std::string PicturePattern::Format(double value) const {
+    std::string text;
+    AppendTo(text, value);
+    return text;
+}
+
+// The sign goes between the leading literal text and the digits, and only on a value that does
+// not round to zero. A pattern without a body is plain text and is appended as it stands.
+void PicturePattern::AppendTo(std::string& text, double value) const {
+    text += prefix_;
+    if (!has_body_) return;
+    if (!std::isfinite(value)) {
+        if (std::isinf(value) && value < 0) text += '-';
+        text += NonFiniteWord(value);
+    } else {
+        RoundedDecimal rounded;
+        RoundToPlaces(std::fabs(value), fraction_places_, rounded);
+        if (value < 0 && !rounded.IsZero()) text += '-';
+        AppendInteger(text, rounded.Integer());
+        AppendFraction(text, rounded.Fraction());
+    }
+    text += suffix_;
+}
+
+// The integer part: digits fill the placeholders from the right, digits beyond the placeholders
+// all go to the left of the leftmost one, and with grouping every third digit from the right is
+// followed by ",". Zeros in front make up the mandatory digits.
+void PicturePattern::AppendInteger(std::string& text, std::string_view digits) const {
+    const std::size_t zeros =
+        digits.size() < mandatory_integer_ ? mandatory_integer_ - digits.size() : 0;
+    const std::size_t count = zeros + digits.size();
+    const auto digit = [&](std::size_t k) { return k < zeros ? '0' : digits[k - zeros]; };
+    if (!integer_literals_) {
+        // Every digit shows, left to right, a separator in front of each full group of three.
+        for (std::size_t k = 0; k < count; ++k) {
+            if (grouped_ && k > 0 && (count - k) % 3 == 0) text += ',';
+            text += digit(k);
+        }
+        return;
+    }
+    // Literals among the placeholders keep their places: built right to left, then reversed.
+    std::string reversed;
+    std::size_t placed = 0;  // digits placed so far, counted from the right
+    const auto place_digit = [&]() {
+        if (grouped_ && placed > 0 && placed % 3 == 0) reversed += ',';
+        reversed += digit(count - 1 - placed);
+        ++placed;
+    };
+    for (auto it = integer_.rbegin(); it != integer_.rend(); ++it) {
+        if (!IsDigitPlaceholder(*it)) {
+            reversed += *it;
+        } else if (placed < count) {
+            place_digit();
+        }
+    }
+    while (placed < count)
+        place_digit();
+    text.append(reversed.rbegin(), reversed.rend());
+}
+
+// The point and the fraction part: a "0" digit always shows, a "#" digit only when it or a later
+// digit is not zero, and the point only when a digit follows it.
+void PicturePattern::AppendFraction(std::string& text, std::string_view digits) const {
+    // npos + 1 == 0 when every digit is zero
+    const std::size_t shown = std::max(digits.find_last_not_of('0') + 1, mandatory_fraction_);
+    if (shown > 0) text += '.';
+    if (!fraction_literals_) {
+        text += digits.substr(0, shown);
+        return;
+    }
+    std::size_t placeholder = 0;
+    for (char c : fraction_) {
+        if (!IsDigitPlaceholder(c)) {
+            text += c;
+        } else if (placeholder < shown) {
+            text += digits[placeholder++];
+        }
+    }
+}
+
+// Parses the pattern on every call; writers that repeat a pattern hold a PicturePattern.
 std::string FormatPicture(double value, std::string_view pattern) {
-    const Picture picture = ParsePicture(pattern);
-    if (!picture.has_body) return picture.prefix;
-    return RenderPicture(picture, value);
+    return PicturePattern(pattern).Format(value);
 }
 
 // Returns "" when the pattern is null or the C library reports an encoding error.
@@ -299,31 +475,67 @@ std::string FormatArgs(const char* pattern, ...) {
     return text;
 }
 
+// std::to_chars gives the exact decimal value correctly rounded, ties to even, as glibc's printf
+// does in the default rounding mode.
+std::string FormatFixed(double value, int precision, int width) {
+    return PrintfConversion(value, std::chars_format::fixed, precision, width);
+}
+
+std::string FormatInteger(long long value, int width) {
+    std::array<char, 24> buffer;
+    char* first = WriteUnsigned(Magnitude(value), buffer.data() + buffer.size());
+    if (value < 0) *--first = '-';
+    return Padded({first, static_cast<std::size_t>(buffer.data() + buffer.size() - first)}, width);
+}
+
+// The sign comes before the zeros, and counts towards the width.
+std::string FormatZeroFilled(long long value, int width) {
+    std::array<char, 24> buffer;
+    char* first = WriteUnsigned(Magnitude(value), buffer.data() + buffer.size());
+    const auto digits = static_cast<std::size_t>(buffer.data() + buffer.size() - first);
+    const std::size_t sign = value < 0 ? 1 : 0;
+    const std::size_t size = std::max(static_cast<std::size_t>(std::max(width, 0)), digits + sign);
+    std::string text(size, '0');
+    if (value < 0) text[0] = '-';
+    text.replace(size - digits, digits, first, digits);
+    return text;
+}
+
+std::string FormatText(const char* text, int width) {
+    return Padded(text == nullptr ? std::string_view("(null)") : std::string_view(text), width);
+}
+
 // Digits grouped by thousands behind "$" with `decimals` places (a negative count means none);
 // a negative amount that does not round to zero is put in parentheses. NaN and infinities show
 // "NAN" and "INF" in place of the digits.
 std::string FormatMoney(double value, int width, int decimals) {
-    std::string pattern = "#,##0";
-    if (decimals > 0) pattern += "." + std::string(static_cast<std::size_t>(decimals), '0');
-    // Rendered with its sign, which shows only when the amount does not round to zero.
-    std::string text = RenderPicture(ParsePicture(pattern), value);
-    const bool negative = !text.empty() && text.front() == '-';
-    if (negative) text.erase(0, 1);
-    text.insert(0, "$");
-    if (negative) text = "(" + text + ")";
-    if (width > 0 && text.size() < static_cast<std::size_t>(width)) {
-        text.insert(0, static_cast<std::size_t>(width) - text.size(), ' ');
+    static const PicturePattern cents("#,##0.00");
+    std::string text;
+    if (decimals == 2) {
+        cents.AppendTo(text, value);
+    } else {
+        std::string pattern = "#,##0";
+        if (decimals > 0) pattern += "." + std::string(static_cast<std::size_t>(decimals), '0');
+        PicturePattern(pattern).AppendTo(text, value);
     }
-    return text;
+    // Rendered with its sign, which shows only when the amount does not round to zero.
+    const bool negative = !text.empty() && text.front() == '-';
+    const std::string_view amount = std::string_view(text).substr(negative ? 1 : 0);
+    std::string money;
+    money.reserve(amount.size() + 3);
+    if (negative) money += '(';
+    money += '$';
+    money += amount;
+    if (negative) money += ')';
+    if (width > 0 && money.size() < static_cast<std::size_t>(width)) {
+        money.insert(0, static_cast<std::size_t>(width) - money.size(), ' ');
+    }
+    return money;
 }
 
 // Infinities and NaN show as C prints them: "inf", "-inf", "nan".
-std::string FormatGeneral(double value) {
-    std::array<char, 64> buffer{};
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                      std::chars_format::general, 15);
-    if (result.ec != std::errc()) return {};
-    return {buffer.data(), result.ptr};
+std::string FormatGeneral(double value, int precision) {
+    return PrintfConversion(value, std::chars_format::general, precision, 0);
 }
 
 }  // namespace quillon

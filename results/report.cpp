@@ -19,6 +19,17 @@ constexpr float kPriceEarningsNotAvailable = 100000.0f;
 
 constexpr int kCellWidth = 22;  // the stock quote's first two columns
 
+// The picture patterns of the report, each taken apart once.
+const PicturePattern kPrice("0.#####");      // stock quote prices
+const PicturePattern kCellPrice(" 0.####");  // option prices and time values
+const PicturePattern kIntrinsic("0.####");   // intrinsic values
+const PicturePattern kTwoPlaces("0.##");     // strikes and the price/earnings ratio
+const PicturePattern kRatePercent("0.##%");  // the interest rate
+const PicturePattern kPercent("0.#####%");   // yield and volatility
+const PicturePattern kCapital("###,###,###,##0");
+const PicturePattern kVolume("#,###,##0");
+const PicturePattern kShares("#,###,###,###");
+
 void AddLine(std::string& text, std::string_view line) {
     text += line;
     text += kLineEnd;
@@ -31,17 +42,17 @@ std::string LetterText(char letter) {
 
 // Price figures of the stock quote: up to five decimals, no separators.
 std::string F5(float value) {
-    return FormatPicture(value, "0.#####");
+    return kPrice.Format(value);
 }
 
 // A ZOR total: a whole number left-aligned in 12, or "n/a" padded to 12.
 std::string Z12(float value) {
-    return value > 0 ? FormatArgs("%-12.0f", static_cast<double>(value)) : "n/a         ";
+    return value > 0 ? FormatFixed(value, 0, -12) : "n/a         ";
 }
 
 // An option price cell of 7 characters: cut, not rounded, after 7 characters.
 std::string C7(float value) {
-    return value > 0 ? FitText(FormatPicture(value, " 0.####"), 7) : " n/a   ";
+    return value > 0 ? FitText(kCellPrice.Format(value), 7) : " n/a   ";
 }
 
 // --- Heading and stock quote (lines 1 to 10) ---------------------------------------------------
@@ -52,13 +63,12 @@ std::string ProgressLine(const ReportView& view) {
            FitText("Progress  " + std::to_string(view.SymbolIndex) + "/" +
                        std::to_string(view.SymbolCount),
                    kCellWidth) +
-           "Interest Rate " + FormatPicture(percent, "0.##%");
+           "Interest Rate " + kRatePercent.Format(percent);
 }
 
 std::string CompanyLine(const QuoteRecord& quote) {
     const auto capitalisation = static_cast<double>(quote.SharesOutstanding * quote.LastSale);
-    return FitText(quote.CompanyName, 44) + "Mkt Cap.. $" +
-           FormatPicture(capitalisation, "###,###,###,##0");
+    return FitText(quote.CompanyName, 44) + "Mkt Cap.. $" + kCapital.Format(capitalisation);
 }
 
 std::string SymbolLine(const QuoteState& state) {
@@ -79,8 +89,7 @@ std::string LastBidAskLine(const QuoteRecord& quote) {
 }
 
 std::string ChangeLine(const QuoteRecord& quote) {
-    const std::string percent =
-        FormatArgs("%-.2f%s", static_cast<double>(quote.PercentChange), "%");
+    const std::string percent = FormatFixed(quote.PercentChange, 2) + "%";
     return FitText("Change... $" + F5(quote.NetChange), kCellWidth) +
            FitText("% Change. " + percent, kCellWidth) + "Time..... " + quote.SaleTime;
 }
@@ -92,7 +101,7 @@ std::string OpenHighLowLine(const QuoteRecord& quote) {
 }
 
 std::string PreviousVolumeLine(const QuoteRecord& quote) {
-    const std::string volume = FormatPicture(static_cast<double>(quote.Volume), "#,###,##0");
+    const std::string volume = kVolume.Format(static_cast<double>(quote.Volume));
     return FitText("Previous. $" + F5(quote.PreviousClose), kCellWidth) +
            FitText("Volume... " + volume, kCellWidth) + "B A Size. " + quote.BidAskSize;
 }
@@ -105,18 +114,17 @@ std::string YearRangeLine(const QuoteRecord& quote) {
 
 std::string DividendLine(const QuoteRecord& quote) {
     const std::string volatility =
-        quote.HistVolatility > 0 ? FormatPicture(quote.HistVolatility, "0.#####%") : "n/a";
+        quote.HistVolatility > 0 ? kPercent.Format(quote.HistVolatility) : "n/a";
     return FitText("Dividend. $" + F5(quote.Dividend), kCellWidth) +
-           FitText("Yield.... " + FormatPicture(quote.YieldPercent, "0.#####%"), kCellWidth) +
-           "Volty.... " + volatility;
+           FitText("Yield.... " + kPercent.Format(quote.YieldPercent), kCellWidth) + "Volty.... " +
+           volatility;
 }
 
 std::string EarningsLine(const QuoteRecord& quote) {
     const std::string ratio = quote.PriceEarnings >= kPriceEarningsNotAvailable
                                   ? "P/E Ratio n/a"
-                                  : "P/E Ratio " + FormatPicture(quote.PriceEarnings, "0.##");
-    const std::string shares =
-        FormatPicture(static_cast<double>(quote.SharesOutstanding), "#,###,###,###");
+                                  : "P/E Ratio " + kTwoPlaces.Format(quote.PriceEarnings);
+    const std::string shares = kShares.Format(static_cast<double>(quote.SharesOutstanding));
     return FitText("Earn/Shr. $" + F5(quote.EarningsPerShare), kCellWidth) +
            FitText(ratio, kCellWidth) + "Shrs Out. " + shares;
 }
@@ -146,8 +154,8 @@ std::string RatioText(const OptionChain& chain) {
     if (!HaveBothZor(chain)) return "ZORC/ZORP n/a       ";
     const double calls = chain.TotalZOR[0];
     const double puts = chain.TotalZOR[1];
-    if (calls >= puts) return "ZORC/ZORP " + FormatArgs("%-.4g", calls / puts);
-    return "ZORP/ZORC " + FormatArgs("%-.4g", puts / calls);
+    if (calls >= puts) return "ZORC/ZORP " + FormatGeneral(calls / puts, 4);
+    return "ZORP/ZORC " + FormatGeneral(puts / calls, 4);
 }
 
 // Without both ZOR totals the trend is unknown, whatever the verdict says.
@@ -159,7 +167,7 @@ std::string TrendText(const OptionChain& chain, Verdict trend) {
 }
 
 std::string Whole12(float value) {
-    return FormatArgs("%-12.0f", static_cast<double>(value));
+    return FormatFixed(value, 0, -12);
 }
 
 void AddTotals(std::string& text, const ReportView& view) {
@@ -194,13 +202,13 @@ constexpr int kLastShownStrike = 3;
 // Root, then for each month its letter, expiration date and days to go.
 std::string ExpirationLine(const ReportView& view, int type) {
     const ExpirationCalendar& calendar = view.Calendar;
-    std::string line = FormatArgs("%-7s|", view.Quote.Quote.OptionRoot.c_str());
+    std::string line = FormatText(view.Quote.Quote.OptionRoot.c_str(), -7) + "|";
     for (int k = 0; k < kShownMonths; ++k) {
-        line += FormatArgs(" %-7s", LetterText(calendar.MonthLetters[type][k]).c_str());
+        line += " " + FormatText(LetterText(calendar.MonthLetters[type][k]).c_str(), -7);
         line += FitText(std::to_string(calendar.ExpirationMonth[k] + 1) + "/" +
                             std::to_string(calendar.ExpirationDay[k]),
                         6);
-        line += FormatArgs("%1s%-13d%1s", "", calendar.DaysToExpiration[k], " |");
+        line += " " + FormatInteger(calendar.DaysToExpiration[k], -13) + " |";
     }
     return line;
 }
@@ -214,7 +222,7 @@ double IntrinsicValue(float lastSale, float strike, int type) {
 }
 
 std::string IntrinsicValueLine(const OptionChain& chain, int type, int strike, double value) {
-    std::string line = value > 0 ? FitText(FormatPicture(value, "0.####"), 6) + " |" : "0      |";
+    std::string line = value > 0 ? FitText(kIntrinsic.Format(value), 6) + " |" : "0      |";
     for (int k = 0; k < kShownMonths; ++k) {
         line += C7(chain.OptLast[type][strike][k]) + C7(chain.OptBid[type][strike][k]) +
                 C7(chain.OptAsk[type][strike][k]) + "        |";
@@ -227,15 +235,15 @@ std::string IntrinsicValueLine(const OptionChain& chain, int type, int strike, d
 std::string StrikeLine(const ReportView& view, int type, int strike, double value) {
     const OptionChain& chain = view.Quote.Chain;
     const bool fromLast = view.DeriveZorFrom == 0;
-    std::string line = FitText(FormatPicture(view.Strikes.StrikePrices[strike], "0.##"), 7) + "|";
+    std::string line = FitText(kTwoPlaces.Format(view.Strikes.StrikePrices[strike]), 7) + "|";
     for (int k = 0; k < kShownMonths; ++k) {
         const float price =
             fromLast ? chain.OptLast[type][strike][k] : chain.OptAsk[type][strike][k];
         const float interest = chain.OptOpenInterest[type][strike][k];
         const double timeValue = price - value;
         line += "       " + C7(price);
-        line += interest > 0 ? FormatArgs(" %-6.0f", static_cast<double>(interest)) : " n/a   ";
-        line += timeValue >= 0 ? FitText(FormatPicture(timeValue, " 0.####"), 7) : " ------";
+        line += interest > 0 ? " " + FormatFixed(interest, 0, -6) : " n/a   ";
+        line += timeValue >= 0 ? FitText(kCellPrice.Format(timeValue), 7) : " ------";
         line += " |";
     }
     return line;
@@ -246,7 +254,7 @@ std::string StrikeLine(const ReportView& view, int type, int strike, double valu
 std::string SymbolLetterLine(const ReportView& view, int type, int strike) {
     const OptionChain& chain = view.Quote.Chain;
     const std::string strikeLetter = LetterText(view.Strikes.StrikeLetters[strike]);
-    std::string line = FormatArgs("%-7s%s", strikeLetter.c_str(), "|");
+    std::string line = FormatText(strikeLetter.c_str(), -7) + "|";
     for (int k = 0; k < kShownMonths; ++k) {
         const std::string& symbol = chain.OptSymbol[type][strike][k];
         const std::string shown =
@@ -256,8 +264,8 @@ std::string SymbolLetterLine(const ReportView& view, int type, int strike) {
         const float zor = chain.OptZOR[type][strike][k];
         const float volume = chain.OptVolume[type][strike][k];
         line += FitText(" " + shown, 7);
-        line += zor > 0 ? FormatArgs(" %-6.2f", static_cast<double>(zor)) : " n/a   ";
-        line += volume > 0 ? FormatArgs(" %-6.0f", static_cast<double>(volume)) : " n/a   ";
+        line += zor > 0 ? " " + FormatFixed(zor, 2, -6) : " n/a   ";
+        line += volume > 0 ? " " + FormatFixed(volume, 0, -6) : " n/a   ";
         line += "        |";
     }
     return line;

@@ -32,10 +32,10 @@ std::string RatioField(const std::string& ticker, float zorc, float zorp,
     const std::string entry = ticker + kLineEnd;
     if (zorc >= zorp) {
         pending.UpSym += entry;
-        return " " + FormatArgs("%6.2f ", static_cast<double>(zorc) / zorp);
+        return " " + FormatFixed(static_cast<double>(zorc) / zorp, 2, 6) + " ";
     }
     pending.DownSym += entry;
-    return "d" + FormatArgs("%6.2f ", static_cast<double>(zorp) / zorc);
+    return "d" + FormatFixed(static_cast<double>(zorp) / zorc, 2, 6) + " ";
 }
 
 }  // namespace
@@ -52,10 +52,11 @@ void WriteSummaryLine(const SummaryView& symbol, float zorc, float zorp,
     if (symbol.ProcessCount == 1) saved += kSummaryHeading;
 
     const QuoteState& state = symbol.Quote;
-    std::string line = FormatArgs("%-8s%-5s", state.Ticker.c_str(), state.Quote.OptionRoot.c_str());
+    std::string line =
+        FormatText(state.Ticker.c_str(), -8) + FormatText(state.Quote.OptionRoot.c_str(), -5);
     line += RatioField(state.Ticker, zorc, zorp, pending);
     line += FormatMoney(state.Quote.LastSale, 7, 2) + " ";
-    line += FormatArgs("%7.2f ", static_cast<double>(state.Quote.PercentChange));
+    line += FormatFixed(state.Quote.PercentChange, 2, 7) + " ";
     line += WithoutTrailingBlanks(state.Quote.CompanyName);
     saved += line + kLineEnd;
 }

@@ -200,6 +200,57 @@ TEST(FormatGeneralTest, FifteenSignificantDigits) {
         EXPECT_EQ(FormatGeneral(c.value), c.expected) << c.value;
 }
 
+// The printf forms give C's text; the differential tests compare them with the C library over
+// random values, these cases pin the edges by name.
+TEST(PrintfFormsTest, FixedGeneralIntegerAndText) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        std::string actual;
+        const char* expected;
+    } cases[] = {
+        {FormatFixed(1234.0, 0, -12), "1234        "},
+        {FormatFixed(2.5, 0), "2"},  // an exact tie goes to the even digit
+        {FormatFixed(3.5, 0), "4"},
+        {FormatFixed(0.125, 2), "0.12"},
+        {FormatFixed(2.675, 2), "2.67"},  // stored just below the half
+        {FormatFixed(-0.0, 2, 6), " -0.00"},
+        {FormatFixed(-0.001, 2, -7), "-0.00  "},
+        {FormatFixed(12.345678, 2, 3), "12.35"},  // padded, never cut
+        {FormatFixed(1e20, 0), "100000000000000000000"},
+        {FormatFixed(nan, 2, 6), "   nan"},
+        {FormatFixed(-nan, 2, 6), "  -nan"},
+        {FormatFixed(-inf, 0, -6), "-inf  "},
+        {FormatFixed(0.5, 100).substr(0, 6), "0.5000"},
+        {FormatGeneral(1.23456, 4), "1.235"},
+        {FormatGeneral(0.00001234, 4), "1.234e-05"},
+        {FormatGeneral(12345678, 4), "1.235e+07"},
+        {FormatInteger(42, -13), "42           "},
+        {FormatInteger(-42, 5), "  -42"},
+        {FormatInteger(std::numeric_limits<long long>::min()), "-9223372036854775808"},
+        {FormatZeroFilled(5, 2), "05"},
+        {FormatZeroFilled(-5, 3), "-05"},
+        {FormatZeroFilled(-5, 2), "-5"},
+        {FormatZeroFilled(123, 2), "123"},
+        {FormatText("ab", -7), "ab     "},
+        {FormatText("ab", 4), "  ab"},
+        {FormatText("abcdefgh", -5), "abcdefgh"},
+        {FormatText(std::string("ab\0cd", 5).c_str(), -4), "ab  "},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.actual, c.expected);
+}
+
+// A held pattern appends to the text it is given, whatever came before, and serves many values.
+TEST(PicturePatternTest, AppendsToTheTextGiven) {
+    const PicturePattern picture("$#,##0.00");
+    std::string text = "Cap ";
+    picture.AppendTo(text, 1234.5);
+    text += " / ";
+    picture.AppendTo(text, -0.001);
+    EXPECT_EQ(text, "Cap $1,234.50 / $0.00");
+}
+
 TEST(FormatArgsTest, PrintsLikeC) {
     EXPECT_EQ(FormatArgs("%-12.0f|", 1234.0), "1234        |");
     EXPECT_EQ(FormatArgs(" %-6.2f|", 1.5), " 1.50  |");
