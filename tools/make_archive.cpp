@@ -14,7 +14,7 @@ namespace {
 
 const char* kUsage =
     "Usage: quillon-make-archive DIRECTORY [COUNT [SEED]]\n"
-    "       quillon-make-archive --help | --version\n"
+    "  or:  quillon-make-archive --help | --version\n"
     "\n"
     "Writes Quote.txt, AscQuote.txt, GoodSym.txt, BadSym.txt and the symbol\n"
     "file Symbols.sym for COUNT stocks (default: the market's whole universe)\n"

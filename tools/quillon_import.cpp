@@ -11,8 +11,7 @@
 namespace {
 
 const char* kUsage =
-    "Usage: quillon-import [--out DIR] [--symbols] [--date YYYY-MM-DD] [--verbose]\n"
-    "                      STOCKS.csv CHAIN.csv...\n"
+    "Usage: quillon-import [OPTION]... STOCKS.csv CHAIN.csv...\n"
     "\n"
     "Reads one stock-quote file and one or more option-chain files (CSV with a\n"
     "header row) and writes DIR/Quote.txt, the quote archive a local scan\n"

@@ -36,10 +36,7 @@ using namespace quillon;
 using SteadyClock = std::chrono::steady_clock;
 
 const char* kUsage =
-    "Usage: quillon-quoted [--listen ADDR:PORT]... [--user NAME] [--password TEXT]\n"
-    "                      [--seed N | --data DIR | --stocks FILE --chains FILE...]\n"
-    "                      [--date YYYY-MM-DD] [--verbose]\n"
-    "                      [--fault KIND [--fault-after N]] [--help] [--version]\n"
+    "Usage: quillon-quoted [OPTION]...\n"
     "\n"
     "Serves stock and option pages of the synthetic market for today's date,\n"
     "or of stock quotes and option chains exported as CSV (the formats\n"
@@ -67,6 +64,8 @@ const char* kUsage =
     "                      drip (the page a few bytes at a time), zero (close\n"
     "                      without answering), huge (option pages of megabytes)\n"
     "  --fault-after N     serve N requests normally before the fault starts\n"
+    "  --help              show this text\n"
+    "  --version           show the program's name and version\n"
     "\n"
     "The CSV files are read once at start-up; the options kept are those the\n"
     "scan uses on the date (as quillon-import keeps them), and a summary of\n"

@@ -39,8 +39,7 @@ constexpr int kExitWriteFailed = 6;
 constexpr int kExitBadArgument = 64;
 
 const char* kUsage =
-    "Usage: quillon-scan [--workdir DIR | --user-workdir] [--realtime]\n"
-    "                    [--give-up-after MINUTES] [--help] [--version]\n"
+    "Usage: quillon-scan [OPTION]...\n"
     "\n"
     "Runs one scan pass over the symbol file in the working directory (the\n"
     "current directory unless told otherwise) exactly as the desktop\n"

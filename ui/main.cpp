@@ -20,7 +20,7 @@
 namespace {
 
 const char* kUsage =
-    "Usage: quillon [--workdir DIR | --user-workdir] [--help] [--version]\n"
+    "Usage: quillon [OPTION]...\n"
     "\n"
     "The desktop program: scans the stocks of a symbol file for option\n"
     "activity, from a quote server or from the local quote archive, and\n"
