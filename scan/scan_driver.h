@@ -40,6 +40,8 @@ inline constexpr int kReceiveChunk = 8192;  // bytes asked of one receive
 inline constexpr int kRequestLimitTicks = 5455;
 // A reply larger than this is no quote page: the request fails.
 inline constexpr std::size_t kMaxPageBytes = 32u << 20;
+// A page that grows past this gets room for kMaxPageBytes at once.
+inline constexpr std::size_t kLargePageBytes = 1u << 20;
 // A request that brings no reply is repeated this many times before its
 // symbol is listed as bad and the scan moves on.
 inline constexpr int kEmptyReplyRetries = 3;

@@ -114,6 +114,12 @@ void ScanDriver::Sockets1DataAvailable() {
                 ? static_cast<std::size_t>(static_cast<const char*>(zero) - buffer.data())
                 : static_cast<std::size_t>(received);
         const std::size_t at = page.size();
+        if (at + kept > page.capacity() && at >= kLargePageBytes) {
+            // Doubling a page of megabytes would copy it into fresh memory
+            // within one socket event and hold the window up; the room for
+            // the largest page is only address space until bytes arrive.
+            page.reserve(kMaxPageBytes);
+        }
         page.append(buffer.data(), kept);
         for (std::size_t i = at; i < page.size(); ++i) {
             const char c = page[i];
