@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "analytics/tail_estimate.h"
+
 namespace quillon {
 
 namespace {
@@ -19,17 +21,31 @@ constexpr float Stored(double value) {
 
 // The normal density's constant, correctly rounded like any square root.
 const double kRootTwoPi = std::sqrt(6.2831853);
+// Its reciprocal, for the tail's estimate (tail_estimate.h), which allows
+// for the rounding of both.
+const double kOverRootTwoPi = 1.0 / kRootTwoPi;
 
 // The tail term of N(x): N(x) is 1 - e for x >= 0 and e otherwise. The
 // tail of -x is that of x to the bit (|x| and x * x are the same), but a put
 // evaluates it at the negated argument anyway, as N(-d) is written.
-float NormalTail(float x) {
+// The tail is the density at x times a polynomial in t = 1 / (1 + 0.3327|x|).
+double TailPolynomial(float x) {
     const double ax = std::fabs(static_cast<double>(x));
     const float t = Stored(1.0 / (1.0 + 0.3327 * ax));
     const float t2 = Stored(static_cast<double>(t) * t);
     const float t3 = Stored(static_cast<double>(t) * t2);
-    const double z = std::exp(-static_cast<double>(x) * x * 0.5) / kRootTwoPi;
-    return Stored(z * (0.4361836 * t - 0.1201676 * t2 + 0.937298 * t3));
+    return 0.4361836 * t - 0.1201676 * t2 + 0.937298 * t3;
+}
+
+// The exponent of the density, -x^2 / 2 (exact in double for any float x
+// short of underflow).
+double DensityExponent(float x) {
+    return -static_cast<double>(x) * x * 0.5;
+}
+
+float NormalTail(float x) {
+    const double z = std::exp(DensityExponent(x)) / kRootTwoPi;
+    return Stored(z * TailPolynomial(x));
 }
 
 float NormalFromTail(float x, float e) {
@@ -143,9 +159,34 @@ void ValuesAt(const Solve& s, const float* sigma, float* value) {
         x[i] = s.isPut ? -d1 : d1;
         x[N + i] = s.isPut ? -d2 : d2;
     }
+    // Each tail term by its estimate, which needs neither exp nor a division
+    // by sqrt(2 pi); the few whose estimate might round to a different float
+    // than the exact figure (or lies outside the estimate's range) are worked
+    // out exactly after. The steps are separate short loops of arithmetic
+    // alone, which the compiler runs side by side in vector registers.
+    double exponent[2 * N];
+    for (int j = 0; j < 2 * N; ++j)
+        exponent[j] = DensityExponent(x[j]);
+    double estimate[2 * N];
+    tail::ExpOfModerate(exponent, estimate);
+    double polynomial[2 * N];
+    for (int j = 0; j < 2 * N; ++j)
+        polynomial[j] = TailPolynomial(x[j]);
+    for (int j = 0; j < 2 * N; ++j)
+        estimate[j] = estimate[j] * kOverRootTwoPi * polynomial[j];
+    float e[2 * N];
+    bool surely[2 * N];
+    for (int j = 0; j < 2 * N; ++j) {
+        surely[j] = (std::fabs(static_cast<double>(x[j])) <= tail::kLargestEstimated) &
+                    tail::RoundsSurely(estimate[j]);
+        e[j] = Stored(estimate[j]);
+    }
+    for (int j = 0; j < 2 * N; ++j) {
+        if (!surely[j]) e[j] = NormalTail(x[j]);
+    }
     float n[2 * N];
     for (int j = 0; j < 2 * N; ++j)
-        n[j] = NormalFromTail(x[j], NormalTail(x[j]));
+        n[j] = NormalFromTail(x[j], e[j]);
     for (int i = 0; i < N; ++i) {
         const float model = s.noModel ? 0.0f
                             : s.isPut ? PutFrom(f, n[i], n[N + i])
