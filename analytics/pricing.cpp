@@ -1,6 +1,9 @@
 #include "analytics/pricing.h"
 
 #include <cmath>
+#include <limits>
+
+#include "analytics/tail_estimate.h"
 
 namespace quillon {
 
@@ -18,17 +21,31 @@ constexpr float Stored(double value) {
 
 // The normal density's constant, correctly rounded like any square root.
 const double kRootTwoPi = std::sqrt(6.2831853);
+// Its reciprocal, for the tail's estimate (tail_estimate.h), which allows
+// for the rounding of both.
+const double kOverRootTwoPi = 1.0 / kRootTwoPi;
 
 // The tail term of N(x): N(x) is 1 - e for x >= 0 and e otherwise. The
 // tail of -x is that of x to the bit (|x| and x * x are the same), but a put
 // evaluates it at the negated argument anyway, as N(-d) is written.
-float NormalTail(float x) {
+// The tail is the density at x times a polynomial in t = 1 / (1 + 0.3327|x|).
+double TailPolynomial(float x) {
     const double ax = std::fabs(static_cast<double>(x));
     const float t = Stored(1.0 / (1.0 + 0.3327 * ax));
     const float t2 = Stored(static_cast<double>(t) * t);
     const float t3 = Stored(static_cast<double>(t) * t2);
-    const double z = std::exp(-static_cast<double>(x) * x * 0.5) / kRootTwoPi;
-    return Stored(z * (0.4361836 * t - 0.1201676 * t2 + 0.937298 * t3));
+    return 0.4361836 * t - 0.1201676 * t2 + 0.937298 * t3;
+}
+
+// The exponent of the density, -x^2 / 2 (exact in double for any float x
+// short of underflow).
+double DensityExponent(float x) {
+    return -static_cast<double>(x) * x * 0.5;
+}
+
+float NormalTail(float x) {
+    const double z = std::exp(DensityExponent(x)) / kRootTwoPi;
+    return Stored(z * TailPolynomial(x));
 }
 
 float NormalFromTail(float x, float e) {
@@ -127,11 +144,11 @@ struct Solve {
 
 // The values of one option at N trial volatilities. The N pricings do not
 // depend on one another, so the processor overlaps them: a pricing is a
-// chain of dependent steps (three divisions and two exponentials in turn),
-// and running several side by side costs little more than one. Each figure
-// is computed as ValueAt computes it.
+// chain of dependent steps (a division for d1, then for each normal value a
+// division and an exponential), and running several side by side costs
+// little more than one. Each figure is the one ValueAt computes.
 template <int N>
-void ValuesAt(const Solve& s, const float (&sigma)[N], float (&value)[N]) {
+void ValuesAt(const Solve& s, const float* sigma, float* value) {
     const FixedTerms& f = s.f;
     float x[2 * N];  // the arguments of N: d1 (or -d1) in 0..N-1, d2 (or -d2) after
     for (int i = 0; i < N; ++i) {
@@ -142,15 +159,50 @@ void ValuesAt(const Solve& s, const float (&sigma)[N], float (&value)[N]) {
         x[i] = s.isPut ? -d1 : d1;
         x[N + i] = s.isPut ? -d2 : d2;
     }
+    // Each tail term by its estimate, which needs neither exp nor a division
+    // by sqrt(2 pi); the few whose estimate might round to a different float
+    // than the exact figure (or lies outside the estimate's range) are worked
+    // out exactly after. The steps are separate short loops of arithmetic
+    // alone, which the compiler runs side by side in vector registers.
+    double exponent[2 * N];
+    for (int j = 0; j < 2 * N; ++j)
+        exponent[j] = DensityExponent(x[j]);
+    double estimate[2 * N];
+    tail::ExpOfModerate(exponent, estimate);
+    double polynomial[2 * N];
+    for (int j = 0; j < 2 * N; ++j)
+        polynomial[j] = TailPolynomial(x[j]);
+    for (int j = 0; j < 2 * N; ++j)
+        estimate[j] = estimate[j] * kOverRootTwoPi * polynomial[j];
+    float e[2 * N];
+    bool surely[2 * N];
+    for (int j = 0; j < 2 * N; ++j) {
+        surely[j] = (std::fabs(static_cast<double>(x[j])) <= tail::kLargestEstimated) &
+                    tail::RoundsSurely(estimate[j]);
+        e[j] = Stored(estimate[j]);
+    }
+    for (int j = 0; j < 2 * N; ++j) {
+        if (!surely[j]) e[j] = NormalTail(x[j]);
+    }
     float n[2 * N];
     for (int j = 0; j < 2 * N; ++j)
-        n[j] = NormalFromTail(x[j], NormalTail(x[j]));
+        n[j] = NormalFromTail(x[j], e[j]);
     for (int i = 0; i < N; ++i) {
         const float model = s.noModel ? 0.0f
                             : s.isPut ? PutFrom(f, n[i], n[N + i])
                                       : CallFrom(f, n[i], n[N + i]);
         value[i] = model >= s.intrinsic ? model : s.floor;
     }
+}
+
+// The values at the first `count` (1 to N) of `sigma`, priced side by side
+// as a batch whose size is known when compiling, as ValuesAt needs.
+template <int N>
+void ValuesOfUpTo(const Solve& s, const float* sigma, float* value, int count) {
+    if constexpr (N > 1) {
+        if (count < N) return ValuesOfUpTo<N - 1>(s, sigma, value, count);
+    }
+    ValuesAt<N>(s, sigma, value);
 }
 
 // The sweep's trials, accumulated in float as the sweep has always made them
@@ -182,6 +234,22 @@ constexpr SweepTrials MakeSweepTrials() {
 
 constexpr SweepTrials kSweep = MakeSweepTrials();
 static_assert(kSweep.count + SweepTrials::kGroup <= 40);
+
+// A bracket end whose value the solve has not worked out.
+constexpr float kUnknownValue = std::numeric_limits<float>::quiet_NaN();
+
+// Where the value of the option likely meets `price` between `lo` and `hi`,
+// valued `below` and `above`: the straight line between the two, or when it
+// gives no point inside the bracket (an end's value unknown, values out of
+// order), the top, as the search there mostly finds the values short of the
+// price (above the sweep's last trial, say). Only a guess: the bisection uses
+// it to decide which midpoints to price ahead, never to decide a step.
+double GuessRoot(float lo, float hi, float below, float above, float price) {
+    const double share =
+        (static_cast<double>(price) - below) / (static_cast<double>(above) - below);
+    if (!(share >= 0 && share <= 1)) return hi;
+    return lo + share * (static_cast<double>(hi) - lo);
+}
 
 }  // namespace
 
@@ -237,30 +305,31 @@ float ImpliedVolatility(const PricingInputs& in, bool isPut, float price) {
 
     // Coarse sweep: the first trial of 0.1, 0.2, ... 3.2 whose value exceeds
     // the market price. The trials are priced four at a time; the values of
-    // those after the first that exceeds are not used.
+    // those after the first that exceeds are not used, but the values on
+    // either side of the price guide the bisection's guesses below.
     constexpr int kGroup = SweepTrials::kGroup;
     float sigma = kSweep.sigma[kSweep.count];
+    float below = kUnknownValue;  // the value of the trial before the one found
+    float above = kUnknownValue;  // the value of the one found
     for (int k = 0; k < kSweep.count; k += kGroup) {
         float trial[kGroup];
         float value[kGroup];
         for (int j = 0; j < kGroup; ++j)
             trial[j] = kSweep.sigma[k + j];
-        ValuesAt(s, trial, value);
+        ValuesAt<kGroup>(s, trial, value);
         int j = 0;
         while (j < kGroup && k + j < kSweep.count && !(value[j] > price))
             ++j;
         if (j < kGroup && k + j < kSweep.count) {
             sigma = trial[j];
+            above = value[j];
+            if (j > 0) below = value[j - 1];
             break;
         }
+        below = value[kGroup - 1];
     }
 
     // Bisection of the bracket below it; the answer is the last midpoint.
-    // Each midpoint is priced together with both midpoints that can follow
-    // it, the one below for when its value exceeds the price and the one
-    // above for when it falls short, so two steps take about the time of
-    // one. The steps, their midpoints and their comparisons are the same as
-    // one at a time; the value of the midpoint not taken is not used.
     float hi = sigma;
     float lo = Stored(hi - kSweepStep);
     // One step at midpoint `sigma` of value `p`: false when the search ends
@@ -268,8 +337,8 @@ float ImpliedVolatility(const PricingInputs& in, bool isPut, float price) {
     bool none = false;
     const auto step = [&](float mid, float p) {
         sigma = mid;
-        if (p > price) hi = mid;
-        if (p < price) lo = mid;
+        hi = p > price ? mid : hi;
+        lo = p < price ? mid : lo;
         if (p == price) return false;
         // A NaN price, or a NaN value from inputs too extreme to price,
         // compares neither way and would leave the bracket as it is forever.
@@ -279,15 +348,43 @@ float ImpliedVolatility(const PricingInputs& in, bool isPut, float price) {
         }
         return static_cast<double>(hi) - lo > kTolerance;
     };
-    while (static_cast<double>(hi) - lo > kTolerance) {
-        const float mid = Stored((static_cast<double>(hi) + lo) * 0.5);
-        const float trial[3] = {mid, Stored((static_cast<double>(mid) + lo) * 0.5),
-                                Stored((static_cast<double>(hi) + mid) * 0.5)};
-        float value[3];
-        ValuesAt(s, trial, value);
-        if (!step(mid, value[0])) break;
-        const int next = value[0] > price ? 1 : 2;
-        if (!step(trial[next], value[next])) break;
+    // Each midpoint depends on the comparisons before it, so pricing them one
+    // at a time would leave the processor waiting on each pricing's chain of
+    // dependent steps. Instead the search guesses where the price is met,
+    // between the bracket's ends by their values, and prices at once every
+    // midpoint that the steps would visit if the guess is right; pricings
+    // that do not depend on one another overlap. Then it takes the steps
+    // with the true values, as one at a time: each midpoint is computed from
+    // the bracket as it stands, and a step whose comparison goes the other
+    // way than guessed ends the batch, its later midpoints unused (they are
+    // not where the search goes). The next batch starts from there with a
+    // new guess. So the steps, midpoints, comparisons and answer are those
+    // of the plain bisection; a guess only decides how much is priced ahead.
+    constexpr int kAhead = 8;  // the bisection of 0.1 to 0.0005 takes 8 steps
+    bool going = static_cast<double>(hi) - lo > kTolerance;
+    while (going) {
+        const double guess = GuessRoot(lo, hi, below, above, price);
+        float trial[kAhead];
+        int count = 0;
+        float l = lo;
+        float h = hi;
+        while (count < kAhead) {
+            const float mid = Stored((static_cast<double>(h) + l) * 0.5);
+            trial[count++] = mid;
+            const bool down = mid > guess;
+            h = down ? mid : h;
+            l = down ? l : mid;
+            if (!(static_cast<double>(h) - l > kTolerance)) break;
+        }
+        float value[kAhead];
+        ValuesOfUpTo<kAhead>(s, trial, value, count);
+        for (int i = 0; i < count && going; ++i) {
+            const float p = value[i];
+            going = step(trial[i], p);
+            above = p > price ? p : above;
+            below = p < price ? p : below;
+            if ((p > price) != (trial[i] > guess)) break;
+        }
     }
     if (none) return -1;
     if (sigma < kTolerance) return -1;

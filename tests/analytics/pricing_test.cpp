@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "tests/analytics/pricing_reference.h"
@@ -120,6 +122,78 @@ TEST(Pricing, ModelPriceIsZeroWithoutDaysOrPricesAndFloorsAtIntrinsic) {
 TEST(Pricing, SameBitsAsTheOldCodeOverRandomOptions) {
     for (const std::uint64_t seed : {1u, 2u}) {
         EXPECT_EQ(reference::FirstDifference(seed, 10000), "") << "seed " << seed;
+    }
+}
+
+// Quotes like a scan's near the money, where the solver prices midpoints
+// ahead on a guess: prices from a smile of volatilities, in whole cents and
+// not, calls and puts; every answer must be the old one to the bit.
+TEST(Pricing, SameBitsAsTheOldCodeNearTheMoney) {
+    int solved = 0;
+    for (const float strike : {40.0f, 42.5f, 45.0f, 47.5f, 50.0f, 52.5f, 55.0f, 60.0f}) {
+        for (const int days : {3, 18, 46, 74, 137, 200, 500}) {
+            for (const float volatility : {0.05f, 0.18f, 0.3f, 0.47f, 0.95f, 2.5f}) {
+                for (const bool isPut : {false, true}) {
+                    PricingInputs in;
+                    in.StockPrice = 47.3f;
+                    in.StrikePrice = strike;
+                    in.DaysToGo = days;
+                    in.InterestRate = 0.05f;
+                    in.DividendYield = 0.018f;
+                    in.Volatility = volatility;
+                    const float value = OptionValue(in, isPut);
+                    for (const float price :
+                         {value, static_cast<float>(std::round(value * 100.0) / 100)}) {
+                        const float ours = ImpliedVolatility(in, isPut, price);
+                        EXPECT_TRUE(reference::SameBits(
+                            ours, reference::ImpliedVolatility(in, isPut, price)))
+                            << strike << " " << days << " " << volatility << " " << isPut << " "
+                            << price;
+                        solved += ours > 0 ? 1 : 0;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(solved, 600);
+}
+
+// Priced at exactly the value of a midpoint on the search's path, an option
+// stops there (its value equals the price), so the answer depends on that
+// value to the last bit: the solver's batch pricing must give each midpoint
+// the single pricing's value. Paths of every depth, in both directions,
+// over random options; answers compared with the old code's.
+TEST(Pricing, SameBitsWhenThePriceIsTheValueAtAMidpoint) {
+    std::mt19937_64 rng(17);
+    const auto uniform = [&](double a, double b) {
+        return std::uniform_real_distribution<double>(a, b)(rng);
+    };
+    for (int i = 0; i < 4000; ++i) {
+        PricingInputs in;
+        in.StockPrice = static_cast<float>(std::exp(uniform(0, 6)));
+        in.StrikePrice = static_cast<float>(in.StockPrice * std::exp(uniform(-0.4, 0.4)));
+        in.DaysToGo = static_cast<int>(uniform(1, 800));
+        in.InterestRate = static_cast<float>(uniform(0, 0.1));
+        in.DividendYield = static_cast<float>(uniform(0, 0.05));
+        const bool isPut = uniform(0, 1) < 0.5;
+        // A bracket of the sweep, [hi - 0.1, hi], and a midpoint some steps
+        // down a random path in it.
+        float hi = 0.1f;
+        for (int trials = static_cast<int>(uniform(1, 30)); trials > 0; --trials)
+            hi = static_cast<float>(hi + 0.1);
+        float lo = static_cast<float>(hi - 0.1);
+        float mid = hi;
+        for (int depth = static_cast<int>(uniform(1, 9)); depth > 0; --depth) {
+            mid = static_cast<float>((static_cast<double>(hi) + lo) * 0.5);
+            (uniform(0, 1) < 0.5 ? lo : hi) = mid;
+        }
+        in.Volatility = mid;
+        const float price = OptionValue(in, isPut);
+        const float ours = ImpliedVolatility(in, isPut, price);
+        const float old = reference::ImpliedVolatility(in, isPut, price);
+        ASSERT_TRUE(reference::SameBits(ours, old))
+            << "S=" << in.StockPrice << " K=" << in.StrikePrice << " days=" << in.DaysToGo
+            << " put=" << isPut << " sigma=" << mid << ": " << ours << ", was " << old;
     }
 }
 

@@ -1,0 +1,123 @@
+#pragma once
+// A quick estimate of the tail term of N(x) that tells when it is certainly
+// the stored figure.
+//
+// The tail term is stored as a float rounded from
+//     y = (exp(-x*x/2) / sqrt(2 pi)) * P
+// computed in double with the library's exp (P is the tail's polynomial). Its
+// float is what every later figure depends on, and the double y only decides
+// which float that is: any double on the same side of every float rounding
+// boundary (a midpoint between two adjacent floats) rounds to the same float.
+// The estimate works out y without calling exp and without dividing: e^a by
+// a short polynomial, and a product with 1 / sqrt(2 pi) in place of the
+// division. It differs from the library's y by less than 2^-44 of y (with
+// the library's exp within a unit in the last place of e^a, as it is; the
+// margin below leaves room for far more). When it lies further than 2^-39
+// of itself from every float midpoint, its float is the stored figure;
+// otherwise (about one estimate in 16,000) the caller works out the figure
+// as it always has. Being all arithmetic with no call, the estimates of
+// several arguments run side by side.
+
+#include <bit>
+#include <cstdint>
+#include <iterator>
+
+namespace quillon::tail {
+
+// Arguments up to this magnitude are estimated: e^a for a >= -60.5 and the
+// polynomial at |x| <= 11 keep y above 1e-28, a normal float far from the
+// float range's ends. Larger ones, and NaN, take the exact way.
+constexpr double kLargestEstimated = 11.0;
+
+// 2^(j/32) for j = 0..31, to within a few units of 2^-53: e^(j ln 2 / 32) by
+// its Taylor series, summed at compile time to terms far below 2^-53.
+struct PowersOfTwo {
+    double value[32];
+};
+
+constexpr PowersOfTwo MakePowersOfTwo() {
+    PowersOfTwo powers{};
+    for (int j = 0; j < 32; ++j) {
+        const double y = j * 0x1.62e42fefa39efp-1 / 32;  // j ln 2 / 32, below 0.68
+        double term = 1;
+        double sum = 1;
+        for (int i = 1; i < 30; ++i) {
+            term = term * y / i;
+            sum += term;
+        }
+        powers.value[j] = sum;
+    }
+    return powers;
+}
+
+inline constexpr PowersOfTwo kPowersOfTwo = MakePowersOfTwo();
+
+// e^a[j] for -60.5 <= a[j] <= 0, each to within 2^-47 of itself: a = n ln(2)
+// / 32 + r with an integer n = 32 m + i and |r| <= ln(2)/64 (plus a hair), so
+// that e^a = 2^m * 2^(i/32) * e^r; e^r by its Taylor polynomial of degree 5
+// (the remainder is below 2^-48.7 of e^r, the rounding of its evaluation and
+// of the table's entry a few units of 2^-53). Outside that range a result is
+// not meaningful but is computed without undefined behaviour. Each step is a
+// loop over the M arguments, so that their chains of dependent steps run side
+// by side (and in vector registers where the target has them).
+template <int M>
+void ExpOfModerate(const double (&a)[M], double (&out)[M]) {
+    // Adding and subtracting 1.5 * 2^52 rounds 32 a / ln 2 to an integer n,
+    // and leaves n, in two's complement, in the low bits of the sum.
+    constexpr double kRound = 0x1.8p52;
+    constexpr double k32Log2e = 0x1.71547652b82fep5;
+    // ln(2) / 32 in two parts, the first with enough trailing zero bits that
+    // n times it is exact.
+    constexpr double kStepHigh = 0x1.62e42feep-6;
+    constexpr double kStepLow = 0x1.a39ef35793c76p-38;
+    // 1/5!, 1/4!, ... 1/1!, 1/0!, for Horner's scheme.
+    constexpr double kTaylor[] = {1.0 / 120, 1.0 / 24, 1.0 / 6, 0.5, 1.0, 1.0};
+    double shifted[M];
+    double r[M];
+    double p[M];
+    for (int j = 0; j < M; ++j)
+        shifted[j] = a[j] * k32Log2e + kRound;
+    for (int j = 0; j < M; ++j) {
+        const double n = shifted[j] - kRound;
+        r[j] = (a[j] - n * kStepHigh) - n * kStepLow;
+    }
+    for (int j = 0; j < M; ++j)
+        p[j] = kTaylor[0];
+    for (int i = 1; i < static_cast<int>(std::size(kTaylor)); ++i) {
+        for (int j = 0; j < M; ++j)
+            p[j] = p[j] * r[j] + kTaylor[i];
+    }
+    // Read as an integer, the sum's bits are those of 1.5 * 2^52 plus n: a
+    // multiple of 32 plus n, so the low five bits are i, and shifting five
+    // out leaves m plus a multiple of 2^12. 2^m is the biased exponent m +
+    // 1023 shifted into place: only the low 12 bits of the sum survive the
+    // shift, which hold m + 1023 for the m (-88 to 0) of this range.
+    for (int j = 0; j < M; ++j) {
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(shifted[j]);
+        const std::uint64_t scale = ((bits >> 5) + 1023) << 52;
+        out[j] = p[j] * kPowersOfTwo.value[bits & 31] * std::bit_cast<double>(scale);
+    }
+}
+
+// Whether the float nearest to `estimate` is certainly the float nearest to
+// any double within 2^-44 of it: it is a normal float well inside the float
+// range, and lies more than 2^14 of its own last-place units (2^-39 of itself
+// or more) from the nearest float midpoint. A double's low 29 significand
+// bits are the part below a float's last place; a float midpoint has them
+// exactly 2^28. Points just across a power of two (where the spacing of
+// floats changes) lie next to a float, not a midpoint, so the test of one
+// binade covers them.
+inline bool RoundsSurely(double estimate) {
+    constexpr double kSmallest = 0x1p-125;
+    constexpr double kLargest = 0x1p127;
+    constexpr std::uint32_t kBelowFloat = (std::uint32_t{1} << 29) - 1;
+    constexpr std::uint32_t kMidpoint = std::uint32_t{1} << 28;
+    constexpr std::uint32_t kMargin = std::uint32_t{1} << 14;
+    const auto below =
+        static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(estimate)) & kBelowFloat;
+    // Unsigned: the distance test is one comparison that wraps below zero.
+    const bool nearMidpoint = below - (kMidpoint - kMargin) <= 2 * kMargin;
+    return (estimate >= kSmallest) & (estimate < kLargest) & !nearMidpoint;
+}
+
+}  // namespace quillon::tail
