@@ -26,7 +26,7 @@ run_entry() {
     local settings=$1
     shift
     mkdir -p "$scratch/home"
-    (cd "$scratch/home" && env "$@" HOME="$scratch/home" QT_QPA_PLATFORM=offscreen \
+    (cd "$scratch/home" && exec env "$@" HOME="$scratch/home" QT_QPA_PLATFORM=offscreen \
         "${command[@]}" >"$scratch/quillon.log" 2>&1) &
     app=$!
     for _ in $(seq 1 100); do
