@@ -81,7 +81,10 @@ const char* kUsage =
     "continues where this one stopped.\n";
 
 // The scan window without a screen: on a terminal a one-line progress bar,
-// otherwise every change of a status panel as a line of its own.
+// otherwise every change of a status panel as a line of its own. Lines are
+// passed on at most every 100 ms and whenever the runner waits for the
+// network: a local pass changes the panels for every symbol, and a write of
+// its own for each line was a tenth of the pass's time.
 class ConsoleView final : public RecordingScanView {
   public:
     ConsoleView(const Context& context, bool terminal) : context_(context), terminal_(terminal) {}
@@ -94,8 +97,13 @@ class ConsoleView final : public RecordingScanView {
             DrawBar();
         } else {
             std::printf("%s\n", text.c_str());
-            std::fflush(stdout);
+            if (std::chrono::steady_clock::now() - lastFlush_ >= kFlushEvery) Flush();
         }
+    }
+
+    void Flush() {
+        std::fflush(stdout);
+        lastFlush_ = std::chrono::steady_clock::now();
     }
 
     void DrawBar() {
@@ -111,13 +119,19 @@ class ConsoleView final : public RecordingScanView {
         std::fflush(stdout);
     }
 
+    // Ends the bar's line, and passes on what is pending, before a message
+    // on stderr or the closing summary.
     void EndBar() {
         if (terminal_) std::printf("\n");
+        Flush();
     }
 
   private:
+    static constexpr auto kFlushEvery = std::chrono::milliseconds(100);
+
     const Context& context_;
     bool terminal_;
+    std::chrono::steady_clock::time_point lastFlush_{};
 };
 
 // The minutes of --give-up-after (fractions allowed), or nothing when the
@@ -251,6 +265,7 @@ int main(int argc, char** argv) {
             return kExitUnreachable;
         }
 
+        if (realtime || driver.AwaitingNetwork()) view.Flush();
         if (realtime) {
             // Every step on the 55 ms clock; socket events in between.
             for (auto now = Stopwatch::now(); now < nextTick; now = Stopwatch::now()) {
