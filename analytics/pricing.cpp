@@ -1,5 +1,6 @@
 #include "analytics/pricing.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -19,6 +20,15 @@ constexpr float Stored(double value) {
     return static_cast<float>(value);
 }
 
+// Where both operands of a sum, difference or product are floats, the code
+// works in float: the float result is the exact result rounded once, and
+// the same as working in double and storing the result, as it was written
+// at first. (Double carries more than twice a float's precision, enough
+// that rounding to double and then to float never differs from rounding to
+// float at once; a product of two floats is even exact in double.) Float
+// arithmetic skips the two conversions, which lie on the chain of dependent
+// steps of every pricing.
+
 // The normal density's constant, correctly rounded like any square root.
 const double kRootTwoPi = std::sqrt(6.2831853);
 // Its reciprocal, for the tail's estimate (tail_estimate.h), which allows
@@ -32,8 +42,8 @@ const double kOverRootTwoPi = 1.0 / kRootTwoPi;
 double TailPolynomial(float x) {
     const double ax = std::fabs(static_cast<double>(x));
     const float t = Stored(1.0 / (1.0 + 0.3327 * ax));
-    const float t2 = Stored(static_cast<double>(t) * t);
-    const float t3 = Stored(static_cast<double>(t) * t2);
+    const float t2 = t * t;
+    const float t3 = t * t2;
     return 0.4361836 * t - 0.1201676 * t2 + 0.937298 * t3;
 }
 
@@ -49,7 +59,7 @@ float NormalTail(float x) {
 }
 
 float NormalFromTail(float x, float e) {
-    return x >= 0 ? Stored(1.0 - e) : e;
+    return x >= 0 ? 1.0f - e : e;
 }
 
 // What the value of one option needs besides the volatility. The solver
@@ -96,7 +106,7 @@ ModelTerms Terms(const FixedTerms& f, double sigma) {
     const float v = Stored(f.sqrtT * sigma);
     ModelTerms terms{};
     terms.d1 = Stored((f.logSK + (f.carry + sigma * sigma * 0.5) * f.T) / v);
-    terms.d2 = Stored(static_cast<double>(terms.d1) - v);
+    terms.d2 = terms.d1 - v;
     return terms;
 }
 
@@ -140,6 +150,16 @@ struct Solve {
     bool noModel;      // values are the floor alone
     double intrinsic;  // K - S or S - K
     float floor;       // the intrinsic value, stored
+    // For the bisection's guesses only (see CurvedGuess):
+    double slopeScale;  // e^(-qT) S sqrt(T) / sqrt(2 pi): vega is this times e^(-d1^2/2)
+    double parity;      // what the model price exceeds by its time value alone
+};
+
+// The model price at a trial volatility, not floored, with its slope
+// (vega) estimated: what the bisection's first guess is made from.
+struct CurveSample {
+    float model = std::numeric_limits<float>::quiet_NaN();
+    double slope = 0;
 };
 
 // The values of one option at N trial volatilities. The N pricings do not
@@ -147,15 +167,16 @@ struct Solve {
 // chain of dependent steps (a division for d1, then for each normal value a
 // division and an exponential), and running several side by side costs
 // little more than one. Each figure is the one ValueAt computes.
+// When `sample` is given, the model price and slope at each trial go there.
 template <int N>
-void ValuesAt(const Solve& s, const float* sigma, float* value) {
+void ValuesAt(const Solve& s, const float* sigma, float* value, CurveSample* sample = nullptr) {
     const FixedTerms& f = s.f;
     float x[2 * N];  // the arguments of N: d1 (or -d1) in 0..N-1, d2 (or -d2) after
     for (int i = 0; i < N; ++i) {
         const double sg = sigma[i];
         const float v = Stored(f.sqrtT * sg);
         const float d1 = Stored((f.logSK + (f.carry + sg * sg * 0.5) * f.T) / v);
-        const float d2 = Stored(static_cast<double>(d1) - v);
+        const float d2 = d1 - v;
         x[i] = s.isPut ? -d1 : d1;
         x[N + i] = s.isPut ? -d2 : d2;
     }
@@ -169,11 +190,15 @@ void ValuesAt(const Solve& s, const float* sigma, float* value) {
         exponent[j] = DensityExponent(x[j]);
     double estimate[2 * N];
     tail::ExpOfModerate(exponent, estimate);
+    if (sample) {
+        for (int i = 0; i < N; ++i)
+            sample[i].slope = s.slopeScale * estimate[i];
+    }
     double polynomial[2 * N];
     for (int j = 0; j < 2 * N; ++j)
         polynomial[j] = TailPolynomial(x[j]);
     for (int j = 0; j < 2 * N; ++j)
-        estimate[j] = estimate[j] * kOverRootTwoPi * polynomial[j];
+        estimate[j] = estimate[j] * (kOverRootTwoPi * polynomial[j]);
     float e[2 * N];
     bool surely[2 * N];
     for (int j = 0; j < 2 * N; ++j) {
@@ -192,6 +217,7 @@ void ValuesAt(const Solve& s, const float* sigma, float* value) {
                             : s.isPut ? PutFrom(f, n[i], n[N + i])
                                       : CallFrom(f, n[i], n[N + i]);
         value[i] = model >= s.intrinsic ? model : s.floor;
+        if (sample) sample[i].model = model;
     }
 }
 
@@ -251,6 +277,36 @@ double GuessRoot(float lo, float hi, float below, float above, float price) {
     return lo + share * (static_cast<double>(hi) - lo);
 }
 
+// A closer guess for the first batch of the bisection, from the model's
+// prices and slopes at the bracket's ends. The straight line between points
+// 0.1 apart misses the root by a few thousandths where the curve bends (out
+// of the money most), which the bisection's steps notice after five or six
+// midpoints; and where an end's value is floored at intrinsic value the line
+// knows nothing of the curve. Here the volatility is taken as a function of
+// the logarithm of the time value (the model price less what put-call parity
+// fixes), which is nearly straight for options in and out of the money
+// alike, and interpolated by the cubic with the right values and slopes at
+// both ends (Hermite's). NaN where that does not apply: a time value that is
+// not positive, values out of order, a slope that is not positive.
+double CurvedGuess(float lo, float hi, CurveSample atLo, CurveSample atHi, double parity,
+                   float price) {
+    const double w0 = atLo.model - parity;
+    const double w1 = atHi.model - parity;
+    const double wp = price - parity;
+    if (!(w0 > 0 && w0 < wp && wp < w1 && atLo.slope > 0 && atHi.slope > 0))
+        return std::numeric_limits<double>::quiet_NaN();
+    const double u0 = std::log(w0);
+    const double span = std::log(w1) - u0;
+    const double t = (std::log(wp) - u0) / span;
+    // The slopes of the volatility against the logarithm, d(sigma)/du = w /
+    // vega, scaled to the span.
+    const double m0 = span * w0 / atLo.slope;
+    const double m1 = span * w1 / atHi.slope;
+    const double rest = 1 - t;
+    return (1 + 2 * t) * rest * rest * lo + t * rest * rest * m0 + t * t * (3 - 2 * t) * hi -
+           t * t * rest * m1;
+}
+
 }  // namespace
 
 float CumulativeNormal(float x) {
@@ -302,6 +358,8 @@ float ImpliedVolatility(const PricingInputs& in, bool isPut, float price) {
     s.noModel = NoModelPrice(in);
     s.intrinsic = isPut ? s.f.K - s.f.S : s.f.S - s.f.K;
     s.floor = Stored(s.intrinsic);
+    s.slopeScale = s.f.weightS * s.f.sqrtT * kOverRootTwoPi;
+    s.parity = std::max(0.0, isPut ? s.f.weightK - s.f.weightS : s.f.weightS - s.f.weightK);
 
     // Coarse sweep: the first trial of 0.1, 0.2, ... 3.2 whose value exceeds
     // the market price. The trials are priced four at a time; the values of
@@ -311,22 +369,30 @@ float ImpliedVolatility(const PricingInputs& in, bool isPut, float price) {
     float sigma = kSweep.sigma[kSweep.count];
     float below = kUnknownValue;  // the value of the trial before the one found
     float above = kUnknownValue;  // the value of the one found
+    CurveSample atLo;             // the model at the trial before, and at the one found
+    CurveSample atHi;
     for (int k = 0; k < kSweep.count; k += kGroup) {
         float trial[kGroup];
         float value[kGroup];
+        CurveSample sample[kGroup];
         for (int j = 0; j < kGroup; ++j)
             trial[j] = kSweep.sigma[k + j];
-        ValuesAt<kGroup>(s, trial, value);
+        ValuesAt<kGroup>(s, trial, value, sample);
         int j = 0;
         while (j < kGroup && k + j < kSweep.count && !(value[j] > price))
             ++j;
         if (j < kGroup && k + j < kSweep.count) {
             sigma = trial[j];
             above = value[j];
-            if (j > 0) below = value[j - 1];
+            atHi = sample[j];
+            if (j > 0) {
+                below = value[j - 1];
+                atLo = sample[j - 1];
+            }
             break;
         }
         below = value[kGroup - 1];
+        atLo = sample[kGroup - 1];
     }
 
     // Bisection of the bracket below it; the answer is the last midpoint.
@@ -362,8 +428,14 @@ float ImpliedVolatility(const PricingInputs& in, bool isPut, float price) {
     // of the plain bisection; a guess only decides how much is priced ahead.
     constexpr int kAhead = 8;  // the bisection of 0.1 to 0.0005 takes 8 steps
     bool going = static_cast<double>(hi) - lo > kTolerance;
+    // The first batch goes by the curved guess from the sweep's samples. A
+    // batch ends early only where a comparison goes against its guess, which
+    // leaves the guess outside the narrower bracket; the next batch then
+    // goes by the straight line between that bracket's ends, close enough
+    // over so short a span.
+    double guess = CurvedGuess(lo, hi, atLo, atHi, s.parity, price);
     while (going) {
-        const double guess = GuessRoot(lo, hi, below, above, price);
+        if (!(guess > lo && guess < hi)) guess = GuessRoot(lo, hi, below, above, price);
         float trial[kAhead];
         int count = 0;
         float l = lo;

@@ -20,7 +20,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <iterator>
 
 namespace quillon::tail {
 
@@ -59,7 +58,11 @@ inline constexpr PowersOfTwo kPowersOfTwo = MakePowersOfTwo();
 // of the table's entry a few units of 2^-53). Outside that range a result is
 // not meaningful but is computed without undefined behaviour. Each step is a
 // loop over the M arguments, so that their chains of dependent steps run side
-// by side (and in vector registers where the target has them).
+// by side (and in vector registers where the target has them). The
+// polynomial is evaluated in pairs of terms (Estrin's scheme) rather than
+// term by term: the pairs do not wait for one another, so the chain from a
+// to the result is three multiply-adds long instead of five, for the same
+// accuracy give or take a unit of 2^-53.
 template <int M>
 void ExpOfModerate(const double (&a)[M], double (&out)[M]) {
     // Adding and subtracting 1.5 * 2^52 rounds 32 a / ln 2 to an integer n,
@@ -70,8 +73,6 @@ void ExpOfModerate(const double (&a)[M], double (&out)[M]) {
     // n times it is exact.
     constexpr double kStepHigh = 0x1.62e42feep-6;
     constexpr double kStepLow = 0x1.a39ef35793c76p-38;
-    // 1/5!, 1/4!, ... 1/1!, 1/0!, for Horner's scheme.
-    constexpr double kTaylor[] = {1.0 / 120, 1.0 / 24, 1.0 / 6, 0.5, 1.0, 1.0};
     double shifted[M];
     double r[M];
     double p[M];
@@ -81,11 +82,13 @@ void ExpOfModerate(const double (&a)[M], double (&out)[M]) {
         const double n = shifted[j] - kRound;
         r[j] = (a[j] - n * kStepHigh) - n * kStepLow;
     }
-    for (int j = 0; j < M; ++j)
-        p[j] = kTaylor[0];
-    for (int i = 1; i < static_cast<int>(std::size(kTaylor)); ++i) {
-        for (int j = 0; j < M; ++j)
-            p[j] = p[j] * r[j] + kTaylor[i];
+    // 1 + r + r^2/2 + ... + r^5/120 as (1 + r) + r^2 (1/2 + r/6) + r^4 (1/24 + r/120).
+    for (int j = 0; j < M; ++j) {
+        const double r2 = r[j] * r[j];
+        const double low = 1.0 + r[j];
+        const double middle = 0.5 + r[j] * (1.0 / 6);
+        const double high = 1.0 / 24 + r[j] * (1.0 / 120);
+        p[j] = (low + r2 * middle) + (r2 * r2) * high;
     }
     // Read as an integer, the sum's bits are those of 1.5 * 2^52 plus n: a
     // multiple of 32 plus n, so the low five bits are i, and shifting five
@@ -95,7 +98,7 @@ void ExpOfModerate(const double (&a)[M], double (&out)[M]) {
     for (int j = 0; j < M; ++j) {
         const std::uint64_t bits = std::bit_cast<std::uint64_t>(shifted[j]);
         const std::uint64_t scale = ((bits >> 5) + 1023) << 52;
-        out[j] = p[j] * kPowersOfTwo.value[bits & 31] * std::bit_cast<double>(scale);
+        out[j] = p[j] * (kPowersOfTwo.value[bits & 31] * std::bit_cast<double>(scale));
     }
 }
 
