@@ -443,16 +443,34 @@ float ImpliedVolatility(const PricingInputs& in, bool isPut, float price) {
         int count = 0;
         float l = lo;
         float h = hi;
+        bool lastStep = false;  // the guessed path ends the search at its last midpoint
         while (count < kAhead) {
             const float mid = Stored((static_cast<double>(h) + l) * 0.5);
             trial[count++] = mid;
             const bool down = mid > guess;
             h = down ? mid : h;
             l = down ? l : mid;
-            if (!(static_cast<double>(h) - l > kTolerance)) break;
+            if (!(static_cast<double>(h) - l > kTolerance)) {
+                lastStep = true;
+                break;
+            }
         }
         float value[kAhead];
         ValuesOfUpTo<kAhead>(s, trial, value, count);
+        // Most often every comparison goes the way the guess said, none is
+        // an exact hit and no value is NaN; then the steps would walk the
+        // guessed path to its end, and the answer is its last midpoint.
+        // Checking that in one sweep over the batch, without a branch per
+        // step, spares taking the steps one by one.
+        bool asGuessed = lastStep;
+        for (int i = 0; i < count; ++i) {
+            const bool up = value[i] > price;
+            asGuessed &= (up == (trial[i] > guess)) & (up | (value[i] < price));
+        }
+        if (asGuessed) {
+            sigma = trial[count - 1];
+            break;
+        }
         for (int i = 0; i < count && going; ++i) {
             const float p = value[i];
             going = step(trial[i], p);
