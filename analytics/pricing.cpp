@@ -168,8 +168,11 @@ struct CurveSample {
 // division and an exponential), and running several side by side costs
 // little more than one. Each figure is the one ValueAt computes.
 // When `sample` is given, the model price and slope at each trial go there.
+// Always built into its caller: the pricings then overlap with the caller's
+// own work before and after them, which a call would keep apart.
 template <int N>
-void ValuesAt(const Solve& s, const float* sigma, float* value, CurveSample* sample = nullptr) {
+[[gnu::always_inline]] inline void ValuesAt(const Solve& s, const float* sigma, float* value,
+                                            CurveSample* sample = nullptr) {
     const FixedTerms& f = s.f;
     float x[2 * N];  // the arguments of N: d1 (or -d1) in 0..N-1, d2 (or -d2) after
     for (int i = 0; i < N; ++i) {
