@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "analytics/pricing_variants.h"
 #include "analytics/tail_estimate.h"
 
 namespace quillon {
@@ -341,6 +342,8 @@ float OptionValue(const PricingInputs& in, bool isPut) {
     return isPut ? PutValue(in) : CallValue(in);
 }
 
+namespace {
+
 // The search is a fixed recipe, not a root finder to be tuned: its answers
 // are printed in the report and weighed into ZOR, and earlier results are
 // compared with new ones, so every step must stay as it is. The sweep's
@@ -349,7 +352,10 @@ float OptionValue(const PricingInputs& in, bool isPut) {
 // answers its last midpoint rather than the better end of the bracket, and
 // stops at an exact hit as well as at the tolerance. A faster or more accurate
 // method (Newton's, say) would change figures that users compare.
-float ImpliedVolatility(const PricingInputs& in, bool isPut, float price) {
+//
+// Always built into its caller: the variants below compile it, and the
+// pricings it builds in, each for its own processor.
+[[gnu::always_inline]] inline float Search(const PricingInputs& in, bool isPut, float price) {
     const double S = in.StockPrice;
     const double K = in.StrikePrice;
     const float intrinsic = Stored(isPut ? K - S : S - K);
@@ -459,7 +465,13 @@ float ImpliedVolatility(const PricingInputs& in, bool isPut, float price) {
             }
         }
         float value[kAhead];
-        ValuesOfUpTo<kAhead>(s, trial, value, count);
+        // A whole batch is built in here; the shorter ones of a later batch
+        // (a wrong guess, a few in a hundred solves) are called.
+        if (count == kAhead) {
+            ValuesAt<kAhead>(s, trial, value);
+        } else {
+            ValuesOfUpTo<kAhead - 1>(s, trial, value, count);
+        }
         // Most often every comparison goes the way the guess said, none is
         // an exact hit and no value is NaN; then the steps would walk the
         // guessed path to its end, and the answer is its last midpoint.
@@ -485,6 +497,38 @@ float ImpliedVolatility(const PricingInputs& in, bool isPut, float price) {
     if (none) return -1;
     if (sigma < kTolerance) return -1;
     return Stored(static_cast<double>(sigma) * 100);
+}
+
+}  // namespace
+
+namespace detail {
+
+float ImpliedVolatilityPortable(const PricingInputs& in, bool isPut, float price) {
+    return Search(in, isPut, price);
+}
+
+#if QUILLON_PRICING_HAS_AVX2_VARIANT
+// AVX2 holds four doubles in a register where the default x86-64 target
+// holds two, which the batched pricings use. No fused multiply-add: that
+// would change the roundings.
+[[gnu::target("avx2")]] float ImpliedVolatilityAvx2(const PricingInputs& in, bool isPut,
+                                                    float price) {
+    return Search(in, isPut, price);
+}
+
+bool ProcessorHasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+#endif
+
+}  // namespace detail
+
+float ImpliedVolatility(const PricingInputs& in, bool isPut, float price) {
+#if QUILLON_PRICING_HAS_AVX2_VARIANT
+    if (detail::ProcessorHasAvx2()) return detail::ImpliedVolatilityAvx2(in, isPut, price);
+#endif
+    return detail::ImpliedVolatilityPortable(in, isPut, price);
 }
 
 }  // namespace quillon

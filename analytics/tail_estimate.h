@@ -51,14 +51,28 @@ constexpr PowersOfTwo MakePowersOfTwo() {
 
 inline constexpr PowersOfTwo kPowersOfTwo = MakePowersOfTwo();
 
-// Two doubles side by side in one vector register, and their bits as
-// integers (the compilers' vector types: each operation works on both lanes,
-// with the same rounding as on one double).
-typedef double DoublePair __attribute__((vector_size(16)));
-typedef std::uint64_t BitsPair __attribute__((vector_size(16)));
+// Four doubles side by side, and their bits as integers: the compilers'
+// vector types, each operation working on every lane with the same rounding
+// as on one double. A target with 32-byte vector registers holds the four in
+// one, the default x86-64 target in two.
+typedef double DoubleQuad __attribute__((vector_size(32)));
+typedef std::uint64_t BitsQuad __attribute__((vector_size(32)));
 
-// e^a for a pair of arguments; see ExpOfModerate.
-inline DoublePair ExpOfModeratePair(DoublePair a) {
+// e^a[j] for -60.5 <= a[j] <= 0, each to within 2^-47 of itself: a = n ln(2)
+// / 32 + r with an integer n = 32 m + i and |r| <= ln(2)/64 (plus a hair), so
+// that e^a = 2^m * 2^(i/32) * e^r; e^r by its Taylor polynomial of degree 5
+// (the remainder is below 2^-48.7 of e^r, the rounding of its evaluation and
+// of the table's entry a few units of 2^-53). Outside that range a result is
+// not meaningful but is computed without undefined behaviour. The arguments
+// are worked on four at a time in vector registers, so that their chains of
+// dependent steps run side by side. The polynomial is evaluated in pairs of
+// terms (Estrin's scheme) rather than term by term: the pairs do not wait for
+// one another, so the chain from a to the result is three multiply-adds long
+// instead of five, for the same accuracy give or take a unit of 2^-53.
+// Always built into its caller, so that it is compiled for the caller's
+// target (the vectors never pass between functions).
+template <int M>
+[[gnu::always_inline]] inline void ExpOfModerate(const double (&a)[M], double (&out)[M]) {
     // Adding and subtracting 1.5 * 2^52 rounds 32 a / ln 2 to an integer n,
     // and leaves n, in two's complement, in the low bits of the sum.
     constexpr double kRound = 0x1.8p52;
@@ -67,47 +81,35 @@ inline DoublePair ExpOfModeratePair(DoublePair a) {
     // n times it is exact.
     constexpr double kStepHigh = 0x1.62e42feep-6;
     constexpr double kStepLow = 0x1.a39ef35793c76p-38;
-    const DoublePair shifted = a * k32Log2e + kRound;
-    const DoublePair n = shifted - kRound;
-    const DoublePair r = (a - n * kStepHigh) - n * kStepLow;
-    // 1 + r + r^2/2 + ... + r^5/120 as (1 + r) + r^2 (1/2 + r/6) + r^4 (1/24 + r/120).
-    const DoublePair r2 = r * r;
-    const DoublePair low = 1.0 + r;
-    const DoublePair middle = 0.5 + r * (1.0 / 6);
-    const DoublePair high = 1.0 / 24 + r * (1.0 / 120);
-    const DoublePair p = (low + r2 * middle) + (r2 * r2) * high;
-    // Read as an integer, the sum's bits are those of 1.5 * 2^52 plus n: a
-    // multiple of 32 plus n, so the low five bits are i, and shifting five
-    // out leaves m plus a multiple of 2^12. 2^m is the biased exponent m +
-    // 1023 shifted into place: only the low 12 bits of the sum survive the
-    // shift, which hold m + 1023 for the m (-88 to 0) of this range.
-    const auto bits = std::bit_cast<BitsPair>(shifted);
-    const BitsPair scaleBits = ((bits >> 5) + 1023) << 52;
-    const auto scale = std::bit_cast<DoublePair>(scaleBits);
-    const DoublePair table = {kPowersOfTwo.value[bits[0] & 31], kPowersOfTwo.value[bits[1] & 31]};
-    return p * (table * scale);
-}
-
-// e^a[j] for -60.5 <= a[j] <= 0, each to within 2^-47 of itself: a = n ln(2)
-// / 32 + r with an integer n = 32 m + i and |r| <= ln(2)/64 (plus a hair), so
-// that e^a = 2^m * 2^(i/32) * e^r; e^r by its Taylor polynomial of degree 5
-// (the remainder is below 2^-48.7 of e^r, the rounding of its evaluation and
-// of the table's entry a few units of 2^-53). Outside that range a result is
-// not meaningful but is computed without undefined behaviour. The arguments
-// are worked on in pairs, each pair in vector registers, so that their
-// chains of dependent steps run side by side. The polynomial is evaluated in
-// pairs of terms (Estrin's scheme) rather than term by term: the pairs do
-// not wait for one another, so the chain from a to the result is three
-// multiply-adds long instead of five, for the same accuracy give or take a
-// unit of 2^-53.
-template <int M>
-void ExpOfModerate(const double (&a)[M], double (&out)[M]) {
-    for (int j = 0; j + 1 < M; j += 2) {
-        const DoublePair e = ExpOfModeratePair(DoublePair{a[j], a[j + 1]});
-        out[j] = e[0];
-        out[j + 1] = e[1];
+    for (int j = 0; j < M; j += 4) {
+        // Past the end, the last argument again.
+        DoubleQuad x;
+        for (int k = 0; k < 4; ++k)
+            x[k] = a[j + k < M ? j + k : M - 1];
+        const DoubleQuad shifted = x * k32Log2e + kRound;
+        const DoubleQuad n = shifted - kRound;
+        const DoubleQuad r = (x - n * kStepHigh) - n * kStepLow;
+        // 1 + r + r^2/2 + ... + r^5/120 as (1 + r) + r^2 (1/2 + r/6) + r^4 (1/24 + r/120).
+        const DoubleQuad r2 = r * r;
+        const DoubleQuad low = 1.0 + r;
+        const DoubleQuad middle = 0.5 + r * (1.0 / 6);
+        const DoubleQuad high = 1.0 / 24 + r * (1.0 / 120);
+        const DoubleQuad p = (low + r2 * middle) + (r2 * r2) * high;
+        // Read as an integer, the sum's bits are those of 1.5 * 2^52 plus n:
+        // a multiple of 32 plus n, so the low five bits are i, and shifting
+        // five out leaves m plus a multiple of 2^12. 2^m is the biased
+        // exponent m + 1023 shifted into place: only the low 12 bits of the
+        // sum survive the shift, which hold m + 1023 for the m (-88 to 0) of
+        // this range.
+        const auto bits = __builtin_bit_cast(BitsQuad, shifted);
+        const auto scale = __builtin_bit_cast(DoubleQuad, ((bits >> 5) + 1023) << 52);
+        DoubleQuad table;
+        for (int k = 0; k < 4; ++k)
+            table[k] = kPowersOfTwo.value[bits[k] & 31];
+        const DoubleQuad e = p * (table * scale);
+        for (int k = 0; k < 4 && j + k < M; ++k)
+            out[j + k] = e[k];
     }
-    if constexpr (M % 2 == 1) out[M - 1] = ExpOfModeratePair(DoublePair{a[M - 1], a[M - 1]})[0];
 }
 
 // Whether the float nearest to `estimate` is certainly the float nearest to

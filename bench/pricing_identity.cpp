@@ -27,9 +27,13 @@ int main(int argc, char** argv) {
         std::printf("pricing_identity: %s\n", difference.c_str());
         return 1;
     }
+    std::string builds;
+    for (const auto& variant : quillon::reference::SearchVariants())
+        builds += std::string(builds.empty() ? "" : ", ") + variant.Name;
     std::printf(
         "pricing_identity: %ld options from seed %llu, every figure the same to the bit "
-        "(%.1f s)\n  answers: %ld implied volatilities, %ld at the cap, %ld none (-1)\n",
-        count, seed, seconds, tally.Solved, tally.Capped, tally.None);
+        "(%.1f s)\n  answers: %ld implied volatilities, %ld at the cap, %ld none (-1)\n"
+        "  builds of the search checked: %s\n",
+        count, seed, seconds, tally.Solved, tally.Capped, tally.None, builds.c_str());
     return 0;
 }

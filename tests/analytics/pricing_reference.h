@@ -18,8 +18,10 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "analytics/pricing.h"
+#include "analytics/pricing_variants.h"
 
 namespace quillon::reference {
 
@@ -286,6 +288,23 @@ struct Tally {
 // d1-sized argument and of any 32-bit pattern. Returns an empty string when
 // all agree, else a description of the first difference. Counts the kinds
 // of answer in `tally` when given.
+// Each build of the search that this processor can run, by name: the
+// portable one always, the AVX2 one where the processor has AVX2.
+struct SearchVariant {
+    const char* Name;
+    float (*Solve)(const PricingInputs& in, bool isPut, float price);
+};
+
+inline std::vector<SearchVariant> SearchVariants() {
+    std::vector<SearchVariant> variants = {
+        {"portable", &quillon::detail::ImpliedVolatilityPortable}};
+#if QUILLON_PRICING_HAS_AVX2_VARIANT
+    if (quillon::detail::ProcessorHasAvx2())
+        variants.push_back({"AVX2", &quillon::detail::ImpliedVolatilityAvx2});
+#endif
+    return variants;
+}
+
 inline std::string FirstDifference(std::uint64_t seed, long count, Tally* tally = nullptr) {
     RandomOptions random(seed);
     const auto describe = [](const char* what, const RandomOptions::Option& o, float ours,
@@ -301,12 +320,18 @@ inline std::string FirstDifference(std::uint64_t seed, long count, Tally* tally 
                       static_cast<double>(ours), static_cast<double>(theirs));
         return std::string(text);
     };
+    const std::vector<SearchVariant> variants = SearchVariants();
     for (long i = 0; i < count; ++i) {
         const RandomOptions::Option o = random.Next();
         const PricingInputs& in = o.In;
         const float iv = quillon::ImpliedVolatility(in, o.IsPut, o.Price);
         const float ivBefore = reference::ImpliedVolatility(in, o.IsPut, o.Price);
         if (!SameBits(iv, ivBefore)) return describe("ImpliedVolatility", o, iv, ivBefore);
+        for (const SearchVariant& variant : variants) {
+            const float answer = variant.Solve(in, o.IsPut, o.Price);
+            if (!SameBits(answer, ivBefore))
+                return describe(variant.Name, o, answer, ivBefore) + " (that build of the search)";
+        }
         if (tally != nullptr) {
             long& kind = ivBefore < 0     ? tally->None
                          : ivBefore > 329 ? tally->Capped

@@ -144,11 +144,14 @@ TEST(Pricing, SameBitsAsTheOldCodeNearTheMoney) {
                     const float value = OptionValue(in, isPut);
                     for (const float price :
                          {value, static_cast<float>(std::round(value * 100.0) / 100)}) {
+                        const float old = reference::ImpliedVolatility(in, isPut, price);
+                        for (const auto& variant : reference::SearchVariants()) {
+                            EXPECT_TRUE(reference::SameBits(variant.Solve(in, isPut, price), old))
+                                << variant.Name << ": " << strike << " " << days << " "
+                                << volatility << " " << isPut << " " << price;
+                        }
                         const float ours = ImpliedVolatility(in, isPut, price);
-                        EXPECT_TRUE(reference::SameBits(
-                            ours, reference::ImpliedVolatility(in, isPut, price)))
-                            << strike << " " << days << " " << volatility << " " << isPut << " "
-                            << price;
+                        EXPECT_TRUE(reference::SameBits(ours, old));
                         solved += ours > 0 ? 1 : 0;
                     }
                 }
@@ -189,11 +192,14 @@ TEST(Pricing, SameBitsWhenThePriceIsTheValueAtAMidpoint) {
         }
         in.Volatility = mid;
         const float price = OptionValue(in, isPut);
-        const float ours = ImpliedVolatility(in, isPut, price);
         const float old = reference::ImpliedVolatility(in, isPut, price);
-        ASSERT_TRUE(reference::SameBits(ours, old))
-            << "S=" << in.StockPrice << " K=" << in.StrikePrice << " days=" << in.DaysToGo
-            << " put=" << isPut << " sigma=" << mid << ": " << ours << ", was " << old;
+        for (const auto& variant : reference::SearchVariants()) {
+            const float ours = variant.Solve(in, isPut, price);
+            ASSERT_TRUE(reference::SameBits(ours, old))
+                << variant.Name << ": S=" << in.StockPrice << " K=" << in.StrikePrice
+                << " days=" << in.DaysToGo << " put=" << isPut << " sigma=" << mid << ": " << ours
+                << ", was " << old;
+        }
     }
 }
 
