@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "analytics/pricing_variants.h"
@@ -144,6 +145,13 @@ float ValueAt(const PricingInputs& in, const FixedTerms& f, bool isPut, double s
 
 // --- The solve ---------------------------------------------------------------
 
+// Four floats side by side, and four 32-bit masks (all ones for true), as
+// vectors like tail::DoubleQuad; __builtin_convertvector converts between
+// them lane by lane. (Never passed between functions: a 32-byte vector
+// would change how functions are called on the default target.)
+typedef float FloatQuad __attribute__((vector_size(16)));
+typedef std::int32_t MaskQuad __attribute__((vector_size(16)));
+
 // One option being solved: its fixed terms and what flooring needs.
 struct Solve {
     FixedTerms f;
@@ -185,33 +193,62 @@ template <int N>
         x[N + i] = s.isPut ? -d2 : d2;
     }
     // Each tail term by its estimate, which needs neither exp nor a division
-    // by sqrt(2 pi); the few whose estimate might round to a different float
-    // than the exact figure (or lies outside the estimate's range) are worked
-    // out exactly after. The steps are separate short loops of arithmetic
-    // alone, which the compiler runs side by side in vector registers.
-    double exponent[2 * N];
-    for (int j = 0; j < 2 * N; ++j)
+    // by sqrt(2 pi): e^(-x^2/2) for all arguments first, then the rest four
+    // at a time in vector registers. The few whose estimate might round to
+    // another float than the exact figure (or whose argument lies outside
+    // the estimate's range) are worked out exactly after.
+    constexpr int M = 2 * N;
+    double exponent[M];
+    for (int j = 0; j < M; ++j)
         exponent[j] = DensityExponent(x[j]);
-    double estimate[2 * N];
-    tail::ExpOfModerate(exponent, estimate);
+    double density[M];  // e^(-x^2/2), estimated
+    tail::ExpOfModerate(exponent, density);
     if (sample) {
         for (int i = 0; i < N; ++i)
-            sample[i].slope = s.slopeScale * estimate[i];
+            sample[i].slope = s.slopeScale * density[i];
     }
-    double polynomial[2 * N];
-    for (int j = 0; j < 2 * N; ++j)
-        polynomial[j] = TailPolynomial(x[j]);
-    for (int j = 0; j < 2 * N; ++j)
-        estimate[j] = estimate[j] * (kOverRootTwoPi * polynomial[j]);
-    float e[2 * N];
-    bool surely[2 * N];
-    for (int j = 0; j < 2 * N; ++j) {
-        surely[j] = (std::fabs(static_cast<double>(x[j])) <= tail::kLargestEstimated) &
-                    tail::RoundsSurely(estimate[j]);
-        e[j] = Stored(estimate[j]);
+    float e[M];
+    std::int32_t surely[M];          // all ones where the estimate is sure
+    MaskQuad allSure = ~MaskQuad{};  // lane by lane over the whole batch
+    for (int j = 0; j < M; j += 4) {
+        // Past the end, the last argument again.
+        FloatQuad arguments;
+        tail::DoubleQuad densities;
+        for (int k = 0; k < 4; ++k) {
+            arguments[k] = x[j + k < M ? j + k : M - 1];
+            densities[k] = density[j + k < M ? j + k : M - 1];
+        }
+        // The tail polynomial, as TailPolynomial works it out.
+        const tail::DoubleQuad wide = __builtin_convertvector(arguments, tail::DoubleQuad);
+        const tail::DoubleQuad magnitude = __builtin_bit_cast(
+            tail::DoubleQuad, __builtin_bit_cast(tail::BitsQuad, wide) & 0x7fffffffffffffffULL);
+        const FloatQuad t = __builtin_convertvector(1.0 / (1.0 + 0.3327 * magnitude), FloatQuad);
+        const FloatQuad t2 = t * t;
+        const FloatQuad t3 = t * t2;
+        const tail::DoubleQuad polynomial =
+            0.4361836 * __builtin_convertvector(t, tail::DoubleQuad) -
+            0.1201676 * __builtin_convertvector(t2, tail::DoubleQuad) +
+            0.937298 * __builtin_convertvector(t3, tail::DoubleQuad);
+        // Outside the estimate's range its figure means nothing; zero keeps
+        // its conversions to float in range.
+        const auto inRange = magnitude <= tail::kLargestEstimated;
+        const tail::DoubleQuad estimate =
+            inRange ? densities * (kOverRootTwoPi * polynomial) : tail::DoubleQuad{};
+        const FloatQuad stored = __builtin_convertvector(estimate, FloatQuad);
+        // RoundsSurely, four at a time.
+        const MaskQuad sure = (__builtin_convertvector(estimate * (1 - tail::kMargin), FloatQuad) ==
+                               __builtin_convertvector(estimate * (1 + tail::kMargin), FloatQuad)) &
+                              __builtin_convertvector(inRange, MaskQuad);
+        allSure &= sure;
+        for (int k = 0; k < 4 && j + k < M; ++k) {
+            e[j + k] = stored[k];
+            surely[j + k] = sure[k];
+        }
     }
-    for (int j = 0; j < 2 * N; ++j) {
-        if (!surely[j]) e[j] = NormalTail(x[j]);
+    if (!(allSure[0] & allSure[1] & allSure[2] & allSure[3])) {
+        for (int j = 0; j < M; ++j) {
+            if (!surely[j]) e[j] = NormalTail(x[j]);
+        }
     }
     float n[2 * N];
     for (int j = 0; j < 2 * N; ++j)
