@@ -17,6 +17,7 @@
 
 #include "analytics/calendar.h"
 #include "analytics/pricing.h"
+#include "analytics/pricing_variants.h"
 #include "analytics/zor.h"
 #include "market/quote.h"
 #include "platform/clock.h"
@@ -375,14 +376,28 @@ void PrintComparison() {
         options.size(), kCandidates, kRounds);
     std::printf("  %-26s %8s %14s %14s %8s\n", "options", "count", "ours ns/solve", "QuantLib ns",
                 "ratio");
-    const auto row = [&](const char* name, const std::vector<QuotedOption>& set) {
-        const SolveTimes ns = NanosecondsPerSolve(set, kRounds, ours, QuantLibImpliedVolatility);
+    const auto row = [&](const char* name, const std::vector<QuotedOption>& set, auto solve) {
+        const SolveTimes ns = NanosecondsPerSolve(set, kRounds, solve, QuantLibImpliedVolatility);
         std::printf("  %-26s %8zu %14.1f %14.1f %8.2f\n", name, set.size(), ns.Ours, ns.Theirs,
                     ns.Ours / ns.Theirs);
     };
-    row("all", options);
-    row("strike above the forward", above);
-    row("strike below the forward", below);
+    row("all", options, ours);
+    row("strike above the forward", above, ours);
+    row("strike below the forward", below, ours);
+#if QUILLON_PRICING_HAS_AVX2_VARIANT
+    // The build of the search that processors without AVX2 run, where this
+    // one runs the AVX2 build.
+    if (detail::ProcessorHasAvx2()) {
+        const auto portable = [](const QuotedOption& o) {
+            PricingInputs in = Inputs(o.Strike, o.DaysToGo);
+            return static_cast<double>(detail::ImpliedVolatilityPortable(in, o.IsPut, o.Price));
+        };
+        std::printf("  the portable build, which processors without AVX2 run:\n");
+        row("all", options, portable);
+        row("strike above the forward", above, portable);
+        row("strike below the forward", below, portable);
+    }
+#endif
 
     double largest = 0;
     double sum = 0;
