@@ -145,12 +145,15 @@ float ValueAt(const PricingInputs& in, const FixedTerms& f, bool isPut, double s
 
 // --- The solve ---------------------------------------------------------------
 
-// Four floats side by side, and four 32-bit masks (all ones for true), as
-// vectors like tail::DoubleQuad; __builtin_convertvector converts between
+// `Lanes` floats side by side, and as many 32-bit masks (all ones for true),
+// as vectors like tail::Vectors; __builtin_convertvector converts between
 // them lane by lane. (Never passed between functions: a 32-byte vector
 // would change how functions are called on the default target.)
-typedef float FloatQuad __attribute__((vector_size(16)));
-typedef std::int32_t MaskQuad __attribute__((vector_size(16)));
+template <int Lanes>
+struct FloatVectors {
+    typedef float Floats __attribute__((vector_size(4 * Lanes)));
+    typedef std::int32_t Masks __attribute__((vector_size(4 * Lanes)));
+};
 
 // One option being solved: its fixed terms and what flooring needs.
 struct Solve {
@@ -179,7 +182,7 @@ struct CurveSample {
 // When `sample` is given, the model price and slope at each trial go there.
 // Always built into its caller: the pricings then overlap with the caller's
 // own work before and after them, which a call would keep apart.
-template <int N>
+template <int N, int Lanes = 2>
 [[gnu::always_inline]] inline void ValuesAt(const Solve& s, const float* sigma, float* value,
                                             CurveSample* sample = nullptr) {
     const FixedTerms& f = s.f;
@@ -193,8 +196,8 @@ template <int N>
         x[N + i] = s.isPut ? -d2 : d2;
     }
     // Each tail term by its estimate, which needs neither exp nor a division
-    // by sqrt(2 pi): e^(-x^2/2) for all arguments first, then the rest four
-    // at a time in vector registers. The few whose estimate might round to
+    // by sqrt(2 pi): e^(-x^2/2) for all arguments first, then the rest
+    // `Lanes` at a time in vector registers. The few whose estimate might round to
     // another float than the exact figure (or whose argument lies outside
     // the estimate's range) are worked out exactly after.
     constexpr int M = 2 * N;
@@ -202,50 +205,55 @@ template <int N>
     for (int j = 0; j < M; ++j)
         exponent[j] = DensityExponent(x[j]);
     double density[M];  // e^(-x^2/2), estimated
-    tail::ExpOfModerate(exponent, density);
+    tail::ExpOfModerate<Lanes>(exponent, density);
     if (sample) {
         for (int i = 0; i < N; ++i)
             sample[i].slope = s.slopeScale * density[i];
     }
     float e[M];
-    std::int32_t surely[M];          // all ones where the estimate is sure
-    MaskQuad allSure = ~MaskQuad{};  // lane by lane over the whole batch
-    for (int j = 0; j < M; j += 4) {
+    std::int32_t surely[M];  // all ones where the estimate is sure
+    using Doubles = typename tail::Vectors<Lanes>::Doubles;
+    using Bits = typename tail::Vectors<Lanes>::Bits;
+    using Floats = typename FloatVectors<Lanes>::Floats;
+    using Masks = typename FloatVectors<Lanes>::Masks;
+    Masks allSure = ~Masks{};  // lane by lane over the whole batch
+    for (int j = 0; j < M; j += Lanes) {
         // Past the end, the last argument again.
-        FloatQuad arguments;
-        tail::DoubleQuad densities;
-        for (int k = 0; k < 4; ++k) {
+        Floats arguments;
+        Doubles densities;
+        for (int k = 0; k < Lanes; ++k) {
             arguments[k] = x[j + k < M ? j + k : M - 1];
             densities[k] = density[j + k < M ? j + k : M - 1];
         }
         // The tail polynomial, as TailPolynomial works it out.
-        const tail::DoubleQuad wide = __builtin_convertvector(arguments, tail::DoubleQuad);
-        const tail::DoubleQuad magnitude = __builtin_bit_cast(
-            tail::DoubleQuad, __builtin_bit_cast(tail::BitsQuad, wide) & 0x7fffffffffffffffULL);
-        const FloatQuad t = __builtin_convertvector(1.0 / (1.0 + 0.3327 * magnitude), FloatQuad);
-        const FloatQuad t2 = t * t;
-        const FloatQuad t3 = t * t2;
-        const tail::DoubleQuad polynomial =
-            0.4361836 * __builtin_convertvector(t, tail::DoubleQuad) -
-            0.1201676 * __builtin_convertvector(t2, tail::DoubleQuad) +
-            0.937298 * __builtin_convertvector(t3, tail::DoubleQuad);
+        const Doubles wide = __builtin_convertvector(arguments, Doubles);
+        const Doubles magnitude =
+            __builtin_bit_cast(Doubles, __builtin_bit_cast(Bits, wide) & 0x7fffffffffffffffULL);
+        const Floats t = __builtin_convertvector(1.0 / (1.0 + 0.3327 * magnitude), Floats);
+        const Floats t2 = t * t;
+        const Floats t3 = t * t2;
+        const Doubles polynomial = 0.4361836 * __builtin_convertvector(t, Doubles) -
+                                   0.1201676 * __builtin_convertvector(t2, Doubles) +
+                                   0.937298 * __builtin_convertvector(t3, Doubles);
         // Outside the estimate's range its figure means nothing; zero keeps
         // its conversions to float in range.
         const auto inRange = magnitude <= tail::kLargestEstimated;
-        const tail::DoubleQuad estimate =
-            inRange ? densities * (kOverRootTwoPi * polynomial) : tail::DoubleQuad{};
-        const FloatQuad stored = __builtin_convertvector(estimate, FloatQuad);
+        const Doubles estimate = inRange ? densities * (kOverRootTwoPi * polynomial) : Doubles{};
+        const Floats stored = __builtin_convertvector(estimate, Floats);
         // RoundsSurely, four at a time.
-        const MaskQuad sure = (__builtin_convertvector(estimate * (1 - tail::kMargin), FloatQuad) ==
-                               __builtin_convertvector(estimate * (1 + tail::kMargin), FloatQuad)) &
-                              __builtin_convertvector(inRange, MaskQuad);
+        const Masks sure = (__builtin_convertvector(estimate * (1 - tail::kMargin), Floats) ==
+                            __builtin_convertvector(estimate * (1 + tail::kMargin), Floats)) &
+                           __builtin_convertvector(inRange, Masks);
         allSure &= sure;
-        for (int k = 0; k < 4 && j + k < M; ++k) {
+        for (int k = 0; k < Lanes && j + k < M; ++k) {
             e[j + k] = stored[k];
             surely[j + k] = sure[k];
         }
     }
-    if (!(allSure[0] & allSure[1] & allSure[2] & allSure[3])) {
+    bool every = true;
+    for (int k = 0; k < Lanes; ++k)
+        every &= allSure[k] != 0;
+    if (!every) {
         for (int j = 0; j < M; ++j) {
             if (!surely[j]) e[j] = NormalTail(x[j]);
         }
@@ -392,6 +400,7 @@ namespace {
 //
 // Always built into its caller: the variants below compile it, and the
 // pricings it builds in, each for its own processor.
+template <int Lanes>
 [[gnu::always_inline]] inline float Search(const PricingInputs& in, bool isPut, float price) {
     const double S = in.StockPrice;
     const double K = in.StrikePrice;
@@ -426,7 +435,7 @@ namespace {
         CurveSample sample[kGroup];
         for (int j = 0; j < kGroup; ++j)
             trial[j] = kSweep.sigma[k + j];
-        ValuesAt<kGroup>(s, trial, value, sample);
+        ValuesAt<kGroup, Lanes>(s, trial, value, sample);
         int j = 0;
         while (j < kGroup && k + j < kSweep.count && !(value[j] > price))
             ++j;
@@ -505,7 +514,7 @@ namespace {
         // A whole batch is built in here; the shorter ones of a later batch
         // (a wrong guess, a few in a hundred solves) are called.
         if (count == kAhead) {
-            ValuesAt<kAhead>(s, trial, value);
+            ValuesAt<kAhead, Lanes>(s, trial, value);
         } else {
             ValuesOfUpTo<kAhead - 1>(s, trial, value, count);
         }
@@ -540,8 +549,17 @@ namespace {
 
 namespace detail {
 
+// The lanes of the portable build's vectors. clang splits four lanes into
+// the default target's two-lane registers well, and four run faster there;
+// GCC does it badly, and two run faster with it.
+#if defined(__clang__)
+constexpr int kPortableLanes = 4;
+#else
+constexpr int kPortableLanes = 2;
+#endif
+
 float ImpliedVolatilityPortable(const PricingInputs& in, bool isPut, float price) {
-    return Search(in, isPut, price);
+    return Search<kPortableLanes>(in, isPut, price);
 }
 
 #if QUILLON_PRICING_HAS_AVX2_VARIANT
@@ -550,7 +568,7 @@ float ImpliedVolatilityPortable(const PricingInputs& in, bool isPut, float price
 // would change the roundings.
 [[gnu::target("avx2")]] float ImpliedVolatilityAvx2(const PricingInputs& in, bool isPut,
                                                     float price) {
-    return Search(in, isPut, price);
+    return Search<4>(in, isPut, price);
 }
 
 bool ProcessorHasAvx2() {

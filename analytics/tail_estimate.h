@@ -51,12 +51,15 @@ constexpr PowersOfTwo MakePowersOfTwo() {
 
 inline constexpr PowersOfTwo kPowersOfTwo = MakePowersOfTwo();
 
-// Four doubles side by side, and their bits as integers: the compilers'
+// `Lanes` doubles side by side, and their bits as integers: the compilers'
 // vector types, each operation working on every lane with the same rounding
-// as on one double. A target with 32-byte vector registers holds the four in
-// one, the default x86-64 target in two.
-typedef double DoubleQuad __attribute__((vector_size(32)));
-typedef std::uint64_t BitsQuad __attribute__((vector_size(32)));
+// as on one double. Two fill a register of the default x86-64 target, four
+// one of AVX2.
+template <int Lanes>
+struct Vectors {
+    typedef double Doubles __attribute__((vector_size(8 * Lanes)));
+    typedef std::uint64_t Bits __attribute__((vector_size(8 * Lanes)));
+};
 
 // e^a[j] for -60.5 <= a[j] <= 0, each to within 2^-47 of itself: a = n ln(2)
 // / 32 + r with an integer n = 32 m + i and |r| <= ln(2)/64 (plus a hair), so
@@ -64,15 +67,17 @@ typedef std::uint64_t BitsQuad __attribute__((vector_size(32)));
 // (the remainder is below 2^-48.7 of e^r, the rounding of its evaluation and
 // of the table's entry a few units of 2^-53). Outside that range a result is
 // not meaningful but is computed without undefined behaviour. The arguments
-// are worked on four at a time in vector registers, so that their chains of
+// are worked on `Lanes` at a time in vector registers, so that their chains of
 // dependent steps run side by side. The polynomial is evaluated in pairs of
 // terms (Estrin's scheme) rather than term by term: the pairs do not wait for
 // one another, so the chain from a to the result is three multiply-adds long
 // instead of five, for the same accuracy give or take a unit of 2^-53.
 // Always built into its caller, so that it is compiled for the caller's
 // target (the vectors never pass between functions).
-template <int M>
+template <int Lanes = 2, int M>
 [[gnu::always_inline]] inline void ExpOfModerate(const double (&a)[M], double (&out)[M]) {
+    using Doubles = typename Vectors<Lanes>::Doubles;
+    using Bits = typename Vectors<Lanes>::Bits;
     // Adding and subtracting 1.5 * 2^52 rounds 32 a / ln 2 to an integer n,
     // and leaves n, in two's complement, in the low bits of the sum.
     constexpr double kRound = 0x1.8p52;
@@ -81,33 +86,33 @@ template <int M>
     // n times it is exact.
     constexpr double kStepHigh = 0x1.62e42feep-6;
     constexpr double kStepLow = 0x1.a39ef35793c76p-38;
-    for (int j = 0; j < M; j += 4) {
+    for (int j = 0; j < M; j += Lanes) {
         // Past the end, the last argument again.
-        DoubleQuad x;
-        for (int k = 0; k < 4; ++k)
+        Doubles x;
+        for (int k = 0; k < Lanes; ++k)
             x[k] = a[j + k < M ? j + k : M - 1];
-        const DoubleQuad shifted = x * k32Log2e + kRound;
-        const DoubleQuad n = shifted - kRound;
-        const DoubleQuad r = (x - n * kStepHigh) - n * kStepLow;
+        const Doubles shifted = x * k32Log2e + kRound;
+        const Doubles n = shifted - kRound;
+        const Doubles r = (x - n * kStepHigh) - n * kStepLow;
         // 1 + r + r^2/2 + ... + r^5/120 as (1 + r) + r^2 (1/2 + r/6) + r^4 (1/24 + r/120).
-        const DoubleQuad r2 = r * r;
-        const DoubleQuad low = 1.0 + r;
-        const DoubleQuad middle = 0.5 + r * (1.0 / 6);
-        const DoubleQuad high = 1.0 / 24 + r * (1.0 / 120);
-        const DoubleQuad p = (low + r2 * middle) + (r2 * r2) * high;
+        const Doubles r2 = r * r;
+        const Doubles low = 1.0 + r;
+        const Doubles middle = 0.5 + r * (1.0 / 6);
+        const Doubles high = 1.0 / 24 + r * (1.0 / 120);
+        const Doubles p = (low + r2 * middle) + (r2 * r2) * high;
         // Read as an integer, the sum's bits are those of 1.5 * 2^52 plus n:
         // a multiple of 32 plus n, so the low five bits are i, and shifting
         // five out leaves m plus a multiple of 2^12. 2^m is the biased
         // exponent m + 1023 shifted into place: only the low 12 bits of the
         // sum survive the shift, which hold m + 1023 for the m (-88 to 0) of
         // this range.
-        const auto bits = __builtin_bit_cast(BitsQuad, shifted);
-        const auto scale = __builtin_bit_cast(DoubleQuad, ((bits >> 5) + 1023) << 52);
-        DoubleQuad table;
-        for (int k = 0; k < 4; ++k)
+        const auto bits = __builtin_bit_cast(Bits, shifted);
+        const auto scale = __builtin_bit_cast(Doubles, ((bits >> 5) + 1023) << 52);
+        Doubles table;
+        for (int k = 0; k < Lanes; ++k)
             table[k] = kPowersOfTwo.value[bits[k] & 31];
-        const DoubleQuad e = p * (table * scale);
-        for (int k = 0; k < 4 && j + k < M; ++k)
+        const Doubles e = p * (table * scale);
+        for (int k = 0; k < Lanes && j + k < M; ++k)
             out[j + k] = e[k];
     }
 }

@@ -35,12 +35,17 @@ TEST(TailEstimate, ExpWithinItsBoundOverTheRange) {
         const double exact = std::exp(a);
         EXPECT_LE(std::fabs(ExpEstimate(a) - exact), std::ldexp(exact, -46)) << a;
     }
-    // Several arguments at once give each the same figure as alone.
+    // Several arguments at once, two or four to a vector, give each the same
+    // figure as alone.
     const double several[5] = {-0.1, -7.25, -60.5, 0.0, -33.3};
     double out[5];
     tail::ExpOfModerate(several, out);
-    for (int j = 0; j < 5; ++j)
+    double inFours[5];
+    tail::ExpOfModerate<4>(several, inFours);
+    for (int j = 0; j < 5; ++j) {
         EXPECT_EQ(out[j], ExpEstimate(several[j])) << several[j];
+        EXPECT_EQ(inFours[j], out[j]) << several[j];
+    }
 }
 
 // A double `steps` units in the last place away from the float midpoint
