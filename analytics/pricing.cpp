@@ -240,7 +240,7 @@ template <int N, int Lanes = 2>
         const auto inRange = magnitude <= tail::kLargestEstimated;
         const Doubles estimate = inRange ? densities * (kOverRootTwoPi * polynomial) : Doubles{};
         const Floats stored = __builtin_convertvector(estimate, Floats);
-        // RoundsSurely, four at a time.
+        // RoundsSurely, lane by lane.
         const Masks sure = (__builtin_convertvector(estimate * (1 - tail::kMargin), Floats) ==
                             __builtin_convertvector(estimate * (1 + tail::kMargin), Floats)) &
                            __builtin_convertvector(inRange, Masks);
