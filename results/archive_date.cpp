@@ -1,0 +1,54 @@
+#include "results/archive_date.h"
+
+#include <cstdio>
+
+namespace quillon {
+
+namespace {
+
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int year, int month) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
+}
+
+// The value of the decimal digits of `text`, or -1 when one is not a digit.
+int Digits(std::string_view text) {
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string ArchiveDateText(int year, int month, int day) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d\r\n", year, month, day);
+    return text;
+}
+
+std::optional<DateTime> ParseArchiveDate(std::string_view text) {
+    constexpr std::size_t kDateLength = 10;  // YYYY-MM-DD
+    if (text.size() < kDateLength) return std::nullopt;
+    const std::string_view rest = text.substr(kDateLength);
+    const bool lineEnds = rest.empty() || rest.front() == '\n' || rest.starts_with("\r\n");
+    if (!lineEnds || text[4] != '-' || text[7] != '-') return std::nullopt;
+    const int year = Digits(text.substr(0, 4));
+    const int month = Digits(text.substr(5, 2));
+    const int day = Digits(text.substr(8, 2));
+    if (year < 1900 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
+        return std::nullopt;
+    DateTime at;
+    at.Year = year;
+    at.Month = month;
+    at.Day = day;
+    return at;
+}
+
+}  // namespace quillon
