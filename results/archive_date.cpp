@@ -1,6 +1,10 @@
 #include "results/archive_date.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include "platform/files.h"
 
 namespace quillon {
 
@@ -49,6 +53,24 @@ std::optional<DateTime> ParseArchiveDate(std::string_view text) {
     at.Month = month;
     at.Day = day;
     return at;
+}
+
+ArchiveDateRead ReadArchiveDate(const std::string& name) {
+    ArchiveDateRead read;
+    if (QueryFileSize(name) <= 0) return read;
+    const std::string shortName = name.substr(name.rfind('/') + 1);
+    // The date is on the first line; a file of any length is read no further.
+    constexpr std::size_t kEnough = 64;
+    errno = 0;
+    const std::optional<std::string> text = ReadFileStart(name, kEnough);
+    if (!text) {
+        read.Problem = "Cannot read " + shortName + ": " +
+                       (errno != 0 ? std::strerror(errno) : "the read did not complete");
+        return read;
+    }
+    read.Date = ParseArchiveDate(*text);
+    if (!read.Date) read.Problem = shortName + " holds no date of the form YYYY-MM-DD";
+    return read;
 }
 
 }  // namespace quillon

@@ -23,4 +23,17 @@ std::string ArchiveDateText(int year, int month, int day);
 // else, a blank or a byte order mark on the line included. The time is 0:00:00.
 std::optional<DateTime> ParseArchiveDate(std::string_view text);
 
+// What a QuoteDate.txt file says.
+struct ArchiveDateRead {
+    std::optional<DateTime> Date;  // the recorded date
+    // Why a file with bytes in it gave no date, in words for the user (the
+    // file named without its directory); empty when the file gave a date, is
+    // missing or is empty.
+    std::string Problem;
+};
+
+// Reads the recorded date from the file `name`. A missing or empty file
+// records no date, which is no problem: the archive is of today.
+ArchiveDateRead ReadArchiveDate(const std::string& name);
+
 }  // namespace quillon

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/files.h"
+#include "results/archive_date.h"
 
 namespace quillon {
 
@@ -110,7 +111,16 @@ std::optional<OutputFailure> RotatePassFiles(const WorkingFileNames& names, bool
     if (localMode) return std::nullopt;
     if ((failure = remove(names.GoodSymFile))) return failure;
     if ((failure = remove(names.BadSymFile))) return failure;
+    // The recorded date of Quote.txt goes with it: the pass writes a new
+    // Quote.txt of its own date, and Quote.bak keeps the date of its quotes
+    // (or none, and so no stale one either).
+    const bool quoteMoves = QueryFileSize(names.QuoteFile) > 0;
     if ((failure = moveAside(names.QuoteFile, names.QuoteBackup, 0))) return failure;
+    if (quoteMoves && (failure = remove(names.QuoteDateBackup))) return failure;
+    if ((failure = quoteMoves ? moveAside(names.QuoteDateFile, names.QuoteDateBackup, 0)
+                              : remove(names.QuoteDateFile))) {
+        return failure;
+    }
     return moveAside(names.AscQuoteFile, names.AscQuoteBackup,
                      static_cast<std::int64_t>(kAscQuoteHeaderLine.size()));
 }
@@ -159,6 +169,10 @@ std::optional<OutputFailure> PassOutputFiles::Open(const WorkingFileNames& names
         committed_.Lengths[at] = size;
     }
 
+    if (!localMode && ArchiveDate) {
+        if (auto failure = WriteArchiveDate(names.QuoteDateFile)) return failure;
+    }
+
     progressText_ = ReadWholeFile(names.ProgressFile);
     progressLength_ = progressText_ ? static_cast<std::int64_t>(progressText_->size()) : -1;
     progressFd_ = ::open(names.ProgressFile.c_str(), O_RDWR | O_CLOEXEC);
@@ -178,6 +192,15 @@ std::optional<OutputFailure> PassOutputFiles::Open(const WorkingFileNames& names
     committed_.ProgressHash.reset();
     if (progressText_) committed_.ProgressHash = TextHash(*progressText_);
     return WriteJournal(names, committed_);
+}
+
+std::optional<OutputFailure> PassOutputFiles::WriteArchiveDate(const std::string& name) {
+    const std::string text =
+        ArchiveDateText(ArchiveDate->Year, ArchiveDate->Month, ArchiveDate->Day);
+    if (ReadWholeFile(name) == text) return std::nullopt;
+    if (auto failure = Check(name)) return failure;
+    if (!ReplaceFileAtomically(name, text, false)) return Failure(name, errno);
+    return std::nullopt;
 }
 
 std::optional<OutputFailure> PassOutputFiles::WriteJournal(const WorkingFileNames& names,

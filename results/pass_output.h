@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/clock.h"
 #include "results/pass_journal.h"
 #include "results/settings.h"
 
@@ -86,6 +87,12 @@ class PassOutputFiles {
 
     bool IsOpen() const { return open_; }
 
+    // The date the quotes of a server pass are of, when the scan runs as of
+    // a date of its own: opening the files of the pass records it in
+    // QuoteDate.txt beside Quote.txt, so that a local scan of the archive
+    // later runs as of the same date. Nothing: QuoteDate.txt is not written.
+    std::optional<DateTime> ArchiveDate;
+
     // Test seam: called with a file's name before each write, rename or
     // deletion of a flush; a non-zero errno value fails that operation.
     std::function<int(const std::string& name)> BeforeWrite;
@@ -95,6 +102,7 @@ class PassOutputFiles {
     std::optional<OutputFailure> Rotate(const WorkingFileNames& names, bool localMode);
     std::optional<OutputFailure> WriteProgress(const WorkingFileNames& names,
                                                const std::string& text);
+    std::optional<OutputFailure> WriteArchiveDate(const std::string& name);
     std::optional<OutputFailure> WriteJournal(const WorkingFileNames& names,
                                               const JournalRecord& record);
     std::optional<OutputFailure> Check(const std::string& name);
@@ -113,9 +121,12 @@ class PassOutputFiles {
 // Moves the files of the previous pass aside: a non-empty Results.txt,
 // SavedSym.txt (and, from the server, Quote.txt and AscQuote.txt) replaces its
 // .bak file; UpSym.txt and DownSym.txt (and, from the server, GoodSym.txt and
-// BadSym.txt) are deleted. An empty file never replaces a backup (it is
-// deleted instead), and doing it twice changes nothing more. `before` may fail
-// a step (test seam); the first failure ends the rotation and is returned.
+// BadSym.txt) are deleted. From the server, QuoteDate.txt goes with Quote.txt:
+// to QuoteDate.bak when Quote.txt moves (an older QuoteDate.bak is deleted
+// then), deleted when it does not. An empty file never replaces a backup (it
+// is deleted instead), and doing it twice changes nothing more. `before` may
+// fail a step (test seam); the first failure ends the rotation and is
+// returned.
 std::optional<OutputFailure> RotatePassFiles(
     const WorkingFileNames& names, bool localMode,
     const std::function<int(const std::string&)>& before = {});

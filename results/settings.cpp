@@ -10,6 +10,7 @@
 #include "platform/base64.h"
 #include "platform/files.h"
 #include "platform/number_format.h"
+#include "results/archive_date.h"
 
 namespace quillon {
 
@@ -251,6 +252,8 @@ WorkingFileNames WorkingFileNames::In(const std::string& directory) {
     names.QuoteBackup = prefix + "Quote.bak";
     names.AscQuoteFile = prefix + "AscQuote.txt";
     names.AscQuoteBackup = prefix + "AscQuote.bak";
+    names.QuoteDateFile = prefix + kArchiveDateFile;
+    names.QuoteDateBackup = prefix + "QuoteDate.bak";
     names.AboutFile = prefix + "About.txt";
     return names;
 }

@@ -57,6 +57,8 @@ struct WorkingFileNames {
     std::string QuoteBackup;        // Quote.bak
     std::string AscQuoteFile;       // AscQuote.txt
     std::string AscQuoteBackup;     // AscQuote.bak
+    std::string QuoteDateFile;      // QuoteDate.txt: the date Quote.txt's quotes are of
+    std::string QuoteDateBackup;    // QuoteDate.bak: the date of Quote.bak
     std::string AboutFile;          // About.txt
 
     // All names in `directory` (no trailing "/").

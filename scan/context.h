@@ -3,6 +3,8 @@
 // files, the current quote, the option tables, the pending output and the
 // platform services. It is handed explicitly to the code that needs it.
 
+#include <optional>
+
 #include "analytics/calendar.h"
 #include "market/archive.h"
 #include "market/quote.h"
@@ -42,6 +44,13 @@ struct Context {
     PendingOutput pending;
     PassOutputFiles outputs;
     ReplayState replay;
+    // A date to scan as of instead of the clock's (quillon-scan --date). It
+    // wins over the date recorded with a local quote archive.
+    std::optional<DateTime> requestedDate;
+    // The date the opened scan runs as of when not the clock's: the requested
+    // date, or in local mode the date recorded with Quote.txt. The scan driver
+    // sets it each time the scan window is activated.
+    std::optional<DateTime> asOfDate;
     // The outcome of the last evaluated symbol with stock data.
     quillon::Verdict Verdict = quillon::Verdict::Saved;
 
@@ -50,5 +59,19 @@ struct Context {
     BeepService& beeper;
     NotificationService& notifications;
 };
+
+// The date and time the scan works at: the clock's, with the date replaced by
+// the as-of date when one is set. The expiration calendar and the dates of the
+// report and the archive lines come from it; the time of day stays the
+// clock's, and so does everything about real time (time-outs, printouts).
+inline DateTime ScanNow(const Context& context) {
+    DateTime now = context.clock.Now();
+    if (context.asOfDate) {
+        now.Year = context.asOfDate->Year;
+        now.Month = context.asOfDate->Month;
+        now.Day = context.asOfDate->Day;
+    }
+    return now;
+}
 
 }  // namespace quillon

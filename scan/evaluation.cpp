@@ -52,7 +52,7 @@ ReportView ReportViewOf(const Context& context, Verdict trend) {
                       .InterestRate = context.settings.InterestRate,
                       .DeriveZorFrom = context.settings.Filters.DeriveZorFrom,
                       .Trend = trend,
-                      .WrittenAt = context.clock.Now()};
+                      .WrittenAt = ScanNow(context)};
 }
 
 // The report block of the current symbol replaces the page in PageText.

@@ -5,8 +5,10 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/date_format.h"
 #include "platform/files.h"
 #include "platform/number_format.h"
+#include "results/archive_date.h"
 #include "scan/reply_status.h"
 #include "scan/symbol_file.h"
 
@@ -67,6 +69,8 @@ void ScanDriver::FormActivate() {
     OptionRequestPrefix_ = kOptionRequestPrefix;
     AuthHeader_ = BuildAuthHeader(settings.UserName, settings.Password);
 
+    ChooseScanDate();
+
     if (!settings.LocalMode()) {
         view_.SetEnabled(ScanControl::CkRepeat, true);
         return;
@@ -76,6 +80,46 @@ void ScanDriver::FormActivate() {
     // Opening creates a missing file empty and reads from the start.
     context_.replay.LocalQuoteFile.Open(context_.files.QuoteFile);
     context_.replay.LocalAscFile.Open(context_.files.AscQuoteFile);
+}
+
+// The date the scan runs as of: the requested one, or in local mode the date
+// recorded with Quote.txt, or the clock's. A date other than today's is told
+// in status panel 1, and so is a recorded date that cannot be read: an
+// archive of another day scanned as of today would show no option at all.
+void ScanDriver::ChooseScanDate() {
+    ScanDateNote_.clear();
+    ScanDateProblem_ = false;
+    context_.asOfDate = context_.requestedDate;
+    const bool local = context_.settings.LocalMode();
+    if (!context_.asOfDate && local) {
+        ArchiveDateRead recorded = ReadArchiveDate(context_.files.QuoteDateFile);
+        context_.asOfDate = recorded.Date;
+        if (!recorded.Problem.empty()) {
+            ScanDateNote_ = recorded.Problem + kTakenAsOfToday;
+            ScanDateProblem_ = true;
+        }
+    }
+    // A server pass as of a date of its own records it beside its Quote.txt.
+    context_.outputs.ArchiveDate = local ? std::nullopt : context_.requestedDate;
+
+    const DateTime today = context_.clock.Now();
+    const std::optional<DateTime>& date = context_.asOfDate;
+    if (date &&
+        (date->Year != today.Year || date->Month != today.Month || date->Day != today.Day)) {
+        ScanDateNote_ = context_.requestedDate ? kScanningAsOf + ShortDateText(*date)
+                                               : kQuotesOf + ShortDateText(*date) + kFromQuoteFile;
+    }
+    if (ScanDateNote_.empty()) return;
+    view_.SetStatusText(1, context_.runtime.SymbolsLoaded && !SymbolList_.empty()
+                               ? SymbolCountText()
+                               : ScanDateNote_);
+}
+
+// "12 symbols", followed by the scan-date note when there is one.
+std::string ScanDriver::SymbolCountText() const {
+    std::string text = FormatArgs("%zu symbols", SymbolList_.size());
+    if (!ScanDateNote_.empty()) text += " - " + ScanDateNote_;
+    return text;
 }
 
 void ScanDriver::ReadProgress() {
@@ -273,7 +317,7 @@ void ScanDriver::DoReadSymbols() {
         }
         SymbolList_ = std::move(*symbols);
         context_.runtime.SymbolsLoaded = true;
-        view_.SetStatusText(1, FormatArgs("%zu symbols", SymbolList_.size()));
+        view_.SetStatusText(1, SymbolCountText());
         view_.SetStatusText(0, "");
     }
 

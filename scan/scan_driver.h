@@ -52,6 +52,11 @@ inline constexpr const char* kLoginRefused =
     "The quote server refused the user name or password. Check them in Setup, Quotes Server, "
     "then open the scan again.";
 inline constexpr const char* kLoginRefusedShort = "Login refused: see Setup, Quotes Server";
+// The scan-date notes of status panel 1, around the date ("6/17/2025").
+inline constexpr const char* kScanningAsOf = "Scanning as of ";
+inline constexpr const char* kQuotesOf = "Quotes of ";
+inline constexpr const char* kFromQuoteFile = " from Quote.txt";
+inline constexpr const char* kTakenAsOfToday = "; quotes taken as of today";
 inline constexpr const char* kResetQuestion =
     "This will reset the process count and overwrite Reset.txt. Are you sure ?";
 
@@ -108,6 +113,12 @@ class ScanDriver final : public AlarmControl {
     int SymbolsFinished() const { return SymbolsFinished_; }
     // Why the scan last paused by itself; None after Go.
     ScanStop LastStop() const { return LastStop_; }
+    // What the scan window says of the date the scan runs as of: empty when
+    // it runs as of today; a text such as "Quotes of 6/17/2025 from
+    // Quote.txt" otherwise, or why the date recorded with Quote.txt could not
+    // be read (then ScanDateProblem() is true and the scan runs as of today).
+    const std::string& ScanDateNote() const { return ScanDateNote_; }
+    bool ScanDateProblem() const { return ScanDateProblem_; }
     // True while the driver waits for the network rather than for a step.
     bool AwaitingNetwork() const;
 
@@ -134,6 +145,8 @@ class ScanDriver final : public AlarmControl {
     void FailedRequest();
     void GiveUpSymbol();
     void ReadProgress();
+    void ChooseScanDate();
+    std::string SymbolCountText() const;
 
     Context& context_;
     ScanView& view_;
@@ -172,6 +185,8 @@ class ScanDriver final : public AlarmControl {
     std::string Stripped_;
     std::size_t StripAt_ = 0;
     ScanStop LastStop_ = ScanStop::None;
+    std::string ScanDateNote_;
+    bool ScanDateProblem_ = false;
 };
 
 }  // namespace quillon

@@ -19,7 +19,7 @@ ArchiveTexts PendingArchiveTexts(PendingOutput& pending) {
 }  // namespace
 
 bool ParseStockPage(Context& context) {
-    BuildExpirationCalendar(context.calendar, context.clock.Now());
+    BuildExpirationCalendar(context.calendar, ScanNow(context));
     const bool found = ParseStockPage(context.quote);
     // A page that asks to try again leaves the strike table of the last stock.
     if (context.quote.PageText.find("PLEASE TRY AGAIN") == std::string::npos)
@@ -32,12 +32,12 @@ bool ParseOptionPage(Context& context) {
 }
 
 void SaveQuote(Context& context) {
-    SaveQuote(context.quote, context.counters.OptionFiltersActive, context.clock.Now(),
+    SaveQuote(context.quote, context.counters.OptionFiltersActive, ScanNow(context),
               PendingArchiveTexts(context.pending));
 }
 
 void ReplayQuote(Context& context) {
-    BuildExpirationCalendar(context.calendar, context.clock.Now());
+    BuildExpirationCalendar(context.calendar, ScanNow(context));
     if (!ReplayStockPart(context.quote, context.replay)) return;
     SelectStrikes(context.strikes, context.quote.Quote.LastSale);
     ReplayOptionPart(context.quote, context.replay,

@@ -51,16 +51,16 @@ struct ScanParts {
 };
 
 // The scan's own form of the market-data steps: the work on the current
-// quote together with what it needs of the context (today's calendar, the
-// strike table built from the last sale, the pending texts).
+// quote together with what it needs of the context (the calendar of the scan's
+// date, the strike table built from the last sale, the pending texts).
 
-// The calendar is rebuilt from today, the stock page parsed, and the strike
+// The calendar is rebuilt from the scan's date (ScanNow), the stock page parsed, and the strike
 // table built from the last sale it found.
 bool ParseStockPage(Context& context);
 bool ParseOptionPage(Context& context);
 // The archive lines and the good or bad list line into the pending texts.
 void SaveQuote(Context& context);
-// The calendar rebuilt from today, then Ticker's record of the local quote
+// The calendar rebuilt from the scan's date, then Ticker's record of the local quote
 // file, its options placed by the strike table of its last sale.
 void ReplayQuote(Context& context);
 

@@ -10,13 +10,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/clock.h"
 #include "platform/poll_loop.h"
 #include "platform/services.h"
 #include "platform/workdir.h"
+#include "results/archive_date.h"
 #include "results/settings.h"
+#include "results/shell_rules.h"
 #include "scan/context.h"
 #include "scan/scan_driver.h"
 #include "scan/sockets.h"
@@ -44,9 +48,13 @@ const char* kUsage =
     "Runs one scan pass over the symbol file in the working directory (the\n"
     "current directory unless told otherwise) exactly as the desktop\n"
     "program's scan window does: start-up (settings file, working-file\n"
-    "names), then Go, until the pass is done. Quotes come from the quote server or from the local "
-    "quote\n"
-    "archive Quote.txt, as the settings file says. Alarm and Repeat are off.\n"
+    "names), then Go, until the pass is done. Quotes come from the quote\n"
+    "server or from the local quote archive Quote.txt, as the settings file\n"
+    "says (or --local and --server). Alarm and Repeat are off.\n"
+    "\n"
+    "A local scan runs as of the date recorded in QuoteDate.txt beside\n"
+    "Quote.txt (quillon-import writes it), or as of today without one;\n"
+    "--date overrides both.\n"
     "\n"
     "  --workdir DIR\n"
     "              work in DIR, created when missing, instead of the\n"
@@ -62,6 +70,16 @@ const char* kUsage =
     "              many minutes (default 30, fractions allowed; 0 waits for\n"
     "              ever); the resume\n"
     "              point is kept, so the next run continues the pass\n"
+    "  --local     take the quotes from the local quote archive Quote.txt,\n"
+    "              and save the choice in the settings file as the desktop\n"
+    "              program's Setup menu does\n"
+    "  --server    take the quotes from the quote server, and save the\n"
+    "              choice in the settings file\n"
+    "  --date YYYY-MM-DD\n"
+    "              scan as of this date: the option months, the days to\n"
+    "              expiration and the report's date come from it (the time\n"
+    "              of day stays the clock's); a server pass records it in\n"
+    "              QuoteDate.txt beside the Quote.txt it writes\n"
     "  --help      show this text\n"
     "  --version   show the program's name and version\n"
     "\n"
@@ -76,7 +94,7 @@ const char* kUsage =
     "  5   gave up: no symbol was finished for --give-up-after minutes\n"
     "  6   a working file could not be written (a full disk, say); the\n"
     "      symbol being written is left out whole and the next run repeats it\n"
-    "  64  a bad argument\n"
+    "  64  a bad argument (--date takes a real date as YYYY-MM-DD)\n"
     "In every case but 0 the resume point is kept and the next run\n"
     "continues where this one stopped.\n";
 
@@ -168,6 +186,8 @@ int main(int argc, char** argv) {
     const WorkdirChoice workdir = TakeWorkdirOptions(argc, argv);
     bool realtime = false;
     double giveUpMinutes = kDefaultGiveUpMinutes;
+    std::optional<bool> local;
+    std::optional<DateTime> date;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
             std::puts("quillon-scan " QUILLON_VERSION);
@@ -191,6 +211,26 @@ int main(int argc, char** argv) {
             giveUpMinutes = *minutes;
             continue;
         }
+        if (std::strcmp(argv[i], "--local") == 0 || std::strcmp(argv[i], "--server") == 0) {
+            const bool wantLocal = std::strcmp(argv[i], "--local") == 0;
+            if (local && *local != wantLocal) {
+                std::fprintf(stderr, "quillon-scan: --local and --server exclude each other\n");
+                return kExitBadArgument;
+            }
+            local = wantLocal;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--date") == 0 && i + 1 < argc) {
+            // Exactly YYYY-MM-DD, so that no day and month are swapped.
+            const std::string_view text = argv[++i];
+            date = text.size() == 10 ? ParseArchiveDate(text) : std::nullopt;
+            if (!date) {
+                std::fprintf(stderr, "quillon-scan: --date takes a date as YYYY-MM-DD, not '%s'\n",
+                             argv[i]);
+                return kExitBadArgument;
+            }
+            continue;
+        }
         std::fprintf(stderr, "quillon-scan: unknown argument '%s'\n\n%s", argv[i], kUsage);
         return kExitBadArgument;
     }
@@ -211,6 +251,13 @@ int main(int argc, char** argv) {
     SilentBeeper beeper;
     Context context(clock, messages, beeper);
     InitWorkingFiles(context.settings, context.runtime, context.files);
+    if (local) {
+        // As the Setup menu's command: another source than the settings file's
+        // starts a new pass; a failed save of the choice is told on stderr.
+        SelectDataSource(*local, context.settings.LocalMode() == *local, context.settings,
+                         context.runtime, context.files, messages);
+    }
+    context.requestedDate = date;
 
     ConsoleView view(context, isatty(STDOUT_FILENO) != 0);
     PollLoop network;
@@ -220,6 +267,13 @@ int main(int argc, char** argv) {
     InstallTestFaults(context.outputs);
     driver.FormShow();
     driver.FormActivate();
+    if (driver.ScanDateProblem()) {
+        std::fprintf(stderr, "quillon-scan: %s\n", driver.ScanDateNote().c_str());
+    } else if (!driver.ScanDateNote().empty() && isatty(STDOUT_FILENO) != 0) {
+        // The progress bar shows status panel 0 only: the note goes on a line
+        // of its own in place of the bar drawn so far.
+        std::printf("\r\x1b[K%s\n", driver.ScanDateNote().c_str());
+    }
     driver.PB_GoClick();
 
     using Stopwatch = std::chrono::steady_clock;

@@ -228,6 +228,11 @@ void TTracingForm::FormShow() {
 
 void TTracingForm::FormActivate() {
     driver_->FormActivate();
+    // A scan as of another day than today says so in the caption too, where
+    // it stays in sight while the status panels change.
+    const std::string& note = driver_->ScanDateNote();
+    setWindowTitle(note.empty() ? QStringLiteral("Tracing")
+                                : QStringLiteral("Tracing - ") + FromLatin1(note));
 }
 
 void TTracingForm::FormCloseQuery() {
