@@ -1,8 +1,11 @@
 #include "results/archive_date.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/files.h"
 
@@ -57,17 +60,24 @@ std::optional<DateTime> ParseArchiveDate(std::string_view text) {
 
 ArchiveDateRead ReadArchiveDate(const std::string& name) {
     ArchiveDateRead read;
-    if (QueryFileSize(name) <= 0) return read;
+    const std::int64_t size = QueryFileSize(name);
+    if (size < 0) return read;
     const std::string shortName = name.substr(name.rfind('/') + 1);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(name, error)) {
+        read.Problem = "Cannot read " + shortName + ": it is not a file";
+        return read;
+    }
     // The date is on the first line; a file of any length is read no further.
     constexpr std::size_t kEnough = 64;
     errno = 0;
     const std::optional<std::string> text = ReadFileStart(name, kEnough);
-    if (!text) {
+    if (!text || (text->empty() && size > 0)) {
         read.Problem = "Cannot read " + shortName + ": " +
                        (errno != 0 ? std::strerror(errno) : "the read did not complete");
         return read;
     }
+    if (text->empty()) return read;
     read.Date = ParseArchiveDate(*text);
     if (!read.Date) read.Problem = shortName + " holds no date of the form YYYY-MM-DD";
     return read;

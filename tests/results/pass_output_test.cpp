@@ -6,6 +6,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
@@ -323,6 +324,71 @@ TEST_F(PassOutput, RotationNeverReplacesABackupWithNothing) {
 
 // A new pass moves the old pass's files at its first write, not before: a
 // pass that writes nothing leaves them.
+// The recorded date of Quote.txt follows Quote.txt at the start of a server
+// pass, so that neither the new Quote.txt nor Quote.bak is left with the date
+// of other quotes; a local pass leaves both alone.
+TEST_F(PassOutput, RotationTakesTheRecordedDateWithQuoteTxt) {
+    const std::string kMissing = "<missing>";
+    struct Case {
+        const char* name;
+        bool localMode;
+        std::string quote, date, dateBackup;  // "<missing>": no such file
+        std::string dateAfter, dateBackupAfter;
+    } cases[] = {
+        {"dated archive moves aside", false, "Q", "D", "old", kMissing, "D"},
+        {"undated archive drops a stale backup date", false, "Q", kMissing, "old", kMissing,
+         kMissing},
+        {"no archive: its date goes", false, kMissing, "D", "old", kMissing, "old"},
+        {"empty archive: its date goes", false, "", "D", "old", kMissing, "old"},
+        {"empty date file is no backup", false, "Q", "", "old", kMissing, kMissing},
+        {"local pass keeps both", true, "Q", "D", "old", "D", "old"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const WorkingFileNames names = WorkingFileNames::In(dir.Path());
+        const std::pair<const std::string*, std::string> files[] = {
+            {&names.QuoteFile, c.quote},
+            {&names.QuoteDateFile, c.date},
+            {&names.QuoteDateBackup, c.dateBackup}};
+        for (const auto& [file, content] : files) {
+            if (content != kMissing) Write(*file, content);
+        }
+        EXPECT_FALSE(RotatePassFiles(names, c.localMode));
+        EXPECT_EQ(Read(names.QuoteDateFile), c.dateAfter);
+        EXPECT_EQ(Read(names.QuoteDateBackup), c.dateBackupAfter);
+        // Done twice, as after a scan stopped while rotating: nothing more.
+        EXPECT_FALSE(RotatePassFiles(names, c.localMode));
+        EXPECT_EQ(Read(names.QuoteDateBackup), c.dateBackupAfter);
+    }
+}
+
+// A server pass as of a date of its own records it beside the Quote.txt it
+// writes; without one, or in a local pass, QuoteDate.txt is not written.
+TEST_F(PassOutput, AServerPassRecordsItsDateBesideQuoteTxt) {
+    struct Case {
+        bool localMode;
+        std::optional<DateTime> date;
+        std::string written;
+    } cases[] = {
+        {false, DateTime{2025, 6, 17, 0, 0, 0}, "2025-06-17\r\n"},
+        {false, std::nullopt, "<missing>"},
+        {true, DateTime{2025, 6, 17, 0, 0, 0}, "<missing>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.localMode);
+        TempDir dir;
+        const WorkingFileNames names = WorkingFileNames::In(dir.Path());
+        PassOutputFiles files;
+        files.ArchiveDate = c.date;
+        files.StartPass();
+        PendingOutput p = OneSymbol("A");
+        EXPECT_FALSE(files.FlushPendingOutput(p, names, c.localMode));
+        files.CloseOutputFiles();
+        EXPECT_EQ(Read(names.QuoteDateFile), c.written);
+    }
+}
+
 TEST_F(PassOutput, ANewPassRotatesAtItsFirstWrite) {
     FillAll(names_);
     Write(names_.ProgressFile, "4 17");
