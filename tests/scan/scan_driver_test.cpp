@@ -7,9 +7,11 @@
 #include <deque>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <random>
 
 #include "market/page_scan.h"
+#include "scan/evaluation.h"
 #include "scan/symbol_file.h"
 #include "tests/support/temp_dir.h"
 
@@ -929,6 +931,128 @@ TEST_P(LongReplyTest, OpeningTheScanAgainDropsAReplyHalfStripped) {
 INSTANTIATE_TEST_SUITE_P(StripBytesPerStep, LongReplyTest,
                          ::testing::Values(std::size_t{1}, std::size_t{2}, std::size_t{7},
                                            std::size_t{64}, std::size_t{1000}, kStripBytesPerStep));
+
+// Activation settles the date the scan runs as of: --date first, then in a
+// local scan the date recorded with Quote.txt, else the clock's; a date other
+// than today's, and a recorded date that cannot be read, are told in status
+// panel 1, also beside the symbol count once the symbols are read.
+TEST_F(ScanDriverTest, ActivationChoosesTheDateTheScanRunsAsOf) {
+    const DateTime june17{2025, 6, 17, 0, 0, 0};
+    struct Case {
+        const char* name;
+        bool local;
+        std::optional<std::string> dateFile;
+        std::optional<DateTime> requested;
+        std::optional<int> asOfDay;  // the day of June or July 2025
+        std::string note;
+        bool problem;
+        bool recordsDate;  // a server pass writes QuoteDate.txt
+    } cases[] = {
+        {"recorded date", true, "2025-06-17\r\n", std::nullopt, 17,
+         "Quotes of 6/17/2025 from Quote.txt", false, false},
+        {"requested wins", true, "2025-06-17\r\n", DateTime{2025, 7, 1, 0, 0, 0}, 1,
+         "Scanning as of 7/1/2025", false, false},
+        {"unreadable", true, "17.6.2025\r\n", std::nullopt, std::nullopt,
+         "QuoteDate.txt holds no date of the form YYYY-MM-DD; quotes taken as of today", true,
+         false},
+        {"no file", true, std::nullopt, std::nullopt, std::nullopt, "", false, false},
+        {"empty file", true, "", std::nullopt, std::nullopt, "", false, false},
+        {"today recorded", true, "2026-12-01\r\n", std::nullopt, 1, "", false, false},
+        {"server ignores the file", false, "2025-06-17\r\n", std::nullopt, std::nullopt, "", false,
+         false},
+        {"server as of a date", false, std::nullopt, june17, 17, "Scanning as of 6/17/2025", false,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir here;
+        context.files = WorkingFileNames::In(here.Path());
+        context.settings.SymbolFileName = here.File("Symbols.sym");
+        context.settings.QuotesFromLocalFile = c.local ? 1 : 0;
+        context.runtime.SymbolsLoaded = false;
+        context.requestedDate = c.requested;
+        here.Write("Symbols.sym", "S10\r\nS11\r\n");
+        if (c.dateFile) here.Write("QuoteDate.txt", *c.dateFile);
+        view = RecordingScanView();
+        Open();
+        EXPECT_EQ(context.asOfDate.has_value(), c.asOfDay.has_value());
+        if (context.asOfDate && c.asOfDay) EXPECT_EQ(context.asOfDate->Day, *c.asOfDay);
+        EXPECT_EQ(driver->ScanDateNote(), c.note);
+        EXPECT_EQ(driver->ScanDateProblem(), c.problem);
+        EXPECT_EQ(context.outputs.ArchiveDate.has_value(), c.recordsDate);
+        EXPECT_EQ(view.Panels[1], c.note);
+        driver->PB_GoClick();
+        Step();  // ReadSymbols
+        EXPECT_EQ(view.Panels[1], c.note.empty() ? "2 symbols" : "2 symbols - " + c.note);
+        driver->FormClose();
+    }
+}
+
+class NoAlarm final : public AlarmControl {
+  public:
+    bool AlarmChecked() const override { return false; }
+    void StartAlarm() override {}
+};
+
+// The as-of date takes the place of the clock's date in the expiration
+// calendar and in the dates of the report and the archive line; the time of
+// day stays the clock's.
+TEST_F(ScanDriverTest, TheAsOfDateMakesTheCalendarAndDatesTheRecords) {
+    struct Case {
+        std::optional<DateTime> asOf;
+        int days[3];
+        const char* calls;
+        const char* puts;
+        const char* written;  // the report's time of writing
+        const char* asc;      // the date and time of the archive line
+    } cases[] = {
+        {std::nullopt, {18, 46, 81}, "LAB", "XMN", "12/1/2026 10:00:00 AM", ",12/1/26,10:00,"},
+        {DateTime{2025, 6, 17, 0, 0, 0},
+         {4, 32, 60},
+         "FGH",
+         "RST",
+         "6/17/2025 10:00:00 AM",
+         ",6/17/25,10:00,"},
+        // The day before expiration, and the expiration Saturday itself,
+        // counted from the Monday after.
+        {DateTime{2025, 6, 20, 0, 0, 0},
+         {1, 29, 57},
+         "FGH",
+         "RST",
+         "6/20/2025 10:00:00 AM",
+         ",6/20/25,10:00,"},
+        {DateTime{2025, 6, 21, 0, 0, 0},
+         {26, 54, 89},
+         "GHI",
+         "STU",
+         "6/21/2025 10:00:00 AM",
+         ",6/21/25,10:00,"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.written);
+        context.asOfDate = c.asOf;
+        context.quote.PageText.clear();
+        ParseStockPage(context);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(context.calendar.DaysToExpiration[static_cast<std::size_t>(k)], c.days[k])
+                << k;
+            EXPECT_EQ(context.calendar.MonthLetters[0][static_cast<std::size_t>(k)], c.calls[k])
+                << k;
+            EXPECT_EQ(context.calendar.MonthLetters[1][static_cast<std::size_t>(k)], c.puts[k])
+                << k;
+        }
+        context.quote.HaveStockData = false;
+        NoAlarm alarm;
+        EvaluateSymbol(context, alarm);
+        EXPECT_NE(context.quote.PageText.find(c.written), std::string::npos)
+            << context.quote.PageText;
+        context.quote.HaveStockData = true;
+        context.pending.Clear();
+        SaveQuote(context);
+        EXPECT_NE(context.pending.PendingAscQuote.find(c.asc), std::string::npos)
+            << context.pending.PendingAscQuote;
+    }
+}
 
 }  // namespace
 }  // namespace quillon
