@@ -30,26 +30,6 @@ bool EndsWithCsv(const std::string& name) {
     return tail == ".csv";
 }
 
-// The header row of a file; false with `error` set when it cannot be read.
-bool ReadHeaderRow(const std::string& path, std::vector<std::string>& header, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = path + ": cannot open";
-        return false;
-    }
-    import::CsvRowReader reader(file);
-    import::CsvRow row;
-    const bool read = reader.Next(row);
-    std::fclose(file);
-    if (!read) {
-        error = path + ": " +
-                (reader.Error().empty() ? "no header row (the file is empty)" : reader.Error());
-        return false;
-    }
-    header = std::move(row.Fields);
-    return true;
-}
-
 // Blanks for control characters, which would split a page field in two, and
 // without the tag brackets, which the scan strips with what lies between.
 std::string Clean(std::string_view text, bool keepBrackets) {
@@ -75,18 +55,6 @@ std::string CellText(std::string_view text) {
 
 }  // namespace
 
-bool IsChainHeader(const std::vector<std::string>& header) {
-    static const char* const kChainColumns[] = {"contractsymbol", "optionsymbol",   "occsymbol",
-                                                "expiration",     "expirationdate", "expiry",
-                                                "expdate",        "strike",         "strikeprice"};
-    for (const std::string& name : header) {
-        const std::string normal = import::NormalizeColumnName(name);
-        for (const char* chain : kChainColumns)
-            if (normal == chain) return true;
-    }
-    return false;
-}
-
 bool FindMarketFiles(const std::string& dir, MarketFiles& files, std::string& error) {
     std::error_code code;
     std::vector<std::string> paths;
@@ -104,9 +72,13 @@ bool FindMarketFiles(const std::string& dir, MarketFiles& files, std::string& er
     std::sort(paths.begin(), paths.end());
     files = {};
     for (const std::string& path : paths) {
-        std::vector<std::string> header;
-        if (!ReadHeaderRow(path, header, error)) return false;
-        if (IsChainHeader(header)) {
+        bool chain = false;
+        import::TableHandlers handlers;
+        handlers.onLayout = [&](const import::FileLayout& layout) {
+            chain = layout.kind == import::FileLayout::Kind::Chain;
+        };
+        if (!import::ReadTableFile(path, {}, handlers, error, true)) return false;
+        if (chain) {
             files.chainFiles.push_back(path);
         } else if (files.stocksFile.empty()) {
             files.stocksFile = path;
@@ -115,10 +87,6 @@ bool FindMarketFiles(const std::string& dir, MarketFiles& files, std::string& er
                     " (name the files with --stocks and --chains)";
             return false;
         }
-    }
-    if (files.stocksFile.empty()) {
-        error = dir + ": no stock-quote file (a .csv file with a symbol and a last price column)";
-        return false;
     }
     if (files.chainFiles.empty()) {
         error = dir +
@@ -133,10 +101,15 @@ std::unique_ptr<FileMarket> FileMarket::Load(const MarketFiles& files,
                                              const import::CivilDate& date,
                                              import::ImportSummary& summary, std::string& error,
                                              std::FILE* verbose) {
-    std::unique_ptr<FileMarket> market(new FileMarket(date));
-    import::ImportBook& book = market->book_;
-    if (!import::ReadIntoBook(book, files.stocksFile, files.chainFiles, verbose, summary, error))
-        return nullptr;
+    std::unique_ptr<FileMarket> market(new FileMarket());
+    import::ImportOptions options;
+    options.date = date;
+    options.verbose = verbose;
+    if (!files.stocksFile.empty()) options.files.push_back({files.stocksFile, {}});
+    for (const std::string& chain : files.chainFiles)
+        options.files.push_back({chain, {}});
+    if (!import::ReadIntoBook(options, market->book_, summary, error)) return nullptr;
+    const import::ImportBook& book = *market->book_;
     summary.stocksWritten = static_cast<long>(book.Stocks().size());
     // Every kept option is served, the outer strikes and the third month too.
     summary.optionsWritten = summary.optionsKept;
@@ -144,7 +117,7 @@ std::unique_ptr<FileMarket> FileMarket::Load(const MarketFiles& files,
 }
 
 const BookStock* FileMarket::Find(std::string_view ticker) const {
-    const auto& stocks = book_.Stocks();
+    const auto& stocks = book_->Stocks();
     const auto it = std::lower_bound(
         stocks.begin(), stocks.end(), ticker,
         [](const BookStock& stock, std::string_view symbol) { return stock.row.Symbol < symbol; });
@@ -181,7 +154,7 @@ std::optional<SimStock> FileMarket::Stock(std::string_view ticker) {
     s.SharesOutstanding = static_cast<double>(q.SharesOutstanding);
     s.LastTick = CellText(q.LastTick);
     s.ListsOptions = found->HasOptions();
-    s.OptionRoot = s.Ticker.substr(0, kRootLength);
+    s.OptionRoot = import::ArchiveRoot(s.Ticker);
     return s;
 }
 
@@ -191,9 +164,9 @@ std::vector<SimOption> FileMarket::Options(const SimStock& stock) {
     if (found == nullptr) return rows;
     // The symbol the scan looks for: the root cut or padded to three
     // characters, the month letter and the strike letter.
-    std::string root = found->row.Symbol.substr(0, kRootLength);
+    std::string root = import::ArchiveRoot(found->row.Symbol);
     root.resize(kRootLength, ' ');
-    const ExpirationCalendar& calendar = book_.Calendar().calendar;
+    const ExpirationCalendar& calendar = book_->Calendar().calendar;
     for (int type = 0; type < kOptionTypes; ++type) {
         for (int strike = 0; strike < kStrikeSlots; ++strike) {
             for (int month = 0; month < kFilledMonthSlots; ++month) {

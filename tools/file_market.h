@@ -23,17 +23,13 @@ struct MarketFiles {
     std::vector<std::string> chainFiles;
 };
 
-// The market files of a directory, told apart by their header rows: a file
-// whose header names a contract symbol (contractSymbol, optionSymbol,
-// occSymbol), an expiration or a strike is an option-chain file; any other
-// is the stock-quote file. Only files ending in ".csv" (any case) count,
-// in name order. False with `error` set when the directory cannot be read,
-// holds no stock file or two of them, or no chain file.
+// The market files of a directory, told apart by their header rows as the
+// importer tells them (a strike or a contract symbol makes an option chain).
+// Only files ending in ".csv" (any case) count, in name order. False with
+// `error` set when the directory cannot be read, a file is refused, it holds
+// two stock files, or no chain file. A directory without a stock file is
+// served from its chains' underlying prices.
 bool FindMarketFiles(const std::string& dir, MarketFiles& files, std::string& error);
-
-// True when a header row, as the importer matches column names, names an
-// option chain rather than stock quotes.
-bool IsChainHeader(const std::vector<std::string>& header);
 
 class FileMarket : public MarketSource {
   public:
@@ -47,13 +43,13 @@ class FileMarket : public MarketSource {
     std::optional<SimStock> Stock(std::string_view ticker) override;
     std::vector<SimOption> Options(const SimStock& stock) override;
 
-    const import::ImportBook& Book() const { return book_; }
+    const import::ImportBook& Book() const { return *book_; }
 
   private:
-    explicit FileMarket(const import::CivilDate& date) : book_(date) {}
+    FileMarket() = default;
     const import::BookStock* Find(std::string_view ticker) const;
 
-    import::ImportBook book_;
+    std::unique_ptr<import::ImportBook> book_;
 };
 
 // What a loaded file market holds and what it left out, in the importer's

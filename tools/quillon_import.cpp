@@ -11,31 +11,55 @@
 namespace {
 
 const char* kUsage =
-    "Usage: quillon-import [OPTION]... STOCKS.csv CHAIN.csv...\n"
+    "Usage: quillon-import [OPTION]... FILE...\n"
     "\n"
-    "Reads one stock-quote file and one or more option-chain files (CSV with a\n"
-    "header row) and writes DIR/Quote.txt, the quote archive a local scan\n"
-    "replays: one record per stock, in the order the scan asks for them. Of\n"
-    "the options it keeps those the scan uses: the standard monthly\n"
-    "expiration (third Friday, or the Saturday after it) of each of the three\n"
-    "nearest expiration months of the import date, at the five strikes of the\n"
-    "stock's strike table. The files are replaced only when the import\n"
-    "succeeds.\n"
+    "Reads stock-quote files and option-chain files, CSV as downloaded, in any\n"
+    "number and order, and writes DIR/Quote.txt, the quote archive a local scan\n"
+    "replays, with DIR/QuoteDate.txt, the date its quotes are of. Each file is\n"
+    "told by its header, found among its first lines after any preamble: a\n"
+    "symbol and a last price make stock quotes; a strike or a contract symbol\n"
+    "an option chain (contract symbols, separate columns, calls and puts side\n"
+    "by side, or one block per expiration). A stock without a stock-quote row\n"
+    "takes its last price from the chain (an underlying-price column, the\n"
+    "lines above the header) or from --price.\n"
     "\n"
-    "  --out DIR       the working directory to write to (default: the current one)\n"
+    "Of a file holding several quote dates only the rows of the import date\n"
+    "are read. Of the options it keeps those the scan uses: the standard\n"
+    "monthly expiration (third Friday, or the Saturday after it) of each of\n"
+    "the three nearest expiration months of the import date, at the five\n"
+    "strikes of the stock's strike table, of the standard root (the\n"
+    "underlying's symbol). The files are replaced only when the import\n"
+    "succeeds. A directory without a settings file is left ready for\n"
+    "quillon-scan --local: a settings file with the local source, and a symbol\n"
+    "file of the imported stocks when it has none.\n"
+    "\n"
+    "  --out DIR       the working directory to write to, made when missing\n"
+    "                  (default: the current one)\n"
+    "  --date DATE     the day to import, YYYY-MM-DD; default: the one quote\n"
+    "                  date the files hold, or today when they hold none\n"
+    "  --price SYM=PRICE\n"
+    "                  the last price of SYM, over any other\n"
+    "  --symbol SYM    the stock of the files named after it that do not name\n"
+    "                  their underlying\n"
     "  --symbols       also write DIR/Symbols.sym with the imported stocks\n"
-    "  --date DATE     the date the scan will run on (default: today)\n"
     "  --verbose       tell each skipped or left-out row with its file and line\n"
     "  --help          show this text\n"
     "  --version       show the program's name and version\n"
     "\n"
-    "Exit status: 0 written, 1 nothing written (a file refused or unreadable,\n"
-    "no stock read, a write failed), 64 wrong usage.\n";
+    "Exit status:\n"
+    "  0   written: the archive holds what the summary says\n"
+    "  1   nothing written: a file refused or unreadable, quotes of several\n"
+    "      days without --date, no stock read, or a write failed\n"
+    "  2   nothing written: option chains were given but no option was kept\n"
+    "      (the message says the main reason)\n"
+    "  64  wrong usage\n";
 
+constexpr int kNothingWritten = 1;
+constexpr int kNoOptionKept = 2;
 constexpr int kUsageError = 64;
 
-int Usage(const char* problem) {
-    std::fprintf(stderr, "quillon-import: %s\n\n%s", problem, kUsage);
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "quillon-import: %s\n\n%s", problem.c_str(), kUsage);
     return kUsageError;
 }
 
@@ -45,9 +69,9 @@ int main(int argc, char** argv) {
     using namespace quillon::import;
     ImportOptions options;
     const quillon::DateTime now = quillon::SystemClock().Now();
-    options.date = {now.Year, now.Month, now.Day};
+    options.today = {now.Year, now.Month, now.Day};
     bool verbose = false;
-    std::vector<std::string> files;
+    std::string symbol;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--version") {
@@ -62,34 +86,57 @@ int main(int argc, char** argv) {
             options.writeSymbols = true;
         } else if (arg == "--verbose") {
             verbose = true;
-        } else if (arg == "--out" || arg == "--date") {
-            if (i + 1 >= argc) return Usage((arg + " needs a value").c_str());
+        } else if (arg == "--out" || arg == "--date" || arg == "--price" || arg == "--symbol") {
+            if (i + 1 >= argc) return Usage(arg + " needs a value");
             const std::string value = argv[++i];
             if (arg == "--out") {
                 options.outDir = value;
-            } else {
+            } else if (arg == "--date") {
                 const std::optional<CivilDate> date = ParseDate(value);
-                if (!date || value.find('-') == std::string::npos) {
-                    return Usage(("--date takes YYYY-MM-DD, not '" + value + "'").c_str());
+                if (!date || value.size() != 10 || value[4] != '-') {
+                    return Usage("--date takes YYYY-MM-DD, not '" + value + "'");
                 }
                 options.date = *date;
+            } else if (arg == "--symbol") {
+                symbol = SymbolOf(value);
+                if (symbol.empty() || symbol.size() > 6 ||
+                    symbol.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") !=
+                        std::string::npos) {
+                    return Usage("--symbol takes 1 to 6 letters and digits, not '" + value + "'");
+                }
+            } else {
+                const std::size_t equals = value.find('=');
+                const std::string name = SymbolOf(value.substr(0, equals));
+                const Cell price =
+                    ReadCell(equals == std::string::npos ? "" : value.substr(equals + 1));
+                if (equals == std::string::npos || name.empty() || name.size() > 6 ||
+                    name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") !=
+                        std::string::npos ||
+                    price.kind != Cell::Number || !(price.value > 0)) {
+                    return Usage("--price takes SYMBOL=PRICE with a price above 0, not '" + value +
+                                 "'");
+                }
+                options.prices.emplace_back(name, price.value);
             }
         } else if (arg.starts_with("--")) {
-            return Usage(("unknown option " + arg).c_str());
+            return Usage("unknown option " + arg);
         } else {
-            files.push_back(arg);
+            options.files.push_back({arg, symbol});
         }
     }
-    if (files.size() < 2) return Usage("a stock-quote file and at least one option-chain file");
-    options.stocksFile = files.front();
-    options.chainFiles.assign(files.begin() + 1, files.end());
+    if (options.files.empty()) return Usage("no file to import");
     if (verbose) options.verbose = stderr;
 
     ImportSummary summary;
     std::string error;
-    if (!RunImport(options, summary, error)) {
+    const ImportFailure failure = RunImport(options, summary, error);
+    if (failure != ImportFailure::None) {
+        for (const FileRead& file : summary.files)
+            std::fprintf(stderr, "%s: read as %s\n", file.path.c_str(), file.layout.c_str());
+        for (const std::string& message : summary.unpriced)
+            std::fprintf(stderr, "%s\n", message.c_str());
         std::fprintf(stderr, "quillon-import: %s\n", error.c_str());
-        return 1;
+        return failure == ImportFailure::NoOption ? kNoOptionKept : kNothingWritten;
     }
     std::fputs(SummaryText(summary, options.outDir + "/Quote.txt").c_str(), stdout);
     return 0;

@@ -349,12 +349,11 @@ TEST(Importer, WritesTheArchiveRecordsAndSkipsRowsCountingThem) {
     ImportOptions options;
     options.outDir = dir.Path();
     options.date = {2026, 12, 1};
-    options.stocksFile = dir.File("stocks.csv");
-    options.chainFiles = {dir.File("chain.csv")};
+    options.files = {{dir.File("chain.csv"), {}}, {dir.File("stocks.csv"), {}}};
     options.writeSymbols = true;
     ImportSummary summary;
     std::string error;
-    ASSERT_TRUE(RunImport(options, summary, error)) << error;
+    ASSERT_EQ(RunImport(options, summary, error), ImportFailure::None) << error;
     EXPECT_EQ(summary.stocksWritten, 2);
     EXPECT_EQ(summary.stockFaults[static_cast<int>(RowFault::BadSymbol)], 1);
     EXPECT_EQ(summary.optionRows, 4);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "analytics/calendar.h"
 #include "platform/clock.h"
@@ -81,7 +82,9 @@ bool IsMonthlyExpiration(const CivilDate& date) {
 std::string_view LeftOutName(LeftOut reason) {
     switch (reason) {
         case LeftOut::NoStock:
-            return "no stock row for the underlying";
+            return "no stock quote for the underlying";
+        case LeftOut::OtherQuoteDate:
+            return "quote date other than the import date";
         case LeftOut::NotMonthly:
             return "not a standard monthly expiration";
         case LeftOut::OutsideMonths:
@@ -112,36 +115,59 @@ bool BookStock::HasOptions() const {
 ImportBook::ImportBook(const CivilDate& date) : calendar_(MakeImportCalendar(date)) {}
 
 void ImportBook::AddStock(StockRow row) {
+    if (index_.count(row.Symbol) != 0) {
+        dropped_.push_back(std::move(row));
+        return;
+    }
     BookStock stock;
     SelectStrikes(stock.strikes, row.Quote.LastSale);
+    index_.emplace(row.Symbol, stocks_.size());
     stock.row = std::move(row);
     stocks_.push_back(std::move(stock));
+}
+
+void ImportBook::SetLastPrice(const std::string& symbol, float price) {
+    const auto it = index_.find(symbol);
+    if (it == index_.end()) {
+        StockRow row;
+        row.Symbol = symbol;
+        row.Quote.LastSale = price;
+        row.Quote.PriceEarnings = PriceEarningsOf(price, 0);
+        AddStock(std::move(row));
+        return;
+    }
+    BookStock& stock = stocks_[it->second];
+    stock.row.Quote.LastSale = price;
+    stock.row.Quote.PriceEarnings = PriceEarningsOf(price, stock.row.Quote.EarningsPerShare);
+    SelectStrikes(stock.strikes, price);
 }
 
 std::vector<StockRow> ImportBook::FinishStocks() {
     std::stable_sort(stocks_.begin(), stocks_.end(), [](const BookStock& a, const BookStock& b) {
         return a.row.Symbol < b.row.Symbol;
     });
-    std::vector<StockRow> dropped;
-    std::vector<BookStock> kept;
-    kept.reserve(stocks_.size());
-    for (BookStock& stock : stocks_) {
-        if (!kept.empty() && kept.back().row.Symbol == stock.row.Symbol) {
-            dropped.push_back(std::move(stock.row));
-        } else {
-            kept.push_back(std::move(stock));
-        }
+    index_.clear();
+    for (std::size_t i = 0; i < stocks_.size(); ++i)
+        index_.emplace(stocks_[i].row.Symbol, i);
+    return std::exchange(dropped_, {});
+}
+
+std::string ArchiveRoot(const std::string& symbol) {
+    auto skipped = [](char c) { return c == 'X' || c == 'Y' || c == 'Z'; };
+    std::string root = symbol.substr(0, kRootLength);
+    if (symbol.size() <= kRootLength || !(skipped(root[1]) || skipped(root[2]))) return root;
+    root = symbol.substr(0, 1);
+    for (std::size_t i = 1; i < symbol.size() && root.size() < kRootLength; ++i) {
+        if (!skipped(symbol[i])) root += symbol[i];
     }
-    stocks_ = std::move(kept);
-    return dropped;
+    root.resize(kRootLength, 'A');
+    return root;
 }
 
 std::optional<LeftOut> ImportBook::PlaceOption(const OptionRow& option) {
-    const auto it = std::lower_bound(stocks_.begin(), stocks_.end(), option.Underlying,
-                                     [](const BookStock& stock, const std::string& symbol) {
-                                         return stock.row.Symbol < symbol;
-                                     });
-    if (it == stocks_.end() || it->row.Symbol != option.Underlying) return LeftOut::NoStock;
+    const auto found = index_.find(option.Underlying);
+    if (found == index_.end()) return LeftOut::NoStock;
+    BookStock* it = &stocks_[found->second];
     if (option.Root != it->row.Symbol) return LeftOut::OtherRoot;
     const int month = MonthSlotOf(calendar_, option.Expiration);
     if (month < 0) {
@@ -168,7 +194,7 @@ void ImportBook::FillQuoteState(const BookStock& stock, QuoteState& quote) const
     quote.HaveOptionData = false;
     // The archive keeps a root of up to three characters; the scan pads a
     // shorter one with blanks, and so do the option symbols.
-    std::string root = stock.row.Symbol.substr(0, kRootLength);
+    std::string root = ArchiveRoot(stock.row.Symbol);
     std::string padded = root + std::string(kRootLength - root.size(), ' ');
     OptionChain& chain = quote.Chain;
     for (int type = 0; type < kOptionTypes; ++type) {

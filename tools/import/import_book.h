@@ -10,6 +10,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "market/option_tables.h"
@@ -39,7 +40,8 @@ CivilDate AddDays(const CivilDate& date, int days);
 
 // Why an option row that was read is not kept.
 enum class LeftOut {
-    NoStock,           // no stock row for its underlying
+    NoStock,           // no stock quote for its underlying
+    OtherQuoteDate,    // a row of another day than the import date
     NotMonthly,        // a weekly, quarterly or other non-standard expiration
     OutsideMonths,     // a monthly expiration past or beyond the three nearest months
     StrikeNotInTable,  // not one of the five strikes of the stock's table
@@ -69,10 +71,15 @@ class ImportBook {
 
     const ImportCalendar& Calendar() const { return calendar_; }
 
-    // Stocks first, then FinishStocks, then the options.
+    // A stock; a second row of a symbol already there is dropped, kept
+    // for FinishStocks to return.
     void AddStock(StockRow row);
-    // Sorts the stocks as the scan asks for them (byte order of the symbol)
-    // and drops a second row of the same symbol; returns the rows dropped.
+    bool HasStock(const std::string& symbol) const { return index_.count(symbol) != 0; }
+    // Sets a stock's last price by hand (a stock without other figures
+    // when there is none) and rebuilds its strike table.
+    void SetLastPrice(const std::string& symbol, float price);
+    // Sorts the stocks as the scan asks for them (byte order of the symbol);
+    // returns the rows dropped as second rows since the last call.
     std::vector<StockRow> FinishStocks();
 
     // Keeps the option at its place, or says why it is left out.
@@ -88,6 +95,16 @@ class ImportBook {
   private:
     ImportCalendar calendar_;
     std::vector<BookStock> stocks_;
+    std::unordered_map<std::string, std::size_t> index_;
+    std::vector<StockRow> dropped_;
 };
+
+// The option root the archive and the served pages give a stock: its first
+// three characters, except where the option-page reader would skip that
+// root (an X, Y or Z in its last two places, as in a ticker "AXLE"): then
+// the first character and the next characters of the ticker that are not
+// X, Y or Z, padded with "A". A ticker of three characters or fewer keeps
+// itself, which the reader requires of such a ticker's options.
+std::string ArchiveRoot(const std::string& symbol);
 
 }  // namespace quillon::import

@@ -1,8 +1,11 @@
 #include "tools/import/import_rows.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
+#include <algorithm>
 #include <initializer_list>
+#include <tuple>
 
 namespace quillon::import {
 
@@ -122,35 +125,159 @@ bool IsScanSymbol(std::string_view symbol) {
 
 }  // namespace
 
-std::optional<CivilDate> ParseDate(std::string_view text) {
+namespace {
+
+// The month of an English month name or its first three letters, any case.
+std::optional<int> MonthOfName(std::string_view word) {
+    static constexpr const char* kNames[] = {"january", "february", "march",     "april",
+                                             "may",     "june",     "july",      "august",
+                                             "september", "october", "november", "december"};
+    if (word.size() < 3) return std::nullopt;
+    std::string lower;
+    for (char c : word)
+        lower += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (lower.size() == 4 && lower == "sept") return 9;
+    for (int m = 0; m < 12; ++m) {
+        const std::string_view name = kNames[m];
+        if (lower.size() == 3 ? name.starts_with(lower) : name == lower) return m + 1;
+    }
+    return std::nullopt;
+}
+
+bool IsWeekDayName(std::string_view word) {
+    static constexpr const char* kDays[] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
+    std::string lower;
+    for (char c : word)
+        lower += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    for (const char* day : kDays) {
+        if (lower.size() >= 3 && lower.starts_with(day)) return true;
+    }
+    return false;
+}
+
+// The words of a text split at blanks, tabs and commas.
+std::vector<std::string_view> Words(std::string_view text) {
+    std::vector<std::string_view> words;
+    std::size_t i = 0;
+    while (i < text.size() && words.size() < 8) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == ','))
+            ++i;
+        const std::size_t start = i;
+        while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != ',')
+            ++i;
+        if (i > start) words.push_back(text.substr(start, i - start));
+    }
+    return words;
+}
+
+std::optional<int> Year(std::string_view text, bool twoDigitsAllowed) {
+    if (const auto year = Digits(text, 4, 4)) return year;
+    if (!twoDigitsAllowed) return std::nullopt;
+    const auto year = Digits(text, 2, 2);
+    return year ? std::optional<int>(2000 + *year) : std::nullopt;
+}
+
+// A time of day after a date: "0:00:00", "16:00", "15:59:58.123", with an
+// optional AM/PM and zone word.
+bool IsTimeWords(const std::vector<std::string_view>& words, std::size_t from) {
+    if (from >= words.size()) return true;
+    for (char c : words[from]) {
+        if (!IsDigit(c) && c != ':' && c != '.') return false;
+    }
+    return words.size() - from <= 3;
+}
+
+// The date at the start of `text` and the number of words it took.
+std::optional<CivilDate> LeadingDate(std::string_view text, bool twoDigitSlashYear,
+                                     std::size_t& used) {
     text = Trim(text);
-    const std::size_t timeAt = text.find_first_of(" T");
-    if (timeAt != std::string_view::npos) text = text.substr(0, timeAt);
-    if (text.size() == 10 && text[4] == '-' && text[7] == '-') {
+    // ISO with a time glued on by "T".
+    if (text.size() >= 10 && text[4] == '-' && text[7] == '-') {
+        const std::string_view rest = text.substr(10);
+        if (!rest.empty() && rest.front() != ' ' && rest.front() != 'T') return std::nullopt;
+        used = 1;  // a time glued on by "T" is part of the same word
         return ValidDate(Digits(text.substr(0, 4), 4, 4), Digits(text.substr(5, 2), 2, 2),
                          Digits(text.substr(8, 2), 2, 2));
     }
-    const std::size_t first = text.find('/');
-    const std::size_t second = first == std::string_view::npos ? first : text.find('/', first + 1);
-    if (second == std::string_view::npos) return std::nullopt;
-    return ValidDate(Digits(text.substr(second + 1), 4, 4), Digits(text.substr(0, first), 1, 2),
-                     Digits(text.substr(first + 1, second - first - 1), 1, 2));
+    const std::vector<std::string_view> words = Words(text);
+    std::size_t i = 0;
+    if (i < words.size() && IsWeekDayName(words[i]) && !MonthOfName(words[i])) ++i;
+    if (i >= words.size()) return std::nullopt;
+    const std::string_view first = words[i];
+    if (const auto month = MonthOfName(first)) {
+        // "Oct 17 2025", "October 14, 2025"
+        if (i + 2 >= words.size()) return std::nullopt;
+        used = i + 3;
+        return ValidDate(Year(words[i + 2], false), month, Digits(words[i + 1], 1, 2));
+    }
+    if (first.size() == 8 && Digits(first, 8, 8)) {
+        used = i + 1;
+        return ValidDate(Digits(first.substr(0, 4), 4, 4), Digits(first.substr(4, 2), 2, 2),
+                         Digits(first.substr(6, 2), 2, 2));
+    }
+    const std::size_t slash = first.find('/');
+    if (slash != std::string_view::npos) {
+        const std::size_t second = first.find('/', slash + 1);
+        if (second == std::string_view::npos) return std::nullopt;
+        used = i + 1;
+        return ValidDate(Year(first.substr(second + 1), twoDigitSlashYear),
+                         Digits(first.substr(0, slash), 1, 2),
+                         Digits(first.substr(slash + 1, second - slash - 1), 1, 2));
+    }
+    // "17 NOV 23", "17 Nov 2023"
+    if (i + 2 < words.size()) {
+        if (const auto month = MonthOfName(words[i + 1])) {
+            used = i + 3;
+            return ValidDate(Year(words[i + 2], true), month, Digits(first, 1, 2));
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<CivilDate> ParseDate(std::string_view text) {
+    std::size_t used = 0;
+    const std::optional<CivilDate> date = LeadingDate(text, false, used);
+    if (!date || !IsTimeWords(Words(Trim(text)), used)) return std::nullopt;
+    return date;
+}
+
+std::optional<CivilDate> ParseLeadingDate(std::string_view text) {
+    std::size_t used = 0;
+    return LeadingDate(text, true, used);
+}
+
+std::string DateText(const CivilDate& date) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.Year % 10000, date.Month % 100,
+                  date.Day % 100);
+    return text;
 }
 
 std::string NormalizeColumnName(std::string_view name) {
     std::string out;
     for (char c : name) {
-        if (c == ' ' || c == '\t' || c == '_' || c == '-') continue;
+        if (c == ' ' || c == '\t' || c == '_' || c == '-' || c == '.' || c == '[' || c == ']' ||
+            c == '<' || c == '>' || c == '(' || c == ')' || c == '"') {
+            continue;
+        }
         out += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     }
     return out;
+}
+
+std::string SymbolOf(std::string_view text) {
+    text = Trim(text);
+    if (!text.empty() && (text.front() == '^' || text.front() == '$')) text.remove_prefix(1);
+    return UpperCase(text);
 }
 
 Cell ReadCell(std::string_view text) {
     text = Trim(text);
     const std::string upper = UpperCase(text);
     if (upper.empty() || upper == "NAN" || upper == "N/A" || upper == "NA" || upper == "-" ||
-        upper == "--" || upper == "NULL" || upper == "NONE") {
+        upper == "--" || upper == "NULL" || upper == "NONE" || upper == "<EMPTY>") {
         return {};
     }
     std::string_view rest = text;
@@ -200,6 +327,8 @@ std::string_view RowFaultName(RowFault fault) {
             return "strike not above 0";
         case RowFault::BadDate:
             return "bad expiration date";
+        case RowFault::BadQuoteDate:
+            return "bad quote date";
         case RowFault::Count:
             break;
     }
@@ -209,15 +338,15 @@ std::string_view RowFaultName(RowFault fault) {
 // ------------------------------------------------------------------ stocks
 
 std::optional<StockHeader> MatchStockHeader(const std::vector<std::string>& header,
-                                            std::string& message) {
+                                            std::string& message, bool symbolGiven) {
     const std::vector<std::string> n = Normalized(header);
     StockHeader h;
     h.names = header;
     auto& c = h.column;
     c[kSymbol] = FindColumn(n, {"symbol", "ticker"});
-    c[kLast] = FindColumn(n, {"last", "lastprice", "price", "close"});
+    c[kLast] = FindColumn(n, {"last", "lastprice", "lastsale", "price", "close"});
     c[kName] = FindColumn(n, {"name", "shortname", "longname", "companyname"});
-    c[kChange] = FindColumn(n, {"change", "netchange"});
+    c[kChange] = FindColumn(n, {"change", "netchange", "net", "netchng"});
     c[kPercentChange] =
         FindColumn(n, {"percentchange", "changepercent", "pctchange", "%change", "change%"});
     c[kBid] = FindColumn(n, {"bid"});
@@ -226,7 +355,7 @@ std::optional<StockHeader> MatchStockHeader(const std::vector<std::string>& head
     c[kHigh] = FindColumn(n, {"high", "dayhigh"});
     c[kLow] = FindColumn(n, {"low", "daylow"});
     c[kPreviousClose] = FindColumn(n, {"previousclose", "prevclose"});
-    c[kVolume] = FindColumn(n, {"volume"});
+    c[kVolume] = FindColumn(n, {"volume", "vol"});
     c[kHigh52Week] = FindColumn(n, {"52weekhigh", "fiftytwoweekhigh", "high52week", "yearhigh"});
     c[kLow52Week] = FindColumn(n, {"52weeklow", "fiftytwoweeklow", "low52week", "yearlow"});
     c[kDividend] = FindColumn(n, {"dividend", "dividendrate", "annualdividend"});
@@ -237,12 +366,15 @@ std::optional<StockHeader> MatchStockHeader(const std::vector<std::string>& head
     c[kExDividendDate] = FindColumn(n, {"exdividenddate", "exdivdate", "exdate"});
     c[kHistVolatility] =
         FindColumn(n, {"historicalvolatility", "histvolatility", "hv", "volatility"});
-    if (c[kSymbol] < 0) {
+    c[kMarketCap] = FindColumn(n, {"marketcap", "marketcapitalization", "mktcap"});
+    c[kQuoteDate] = FindColumn(n, {"date", "quotedate", "datadate", "tradedate", "asofdate"});
+    if (c[kSymbol] < 0 && !symbolGiven) {
         message = "no column 'symbol' (the stock's ticker)";
         return std::nullopt;
     }
     if (c[kLast] < 0) {
-        message = "no column for the last price ('last', 'lastPrice', 'price' or 'close')";
+        message =
+            "no column for the last price ('last', 'lastPrice', 'Last Sale', 'price' or 'close')";
         return std::nullopt;
     }
     return h;
@@ -256,11 +388,12 @@ float PriceEarningsOf(float lastSale, float earningsPerShare) {
 }
 
 std::optional<StockRow> ReadStockRow(const StockHeader& header,
-                                     const std::vector<std::string>& fields, RowProblem& problem) {
+                                     const std::vector<std::string>& fields, RowProblem& problem,
+                                     std::string_view symbol) {
     const auto& c = header.column;
     const auto& names = header.names;
     StockRow row;
-    row.Symbol = UpperCase(FieldAt(fields, c[kSymbol]));
+    row.Symbol = c[kSymbol] >= 0 ? SymbolOf(FieldAt(fields, c[kSymbol])) : std::string(symbol);
     if (!IsScanSymbol(row.Symbol)) {
         problem = {RowFault::BadSymbol, NameOf(names, c[kSymbol]),
                    std::string(FieldAt(fields, c[kSymbol]))};
@@ -295,9 +428,19 @@ std::optional<StockRow> ReadStockRow(const StockHeader& header,
             return std::nullopt;
         }
     }
+    double marketCap = 0;
     if (!ReadNumberInto(names, fields, c[kVolume], false, q.Volume, problem) ||
-        !ReadNumberInto(names, fields, c[kShares], false, q.SharesOutstanding, problem)) {
+        !ReadNumberInto(names, fields, c[kShares], false, q.SharesOutstanding, problem) ||
+        !ReadNumberInto(names, fields, c[kMarketCap], false, marketCap, problem)) {
         return std::nullopt;
+    }
+    if (c[kQuoteDate] >= 0) {
+        row.QuoteDate = ParseDate(FieldAt(fields, c[kQuoteDate]));
+        if (!row.QuoteDate) {
+            problem = {RowFault::BadQuoteDate, NameOf(names, c[kQuoteDate]),
+                       std::string(FieldAt(fields, c[kQuoteDate]))};
+            return std::nullopt;
+        }
     }
     if (!(q.LastSale > 0)) {
         problem = {RowFault::NoLastPrice, NameOf(names, c[kLast]),
@@ -305,6 +448,8 @@ std::optional<StockRow> ReadStockRow(const StockHeader& header,
         return std::nullopt;
     }
     q.Volume = std::round(q.Volume);
+    // A screener gives the market value, not the share count.
+    if (q.SharesOutstanding == 0 && marketCap > 0) q.SharesOutstanding = marketCap / q.LastSale;
     q.SharesOutstanding = std::round(q.SharesOutstanding);
     q.CompanyName = std::string(FieldAt(fields, c[kName]));
     q.Exchange = std::string(FieldAt(fields, c[kExchange]));
@@ -338,93 +483,273 @@ std::optional<ContractSymbol> DecodeContractSymbol(std::string_view text) {
     return ContractSymbol{root, *expiration, type == 'C' ? 0 : 1, *thousandths / 1000.0};
 }
 
+namespace {
+
+// The column names of an option's own figures, by field, best first.
+struct FigureNames {
+    OptionColumn column;
+    std::initializer_list<const char*> names;
+};
+const FigureNames kFigureNames[] = {
+    {kOptLast, {"last", "lastprice", "lastsale", "lasttradeprice", "close"}},
+    {kOptChange, {"change", "netchange", "net", "netchng"}},
+    {kOptBid, {"bid", "bideod", "bidprice"}},
+    {kOptAsk, {"ask", "askeod", "askprice"}},
+    {kOptVolume, {"volume", "vol", "tradevolume"}},
+    {kOpenInterest, {"openinterest", "oi", "openint"}},
+};
+
+bool IsFigureName(std::string_view normalized) {
+    for (const FigureNames& figure : kFigureNames) {
+        for (const char* name : figure.names) {
+            if (normalized == name) return true;
+        }
+    }
+    return false;
+}
+
+// The side a prefixed name belongs to ("C_BID", "[P_ASK]", "call_volume"),
+// and the name without the prefix; -1 when the name has none.
+int PrefixSide(std::string_view name, std::string& rest) {
+    std::string text;
+    for (char c : name) {
+        if (c != ' ' && c != '[' && c != ']' && c != '<' && c != '>' && c != '"') text += c;
+    }
+    const std::string lower = NormalizeColumnName(text);
+    for (auto [prefix, side] : {std::pair{"c_", 0}, {"p_", 1}, {"call_", 0}, {"put_", 1},
+                                {"calls_", 0}, {"puts_", 1}}) {
+        const std::string_view p = prefix;
+        if (text.size() > p.size()) {
+            std::string head = text.substr(0, p.size());
+            for (char& c : head)
+                c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+            if (head == p) {
+                rest = NormalizeColumnName(text.substr(p.size()));
+                return side;
+            }
+        }
+    }
+    rest = lower;
+    return -1;
+}
+
+int FindIn(const std::vector<std::string>& normalized, const std::vector<int>& sides, int side,
+           std::initializer_list<const char*> aliases) {
+    for (const char* alias : aliases) {
+        for (std::size_t i = 0; i < normalized.size(); ++i) {
+            if (sides[i] == side && normalized[i] == alias) return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
 std::optional<OptionHeader> MatchOptionHeader(const std::vector<std::string>& header,
-                                              std::string& message) {
-    const std::vector<std::string> n = Normalized(header);
+                                              std::string& message, const RowContext& context,
+                                              bool blockTitles) {
     OptionHeader h;
     h.names = header;
+    h.column.fill(-1);
+    h.putColumn.fill(-1);
     auto& c = h.column;
-    const int contract = FindColumn(n, {"contractsymbol", "optionsymbol", "occsymbol"});
-    c[kUnderlying] = FindColumn(n, {"underlying", "underlyingsymbol", "ticker"});
-    c[kExpiration] = FindColumn(n, {"expiration", "expirationdate", "expiry", "expdate"});
-    c[kType] = FindColumn(n, {"type", "optiontype", "putcall", "callput", "right"});
-    c[kStrike] = FindColumn(n, {"strike", "strikeprice"});
-    const int symbol = FindColumn(n, {"symbol"});
-    // The four columns win when all are there ("symbol" then names the
-    // stock); otherwise a contract symbol column is needed.
-    if (c[kUnderlying] < 0 && contract >= 0)
-        c[kUnderlying] = -1;
-    else if (c[kUnderlying] < 0)
-        c[kUnderlying] = symbol;
-    const bool columnForm =
-        c[kUnderlying] >= 0 && c[kExpiration] >= 0 && c[kType] >= 0 && c[kStrike] >= 0;
-    if (!columnForm) {
-        c[kContract] = contract >= 0 ? contract : symbol;
-        if (c[kContract] < 0) {
-            std::string missing;
-            for (auto [column, name] : {std::pair{kUnderlying, "underlying"},
-                                        {kExpiration, "expiration"},
-                                        {kType, "type"},
-                                        {kStrike, "strike"}}) {
-                if (c[column] < 0)
-                    missing += std::string(missing.empty() ? "" : ", ") + "'" + name + "'";
+
+    // Side-by-side layouts: figures named with C_/P_ prefixes, or the same
+    // figure names on both sides of the strike.
+    std::vector<std::string> n(header.size());
+    std::vector<int> side(header.size(), -1);
+    bool prefixed = false;
+    for (std::size_t i = 0; i < header.size(); ++i) {
+        side[i] = PrefixSide(header[i], n[i]);
+        if (side[i] >= 0 && IsFigureName(n[i])) prefixed = true;
+    }
+    if (!prefixed) {
+        side.assign(header.size(), -1);
+        for (std::size_t i = 0; i < header.size(); ++i)
+            n[i] = NormalizeColumnName(header[i]);
+    }
+    std::vector<int> shared(header.size(), -1);
+    const int strike = FindIn(n, prefixed ? side : shared, -1, {"strike", "strikeprice"});
+    if (!prefixed && strike >= 0) {
+        bool before = false, after = false;
+        for (std::size_t i = 0; i < n.size(); ++i) {
+            if (!IsFigureName(n[i])) continue;
+            (static_cast<int>(i) < strike ? before : after) = true;
+        }
+        if (before && after) {
+            for (std::size_t i = 0; i < n.size(); ++i) {
+                const bool contract = n[i] == "calls" || n[i] == "puts";
+                if (IsFigureName(n[i]) || contract) side[i] = static_cast<int>(i) < strike ? 0 : 1;
             }
-            message = "no column 'contractSymbol' (or 'optionSymbol', 'symbol'), and no column " +
-                      missing + " for the separate form";
+        }
+    }
+    h.sideBySide = prefixed || std::find(side.begin(), side.end(), 1) != side.end();
+
+    auto shared_ = [&](std::initializer_list<const char*> aliases) {
+        return FindIn(n, side, -1, aliases);
+    };
+    c[kStrike] = strike;
+    c[kUnderlying] = shared_({"underlying", "underlyingsymbol", "ticker"});
+    c[kRoot] = shared_({"optionroot", "root"});
+    c[kExpiration] = shared_({"expiration", "expirationdate", "expiry", "expirydate", "expdate",
+                              "exp", "expiredate", "maturity"});
+    c[kType] = shared_({"type", "optiontype", "putcall", "callput", "right", "cp"});
+    c[kOptQuoteDate] = shared_({"quotedate", "datadate", "date", "tradedate", "asofdate"});
+    c[kUnderlyingPrice] = shared_({"underlyingprice", "underlyinglast", "underlyinglastprice",
+                                   "underlyingclose", "spotprice", "stockprice"});
+    c[kUnderlyingBid] = shared_({"underlyingbideod", "underlyingbid"});
+    c[kUnderlyingAsk] = shared_({"underlyingaskeod", "underlyingask"});
+    const int contract = shared_({"contractsymbol", "optionsymbol", "occsymbol"});
+    const int symbol = shared_({"symbol"});
+
+    if (h.sideBySide) {
+        for (int s = 0; s < 2; ++s) {
+            auto& columns = s == 0 ? h.column : h.putColumn;
+            for (const FigureNames& figure : kFigureNames)
+                columns[figure.column] = FindIn(n, side, s, figure.names);
+            columns[kContract] = FindIn(n, side, s, {s == 0 ? "calls" : "puts", "contractsymbol",
+                                                     "optionsymbol", "symbol"});
+        }
+        if (c[kUnderlying] < 0) c[kUnderlying] = symbol;
+        if (c[kUnderlying] < 0 && context.underlying.empty() && h.column[kContract] < 0 &&
+            h.putColumn[kContract] < 0) {
+            message = "no column for the underlying symbol: name the stock with --symbol SYM";
             return std::nullopt;
         }
-        if (c[kUnderlying] == c[kContract]) c[kUnderlying] = -1;
-        h.contractForm = true;
+        if (strike < 0) {
+            message = "no column 'strike'";
+            return std::nullopt;
+        }
+        if (c[kExpiration] < 0 && !blockTitles && h.column[kContract] < 0) {
+            message = "no column 'expiration' (or 'expiry', 'expiry_date', 'exp')";
+            return std::nullopt;
+        }
     } else {
-        c[kContract] = -1;
+        // The four columns win when all are there ("symbol" then names the
+        // stock); a contract symbol column otherwise. A file with some of
+        // the four and no contract column is half-recognised: refused,
+        // naming what it lacks, never read as contract symbols.
+        if (c[kUnderlying] < 0 && contract < 0) c[kUnderlying] = symbol;
+        const bool underlyingKnown = c[kUnderlying] >= 0 || !context.underlying.empty();
+        const bool expirationKnown = c[kExpiration] >= 0 || blockTitles;
+        const bool columnForm = underlyingKnown && expirationKnown && c[kType] >= 0 && strike >= 0;
+        const bool someOfTheFour = c[kExpiration] >= 0 || c[kType] >= 0 || strike >= 0;
+        if (!columnForm) {
+            c[kContract] = contract >= 0 ? contract : (someOfTheFour ? -1 : symbol);
+            if (c[kContract] < 0) {
+                std::string missing;
+                for (auto [column, name, known] :
+                     {std::tuple{kUnderlying, "underlying", underlyingKnown},
+                      {kExpiration, "expiration", expirationKnown},
+                      {kType, "type", c[kType] >= 0},
+                      {kStrike, "strike", strike >= 0}}) {
+                    (void)column;
+                    if (!known)
+                        missing += std::string(missing.empty() ? "" : ", ") + "'" + name + "'";
+                }
+                message = "no column " + missing +
+                          " for the separate-column form, and no column 'contractSymbol' (or "
+                          "'optionSymbol')";
+                if (!underlyingKnown) message += "; a file without the underlying's symbol takes it from --symbol SYM";
+                return std::nullopt;
+            }
+            if (c[kUnderlying] == c[kContract]) c[kUnderlying] = -1;
+            h.contractForm = true;
+        }
+        for (const FigureNames& figure : kFigureNames)
+            c[figure.column] = FindIn(n, side, -1, figure.names);
     }
-    c[kOptLast] = FindColumn(n, {"lastprice", "last"});
-    c[kOptChange] = FindColumn(n, {"change", "netchange"});
-    c[kOptBid] = FindColumn(n, {"bid"});
-    c[kOptAsk] = FindColumn(n, {"ask"});
-    c[kOptVolume] = FindColumn(n, {"volume"});
-    c[kOpenInterest] = FindColumn(n, {"openinterest", "oi"});
+    bool anyPrice = false;
+    for (const auto* columns : {&h.column, &h.putColumn}) {
+        for (OptionColumn figure : {kOptLast, kOptBid, kOptAsk})
+            anyPrice = anyPrice || (*columns)[figure] >= 0;
+    }
+    if (!anyPrice) {
+        message =
+            "no price column: looked for 'last', 'lastPrice', 'Last Sale', 'close', 'bid', "
+            "'bid_eod', 'ask' and 'ask_eod'";
+        return std::nullopt;
+    }
     return h;
 }
 
-std::optional<OptionRow> ReadOptionRow(const OptionHeader& header,
-                                       const std::vector<std::string>& fields,
-                                       RowProblem& problem) {
+namespace {
+
+// One side of a row (side 0 the calls or the only side, 1 the puts of a
+// side-by-side row). Nothing, without a problem, for an empty side.
+std::optional<OptionRow> ReadSide(const OptionHeader& header, int side,
+                                  const std::vector<std::string>& fields,
+                                  const RowContext& context, RowProblem& problem, bool& failed) {
     const auto& c = header.column;
+    const auto& s = side == 0 ? header.column : header.putColumn;
     const auto& names = header.names;
+    failed = false;
     OptionRow row;
     auto fail = [&](RowFault fault, int column) {
         problem = {fault, NameOf(names, column), std::string(FieldAt(fields, column))};
+        failed = true;
         return std::nullopt;
     };
+    if (header.sideBySide) {
+        bool any = !FieldAt(fields, s[kContract]).empty();
+        for (const FigureNames& figure : kFigureNames)
+            any = any || ReadCell(FieldAt(fields, s[figure.column])).kind != Cell::Missing;
+        if (!any) return std::nullopt;
+    }
+    std::optional<ContractSymbol> contract;
+    const int contractColumn = header.contractForm ? c[kContract] : s[kContract];
+    if (contractColumn >= 0 && !FieldAt(fields, contractColumn).empty()) {
+        contract = DecodeContractSymbol(FieldAt(fields, contractColumn));
+    }
+    if (!contract && header.contractForm) return fail(RowFault::BadContractSymbol, contractColumn);
+    if (c[kUnderlying] >= 0) row.Underlying = SymbolOf(FieldAt(fields, c[kUnderlying]));
+    if (row.Underlying.empty()) row.Underlying = context.underlying;
     if (header.contractForm) {
-        const std::optional<ContractSymbol> contract =
-            DecodeContractSymbol(FieldAt(fields, c[kContract]));
-        if (!contract) return fail(RowFault::BadContractSymbol, c[kContract]);
-        if (contract->Strike <= 0) return fail(RowFault::BadStrike, c[kContract]);
+        if (contract->Strike <= 0) return fail(RowFault::BadStrike, contractColumn);
         row.Root = contract->Root;
         row.Expiration = contract->Expiration;
         row.Type = contract->Type;
         row.Strike = contract->Strike;
-        row.Underlying = row.Root;
-        if (c[kUnderlying] >= 0) {
-            const std::string_view underlying = FieldAt(fields, c[kUnderlying]);
-            if (!underlying.empty()) row.Underlying = UpperCase(underlying);
-        }
+        if (row.Underlying.empty()) row.Underlying = row.Root;
     } else {
-        row.Underlying = UpperCase(FieldAt(fields, c[kUnderlying]));
-        if (row.Underlying.empty()) return fail(RowFault::BadSymbol, c[kUnderlying]);
-        row.Root = row.Underlying;
-        const std::optional<CivilDate> date = ParseDate(FieldAt(fields, c[kExpiration]));
-        if (!date) return fail(RowFault::BadDate, c[kExpiration]);
-        row.Expiration = *date;
-        const std::string type = UpperCase(FieldAt(fields, c[kType]));
-        if (type == "C" || type == "CALL" || type == "CALLS") {
-            row.Type = 0;
-        } else if (type == "P" || type == "PUT" || type == "PUTS") {
-            row.Type = 1;
+        if (row.Underlying.empty()) {
+            if (contract) {
+                row.Underlying = contract->Root;
+            } else {
+                return fail(RowFault::BadSymbol, c[kUnderlying]);
+            }
+        }
+        row.Root = contract ? contract->Root : row.Underlying;
+        // Some files write the whole contract symbol in the root column.
+        if (c[kRoot] >= 0 && !FieldAt(fields, c[kRoot]).empty()) {
+            const std::string_view root = FieldAt(fields, c[kRoot]);
+            const std::optional<ContractSymbol> rooted = DecodeContractSymbol(root);
+            row.Root = rooted ? rooted->Root : SymbolOf(root);
+        }
+        const std::string_view expiration = FieldAt(fields, c[kExpiration]);
+        if (!expiration.empty() || !context.expiration) {
+            const std::optional<CivilDate> date = ParseDate(expiration);
+            if (date) {
+                row.Expiration = *date;
+            } else if (contract) {
+                row.Expiration = contract->Expiration;
+            } else {
+                return fail(RowFault::BadDate, c[kExpiration]);
+            }
         } else {
-            return fail(RowFault::UnknownType, c[kType]);
+            row.Expiration = *context.expiration;
+        }
+        if (header.sideBySide) {
+            row.Type = side;
+        } else {
+            const std::string type = UpperCase(FieldAt(fields, c[kType]));
+            if (type == "C" || type == "CALL" || type == "CALLS") {
+                row.Type = 0;
+            } else if (type == "P" || type == "PUT" || type == "PUTS") {
+                row.Type = 1;
+            } else {
+                return fail(RowFault::UnknownType, c[kType]);
+            }
         }
         const Cell strike = ReadCell(FieldAt(fields, c[kStrike]));
         if (strike.kind == Cell::Unreadable) return fail(RowFault::UnreadableNumber, c[kStrike]);
@@ -433,26 +758,71 @@ std::optional<OptionRow> ReadOptionRow(const OptionHeader& header,
         }
         row.Strike = strike.value;
     }
+    if (!IsScanSymbol(row.Underlying)) return fail(RowFault::BadSymbol, c[kUnderlying]);
     struct Number {
         OptionColumn column;
         float OptionRow::*field;
     };
     static constexpr Number kNumbers[] = {
-        {kOptLast, &OptionRow::Last},
-        {kOptBid, &OptionRow::Bid},
-        {kOptAsk, &OptionRow::Ask},
-        {kOptVolume, &OptionRow::Volume},
+        {kOptLast, &OptionRow::Last}, {kOptBid, &OptionRow::Bid},
+        {kOptAsk, &OptionRow::Ask},   {kOptVolume, &OptionRow::Volume},
         {kOpenInterest, &OptionRow::OpenInterest},
     };
     for (const Number& number : kNumbers) {
-        if (!ReadNumberInto(names, fields, c[number.column], false, row.*number.field, problem)) {
+        if (!ReadNumberInto(names, fields, s[number.column], false, row.*number.field, problem)) {
+            failed = true;
             return std::nullopt;
         }
     }
-    if (!ReadNumberInto(names, fields, c[kOptChange], true, row.Change, problem)) {
+    if (!ReadNumberInto(names, fields, s[kOptChange], true, row.Change, problem)) {
+        failed = true;
         return std::nullopt;
     }
+    if (!ReadNumberInto(names, fields, c[kUnderlyingPrice], false, row.UnderlyingPrice, problem)) {
+        failed = true;
+        return std::nullopt;
+    }
+    if (!(row.UnderlyingPrice > 0)) {
+        double bid = -1, ask = -1;
+        if (!ReadNumberInto(names, fields, c[kUnderlyingBid], false, bid, problem) ||
+            !ReadNumberInto(names, fields, c[kUnderlyingAsk], false, ask, problem)) {
+            failed = true;
+            return std::nullopt;
+        }
+        row.UnderlyingPrice = bid > 0 && ask > 0 ? (bid + ask) / 2 : -1;
+    }
+    row.QuoteDate = context.quoteDate;
+    if (c[kOptQuoteDate] >= 0) {
+        row.QuoteDate = ParseDate(FieldAt(fields, c[kOptQuoteDate]));
+        if (!row.QuoteDate) return fail(RowFault::BadQuoteDate, c[kOptQuoteDate]);
+    }
     return row;
+}
+
+}  // namespace
+
+bool ReadOptionRows(const OptionHeader& header, const std::vector<std::string>& fields,
+                    const RowContext& context, std::vector<OptionRow>& rows,
+                    RowProblem& problem) {
+    rows.clear();
+    for (int side = 0; side < (header.sideBySide ? 2 : 1); ++side) {
+        bool failed = false;
+        std::optional<OptionRow> row = ReadSide(header, side, fields, context, problem, failed);
+        if (failed) {
+            rows.clear();
+            return false;
+        }
+        if (row) rows.push_back(std::move(*row));
+    }
+    return true;
+}
+
+std::optional<OptionRow> ReadOptionRow(const OptionHeader& header,
+                                       const std::vector<std::string>& fields,
+                                       RowProblem& problem) {
+    std::vector<OptionRow> rows;
+    if (!ReadOptionRows(header, fields, {}, rows, problem) || rows.empty()) return std::nullopt;
+    return std::move(rows.front());
 }
 
 }  // namespace quillon::import

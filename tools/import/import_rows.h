@@ -22,13 +22,27 @@ struct CivilDate {
     auto operator<=>(const CivilDate&) const = default;
 };
 
-// "YYYY-MM-DD" or "M/D/YYYY", a time of day after it allowed; nothing for
-// anything else or a day that does not exist.
+// A date cell in one of the forms exports write: "2025-10-17", "10/17/2025",
+// "1/4/2016 0:00:00", "20251017", "Fri Oct 17 2025", "17 NOV 23",
+// "October 14, 2025"; a time of day after it is allowed. Nothing for anything
+// else or a day that does not exist.
 std::optional<CivilDate> ParseDate(std::string_view text);
 
-// A column name in the form the matching uses: ASCII letters in lower case,
-// blanks, tabs, "_" and "-" dropped.
+// A date at the start of a text, whatever follows it: the title line of an
+// expiration block ("17 OCT 25  (3)  100") or a preamble ("10/14/25 16:00").
+// Also takes M/D/YY, which a cell may not use (D/M/YY reads the same).
+std::optional<CivilDate> ParseLeadingDate(std::string_view text);
+
+// The date as YYYY-MM-DD.
+std::string DateText(const CivilDate& date);
+
+// A column name in the form the matching uses: ASCII letters in lower case;
+// blanks, tabs, "_", "-", "." and the brackets []<>() dropped.
 std::string NormalizeColumnName(std::string_view name);
+
+// A symbol as the files write it, in the form the scan uses: upper case, a
+// leading "^" or "$" of an index dropped.
+std::string SymbolOf(std::string_view text);
 
 // A value cell: missing (empty, "NaN", "N/A", "-"), a number (a leading "$",
 // thousands separators and a trailing "%" allowed), or unreadable.
@@ -48,6 +62,7 @@ enum class RowFault {
     UnknownType,
     BadStrike,
     BadDate,
+    BadQuoteDate,
     Count
 };
 std::string_view RowFaultName(RowFault fault);
@@ -82,6 +97,8 @@ enum StockColumn {
     kExchange,
     kExDividendDate,
     kHistVolatility,
+    kMarketCap,
+    kQuoteDate,
     kStockColumns
 };
 
@@ -90,6 +107,7 @@ enum StockColumn {
 struct StockRow {
     std::string Symbol;  // upper case, letters and digits, at most 6
     QuoteRecord Quote;   // OptionRoot empty; PriceEarnings derived
+    std::optional<CivilDate> QuoteDate;  // the day the row belongs to, when the file says
     long Line = 0;
 };
 
@@ -99,13 +117,17 @@ struct StockHeader {
     std::vector<std::string> names;  // the header as written
 };
 
-// The header's columns, or the message that refuses the file.
+// The header's columns, or the message that refuses the file. With
+// `symbolGiven` (the file's stock is named on the command line) a header
+// without a symbol column is taken too.
 std::optional<StockHeader> MatchStockHeader(const std::vector<std::string>& header,
-                                            std::string& message);
+                                            std::string& message, bool symbolGiven = false);
 
-// A stock row, or the problem that skips it.
+// A stock row, or the problem that skips it; `symbol` names the stock of a
+// file without a symbol column.
 std::optional<StockRow> ReadStockRow(const StockHeader& header,
-                                     const std::vector<std::string>& fields, RowProblem& problem);
+                                     const std::vector<std::string>& fields, RowProblem& problem,
+                                     std::string_view symbol = {});
 
 // The scan's P/E: 100000 (not available) when the earnings are below 0.001
 // in size, else price / earnings capped at 100000; a negative ratio stays.
@@ -125,6 +147,11 @@ enum OptionColumn {
     kOptAsk,
     kOptVolume,
     kOpenInterest,
+    kRoot,
+    kOptQuoteDate,
+    kUnderlyingPrice,
+    kUnderlyingBid,
+    kUnderlyingAsk,
     kOptionColumns
 };
 
@@ -136,18 +163,48 @@ struct OptionRow {
     double Strike = 0;
     // -1 where the file has no value, as the archive marks it.
     float Last = -1, Change = -1, Bid = -1, Ask = -1, Volume = -1, OpenInterest = -1;
+    double UnderlyingPrice = -1;         // the underlying's price the row gives, or -1
+    std::optional<CivilDate> QuoteDate;  // the day the row belongs to, when the file says
     long Line = 0;
 };
 
+// The columns of an option-chain header. In the side-by-side form a row
+// holds a call and a put at the same strike: `column` then holds the shared
+// columns and the call side's figures, `putColumn` the put side's figures
+// (kContract to kOpenInterest).
 struct OptionHeader {
     std::array<int, kOptionColumns> column{};
+    std::array<int, kOptionColumns> putColumn{};
     bool contractForm = false;  // a contract symbol column, not the four columns
+    bool sideBySide = false;
     std::vector<std::string> names;
 };
 
-std::optional<OptionHeader> MatchOptionHeader(const std::vector<std::string>& header,
-                                              std::string& message);
+// What a row does not say itself: the underlying named before the header or
+// on the command line, the expiration of the block the row is in, the quote
+// date the file's preamble gives.
+struct RowContext {
+    std::string underlying;
+    std::optional<CivilDate> expiration;
+    std::optional<CivilDate> quoteDate;
+};
 
+// The header's columns, or the message that refuses the file: no strike or
+// contract symbol column, a half-recognised separate-column form (naming what
+// is missing), or no price column of any kind. `context` tells which
+// columns the file may lack (an underlying named elsewhere, block titles).
+std::optional<OptionHeader> MatchOptionHeader(const std::vector<std::string>& header,
+                                              std::string& message,
+                                              const RowContext& context = {},
+                                              bool blockTitles = false);
+
+// The options of a row: one, or in the side-by-side form up to two (a side
+// without any figure is no option). False with `problem` set when the row
+// is skipped.
+bool ReadOptionRows(const OptionHeader& header, const std::vector<std::string>& fields,
+                    const RowContext& context, std::vector<OptionRow>& rows, RowProblem& problem);
+
+// The one option of a row of a single-type form.
 std::optional<OptionRow> ReadOptionRow(const OptionHeader& header,
                                        const std::vector<std::string>& fields, RowProblem& problem);
 

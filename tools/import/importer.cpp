@@ -6,11 +6,17 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <memory>
+#include <system_error>
 
 #include "market/archive.h"
 #include "platform/number_format.h"
+#include "results/archive_date.h"
+#include "results/settings.h"
 
 namespace quillon::import {
 
@@ -21,59 +27,6 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-std::string LinePrefix(long line) {
-    return "line " + std::to_string(line) + ": ";
-}
-
-// The header row, or false with the message of an empty file or a CSV error.
-bool ReadHeader(CsvRowReader& reader, CsvRow& header, std::string& error) {
-    if (reader.Next(header)) return true;
-    error = reader.Error().empty() ? "no header row (the file is empty)" : reader.Error();
-    return false;
-}
-
-template <class Header, class Row, class OnRow>
-bool ReadRows(CsvRowReader& reader,
-              std::optional<Header> (*match)(const std::vector<std::string>&, std::string&),
-              std::optional<Row> (*read)(const Header&, const std::vector<std::string>&,
-                                         RowProblem&),
-              const OnRow& onRow, const SkipReport& onSkip, std::string& error) {
-    CsvRow row;
-    if (!ReadHeader(reader, row, error)) return false;
-    std::string message;
-    const std::optional<Header> header = match(row.Fields, message);
-    if (!header) {
-        error = LinePrefix(row.Line) + message;
-        return false;
-    }
-    while (reader.Next(row)) {
-        RowProblem problem;
-        std::optional<Row> value = read(*header, row.Fields, problem);
-        if (value) {
-            value->Line = row.Line;
-            onRow(std::move(*value));
-        } else {
-            onSkip(row.Line, problem);
-        }
-    }
-    error = reader.Error();
-    return error.empty();
-}
-
-template <class Read>
-bool ReadNamedFile(const std::string& path, const Read& read, std::string& error) {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        error = path + ": cannot open: " + std::strerror(errno);
-        return false;
-    }
-    CsvRowReader reader(file.get());
-    if (!read(reader)) {
-        error = path + ": " + error;
-        return false;
-    }
-    return true;
-}
 
 std::string Describe(const std::string& file, long line, const RowProblem& problem) {
     std::string text = file + ":" + std::to_string(line) + ": ";
@@ -88,32 +41,6 @@ bool WriteAll(std::FILE* file, const std::string& text) {
 }
 
 }  // namespace
-
-bool ReadStockRows(CsvRowReader& reader, const std::function<void(StockRow)>& onStock,
-                   const SkipReport& onSkip, std::string& error) {
-    return ReadRows<StockHeader, StockRow>(reader, &MatchStockHeader, &ReadStockRow, onStock,
-                                           onSkip, error);
-}
-
-bool ReadOptionRows(CsvRowReader& reader, const std::function<void(const OptionRow&)>& onOption,
-                    const SkipReport& onSkip, std::string& error) {
-    return ReadRows<OptionHeader, OptionRow>(reader, &MatchOptionHeader, &ReadOptionRow, onOption,
-                                             onSkip, error);
-}
-
-bool ReadStockFile(const std::string& path, const std::function<void(StockRow)>& onStock,
-                   const SkipReport& onSkip, std::string& error) {
-    return ReadNamedFile(
-        path, [&](CsvRowReader& reader) { return ReadStockRows(reader, onStock, onSkip, error); },
-        error);
-}
-
-bool ReadOptionFile(const std::string& path, const std::function<void(const OptionRow&)>& onOption,
-                    const SkipReport& onSkip, std::string& error) {
-    return ReadNamedFile(
-        path, [&](CsvRowReader& reader) { return ReadOptionRows(reader, onOption, onSkip, error); },
-        error);
-}
 
 bool WriteTemporaryFile(const std::string& path, const std::function<bool(std::FILE*)>& write,
                         std::string& temporary, std::string& error) {
@@ -148,70 +75,223 @@ bool ReplaceFileStreamed(const std::string& path, const std::function<bool(std::
     return false;
 }
 
-bool ReadIntoBook(ImportBook& book, const std::string& stocksFile,
-                  const std::vector<std::string>& chainFiles, std::FILE* verbose,
+namespace {
+
+std::string FileName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The import date: --date, or the one quote date the files hold, or today.
+bool ChooseDate(const ImportOptions& options, ImportSummary& summary, std::string& error) {
+    if (options.date) {
+        summary.date = *options.date;
+        summary.dateSource = "--date";
+        return true;
+    }
+    std::map<CivilDate, long> dates;
+    for (const ImportInput& input : options.files) {
+        bool dated = false;
+        TableHandlers handlers;
+        handlers.onLayout = [&](const FileLayout& layout) {
+            dated = layout.quoteDates || layout.preamble.date;
+        };
+        std::string ignored;
+        // Layouts are checked again, with their errors, by the reading.
+        if (!ReadTableFile(input.path, input.symbol, handlers, ignored, true) || !dated) continue;
+        handlers.onLayout = nullptr;
+        handlers.onStock = [&](StockRow row) {
+            if (row.QuoteDate) ++dates[*row.QuoteDate];
+        };
+        handlers.onOption = [&](const OptionRow& row) {
+            if (row.QuoteDate) ++dates[*row.QuoteDate];
+        };
+        handlers.onSkip = [](long, const RowProblem&) {};
+        ReadTableFile(input.path, input.symbol, handlers, ignored);
+    }
+    if (dates.empty()) {
+        summary.date = options.today;
+        summary.dateSource = "today";
+        return true;
+    }
+    if (dates.size() == 1) {
+        summary.date = dates.begin()->first;
+        summary.dateSource = "the files' quote date";
+        return true;
+    }
+    error = "the files hold quotes of " + std::to_string(dates.size()) + " days: ";
+    if (dates.size() <= 8) {
+        bool first = true;
+        for (const auto& [date, rows] : dates) {
+            error += (first ? "" : ", ") + DateText(date) + " (" + std::to_string(rows) + " rows)";
+            first = false;
+        }
+    } else {
+        error += "from " + DateText(dates.begin()->first) + " to " + DateText(dates.rbegin()->first);
+    }
+    error += "; choose one with --date YYYY-MM-DD";
+    return false;
+}
+
+}  // namespace
+
+bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& book,
                   ImportSummary& summary, std::string& error) {
     auto tell = [&](const std::string& text) {
-        if (verbose != nullptr) std::fprintf(verbose, "%s\n", text.c_str());
+        if (options.verbose != nullptr) std::fprintf(options.verbose, "%s\n", text.c_str());
     };
-    const bool stocksRead = ReadStockFile(
-        stocksFile,
-        [&](StockRow row) {
-            ++summary.stockRows;
-            book.AddStock(std::move(row));
-        },
-        [&](long line, const RowProblem& problem) {
-            ++summary.stockRows;
-            ++summary.stockFaults[static_cast<int>(problem.fault)];
-            tell(Describe(stocksFile, line, problem) + ": row skipped");
-        },
-        error);
-    if (!stocksRead) return false;
-    for (const StockRow& dropped : book.FinishStocks()) {
-        ++summary.duplicateStocks;
-        tell(stocksFile + ":" + std::to_string(dropped.Line) + ": second row of " + dropped.Symbol +
-             ": row skipped");
-    }
-    if (book.Stocks().empty()) {
-        error = stocksFile + ": no stock could be read";
-        return false;
+    if (!ChooseDate(options, summary, error)) return false;
+    book = std::make_unique<ImportBook>(summary.date);
+
+    // The layouts first: stock files are read before the chains, so that a
+    // stock file's quote wins over a chain's underlying price.
+    std::vector<FileLayout> layouts(options.files.size());
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+        TableHandlers handlers;
+        handlers.onLayout = [&](const FileLayout& layout) { layouts[i] = layout; };
+        if (!ReadTableFile(options.files[i].path, options.files[i].symbol, handlers, error, true))
+            return false;
+        summary.files.push_back({options.files[i].path, layouts[i].Name(),
+                                 layouts[i].kind == FileLayout::Kind::Chain});
+        summary.chainGiven = summary.chainGiven || summary.files.back().chain;
     }
 
-    for (const std::string& chainFile : chainFiles) {
-        const bool chainRead = ReadOptionFile(
-            chainFile,
-            [&](const OptionRow& row) {
-                ++summary.optionRows;
-                const std::optional<LeftOut> reason = book.PlaceOption(row);
-                if (!reason) {
-                    ++summary.optionsKept;
-                    return;
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+        if (layouts[i].kind != FileLayout::Kind::Stocks) continue;
+        const std::string& path = options.files[i].path;
+        TableHandlers handlers;
+        handlers.onStock = [&](StockRow row) {
+            ++summary.stockRows;
+            if (row.QuoteDate && *row.QuoteDate != summary.date) {
+                ++summary.otherDateStocks;
+                return;
+            }
+            book->AddStock(std::move(row));
+        };
+        handlers.onSkip = [&](long line, const RowProblem& problem) {
+            ++summary.stockRows;
+            ++summary.stockFaults[static_cast<int>(problem.fault)];
+            tell(Describe(path, line, problem) + ": row skipped");
+        };
+        if (!ReadTableFile(path, options.files[i].symbol, handlers, error)) return false;
+    }
+    for (const StockRow& dropped : book->FinishStocks()) {
+        ++summary.duplicateStocks;
+        tell(std::to_string(dropped.Line) + ": second row of " + dropped.Symbol + ": row skipped");
+    }
+    for (const auto& [symbol, price] : options.prices) {
+        if (!book->HasStock(symbol)) ++summary.stocksByHand;
+        book->SetLastPrice(symbol, static_cast<float>(price));
+    }
+
+    std::map<std::string, std::string> unpriced;
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+        const FileLayout& layout = layouts[i];
+        if (layout.kind != FileLayout::Kind::Chain) continue;
+        const std::string& path = options.files[i].path;
+        const Preamble& preamble = layout.preamble;
+        TableHandlers handlers;
+        handlers.onOption = [&](const OptionRow& row) {
+            ++summary.optionRows;
+            std::optional<LeftOut> reason;
+            if (row.QuoteDate && *row.QuoteDate != summary.date) {
+                reason = LeftOut::OtherQuoteDate;
+            } else if (!book->HasStock(row.Underlying)) {
+                // The chain's own price of the underlying makes its quote.
+                StockRow stock;
+                stock.Symbol = row.Underlying;
+                if (preamble.quote.LastSale > 0 && preamble.symbol == row.Underlying)
+                    stock.Quote = preamble.quote;
+                if (row.UnderlyingPrice > 0)
+                    stock.Quote.LastSale = static_cast<float>(row.UnderlyingPrice);
+                if (stock.Quote.LastSale > 0) {
+                    stock.Quote.Volume = std::round(stock.Quote.Volume);
+                    stock.Quote.PriceEarnings = PriceEarningsOf(stock.Quote.LastSale, 0);
+                    stock.Line = row.Line;
+                    book->AddStock(std::move(stock));
+                    ++summary.stocksFromChains;
+                } else if (unpriced.count(row.Underlying) == 0) {
+                    unpriced[row.Underlying] =
+                        row.Underlying + ": no stock quote, so its options are left out; " +
+                        FileName(path) +
+                        " has no underlying-price column (such as 'UnderlyingPrice' or "
+                        "'underlying_last'): give a stock-quote file with " +
+                        row.Underlying + " or --price " + row.Underlying + "=PRICE";
                 }
-                ++summary.leftOut[static_cast<int>(*reason)];
-                tell(chainFile + ":" + std::to_string(row.Line) +
-                     ": left out: " + std::string(LeftOutName(*reason)));
-            },
-            [&](long line, const RowProblem& problem) {
-                ++summary.optionRows;
-                ++summary.optionFaults[static_cast<int>(problem.fault)];
-                tell(Describe(chainFile, line, problem) + ": row skipped");
-            },
-            error);
-        if (!chainRead) return false;
+            }
+            if (!reason) reason = book->PlaceOption(row);
+            if (!reason) {
+                ++summary.optionsKept;
+                return;
+            }
+            ++summary.leftOut[static_cast<int>(*reason)];
+            tell(path + ":" + std::to_string(row.Line) +
+                 ": left out: " + std::string(LeftOutName(*reason)));
+        };
+        handlers.onSkip = [&](long line, const RowProblem& problem) {
+            ++summary.optionRows;
+            ++summary.optionFaults[static_cast<int>(problem.fault)];
+            tell(Describe(path, line, problem) + ": row skipped");
+        };
+        if (!ReadTableFile(path, options.files[i].symbol, handlers, error)) return false;
+    }
+    book->FinishStocks();
+    for (auto& [symbol, message] : unpriced)
+        summary.unpriced.push_back(std::move(message));
+    if (book->Stocks().empty()) {
+        error = "no stock could be read";
+        if (!summary.unpriced.empty()) error += " (" + summary.unpriced.front() + ")";
+        return false;
     }
     return true;
 }
 
-bool RunImport(const ImportOptions& options, ImportSummary& summary, std::string& error) {
-    ImportBook book(options.date);
-    if (!ReadIntoBook(book, options.stocksFile, options.chainFiles, options.verbose, summary,
-                      error)) {
-        if (error.ends_with(": no stock could be read")) error += ", nothing written";
-        return false;
+std::string NoOptionReason(const ImportSummary& s) {
+    if (s.optionRows == 0) return "no option row was read";
+    long largest = 0;
+    std::string reason;
+    for (int i = 0; i < static_cast<int>(LeftOut::Count); ++i) {
+        if (s.leftOut[i] > largest) {
+            largest = s.leftOut[i];
+            reason = std::string(LeftOutName(static_cast<LeftOut>(i)));
+        }
+    }
+    for (int i = 0; i < static_cast<int>(RowFault::Count); ++i) {
+        if (s.optionFaults[i] > largest) {
+            largest = s.optionFaults[i];
+            reason = "skipped: " + std::string(RowFaultName(static_cast<RowFault>(i)));
+        }
+    }
+    std::string text = "mostly " + reason + " (" + std::to_string(largest) + " of " +
+                       std::to_string(s.optionRows) + " option rows)";
+    if (reason == LeftOutName(LeftOut::NotMonthly) || reason == LeftOutName(LeftOut::OutsideMonths))
+        text += "; the scan uses the monthly expirations of the three months after " +
+                DateText(s.date) + " (give the data's date with --date)";
+    return text;
+}
+
+ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, std::string& error) {
+    std::unique_ptr<ImportBook> bookHolder;
+    if (!ReadIntoBook(options, bookHolder, summary, error)) {
+        if (error.ends_with("no stock could be read") ||
+            error.starts_with("no stock could be read"))
+            error += ", nothing written";
+        return ImportFailure::NothingRead;
+    }
+    const ImportBook& book = *bookHolder;
+    if (summary.chainGiven && summary.optionsKept == 0) {
+        error = "no option kept, nothing written: " + NoOptionReason(summary);
+        return ImportFailure::NoOption;
+    }
+    std::error_code madeError;
+    std::filesystem::create_directories(options.outDir, madeError);
+    if (madeError) {
+        error = options.outDir + ": cannot make the directory: " + madeError.message();
+        return ImportFailure::NothingRead;
     }
 
     // One record at a time, as the archive writer writes it in a server scan.
-    const DateTime written{options.date.Year, options.date.Month, options.date.Day};
+    const DateTime written{summary.date.Year, summary.date.Month, summary.date.Day};
     QuoteState quote;
     std::string record, ascQuote, good, bad;
     const ArchiveTexts texts{record, ascQuote, good, bad};
@@ -231,46 +311,93 @@ bool RunImport(const ImportOptions& options, ImportSummary& summary, std::string
         }
         return true;
     };
-    // Both files are written in full before either is renamed into place, so
-    // a failed write leaves both old files as they were.
+    // Every file is written in full before any is renamed into place, so a
+    // failed write leaves all the old files as they were.
+    const WorkingFileNames names = WorkingFileNames::In(options.outDir);
     const std::string quoteFile = options.outDir + "/Quote.txt";
     const std::string symbolFile = options.outDir + "/Symbols.sym";
-    std::string quoteTemporary, symbolTemporary;
-    if (!WriteTemporaryFile(quoteFile, writeQuotes, quoteTemporary, error)) return false;
-    if (options.writeSymbols) {
-        const bool symbolsWritten = WriteTemporaryFile(
-            symbolFile,
-            [&](std::FILE* file) {
-                for (const BookStock& stock : book.Stocks()) {
-                    if (!WriteAll(file, stock.row.Symbol + "\r\n")) return false;
-                }
-                return true;
-            },
-            symbolTemporary, error);
-        if (!symbolsWritten) {
-            std::remove(quoteTemporary.c_str());
-            return false;
+    const bool haveSettings = std::filesystem::exists(names.SettingsFile);
+    // A new directory is left ready for a local scan: a symbol file of the
+    // stocks imported when there is none, and settings with the local source.
+    const bool writeSymbols =
+        options.writeSymbols || (!haveSettings && !std::filesystem::exists(symbolFile));
+    struct Output {
+        std::string path;
+        std::function<bool(std::FILE*)> write;
+        std::string temporary;
+    };
+    std::vector<Output> outputs;
+    outputs.push_back({quoteFile, writeQuotes, {}});
+    outputs.push_back({options.outDir + "/" + kArchiveDateFile,
+                       [&](std::FILE* file) {
+                           return WriteAll(file, ArchiveDateText(summary.date.Year,
+                                                                 summary.date.Month,
+                                                                 summary.date.Day));
+                       },
+                       {}});
+    if (writeSymbols) {
+        outputs.push_back({symbolFile,
+                           [&](std::FILE* file) {
+                               for (const BookStock& stock : book.Stocks()) {
+                                   if (!WriteAll(file, stock.row.Symbol + "\r\n")) return false;
+                               }
+                               return true;
+                           },
+                           {}});
+    }
+    auto discard = [&] {
+        for (Output& output : outputs) {
+            if (!output.temporary.empty()) std::remove(output.temporary.c_str());
+            output.temporary.clear();
+        }
+    };
+    for (Output& output : outputs) {
+        if (!WriteTemporaryFile(output.path, output.write, output.temporary, error)) {
+            discard();
+            return ImportFailure::NothingRead;
         }
     }
-    if (std::rename(quoteTemporary.c_str(), quoteFile.c_str()) != 0) {
-        error = quoteFile + ": cannot replace: " + std::strerror(errno);
-        std::remove(quoteTemporary.c_str());
-        if (!symbolTemporary.empty()) std::remove(symbolTemporary.c_str());
-        return false;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        Output& output = outputs[i];
+        if (std::rename(output.temporary.c_str(), output.path.c_str()) != 0) {
+            error = output.path + ": cannot replace" +
+                    (i > 0 ? " (Quote.txt was written)" : "") + ": " + std::strerror(errno);
+            discard();
+            return ImportFailure::NothingRead;
+        }
+        output.temporary.clear();
     }
-    if (!symbolTemporary.empty() && std::rename(symbolTemporary.c_str(), symbolFile.c_str()) != 0) {
-        error = symbolFile + ": cannot replace (Quote.txt was written): " + std::strerror(errno);
-        std::remove(symbolTemporary.c_str());
-        return false;
+    if (!haveSettings) {
+        Settings settings;
+        SetDefaultSettings(settings);
+        settings.SymbolFileName =
+            std::filesystem::absolute(symbolFile, madeError).lexically_normal().string();
+        settings.QuotesFromLocalFile = true;
+        if (!SaveSettings(settings, names)) {
+            error = names.SettingsFile + ": cannot write (Quote.txt was written)";
+            return ImportFailure::NothingRead;
+        }
+        summary.settingsWritten = true;
     }
+    summary.symbolsWritten = writeSymbols;
     summary.stocksWritten = static_cast<long>(book.Stocks().size());
     summary.optionsWritten = optionsWritten;
-    return true;
+    return ImportFailure::None;
 }
 
 std::string SummaryText(const ImportSummary& s, const std::string& quoteFile) {
     std::string text = FormatArgs("%ld stocks and %ld options written to %s\n", s.stocksWritten,
                                   s.optionsWritten, quoteFile.c_str());
+    text += "quotes of " + DateText(s.date) +
+            (s.dateSource == "today" ? " (today: the files carry no quote date)"
+             : s.dateSource == "--date" ? " (--date)"
+                                        : " (the files' quote date)") +
+            "\n";
+    for (const FileRead& file : s.files)
+        text += file.path + ": read as " + file.layout + "\n";
+    if (s.stocksFromChains > 0)
+        text += FormatArgs("stocks priced by a chain's underlying price: %ld\n", s.stocksFromChains);
+    if (s.stocksByHand > 0) text += FormatArgs("stocks priced by --price: %ld\n", s.stocksByHand);
     auto faults = [&](const char* what, long rows,
                       const std::array<long, static_cast<int>(RowFault::Count)>& counts,
                       long duplicates) {
@@ -287,6 +414,9 @@ std::string SummaryText(const ImportSummary& s, const std::string& quoteFile) {
         if (duplicates > 0) text += FormatArgs("  second row of a symbol: %ld\n", duplicates);
     };
     faults("stock", s.stockRows, s.stockFaults, s.duplicateStocks);
+    if (s.otherDateStocks > 0)
+        text += FormatArgs("  of another day than %s (left out): %ld\n", DateText(s.date).c_str(),
+                           s.otherDateStocks);
     faults("option", s.optionRows, s.optionFaults, 0);
     long leftOut = 0;
     for (long n : s.leftOut)
@@ -303,6 +433,12 @@ std::string SummaryText(const ImportSummary& s, const std::string& quoteFile) {
             "does not hold): %ld\n",
             s.optionsKept - s.optionsWritten);
     }
+    for (const std::string& message : s.unpriced)
+        text += message + "\n";
+    if (!s.chainGiven) text += "no option-chain file given: stocks only\n";
+    if (s.symbolsWritten) text += "symbol file written: Symbols.sym\n";
+    if (s.settingsWritten)
+        text += "settings file written: Quillon.--- (quotes from the local file Quote.txt)\n";
     return text;
 }
 
