@@ -360,15 +360,21 @@ TEST_F(ImportScanTest, AnImportWithoutAStockReplacesNothing) {
     EXPECT_EQ(Import("--out '" + dir.Path() + "' '" + input.File("noheader.csv") + "' '" +
                      input.File("chain_columns.csv") + "'"),
               1);
-    EXPECT_NE(input.Read("import.log").find("noheader.csv: line 1: no column 'symbol'"),
+    EXPECT_NE(input.Read("import.log").find("noheader.csv: no header row among the first 40 lines"),
               std::string::npos)
         << input.Read("import.log");
-    EXPECT_EQ(Import("--out '" + dir.Path() + "/missing' '" + input.File("stocks.csv") + "' '" +
-                     input.File("chain_columns.csv") + "'"),
-              1);
+    // A missing output directory is made, and left ready for a local scan.
+    EXPECT_EQ(Import("--out '" + dir.Path() + "/missing' --date 2026-12-08 '" +
+                     input.File("stocks.csv") + "' '" + input.File("chain_columns.csv") + "'"),
+              0);
+    EXPECT_TRUE(fs::exists(dir.Path() + "/missing/Quote.txt"));
+    EXPECT_EQ(ReadFile(dir.Path() + "/missing/QuoteDate.txt"), "2026-12-08\r\n");
+    Settings settings;
+    ASSERT_TRUE(LoadSettings(settings, WorkingFileNames::In(dir.Path() + "/missing")));
+    EXPECT_TRUE(settings.QuotesFromLocalFile);
     EXPECT_EQ(dir.Read("Quote.txt"), "old archive\r\n");
     EXPECT_EQ(dir.Read("Symbols.sym"), "OLD\r\n");
-    for (const auto& entry : fs::directory_iterator(dir.Path())) {
+    for (const auto& entry : fs::recursive_directory_iterator(dir.Path())) {
         EXPECT_EQ(entry.path().filename().string().find(".import-"), std::string::npos)
             << "no temporary file is left";
     }
