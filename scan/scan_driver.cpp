@@ -474,7 +474,8 @@ void ScanDriver::EndOfSymbol() {
     counters.SymbolIndex = 0;
     if (view_.RepeatChecked()) return;
     view_.SetStatusText(0, kDone);
-    view_.SetStatusText(1, "");
+    // A scan as of another day keeps saying so beside "Done".
+    view_.SetStatusText(1, ScanDateNote_);
     PB_PauseClick();
 }
 

@@ -984,6 +984,10 @@ TEST_F(ScanDriverTest, ActivationChoosesTheDateTheScanRunsAsOf) {
         driver->PB_GoClick();
         Step();  // ReadSymbols
         EXPECT_EQ(view.Panels[1], c.note.empty() ? "2 symbols" : "2 symbols - " + c.note);
+        if (c.local) {
+            RunToDone();
+            EXPECT_EQ(view.Panels[1], c.note) << "beside Done";
+        }
         driver->FormClose();
     }
 }
