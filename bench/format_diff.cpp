@@ -2,6 +2,9 @@
 // picture pattern the writers use (the former picture formatter as reference) and every printf
 // form (the C library as reference), over ten million values each by default.
 //
+// Then every 32-bit figure of tests/support/shortest_diff.h through ShortestValue, each in every
+// pattern, against the reference on the float's shortest text.
+//
 // Usage: bench_format_diff [--values=N] [--seed=S]
 // Prints the count of values and mismatches per form and exits 1 on any mismatch.
 
@@ -12,6 +15,7 @@
 #include <string>
 
 #include "tests/support/format_diff.h"
+#include "tests/support/shortest_diff.h"
 
 namespace {
 
@@ -81,6 +85,29 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(integers.mismatches));
     totals.values += integers.values;
     totals.mismatches += integers.mismatches;
+
+    // 32-bit figures through ShortestValue, every text of every float compared.
+    const auto start = std::chrono::steady_clock::now();
+    int shown_floats = 0;
+    const ShortestCounts floats = RunShortestCheck(
+        ShortestPlan{1, 1, 1, true},
+        [&](std::string_view what, float value, std::string_view expected, std::string_view now) {
+            if (shown_floats++ < kShownMismatches) {
+                std::printf("  MISMATCH %.*s of %a (%.9g): expected \"%.*s\", now \"%.*s\"\n",
+                            static_cast<int>(what.size()), what.data(), static_cast<double>(value),
+                            static_cast<double>(value), static_cast<int>(expected.size()),
+                            expected.data(), static_cast<int>(now.size()), now.data());
+            }
+        });
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%-34s %10llu values %6llu mismatches  (%llu texts, %llu read back, %.1f s)\n",
+                "32-bit figures, shortest text", static_cast<unsigned long long>(floats.values),
+                static_cast<unsigned long long>(floats.mismatches),
+                static_cast<unsigned long long>(floats.texts),
+                static_cast<unsigned long long>(floats.read_back), seconds);
+    totals.values += floats.values;
+    totals.mismatches += floats.mismatches;
 
     std::printf("total: %llu values, %llu mismatches\n",
                 static_cast<unsigned long long>(totals.values),

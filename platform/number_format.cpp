@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -323,7 +324,73 @@ std::string PrintfConversion(double value, std::chars_format format, int precisi
     return Padded({buffer, static_cast<std::size_t>(result.ptr - buffer)}, width);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Shortest decimal of a 32-bit figure
+// ---------------------------------------------------------------------------------------------
+
+// The binades [2^e, 2^(e+1)) that ShortestValue tries to settle without a text conversion.
+constexpr int kFirstShortBinade = -16;
+constexpr int kLastShortBinade = 22;
+constexpr int kShortBinades = kLastShortBinade - kFirstShortBinade + 1;
+
+// Per binade, the most decimals q whose step 10^-q is still wider than the spacing 2^(e-23) of
+// the floats there: 10^q < 2^(23-e). At most 11 over these binades.
+constexpr std::array<int, kShortBinades> kShortPlaces = [] {
+    std::array<int, kShortBinades> places{};
+    for (int e = kFirstShortBinade; e <= kLastShortBinade; ++e) {
+        const std::uint64_t spacings = std::uint64_t{1} << (23 - e);  // 2^(23-e)
+        int q = 0;
+        for (std::uint64_t power = 10; power < spacings; power *= 10)
+            ++q;
+        places[static_cast<std::size_t>(e - kFirstShortBinade)] = q;
+    }
+    return places;
+}();
+
+constexpr std::array<double, 12> kPowersOfTen = {1e0, 1e1, 1e2, 1e3, 1e4,  1e5,
+                                                 1e6, 1e7, 1e8, 1e9, 1e10, 1e11};
+
+// The shortest decimal of a float in the binades above, when it has at most q decimals (q as in
+// kShortPlaces): most stored prices, read from texts of a few decimals. Nothing otherwise.
+//
+// Why the result is the shortest text's value: the floats that read back to `magnitude` span at
+// most one float spacing, which is narrower than 10^-q, so at most one decimal of q places reads
+// back to it; the shortest text, having the fewest digits, has no more decimals than any decimal
+// that reads back, so when one of q places does, the shortest text is that one. The candidate
+// is found exactly: magnitude * 10^q needs at most 24 + 26 bits (10^11 = 5^11 * 2^11) and lies
+// within 0.49 of the candidate's digits. The check is exact as well: the double nearest to the
+// candidate rounds to the same float as the candidate itself, since a decimal of at most 11 places
+// lies either on a float midpoint or more than 2^-26 * 5^-11 of its size away from every one,
+// well beyond the double's rounding error of 2^-53.
+std::optional<double> ShortDecimal(double magnitude, int binade) {
+    const int places = kShortPlaces[static_cast<std::size_t>(binade - kFirstShortBinade)];
+    const double scale = kPowersOfTen[static_cast<std::size_t>(places)];
+    const auto digits = static_cast<std::int64_t>(magnitude * scale + 0.5);
+    const double candidate = static_cast<double>(digits) / scale;
+    if (static_cast<float>(candidate) != static_cast<float>(magnitude)) return std::nullopt;
+    return candidate;
+}
+
 }  // namespace
+
+double ShortestValue(float value) {
+    const auto bits = std::bit_cast<std::uint32_t>(value);
+    const int binade = static_cast<int>((bits >> 23) & 0xFF) - 127;
+    const double exact = value;
+    if (binade >= kFirstShortBinade && binade <= kLastShortBinade) {
+        if (const std::optional<double> shortest = ShortDecimal(std::fabs(exact), binade)) {
+            return exact < 0 ? -*shortest : *shortest;
+        }
+    }
+    // Zeros, NaN and infinities read back as themselves.
+    if (value == 0 || !std::isfinite(value)) return exact;
+    // At most 15 characters: "-1.17549435e-38".
+    std::array<char, 32> text;
+    const auto written = std::to_chars(text.data(), text.data() + text.size(), value);
+    double result = exact;
+    std::from_chars(text.data(), written.ptr, result);
+    return result;
+}
 
 // The number body runs from the first digit placeholder or point to the last digit placeholder
 // (or the point, when that comes later); the text around it is copied as it stands. Inside the
@@ -403,6 +470,11 @@ void PicturePattern::AppendInteger(std::string& text, std::string_view digits) c
         digits.size() < mandatory_integer_ ? mandatory_integer_ - digits.size() : 0;
     const std::size_t count = zeros + digits.size();
     const auto digit = [&](std::size_t k) { return k < zeros ? '0' : digits[k - zeros]; };
+    if (!integer_literals_ && !grouped_) {
+        text.append(zeros, '0');
+        text += digits;
+        return;
+    }
     if (!integer_literals_) {
         // Every digit shows, left to right, a separator in front of each full group of three.
         for (std::size_t k = 0; k < count; ++k) {

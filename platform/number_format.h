@@ -50,6 +50,15 @@ class PicturePattern {
     bool fraction_literals_ = false;  // a literal among the fraction placeholders
 };
 
+// A 32-bit figure as the value its shortest decimal text stands for: the double nearest to the
+// shortest decimal that reads back to `value` as a float (the text std::to_chars gives for the
+// float). A float holds 658.05 as 658.04998779296875; the picture patterns, given that, round the
+// float's error ("0.#####" gives "658.04999"), given ShortestValue(658.05f) they round 658.05 and
+// give "658.05". Taken to 15 significant digits, as the picture patterns first take every value,
+// the result has exactly the digits of the shortest text (at most 9 of them), so a pattern then
+// rounds that decimal, halves away from zero. NaN, infinities and zeros keep their value and sign.
+double ShortestValue(float value);
+
 // Argument patterns: C printf, any length of result ("" on an encoding error).
 std::string FormatArgs(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 

@@ -180,6 +180,83 @@ TEST(FormatMoneyTest, DollarsWithParenthesesForNegatives) {
     EXPECT_EQ(FormatMoney(42), " $42.00");
 }
 
+// A 32-bit figure is shown as its shortest decimal text rounded by the pattern: the float's own
+// error (658.05 is held as 658.0499878) no longer shows, and halves of that text round away
+// from zero even where the float lies just below them (2.675 is held as 2.6749999523).
+TEST(ShortestValueTest, FloatsShowAsTheirShortestText) {
+    struct Case {
+        float value;
+        const char* pattern;  // nullptr: money in 7 with two decimals
+        const char* expected;
+        const char* exact;  // the float's exact value in the pattern, where that differs
+    };
+    const float inf = std::numeric_limits<float>::infinity();
+    const Case cases[] = {
+        {658.05f, "0.#####", "658.05", "658.04999"},
+        {100000.01f, "0.#####", "100000.01", "100000.00781"},
+        {124.625f, "0.#####", "124.625", nullptr},
+        {-1.0f, "0.#####", "-1", nullptr},
+        {0.1234567f, "0.#####", "0.12346", nullptr},
+        {1e-7f, "0.#####", "0", nullptr},
+        {-1e-7f, "0.#####", "0", nullptr},
+        {-0.0f, "0.#####", "0", nullptr},
+        {std::numeric_limits<float>::quiet_NaN(), "0.#####", "NAN", nullptr},
+        {-inf, "0.#####", "-INF", nullptr},
+        {658.05f, " 0.####", " 658.05", " 658.05"},
+        {0.00005f, "0.####", "0.0001", "0"},
+        {2.675f, "0.##", "2.68", "2.67"},
+        {-2.675f, "0.##", "-2.68", "-2.67"},
+        {1.005f, "0.##", "1.01", "1"},
+        {0.285f, "0.##%", "0.29%", "0.28%"},
+        {33.33333f, "0.#####%", "33.33333%", nullptr},
+        {16777216.0f, "0", "16777216", nullptr},
+        {std::numeric_limits<float>::max(), "0", "340282350000000000000000000000000000000",
+         "340282346638529000000000000000000000000"},
+        {2.675f, nullptr, "  $2.68", "  $2.67"},
+        {-0.005f, nullptr, "($0.01)", "  $0.00"},
+        {1234.5f, nullptr, "$1,234.50", nullptr},
+        {1e6f + 0.05f, nullptr, "$1,000,000.06", "$1,000,000.06"},
+    };
+    for (const Case& c : cases) {
+        const double exact = c.value;
+        const auto show = [&](double v) {
+            return c.pattern != nullptr ? FormatPicture(v, c.pattern) : FormatMoney(v, 7, 2);
+        };
+        const char* pattern = c.pattern != nullptr ? c.pattern : "money";
+        EXPECT_EQ(show(ShortestValue(c.value)), c.expected) << c.value << " in " << pattern;
+        EXPECT_EQ(show(exact), c.exact != nullptr ? c.exact : c.expected)
+            << "exact " << c.value << " in " << pattern;
+    }
+}
+
+// The value is the double the shortest text reads as, bit for bit, on both sides of the binades
+// that take the short way (2^-16 to 2^23) and at the ends of the float range.
+TEST(ShortestValueTest, IsTheDoubleOfTheShortestText) {
+    const struct {
+        float value;
+        double expected;
+    } cases[] = {
+        {658.05f, 658.05},
+        {0.1f, 0.1},
+        {-0.3f, -0.3},
+        {1.52587890625e-05f, 1.5258789e-05},  // 2^-16, the first binade of the short way
+        {7.62939453125e-06f, 7.6293945e-06},  // 2^-17, below it
+        {8388607.5f, 8388607.5},              // the last binade of the short way
+        {8388609.0f, 8388609},
+        {1e10f, 1e10},
+        {std::numeric_limits<float>::max(), 3.4028235e38},
+        {std::numeric_limits<float>::denorm_min(), 1e-45},
+        {std::numeric_limits<float>::min(), 1.1754944e-38},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ShortestValue(c.value), c.expected) << c.value;
+    }
+    EXPECT_TRUE(std::signbit(ShortestValue(-0.0f)));
+    EXPECT_TRUE(std::isnan(ShortestValue(std::numeric_limits<float>::quiet_NaN())));
+    EXPECT_EQ(ShortestValue(-std::numeric_limits<float>::infinity()),
+              -std::numeric_limits<double>::infinity());
+}
+
 TEST(FormatGeneralTest, FifteenSignificantDigits) {
     const struct {
         double value;

@@ -1,7 +1,8 @@
 #pragma once
 // The picture and money formatters as they were before they were rewritten for speed: parsed on
-// every call, built from std::string pieces. Test and benchmark code only: the differential tests
-// compare the product's formatters with these, value for value.
+// every call, built from std::string pieces; and the writing of a 32-bit figure done on the
+// float's shortest decimal text. Test and benchmark code only: the differential tests compare the
+// product's formatters with these, value for value.
 
 #include <algorithm>
 #include <array>
@@ -299,6 +300,153 @@ inline std::string FormatMoney(double value, int width, int decimals) {
         text.insert(0, static_cast<std::size_t>(width) - text.size(), ' ');
     }
     return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// 32-bit figures: the shortest decimal text, rounded on its digits
+// ---------------------------------------------------------------------------------------------
+
+// The text std::to_chars gives for a float: the shortest decimal that reads back to it ("658.05",
+// "-0.0105", "1e+10", "1.5e-07"), written to `buffer`.
+inline std::string_view ShortestText(float value, std::array<char, 32>& buffer) {
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+    return {buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data())};
+}
+
+// A decimal rounded to some places: its sign, then the integer digits (leading zeros possible)
+// followed by exactly `places` fraction digits. Fixed storage: a float has at most 39 integer
+// digits, and the patterns at most a few places.
+struct RoundedText {
+    bool negative = false;
+    std::array<char, 80> digits;  // the first `size` are set
+    std::size_t size = 0;
+    std::size_t places = 0;
+    std::size_t text_places = 0;  // decimals of the text before rounding
+
+    std::string_view Integer() const {
+        std::string_view integer(digits.data(), size - places);
+        while (!integer.empty() && integer.front() == '0')
+            integer.remove_prefix(1);
+        return integer;
+    }
+    std::string_view Fraction() const { return {digits.data() + size - places, places}; }
+    bool IsZero() const {
+        for (std::size_t i = 0; i < size; ++i) {
+            if (digits[i] != '0') return false;
+        }
+        return true;
+    }
+};
+
+// A decimal text of ShortestText's form rounded to `places` decimals, half away from zero, by
+// its digits alone: the rounded number keeps the digits down to the last place and goes up by
+// one there when the next digit is 5 or more.
+inline RoundedText RoundText(std::string_view text, std::size_t places) {
+    RoundedText result;
+    result.places = places;
+    result.negative = !text.empty() && text.front() == '-';
+    if (result.negative) text.remove_prefix(1);
+
+    // The mantissa's digits m[0..n) without the point; `point` of them come before it, and the
+    // exponent moves the point: m[i] stands for 10^(point + exponent - 1 - i).
+    std::array<char, 32> mantissa;  // the first `n` are set
+    std::size_t n = 0;
+    long long point = -1;
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] != 'e'; ++i) {
+        if (text[i] == '.') {
+            point = static_cast<long long>(n);
+        } else {
+            mantissa[n++] = text[i];
+        }
+    }
+    if (point < 0) point = static_cast<long long>(n);
+    long long exponent = 0;
+    if (i < text.size()) {  // "e+XX" or "e-XX"
+        const bool negative_exponent = text[i + 1] == '-';
+        for (std::size_t k = i + 2; k < text.size(); ++k)
+            exponent = exponent * 10 + (text[k] - '0');
+        if (negative_exponent) exponent = -exponent;
+    }
+    const long long integer_digits = point + exponent;  // digits before the decimal point
+    const long long text_places = static_cast<long long>(n) - integer_digits;
+    result.text_places = text_places > 0 ? static_cast<std::size_t>(text_places) : 0;
+
+    // The digits from 10^(kept - 1) down to 10^-places, then the one after them, which decides
+    // the rounding; digits[0] is a spare place for a carry. Mantissa digit i stands for
+    // 10^(integer_digits - 1 - i), so output digit j (from 1) is mantissa digit
+    // j - 1 + integer_digits - kept, a zero outside the mantissa.
+    const long long kept = std::max(integer_digits, 0LL);
+    const auto count = static_cast<std::size_t>(kept) + places;
+    const long long offset = integer_digits - kept - 1;
+    std::fill_n(result.digits.begin(), count + 2, '0');
+    for (std::size_t m = 0; m < n; ++m) {
+        const long long j = static_cast<long long>(m) - offset;
+        if (j >= 1 && j <= static_cast<long long>(count) + 1) {
+            result.digits[static_cast<std::size_t>(j)] = mantissa[m];
+        }
+    }
+    result.size = count + 1;
+    if (result.digits[count + 1] >= '5') {
+        std::size_t j = count;
+        while (result.digits[j] == '9')
+            result.digits[j--] = '0';
+        ++result.digits[j];
+    }
+    return result;
+}
+
+// A short text built in place.
+struct TextBuffer {
+    std::array<char, 128> chars;  // the first `size` are set
+    std::size_t size = 0;
+
+    void Add(char c) { chars[size++] = c; }
+    void Add(std::string_view text) {
+        for (char c : text)
+            Add(c);
+    }
+    std::string_view View() const { return {chars.data(), size}; }
+};
+
+// A rounded figure in a pattern of the form "0.##...#" with text before and after it ("0.#####",
+// " 0.####", "0.##%", "0"): a minus sign unless it rounded to zero, the integer digits or "0",
+// then a point and the fraction digits up to the last that is not zero.
+inline void WritePlain(TextBuffer& out, const RoundedText& rounded, std::string_view prefix,
+                       std::string_view suffix) {
+    out.Add(prefix);
+    if (rounded.negative && !rounded.IsZero()) out.Add('-');
+    const std::string_view integer = rounded.Integer();
+    out.Add(integer.empty() ? std::string_view("0") : integer);
+    std::string_view fraction = rounded.Fraction();
+    while (!fraction.empty() && fraction.back() == '0')
+        fraction.remove_suffix(1);
+    if (!fraction.empty()) {
+        out.Add('.');
+        out.Add(fraction);
+    }
+    out.Add(suffix);
+}
+
+// A rounded figure as money with two places, "$1,234.50", negatives "($1.00)", padded on the
+// left to `width`.
+inline void WriteMoney(TextBuffer& out, const RoundedText& rounded, std::size_t width) {
+    TextBuffer money;
+    const bool negative = rounded.negative && !rounded.IsZero();
+    if (negative) money.Add('(');
+    money.Add('$');
+    std::string_view integer = rounded.Integer();
+    if (integer.empty()) integer = "0";
+    for (std::size_t k = 0; k < integer.size(); ++k) {
+        if (k > 0 && (integer.size() - k) % 3 == 0) money.Add(',');
+        money.Add(integer[k]);
+    }
+    money.Add('.');
+    money.Add(rounded.Fraction());
+    if (negative) money.Add(')');
+    for (std::size_t k = money.size; k < width; ++k)
+        out.Add(' ');
+    out.Add(money.View());
 }
 
 }  // namespace quillon::reference
