@@ -50,15 +50,21 @@ constexpr std::size_t kOptionPriceFields = 4;
 
 // ------------------------------------------------------------------ writing
 
-// Prices with up to five decimals, counts as whole numbers.
+// Prices with up to five decimals, counts as whole numbers. A 32-bit figure is
+// written as its shortest decimal text rounded by the pattern: 658.05, held as
+// 658.0499878, is written "658.05", and the text reads back to the same float.
 const PicturePattern kPricePattern("0.#####");
 const PicturePattern kWholePattern("0");
 
-std::string Price(double value) {
-    return kPricePattern.Format(value);
+std::string Price(float value) {
+    return kPricePattern.Format(ShortestValue(value));
 }
-std::string Whole(double value) {
-    return kWholePattern.Format(value);
+std::string Whole(float value) {
+    return kWholePattern.Format(ShortestValue(value));
+}
+// Volume and shares outstanding are held in extended precision, not 32 bits.
+std::string Whole(Extended value) {
+    return kWholePattern.Format(static_cast<double>(value));
 }
 
 void AppendLine(std::string& text, std::string_view line) {
@@ -93,7 +99,7 @@ void AppendStockLines(std::string& out, const QuoteState& quote) {
     for (auto field : kPriceFields)
         AppendLine(out, Price(q.*field));
     for (auto field : kShareFields)
-        AppendLine(out, Whole(static_cast<double>(q.*field)));
+        AppendLine(out, Whole(q.*field));
 }
 
 std::string OptionLine(const OptionChain& chain, const OptionEntry& e) {
@@ -122,7 +128,7 @@ std::string AscQuoteLine(const QuoteState& quote, const DateTime& now) {
             FormatZeroFilled(now.Minute, 2) + ",";
     for (float price : {q.OpenPrice, q.HighPrice, q.LowPrice, q.LastSale})
         line += Price(price) + ",";
-    line += Whole(static_cast<double>(q.Volume)) + ",";
+    line += Whole(q.Volume) + ",";
     return line;
 }
 

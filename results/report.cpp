@@ -40,9 +40,17 @@ std::string LetterText(char letter) {
     return letter == '\0' ? std::string() : std::string(1, letter);
 }
 
+// A stored 32-bit figure goes into its picture pattern as its shortest decimal
+// text (ShortestValue): 658.05, held as 658.0499878, shows as 658.05. Figures
+// computed here in double (intrinsic and time values, the market capital) and
+// the printf forms are shown as they are.
+std::string Picture(const PicturePattern& pattern, float value) {
+    return pattern.Format(ShortestValue(value));
+}
+
 // Price figures of the stock quote: up to five decimals, no separators.
 std::string F5(float value) {
-    return kPrice.Format(value);
+    return Picture(kPrice, value);
 }
 
 // A ZOR total: a whole number left-aligned in 12, or "n/a" padded to 12.
@@ -52,13 +60,14 @@ std::string Z12(float value) {
 
 // An option price cell of 7 characters: cut, not rounded, after 7 characters.
 std::string C7(float value) {
-    return value > 0 ? FitText(kCellPrice.Format(value), 7) : " n/a   ";
+    return value > 0 ? FitText(Picture(kCellPrice, value), 7) : " n/a   ";
 }
 
 // --- Heading and stock quote (lines 1 to 10) ---------------------------------------------------
 
 std::string ProgressLine(const ReportView& view) {
-    const double percent = static_cast<double>(view.InterestRate) * 100.0;
+    // The rate as its shortest text, scaled to per cent: 0.04125 shows 4.13%.
+    const double percent = ShortestValue(view.InterestRate) * 100.0;
     return FitText("Saved " + std::to_string(view.ProcessCount), kCellWidth) +
            FitText("Progress  " + std::to_string(view.SymbolIndex) + "/" +
                        std::to_string(view.SymbolCount),
@@ -114,16 +123,16 @@ std::string YearRangeLine(const QuoteRecord& quote) {
 
 std::string DividendLine(const QuoteRecord& quote) {
     const std::string volatility =
-        quote.HistVolatility > 0 ? kPercent.Format(quote.HistVolatility) : "n/a";
+        quote.HistVolatility > 0 ? Picture(kPercent, quote.HistVolatility) : "n/a";
     return FitText("Dividend. $" + F5(quote.Dividend), kCellWidth) +
-           FitText("Yield.... " + kPercent.Format(quote.YieldPercent), kCellWidth) + "Volty.... " +
-           volatility;
+           FitText("Yield.... " + Picture(kPercent, quote.YieldPercent), kCellWidth) +
+           "Volty.... " + volatility;
 }
 
 std::string EarningsLine(const QuoteRecord& quote) {
     const std::string ratio = quote.PriceEarnings >= kPriceEarningsNotAvailable
                                   ? "P/E Ratio n/a"
-                                  : "P/E Ratio " + kTwoPlaces.Format(quote.PriceEarnings);
+                                  : "P/E Ratio " + Picture(kTwoPlaces, quote.PriceEarnings);
     const std::string shares = kShares.Format(static_cast<double>(quote.SharesOutstanding));
     return FitText("Earn/Shr. $" + F5(quote.EarningsPerShare), kCellWidth) +
            FitText(ratio, kCellWidth) + "Shrs Out. " + shares;
@@ -235,7 +244,7 @@ std::string IntrinsicValueLine(const OptionChain& chain, int type, int strike, d
 std::string StrikeLine(const ReportView& view, int type, int strike, double value) {
     const OptionChain& chain = view.Quote.Chain;
     const bool fromLast = view.DeriveZorFrom == 0;
-    std::string line = FitText(kTwoPlaces.Format(view.Strikes.StrikePrices[strike]), 7) + "|";
+    std::string line = FitText(Picture(kTwoPlaces, view.Strikes.StrikePrices[strike]), 7) + "|";
     for (int k = 0; k < kShownMonths; ++k) {
         const float price =
             fromLast ? chain.OptLast[type][strike][k] : chain.OptAsk[type][strike][k];

@@ -55,7 +55,8 @@ void WriteSummaryLine(const SummaryView& symbol, float zorc, float zorp,
     std::string line =
         FormatText(state.Ticker.c_str(), -8) + FormatText(state.Quote.OptionRoot.c_str(), -5);
     line += RatioField(state.Ticker, zorc, zorp, pending);
-    line += FormatMoney(state.Quote.LastSale, 7, 2) + " ";
+    // The stored 32-bit price as its shortest decimal text, rounded to cents.
+    line += FormatMoney(ShortestValue(state.Quote.LastSale), 7, 2) + " ";
     line += FormatFixed(state.Quote.PercentChange, 2, 7) + " ";
     line += WithoutTrailingBlanks(state.Quote.CompanyName);
     saved += line + kLineEnd;

@@ -276,6 +276,43 @@ TEST_F(ArchiveTest, WrittenStockReplaysEveryField) {
     EXPECT_EQ(context.pending.PendingQuote, written);
 }
 
+// A 32-bit price is written as its shortest decimal text, within the five
+// decimals, and replays to the same float; the float's error above 256 no
+// longer shows ("658.04999" for 658.05).
+TEST_F(ArchiveTest, PricesAreWrittenAsTheirShortestTextAndReplayToTheSameFloat) {
+    const struct {
+        float price;
+        const char* text;
+        bool readsBack;  // false: the text needs more than five decimals
+    } cases[] = {
+        {658.05f, "658.05", true},       {100000.01f, "100000.01", true},
+        {1234.5677f, "1234.5677", true}, {256.3f, "256.3", true},
+        {0.00001f, "0.00001", true},     {-4321.09f, "-4321.09", true},
+        {16777215.f, "16777215", true},  {0.123456f, "0.12346", false},
+    };
+    for (const auto& c : cases) {
+        Begin("IBM");
+        Q().LastSale = c.price;
+        Q().OptionRoot = "IBM";
+        C().OptSymbol[0][1][0] = "IBMLH";
+        C().OptLast[0][1][0] = c.price;
+        context.quote.HaveStockData = context.quote.HaveOptionData = true;
+        context.pending.Clear();
+        SaveQuote(context);
+        const std::string written = context.pending.PendingQuote;
+        const std::string text = c.text;
+        EXPECT_NE(written.find("\r\n\r\n" + text + "\r\n"), std::string::npos) << text;
+        EXPECT_NE(written.find("IBMLH," + text + ",-1"), std::string::npos) << text;
+        EXPECT_NE(context.pending.PendingAscQuote.find("," + text + ",0,"), std::string::npos)
+            << text;
+
+        OpenArchive(written);
+        Begin("");
+        ASSERT_TRUE(Replay("IBM")) << text;
+        EXPECT_EQ(Q().LastSale == c.price, c.readsBack) << text;
+    }
+}
+
 TEST_F(ArchiveTest, TwoLetterRootIsWrittenAsItIsAndPaddedOnReplay) {
     Begin("GE");
     Q().LastSale = 47.3f;

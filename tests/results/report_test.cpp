@@ -294,9 +294,12 @@ TEST_F(Report, BidAndAskCells) {
     const Case cases[] = {
         {0.009f, 0.009f, "Last..... $47.3       Bid...... n/a         Ask...... n/a"},
         {0.01f, 0.01f, "Last..... $47.3       Bid...... $0.01       Ask...... $0.01       "},
+        // Each figure shows as its shortest decimal text, not the float's error
+        // (1234.5677 is held as 1234.5677490, 123456.789 as 123456.7890625).
         {1234.5677f, 123456.789f,
-         "Last..... $47.3       Bid...... $1234.56775 Ask...... $123456.7890"},
-        {1234567.8f, 0, "Last..... $47.3       Bid...... $1234567.75 Ask...... n/a"},
+         "Last..... $47.3       Bid...... $1234.5677  Ask...... $123456.79  "},
+        {1234567.8f, 0, "Last..... $47.3       Bid...... $1234567.8  Ask...... n/a"},
+        {658.05f, 658.06f, "Last..... $47.3       Bid...... $658.05     Ask...... $658.06     "},
     };
     FullStock();
     for (const Case& c : cases) {
@@ -387,11 +390,12 @@ TEST_F(Report, OptionCellsAreCut) {
     FullStock();
     OptionChain& chain = quote_.Chain;
     chain.OptLast[0][1][0] = 123.4567f;
+    chain.OptBid[0][1][0] = 658.05f;  // held as 658.0499878: cut, " 658.0499" showed " 658.04"
     chain.OptAsk[0][1][1] = 0;
     chain.OptZOR[0][1][0] = 1234.567f;
     chain.OptVolume[0][1][1] = 12345678;
     EXPECT_EQ(RenderedLine(25),
-              "7.3    | 123.45 7.4    7.6           | 8.125  8      n/a           |");
+              "7.3    | 123.45 658.05 7.6           | 8.125  8      n/a           |");
     EXPECT_EQ(RenderedLine(26),
               "40     |        7.6    340    0.3    |        n/a    120    ------ |");
     EXPECT_EQ(RenderedLine(27),

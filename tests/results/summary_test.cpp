@@ -100,6 +100,8 @@ TEST_F(Summary, ColumnsAndCompanyName) {
          "AB      AB      2.50   $8.50   -1.73   Two  Blanks\r\n"},
         {"LONGTICK", "LNGRT", "", 1234.5f, "LONGTICKLNGRT   2.50 $1,234.50   -1.73 \r\n"},
         {"X", "X", "   ", 0, "X       X       2.50   $0.00   -1.73 \r\n"},
+        // The price is held as 2.6749999523; its text 2.675 rounds up to the cent.
+        {"HALF", "HLF", "Half", 2.675f, "HALF    HLF     2.50   $2.68   -1.73 Half\r\n"},
     };
     for (const Case& c : cases) {
         ClearPending();
