@@ -8,8 +8,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/format_diff.h"
@@ -65,6 +67,43 @@ void Register(const testing::DoubleForm& form) {
                                  [run, form](benchmark::State& state) { run(state, form.now); });
 }
 
+// 32-bit figures as the writers now show them: ShortestValue, then "0.#####". Prices read from
+// texts of a few decimals take the short way; figures computed in float (ratios, per cents)
+// mostly need the text conversion.
+std::vector<float> ComputedValues() {
+    std::mt19937_64 random(3);
+    std::vector<float> values;
+    for (std::size_t i = 0; i < kValueCount; ++i)
+        values.push_back(static_cast<float>(random() % 5000000) / 7919.0f);
+    return values;
+}
+
+void RegisterShortest() {
+    std::vector<float> prices;
+    for (double price : PriceValues())
+        prices.push_back(static_cast<float>(price));
+    const auto picture = std::make_shared<PicturePattern>("0.#####");
+    for (const auto& [name, values] :
+         {std::pair{"prices", prices}, {"computed", ComputedValues()}}) {
+        const std::vector<float> floats = values;
+        benchmark::RegisterBenchmark(
+            (std::string("ShortestValue, ") + name).c_str(), [floats](benchmark::State& state) {
+                std::size_t i = 0;
+                for (auto _ : state)
+                    benchmark::DoNotOptimize(ShortestValue(floats[i++ % floats.size()]));
+            });
+        benchmark::RegisterBenchmark(
+            (std::string("picture \"0.#####\" of ShortestValue, ") + name).c_str(),
+            [floats, picture](benchmark::State& state) {
+                std::size_t i = 0;
+                for (auto _ : state) {
+                    benchmark::DoNotOptimize(
+                        picture->Format(ShortestValue(floats[i++ % floats.size()])));
+                }
+            });
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,6 +111,7 @@ int main(int argc, char** argv) {
         Register(form);
     for (const testing::DoubleForm& form : testing::PrintfForms())
         Register(form);
+    RegisterShortest();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
