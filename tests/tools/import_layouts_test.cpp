@@ -42,7 +42,8 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 
 std::string Trim(const std::string& text) {
     const auto first = text.find_first_not_of(' ');
-    return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(' ') - first + 1);
+    return first == std::string::npos ? ""
+                                      : text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 // One listed option: type, strike, expiration, and last, bid, ask, volume,
@@ -74,7 +75,8 @@ std::map<std::string, Expected> ReadExpected() {
             current->last = line.substr(price, line.find_first_of(" ;", price) - price);
             std::string strikes = line.substr(line.find("strikes ") + 8);
             strikes.pop_back();
-            for (const std::string& s : Split(strikes, ',')) current->strikes.push_back(std::stod(s));
+            for (const std::string& s : Split(strikes, ','))
+                current->strikes.push_back(std::stod(s));
         }
         if (line.starts_with("| 20")) {
             const auto cells = Split(line, '|');
@@ -82,7 +84,8 @@ std::map<std::string, Expected> ReadExpected() {
             listed.expiration = *ParseDate(Trim(cells[1]));
             listed.type = Trim(cells[2]) == "put" ? 1 : 0;
             listed.strike = std::stod(Trim(cells[3]));
-            for (std::size_t i = 4; i <= 8; ++i) listed.figures.push_back(Trim(cells[i]));
+            for (std::size_t i = 4; i <= 8; ++i)
+                listed.figures.push_back(Trim(cells[i]));
             current->options.push_back(listed);
         }
     }
@@ -95,7 +98,8 @@ std::vector<std::string> OptionLine(const std::string& archive, int type, int st
     const auto lines = Split(archive, '\n');
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (!lines[i].starts_with("<OPTIONS>")) continue;
-        return Split(lines[i + 1 + static_cast<std::size_t>(type * 6 + (strike - 1) * 2 + month)], ',');
+        return Split(lines[i + 1 + static_cast<std::size_t>(type * 6 + (strike - 1) * 2 + month)],
+                     ',');
     }
     return {};
 }
@@ -113,30 +117,66 @@ TEST(ImportLayouts, EveryExampleShapeArchivesTheFiguresOfItsStandardMonthlies) {
         LeftOut leftOut;  // a reason the file must have counted
     } cases[] = {
         // Neither file carries a quote date: --date gives it.
-        {"chain_library.csv", {"stocks_screener.csv"}, "", day, {},
-         "contract symbols, no underlying price", LeftOut::NotMonthly},
-        {"chain_library.csv", {}, "", day, {{"KELP", 46.8}},
-         "contract symbols", LeftOut::StrikeNotInTable},
-        {"chain_exchange.csv", {}, "", std::nullopt, {},
-         "calls and puts side by side, underlying ORB priced above the header", LeftOut::OtherRoot},
-        {"chain_eod_brackets.csv", {}, "MOSS", day, {},
+        {"chain_library.csv",
+         {"stocks_screener.csv"},
+         "",
+         day,
+         {},
+         "contract symbols, no underlying price",
+         LeftOut::NotMonthly},
+        {"chain_library.csv",
+         {},
+         "",
+         day,
+         {{"KELP", 46.8}},
+         "contract symbols",
+         LeftOut::StrikeNotInTable},
+        {"chain_exchange.csv",
+         {},
+         "",
+         std::nullopt,
+         {},
+         "calls and puts side by side, underlying ORB priced above the header",
+         LeftOut::OtherRoot},
+        {"chain_eod_brackets.csv",
+         {},
+         "MOSS",
+         day,
+         {},
          "side by side, quote dates in column '[QUOTE_DATE]', underlying price in column "
          "'[UNDERLYING_LAST]'",
          LeftOut::OtherQuoteDate},
-        {"chain_eod_columns.csv", {}, "", day, {},
+        {"chain_eod_columns.csv",
+         {},
+         "",
+         day,
+         {},
          "separate columns, quote dates in column 'quotedate', underlying price in column "
          "'underlying_last'",
          LeftOut::OtherRoot},
         // A daily history holds many days: --date picks that day's close.
-        {"chain_datashop.csv", {"history_angle.csv"}, "", day, {},
+        {"chain_datashop.csv",
+         {"history_angle.csv"},
+         "",
+         day,
+         {},
          "separate columns, quote dates in column 'quote_date', underlying price from the "
          "midpoint",
          LeftOut::OtherRoot},
-        {"chain_broker.csv", {}, "", std::nullopt, {},
+        {"chain_broker.csv",
+         {},
+         "",
+         std::nullopt,
+         {},
          "side by side, one block per expiration, underlying AXLE priced above the header",
          LeftOut::NotMonthly},
-        {"chain_library_columns.csv", {"history_daily.csv"}, "", day, {},
-         "separate columns, quote dates in column 'date'", LeftOut::OutsideMonths},
+        {"chain_library_columns.csv",
+         {"history_daily.csv"},
+         "",
+         day,
+         {},
+         "separate columns, quote dates in column 'date'",
+         LeftOut::OutsideMonths},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -150,7 +190,8 @@ TEST(ImportLayouts, EveryExampleShapeArchivesTheFiguresOfItsStandardMonthlies) {
         options.today = {2026, 12, 9};
         options.date = c.date;
         options.prices = c.prices;
-        for (const std::string& other : c.others) options.files.push_back({kExamples + other, {}});
+        for (const std::string& other : c.others)
+            options.files.push_back({kExamples + other, {}});
         options.files.push_back({kExamples + c.file, c.symbol});
         ImportSummary summary;
         std::string error;
@@ -183,8 +224,8 @@ TEST(ImportLayouts, EveryExampleShapeArchivesTheFiguresOfItsStandardMonthlies) {
                 const std::string& text = option.figures[static_cast<std::size_t>(k)];
                 const float value = text == "none" ? -1 : std::stof(text);
                 EXPECT_EQ(std::stof(fields[static_cast<std::size_t>(archived[k])]), value)
-                    << option.strike << " type " << option.type << " month " << month
-                    << " field " << k;
+                    << option.strike << " type " << option.type << " month " << month << " field "
+                    << k;
             }
         }
     }
@@ -220,8 +261,8 @@ TEST(ImportLayouts, DateFormsOfTheExports) {
         const char* text;
         const char* symbol;
         const char* root;
-    } symbols[] = {{"^SPX", "SPX", "SPX"},  {"$ORB", "ORB", "ORB"},  {"axle", "AXLE", "ALE"},
-                   {"DXCM", "DXCM", "DCM"}, {"AXP", "AXP", "AXP"},   {"XYZW", "XYZW", "XWA"},
+    } symbols[] = {{"^SPX", "SPX", "SPX"},  {"$ORB", "ORB", "ORB"}, {"axle", "AXLE", "ALE"},
+                   {"DXCM", "DXCM", "DCM"}, {"AXP", "AXP", "AXP"},  {"XYZW", "XYZW", "XWA"},
                    {"BRIX", "BRIX", "BRI"}, {"TXN", "TXN", "TXN"}};
     for (const auto& s : symbols) {
         EXPECT_EQ(SymbolOf(s.text), s.symbol);
@@ -242,13 +283,10 @@ TEST(ImportLayouts, RefusalsSayWhyAndExitWithTheirOwnStatus) {
     TempDir in;
     in.Write("no_price.csv",
              "underlying,expiration,type,strike,volume\r\nAB,2025-11-21,C,10,5\r\n");
-    in.Write("no_expiration.csv",
-             "symbol,expiry_dt,type,strike,last\r\nAB,2025-11-21,C,10,1\r\n");
-    in.Write("weekly.csv",
-             "contractSymbol,lastPrice,bid,ask\r\nAB251024C00010000,1,1,1\r\n");
+    in.Write("no_expiration.csv", "symbol,expiry_dt,type,strike,last\r\nAB,2025-11-21,C,10,1\r\n");
+    in.Write("weekly.csv", "contractSymbol,lastPrice,bid,ask\r\nAB251024C00010000,1,1,1\r\n");
     in.Write("stocks.csv", "symbol,last\r\nAB,10.2\r\n");
-    in.Write("two_days.csv",
-             "date,symbol,close\r\n2025-10-13,AB,10\r\n2025-10-14,AB,10.2\r\n");
+    in.Write("two_days.csv", "date,symbol,close\r\n2025-10-13,AB,10\r\n2025-10-14,AB,10.2\r\n");
     in.Write("bare.csv", "contractSymbol,lastPrice\r\nAB251121C00010000,1\r\n");
     in.Write("no_header.csv", "1,2,3\r\n4,5,6\r\n");
     const struct {

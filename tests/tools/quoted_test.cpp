@@ -297,7 +297,8 @@ TEST(QuotedData, RefusesMarketFilesItCannotServe) {
         std::string message;  // a part of what it says on standard error
     };
     const Case cases[] = {
-        {"--data '" + dir.File("bad") + "'", 1, "bad/stocks.csv: no header row among the first 40 lines"},
+        {"--data '" + dir.File("bad") + "'", 1,
+         "bad/stocks.csv: no header row among the first 40 lines"},
         {"--data '" + dir.File("none") + "'", 1, "cannot read the directory"},
         {"--stocks '" + dir.File("stocks.csv") + "'", 64, "--stocks and --chains go together"},
         {"--data '" + dir.Path() + "' --stocks '" + dir.File("stocks.csv") + "' --chains '" +

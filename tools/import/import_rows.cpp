@@ -1,9 +1,9 @@
 #include "tools/import/import_rows.h"
 
-#include <charconv>
-#include <cstdio>
-#include <cmath>
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <initializer_list>
 #include <tuple>
 
@@ -129,9 +129,9 @@ namespace {
 
 // The month of an English month name or its first three letters, any case.
 std::optional<int> MonthOfName(std::string_view word) {
-    static constexpr const char* kNames[] = {"january", "february", "march",     "april",
-                                             "may",     "june",     "july",      "august",
-                                             "september", "october", "november", "december"};
+    static constexpr const char* kNames[] = {"january",   "february", "march",    "april",
+                                             "may",       "june",     "july",     "august",
+                                             "september", "october",  "november", "december"};
     if (word.size() < 3) return std::nullopt;
     std::string lower;
     for (char c : word)
@@ -516,8 +516,8 @@ int PrefixSide(std::string_view name, std::string& rest) {
         if (c != ' ' && c != '[' && c != ']' && c != '<' && c != '>' && c != '"') text += c;
     }
     const std::string lower = NormalizeColumnName(text);
-    for (auto [prefix, side] : {std::pair{"c_", 0}, {"p_", 1}, {"call_", 0}, {"put_", 1},
-                                {"calls_", 0}, {"puts_", 1}}) {
+    for (auto [prefix, side] :
+         {std::pair{"c_", 0}, {"p_", 1}, {"call_", 0}, {"put_", 1}, {"calls_", 0}, {"puts_", 1}}) {
         const std::string_view p = prefix;
         if (text.size() > p.size()) {
             std::string head = text.substr(0, p.size());
@@ -607,8 +607,9 @@ std::optional<OptionHeader> MatchOptionHeader(const std::vector<std::string>& he
             auto& columns = s == 0 ? h.column : h.putColumn;
             for (const FigureNames& figure : kFigureNames)
                 columns[figure.column] = FindIn(n, side, s, figure.names);
-            columns[kContract] = FindIn(n, side, s, {s == 0 ? "calls" : "puts", "contractsymbol",
-                                                     "optionsymbol", "symbol"});
+            columns[kContract] =
+                FindIn(n, side, s,
+                       {s == 0 ? "calls" : "puts", "contractsymbol", "optionsymbol", "symbol"});
         }
         if (c[kUnderlying] < 0) c[kUnderlying] = symbol;
         if (c[kUnderlying] < 0 && context.underlying.empty() && h.column[kContract] < 0 &&
@@ -650,7 +651,9 @@ std::optional<OptionHeader> MatchOptionHeader(const std::vector<std::string>& he
                 message = "no column " + missing +
                           " for the separate-column form, and no column 'contractSymbol' (or "
                           "'optionSymbol')";
-                if (!underlyingKnown) message += "; a file without the underlying's symbol takes it from --symbol SYM";
+                if (!underlyingKnown)
+                    message +=
+                        "; a file without the underlying's symbol takes it from --symbol SYM";
                 return std::nullopt;
             }
             if (c[kUnderlying] == c[kContract]) c[kUnderlying] = -1;
@@ -678,8 +681,8 @@ namespace {
 // One side of a row (side 0 the calls or the only side, 1 the puts of a
 // side-by-side row). Nothing, without a problem, for an empty side.
 std::optional<OptionRow> ReadSide(const OptionHeader& header, int side,
-                                  const std::vector<std::string>& fields,
-                                  const RowContext& context, RowProblem& problem, bool& failed) {
+                                  const std::vector<std::string>& fields, const RowContext& context,
+                                  RowProblem& problem, bool& failed) {
     const auto& c = header.column;
     const auto& s = side == 0 ? header.column : header.putColumn;
     const auto& names = header.names;
@@ -764,8 +767,10 @@ std::optional<OptionRow> ReadSide(const OptionHeader& header, int side,
         float OptionRow::*field;
     };
     static constexpr Number kNumbers[] = {
-        {kOptLast, &OptionRow::Last}, {kOptBid, &OptionRow::Bid},
-        {kOptAsk, &OptionRow::Ask},   {kOptVolume, &OptionRow::Volume},
+        {kOptLast, &OptionRow::Last},
+        {kOptBid, &OptionRow::Bid},
+        {kOptAsk, &OptionRow::Ask},
+        {kOptVolume, &OptionRow::Volume},
         {kOpenInterest, &OptionRow::OpenInterest},
     };
     for (const Number& number : kNumbers) {
@@ -802,8 +807,7 @@ std::optional<OptionRow> ReadSide(const OptionHeader& header, int side,
 }  // namespace
 
 bool ReadOptionRows(const OptionHeader& header, const std::vector<std::string>& fields,
-                    const RowContext& context, std::vector<OptionRow>& rows,
-                    RowProblem& problem) {
+                    const RowContext& context, std::vector<OptionRow>& rows, RowProblem& problem) {
     rows.clear();
     for (int side = 0; side < (header.sideBySide ? 2 : 1); ++side) {
         bool failed = false;

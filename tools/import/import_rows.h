@@ -105,8 +105,8 @@ enum StockColumn {
 // A stock as the import reads it: the quote record's fields, with missing
 // optional values at 0 or empty as a page without them leaves them.
 struct StockRow {
-    std::string Symbol;  // upper case, letters and digits, at most 6
-    QuoteRecord Quote;   // OptionRoot empty; PriceEarnings derived
+    std::string Symbol;                  // upper case, letters and digits, at most 6
+    QuoteRecord Quote;                   // OptionRoot empty; PriceEarnings derived
     std::optional<CivilDate> QuoteDate;  // the day the row belongs to, when the file says
     long Line = 0;
 };
@@ -194,8 +194,7 @@ struct RowContext {
 // is missing), or no price column of any kind. `context` tells which
 // columns the file may lack (an underlying named elsewhere, block titles).
 std::optional<OptionHeader> MatchOptionHeader(const std::vector<std::string>& header,
-                                              std::string& message,
-                                              const RowContext& context = {},
+                                              std::string& message, const RowContext& context = {},
                                               bool blockTitles = false);
 
 // The options of a row: one, or in the side-by-side form up to two (a side

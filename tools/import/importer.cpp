@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -26,7 +26,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 
 std::string Describe(const std::string& file, long line, const RowProblem& problem) {
     std::string text = file + ":" + std::to_string(line) + ": ";
@@ -127,7 +126,8 @@ bool ChooseDate(const ImportOptions& options, ImportSummary& summary, std::strin
             first = false;
         }
     } else {
-        error += "from " + DateText(dates.begin()->first) + " to " + DateText(dates.rbegin()->first);
+        error +=
+            "from " + DateText(dates.begin()->first) + " to " + DateText(dates.rbegin()->first);
     }
     error += "; choose one with --date YYYY-MM-DD";
     return false;
@@ -151,8 +151,8 @@ bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& boo
         handlers.onLayout = [&](const FileLayout& layout) { layouts[i] = layout; };
         if (!ReadTableFile(options.files[i].path, options.files[i].symbol, handlers, error, true))
             return false;
-        summary.files.push_back({options.files[i].path, layouts[i].Name(),
-                                 layouts[i].kind == FileLayout::Kind::Chain});
+        summary.files.push_back(
+            {options.files[i].path, layouts[i].Name(), layouts[i].kind == FileLayout::Kind::Chain});
         summary.chainGiven = summary.chainGiven || summary.files.back().chain;
     }
 
@@ -328,13 +328,13 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
     };
     std::vector<Output> outputs;
     outputs.push_back({quoteFile, writeQuotes, {}});
-    outputs.push_back({options.outDir + "/" + kArchiveDateFile,
-                       [&](std::FILE* file) {
-                           return WriteAll(file, ArchiveDateText(summary.date.Year,
-                                                                 summary.date.Month,
-                                                                 summary.date.Day));
-                       },
-                       {}});
+    outputs.push_back(
+        {options.outDir + "/" + kArchiveDateFile,
+         [&](std::FILE* file) {
+             return WriteAll(
+                 file, ArchiveDateText(summary.date.Year, summary.date.Month, summary.date.Day));
+         },
+         {}});
     if (writeSymbols) {
         outputs.push_back({symbolFile,
                            [&](std::FILE* file) {
@@ -360,8 +360,8 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         Output& output = outputs[i];
         if (std::rename(output.temporary.c_str(), output.path.c_str()) != 0) {
-            error = output.path + ": cannot replace" +
-                    (i > 0 ? " (Quote.txt was written)" : "") + ": " + std::strerror(errno);
+            error = output.path + ": cannot replace" + (i > 0 ? " (Quote.txt was written)" : "") +
+                    ": " + std::strerror(errno);
             discard();
             return ImportFailure::NothingRead;
         }
@@ -389,14 +389,15 @@ std::string SummaryText(const ImportSummary& s, const std::string& quoteFile) {
     std::string text = FormatArgs("%ld stocks and %ld options written to %s\n", s.stocksWritten,
                                   s.optionsWritten, quoteFile.c_str());
     text += "quotes of " + DateText(s.date) +
-            (s.dateSource == "today" ? " (today: the files carry no quote date)"
+            (s.dateSource == "today"    ? " (today: the files carry no quote date)"
              : s.dateSource == "--date" ? " (--date)"
                                         : " (the files' quote date)") +
             "\n";
     for (const FileRead& file : s.files)
         text += file.path + ": read as " + file.layout + "\n";
     if (s.stocksFromChains > 0)
-        text += FormatArgs("stocks priced by a chain's underlying price: %ld\n", s.stocksFromChains);
+        text +=
+            FormatArgs("stocks priced by a chain's underlying price: %ld\n", s.stocksFromChains);
     if (s.stocksByHand > 0) text += FormatArgs("stocks priced by --price: %ld\n", s.stocksByHand);
     auto faults = [&](const char* what, long rows,
                       const std::array<long, static_cast<int>(RowFault::Count)>& counts,

@@ -10,7 +10,8 @@ namespace quillon::import {
 namespace {
 
 std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
         text.remove_suffix(1);
     return text;
@@ -175,7 +176,8 @@ bool Detect(const std::vector<CsvRow>& rows, const std::string& symbol, FileLayo
     }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         std::string message;
-        std::optional<StockHeader> header = MatchStockHeader(rows[i].Fields, message, !symbol.empty());
+        std::optional<StockHeader> header =
+            MatchStockHeader(rows[i].Fields, message, !symbol.empty());
         if (!header) continue;
         // A "symbol" column of contract symbols is an option chain.
         const int symbolColumn = header->column[kSymbol];
@@ -226,7 +228,9 @@ std::string FileLayout::Name() const {
             : chain.sideBySide ? "calls and puts side by side"
                                : "separate columns";
     if (blocks) name += ", one block per expiration";
-    if (quoteDates) name += ", quote dates in column '" + chain.names[static_cast<std::size_t>(chain.column[kOptQuoteDate])] + "'";
+    if (quoteDates)
+        name += ", quote dates in column '" +
+                chain.names[static_cast<std::size_t>(chain.column[kOptQuoteDate])] + "'";
     if (chain.column[kUnderlyingPrice] >= 0) {
         name += ", underlying price in column '" +
                 chain.names[static_cast<std::size_t>(chain.column[kUnderlyingPrice])] + "'";
@@ -267,7 +271,8 @@ bool ReadTable(CsvRowReader& reader, const std::string& symbol, const TableHandl
         if (IsEmptyRow(row)) return;
         if (layout.kind == FileLayout::Kind::Stocks) {
             RowProblem problem;
-            std::optional<StockRow> stock = ReadStockRow(layout.stocks, row.Fields, problem, symbol);
+            std::optional<StockRow> stock =
+                ReadStockRow(layout.stocks, row.Fields, problem, symbol);
             if (stock) {
                 stock->Line = row.Line;
                 if (!stock->QuoteDate) stock->QuoteDate = layout.preamble.date;

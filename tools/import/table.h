@@ -33,8 +33,8 @@ struct FileLayout {
     OptionHeader chain;
     Preamble preamble;
     long headerLine = 0;
-    bool blocks = false;       // title lines give each block's expiration
-    bool quoteDates = false;   // rows carry their quote date
+    bool blocks = false;      // title lines give each block's expiration
+    bool quoteDates = false;  // rows carry their quote date
     // The layout in words, for the summary: "option chain, calls and puts
     // side by side, underlying price from the lines above the header".
     std::string Name() const;
