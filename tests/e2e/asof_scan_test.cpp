@@ -161,7 +161,9 @@ TEST_F(AsOfScanTest, ALocalScanRunsAsOfTheGivenOrRecordedDate) {
             EXPECT_NE(results.find(today + " "), std::string::npos) << results;
             EXPECT_EQ(results.find("6/17/2025"), std::string::npos) << results;
         }
-        if (!c.out.empty()) EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
+        if (!c.out.empty()) {
+            EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
+        }
         if (c.err.empty()) {
             EXPECT_EQ(run.err, "");
         } else {

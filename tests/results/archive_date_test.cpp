@@ -131,7 +131,9 @@ TEST(ArchiveDate, ReadingTheFileTellsWhyItGaveNoDate) {
         }
         const ArchiveDateRead read = ReadArchiveDate(dir.File(kArchiveDateFile));
         EXPECT_EQ(read.Date.has_value(), c.dated);
-        if (c.dated) EXPECT_EQ(read.Date->Day, 17);
+        if (c.dated) {
+            EXPECT_EQ(read.Date->Day, 17);
+        }
         if (c.problem.empty()) {
             EXPECT_EQ(read.Problem, "");
         } else {

@@ -976,7 +976,9 @@ TEST_F(ScanDriverTest, ActivationChoosesTheDateTheScanRunsAsOf) {
         view = RecordingScanView();
         Open();
         EXPECT_EQ(context.asOfDate.has_value(), c.asOfDay.has_value());
-        if (context.asOfDate && c.asOfDay) EXPECT_EQ(context.asOfDate->Day, *c.asOfDay);
+        if (context.asOfDate && c.asOfDay) {
+            EXPECT_EQ(context.asOfDate->Day, *c.asOfDay);
+        }
         EXPECT_EQ(driver->ScanDateNote(), c.note);
         EXPECT_EQ(driver->ScanDateProblem(), c.problem);
         EXPECT_EQ(context.outputs.ArchiveDate.has_value(), c.recordsDate);
