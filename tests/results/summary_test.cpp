@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
+#include <vector>
 
+#include "analytics/calendar.h"
+#include "analytics/zor.h"
 #include "market/quote.h"
+#include "platform/clock.h"
+#include "results/report.h"
 
 namespace quillon {
 namespace {
@@ -119,6 +125,87 @@ TEST_F(Summary, ResultsGetTheBlockAndAFormFeedLine) {
     AppendResults(results, "first\r\n");
     AppendResults(results, "second\r\n");
     EXPECT_EQ(results, "first\r\n\f\r\nsecond\r\n\f\r\n");
+}
+
+// The ZOR totals a saved symbol's block prints in Results.txt, each stock taken
+// the way a scan takes it: reset, chain filled, ZOR computed, block rendered
+// and appended. The option products are added to each total in double and the
+// sum stored back to 32 bits after every option; a total kept in 32-bit float
+// arithmetic throughout ends a little off (1255634, 2999994) and prints so.
+TEST(ResultsZorTotals, AreSummedInDoubleBeforeEachStore) {
+    // Last prices of a 50.00 stock on 1 December 2026 (strikes 45, 50, 55;
+    // December and January), slots [strike 1..3][month 0..1].
+    const float callPrices[3][2] = {{5.5f, 6.25f}, {1.75f, 2.875f}, {0.375f, 0.9375f}};
+    const float putPrices[3][2] = {{0.4375f, 1.0625f}, {1.5f, 2.4375f}, {5.25f, 5.875f}};
+    struct Stock {
+        const char* ticker;
+        std::array<float, 6> callVolumes;  // strike 1 month 0, strike 1 month 1, ...
+        std::array<float, 6> putVolumes;
+        const char* totals;  // the "Ttl ZORC." line
+    };
+    const Stock stocks[] = {
+        {"QLA",
+         {2509, 4509, 8704, 6112, 9049, 233},
+         {},
+         "Ttl ZORC. 1255633     Ttl ZORP. n/a         ZORC/ZORP n/a       "},
+        {"QLB",
+         {2509, 4509, 8704, 6112, 9049, 233},
+         {7356, 7206, 3245, 9159, 4353, 41819},
+         "Ttl ZORC. 1255633     Ttl ZORP. 2999993     ZORP/ZORC 2.389"},
+        {"QLC",
+         {},
+         {7356, 7206, 3245, 9159, 4353, 41819},
+         "Ttl ZORC. n/a         Ttl ZORP. 2999993     ZORC/ZORP n/a       "},
+    };
+
+    const DateTime today{2026, 12, 1, 16, 30};
+    ExpirationCalendar calendar;
+    BuildExpirationCalendar(calendar, today);
+    StrikeTable strikes;
+    QuoteState state;
+    std::string results;
+    for (const Stock& stock : stocks) {
+        ResetQuote(state);
+        state.Ticker = stock.ticker;
+        state.Quote.OptionRoot = stock.ticker;
+        state.Quote.LastSale = 50;
+        SelectStrikes(strikes, 50);
+        OptionChain& chain = state.Chain;
+        for (int strike = 1; strike <= 3; ++strike) {
+            for (int month = 0; month <= 1; ++month) {
+                const auto s = static_cast<std::size_t>(strike - 1);
+                const auto m = static_cast<std::size_t>(month);
+                chain.OptLast[0][strike][month] = callPrices[s][m];
+                chain.OptVolume[0][strike][month] = stock.callVolumes[s * 2 + m];
+                chain.OptLast[1][strike][month] = putPrices[s][m];
+                chain.OptVolume[1][strike][month] = stock.putVolumes[s * 2 + m];
+            }
+        }
+        ComputeZOR(state.Quote, chain,
+                   ZorInputs{.Calendar = calendar,
+                             .Strikes = strikes,
+                             .InterestRate = 0.05f,
+                             .DeriveZorFrom = 0});
+        AppendResults(results, RenderReport(ReportView{.Quote = state,
+                                                       .Calendar = calendar,
+                                                       .Strikes = strikes,
+                                                       .ProcessCount = 1,
+                                                       .SymbolIndex = 1,
+                                                       .SymbolCount = 3,
+                                                       .InterestRate = 0.05f,
+                                                       .DeriveZorFrom = 0,
+                                                       .Trend = Verdict::Saved,
+                                                       .WrittenAt = today}));
+    }
+
+    std::vector<std::string> printed;
+    for (std::size_t at = results.find("Ttl ZORC."); at != std::string::npos;
+         at = results.find("Ttl ZORC.", at + 1)) {
+        printed.push_back(results.substr(at, results.find("\r\n", at) - at));
+    }
+    ASSERT_EQ(printed.size(), std::size(stocks));
+    for (std::size_t i = 0; i < printed.size(); ++i)
+        EXPECT_EQ(printed[i], stocks[i].totals) << stocks[i].ticker;
 }
 
 }  // namespace
