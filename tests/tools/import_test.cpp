@@ -1,7 +1,11 @@
 // The CSV import: reading rows, matching headers, decoding contract symbols,
 // placing options where the scan looks for them, and the records written.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -371,6 +375,46 @@ TEST(Importer, WritesTheArchiveRecordsAndSkipsRowsCountingThem) {
     EXPECT_NE(archive.find("\r\n<STOCK>ZZ\r\nZed\r\n"), std::string::npos);
     EXPECT_EQ(archive.find("<OPTIONS>", archive.find("<STOCK>ZZ")), std::string::npos)
         << "a stock without options has no options section";
+}
+
+// Temporary files of killed imports older than a minute go at the next
+// import; a young one may belong to an import running now and stays, and so
+// do files that are no temporaries of the import's own files.
+TEST(Importer, RemovesTheTemporariesOfKilledImports) {
+    TempDir dir;
+    dir.Write("stocks.csv", "Symbol,Last\r\nAB,12\r\n");
+    const struct {
+        const char* name;
+        int ageSeconds;
+        bool removed;
+    } cases[] = {
+        {"Quote.txt.import-a1B2c3", 90, true},
+        {"Quote.txt.import-Zz09Yy", 30, false},
+        {"Quote.txt.import-old000", 3600 * 24 * 400, true},
+        {"QuoteDate.txt.import-QQ11rr", 61, true},
+        {"Symbols.sym.import-x0x0x0", 120, true},
+        {"Quote.txt.import-abcde", 120, false},
+        {"Quote.txt.import-abcdefg", 120, false},
+        {"Quote.txt.import-ab.def", 120, false},
+        {"Other.txt.import-abcdef", 120, false},
+        {"Quote.txt.new-abcdef", 120, false},
+    };
+    for (const auto& c : cases) {
+        dir.Write(c.name, "left over");
+        timespec times[2] = {{std::time(nullptr) - c.ageSeconds, 0},
+                             {std::time(nullptr) - c.ageSeconds, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, dir.File(c.name).c_str(), times, 0), 0) << c.name;
+    }
+    ImportOptions options;
+    options.outDir = dir.Path();
+    options.date = {2026, 12, 1};
+    options.files = {{dir.File("stocks.csv"), {}}};
+    ImportSummary summary;
+    std::string error;
+    ASSERT_EQ(RunImport(options, summary, error), ImportFailure::None) << error;
+    for (const auto& c : cases)
+        EXPECT_EQ(dir.Exists(c.name), !c.removed) << c.name;
+    EXPECT_EQ(dir.Read("Quote.txt").rfind("<STOCK>AB\r\n", 0), 0u);
 }
 
 }  // namespace

@@ -4,13 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <string_view>
 #include <system_error>
 
 #include "market/archive.h"
@@ -37,6 +41,48 @@ std::string Describe(const std::string& file, long line, const RowProblem& probl
 
 bool WriteAll(std::FILE* file, const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), file) == text.size();
+}
+
+// The temporary files are named by mkstemp: the name, this marker, and six
+// letters and digits.
+constexpr std::string_view kTemporaryMarker = ".import-";
+constexpr std::size_t kTemporarySuffixLength = 6;
+// A temporary file older than this was left by an import that was killed: a
+// running import writes into its own temporary files all along, so theirs
+// are younger.
+constexpr std::chrono::seconds kLeftoverAge{60};
+
+// True when `entry` names a temporary file of a replacement of `base`.
+bool IsTemporaryOf(std::string_view entry, std::string_view base) {
+    if (!entry.starts_with(base)) return false;
+    entry.remove_prefix(base.size());
+    if (!entry.starts_with(kTemporaryMarker)) return false;
+    entry.remove_prefix(kTemporaryMarker.size());
+    return entry.size() == kTemporarySuffixLength &&
+           std::all_of(entry.begin(), entry.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+// Removes the temporary files that killed imports left beside `paths`
+// (all in one directory), sparing the young ones of an import running now.
+void RemoveLeftoverTemporaries(const std::string& directory,
+                               const std::vector<std::string>& paths) {
+    const auto now = std::chrono::system_clock::now();
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(directory, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (std::none_of(paths.begin(), paths.end(), [&](const std::string& path) {
+                return IsTemporaryOf(name, std::filesystem::path(path).filename().string());
+            }))
+            continue;
+        struct stat info {};
+        if (lstat(entry->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        // A time far off either way cannot be that of an import running now.
+        const auto modified = std::chrono::system_clock::from_time_t(info.st_mtime);
+        const auto age = now > modified ? now - modified : modified - now;
+        if (age >= kLeftoverAge) unlink(entry->path().c_str());
+    }
 }
 
 }  // namespace
@@ -326,6 +372,10 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
         std::function<bool(std::FILE*)> write;
         std::string temporary;
     };
+    // Temporary files that imports killed before renaming them would
+    // otherwise pile up beside the archive.
+    RemoveLeftoverTemporaries(options.outDir,
+                              {quoteFile, options.outDir + "/" + kArchiveDateFile, symbolFile});
     std::vector<Output> outputs;
     outputs.push_back({quoteFile, writeQuotes, {}});
     outputs.push_back(
