@@ -402,13 +402,24 @@ TEST_F(ArchiveTest, DamagedRecordsEndTheSymbolWithWhatWasRead) {
     EXPECT_EQ(C().OptColumn2[0][1][0], -1.0f);
 }
 
+// The first archived entry, IBMLH, follows `filler` lines that match no
+// entry: as line 101 of the section it is still read, as line 102 it is not.
 TEST_F(ArchiveTest, OptionSectionIsCutAt101LinesAndTheNextRecordStillFound) {
-    std::vector<std::string> filler(101, "ZZZZZ,1,1,1,1,1,1");
-    OpenArchive(StockRecord("IBM") + "<OPTIONS>IBM\r\n" + Lines(filler) + IbmOptions().substr(14) +
-                StockRecord("K"));
-    ASSERT_TRUE(Replay("IBM"));
-    EXPECT_FALSE(context.quote.HaveOptionData);
-    EXPECT_TRUE(Replay("K"));
+    const struct {
+        std::size_t filler;
+        bool firstEntryStored;
+    } cases[] = {{100, true}, {101, false}, {150, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.filler);
+        const std::vector<std::string> filler(c.filler, "ZZZZZ,1,1,1,1,1,1");
+        OpenArchive(StockRecord("IBM") + "<OPTIONS>IBM\r\n" + Lines(filler) +
+                    IbmOptions().substr(14) + StockRecord("K"));
+        ASSERT_TRUE(Replay("IBM"));
+        EXPECT_EQ(C().OptSymbol[0][1][0] == "IBMLH", c.firstEntryStored);
+        EXPECT_EQ(context.quote.HaveOptionData, c.firstEntryStored);
+        EXPECT_EQ(C().OptLast[0][1][0], c.firstEntryStored ? 1.0f : -1.0f);
+        EXPECT_TRUE(Replay("K"));
+    }
 }
 
 TEST(ParseOptionLine, FillsTheFieldsTheLineHas) {
