@@ -15,7 +15,9 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/poll_loop.h"
+#include "platform/scan_lock.h"
 #include "platform/services.h"
 #include "platform/workdir.h"
 #include "results/archive_date.h"
@@ -40,6 +42,7 @@ constexpr int kExitUnreachable = 3;
 constexpr int kExitLoginRefused = 4;
 constexpr int kExitGaveUp = 5;
 constexpr int kExitWriteFailed = 6;
+constexpr int kExitBusy = 7;
 constexpr int kExitBadArgument = 64;
 
 const char* kUsage =
@@ -80,13 +83,16 @@ const char* kUsage =
     "              expiration and the report's date come from it (the time\n"
     "              of day stays the clock's); a server pass records it in\n"
     "              QuoteDate.txt beside the Quote.txt it writes\n"
+    "  --wait      when another scan works in the directory, wait for it\n"
+    "              to end instead of stopping at once\n"
     "  --help      show this text\n"
     "  --version   show the program's name and version\n"
     "\n"
     "Exit status:\n"
     "  0   the pass is done\n"
     "  2   the scan cannot start: the symbol file is missing, empty or\n"
-    "      unreadable, or the working directory cannot be made or entered\n"
+    "      unreadable, or the working directory cannot be made, entered or\n"
+    "      locked\n"
     "  3   no connection to the quote server was made within the first\n"
     "      time-out (60 seconds) of the run\n"
     "  4   the quote server refused the user name or password; nothing of\n"
@@ -94,6 +100,9 @@ const char* kUsage =
     "  5   gave up: no symbol was finished for --give-up-after minutes\n"
     "  6   a working file could not be written (a full disk, say); the\n"
     "      symbol being written is left out whole and the next run repeats it\n"
+    "  7   another scan works in the directory (the desktop program's scan\n"
+    "      window or another quillon-scan; it is named): one scan at a\n"
+    "      time works in a directory, and nothing was touched\n"
     "  64  a bad argument (--date takes a real date as YYYY-MM-DD)\n"
     "In every case but 0 the resume point is kept and the next run\n"
     "continues where this one stopped.\n";
@@ -185,6 +194,7 @@ void InstallTestFaults(PassOutputFiles& outputs) {
 int main(int argc, char** argv) {
     const WorkdirChoice workdir = TakeWorkdirOptions(argc, argv);
     bool realtime = false;
+    bool wait = false;
     double giveUpMinutes = kDefaultGiveUpMinutes;
     std::optional<bool> local;
     std::optional<DateTime> date;
@@ -196,6 +206,10 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kUsage, stdout);
             return kExitDone;
+        }
+        if (std::strcmp(argv[i], "--wait") == 0) {
+            wait = true;
+            continue;
         }
         if (std::strcmp(argv[i], "--realtime") == 0) {
             realtime = true;
@@ -244,6 +258,25 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "quillon-scan: %s\n", error.c_str());
             return kExitCannotStart;
         }
+    }
+
+    // The directory is this run's before any working file is read or
+    // written, and stays so until the process ends.
+    ScanLock lock;
+    const std::string directory = CurrentDirectory();
+    switch (lock.Take(directory, "quillon-scan", wait, [](const ScanLockHolder& holder) {
+        std::fprintf(stderr, "quillon-scan: waiting for %s to finish with the directory\n",
+                     holder.Text().c_str());
+    })) {
+        case ScanLock::Outcome::Taken:
+            break;
+        case ScanLock::Outcome::Busy:
+            std::fprintf(stderr, "quillon-scan: %s Try again when it ends, or use --wait.\n",
+                         ScanLockRefusal(directory, lock.Holder()).c_str());
+            return kExitBusy;
+        case ScanLock::Outcome::Failed:
+            std::fprintf(stderr, "quillon-scan: %s\n", lock.Error().c_str());
+            return kExitCannotStart;
     }
 
     SystemClock clock;

@@ -257,11 +257,26 @@ void TSplashForm::Timer1Timer() {
 
 void TSplashForm::PB_StartClick() {
     if (!scanWindow_) return;
+    // The scan window opens only on a directory no other scan works in:
+    // two scans in one directory would write over each other's files.
+    const std::string& directory = context_.files.WorkingDirectory;
+    switch (scanLock_.Take(directory, "quillon")) {
+        case ScanLock::Outcome::Taken:
+            break;
+        case ScanLock::Outcome::Busy:
+            context_.messages.ShowMessage(ScanLockRefusal(directory, scanLock_.Holder()) +
+                                          "\r\nOpen the scan again when it has ended.");
+            return;
+        case ScanLock::Outcome::Failed:
+            context_.messages.ShowMessage("The scan cannot start: " + scanLock_.Error());
+            return;
+    }
     hide();
     scanWindow_->ShowModal();
 }
 
 void TSplashForm::ScanWindowClosed() {
+    scanLock_.Release();
     FormShow();
     show();
     FormActivate();

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/scan_lock.h"
 #include "results/shell_rules.h"
 #include "scan/context.h"
 #include "ui/help_window.h"
@@ -88,6 +89,8 @@ class TSplashForm final : public QMainWindow {
     Context& context_;
     ProgramLauncher& launcher_;
     TTracingForm* scanWindow_ = nullptr;
+    // Held while the scan window is open: one scan per working directory.
+    ScanLock scanLock_;
     std::string tickerCaption_;
 
     QFrame* Panel1_ = nullptr;

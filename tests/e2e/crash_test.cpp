@@ -27,10 +27,12 @@
 namespace quillon {
 namespace {
 
+using testing::BackgroundScan;
 using testing::Quoted;
 using testing::RunScan;
 using testing::ScanRun;
 using testing::TempDir;
+using testing::WaitUntil;
 using testing::WithoutTimes;
 
 const char* const kOutputs[] = {"Results.txt",  "SavedSym.txt", "UpSym.txt",
@@ -146,9 +148,9 @@ void SaveScanSettings(const TempDir& dir, bool localMode) {
 // A local pass over an archive of 520 stocks with the default filters.
 class LocalPassKills : public ::testing::Test {
   protected:
-    void Prepare(const TempDir& dir) {
+    void Prepare(const TempDir& dir, int stocks = 520) {
         sim::Market market(11, SystemClock().Now());
-        ASSERT_TRUE(sim::WriteArchive(market, sim::ArchiveTickers(market, 520), dir.Path()));
+        ASSERT_TRUE(sim::WriteArchive(market, sim::ArchiveTickers(market, stocks), dir.Path()));
         SaveScanSettings(dir, true);
     }
 };
@@ -204,6 +206,53 @@ TEST_F(LocalPassKills, AFullDiskStopsTheRunAndTheNextRunCompletesThePass) {
     const ScanRun rest = RunScan(full);
     ASSERT_EQ(rest.exitCode, 0) << rest.err;
     ExpectSameOutputs(full, reference);
+}
+
+// One scan per working directory: a second run is refused at once, naming
+// the holder, and touches nothing; the holder's files are those of a lone
+// run. A killed holder frees the directory at once, and a run that waits for
+// it finishes the pass as one that was never interrupted.
+TEST_F(LocalPassKills, OneScanWorksInADirectoryAtATime) {
+    TempDir reference, shared;
+    Prepare(reference, 12);
+    Prepare(shared, 12);
+    ASSERT_EQ(RunScan(reference).exitCode, 0);
+    auto holds = [&](const BackgroundScan& scan) {
+        return WaitUntil([&] {
+            return shared.Read("Scan.lock") == "quillon-scan " + std::to_string(scan.Pid()) + "\n";
+        });
+    };
+    const std::string refusal = "quillon-scan: The working directory " + shared.Path() +
+                                " is in use by quillon-scan (process ";
+    {
+        // Stepped on the scan clock, the holder takes seconds for 12 stocks.
+        BackgroundScan holder(shared, {"--realtime"});
+        ASSERT_TRUE(holds(holder));
+        const std::string settings = shared.Read("Quillon.---");
+        const ScanRun second = RunScan(shared, "--server");
+        EXPECT_EQ(second.exitCode, 7);
+        EXPECT_EQ(second.err, refusal + std::to_string(holder.Pid()) +
+                                  "): one scan at a time works in a directory. Try again when "
+                                  "it ends, or use --wait.\n");
+        EXPECT_EQ(holder.Wait().exitCode, 0);
+        ExpectSameOutputs(shared, reference);
+        EXPECT_EQ(shared.Read("Quillon.---"), settings) << "--server was not saved";
+    }
+    {
+        // A new pass, killed half-way; the waiting run finishes it.
+        BackgroundScan holder(shared, {"--realtime"});
+        ASSERT_TRUE(holds(holder));
+        BackgroundScan waiter(shared, {"--wait"});
+        ASSERT_TRUE(WaitUntil([&] { return !waiter.Err().empty(); }));
+        EXPECT_EQ(waiter.Err(), "quillon-scan: waiting for quillon-scan (process " +
+                                    std::to_string(holder.Pid()) +
+                                    ") to finish with the directory\n");
+        ASSERT_TRUE(WaitUntil([&] { return shared.Exists("Results.bak"); }));
+        holder.Kill();
+        const ScanRun rest = waiter.Wait();
+        EXPECT_EQ(rest.exitCode, 0) << rest.err;
+        ExpectSameOutputs(shared, reference);
+    }
 }
 
 // The same against the demo quote service: the archive too ends as one

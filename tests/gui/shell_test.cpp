@@ -24,6 +24,7 @@
 #include <optional>
 
 #include "platform/qt/qt_services.h"
+#include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
 #include "tools/market_sim_archive.h"
 #include "ui/splash_form.h"
@@ -32,7 +33,10 @@
 namespace quillon {
 namespace {
 
+using testing::BackgroundScan;
+using testing::RunScan;
 using testing::TempDir;
+using testing::WaitUntil;
 
 // One application object for the whole run, gone before the program exits
 // (Qt's own globals are torn down after main).
@@ -593,6 +597,38 @@ TEST_F(ShellTest, TheMainWindowTellsAFailedSave) {
             << messages.Shown[0];
         EXPECT_NE(messages.Shown[0].find("Is a directory"), std::string::npos) << messages.Shown[0];
     }
+}
+
+// One scan per working directory, between the scan window and quillon-scan:
+// the open window refuses quillon-scan, naming this program; a running
+// quillon-scan keeps the window from opening, with a message that names it.
+TEST_F(ShellTest, TheScanWindowAndQuillonScanShareNoDirectory) {
+    LocalArchive(12);
+    OpenScan();
+    const std::string inUse = "The working directory " + dir.Path() + " is in use by ";
+    const testing::ScanRun refused = RunScan(dir);
+    EXPECT_EQ(refused.exitCode, 7);
+    EXPECT_NE(refused.err.find(inUse + "quillon (process " + std::to_string(::getpid()) + ")"),
+              std::string::npos)
+        << refused.err;
+    tracing->close();
+    EXPECT_EQ(RunScan(dir).exitCode, 0) << "closing the window frees the directory";
+
+    BackgroundScan holder(dir, {"--realtime"});
+    ASSERT_TRUE(WaitUntil([&] {
+        return dir.Read("Scan.lock") == "quillon-scan " + std::to_string(holder.Pid()) + "\n";
+    }));
+    messages.Shown.clear();
+    Find<QPushButton>("PB_Start")->click();
+    EXPECT_FALSE(tracing->isVisible());
+    EXPECT_TRUE(splash->isVisible());
+    ASSERT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(messages.Shown[0], inUse + "quillon-scan (process " + std::to_string(holder.Pid()) +
+                                     "): one scan at a time works in a directory.\r\n"
+                                     "Open the scan again when it has ended.");
+    holder.Kill();
+    OpenScan();
+    EXPECT_TRUE(tracing->isVisible()) << "a killed holder frees the directory at once";
 }
 
 }  // namespace

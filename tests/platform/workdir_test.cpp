@@ -1,5 +1,7 @@
 #include "platform/workdir.h"
 
+#include "platform/scan_lock.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,6 +102,53 @@ TEST(Workdir, EnteringMakesTheMissingLevels) {
     const std::string error = EnterWorkingDirectory(dir.File("file/sub"));
     EXPECT_EQ(error, "cannot create " + dir.File("file/sub") + ": Not a directory");
     fs::current_path(before);
+}
+
+// Scan.lock is read back from a directory any program may have written to:
+// only a whole "PROGRAM PID" line names a holder.
+TEST(ScanLockFile, OnlyAWholeLineNamesTheHolder) {
+    struct Case {
+        std::string text;
+        const char* holder;
+    };
+    const Case cases[] = {
+        {"quillon-scan 4711\n", "quillon-scan (process 4711)"},
+        {"quillon 12", "quillon (process 12)"},
+        {"", "another program"},
+        {"quillon-scan\n", "another program"},
+        {"quillon-scan 0\n", "another program"},
+        {"quillon-scan -5\n", "another program"},
+        {"quillon-scan 47x1\n", "another program"},
+        {"quillon-scan 99999999999999999999999\n", "another program"},
+        {" 4711\n", "another program"},
+        {"two words 4711\n", "another program"},
+        {std::string("quillon\0scan 4711\n", 18), "another program"},
+        {"quillon-scan 4711\nquillon 12\n", "another program"},
+        {std::string(200, 'a') + " 1\n", "another program"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ParseScanLockHolder(c.text).Text(), c.holder) << c.text;
+}
+
+// Two holders in one process are two open files: the second is refused
+// until the first lets go, and a lock that cannot be made is told.
+TEST(ScanLockFile, TheSecondComerIsRefusedUntilTheFirstLetsGo) {
+    TempDir dir;
+    ScanLock first, second;
+    ASSERT_EQ(first.Take(dir.Path(), "first"), ScanLock::Outcome::Taken);
+    EXPECT_EQ(first.Take(dir.Path(), "first"), ScanLock::Outcome::Taken);
+    EXPECT_EQ(dir.Read("Scan.lock"), "first " + std::to_string(::getpid()) + "\n");
+    ASSERT_EQ(second.Take(dir.Path(), "second"), ScanLock::Outcome::Busy);
+    EXPECT_EQ(second.Holder().Text(), "first (process " + std::to_string(::getpid()) + ")");
+    EXPECT_FALSE(second.Held());
+    first.Release();
+    EXPECT_EQ(second.Take(dir.Path(), "quillon"), ScanLock::Outcome::Taken);
+    EXPECT_EQ(dir.Read("Scan.lock"), "quillon " + std::to_string(::getpid()) + "\n");
+
+    ScanLock nowhere;
+    EXPECT_EQ(nowhere.Take(dir.File("missing"), "quillon"), ScanLock::Outcome::Failed);
+    EXPECT_EQ(nowhere.Error(),
+              "cannot lock " + dir.File("missing") + "/Scan.lock: No such file or directory");
 }
 
 }  // namespace
