@@ -8,12 +8,15 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/base64.h"
 #include "platform/files.h"
+#include "platform/services.h"
+#include "results/settings_save.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillon {
@@ -421,6 +424,90 @@ TEST_F(SettingsFiles, FailedSaveLeavesThePreviousFile) {
 
     // A settings file in a directory that does not exist cannot be saved.
     EXPECT_FALSE(SaveSettings(s, WorkingFileNames::In(dir_.Path() + "/missing")));
+}
+
+// Saved from a dialog, a save that fails is told to the user in words and
+// leaves what was on disk as it was; a save that works says nothing. Each
+// failure below stops root as well.
+TEST_F(SettingsFiles, SaveFromADialogTellsAFailureAndKeepsTheFileOnDisk) {
+    Settings previous;
+    SetDefaultSettings(previous);
+    previous.SymbolFileName = dir_.Path() + "/Symbols.sym";
+    Settings changed = Unusual();
+    changed.SymbolFileName = std::string(4000, 'z');
+
+    struct Case {
+        const char* name;
+        // Prepares the directory; returns the working directory to save in.
+        std::function<std::string()> prepare;
+        bool sizeLimit;     // a file-size limit of 1000 bytes during the save
+        const char* cause;  // what the message gives as the reason; "" when saved
+    };
+    const Case cases[] = {
+        {"file-size limit reached part way",
+         [&] {
+             EXPECT_TRUE(SaveSettings(previous, names_));
+             return dir_.Path();
+         },
+         true, "File too large"},
+        {"settings file name taken by a directory",
+         [&] {
+             fs::create_directory(names_.SettingsFile);
+             Write(names_.SettingsFile + "/kept", "kept");
+             return dir_.Path();
+         },
+         false, "Is a directory"},
+        {"working directory is a regular file",
+         [&] {
+             Write(dir_.File("plain"), "plain");
+             return dir_.File("plain");
+         },
+         false, "Not a directory"},
+        {"saved",
+         [&] {
+             EXPECT_TRUE(SaveSettings(previous, names_));
+             return dir_.Path();
+         },
+         false, ""},
+    };
+    auto snapshot = [this] {
+        std::string all;
+        for (const auto& entry : fs::recursive_directory_iterator(dir_.Path()))
+            all += entry.path().string() + "=" + Read(entry.path().string()) + "\n";
+        return all;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir_.Path());
+        fs::create_directory(dir_.Path());
+        const WorkingFileNames files = WorkingFileNames::In(c.prepare());
+        const std::string before = snapshot();
+
+        ScriptedMessages messages;
+        auto* previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit small = saved;
+        small.rlim_cur = 1000;
+        if (c.sizeLimit) ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool ok = SaveSettingsOrTell(changed, files, messages);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+
+        const bool failed = *c.cause != '\0';
+        EXPECT_EQ(ok, !failed);
+        if (!failed) {
+            EXPECT_TRUE(messages.Shown.empty());
+            EXPECT_EQ(Read(files.SettingsFile), SettingsFileText(changed));
+            continue;
+        }
+        ASSERT_EQ(messages.Shown.size(), 1U);
+        const std::string& told = messages.Shown[0];
+        EXPECT_NE(told.find("could not be saved"), std::string::npos) << told;
+        EXPECT_NE(told.find(files.SettingsFile), std::string::npos) << told;
+        EXPECT_NE(told.find(c.cause), std::string::npos) << told;
+        EXPECT_EQ(snapshot(), before) << "byte for byte, and no file left beside it";
+    }
 }
 
 }  // namespace
