@@ -152,6 +152,22 @@ TEST_F(EvaluationTest, AndGroupBounds) {
              t.Filter(TX_MaxRange, 90);
          },
          false},
+        {"52-week range 0.0014 wide, taken to four decimals, still gives a position",
+         [](auto& t) {
+             t.context.quote.Quote.High52Week = 50.0007f;
+             t.context.quote.Quote.Low52Week = 49.9993f;
+             t.Filter(TX_MinRange, 40);
+             t.Filter(TX_MaxRange, 60);
+         },
+         true},
+        {"52-week range 0.00104 wide, taken to four decimals, is too narrow",
+         [](auto& t) {
+             t.context.quote.Quote.High52Week = 50.00052f;
+             t.context.quote.Quote.Low52Week = 49.99948f;
+             t.Filter(TX_MinRange, 40);
+             t.Filter(TX_MaxRange, 60);
+         },
+         false},
         {"flat 52-week range fails a minimum of 0",
          [](auto& t) {
              t.context.quote.Quote.High52Week = t.context.quote.Quote.Low52Week = 50;
