@@ -489,7 +489,9 @@ TEST_F(SettingsFiles, SaveFromADialogTellsAFailureAndKeepsTheFileOnDisk) {
         ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
         rlimit small = saved;
         small.rlim_cur = 1000;
-        if (c.sizeLimit) ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        if (c.sizeLimit) {
+            ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        }
         const bool ok = SaveSettingsOrTell(changed, files, messages);
         ::setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previousHandler);
