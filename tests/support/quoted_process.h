@@ -4,6 +4,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,15 +15,21 @@
 
 namespace quillon::testing {
 
-// The service as a child process listening on a free loopback port.
+// The service as a child process listening on a free loopback port; with a
+// `fileLimit` the child may hold that many descriptors at most.
 class Quoted {
   public:
-    explicit Quoted(std::vector<std::string> args) {
+    explicit Quoted(std::vector<std::string> args, rlim_t fileLimit = 0) {
         args.insert(args.begin(), {QUILLON_QUOTED_PATH, "--listen", "127.0.0.1:0"});
         int out[2];
         if (pipe(out) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
+            rlimit limit{};
+            if (fileLimit > 0 && getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+                limit.rlim_cur = fileLimit;
+                setrlimit(RLIMIT_NOFILE, &limit);
+            }
             dup2(out[1], STDOUT_FILENO);
             close(out[0]);
             close(out[1]);
@@ -43,6 +50,7 @@ class Quoted {
     }
 
     int Port() const { return port_; }
+    pid_t Pid() const { return pid_; }
 
     // SIGTERM, then the exit status; -1 when it does not stop within 5 s.
     int Stop() {
