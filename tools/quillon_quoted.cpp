@@ -3,6 +3,8 @@
 // stock quotes and option chains read from CSV files, one request per
 // connection, in a single thread that polls every socket without
 // blocking. Test faults make it misbehave in the ways a real service can.
+// Connections that send no request do not lock the others out: when there is
+// no room for one more, the idle connection heard from longest ago makes way.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -64,6 +66,9 @@ const char* kUsage =
     "                      drip (the page a few bytes at a time), zero (close\n"
     "                      without answering), huge (option pages of megabytes)\n"
     "  --fault-after N     serve N requests normally before the fault starts\n"
+    "  --max-connections N serve at most N connections at a time (default 512);\n"
+    "                      when all are taken, the idle one heard from longest\n"
+    "                      ago is closed to make room\n"
     "  --help              show this text\n"
     "  --version           show the program's name and version\n"
     "\n"
@@ -88,10 +93,19 @@ struct Config {
     sim::MarketFiles files;  // --stocks and --chains
     std::optional<import::CivilDate> date;
     bool verbose = false;
+    std::uint64_t maxConnections = 512;
 };
 
-constexpr std::size_t kMaxConnections = 512;
+constexpr std::uint64_t kMostConnections = 1u << 20;  // the largest --max-connections
 constexpr auto kRequestTimeout = std::chrono::seconds(30);
+// While room is short, a connection that has sent nothing for this long is
+// closed; the server counts as short of room for the request timeout after
+// a connection last had to make way or be refused.
+constexpr auto kIdleTimeoutWhenCrowded = std::chrono::seconds(5);
+constexpr auto kCrowdedSpell = kRequestTimeout;
+// Accepting rests this long after a failure that does not consume the
+// waiting connection (the system's descriptors or memory are short).
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 constexpr auto kWriteTimeout = std::chrono::seconds(60);
 constexpr auto kDrainTimeout = std::chrono::seconds(2);
 constexpr auto kDripDelay = std::chrono::milliseconds(5);
@@ -152,6 +166,9 @@ bool ApplyOption(const std::string& option, const std::string& value, Config& co
     if (option == "--seed") return Store(ParseCount(value, ~0ull), config.seed);
     if (option == "--fault") return Store(ParseFault(value), config.fault);
     if (option == "--fault-after") return Store(ParseCount(value, ~0ull), config.faultAfter);
+    if (option == "--max-connections")
+        return Store(ParseCount(value, kMostConnections), config.maxConnections) &&
+               config.maxConnections > 0;
     if (option == "--data" || option == "--stocks") {
         (option == "--data" ? config.dataDir : config.files.stocksFile) = value;
         return !value.empty();
@@ -281,6 +298,10 @@ struct Connection {
     std::size_t sent = 0;
     SteadyClock::time_point deadline;   // the connection is given up then
     SteadyClock::time_point nextPiece;  // drip: when the next piece may go
+    SteadyClock::time_point heard;      // accepted, or the last bytes of its request came
+    // Accepted since the last poll, so not read yet: it may hold a request
+    // already and is not taken for an idle connection.
+    bool fresh = true;
 };
 
 class Server {
@@ -293,6 +314,12 @@ class Server {
 
   private:
     void Accept(int listener);
+    bool AcceptWithReserve(int listener);
+    void AddConnection(int fd);
+    bool CloseOldestIdle();
+    bool HasIdle() const;
+    bool Crowded(SteadyClock::time_point now) const;
+    void PauseAccepting();
     void OnReadable(Connection& c);
     void OnWritable(Connection& c);
     void Respond(Connection& c, std::string_view head);
@@ -309,7 +336,22 @@ class Server {
     bool listening_ = true;
     std::vector<Connection> connections_;
     std::uint64_t requests_ = 0;
+    // A descriptor held in reserve (of /dev/null): when the descriptors are
+    // used up it is given back for a moment so that a waiting connection can
+    // be taken off the listening socket's queue.
+    int reserve_ = -1;
+    SteadyClock::time_point crowdedUntil_;       // short of room until then
+    SteadyClock::time_point acceptPausedUntil_;  // no accepting until then
 };
+
+int OpenReserve() {
+    return open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+// An idle connection is one that has sent no complete request yet.
+bool IsIdle(const Connection& c) {
+    return c.phase == Connection::Phase::Reading && !c.fresh;
+}
 
 bool Server::Open() {
     listening_ = !(config_.fault == Fault::Refuse && config_.faultAfter == 0);
@@ -327,6 +369,7 @@ bool Server::Open() {
         std::printf("listening on %s\n", AddressText(actual).c_str());
     }
     std::fflush(stdout);
+    reserve_ = OpenReserve();
     return true;
 }
 
@@ -340,16 +383,124 @@ void Server::StopListening() {
     }
 }
 
-void Server::Accept(int listener) {
-    while (connections_.size() < kMaxConnections) {
-        const int fd = accept(listener, nullptr, nullptr);
-        if (fd < 0) return;  // no more waiting, or out of descriptors for now
-        SetNonBlocking(fd);
-        Connection c;
-        c.fd = fd;
-        c.deadline = SteadyClock::now() + kRequestTimeout;
-        connections_.push_back(std::move(c));
+void Server::AddConnection(int fd) {
+    SetNonBlocking(fd);
+    Connection c;
+    c.fd = fd;
+    c.heard = SteadyClock::now();
+    c.deadline = c.heard + kRequestTimeout;
+    connections_.push_back(std::move(c));
+}
+
+bool Server::HasIdle() const {
+    return std::any_of(connections_.begin(), connections_.end(), IsIdle);
+}
+
+// Closes the idle connection heard from longest ago, making room for
+// another; false when no connection is idle.
+bool Server::CloseOldestIdle() {
+    auto oldest = connections_.end();
+    for (auto c = connections_.begin(); c != connections_.end(); ++c) {
+        if (IsIdle(*c) && (oldest == connections_.end() || c->heard < oldest->heard)) oldest = c;
     }
+    if (oldest == connections_.end()) return false;
+    Close(*oldest);
+    connections_.erase(oldest);
+    crowdedUntil_ = SteadyClock::now() + kCrowdedSpell;
+    return true;
+}
+
+bool Server::Crowded(SteadyClock::time_point now) const {
+    return connections_.size() >= config_.maxConnections || now < crowdedUntil_;
+}
+
+void Server::PauseAccepting() {
+    acceptPausedUntil_ = SteadyClock::now() + kAcceptPause;
+}
+
+// Takes the connections waiting on `listener`. With no room for one more (the
+// cap is reached) the idle connection heard from longest ago makes way;
+// without an idle one the others wait in the queue.
+void Server::Accept(int listener) {
+    if (reserve_ < 0) reserve_ = OpenReserve();
+    for (;;) {
+        if (connections_.size() >= config_.maxConnections && !CloseOldestIdle()) {
+            crowdedUntil_ = SteadyClock::now() + kCrowdedSpell;
+            return;
+        }
+        const int fd = accept(listener, nullptr, nullptr);
+        if (fd >= 0) {
+            AddConnection(fd);
+            continue;
+        }
+        switch (errno) {
+            case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+            case EWOULDBLOCK:
+#endif
+                return;  // no more waiting
+            case EMFILE:
+            case ENFILE:
+                if (!AcceptWithReserve(listener)) return;
+                break;
+            // A signal came, or the waiting connection failed before it was
+            // taken: the next one may do.
+            case EINTR:
+            case ECONNABORTED:
+            case EPROTO:
+            case ENETDOWN:
+            case ENETUNREACH:
+            case EHOSTDOWN:
+            case EHOSTUNREACH:
+            case ENONET:
+            case ENOPROTOOPT:
+            case EOPNOTSUPP:
+                break;
+            default:
+                // Memory is short, or the listening socket failed: trying
+                // again at once would only fail again.
+                PauseAccepting();
+                return;
+        }
+    }
+}
+
+// The descriptors are used up while connections wait. The reserve descriptor
+// is closed to take the first waiting connection, which then replaces the
+// idle connection heard from longest ago, or is closed at once when none is
+// idle; then the reserve is taken again. So the queue drains and the
+// listening socket does not stay readable for ever, which would turn the
+// poll into a busy loop. Connections accepted just now have not been read:
+// they are looked at in the next round before any waiting one is refused.
+// False when accepting stops for this round.
+bool Server::AcceptWithReserve(int listener) {
+    crowdedUntil_ = SteadyClock::now() + kCrowdedSpell;
+    if (!HasIdle() && std::any_of(connections_.begin(), connections_.end(),
+                                  [](const Connection& c) { return c.fresh; }))
+        return false;
+    if (reserve_ < 0) {
+        // Without a reserve (the system's descriptors were short too), an
+        // idle connection's descriptor serves the next accept.
+        if (CloseOldestIdle()) return true;
+        PauseAccepting();
+        return false;
+    }
+    close(reserve_);
+    const int fd = accept(listener, nullptr, nullptr);
+    const int error = errno;
+    if (fd >= 0) {
+        if (CloseOldestIdle()) {
+            AddConnection(fd);
+        } else {
+            close(fd);
+        }
+    }
+    reserve_ = OpenReserve();
+    if (fd >= 0) return true;
+    // Still short (the system's descriptors, taken by another process), or
+    // nothing waits any more.
+    if (error != EAGAIN && error != EWOULDBLOCK) PauseAccepting();
+    return false;
 }
 
 void Server::Close(Connection& c) {
@@ -366,6 +517,7 @@ void Server::OnReadable(Connection& c) {
         if (n <= 0) return Close(c);  // the client closed, or the connection failed
         if (c.phase != Connection::Phase::Reading) continue;  // stalled or draining: discard
         c.in.append(buffer, static_cast<std::size_t>(n));
+        c.heard = SteadyClock::now();
         if (const std::size_t end = sim::RequestHeadEnd(c.in);
             end > 0 && end <= sim::kMaxRequestHead) {
             return Respond(c, std::string_view(c.in).substr(0, end));
@@ -455,10 +607,14 @@ short Server::Events(const Connection& c, SteadyClock::time_point now) const {
 
 int Server::PollTimeout(SteadyClock::time_point now) const {
     auto wake = now + kPollLimit;
+    if (acceptPausedUntil_ > now) wake = std::min(wake, acceptPausedUntil_);
+    const bool crowded = Crowded(now);
     for (const Connection& c : connections_) {
         if (c.phase != Connection::Phase::Stalled) wake = std::min(wake, c.deadline);
         if (c.phase == Connection::Phase::Writing && c.fault == Fault::Drip)
             wake = std::min(wake, c.nextPiece);
+        if (crowded && c.phase == Connection::Phase::Reading)
+            wake = std::min(wake, c.heard + kIdleTimeoutWhenCrowded);
     }
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
     return static_cast<int>(std::max<long long>(0, ms));
@@ -474,8 +630,10 @@ void Server::Run() {
         // A socket that is not accepting stays out of the poll (a negative
         // descriptor is skipped): a bound socket that does not listen reports
         // POLLHUP at once, whatever is asked, and would turn the wait into a
-        // busy loop while connections are refused.
-        const bool accepting = listening_ && connections_.size() < kMaxConnections;
+        // busy loop while connections are refused; so would a full server
+        // that has no idle connection to close.
+        const bool accepting = listening_ && now >= acceptPausedUntil_ &&
+                               (connections_.size() < config_.maxConnections || HasIdle());
         for (int fd : listeners_)
             fds.push_back({accepting ? fd : -1, POLLIN, 0});
         if (poll(fds.data(), fds.size(), PollTimeout(now)) < 0 && errno != EINTR) {
@@ -483,16 +641,23 @@ void Server::Run() {
             return;
         }
         const std::size_t count = connections_.size();
+        const auto polled = SteadyClock::now();
+        const bool crowded = Crowded(polled);
         for (std::size_t i = 0; i < count; ++i) {
             Connection& c = connections_[i];
+            c.fresh = false;
             const short revents = fds[i].revents;
             if (revents & (POLLIN | POLLHUP | POLLERR)) OnReadable(c);
             // A dripping answer is written whenever its next piece is due.
             if (c.phase == Connection::Phase::Writing &&
                 ((revents & POLLOUT) || c.fault == Fault::Drip))
                 OnWritable(c);
+            const auto after = SteadyClock::now();
+            // While room is short, a client that keeps silent gives up its place.
+            const bool silent = crowded && c.phase == Connection::Phase::Reading &&
+                                after - c.heard >= kIdleTimeoutWhenCrowded;
             if (c.phase != Connection::Phase::Stalled && c.phase != Connection::Phase::Closed &&
-                SteadyClock::now() >= c.deadline)
+                (after >= c.deadline || silent))
                 Close(c);
         }
         std::erase_if(connections_,
@@ -505,6 +670,7 @@ void Server::Run() {
 void Server::CloseAll() {
     for (Connection& c : connections_)
         Close(c);
+    if (reserve_ >= 0) close(reserve_);
     for (int fd : listeners_)
         if (fd >= 0) close(fd);
 }

@@ -12,9 +12,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -273,6 +276,98 @@ TEST(Quoted, RefusingWaitsWithoutSpinning) {
         }
         // A busy loop would use most of the 1.5 s; waiting uses next to none.
         EXPECT_LT(ChildrenCpuSeconds() - before, 0.4);
+    }
+}
+
+// CPU seconds a running process has used so far, from /proc/PID/stat.
+double CpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    // The fields after the command's name: state is the 3rd, utime the 14th.
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i >= 14) ticks += std::stod(field);
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// True when the service has closed `fd` (end of file or reset) within `limit`.
+bool ClosedByService(int fd, std::chrono::milliseconds limit) {
+    Reply reply;
+    Receive(fd, reply, limit);
+    return !reply.timedOut && reply.bytes.empty();
+}
+
+// Clients that connect and send nothing take every place the service has:
+// its own cap of connections, or every descriptor it may open. A client with
+// a request is still answered at once, in the place of the silent client
+// heard from longest ago; the silent ones go after a few seconds of silence;
+// and the service never spins. With every descriptor taken by requests it
+// answers slowly (stalled), a newcomer is closed at once rather than left
+// waiting.
+TEST(Quoted, SilentClientsMakeWayForRequests) {
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        rlim_t fileLimit;  // 0: the test's own
+        int clients;
+        bool silent;    // the clients send nothing; else each a request
+        bool answered;  // the newcomer's request is answered
+    } cases[] = {
+        {"connection cap", {"--max-connections", "8"}, 0, 20, true, true},
+        {"descriptors", {}, 64, 100, true, true},
+        {"descriptors, all stalled",
+         {"--fault", "stall", "--fault-after", "1"},
+         64,
+         100,
+         false,
+         false},
+    };
+    const std::string page = StockPage(*Today().Stock("ALDA"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Quoted service(c.args, c.fileLimit);
+        ASSERT_NE(service.Port(), 0);
+        // A first request while descriptors are plenty: in the sanitizer
+        // build the first check of the market's dynamic type needs a pipe.
+        EXPECT_EQ(Fetch(service.Port(), StockRequest("ALDA")).bytes, page);
+        std::vector<int> clients;
+        for (int i = 0; i < c.clients; ++i) {
+            int error = 0;
+            clients.push_back(Connect(service.Port(), error));
+            ASSERT_GE(clients.back(), 0) << std::strerror(error);
+            if (!c.silent)
+                send(clients.back(), StockRequest("ALDA").data(), StockRequest("ALDA").size(),
+                     MSG_NOSIGNAL);
+        }
+        const auto lastConnected = SteadyClock::now();
+        std::this_thread::sleep_for(300ms);  // the service is full now
+        const double cpuBefore = CpuSeconds(service.Pid());
+
+        const auto asked = SteadyClock::now();
+        const Reply reply = Fetch(service.Port(), StockRequest("ALDA"), 5s);
+        EXPECT_LT(SteadyClock::now() - asked, 2s);
+        EXPECT_FALSE(reply.timedOut);
+        EXPECT_EQ(reply.bytes, c.answered ? page : "");
+
+        if (c.silent) {
+            // The first client was closed for a later one; the last one is
+            // closed once it has kept silent for a few seconds, long before
+            // the 30 s a request may take.
+            EXPECT_TRUE(ClosedByService(clients.front(), 50ms));
+            EXPECT_FALSE(ClosedByService(clients.back(), 50ms));
+            EXPECT_TRUE(ClosedByService(clients.back(), 10s));
+            EXPECT_LT(SteadyClock::now() - lastConnected, 9s);
+        } else {
+            std::this_thread::sleep_for(3s);
+        }
+        // Full all along: a busy loop would use most of these seconds.
+        EXPECT_LT(CpuSeconds(service.Pid()) - cpuBefore, 0.5);
+        for (int fd : clients)
+            close(fd);
     }
 }
 
