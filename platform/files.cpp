@@ -159,6 +159,14 @@ int RemoveLeftoverTemporaries(const std::string& name, std::chrono::seconds mini
     return removed;
 }
 
+bool SyncDirectory(const std::string& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
 std::string CurrentDirectory() {
     std::error_code error;
     std::string dir = fs::current_path(error).string();

@@ -43,6 +43,10 @@ bool ReplaceFileAtomically(const std::string& name, const std::string& content, 
 // as they may belong to a replacement in progress. Returns how many went.
 int RemoveLeftoverTemporaries(const std::string& name, std::chrono::seconds minimumAge);
 
+// Makes the directory's entries (files created, renamed or removed in it)
+// durable; false when that cannot be done.
+bool SyncDirectory(const std::string& directory);
+
 // The process's current directory, without a trailing "/".
 std::string CurrentDirectory();
 

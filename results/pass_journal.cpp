@@ -13,8 +13,12 @@ namespace quillon {
 
 namespace {
 
-constexpr std::string_view kMagic = "QJ1";
-constexpr std::size_t kFields = 3 + kOutputSlots + 1;  // magic, sequence, hash, lengths, sum
+// Records of earlier builds (QJ1) carry no resume point text.
+constexpr std::string_view kMagicWithoutText = "QJ1";
+constexpr std::string_view kMagic = "QJ2";
+constexpr std::size_t kFieldsWithoutText = 3 + kOutputSlots + 1;  // magic, sequence, hash,
+                                                                  // lengths, sum
+constexpr std::size_t kFields = kFieldsWithoutText + 1;           // and the text before the sum
 
 template <typename Number>
 std::optional<Number> ParseField(std::string_view text, int base = 10) {
@@ -43,6 +47,29 @@ std::optional<std::vector<std::string_view>> SplitFields(std::string_view text) 
 std::string Hex(std::uint32_t value) {
     char text[9];
     std::snprintf(text, sizeof text, "%08" PRIx32, value);
+    return text;
+}
+
+// A resume point's text as hex digits, two per byte, or "-" for none.
+std::string HexText(const std::optional<std::string>& text) {
+    if (!text) return "-";
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : *text) {
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 15];
+    }
+    return hex;
+}
+
+std::optional<std::string> TextOfHex(std::string_view hex) {
+    if (hex.size() % 2 != 0 || hex.size() > 2 * kJournalPointText) return std::nullopt;
+    std::string text;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        std::optional<unsigned> byte = ParseField<unsigned>(hex.substr(i, 2), 16);
+        if (!byte || hex[i] == '+' || hex[i] == '-') return std::nullopt;
+        text += static_cast<char>(*byte);
+    }
     return text;
 }
 
@@ -89,6 +116,10 @@ std::string FormatJournalRecord(const JournalRecord& record) {
     text += ' ' + (record.ProgressHash ? Hex(*record.ProgressHash) : std::string("-"));
     for (std::int64_t length : record.Lengths)
         text += ' ' + std::to_string(length);
+    // A point too long for the slot, or one without its hash, goes as none.
+    const bool withText = record.ProgressText && record.ProgressHash &&
+                          record.ProgressText->size() <= kJournalPointText;
+    text += ' ' + HexText(withText ? record.ProgressText : std::nullopt);
     text += ' ' + Hex(TextHash(text));
     text.resize(kJournalSlotSize - 1, ' ');
     text += '\n';
@@ -103,7 +134,11 @@ std::optional<JournalRecord> ParseJournalRecord(std::string_view slot) {
     text = text.substr(0, last + 1);
 
     std::optional<std::vector<std::string_view>> fields = SplitFields(text);
-    if (!fields || fields->size() != kFields || (*fields)[0] != kMagic) return std::nullopt;
+    if (!fields) return std::nullopt;
+    const bool withText = fields->size() == kFields && (*fields)[0] == kMagic;
+    if (!withText && !(fields->size() == kFieldsWithoutText && (*fields)[0] == kMagicWithoutText)) {
+        return std::nullopt;
+    }
     const std::string_view sum = fields->back();
     std::optional<std::uint32_t> stored =
         sum.size() == 8 ? ParseField<std::uint32_t>(sum, 16) : std::nullopt;
@@ -124,6 +159,13 @@ std::optional<JournalRecord> ParseJournalRecord(std::string_view slot) {
         std::optional<std::int64_t> length = ParseField<std::int64_t>((*fields)[3 + i]);
         if (!length || *length < kFileUntracked) return std::nullopt;
         record.Lengths[static_cast<std::size_t>(i)] = *length;
+    }
+    if (withText && (*fields)[3 + kOutputSlots] != "-") {
+        record.ProgressText = TextOfHex((*fields)[3 + kOutputSlots]);
+        if (!record.ProgressText || !record.ProgressHash ||
+            TextHash(*record.ProgressText) != *record.ProgressHash) {
+            return std::nullopt;
+        }
     }
     return record;
 }
@@ -151,12 +193,47 @@ std::optional<JournalRecord> RecordForProgress(const std::vector<JournalRecord>&
     return best;
 }
 
-bool RecoverInterruptedOutput(const WorkingFileNames& names) {
+bool FilesCoverRecord(const WorkingFileNames& names, const JournalRecord& record) {
+    for (int i = 0; i < kOutputSlots; ++i) {
+        const std::int64_t length = record.Lengths[static_cast<std::size_t>(i)];
+        if (length <= 0) continue;  // untracked, missing or empty then
+        if (QueryFileSize(OutputFileName(names, static_cast<OutputSlot>(i))) < length) return false;
+    }
+    return true;
+}
+
+Recovery RecoverInterruptedOutput(const WorkingFileNames& names) {
     std::optional<std::string> journal = ReadWholeFile(JournalFileName(names));
-    if (!journal) return false;
+    if (!journal) return Recovery::Nothing;
+    const std::vector<JournalRecord> records = ParseJournal(*journal);
     std::optional<JournalRecord> record =
-        RecordForProgress(ParseJournal(*journal), ReadWholeFile(names.ProgressFile));
-    if (!record) return false;
+        RecordForProgress(records, ReadWholeFile(names.ProgressFile));
+    if (!record) return Recovery::Nothing;
+
+    Recovery done = Recovery::CutBack;
+    if (!FilesCoverRecord(names, *record)) {
+        // What the record counts did not all reach the disk. The record
+        // before it was written after the data it counts was on the disk:
+        // the scan resumes there, and does the symbols after it again.
+        std::optional<JournalRecord> older;
+        for (const JournalRecord& other : records) {
+            if (other.Sequence < record->Sequence && other.ProgressText &&
+                FilesCoverRecord(names, other) && (!older || other.Sequence > older->Sequence)) {
+                older = other;
+            }
+        }
+        // Without one, nothing tells which symbols the files hold whole:
+        // the pass is made again, and these files become its backups.
+        const std::string point = older ? *older->ProgressText : std::string("0 0");
+        if (!ReplaceFileAtomically(names.ProgressFile, point, false)) return Recovery::Nothing;
+        SyncDirectory(names.WorkingDirectory);
+        if (!older) {
+            DeleteFileQuietly(JournalFileName(names));
+            return Recovery::PassAgain;
+        }
+        record = older;
+        done = Recovery::SteppedBack;
+    }
 
     bool changed = false;
     for (int i = 0; i < kOutputSlots; ++i) {
@@ -171,7 +248,8 @@ bool RecoverInterruptedOutput(const WorkingFileNames& names) {
             changed |= ::truncate(name.c_str(), static_cast<off_t>(length)) == 0;
         }
     }
-    return changed;
+    if (done == Recovery::SteppedBack) return done;
+    return changed ? Recovery::CutBack : Recovery::Nothing;
 }
 
 }  // namespace quillon

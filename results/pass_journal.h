@@ -9,6 +9,9 @@
 // number and a checksum, so that the record before the newest survives a
 // write that was cut short, and each record is written by a single small
 // write that a kill cannot split.
+//
+// The journal belongs to one pass: it is cleared when a pass begins, before
+// anything else of the pass is written, and removed when the pass ends.
 
 #include <array>
 #include <cstdint>
@@ -27,6 +30,9 @@ enum OutputSlot : int { Good, Bad, Up, Down, Quote, AscQuote, SavedSym, Results,
 inline constexpr std::int64_t kFileMissing = -1;    // the file did not exist
 inline constexpr std::int64_t kFileUntracked = -2;  // not written in this mode
 inline constexpr std::size_t kJournalSlotSize = 256;
+// The longest resume point a record carries as text ("2147483647 2147483647"
+// has 21 characters).
+inline constexpr std::size_t kJournalPointText = 24;
 
 struct JournalRecord {
     std::uint64_t Sequence = 0;
@@ -34,6 +40,11 @@ struct JournalRecord {
     // content, or no hash when the file did not exist.
     std::optional<std::uint32_t> ProgressHash;
     std::array<std::int64_t, kOutputSlots> Lengths{};
+    // The resume point's text itself, so that recovery can go back to it
+    // when the files have lost what a newer record counts (a power cut
+    // drops what had not reached the disk). Nothing in records of earlier
+    // builds, and for a text longer than kJournalPointText.
+    std::optional<std::string> ProgressText;
 
     bool operator==(const JournalRecord&) const = default;
 };
@@ -57,10 +68,25 @@ std::vector<JournalRecord> ParseJournal(std::string_view text);
 std::optional<JournalRecord> RecordForProgress(const std::vector<JournalRecord>& records,
                                                const std::optional<std::string>& progress);
 
+// True when every file a record counts is at least as long as it says.
+bool FilesCoverRecord(const WorkingFileNames& names, const JournalRecord& record);
+
+// What recovery did.
+enum class Recovery {
+    Nothing,      // no record matches the resume point, or nothing was longer
+    CutBack,      // files cut back to the record of the resume point
+    SteppedBack,  // the files had lost what that record counts: back to the
+                  // record before it, whose resume point replaced the newer
+    PassAgain,    // no record the files hold: the pass starts again ("0 0"),
+                  // and its files go to the backups at its first write
+};
+
 // Cuts every pass output file back to the length the matching journal record
-// gives it, and removes a file the record knows as missing. Does nothing when
-// no record matches the resume point in Progress.---. Returns true when a
-// file was changed.
-bool RecoverInterruptedOutput(const WorkingFileNames& names);
+// gives it, and removes a file the record knows as missing. When a file is
+// shorter than that record says, the newest older record the files do cover
+// is taken instead and its resume point written; with none, the resume point
+// starts the pass again. Does nothing when no record matches the resume
+// point in Progress.---.
+Recovery RecoverInterruptedOutput(const WorkingFileNames& names);
 
 }  // namespace quillon

@@ -138,16 +138,18 @@ void PassOutputFiles::StartPass() {
     rotationPending_ = true;
 }
 
-void PassOutputFiles::Recover(const WorkingFileNames& names) {
+Recovery PassOutputFiles::Recover(const WorkingFileNames& names) {
     CloseOutputFiles();
     rotationPending_ = false;
-    RecoverInterruptedOutput(names);
+    const Recovery done = RecoverInterruptedOutput(names);
     // A replacement of the resume point killed before its rename.
     RemoveLeftoverTemporaries(names.ProgressFile, std::chrono::seconds(60));
+    return done;
 }
 
 std::optional<OutputFailure> PassOutputFiles::Open(const WorkingFileNames& names, bool localMode) {
     open_ = true;  // so that CloseOutputFiles tidies up after a failure
+    names_ = names;
     for (int i = 0; i < kOutputSlots; ++i) {
         const auto slot = static_cast<OutputSlot>(i);
         const std::size_t at = static_cast<std::size_t>(i);
@@ -166,6 +168,9 @@ std::optional<OutputFailure> PassOutputFiles::Open(const WorkingFileNames& names
             size = SizeOf(fds_[i]);
         }
         if (size < 0) return Failure(name, errno);
+        // The journal's first record counts what is in the file now: it must
+        // be on the disk before the record is.
+        if (::fdatasync(fds_[i]) != 0) return Failure(name, errno);
         committed_.Lengths[at] = size;
     }
 
@@ -186,12 +191,21 @@ std::optional<OutputFailure> PassOutputFiles::Open(const WorkingFileNames& names
     std::uint64_t sequence = 0;
     for (const JournalRecord& record : ParseJournal(old))
         sequence = std::max(sequence, record.Sequence);
+    // The files and the journal just made exist for good.
+    SyncDirectory(names.WorkingDirectory);
 
     // Where the files stand now, for the resume point now in Progress.---.
     committed_.Sequence = sequence + 1;
     committed_.ProgressHash.reset();
+    committed_.ProgressText = progressText_;
     if (progressText_) committed_.ProgressHash = TextHash(*progressText_);
-    return WriteJournal(names, committed_);
+    written_ = committed_.Lengths;
+    point_ = progressText_;
+    lastCommit_ = std::chrono::steady_clock::now();
+    if (auto failure = WriteJournal(names, committed_)) return failure;
+    if (::fdatasync(journalFd_) != 0) return Failure(journal, errno);
+    ready_ = true;
+    return std::nullopt;
 }
 
 std::optional<OutputFailure> PassOutputFiles::WriteArchiveDate(const std::string& name) {
@@ -213,6 +227,15 @@ std::optional<OutputFailure> PassOutputFiles::WriteJournal(const WorkingFileName
     return std::nullopt;
 }
 
+std::optional<OutputFailure> PassOutputFiles::ClearJournal(const WorkingFileNames& names) {
+    const std::string name = JournalFileName(names);
+    if (QueryFileSize(name) < 0) return std::nullopt;
+    if (auto failure = Check(name)) return failure;
+    if (!DeleteFileQuietly(name)) return Failure(name, errno);
+    SyncDirectory(names.WorkingDirectory);
+    return std::nullopt;
+}
+
 std::optional<OutputFailure> PassOutputFiles::WriteProgress(const WorkingFileNames& names,
                                                             const std::string& text) {
     const std::string& name = names.ProgressFile;
@@ -222,9 +245,13 @@ std::optional<OutputFailure> PassOutputFiles::WriteProgress(const WorkingFileNam
         // One write over the old text, which it covers whole: a kill leaves
         // either the old resume point or the new one, never a mix.
         if (int error = WriteAt(progressFd_, text, 0)) return Failure(name, error);
+        // On the disk before the journal's record of the point before it is
+        // written over by the next commit.
+        if (::fdatasync(progressFd_) != 0) return Failure(name, errno);
     } else {
         // Shorter, or a new file: a complete file is renamed into place.
         if (!ReplaceFileAtomically(name, text, false)) return Failure(name, errno);
+        SyncDirectory(names.WorkingDirectory);
         if (progressFd_ >= 0) ::close(progressFd_);
         progressFd_ = open_ ? ::open(name.c_str(), O_RDWR | O_CLOEXEC) : -1;
     }
@@ -235,13 +262,54 @@ std::optional<OutputFailure> PassOutputFiles::WriteProgress(const WorkingFileNam
 
 void PassOutputFiles::CutBack() {
     for (int i = 0; i < kOutputSlots; ++i) {
-        const std::int64_t length = committed_.Lengths[static_cast<std::size_t>(i)];
+        const std::int64_t length = written_[static_cast<std::size_t>(i)];
         // A cut that fails here is made again from the journal when the scan
         // is next opened.
         if (fds_[i] >= 0 && length >= 0 && ::ftruncate(fds_[i], static_cast<off_t>(length)) != 0) {
             continue;
         }
     }
+}
+
+std::optional<OutputFailure> PassOutputFiles::Commit() {
+    if (!ready_) return std::nullopt;
+    lastCommit_ = std::chrono::steady_clock::now();
+    const bool pointMoves = point_ && point_ != progressText_;
+    if (written_ == committed_.Lengths && !pointMoves) return std::nullopt;
+    auto fail = [](OutputFailure failure) {
+        failure.What = OutputFailure::Step::ResumePoint;
+        return std::optional<OutputFailure>(std::move(failure));
+    };
+    for (int i = 0; i < kOutputSlots; ++i) {
+        if (fds_[i] >= 0 && ::fdatasync(fds_[i]) != 0) {
+            return fail(Failure(OutputFileName(names_, static_cast<OutputSlot>(i)), errno));
+        }
+    }
+    JournalRecord next = committed_;
+    next.Sequence = committed_.Sequence + 1;
+    next.Lengths = written_;
+    if (pointMoves) {
+        next.ProgressHash = TextHash(*point_);
+        next.ProgressText = point_;
+    }
+    if (auto failure = WriteJournal(names_, next)) return fail(*failure);
+    if (::fdatasync(journalFd_) != 0) return fail(Failure(JournalFileName(names_), errno));
+    if (pointMoves) {
+        if (auto failure = WriteProgress(names_, *point_)) {
+            // The journal already names the new lengths: it names the old
+            // ones again, under the newer number, and the next opening cuts
+            // the files back to them.
+            JournalRecord old = committed_;
+            old.Sequence = next.Sequence;
+            if (!WriteJournal(names_, old) && ::fdatasync(journalFd_) != 0) {
+                // The next opening finds the newer record without its point,
+                // and the older one for the point on the disk.
+            }
+            return fail(*failure);
+        }
+    }
+    committed_ = next;
+    return std::nullopt;
 }
 
 std::optional<OutputFailure> PassOutputFiles::FlushPendingOutput(PendingOutput& pending,
@@ -255,12 +323,16 @@ std::optional<OutputFailure> PassOutputFiles::FlushPendingOutput(PendingOutput& 
     };
 
     if (rotationPending_) {
-        // The resume point names the new pass before the old pass's files
-        // move, so that a scan stopped during the rotation starts the pass
-        // again instead of resuming the old one in the new files.
+        // The journal of an earlier pass goes first: its records must never
+        // cut this pass's files. Then the resume point names the new pass
+        // before the old pass's files move, so that a scan stopped during
+        // the rotation starts the pass again instead of resuming the old one
+        // in the new files.
         CloseOutputFiles();
+        if (auto failure = ClearJournal(names)) return fail(*failure);
         if (auto failure = WriteProgress(names, "0 0")) return fail(*failure);
         if (auto failure = RotatePassFiles(names, localMode, BeforeWrite)) return fail(*failure);
+        SyncDirectory(names.WorkingDirectory);
         rotationPending_ = false;
     }
     if (!open_) {
@@ -272,59 +344,72 @@ std::optional<OutputFailure> PassOutputFiles::FlushPendingOutput(PendingOutput& 
         {Up, &pending.PendingUpSym},          {Down, &pending.PendingDownSym},
         {Quote, &pending.PendingQuote},       {AscQuote, &pending.PendingAscQuote},
         {SavedSym, &pending.PendingSavedSym}, {Results, &pending.PendingResults}};
-    JournalRecord next = committed_;
-    next.Sequence = committed_.Sequence + 1;
-    std::optional<OutputFailure> failure;
+    std::array<std::int64_t, kOutputSlots> lengths = written_;
     for (const auto& [slot, text] : texts) {
-        if (failure || text->empty() || fds_[slot] < 0) continue;
+        if (text->empty() || fds_[slot] < 0) continue;
         const std::string& name = OutputFileName(names, slot);
-        if ((failure = Check(name))) continue;
-        if (int error = WriteAll(fds_[slot], *text)) {
-            failure = Failure(name, error);
-            continue;
-        }
-        next.Lengths[static_cast<std::size_t>(slot)] += static_cast<std::int64_t>(text->size());
-    }
-    if (!pending.PendingProgress.empty()) next.ProgressHash = TextHash(pending.PendingProgress);
-    if (!failure) failure = WriteJournal(names, next);
-    if (!failure && !pending.PendingProgress.empty()) {
-        failure = WriteProgress(names, pending.PendingProgress);
+        std::optional<OutputFailure> failure = Check(name);
+        if (int error = failure ? 0 : WriteAll(fds_[slot], *text)) failure = Failure(name, error);
         if (failure) {
-            // The journal already names the new lengths: it names the old
-            // ones again, under the newer number.
-            JournalRecord old = committed_;
-            old.Sequence = next.Sequence;
-            (void)WriteJournal(names, old);
+            // Cut back to the symbol before, which is then committed.
+            CutBack();
+            return fail(*failure);
         }
+        lengths[static_cast<std::size_t>(slot)] += static_cast<std::int64_t>(text->size());
     }
-    if (failure) {
-        CutBack();
-        return fail(*failure);
-    }
-    committed_ = next;
+    written_ = lengths;
+    if (!pending.PendingProgress.empty()) point_ = pending.PendingProgress;
     pending.Clear();
+    if (std::chrono::steady_clock::now() - lastCommit_ < CommitInterval) return std::nullopt;
+    if (auto failure = Commit()) {
+        // The files go as they are; the next opening cuts them back to the
+        // last commit.
+        Close();
+        return failure;
+    }
     return std::nullopt;
 }
 
 std::optional<OutputFailure> PassOutputFiles::EndPass(const WorkingFileNames& names,
                                                       int processCount) {
-    CloseOutputFiles();
+    if (auto failure = Commit()) {
+        Close();
+        return failure;
+    }
+    Close();
     rotationPending_ = false;
-    // Every symbol of the pass is written whole: the journal has nothing
-    // left to cut back. It goes before the resume point moves on, since an
-    // old record of the point the pass began from ("0 0") would otherwise
-    // match the end point of a pass that saved nothing, and cut its output.
-    if (auto failure = Check(JournalFileName(names))) return failure;
-    if (!DeleteFileQuietly(JournalFileName(names))) return Failure(JournalFileName(names), errno);
+    auto fail = [](OutputFailure failure) {
+        failure.What = OutputFailure::Step::PassEnd;
+        return std::optional<OutputFailure>(std::move(failure));
+    };
+    // Every symbol of the pass is written whole and on the disk: the journal
+    // has nothing left to cut back. It goes before the resume point moves
+    // on, since a record of the point the pass began from ("0 0") would
+    // otherwise match the end point of a pass that saved nothing, and cut
+    // its output.
+    if (auto failure = Check(JournalFileName(names))) return fail(*failure);
+    if (!DeleteFileQuietly(JournalFileName(names))) {
+        return fail(Failure(JournalFileName(names), errno));
+    }
     const std::string text = std::to_string(processCount) + " 0";
     if (ReadWholeFile(names.ProgressFile) == text) return std::nullopt;
-    if (auto failure = Check(names.ProgressFile)) return failure;
-    if (!ReplaceFileAtomically(names.ProgressFile, text, false))
-        return Failure(names.ProgressFile, errno);
+    if (auto failure = Check(names.ProgressFile)) return fail(*failure);
+    if (!ReplaceFileAtomically(names.ProgressFile, text, false)) {
+        return fail(Failure(names.ProgressFile, errno));
+    }
+    SyncDirectory(names.WorkingDirectory);
     return std::nullopt;
 }
 
 void PassOutputFiles::CloseOutputFiles() {
+    if (Commit()) {
+        // Left to the next opening, which cuts the files back to the last
+        // commit.
+    }
+    Close();
+}
+
+void PassOutputFiles::Close() {
     for (int& fd : fds_) {
         if (fd >= 0) ::close(fd);
         fd = -1;
@@ -334,6 +419,7 @@ void PassOutputFiles::CloseOutputFiles() {
         *fd = -1;
     }
     open_ = false;
+    ready_ = false;
 }
 
 }  // namespace quillon

@@ -3,11 +3,19 @@
 // symbol is processed, and the pass output files they are written to after
 // the symbol. Only this code touches those files.
 //
-// What a symbol writes reaches its files whole or not at all: the lengths of
-// the files after each symbol go to the pass journal before the resume point
-// moves on, a write that fails is cut back at once, and one cut short by a
-// kill is cut back when the scan is opened again (RecoverInterruptedOutput).
+// What a symbol writes reaches its files whole or not at all: a write that
+// fails is cut back at once, and one cut short by a kill is cut back when the
+// scan is opened again (RecoverInterruptedOutput).
+//
+// The resume point moves on in group commits, at most once a second and at
+// every pause, close and pass end: the files are flushed to the disk, then
+// their lengths go to the journal (flushed too), and only then is the resume
+// point written. A power cut therefore never leaves a resume point ahead of
+// the data; it costs at most the last second of symbols, which the next run
+// does again.
 
+#include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -39,10 +47,16 @@ struct PendingOutput {
 };
 
 // A write to a working file that did not succeed: the file's full name and
-// the system's words for the cause.
+// the system's words for the cause, and what it kept from the disk.
 struct OutputFailure {
+    enum class Step {
+        Symbol,       // the symbol's own output: it was left out whole
+        ResumePoint,  // the resume point could not move past symbols written
+        PassEnd,      // the pass is written whole; its end point is not
+    };
     std::string File;
     std::string Cause;
+    Step What = Step::Symbol;
 
     std::string Message() const { return "Cannot write " + File + ": " + Cause; }
 };
@@ -56,18 +70,27 @@ class PassOutputFiles {
     PassOutputFiles& operator=(const PassOutputFiles&) = delete;
     ~PassOutputFiles() { CloseOutputFiles(); }
 
-    // Writes every non-empty pending text to its file and clears it, then
-    // records the new file lengths in the journal and replaces Progress.---
-    // with the pending resume point. Nothing pending: nothing is opened or
-    // written. A new pass rotates the previous pass's files first. On a
-    // failure every file is cut back to its length before this symbol, the
-    // resume point stays, the pending texts are dropped and the failure is
-    // returned.
+    // Writes every non-empty pending text to its file and clears it; the
+    // pending resume point is committed with the files when CommitInterval
+    // has passed since the last commit. Nothing pending: nothing is opened or
+    // written. A new pass clears the journal, writes "0 0" and rotates the
+    // previous pass's files first. On a failure every file is cut back to its
+    // length before this symbol, the symbols before it are committed, the
+    // pending texts are dropped and the failure is returned.
     std::optional<OutputFailure> FlushPendingOutput(PendingOutput& pending,
                                                     const WorkingFileNames& names, bool localMode);
 
-    // Closes every open output file; does nothing when none is open.
+    // Makes what was written durable and moves the resume point past it:
+    // the files are flushed, their lengths journalled and flushed, then the
+    // resume point written and flushed. Nothing open or nothing new: nothing.
+    std::optional<OutputFailure> Commit();
+
+    // Commits, then closes every open output file; does nothing when none is
+    // open. A failure of the commit is left to the next opening's recovery.
     void CloseOutputFiles();
+
+    // How long written symbols may wait for their commit.
+    std::chrono::milliseconds CommitInterval{1000};
 
     // A new pass begins at the first symbol: the files of the previous pass
     // are rotated by the first write of this pass, so that a pass that never
@@ -76,14 +99,14 @@ class PassOutputFiles {
     void StartPass();
     bool RotationPending() const { return rotationPending_; }
 
-    // The pass is over: closes the files, drops the journal and leaves a
-    // resume point that makes the next opening start a new pass, keeping the
-    // count of saved symbols.
+    // The pass is over: commits and closes the files, drops the journal and
+    // leaves a resume point that makes the next opening start a new pass,
+    // keeping the count of saved symbols.
     std::optional<OutputFailure> EndPass(const WorkingFileNames& names, int processCount);
 
     // The scan is opened (again): cuts back what an interrupted write left in
     // the files and forgets a rotation not yet done.
-    void Recover(const WorkingFileNames& names);
+    Recovery Recover(const WorkingFileNames& names);
 
     bool IsOpen() const { return open_; }
 
@@ -107,15 +130,23 @@ class PassOutputFiles {
                                               const JournalRecord& record);
     std::optional<OutputFailure> Check(const std::string& name);
     void CutBack();
+    void Close();
+    std::optional<OutputFailure> ClearJournal(const WorkingFileNames& names);
 
+    WorkingFileNames names_;  // of the open files
     bool open_ = false;
+    bool ready_ = false;  // opened whole: what is written may be committed
     bool rotationPending_ = false;
     int fds_[kOutputSlots] = {-1, -1, -1, -1, -1, -1, -1, -1};
     int progressFd_ = -1;
     int journalFd_ = -1;
     std::int64_t progressLength_ = -1;  // Progress.---'s size, -1 when missing
     std::optional<std::string> progressText_;
-    JournalRecord committed_;  // the lengths after the last symbol written whole
+    JournalRecord committed_;  // the lengths and point of the last commit
+    // The lengths after the last symbol written whole, and its resume point.
+    std::array<std::int64_t, kOutputSlots> written_{};
+    std::optional<std::string> point_;
+    std::chrono::steady_clock::time_point lastCommit_{};
 };
 
 // Moves the files of the previous pass aside: a non-empty Results.txt,

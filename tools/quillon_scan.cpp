@@ -99,7 +99,10 @@ const char* kUsage =
     "      the refused symbol was written\n"
     "  5   gave up: no symbol was finished for --give-up-after minutes\n"
     "  6   a working file could not be written (a full disk, say); the\n"
-    "      symbol being written is left out whole and the next run repeats it\n"
+    "      message says what the next run does: the symbol being written is\n"
+    "      left out whole and done again, or the symbols after the last\n"
+    "      resume point written are, or, when only the end of the pass could\n"
+    "      not be written, the pass is ended\n"
     "  7   another scan works in the directory (the desktop program's scan\n"
     "      window or another quillon-scan; it is named): one scan at a\n"
     "      time works in a directory, and nothing was touched\n"
@@ -173,10 +176,14 @@ std::optional<double> ParseMinutes(const char* text) {
     return minutes;
 }
 
-// Test-only fault points, for the tests that kill a scan in the middle of
-// writing or fill its disk: the Nth write of the pass output (counted from
-// 1) kills the process, or fails as on a full disk.
+#ifdef QUILLON_TEST_FAULTS
+// Fault points of the test build, for the tests that kill a scan in the
+// middle of writing or fill its disk: the Nth write of the pass output
+// (counted from 1) kills the process, or fails as on a full disk. With
+// QUILLON_TEST_COMMIT_EACH every symbol's resume point is committed at once,
+// so that kills land between commits as they do in a slow server pass.
 void InstallTestFaults(PassOutputFiles& outputs) {
+    if (std::getenv("QUILLON_TEST_COMMIT_EACH") != nullptr) outputs.CommitInterval = {};
     const char* kill = std::getenv("QUILLON_TEST_KILL_AT_WRITE");
     const char* fail = std::getenv("QUILLON_TEST_FAIL_AT_WRITE");
     if (kill == nullptr && fail == nullptr) return;
@@ -188,6 +195,7 @@ void InstallTestFaults(PassOutputFiles& outputs) {
         return count >= failAt && failAt > 0 ? ENOSPC : 0;
     };
 }
+#endif
 
 }  // namespace
 
@@ -297,7 +305,9 @@ int main(int argc, char** argv) {
     TSockets sockets(network, messages);
     ScanDriver driver(context, view, sockets);
     BindSocketEvents(sockets, driver);
+#ifdef QUILLON_TEST_FAULTS
     InstallTestFaults(context.outputs);
+#endif
     driver.FormShow();
     driver.FormActivate();
     if (driver.ScanDateProblem()) {

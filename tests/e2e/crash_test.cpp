@@ -51,7 +51,10 @@ int RunScanKilledAfter(const TempDir& dir, const std::vector<std::string>& envir
         dup2(null, STDERR_FILENO);
         for (const std::string& setting : environment)
             putenv(const_cast<char*>(setting.c_str()));
-        execl(QUILLON_SCAN_PATH, QUILLON_SCAN_PATH, static_cast<char*>(nullptr));
+        // Every symbol committed: kills land between commits and between
+        // the writes of one.
+        setenv("QUILLON_TEST_COMMIT_EACH", "1", 1);
+        execl(QUILLON_SCAN_FAULTS_PATH, QUILLON_SCAN_FAULTS_PATH, static_cast<char*>(nullptr));
         _exit(127);
     }
     int status = 0;
@@ -196,8 +199,14 @@ TEST_F(LocalPassKills, AFullDiskStopsTheRunAndTheNextRunCompletesThePass) {
     ASSERT_EQ(RunScan(full).exitCode, 0);
     const std::string command = "QUILLON_TEST_FAIL_AT_WRITE=50";
     putenv(const_cast<char*>(command.c_str()));
-    const ScanRun failed = RunScan(full);
+    // The installed program has no fault points: it is not stopped.
+    TempDir plain;
+    Prepare(plain);
+    const ScanRun unharmed = RunScan(plain);
+    const ScanRun failed = RunScan(full, "", QUILLON_SCAN_FAULTS_PATH);
     unsetenv("QUILLON_TEST_FAIL_AT_WRITE");
+    EXPECT_EQ(unharmed.exitCode, 0) << unharmed.err;
+    ExpectSameOutputs(plain, reference);
     EXPECT_EQ(failed.exitCode, 6);
     EXPECT_NE(failed.err.find("Cannot write " + full.Path() + "/"), std::string::npos)
         << failed.err;

@@ -1,6 +1,7 @@
 #include "results/pass_output.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -25,6 +26,8 @@ class PassOutput : public ::testing::Test {
     void SetUp() override {
         ASSERT_FALSE(dir_.Path().empty()) << "no temporary directory";
         names_ = WorkingFileNames::In(dir_.Path());
+        // Every symbol committed at once, as a second apart.
+        files_.CommitInterval = {};
     }
     // The output files are closed before the directory goes.
     void TearDown() override { files_.CloseOutputFiles(); }
@@ -155,6 +158,70 @@ TEST_F(PassOutput, AFinishedPassKeepsItsOutputWhenOpenedAgain) {
     EXPECT_EQ(Read(names_.QuoteFile), "quote A\r\n");
 }
 
+// Points written within the commit interval wait for the next commit: the
+// files hold the symbols at once, the journal and Progress.--- only once the
+// files are on the disk.
+TEST_F(PassOutput, ResumePointsMoveOnInGroupCommits) {
+    files_.CommitInterval = std::chrono::hours(1);
+    Write(names_.ProgressFile, "0 0");
+    for (const char* tag : {"1", "2"}) {
+        PendingOutput p = OneSymbol(tag);
+        ASSERT_FALSE(files_.FlushPendingOutput(p, names_, true));
+    }
+    EXPECT_EQ(Read(names_.ResultsFile), "results 1\r\n\f\r\nresults 2\r\n\f\r\n");
+    EXPECT_EQ(Read(names_.ProgressFile), "0 0");
+    std::optional<JournalRecord> record =
+        RecordForProgress(ParseJournal(Read(JournalFileName(names_))), "0 0");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->Lengths[Results], 0);
+
+    ASSERT_FALSE(files_.Commit());
+    EXPECT_EQ(Read(names_.ProgressFile), "1 2");
+    record = RecordForProgress(ParseJournal(Read(JournalFileName(names_))), "1 2");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->Lengths[Results], 28);
+    EXPECT_EQ(record->ProgressText, "1 2");
+
+    // Closing commits too.
+    PendingOutput p = OneSymbol("3");
+    ASSERT_FALSE(files_.FlushPendingOutput(p, names_, true));
+    files_.CloseOutputFiles();
+    EXPECT_EQ(Read(names_.ProgressFile), "1 3");
+}
+
+// A pass begun again after its resume point was removed (another symbol
+// file chosen), whose first write fails at the rotation: the records of the
+// earlier pass are gone with the new pass's start, and never cut its files.
+TEST_F(PassOutput, AnEarlierPassRecordNeverCutsTheFiles) {
+    files_.StartPass();
+    PendingOutput a = OneSymbol("A");
+    a.PendingProgress = "0 1";
+    ASSERT_FALSE(files_.FlushPendingOutput(a, names_, false));
+    files_.CloseOutputFiles();
+    ASSERT_TRUE(DeleteFileQuietly(names_.ProgressFile));
+
+    files_.Recover(names_);
+    files_.StartPass();
+    files_.BeforeWrite = [&](const std::string& name) {
+        return name == names_.ResultsFile ? EXDEV : 0;
+    };
+    PendingOutput b = OneSymbol("B");
+    b.PendingProgress = "0 1";
+    ASSERT_TRUE(files_.FlushPendingOutput(b, names_, false));
+    EXPECT_EQ(Read(names_.ProgressFile), "0 0");
+    files_.Recover(names_);  // the pause opens the scan again
+    EXPECT_EQ(Read(names_.ResultsFile), "results A\r\n\f\r\n");
+    EXPECT_EQ(Read(names_.SavedSymFile), "saved A\r\n");
+
+    files_.BeforeWrite = nullptr;
+    files_.StartPass();
+    b = OneSymbol("B");
+    b.PendingProgress = "0 1";
+    ASSERT_FALSE(files_.FlushPendingOutput(b, names_, false));
+    EXPECT_EQ(Read(names_.ResultsBackup), "results A\r\n\f\r\n");
+    EXPECT_EQ(Read(names_.ResultsFile), "results B\r\n\f\r\n");
+}
+
 TEST_F(PassOutput, AFileThatCannotBeOpenedIsReported) {
     fs::create_directory(names_.ResultsFile);
     Write(names_.ProgressFile, "0 3");
@@ -193,6 +260,7 @@ TEST_F(PassOutput, AFailedWriteLeavesTheSymbolOutWhole) {
         TempDir dir;
         const WorkingFileNames names = WorkingFileNames::In(dir.Path());
         PassOutputFiles files;
+        files.CommitInterval = {};
         PendingOutput a = OneSymbol("A");
         ASSERT_FALSE(files.FlushPendingOutput(a, names, false));
         files.CloseOutputFiles();
@@ -229,6 +297,7 @@ TEST_F(PassOutput, RecoveryAfterAKillAtAnyWrite) {
         const WorkingFileNames names = WorkingFileNames::In(dir.Path());
         const WorkingFileNames left = WorkingFileNames::In(disk.Path());
         PassOutputFiles files;
+        files.CommitInterval = {};
         PendingOutput a = OneSymbol("A");
         a.PendingProgress = "1 1";
         ASSERT_FALSE(files.FlushPendingOutput(a, names, false));
@@ -259,6 +328,53 @@ TEST_F(PassOutput, RecoveryAfterAKillAtAnyWrite) {
             EXPECT_EQ(progress, "2 2");
             EXPECT_EQ(recovered, afterB);
         }
+    }
+}
+
+// A power cut drops what had not reached the disk: a file may end up shorter
+// than the newest record says. Recovery then goes back to the record the
+// files do hold, with its resume point, and the symbols after it written
+// again give the uninterrupted files; with no such record the pass starts
+// again.
+TEST_F(PassOutput, AFileShorterThanItsRecordStepsBackToTheRecordItHolds) {
+    struct Case {
+        const char* file;  // the file the power cut shortened
+        std::size_t keep;  // the bytes of it that stayed
+        Recovery recovery;
+        const char* point;  // the resume point afterwards
+    };
+    const Case cases[] = {
+        {"Results.txt", 20, Recovery::SteppedBack, "1 1"},
+        {"SavedSym.txt", 10, Recovery::SteppedBack, "1 1"},
+        {"Results.txt", 14, Recovery::SteppedBack, "1 1"},
+        {"Results.txt", 3, Recovery::PassAgain, "0 0"},
+        {"Results.txt", 28, Recovery::Nothing, "2 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.keep));
+        TempDir dir;
+        const WorkingFileNames names = WorkingFileNames::In(dir.Path());
+        PassOutputFiles files;
+        files.CommitInterval = {};
+        for (const char* point : {"1 1", "2 2"}) {
+            PendingOutput p = OneSymbol(std::string(1, point[0]));
+            p.PendingProgress = point;
+            ASSERT_FALSE(files.FlushPendingOutput(p, names, false));
+            if (point[0] == '1') files.CloseOutputFiles();
+        }
+        const std::vector<std::string> whole = Contents(names);
+        files.CloseOutputFiles();
+        ASSERT_EQ(::truncate(dir.File(c.file).c_str(), static_cast<off_t>(c.keep)), 0);
+
+        EXPECT_EQ(files.Recover(names), c.recovery);
+        EXPECT_EQ(Read(names.ProgressFile), c.point);
+        if (c.recovery != Recovery::SteppedBack) continue;
+        EXPECT_EQ(Read(names.ResultsFile), "results 1\r\n\f\r\n");
+        PendingOutput again = OneSymbol("2");
+        again.PendingProgress = "2 2";
+        ASSERT_FALSE(files.FlushPendingOutput(again, names, false));
+        files.CloseOutputFiles();
+        EXPECT_EQ(Contents(names), whole);
     }
 }
 
@@ -380,6 +496,7 @@ TEST_F(PassOutput, AServerPassRecordsItsDateBesideQuoteTxt) {
         TempDir dir;
         const WorkingFileNames names = WorkingFileNames::In(dir.Path());
         PassOutputFiles files;
+        files.CommitInterval = {};
         files.ArchiveDate = c.date;
         files.StartPass();
         PendingOutput p = OneSymbol("A");

@@ -28,9 +28,10 @@ struct ScanRun {
 // Runs quillon-scan with `args` in `dir` and waits for it. Its output goes
 // through two files in `dir`, removed afterwards so that they do not mix with
 // the files the scan leaves there.
-inline ScanRun RunScan(const TempDir& dir, const std::string& args = "") {
+inline ScanRun RunScan(const TempDir& dir, const std::string& args = "",
+                       const std::string& program = QUILLON_SCAN_PATH) {
     const std::string command =
-        "cd '" + dir.Path() + "' && '" QUILLON_SCAN_PATH "' " + args + " >stdout.log 2>stderr.log";
+        "cd '" + dir.Path() + "' && '" + program + "' " + args + " >stdout.log 2>stderr.log";
     const int status = std::system(command.c_str());
     ScanRun run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
