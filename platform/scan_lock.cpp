@@ -18,8 +18,8 @@ std::string ScanLockHolder::Text() const {
 ScanLockHolder ParseScanLockHolder(std::string_view text) {
     // One short line: anything longer or otherwise shaped is not ours.
     constexpr std::size_t kLongest = 128;
-    if (text.size() > kLongest) return {};
     if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    if (text.size() > kLongest) return {};
     const std::size_t blank = text.rfind(' ');
     if (blank == std::string_view::npos || blank == 0) return {};
     const std::string_view program = text.substr(0, blank);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -551,6 +552,26 @@ TEST(PassJournal, RecordsSurviveTheirTextAndDamageIsRefused) {
     }
     EXPECT_FALSE(ParseJournalRecord(text.substr(0, 100)));
     EXPECT_FALSE(ParseJournalRecord(std::string(kJournalSlotSize, '\0')));
+
+    // The resume point's own text, the longest one a record carries, goes
+    // with its hash; a record of an earlier build has none.
+    record.ProgressText = "2147483647 2147483647";
+    record.ProgressHash = TextHash(*record.ProgressText);
+    EXPECT_EQ(ParseJournalRecord(FormatJournalRecord(record)), record);
+    const std::string earlier = "QJ1 4 - 1 2 3 4 5 6 7 8 " + [] {
+        char sum[9];
+        std::snprintf(sum, sizeof sum, "%08x", TextHash("QJ1 4 - 1 2 3 4 5 6 7 8"));
+        return std::string(sum);
+    }();
+    std::optional<JournalRecord> old = ParseJournalRecord(
+        earlier + std::string(kJournalSlotSize - 1 - earlier.size(), ' ') + "\n");
+    ASSERT_TRUE(old);
+    EXPECT_EQ(old->Sequence, 4u);
+    EXPECT_FALSE(old->ProgressText);
+    // A text that is not the hashed one is damage.
+    JournalRecord mismatched = record;
+    mismatched.ProgressText = "1 1";
+    EXPECT_FALSE(ParseJournalRecord(FormatJournalRecord(mismatched)));
 }
 
 TEST(PassJournal, TheNewestRecordOfTheResumePointIsTaken) {
