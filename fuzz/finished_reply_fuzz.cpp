@@ -2,7 +2,8 @@
 // by the scan driver as a finished reply: received in chunks, the connection
 // closed, the reply processed at the next step.
 //
-// A reply with a 401 or 403 status line pauses the scan with the login
+// A reply whose status line refuses the login (401, 403 or 407: the same
+// reply answers the first request of the run) pauses the scan with the login
 // message and writes nothing; a reply with no byte is a failed request that
 // is asked again; any other reply is parsed and leaves the driver at its next
 // request or its next symbol, with the resume point whole.

@@ -289,6 +289,10 @@ void ScanDriver::PauseWithMessage(ScanStop reason, const std::string& text,
 }
 
 void ScanDriver::DoReadSymbols() {
+    // Every activation leads here: a new run, in which no reply has been
+    // answered yet and no symbol refused.
+    AnsweredInRun_ = false;
+    RefusedSymbol_.clear();
     ClearPendingOutput();
     const FilterValues& filters = context_.settings.Filters.Values;
     ScanCounters& counters = context_.counters;
@@ -372,13 +376,22 @@ void ScanDriver::DoNextSymbol() {
 void ScanDriver::DoProcessReply() {
     QuoteState& quote = context_.quote;
     if (!Stripping_) {
-        if (LoginRefusedStatus(ReplyStatusCode(quote.PageText))) {
-            // Nothing of this reply is archived or listed: every other symbol
-            // would be refused the same way.
+        const int status = ReplyStatusCode(quote.PageText);
+        if (LoginRefusedStatus(status)) {
+            // Nothing of this reply is archived.
             quote.PageText.clear();
-            PauseWithMessage(ScanStop::LoginRefused, kLoginRefused, kLoginRefusedShort);
+            if (RefusalIsTheLogin(status)) {
+                // Nothing is listed either: every other symbol would be
+                // refused the same way.
+                PauseWithMessage(ScanStop::LoginRefused, kLoginRefused, kLoginRefusedShort);
+                return;
+            }
+            // The server will not quote this one symbol: the scan goes on.
+            RefusedSymbol_ = quote.Ticker;
+            ListAsBad(FormatArgs("%s refused (%d)", quote.Ticker.c_str(), status));
             return;
         }
+        AnsweredInRun_ = true;
         EmptyReplies_ = 0;
         Stripping_ = quote.PageText.size() > parts_.StripBytesPerStep;
     }
@@ -400,6 +413,7 @@ void ScanDriver::DoProcessReply() {
             RequestPhase_ = 1;
         } else {
             ++context_.counters.SymbolIndex;
+            RefusedSymbol_.clear();
             EndOfSymbol();
         }
     } else {
@@ -409,6 +423,7 @@ void ScanDriver::DoProcessReply() {
         parts_.EvaluateSymbol(context_, *this);
         view_.SetMemoText(quote.PageText);
         RequestPhase_ = 0;
+        RefusedSymbol_.clear();
         EndOfSymbol();
     }
 }

@@ -38,7 +38,8 @@ inline constexpr int kReceiveChunk = 8192;  // bytes asked of one receive
 // A request that has not completed within five minutes, whatever trickles in,
 // is given up like one that timed out.
 inline constexpr int kRequestLimitTicks = 5455;
-// A reply larger than this is no quote page: the request fails.
+// A reply larger than this (32 MiB) is no quote page: the request fails and
+// says the reply was too large.
 inline constexpr std::size_t kMaxPageBytes = 32u << 20;
 // A page that grows past this gets room for kMaxPageBytes at once.
 inline constexpr std::size_t kLargePageBytes = 1u << 20;
@@ -60,11 +61,21 @@ inline constexpr const char* kTakenAsOfToday = "; quotes taken as of today";
 inline constexpr const char* kResetQuestion =
     "This will reset the process count and overwrite Reset.txt. Are you sure ?";
 
+// The texts of status panel 1 for a request that failed and for a symbol
+// listed in BadSym.txt; each follows or precedes the symbol.
+inline constexpr const char* kTimeoutRetry = "Timeout Retry";
+inline constexpr const char* kNoReplyFor = "No reply for ";
+inline constexpr const char* kReplyTooLargeFor = "Reply too large for ";
+inline constexpr const char* kListedAsBad = ": listed in BadSym.txt";
+
 // Why the scan paused by itself rather than at the user's word.
 enum class ScanStop {
     None,
-    LoginRefused,  // the quote server answered 401 or 403
-    WriteFailed,   // a working file could not be written
+    // The quote server refused the login: 401 or 407, or 403 before any reply
+    // of this run was answered or for two symbols in a row (a 403 for one
+    // symbol among answered ones only lists that symbol in BadSym.txt).
+    LoginRefused,
+    WriteFailed,  // a working file could not be written
 };
 
 class ScanDriver final : public AlarmControl {
@@ -142,8 +153,16 @@ class ScanDriver final : public AlarmControl {
     void ClearPendingOutput();
     void ShowMessageAndClose(const std::string& text);
     void PauseWithMessage(ScanStop reason, const std::string& text, const std::string& status);
-    void FailedRequest();
+    // Why a request ended without a reply the scan can use.
+    enum class RequestFailure { NoReply, TooLarge };
+    void FailedRequest(RequestFailure failure);
     void GiveUpSymbol();
+    // Lists the current symbol in BadSym.txt and goes on with the next one;
+    // `reason` begins the text of status panel 1.
+    void ListAsBad(const std::string& reason);
+    // Whether a refusing status pauses the scan as a refused login rather
+    // than listing only the current symbol as bad.
+    bool RefusalIsTheLogin(int status) const;
     void ReadProgress();
     void ChooseScanDate();
     std::string SymbolCountText() const;
@@ -179,6 +198,14 @@ class ScanDriver final : public AlarmControl {
     // Requests of the current page that brought no reply.
     int EmptyReplies_ = 0;
     bool GiveUpPending_ = false;  // the next step lists the symbol as bad
+    // What the last failed request says when its symbol is given up: "No
+    // reply for S10" or "Reply too large for S10".
+    std::string FailureText_;
+    // Since the symbols were read after an activation (this run): a reply
+    // with a status other than a refusal came back; and the symbol the last
+    // symbol finished was, when a refusal ended it (empty otherwise).
+    bool AnsweredInRun_ = false;
+    std::string RefusedSymbol_;
     // A long reply being stripped of its tags over several steps: the text
     // stripped so far and where in PageText the next part begins.
     bool Stripping_ = false;

@@ -17,7 +17,7 @@ void ScanDriver::CheckTimeout() {
     if ((TimeoutTicks_ != 0 && !overdue) || !EverConnected_) return;
     RequestSent_ = false;
     socket_.Disconnect();
-    view_.SetStatusText(1, "Timeout Retry");
+    view_.SetStatusText(1, kTimeoutRetry);
     RetryPending_ = true;
     ScanState_ = NextSymbol;
 }
@@ -42,38 +42,58 @@ void ScanDriver::DoSendRequest() {
 
 // A request that ended without a reply (closed before it was sent or before a
 // byte came back, or a reply too large to be a page) is repeated like one that
-// timed out; after a few such tries the symbol is listed as bad.
-void ScanDriver::FailedRequest() {
+// timed out; after a few such tries the symbol is listed as bad. A reply too
+// large says so, in the window and when its symbol is listed.
+void ScanDriver::FailedRequest(RequestFailure failure) {
     socket_.Disconnect();
     RequestSent_ = false;
     context_.quote.PageText.clear();
     RetryPending_ = true;
     ScanState_ = NextSymbol;
+    const bool tooLarge = failure == RequestFailure::TooLarge;
+    FailureText_ = (tooLarge ? kReplyTooLargeFor : kNoReplyFor) + context_.quote.Ticker;
     if (++EmptyReplies_ > kEmptyReplyRetries) {
         // Listed by the next step: writing is work for a step, not an event.
         GiveUpPending_ = true;
         return;
     }
-    view_.SetStatusText(1, "Timeout Retry");
+    view_.SetStatusText(1, tooLarge ? FailureText_ : std::string(kTimeoutRetry));
 }
 
 void ScanDriver::GiveUpSymbol() {
+    // A symbol that ends without a refusal breaks a row of refused ones.
+    RefusedSymbol_.clear();
+    ListAsBad(FailureText_.empty() ? kNoReplyFor + context_.quote.Ticker : FailureText_);
+}
+
+// The symbol goes to BadSym.txt through the pending texts, with the resume
+// point past it, and is written as any finished symbol is.
+void ScanDriver::ListAsBad(const std::string& reason) {
     ScanCounters& counters = context_.counters;
-    const std::string ticker = context_.quote.Ticker;
     GiveUpPending_ = false;
     RetryPending_ = false;
     EmptyReplies_ = 0;
+    FailureText_.clear();
     RequestPhase_ = 0;
     ++counters.SymbolIndex;
-    context_.pending.PendingBadSym += ticker + "\r\n";
+    context_.pending.PendingBadSym += context_.quote.Ticker + "\r\n";
     context_.pending.PendingProgress =
         FormatArgs("%d %d", counters.ProcessCount, counters.SymbolIndex);
     ScanState_ = NextSymbol;
     EndOfSymbol();
     if (ScanState_ != NextSymbol) return;  // paused by a write failure
-    view_.SetStatusText(1, "No reply for " + ticker + ": listed in BadSym.txt");
+    view_.SetStatusText(1, reason + kListedAsBad);
     // The next step takes the next symbol.
     PrevState_ = kNoState;
+}
+
+// 401 and 407 are always the login's. A 403 may be the server's answer for
+// one symbol it will not quote: it is the login's only when nothing of this
+// run has been answered yet, or when the symbol before was refused too.
+bool ScanDriver::RefusalIsTheLogin(int status) const {
+    if (status != 403) return true;
+    if (!AnsweredInRun_) return true;
+    return !RefusedSymbol_.empty() && RefusedSymbol_ != context_.quote.Ticker;
 }
 
 // ---------------------------------------------------------------- socket events
@@ -98,10 +118,11 @@ void ScanDriver::Sockets1DataAvailable() {
         // belong to no reply.
         if (!RequestSent_) continue;
         ReplyBytes_ += static_cast<std::size_t>(received);
-        if (page.size() + static_cast<std::size_t>(received) > kMaxPageBytes) {
+        if (ReplyBytes_ > kMaxPageBytes) {
             // No quote page is this large: a server that never stops sending
-            // must not fill the memory.
-            FailedRequest();
+            // must not fill the memory. The page holds no more bytes than
+            // came in, so the room reserved below is enough.
+            FailedRequest(RequestFailure::TooLarge);
             return;
         }
         // A chunk counts as a zero-terminated text: the bytes after a zero
@@ -136,7 +157,7 @@ void ScanDriver::Sockets1SessionClosed() {
         // Closed before the request went out (an idle connection dropped
         // while paused) or before a byte came back: whatever PageText holds
         // is not this request's reply.
-        FailedRequest();
+        FailedRequest(RequestFailure::NoReply);
         return;
     }
     RequestSent_ = false;

@@ -12,6 +12,7 @@
 
 #include "market/page_scan.h"
 #include "scan/evaluation.h"
+#include "scan/reply_status.h"
 #include "scan/symbol_file.h"
 #include "tests/support/temp_dir.h"
 
@@ -30,12 +31,17 @@ class FakeSocket final : public QuoteSocket {
     void SetText(const std::string& text) override { sent.push_back(text); }
     int SReceive(char* buffer, int max) override {
         if (incoming.empty()) return -1;
-        std::string& chunk = incoming.front();
-        int n = std::min(max, static_cast<int>(chunk.size()));
-        std::copy_n(chunk.data(), n, buffer);
-        chunk.erase(0, static_cast<std::size_t>(n));
-        if (chunk.empty()) incoming.pop_front();
-        return n;
+        // Read on from an offset: a chunk of many megabytes is not moved
+        // down after every receive.
+        const std::string& chunk = incoming.front();
+        const std::size_t n = std::min(static_cast<std::size_t>(max), chunk.size() - taken);
+        std::copy_n(chunk.data() + taken, n, buffer);
+        taken += n;
+        if (taken == chunk.size()) {
+            incoming.pop_front();
+            taken = 0;
+        }
+        return static_cast<int>(n);
     }
     void Disconnect() override { ++disconnects; }
 
@@ -44,6 +50,7 @@ class FakeSocket final : public QuoteSocket {
     int disconnects = 0;
     std::vector<std::string> sent;
     std::deque<std::string> incoming;
+    std::size_t taken = 0;  // bytes of incoming.front() already received
 };
 
 class ScanDriverTest : public ::testing::Test {
@@ -231,6 +238,18 @@ TEST_F(ScanDriverTest, ResumePastTheListStartsANewPassWithRotation) {
     dir.Write("Progress.---", "3 7");
     dir.Write("Results.txt", "earlier\r\n");
     context.settings.QuotesFromLocalFile = 1;
+    parts.EvaluateSymbol = [](Context& c, AlarmControl&) {
+        c.pending.PendingResults = c.quote.Ticker + "\r\n";
+        c.pending.PendingProgress = "0 " + std::to_string(c.counters.SymbolIndex);
+    };
+    // What Progress.--- reads when Results.txt is about to be moved aside: a
+    // scan stopped there starts the new pass again.
+    std::optional<std::string> progressAtRename;
+    context.outputs.BeforeWrite = [&](const std::string& name) {
+        if (name == dir.File("Results.txt") && !progressAtRename)
+            progressAtRename = dir.Read("Progress.---");
+        return 0;
+    };
     Open();
     driver->PB_GoClick();
     Step(2);
@@ -238,6 +257,8 @@ TEST_F(ScanDriverTest, ResumePastTheListStartsANewPassWithRotation) {
     EXPECT_EQ(context.counters.ProcessCount, 0);
     Step(2);  // ReadLocal, EvaluateLocal: the first write of the pass rotates
     EXPECT_EQ(dir.Read("Results.bak"), "earlier\r\n");
+    EXPECT_EQ(progressAtRename, "0 0");
+    EXPECT_EQ(dir.Read("Progress.---"), "0 1");
 }
 
 TEST_F(ScanDriverTest, NegativeIndexFromDamagedProgressStartsAtFirstSymbol) {
@@ -382,6 +403,41 @@ TEST_F(ScanDriverTest, EmptyRepliesAreRetriedThenTheSymbolIsListedAsBad) {
     EXPECT_EQ(socket.connects, 5);
 }
 
+// A reply starts the count of empty replies afresh: two empty replies to the
+// stock page, the page, then three empty replies to the option page leave the
+// symbol still asked for; the fourth in a row gives it up.
+TEST_F(ScanDriverTest, AReplyStartsTheCountOfEmptyRepliesAfresh) {
+    WriteSymbols(2);
+    parts.ParseStockPage = [](Context&) { return true; };
+    Open();
+    driver->PB_GoClick();
+    Step();  // ReadSymbols
+    auto emptyReply = [&] {
+        Step();  // NextSymbol: connect
+        ASSERT_EQ(driver->ScanState(), Connecting);
+        ASSERT_EQ(context.quote.Ticker, "S10");
+        ConnectAndSend();
+        driver->Sockets1SessionClosed();
+        ASSERT_EQ(driver->ScanState(), NextSymbol);
+    };
+    emptyReply();
+    emptyReply();
+    ServeOneRequest();
+    ASSERT_EQ(driver->RequestPhase(), 1);
+    for (int i = 0; i < 3; ++i)
+        emptyReply();
+    EXPECT_EQ(view.Panels[1], "Timeout Retry");
+    EXPECT_FALSE(dir.Exists("BadSym.txt"));
+    emptyReply();
+    Step();  // the symbol is given up
+    EXPECT_EQ(view.Panels[1], "No reply for S10: listed in BadSym.txt");
+    EXPECT_EQ(dir.Read("BadSym.txt"), "S10\r\n");
+    EXPECT_EQ(driver->RequestPhase(), 0);
+    Step();
+    EXPECT_EQ(context.quote.Ticker, "S11");
+    EXPECT_EQ(socket.connects, 2 + 1 + 4 + 1);
+}
+
 // The server drops a connection that waited, paused, before its request: the
 // previous symbol's text still in PageText must not be parsed as this reply.
 TEST_F(ScanDriverTest, AConnectionClosedBeforeItsRequestIsRetried) {
@@ -411,41 +467,99 @@ TEST_F(ScanDriverTest, AConnectionClosedBeforeItsRequestIsRetried) {
     EXPECT_EQ(context.quote.Ticker, "S10");
 }
 
-// A reply past the size cap ends its request; one that trickles in for ever
-// is given up when the request's whole time is over.
+// A reply past the size cap ends its request and says why; one that trickles
+// in for ever is given up when the request's whole time (5455 ticks of 55 ms,
+// 300.0 s) is over, however the chunks re-arm the time-out.
 TEST_F(ScanDriverTest, RepliesThatNeverEndAreGivenUp) {
     WriteSymbols(1);
     Open();
     driver->PB_GoClick();
     Step(2);
     ConnectAndSend();
-    socket.incoming.push_back(std::string(kMaxPageBytes, 'x'));
+    socket.incoming.push_back(std::string(33554432, 'x'));
     socket.incoming.push_back("y");
     driver->Sockets1DataAvailable();
     EXPECT_EQ(driver->ScanState(), NextSymbol);
-    EXPECT_EQ(view.Panels[1], "Timeout Retry");
+    EXPECT_EQ(view.Panels[1], "Reply too large for S10");
     EXPECT_TRUE(context.quote.PageText.empty());
 
-    Step();
-    ConnectAndSend();
-    int steps = 0;
-    while (driver->ScanState() == AwaitReply && steps < 2 * kRequestLimitTicks) {
-        if (steps % 100 == 0) {
-            socket.incoming.push_back("a little more");
-            driver->Sockets1DataAvailable();
+    struct Case {
+        const char* name;
+        int chunkEvery;  // ticks between two chunks
+        int chunkAt;     // the tick of the first chunk
+    } cases[] = {
+        {"a chunk every 100 ticks", 100, 0},
+        {"a chunk every tick", 1, 0},
+        {"chunks just inside the time-out", 1090, 1089},
+        {"a chunk on the tick before the limit", 909, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Step();  // NextSymbol: the request again
+        ASSERT_EQ(driver->ScanState(), Connecting);
+        ConnectAndSend();
+        int steps = 0;
+        while (driver->ScanState() == AwaitReply && steps < 2 * 5455) {
+            if (steps >= c.chunkAt && (steps - c.chunkAt) % c.chunkEvery == 0) {
+                socket.incoming.push_back("a little more");
+                driver->Sockets1DataAvailable();
+            }
+            Step();
+            ++steps;
         }
-        Step();
-        ++steps;
+        EXPECT_EQ(steps, 5455);
+        EXPECT_EQ(driver->ScanState(), NextSymbol);
+        EXPECT_EQ(view.Panels[1], "Timeout Retry");
     }
-    EXPECT_EQ(steps, kRequestLimitTicks);
-    EXPECT_EQ(driver->ScanState(), NextSymbol);
-    EXPECT_EQ(view.Panels[1], "Timeout Retry");
+}
+
+// The size cap is 33554432 bytes (32 MiB): a reply of exactly that many is
+// a page; one byte more is refused as too large, asked again, and after the
+// retries its symbol is listed as bad with the reason.
+TEST_F(ScanDriverTest, AReplyOverThirtyTwoMebibytesIsTooLarge) {
+    WriteSymbols(2);
+    std::vector<std::size_t> parsed;
+    parts.StripBytesPerStep = std::size_t{64} << 20;  // one step for the whole page
+    parts.ParseStockPage = [&](Context& c) {
+        parsed.push_back(c.quote.PageText.size());
+        return false;
+    };
+    Open();
+    driver->PB_GoClick();
+    Step();  // ReadSymbols
+    ServeOneRequest(std::string(33554432, 'x'));
+    EXPECT_EQ(parsed, std::vector<std::size_t>{33554432});
+    EXPECT_EQ(context.counters.SymbolIndex, 1);
+
+    for (int attempt = 1; attempt <= 4; ++attempt) {
+        SCOPED_TRACE(attempt);
+        Step();  // NextSymbol: connect
+        ASSERT_EQ(driver->ScanState(), Connecting);
+        EXPECT_EQ(context.quote.Ticker, "S11");
+        ConnectAndSend();
+        socket.incoming.push_back(std::string(33554433, 'x'));
+        driver->Sockets1DataAvailable();
+        EXPECT_EQ(driver->ScanState(), NextSymbol);
+        EXPECT_TRUE(context.quote.PageText.empty());
+        if (attempt < 4) {
+            EXPECT_EQ(view.Panels[1], "Reply too large for S11");
+        }
+        socket.incoming.clear();
+        socket.taken = 0;
+    }
+    Step();  // the symbol is given up
+    EXPECT_EQ(view.Panels[1], "Reply too large for S11: listed in BadSym.txt");
+    EXPECT_EQ(dir.Read("BadSym.txt"), "S11\r\n");
+    EXPECT_EQ(parsed.size(), 1u);
 }
 
 // A refused login pauses the scan with the cause and where to mend it;
 // nothing is rotated, archived or listed for it.
 TEST_F(ScanDriverTest, ARefusedLoginPausesWithTheCause) {
-    for (const char* status : {"HTTP/1.0 401 Unauthorized", "http/1.1 403 Forbidden"}) {
+    for (const char* status :
+         {"HTTP/1.0 401 Unauthorized", "http/1.1 403 Forbidden",
+          "HTTP/1.1 407 Proxy Authentication Required", "HTTP/1.1 401Unauthorized",
+          "\r\n\r\nHTTP/1.1 401 Unauthorized", "\nHTTP/1.0\t403\tForbidden"}) {
         SCOPED_TRACE(status);
         TempDir here;
         context.files = WorkingFileNames::In(here.Path());
@@ -470,6 +584,188 @@ TEST_F(ScanDriverTest, ARefusedLoginPausesWithTheCause) {
         EXPECT_FALSE(here.Exists("BadSym.txt"));
         EXPECT_FALSE(here.Exists("Quote.txt"));
         EXPECT_FALSE(here.Exists("Progress.---"));
+    }
+}
+
+// The status line is read as HTTP clients read it; a reply that does not
+// begin with one has no status.
+TEST(ReplyStatusCode, ReadsTheStatusLineAsClientsDo) {
+    const struct {
+        const char* reply;
+        int code;
+    } cases[] = {
+        {"HTTP/1.0 401 Unauthorized\r\n", 401},
+        {"HTTP/1.1 403 Forbidden\r\n\r\n<html>", 403},
+        {"http/1.1 407 Proxy Authentication Required", 407},
+        {"Http/1.0 200 OK", 200},
+        {"HTTP/1.1\t401\tUnauthorized", 401},
+        {"HTTP/1.1   \t 403   Forbidden", 403},
+        {"\r\nHTTP/1.1 401 Unauthorized", 401},
+        {"\n\n\r\n\r\nHTTP/1.0 403 Forbidden", 403},
+        {"HTTP/1.1 401Unauthorized", 401},
+        {"HTTP/1.1 403\r\n", 403},
+        {"HTTP/1.1 407", 407},
+        {"HTTP/1.1 4010 Unauthorized", 0},
+        {"HTTP/1.1 40", 0},
+        {"HTTP/1.1 ", 0},
+        {"HTTP/1.1", 0},
+        {"HTTP/1.", 0},
+        {"HTTP/", 0},
+        {"HTT", 0},
+        {"HTTP/ 401 Unauthorized", 0},
+        {"HTTP/1.1\r\n401 Unauthorized", 0},
+        {"HTTP/1.1 4O1 Unauthorized", 0},
+        {" HTTP/1.1 401 Unauthorized", 0},
+        {"XHTTP/1.1 401 Unauthorized", 0},
+        {"<HTML>HTTP/1.1 401 Unauthorized", 0},
+        {"401 Unauthorized", 0},
+        {"\r\n\r\n", 0},
+        {"", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ReplyStatusCode(c.reply), c.code) << '"' << c.reply << '"';
+    }
+    for (int code : {401, 403, 407}) {
+        EXPECT_TRUE(LoginRefusedStatus(code)) << code;
+    }
+    for (int code : {0, 200, 400, 402, 404, 406, 408, 500}) {
+        EXPECT_FALSE(LoginRefusedStatus(code)) << code;
+    }
+}
+
+// A refusal is the login's, and pauses the scan, when it is 401 or 407, or a
+// 403 before anything of the run was answered or for two symbols in a row. A
+// 403 for one symbol among answered ones lists it in BadSym.txt, says so, and
+// the scan goes on with the next symbol.
+TEST_F(ScanDriverTest, ARefusalForOneSymbolListsItAndTheScanGoesOn) {
+    struct Case {
+        const char* name;
+        // The status line of the refused requests: "S11" its stock page,
+        // "S11+" its option page.
+        std::vector<std::pair<std::string, std::string>> refused;
+        bool paused;
+        std::vector<std::string> evaluated;
+        std::optional<std::string> badSym;
+        std::optional<std::string> progress;
+        std::vector<std::string> notes;  // status panel 1 when a symbol is listed
+    } cases[] = {
+        {"403 for one symbol",
+         {{"S11", "HTTP/1.1 403 Forbidden"}},
+         false,
+         {"S10", "S12", "S13"},
+         "S11\r\n",
+         "0 0",
+         {"S11 refused (403): listed in BadSym.txt"}},
+        {"403 for one symbol's option page",
+         {{"S11+", "HTTP/1.0 403 Forbidden"}},
+         false,
+         {"S10", "S12", "S13"},
+         "S11\r\n",
+         "0 0",
+         {"S11 refused (403): listed in BadSym.txt"}},
+        {"403 for the first symbol's option page, its stock page answered",
+         {{"S10+", "HTTP/1.1 403 Forbidden"}},
+         false,
+         {"S11", "S12", "S13"},
+         "S10\r\n",
+         "0 0",
+         {"S10 refused (403): listed in BadSym.txt"}},
+        {"403 for the last symbol",
+         {{"S13", "\r\nHTTP/1.1 403Forbidden"}},
+         false,
+         {"S10", "S11", "S12"},
+         "S13\r\n",
+         "0 0",
+         {"S13 refused (403): listed in BadSym.txt"}},
+        {"403 for two symbols apart",
+         {{"S11", "HTTP/1.1 403 Forbidden"}, {"S13", "HTTP/1.1 403 Forbidden"}},
+         false,
+         {"S10", "S12"},
+         "S11\r\nS13\r\n",
+         "0 0",
+         {"S11 refused (403): listed in BadSym.txt", "S13 refused (403): listed in BadSym.txt"}},
+        {"403 on the first request of the run",
+         {{"S10", "HTTP/1.1 403 Forbidden"}},
+         true,
+         {},
+         std::nullopt,
+         std::nullopt,
+         {}},
+        {"403 for two symbols in a row",
+         {{"S11", "HTTP/1.1 403 Forbidden"}, {"S12", "HTTP/1.1 403 Forbidden"}},
+         true,
+         {"S10"},
+         "S11\r\n",
+         "0 2",
+         {"S11 refused (403): listed in BadSym.txt"}},
+        {"403 in a row though the stock page between was answered",
+         {{"S11", "HTTP/1.1 403 Forbidden"}, {"S12+", "HTTP/1.1 403 Forbidden"}},
+         true,
+         {"S10"},
+         "S11\r\n",
+         "0 2",
+         {"S11 refused (403): listed in BadSym.txt"}},
+        {"401 after answers", {{"S11", "HTTP/1.1 401 Unauthorized"}}, true, {"S10"}, "", "0 1", {}},
+        {"407 after answers",
+         {{"S12+", "HTTP/1.1 407 Proxy Authentication Required"}},
+         true,
+         {"S10", "S11"},
+         "",
+         "0 2",
+         {}},
+    };
+    parts.ParseStockPage = [](Context&) { return true; };
+    parts.ParseOptionPage = [](Context&) { return true; };
+    parts.SaveQuote = [](Context&) {};
+    std::vector<std::string> evaluated;
+    parts.EvaluateSymbol = [&](Context& c, AlarmControl&) {
+        evaluated.push_back(c.quote.Ticker);
+        c.pending.PendingResults += c.quote.Ticker + "\r\n";
+        c.pending.PendingProgress = "0 " + std::to_string(c.counters.SymbolIndex);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir here;
+        context.files = WorkingFileNames::In(here.Path());
+        context.settings.SymbolFileName = here.File("Symbols.sym");
+        here.Write("Symbols.sym", "S10\r\nS11\r\nS12\r\nS13\r\n");
+        context.runtime.SymbolsLoaded = false;
+        messages.Shown.clear();
+        evaluated.clear();
+        view = RecordingScanView();
+        Open();
+        driver->PB_GoClick();
+        Step();  // ReadSymbols
+        std::vector<std::string> notes;
+        for (int guard = 0; guard < 50 && driver->Running(); ++guard) {
+            if (driver->ScanState() != NextSymbol) break;
+            const bool optionPage = driver->RequestPhase() == 1;
+            Step();  // NextSymbol: connect
+            if (driver->ScanState() != Connecting) break;
+            const std::string page = context.quote.Ticker + (optionPage ? "+" : "");
+            std::string reply = "<html>page</html>";
+            for (const auto& [which, status] : c.refused) {
+                if (which == page) reply = status + "\r\n\r\nNo.";
+            }
+            ConnectAndSend();
+            socket.incoming.push_back(reply);
+            driver->Sockets1DataAvailable();
+            driver->Sockets1SessionClosed();
+            Step();  // ProcessReply
+            if (view.Panels[1].find("BadSym.txt") != std::string::npos)
+                notes.push_back(view.Panels[1]);
+        }
+        driver->FormClose();
+        EXPECT_EQ(driver->LastStop(), c.paused ? ScanStop::LoginRefused : ScanStop::None);
+        EXPECT_EQ(messages.Shown.size(), c.paused ? 1u : 0u);
+        EXPECT_EQ(Done(), !c.paused);
+        EXPECT_EQ(evaluated, c.evaluated);
+        EXPECT_EQ(here.Exists("BadSym.txt") ? std::optional(here.Read("BadSym.txt")) : std::nullopt,
+                  c.badSym);
+        EXPECT_EQ(
+            here.Exists("Progress.---") ? std::optional(here.Read("Progress.---")) : std::nullopt,
+            c.progress);
+        EXPECT_EQ(notes, c.notes);
     }
 }
 
@@ -517,10 +813,11 @@ TEST_F(ScanDriverTest, TimeoutRetriesOnlyAfterAFirstConnection) {
     EXPECT_EQ(driver->ScanState(), Connecting);
     EXPECT_NE(view.Panels[1], "Timeout Retry");
 
-    // Once connected, a stalled reply is retried after the time-out.
+    // Once connected, a stalled reply is retried after the time-out of 1091
+    // ticks (60.0 s): 1090 silent ticks are still waited for.
     ConnectAndSend();
     ASSERT_EQ(driver->ScanState(), AwaitReply);
-    Step(kTimeoutTicks - 1);
+    Step(1090);
     EXPECT_EQ(driver->ScanState(), AwaitReply);
     Step();
     EXPECT_EQ(driver->ScanState(), NextSymbol);
@@ -528,6 +825,18 @@ TEST_F(ScanDriverTest, TimeoutRetriesOnlyAfterAFirstConnection) {
     Step();  // the same page is asked for again, without a new rotation
     EXPECT_EQ(driver->ScanState(), Connecting);
     EXPECT_EQ(socket.connects, 2);
+
+    // A chunk of the reply starts the 1091 ticks afresh.
+    ConnectAndSend();
+    Step(500);
+    socket.incoming.push_back("part of a page");
+    driver->Sockets1DataAvailable();
+    Step(1090);
+    EXPECT_EQ(driver->ScanState(), AwaitReply);
+    Step();
+    EXPECT_EQ(driver->ScanState(), NextSymbol);
+    Step();
+    EXPECT_EQ(socket.connects, 3);
     // Nothing of the new pass was written: the previous pass stays in place.
     EXPECT_EQ(dir.Read("Results.txt"), "previous pass\r\n");
     EXPECT_FALSE(dir.Exists("Results.bak"));
