@@ -11,6 +11,16 @@
 
 namespace quillon {
 
+// When the step after the one due at `due` is due, for a loop that woke for
+// it at `now`: a tick after `due`, so that wake-ups a little late do not add
+// up over thousands of steps (the five-minute request limit stays five
+// minutes); a tick after `now` once the loop has fallen a whole tick behind.
+inline std::chrono::steady_clock::time_point NextStepDue(std::chrono::steady_clock::time_point due,
+                                                         std::chrono::steady_clock::time_point now,
+                                                         std::chrono::milliseconds tick) {
+    return now - due >= tick ? now + tick : due + tick;
+}
+
 class PollLoop final : public winsock::AsyncSelectHost {
   public:
     void Watch(winsock::SOCKET s, bool wantRead, bool wantWrite) override;

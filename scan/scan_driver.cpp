@@ -156,6 +156,11 @@ void ScanDriver::PB_GoClick() {
 }
 
 void ScanDriver::PB_PauseClick() {
+    // What the scan has written so far is made durable, and the resume
+    // point moved past it, while the scan stands still.
+    if (std::optional<OutputFailure> failure = context_.outputs.Commit()) {
+        view_.SetStatusText(1, failure->Message());
+    }
     view_.SetLamp(LampColour::clRed);
     view_.SetEnabled(ScanControl::PB_Pause, false);
     view_.SetEnabled(ScanControl::PB_Go, true);
@@ -341,6 +346,14 @@ void ScanDriver::DoNextSymbol() {
         ShowMessageAndClose(NoSymbolsMessage(context_.settings.SymbolFileName));
         return;
     }
+    if (counters.SymbolIndex == counters.SymbolCount && !context_.runtime.RestartPending &&
+        RequestPhase_ == 0 && !RetryPending_) {
+        // Every symbol of the pass was written, but not the pass's end (the
+        // disk was full then): the pass is ended now, not made again.
+        ClearPendingOutput();
+        EndOfPass();
+        return;
+    }
     // A damaged progress file may hold a negative position: start the pass.
     if (counters.SymbolIndex >= counters.SymbolCount || counters.SymbolIndex < 0) {
         counters.SymbolIndex = 0;
@@ -470,28 +483,61 @@ void ScanDriver::DoEvaluateLocal() {
 // has made room and pressed Go.
 void ScanDriver::EndOfSymbol() {
     ScanCounters& counters = context_.counters;
-    std::optional<OutputFailure> failure = context_.outputs.FlushPendingOutput(
-        context_.pending, context_.files, context_.settings.LocalMode());
-    if (!failure && counters.SymbolIndex >= counters.SymbolCount) {
-        // The pass is over: the resume point starts the next one.
-        failure = context_.outputs.EndPass(context_.files, counters.ProcessCount);
-    }
-    if (failure) {
-        AlarmTicks_ = 0;
-        PauseWithMessage(ScanStop::WriteFailed,
-                         failure->Message() + "\r\nThe scan is paused at " + context_.quote.Ticker +
-                             ", whose output was not written. Make room, then press Go.",
-                         "Cannot write " + failure->File.substr(failure->File.rfind('/') + 1));
+    if (std::optional<OutputFailure> failure = context_.outputs.FlushPendingOutput(
+            context_.pending, context_.files, context_.settings.LocalMode())) {
+        PauseForFailure(*failure);
         return;
     }
     ++SymbolsFinished_;
     if (counters.SymbolIndex < counters.SymbolCount) return;
+    EndOfPass();
+}
+
+// The pass is over: the resume point starts the next one.
+void ScanDriver::EndOfPass() {
+    ScanCounters& counters = context_.counters;
+    if (std::optional<OutputFailure> failure =
+            context_.outputs.EndPass(context_.files, counters.ProcessCount)) {
+        PauseForFailure(*failure);
+        return;
+    }
     counters.SymbolIndex = 0;
-    if (view_.RepeatChecked()) return;
+    if (view_.RepeatChecked()) {
+        // The next step enters NextSymbol again and starts the next pass.
+        PrevState_ = kNoState;
+        return;
+    }
     view_.SetStatusText(0, kDone);
     // A scan as of another day keeps saying so beside "Done".
     view_.SetStatusText(1, ScanDateNote_);
     PB_PauseClick();
+}
+
+// A working file could not be written: the scan pauses, and the message says
+// what was kept and what the next Go does.
+void ScanDriver::PauseForFailure(const OutputFailure& failure) {
+    AlarmTicks_ = 0;
+    const std::string& ticker = context_.quote.Ticker;
+    std::string what;
+    switch (failure.What) {
+        case OutputFailure::Step::Symbol:
+            what = "The scan is paused at " + ticker + ", whose output was not written.";
+            break;
+        case OutputFailure::Step::ResumePoint:
+            what = "The scan is paused after " + ticker +
+                   ": the resume point could not be moved past the symbols written last, which "
+                   "are scanned again.";
+            break;
+        case OutputFailure::Step::PassEnd:
+            what = "Every symbol of the pass is written; the resume point of the next pass is not.";
+            break;
+    }
+    PauseWithMessage(ScanStop::WriteFailed,
+                     failure.Message() + "\r\n" + what +
+                         (failure.What == OutputFailure::Step::PassEnd
+                              ? " Make room, then press Go to end the pass."
+                              : " Make room, then press Go."),
+                     "Cannot write " + failure.File.substr(failure.File.rfind('/') + 1));
 }
 
 void ScanDriver::ClearPendingOutput() {

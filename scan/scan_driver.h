@@ -150,6 +150,8 @@ class ScanDriver final : public AlarmControl {
     void DoReadLocal();
     void DoEvaluateLocal();
     void EndOfSymbol();
+    void EndOfPass();
+    void PauseForFailure(const OutputFailure& failure);
     void ClearPendingOutput();
     void ShowMessageAndClose(const std::string& text);
     void PauseWithMessage(ScanStop reason, const std::string& text, const std::string& status);

@@ -377,7 +377,9 @@ int main(int argc, char** argv) {
                  now = Stopwatch::now()) {
                 network.RunOnce(std::chrono::ceil<std::chrono::milliseconds>(nextTick - now));
             }
-            if (Stopwatch::now() >= nextTick) nextTick = Stopwatch::now() + kTick;
+            if (const auto now = Stopwatch::now(); now >= nextTick) {
+                nextTick = NextStepDue(nextTick, now, kTick);
+            }
         } else {
             // Work states are stepped back to back.
             network.RunOnce(std::chrono::milliseconds(0));

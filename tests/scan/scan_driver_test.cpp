@@ -58,6 +58,8 @@ class ScanDriverTest : public ::testing::Test {
     void SetUp() override {
         context.files = WorkingFileNames::In(dir.Path());
         context.settings.SymbolFileName = dir.File("Symbols.sym");
+        // Each symbol committed at once, as if a second apart.
+        context.outputs.CommitInterval = {};
     }
 
     void WriteSymbols(int count) {
@@ -235,7 +237,7 @@ TEST_F(ScanDriverTest, ResumeInsideTheListContinuesWithoutRotation) {
 
 TEST_F(ScanDriverTest, ResumePastTheListStartsANewPassWithRotation) {
     WriteSymbols(7);
-    dir.Write("Progress.---", "3 7");
+    dir.Write("Progress.---", "3 8");
     dir.Write("Results.txt", "earlier\r\n");
     context.settings.QuotesFromLocalFile = 1;
     parts.EvaluateSymbol = [](Context& c, AlarmControl&) {
@@ -767,6 +769,60 @@ TEST_F(ScanDriverTest, ARefusalForOneSymbolListsItAndTheScanGoesOn) {
             c.progress);
         EXPECT_EQ(notes, c.notes);
     }
+}
+
+// The end of a pass that cannot be written is told as such: every symbol is
+// in the files, and Go ends the pass rather than making it again.
+TEST_F(ScanDriverTest, AFailedPassEndIsToldAndEndedByTheNextGo) {
+    WriteSymbols(3);
+    context.settings.QuotesFromLocalFile = 1;
+    parts.ReplayQuote = [](Context&) {};
+    parts.EvaluateSymbol = [](Context& c, AlarmControl&) {
+        c.pending.PendingResults = c.quote.Ticker + "\r\n";
+        c.pending.PendingProgress = "0 " + std::to_string(c.counters.SymbolIndex);
+    };
+    // Full once the last symbol's point is on the disk.
+    context.outputs.BeforeWrite = [&](const std::string& name) {
+        return name == dir.File("Progress.---") && dir.Read("Progress.---") == "0 3" ? ENOSPC : 0;
+    };
+    Open();
+    driver->PB_GoClick();
+    Step(10);
+    ASSERT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(messages.Shown[0], "Cannot write " + dir.File("Progress.---") +
+                                     ": No space left on device\r\nEvery symbol of the pass is "
+                                     "written; the resume point of the next pass is not. Make "
+                                     "room, then press Go to end the pass.");
+    EXPECT_EQ(driver->LastStop(), ScanStop::WriteFailed);
+    EXPECT_EQ(dir.Read("Progress.---"), "0 3");
+
+    context.outputs.BeforeWrite = nullptr;
+    driver->PB_GoClick();
+    RunToDone();
+    EXPECT_EQ(dir.Read("Progress.---"), "0 0");
+    EXPECT_EQ(dir.Read("Results.txt"), "S10\r\nS11\r\nS12\r\n");
+    EXPECT_FALSE(dir.Exists("Results.bak")) << "no new pass";
+    EXPECT_EQ(driver->SymbolsFinished(), 3);
+}
+
+// Symbols written within a second share one commit of the resume point;
+// a pause commits at once.
+TEST_F(ScanDriverTest, APauseCommitsTheResumePoint) {
+    WriteSymbols(3);
+    context.settings.QuotesFromLocalFile = 1;
+    context.outputs.CommitInterval = std::chrono::hours(1);
+    parts.ReplayQuote = [](Context&) {};
+    parts.EvaluateSymbol = [](Context& c, AlarmControl&) {
+        c.pending.PendingResults = c.quote.Ticker + "\r\n";
+        c.pending.PendingProgress = "0 " + std::to_string(c.counters.SymbolIndex);
+    };
+    Open();
+    driver->PB_GoClick();
+    Step(7);  // two symbols written
+    ASSERT_EQ(dir.Read("Results.txt"), "S10\r\nS11\r\n");
+    EXPECT_EQ(dir.Read("Progress.---"), "0 0");
+    driver->PB_PauseClick();
+    EXPECT_EQ(dir.Read("Progress.---"), "0 2");
 }
 
 // A symbol whose output cannot be written pauses the scan at it with the

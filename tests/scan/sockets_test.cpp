@@ -163,6 +163,36 @@ TEST(SocketsErrorNumbers, TextsAndErrnoMapping) {
     EXPECT_EQ(winsock::ErrorFromAddrInfo(EAI_AGAIN, 0), 11002);
 }
 
+// The runner's steps keep their schedule: the 5455th step of 55 ms, every
+// one woken a little late, comes 300 s after the first and no later; a loop a whole step behind
+// starts afresh from the wake-up.
+TEST(StepSchedule, LateWakeUpsDoNotAddUp) {
+    using std::chrono::milliseconds;
+    struct Case {
+        milliseconds late;  // how late every wake-up comes
+        int steps;
+        milliseconds total;  // from the first due time to the last wake-up
+    };
+    const Case cases[] = {
+        {milliseconds(0), 5455, milliseconds(299970)},
+        {milliseconds(2), 5455, milliseconds(299972)},
+        {milliseconds(54), 1091, milliseconds(60004)},
+        {milliseconds(55), 3, milliseconds(275)},
+        {milliseconds(80), 3, milliseconds(350)},
+    };
+    for (const Case& c : cases) {
+        const std::chrono::steady_clock::time_point start{};
+        auto due = start;
+        auto now = start;
+        for (int i = 0; i < c.steps; ++i) {
+            now = due + c.late;
+            due = NextStepDue(due, now, milliseconds(55));
+        }
+        EXPECT_EQ(std::chrono::duration_cast<milliseconds>(now - start), c.total)
+            << c.late.count() << " ms late";
+    }
+}
+
 TEST_F(SocketsTest, RefusedConnectionIsReportedAndNeverConnects) {
     Connect(ClosedPort());
     ASSERT_TRUE(RunUntil([&] { return !events.empty(); }));
