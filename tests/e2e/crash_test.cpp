@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <regex>
@@ -215,6 +216,29 @@ TEST_F(LocalPassKills, AFullDiskStopsTheRunAndTheNextRunCompletesThePass) {
     const ScanRun rest = RunScan(full);
     ASSERT_EQ(rest.exitCode, 0) << rest.err;
     ExpectSameOutputs(full, reference);
+}
+
+// A power cut: a run killed half-way, and then the tails of its files lost
+// as an operating system that never wrote them out leaves them, shorter than
+// the journal's newest record. The next run steps back to the record the
+// files hold and ends as an uninterrupted pass.
+TEST_F(LocalPassKills, FilesThatLostTheirTailEndAsAnUninterruptedPass) {
+    TempDir reference, cut;
+    Prepare(reference);
+    Prepare(cut);
+    ASSERT_EQ(RunScan(reference).exitCode, 0);
+    ASSERT_EQ(RunScanKilledAfter(cut, {"QUILLON_TEST_KILL_AT_WRITE=900"}, std::chrono::minutes(2)),
+              -1);
+    const std::string point = cut.Read("Progress.---");
+    ASSERT_NE(point, "0 0");
+    for (const char* name : {"Results.txt", "SavedSym.txt"}) {
+        const auto size = std::filesystem::file_size(cut.File(name));
+        ASSERT_GT(size, 40u) << name;
+        std::filesystem::resize_file(cut.File(name), size - 40);
+    }
+    const ScanRun rest = RunScan(cut);
+    EXPECT_EQ(rest.exitCode, 0) << rest.err;
+    ExpectSameOutputs(cut, reference);
 }
 
 // One scan per working directory: a second run is refused at once, naming
