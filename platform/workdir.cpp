@@ -49,7 +49,7 @@ WorkdirChoice TakeWorkdirOptions(int& argc, char** argv) {
     return choice;
 }
 
-std::string EnterWorkingDirectory(const std::string& directory) {
+std::string MakeWorkingDirectory(const std::string& directory) {
     std::error_code error;
     // Absolute, so that a message names the directory wherever it is read.
     const fs::path path = fs::absolute(directory, error).lexically_normal();
@@ -63,6 +63,16 @@ std::string EnterWorkingDirectory(const std::string& directory) {
             return "cannot create " + made.string() + ": " + std::strerror(errno);
         }
     }
+    // A file of that name stands where the directory should be.
+    if (!fs::is_directory(path, error))
+        return "cannot create " + path.string() + ": " + std::strerror(ENOTDIR);
+    return {};
+}
+
+std::string EnterWorkingDirectory(const std::string& directory) {
+    if (std::string made = MakeWorkingDirectory(directory); !made.empty()) return made;
+    std::error_code error;
+    const fs::path path = fs::absolute(directory, error).lexically_normal();
     if (::chdir(path.c_str()) != 0) {
         return "cannot work in " + directory + ": " + std::strerror(errno);
     }

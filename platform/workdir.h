@@ -33,4 +33,9 @@ WorkdirChoice TakeWorkdirOptions(int& argc, char** argv);
 // on success, otherwise why it failed, in words: "cannot create DIR: reason".
 std::string EnterWorkingDirectory(const std::string& directory);
 
+// The same without entering it: for programs that write into a directory
+// they are given but keep the current one (their file arguments are relative
+// to it).
+std::string MakeWorkingDirectory(const std::string& directory);
+
 }  // namespace quillon

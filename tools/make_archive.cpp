@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/workdir.h"
 #include "tools/market_sim_archive.h"
 
 namespace {
@@ -18,8 +19,8 @@ const char* kUsage =
     "\n"
     "Writes Quote.txt, AscQuote.txt, GoodSym.txt, BadSym.txt and the symbol\n"
     "file Symbols.sym for COUNT stocks (default: the market's whole universe)\n"
-    "of the synthetic market on today's date into DIRECTORY, replacing those\n"
-    "files. SEED (default 1) picks the market.\n";
+    "of the synthetic market on today's date into DIRECTORY, made when\n"
+    "missing, replacing those files. SEED (default 1) picks the market.\n";
 
 }  // namespace
 
@@ -36,6 +37,10 @@ int main(int argc, char** argv) {
     quillon::sim::Market market(seed, quillon::SystemClock().Now());
     const int count = argc > 2 ? std::atoi(argv[2]) : static_cast<int>(market.Universe().size());
     const auto tickers = quillon::sim::ArchiveTickers(market, count);
+    if (const std::string made = quillon::MakeWorkingDirectory(argv[1]); !made.empty()) {
+        std::fprintf(stderr, "quillon-make-archive: %s\n", made.c_str());
+        return 1;
+    }
     if (!quillon::sim::WriteArchive(market, tickers, argv[1])) {
         std::fprintf(stderr, "quillon-make-archive: cannot write the archive in %s\n", argv[1]);
         return 1;

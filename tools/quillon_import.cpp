@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/workdir.h"
 #include "tools/import/importer.h"
 
 namespace {
@@ -33,8 +34,13 @@ const char* kUsage =
     "quillon-scan --local: a settings file with the local source, and a symbol\n"
     "file of the imported stocks when it has none.\n"
     "\n"
-    "  --out DIR       the working directory to write to, made when missing\n"
+    "  --out DIR, --workdir DIR\n"
+    "                  the working directory to write to, made when missing\n"
     "                  (default: the current one)\n"
+    "  --user-workdir  write to the desktop program's per-user directory,\n"
+    "                  $XDG_DATA_HOME/quillon (~/.local/share/quillon by\n"
+    "                  default), the one it works in when started from the\n"
+    "                  menu\n"
     "  --date DATE     the day to import, YYYY-MM-DD; default: the one quote\n"
     "                  date the files hold, or today when they hold none\n"
     "  --price SYM=PRICE\n"
@@ -70,6 +76,11 @@ int main(int argc, char** argv) {
     ImportOptions options;
     const quillon::DateTime now = quillon::SystemClock().Now();
     options.today = {now.Year, now.Month, now.Day};
+    // --workdir and --user-workdir name the output directory as they name
+    // the working directory of the other programs; the files to read stay
+    // relative to the current directory.
+    const quillon::WorkdirChoice workdir = quillon::TakeWorkdirOptions(argc, argv);
+    bool outGiven = false;
     bool verbose = false;
     std::string symbol;
     for (int i = 1; i < argc; ++i) {
@@ -90,7 +101,10 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc) return Usage(arg + " needs a value");
             const std::string value = argv[++i];
             if (arg == "--out") {
+                // Empty would put the files at the root, "/Quote.txt".
+                if (value.empty()) return Usage("--out needs a directory");
                 options.outDir = value;
+                outGiven = true;
             } else if (arg == "--date") {
                 const std::optional<CivilDate> date = ParseDate(value);
                 if (!date || value.size() != 10 || value[4] != '-') {
@@ -123,6 +137,12 @@ int main(int argc, char** argv) {
         } else {
             options.files.push_back({arg, symbol});
         }
+    }
+    if (!workdir.Error.empty()) return Usage(workdir.Error);
+    if (!workdir.Directory.empty()) {
+        if (outGiven)
+            return Usage("--out and --workdir or --user-workdir name the same directory: give one");
+        options.outDir = workdir.Directory;
     }
     if (options.files.empty()) return Usage("no file to import");
     if (verbose) options.verbose = stderr;

@@ -305,6 +305,10 @@ TEST(ImportLayouts, RefusalsSayWhyAndExitWithTheirOwnStatus) {
         {"--price AB=x bare.csv", 64, "--price takes SYMBOL=PRICE"},
         {"--date 2025-10-14 --price AB=10.2 bare.csv", 0, "1 stocks and 1 options written"},
         {"--date 2025-10-14 two_days.csv bare.csv", 0, "quotes of 2025-10-14 (--date)"},
+        // Each row already names its directory with --out.
+        {"--workdir elsewhere stocks.csv", 64, "name the same directory: give one"},
+        {"--user-workdir stocks.csv", 64, "name the same directory: give one"},
+        {"--out '' stocks.csv", 64, "--out needs a directory"},
     };
     for (const auto& c : cases) {
         TempDir out;

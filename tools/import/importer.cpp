@@ -19,6 +19,7 @@
 
 #include "market/archive.h"
 #include "platform/number_format.h"
+#include "platform/workdir.h"
 #include "results/archive_date.h"
 #include "results/settings.h"
 
@@ -329,10 +330,10 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
         error = "no option kept, nothing written: " + NoOptionReason(summary);
         return ImportFailure::NoOption;
     }
-    std::error_code madeError;
-    std::filesystem::create_directories(options.outDir, madeError);
-    if (madeError) {
-        error = options.outDir + ": cannot make the directory: " + madeError.message();
+    // A missing working directory is made as the programs that work in one
+    // make it: each new level for the user alone.
+    if (std::string made = MakeWorkingDirectory(options.outDir); !made.empty()) {
+        error = made;
         return ImportFailure::NothingRead;
     }
 
@@ -420,8 +421,9 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
     if (!haveSettings) {
         Settings settings;
         SetDefaultSettings(settings);
+        std::error_code absoluteError;
         settings.SymbolFileName =
-            std::filesystem::absolute(symbolFile, madeError).lexically_normal().string();
+            std::filesystem::absolute(symbolFile, absoluteError).lexically_normal().string();
         settings.QuotesFromLocalFile = true;
         if (!SaveSettings(settings, names)) {
             error = names.SettingsFile + ": cannot write (Quote.txt was written)";
