@@ -46,6 +46,14 @@ const char* kUsage =
     "GET /cgi-bin/getquote.dll?TICKER=SYM and GET /cgi-bin/options.dll?TICKER=SYM\n"
     "with a Basic authorisation header.\n"
     "\n"
+    "A scan asks 127.0.0.1:80 (delayed quotes) and 127.0.0.2:80 (real-time\n"
+    "quotes), the addresses this service listens on by default, unless its\n"
+    "working directory holds a QuoteHosts.txt: line 1 the delayed-quote host,\n"
+    "line 2 the real-time host, each HOST or HOST:PORT. quillon-scan's option\n"
+    "--hosts HOST[:PORT][,HOST[:PORT]] writes that file. Ports below 1024 need\n"
+    "root: as a normal user serve on a free port, --listen 127.0.0.1:8080,\n"
+    "and scan with quillon-scan --hosts 127.0.0.1:8080.\n"
+    "\n"
     "  --listen ADDR:PORT  IPv4 address and port to serve on (repeatable; default\n"
     "                      127.0.0.1:80 and 127.0.0.2:80); port 0 picks a free one\n"
     "  --user, --password  the accepted credentials (default guest, lantern4)\n"
@@ -77,8 +85,13 @@ const char* kUsage =
     "what was read, skipped and left out is printed on standard error.\n"
     "\n"
     "Prints \"listening on ADDR:PORT\" for every address, then serves until\n"
-    "SIGINT or SIGTERM. Exit status: 0 when stopped, 1 when an address cannot\n"
-    "be used or the CSV files are refused, 64 for a bad argument.\n";
+    "SIGINT or SIGTERM.\n"
+    "\n"
+    "Exit status:\n"
+    "  0   stopped by SIGINT or SIGTERM\n"
+    "  1   an address cannot be used (the message says why and what to run\n"
+    "      instead), or the CSV files are refused\n"
+    "  64  a bad argument\n";
 
 enum class Fault { None, Refuse, Stall, Reset, Drip, Zero, Huge };
 
@@ -273,7 +286,7 @@ std::string AddressText(const sockaddr_in& address) {
 
 // A socket bound to `address`, listening unless `listening` is false: a
 // bound socket that does not listen keeps the port while connections to it
-// are refused. -1 on failure.
+// are refused. -1 on failure, with errno telling why.
 int OpenEndpoint(const sockaddr_in& address, bool listening) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return -1;
@@ -281,11 +294,73 @@ int OpenEndpoint(const sockaddr_in& address, bool listening) {
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         (listening && listen(fd, 128) != 0)) {
+        const int error = errno;
         close(fd);
+        errno = error;
         return -1;
     }
     SetNonBlocking(fd);
     return fd;
+}
+
+// The lowest port a process without root may listen on.
+int LowestUnprivilegedPort() {
+    int port = 1024;
+    if (std::FILE* file = std::fopen("/proc/sys/net/ipv4/ip_unprivileged_port_start", "r")) {
+        if (std::fscanf(file, "%d", &port) != 1) port = 1024;
+        std::fclose(file);
+    }
+    return port;
+}
+
+// A port near 8080 that `host` can listen on now; 8080 when none of them is
+// free.
+std::uint16_t FreePortNear8080(in_addr host) {
+    for (std::uint16_t port = 8080; port < 8100; ++port) {
+        sockaddr_in probe{};
+        probe.sin_family = AF_INET;
+        probe.sin_addr = host;
+        probe.sin_port = htons(port);
+        const int fd = OpenEndpoint(probe, true);
+        if (fd >= 0) {
+            close(fd);
+            return port;
+        }
+    }
+    return 8080;
+}
+
+// Why `wanted` cannot be listened on (errno `error`). For the causes a user
+// meets (a port that needs root, a port taken, an address that is not this
+// machine's) it goes on with the commands that get a scan going: the service
+// on a free port of this machine, and the scan told where it is, since the
+// scan asks port 80 unless told otherwise.
+std::string ListenFailureText(const sockaddr_in& wanted, int error) {
+    const std::uint16_t port = ntohs(wanted.sin_port);
+    std::string text =
+        "quillon-quoted: cannot listen on " + AddressText(wanted) + ": " + std::strerror(error);
+    sockaddr_in suggested = wanted;
+    const char* instead = "a free port";
+    if (error == EACCES) {
+        const int lowest = LowestUnprivilegedPort();
+        if (port < lowest) text += " (ports below " + std::to_string(lowest) + " need root)";
+    } else if (error == EADDRINUSE) {
+        text += " (another program listens there)";
+    } else if (error == EADDRNOTAVAIL) {
+        text += " (not an address of this machine)";
+        instead = "an address of this machine";
+        suggested.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    } else {
+        return text + "\n";
+    }
+    suggested.sin_port = htons(FreePortNear8080(suggested.sin_addr));
+    // A service on every address is reached by the scan through loopback.
+    sockaddr_in scanned = suggested;
+    if (scanned.sin_addr.s_addr == htonl(INADDR_ANY))
+        scanned.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return text + ".\nRun it on " + instead + " instead, e.g.  quillon-quoted --listen " +
+           AddressText(suggested) + "\nand tell the scan where it is:  quillon-scan --hosts " +
+           AddressText(scanned) + "  (or a QuoteHosts.txt)\n";
 }
 
 struct Connection {
@@ -360,8 +435,8 @@ bool Server::Open() {
         sockaddr_in actual{};
         socklen_t length = sizeof actual;
         if (fd < 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&actual), &length) != 0) {
-            std::fprintf(stderr, "quillon-quoted: cannot listen on %s: %s\n",
-                         AddressText(wanted).c_str(), std::strerror(errno));
+            std::fputs(ListenFailureText(wanted, errno).c_str(), stderr);
+            if (fd >= 0) close(fd);
             return false;
         }
         listeners_.push_back(fd);

@@ -377,9 +377,32 @@ TEST(Quoted, SilentClientsMakeWayForRequests) {
 namespace quillon::sim {
 namespace {
 
-// Market files it cannot serve, or a wrong combination of options: the
-// service does not start, and says why, naming the file and the line.
+// A loopback port held by a listening socket of the test, 0 on failure.
+struct TakenPort {
+    TakenPort() {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            listen(fd, 1) == 0 &&
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
+    }
+    ~TakenPort() { close(fd); }
+    int fd = -1;
+    int port = 0;
+};
+
+// Market files it cannot serve, a wrong combination of options, or an
+// address it cannot listen on: the service does not start, and says why,
+// naming the file and the line, or the address with the commands to run
+// instead (a free port, and the scan told where it is).
 TEST(QuotedData, RefusesMarketFilesItCannotServe) {
+    const TakenPort taken;
+    ASSERT_NE(taken.port, 0);
+    const std::string takenAddress = "127.0.0.1:" + std::to_string(taken.port);
     testing::TempDir dir;
     std::filesystem::create_directory(dir.File("bad"));
     dir.Write("stocks.csv", "symbol,last\r\nACME,47.3\r\n");
@@ -390,17 +413,30 @@ TEST(QuotedData, RefusesMarketFilesItCannotServe) {
         std::string args;
         int exitCode;
         std::string message;  // a part of what it says on standard error
+        std::string advice;   // another part, when not empty
     };
     const Case cases[] = {
         {"--data '" + dir.File("bad") + "'", 1,
-         "bad/stocks.csv: no header row among the first 40 lines"},
-        {"--data '" + dir.File("none") + "'", 1, "cannot read the directory"},
-        {"--stocks '" + dir.File("stocks.csv") + "'", 64, "--stocks and --chains go together"},
+         "bad/stocks.csv: no header row among the first 40 lines", ""},
+        {"--data '" + dir.File("none") + "'", 1, "cannot read the directory", ""},
+        {"--stocks '" + dir.File("stocks.csv") + "'", 64, "--stocks and --chains go together", ""},
         {"--data '" + dir.Path() + "' --stocks '" + dir.File("stocks.csv") + "' --chains '" +
              dir.File("chain.csv") + "'",
-         64, "exclude each other"},
-        {"--chains --data x", 64, "--chains (no file)"},
-        {"--data '" + dir.Path() + "' --date 12/08/2026", 64, "bad argument --date"},
+         64, "exclude each other", ""},
+        {"--chains --data x", 64, "--chains (no file)", ""},
+        {"--data '" + dir.Path() + "' --date 12/08/2026", 64, "bad argument --date", ""},
+        // A port in 8080-8099 that is free is offered.
+        {"--listen " + takenAddress, 1,
+         "cannot listen on " + takenAddress +
+             ": Address already in use (another program listens there).\n"
+             "Run it on a free port instead, e.g.  quillon-quoted --listen 127.0.0.1:80",
+         "\nand tell the scan where it is:  quillon-scan --hosts 127.0.0.1:80"},
+        // TEST-NET-1 is no address of this machine: loopback is offered.
+        {"--listen 192.0.2.1:8080", 1,
+         "cannot listen on 192.0.2.1:8080: Cannot assign requested address (not an address "
+         "of this machine).\nRun it on an address of this machine instead, e.g.  "
+         "quillon-quoted --listen 127.0.0.1:80",
+         "quillon-scan --hosts 127.0.0.1:80"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
@@ -410,6 +446,7 @@ TEST(QuotedData, RefusesMarketFilesItCannotServe) {
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), c.exitCode);
         EXPECT_NE(dir.Read("err.log").find(c.message), std::string::npos) << dir.Read("err.log");
+        EXPECT_NE(dir.Read("err.log").find(c.advice), std::string::npos) << dir.Read("err.log");
     }
 }
 
