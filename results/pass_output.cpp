@@ -41,7 +41,7 @@ std::string CauseText(int error) {
 }
 
 OutputFailure Failure(const std::string& name, int error) {
-    return OutputFailure{name, CauseText(error)};
+    return OutputFailure{name, CauseText(error), OutputFailure::Step::Symbol, error};
 }
 
 // Writes all of `text` at the end of `fd`; 0, or the errno value of the

@@ -57,6 +57,7 @@ struct OutputFailure {
     std::string File;
     std::string Cause;
     Step What = Step::Symbol;
+    int Error = 0;  // the errno value of the failure (0: not known)
 
     std::string Message() const { return "Cannot write " + File + ": " + Cause; }
 };

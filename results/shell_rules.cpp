@@ -74,4 +74,31 @@ void SelectDataSource(bool local, bool hadMark, Settings& settings, RunTimeValue
     SaveSettingsOrTell(settings, files, messages);
 }
 
+std::optional<FilterTemplate> FindFilterTemplate(std::string_view text) {
+    auto lower = [](std::string_view in) {
+        std::string out(in);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return out;
+    };
+    const std::string wanted = lower(text);
+    for (std::size_t i = 0; i < kFilterTemplateNames.size(); ++i) {
+        if (wanted == std::to_string(i) || wanted == lower(kFilterTemplateNames[i])) {
+            return static_cast<FilterTemplate>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+bool ApplyFilterTemplateAndSave(FilterTemplate which, Settings& settings,
+                                const WorkingFileNames& files, MessageService& messages) {
+    FilterSettings& filters = settings.Filters;
+    ApplyFilterTemplate(filters, which);
+    for (FilterValue& value : filters.Values)
+        value = ParseFilterValue(value.ToText());
+    // The radio group shows any value other than 0 as "Ask price".
+    filters.DeriveZorFrom = filters.DeriveZorFrom == 0 ? 0 : 1;
+    return SaveSettingsOrTell(settings, files, messages);
+}
+
 }  // namespace quillon

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/services.h"
 #include "results/settings.h"
@@ -60,5 +61,17 @@ void EditSymbolFile(const Settings& settings, RunTimeValues& runtime, const Work
 // through `messages`.
 void SelectDataSource(bool local, bool hadMark, Settings& settings, RunTimeValues& runtime,
                       const WorkingFileNames& files, MessageService& messages);
+
+// The filter template `text` names: its place in the filter dialog's list
+// (0 to 4) or its name in any case ("for low p/e stocks"); nothing otherwise.
+std::optional<FilterTemplate> FindFilterTemplate(std::string_view text);
+
+// The filter dialog's Use Template followed by closing the dialog: the
+// template's values, each then taken back from its text form as the dialog
+// takes its edits (the text "7" becomes the number 7), the price ZOR is
+// derived from as the dialog's radio group holds it, and the settings saved
+// (a failed save is told through `messages`). True when saved.
+bool ApplyFilterTemplateAndSave(FilterTemplate which, Settings& settings,
+                                const WorkingFileNames& files, MessageService& messages);
 
 }  // namespace quillon

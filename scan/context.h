@@ -4,6 +4,7 @@
 // platform services. It is handed explicitly to the code that needs it.
 
 #include <optional>
+#include <string>
 
 #include "analytics/calendar.h"
 #include "market/archive.h"
@@ -24,6 +25,22 @@ struct ScanCounters {
     int Running = 0;       // 1 after Go, 0 after Pause
     bool RatioFiltersActive = false;
     bool OptionFiltersActive = false;
+};
+
+// The advice the scan's messages end with: what the user does about a
+// symbol file without symbols, a refused login or a file that cannot be
+// written. The defaults speak of the desktop program's menus and buttons; a
+// program that steps the scan without them (quillon-scan) puts its own words.
+struct ScanAdvice {
+    // After "<file> contains no symbols, process stopped." and a line end.
+    std::string ChooseSymbolFile =
+        "Please use File menu - Choose Symbol File to select another file.";
+    // After "The quote server refused the user name or password.".
+    std::string CheckLogin = "Check them in Setup, Quotes Server, then open the scan again.";
+    // Status panel 1 after a refused login.
+    std::string LoginRefusedStatus = "Login refused: see Setup, Quotes Server";
+    // How the scan goes on once a file can be written again: "press Go".
+    std::string GoOn = "press Go";
 };
 
 struct Context {
@@ -51,6 +68,7 @@ struct Context {
     // date, or in local mode the date recorded with Quote.txt. The scan driver
     // sets it each time the scan window is activated.
     std::optional<DateTime> asOfDate;
+    ScanAdvice advice;
     // The outcome of the last evaluated symbol with stock data.
     quillon::Verdict Verdict = quillon::Verdict::Saved;
 

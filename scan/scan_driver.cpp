@@ -1,5 +1,6 @@
 #include "scan/scan_driver.h"
 
+#include <cerrno>
 #include <cmath>
 #include <string>
 #include <string_view>
@@ -16,10 +17,23 @@ namespace quillon {
 
 namespace {
 
-std::string NoSymbolsMessage(const std::string& symbolFile) {
-    return symbolFile +
-           " contains no symbols, process stopped.\r\n"
-           "Please use File menu - Choose Symbol File to select another file.";
+// What the user does about a file that cannot be written, by the cause of
+// the failure: a full disk wants room, a directory or file that may not be
+// written wants its permissions put right. `goOn` says how the scan goes on
+// then ("press Go").
+std::string WriteFailureAdvice(int error, const std::string& goOn) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return "The directory cannot be written: check its permissions, then " + goOn + ".";
+        case 0:  // a write that stopped short without a cause is a full disk
+        case ENOSPC:
+        case EDQUOT:
+            return "Make room, then " + goOn + ".";
+        default:
+            return "When the file can be written again, " + goOn + ".";
+    }
 }
 
 }  // namespace
@@ -113,6 +127,11 @@ void ScanDriver::ChooseScanDate() {
     view_.SetStatusText(1, context_.runtime.SymbolsLoaded && !SymbolList_.empty()
                                ? SymbolCountText()
                                : ScanDateNote_);
+}
+
+std::string ScanDriver::NoSymbolsMessage() const {
+    return context_.settings.SymbolFileName + kNoSymbolsReason + "\r\n" +
+           context_.advice.ChooseSymbolFile;
 }
 
 // "12 symbols", followed by the scan-date note when there is one.
@@ -309,7 +328,7 @@ void ScanDriver::DoReadSymbols() {
 
     if (!context_.runtime.SymbolsLoaded) {
         const std::string& name = context_.settings.SymbolFileName;
-        const std::string noSymbols = NoSymbolsMessage(name);
+        const std::string noSymbols = NoSymbolsMessage();
         if (QueryFileSize(name) < 1) {
             ShowMessageAndClose(noSymbols);
             return;
@@ -343,7 +362,7 @@ void ScanDriver::DoNextSymbol() {
     ScanCounters& counters = context_.counters;
     if (counters.SymbolCount <= 0 || SymbolList_.empty()) {
         // Nothing to walk (the list was emptied behind the driver's back).
-        ShowMessageAndClose(NoSymbolsMessage(context_.settings.SymbolFileName));
+        ShowMessageAndClose(NoSymbolsMessage());
         return;
     }
     if (counters.SymbolIndex == counters.SymbolCount && !context_.runtime.RestartPending &&
@@ -380,7 +399,7 @@ void ScanDriver::DoNextSymbol() {
         ScanState_ = ReadLocal;
         return;
     }
-    view_.SetStatusText(0, "Connecting to " + ServerHost_);
+    view_.SetStatusText(0, "Connecting to " + ServerAddress());
     TimeoutTicks_ = kTimeoutTicks;
     socket_.SConnect();
     ScanState_ = Connecting;
@@ -396,7 +415,10 @@ void ScanDriver::DoProcessReply() {
             if (RefusalIsTheLogin(status)) {
                 // Nothing is listed either: every other symbol would be
                 // refused the same way.
-                PauseWithMessage(ScanStop::LoginRefused, kLoginRefused, kLoginRefusedShort);
+                PauseWithMessage(
+                    ScanStop::LoginRefused,
+                    std::string(kLoginRefusedReason) + " " + context_.advice.CheckLogin,
+                    context_.advice.LoginRefusedStatus);
                 return;
             }
             // The server will not quote this one symbol: the scan goes on.
@@ -427,7 +449,7 @@ void ScanDriver::DoProcessReply() {
         } else {
             ++context_.counters.SymbolIndex;
             RefusedSymbol_.clear();
-            EndOfSymbol();
+            EndOfSymbolWithoutQuote();
         }
     } else {
         quote.HaveOptionData = parts_.ParseOptionPage(context_);
@@ -475,22 +497,37 @@ void ScanDriver::DoEvaluateLocal() {
     parts_.EvaluateSymbol(context_, *this);
     view_.SetMemoText(context_.quote.PageText);
     ScanState_ = NextSymbol;
-    EndOfSymbol();
+    if (context_.quote.HaveStockData) {
+        EndOfSymbol();
+    } else {
+        EndOfSymbolWithoutQuote();
+    }
 }
 
 // Writes the symbol's output. A symbol whose output cannot be written is not
 // finished: the scan pauses at it with the reason, to go on when the user
 // has made room and pressed Go.
-void ScanDriver::EndOfSymbol() {
+bool ScanDriver::EndOfSymbol() {
     ScanCounters& counters = context_.counters;
     if (std::optional<OutputFailure> failure = context_.outputs.FlushPendingOutput(
             context_.pending, context_.files, context_.settings.LocalMode())) {
         PauseForFailure(*failure);
-        return;
+        return false;
     }
     ++SymbolsFinished_;
-    if (counters.SymbolIndex < counters.SymbolCount) return;
+    if (counters.SymbolIndex < counters.SymbolCount) return true;
     EndOfPass();
+    return true;
+}
+
+// The status is shown first, so that the end of the pass (the scan-date note
+// beside "Done") or a failure to write puts its own text in its place. A
+// symbol whose output could not be written is done again, and remembered
+// then.
+void ScanDriver::EndOfSymbolWithoutQuote() {
+    const std::string ticker = context_.quote.Ticker;
+    view_.SetStatusText(1, kNoQuoteFor + ticker);
+    if (EndOfSymbol()) NoQuoteSymbols_.push_back(ticker);
 }
 
 // The pass is over: the resume point starts the next one.
@@ -532,12 +569,14 @@ void ScanDriver::PauseForFailure(const OutputFailure& failure) {
             what = "Every symbol of the pass is written; the resume point of the next pass is not.";
             break;
     }
-    PauseWithMessage(ScanStop::WriteFailed,
-                     failure.Message() + "\r\n" + what +
-                         (failure.What == OutputFailure::Step::PassEnd
-                              ? " Make room, then press Go to end the pass."
-                              : " Make room, then press Go."),
-                     "Cannot write " + failure.File.substr(failure.File.rfind('/') + 1));
+    const std::string& goOn = context_.advice.GoOn;
+    PauseWithMessage(
+        ScanStop::WriteFailed,
+        failure.Message() + "\r\n" + what + " " +
+            WriteFailureAdvice(failure.Error, failure.What == OutputFailure::Step::PassEnd
+                                                  ? goOn + " to end the pass"
+                                                  : goOn),
+        "Cannot write " + failure.File.substr(failure.File.rfind('/') + 1));
 }
 
 void ScanDriver::ClearPendingOutput() {

@@ -49,10 +49,16 @@ inline constexpr int kEmptyReplyRetries = 3;
 
 inline constexpr const char* kPressGo = "Press Go to continue";
 inline constexpr const char* kDone = "Done";
+// The message of a refused login is the reason followed by the advice of
+// the program (ScanAdvice); kLoginRefused is the desktop program's whole text.
+inline constexpr const char* kLoginRefusedReason =
+    "The quote server refused the user name or password.";
 inline constexpr const char* kLoginRefused =
     "The quote server refused the user name or password. Check them in Setup, Quotes Server, "
     "then open the scan again.";
 inline constexpr const char* kLoginRefusedShort = "Login refused: see Setup, Quotes Server";
+// The text after "<file> contains no symbols" when the symbol file holds none.
+inline constexpr const char* kNoSymbolsReason = " contains no symbols, process stopped.";
 // The scan-date notes of status panel 1, around the date ("6/17/2025").
 inline constexpr const char* kScanningAsOf = "Scanning as of ";
 inline constexpr const char* kQuotesOf = "Quotes of ";
@@ -67,6 +73,8 @@ inline constexpr const char* kTimeoutRetry = "Timeout Retry";
 inline constexpr const char* kNoReplyFor = "No reply for ";
 inline constexpr const char* kReplyTooLargeFor = "Reply too large for ";
 inline constexpr const char* kListedAsBad = ": listed in BadSym.txt";
+// Status panel 1 for a symbol that got no stock quote, before the symbol.
+inline constexpr const char* kNoQuoteFor = "No quote for ";
 
 // Why the scan paused by itself rather than at the user's word.
 enum class ScanStop {
@@ -122,6 +130,10 @@ class ScanDriver final : public AlarmControl {
     const std::string& ServerPort() const { return ServerPort_; }
     // Symbols finished since the window was created.
     int SymbolsFinished() const { return SymbolsFinished_; }
+    // The symbols among them that got no stock quote, in the order they were
+    // finished: no stock data on the page or in the local quote file, or
+    // listed in BadSym.txt for want of a reply or for a refusal.
+    const std::vector<std::string>& NoQuoteSymbols() const { return NoQuoteSymbols_; }
     // Why the scan last paused by itself; None after Go.
     ScanStop LastStop() const { return LastStop_; }
     // What the scan window says of the date the scan runs as of: empty when
@@ -149,7 +161,12 @@ class ScanDriver final : public AlarmControl {
     void ForgetStripping();
     void DoReadLocal();
     void DoEvaluateLocal();
-    void EndOfSymbol();
+    // True when the symbol's output was written (the end of the pass may
+    // still have failed).
+    bool EndOfSymbol();
+    // EndOfSymbol for a symbol that got no quote: it is remembered and told
+    // in status panel 1.
+    void EndOfSymbolWithoutQuote();
     void EndOfPass();
     void PauseForFailure(const OutputFailure& failure);
     void ClearPendingOutput();
@@ -168,6 +185,9 @@ class ScanDriver final : public AlarmControl {
     void ReadProgress();
     void ChooseScanDate();
     std::string SymbolCountText() const;
+    std::string NoSymbolsMessage() const;
+    // "127.0.0.1:8080": the quote server the scan talks to.
+    std::string ServerAddress() const { return ServerHost_ + ":" + ServerPort_; }
 
     Context& context_;
     ScanView& view_;
@@ -192,6 +212,7 @@ class ScanDriver final : public AlarmControl {
     // not start a pass.
     bool RetryPending_ = false;
     int SymbolsFinished_ = 0;
+    std::vector<std::string> NoQuoteSymbols_;
     // The request of the current connection has been sent; bytes of its
     // reply received so far; steps left before it is given up.
     bool RequestSent_ = false;

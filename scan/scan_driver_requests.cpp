@@ -80,8 +80,10 @@ void ScanDriver::ListAsBad(const std::string& reason) {
     context_.pending.PendingProgress =
         FormatArgs("%d %d", counters.ProcessCount, counters.SymbolIndex);
     ScanState_ = NextSymbol;
-    EndOfSymbol();
-    if (ScanState_ != NextSymbol) return;  // paused by a write failure
+    const std::string ticker = context_.quote.Ticker;
+    if (!EndOfSymbol()) return;  // paused by a write failure
+    NoQuoteSymbols_.push_back(ticker);
+    if (ScanState_ != NextSymbol) return;  // paused by a failed end of the pass
     view_.SetStatusText(1, reason + kListedAsBad);
     // The next step takes the next symbol.
     PrevState_ = kNoState;
@@ -167,9 +169,11 @@ void ScanDriver::Sockets1SessionClosed() {
     ScanState_ = ProcessReply;
 }
 
+// The error's text names the server, which the status panels show nowhere
+// else once a connection is made.
 void ScanDriver::Sockets1ErrorOccurred(int error, const std::string& message) {
     (void)error;
-    view_.SetStatusText(1, message);
+    view_.SetStatusText(1, message + " (" + ServerAddress() + ")");
     context_.outputs.CloseOutputFiles();
 }
 

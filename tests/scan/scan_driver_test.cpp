@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <iterator>
 #include <memory>
@@ -555,6 +556,54 @@ TEST_F(ScanDriverTest, AReplyOverThirtyTwoMebibytesIsTooLarge) {
     EXPECT_EQ(parsed.size(), 1u);
 }
 
+// The advice after the messages is the program's own: the desktop program's
+// menus and buttons by default, the words a program sets in its place.
+TEST_F(ScanDriverTest, MessagesEndWithTheProgramsAdvice) {
+    ScanAdvice runner;
+    runner.ChooseSymbolFile = "Use --symbol-file FILE.";
+    runner.CheckLogin = "Use --user.";
+    runner.LoginRefusedStatus = "Refused: --user";
+    struct Case {
+        const char* name;
+        std::optional<ScanAdvice> advice;
+        std::string noSymbols;
+        std::string refused;
+        std::string refusedStatus;
+    };
+    const Case cases[] = {
+        {"desktop", std::nullopt,
+         "Please use File menu - Choose Symbol File to select another file.",
+         "The quote server refused the user name or password. Check them in Setup, Quotes "
+         "Server, then open the scan again.",
+         "Login refused: see Setup, Quotes Server"},
+        {"runner", runner, "Use --symbol-file FILE.",
+         "The quote server refused the user name or password. Use --user.", "Refused: --user"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        context.advice = c.advice.value_or(ScanAdvice());
+        context.runtime.SymbolsLoaded = false;
+        dir.Write("Symbols.sym", "");
+        messages.Shown.clear();
+        Open();
+        driver->PB_GoClick();
+        Step();
+        ASSERT_EQ(messages.Shown.size(), 1u);
+        EXPECT_EQ(
+            messages.Shown[0],
+            dir.File("Symbols.sym") + " contains no symbols, process stopped.\r\n" + c.noSymbols);
+
+        WriteSymbols(1);
+        Open();
+        driver->PB_GoClick();
+        Step();
+        ServeOneRequest("HTTP/1.0 401 Unauthorized\r\n\r\n");
+        ASSERT_EQ(messages.Shown.size(), 2u);
+        EXPECT_EQ(messages.Shown[1], c.refused);
+        EXPECT_EQ(view.Panels[1], c.refusedStatus);
+    }
+}
+
 // A refused login pauses the scan with the cause and where to mend it;
 // nothing is rotated, archived or listed for it.
 TEST_F(ScanDriverTest, ARefusedLoginPausesWithTheCause) {
@@ -828,6 +877,53 @@ TEST_F(ScanDriverTest, APauseCommitsTheResumePoint) {
 // A symbol whose output cannot be written pauses the scan at it with the
 // file and the cause; once there is room, Go finishes the pass with nothing
 // lost and nothing twice.
+// What the user is told to do fits the cause: a full disk wants room, a
+// directory that may not be written its permissions, anything else to be
+// put right; the last words are the program's.
+TEST_F(ScanDriverTest, AWriteFailureIsAdvisedByItsCause) {
+    const struct {
+        int error;
+        const char* goOn;
+        const char* advice;
+    } cases[] = {
+        {ENOSPC, nullptr, "Make room, then press Go."},
+        {EDQUOT, nullptr, "Make room, then press Go."},
+        {EACCES, nullptr, "The directory cannot be written: check its permissions, then press Go."},
+        {EROFS, nullptr, "The directory cannot be written: check its permissions, then press Go."},
+        {EPERM, nullptr, "The directory cannot be written: check its permissions, then press Go."},
+        {EISDIR, nullptr, "When the file can be written again, press Go."},
+        {EIO, nullptr, "When the file can be written again, press Go."},
+        {ENOSPC, "run again", "Make room, then run again."},
+        {EACCES, "run again",
+         "The directory cannot be written: check its permissions, then run again."},
+    };
+    WriteSymbols(1);
+    context.settings.QuotesFromLocalFile = 1;
+    parts.ReplayQuote = [](Context&) {};
+    parts.EvaluateSymbol = [](Context& c, AlarmControl&) {
+        c.pending.PendingResults = c.quote.Ticker + "\r\n";
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.advice);
+        context.advice.GoOn = c.goOn != nullptr ? c.goOn : "press Go";
+        context.runtime.SymbolsLoaded = false;  // a new window reads the list again
+        messages.Shown.clear();
+        Open();
+        const int error = c.error;
+        context.outputs.BeforeWrite = [error](const std::string&) { return error; };
+        driver->PB_GoClick();
+        Step(4);
+        ASSERT_EQ(messages.Shown.size(), 1u);
+        const std::string& shown = messages.Shown[0];
+        EXPECT_NE(shown.find(std::string(": ") + std::strerror(c.error) + "\r\n"),
+                  std::string::npos)
+            << shown;
+        EXPECT_EQ(shown.substr(shown.find("written. ") + 9), c.advice);
+        context.outputs.BeforeWrite = nullptr;
+        driver->FormClose();
+    }
+}
+
 TEST_F(ScanDriverTest, AWriteFailurePausesAtTheSymbol) {
     WriteSymbols(3);
     context.settings.QuotesFromLocalFile = 1;
@@ -998,15 +1094,70 @@ TEST_F(ScanDriverTest, NothingMovesWhileTheWriteFailureIsShown) {
     EXPECT_EQ(scan.LastStop(), ScanStop::WriteFailed);
 }
 
+// The status panels name the server with its port: while connecting, and
+// beside a socket error's text.
 TEST_F(ScanDriverTest, SocketErrorIsShownAndClosesOutputFiles) {
     WriteSymbols(1);
+    dir.Write("QuoteHosts.txt", "quotes.example:8080\r\n");
     Open();
+    driver->PB_GoClick();
+    Step(2);  // ReadSymbols, NextSymbol
+    EXPECT_EQ(view.Panels[0], "Connecting to quotes.example:8080");
     context.pending.PendingGoodSym = "S10\r\n";
     context.outputs.FlushPendingOutput(context.pending, context.files, false);
     ASSERT_TRUE(context.outputs.IsOpen());
     driver->Sockets1ErrorOccurred(10061, "Connection refused");
-    EXPECT_EQ(view.Panels[1], "Connection refused");
+    EXPECT_EQ(view.Panels[1], "Connection refused (quotes.example:8080)");
     EXPECT_FALSE(context.outputs.IsOpen());
+}
+
+// A symbol that gets no stock quote is named in status panel 1 and kept in
+// the run's list; one whose output could not be written is named once, when
+// it is done again. The files are written as before: nothing for a server
+// symbol without a quote.
+TEST_F(ScanDriverTest, SymbolsWithoutAQuoteAreNamed) {
+    WriteSymbols(3);
+    parts.ParseStockPage = [](Context& c) { return c.quote.Ticker != "S11"; };
+    parts.ParseOptionPage = [](Context&) { return false; };
+    parts.SaveQuote = [](Context&) {};
+    parts.EvaluateSymbol = [](Context& c, AlarmControl&) {
+        c.pending.PendingResults = c.quote.Ticker + "\r\n";
+    };
+    Open();
+    driver->PB_GoClick();
+    Step();  // ReadSymbols
+    ServeOneRequest();
+    ServeOneRequest();  // S10 done
+    EXPECT_TRUE(driver->NoQuoteSymbols().empty());
+    ServeOneRequest();  // S11: no stock data
+    EXPECT_EQ(view.Panels[1], "No quote for S11");
+    EXPECT_EQ(driver->NoQuoteSymbols(), std::vector<std::string>{"S11"});
+    EXPECT_EQ(dir.Read("Results.txt"), "S10\r\n");
+    EXPECT_EQ(driver->SymbolsFinished(), 2);
+
+    // Local: S10 and S12 are missing from the archive; S10's output fails
+    // the first time.
+    TempDir here;
+    context.files = WorkingFileNames::In(here.Path());
+    context.settings.SymbolFileName = dir.File("Symbols.sym");
+    context.settings.QuotesFromLocalFile = 1;
+    context.runtime.RestartPending = true;
+    context.runtime.SymbolsLoaded = false;
+    parts.ReplayQuote = [](Context& c) { c.quote.HaveStockData = c.quote.Ticker == "S11"; };
+    Open();
+    int writes = 0;
+    context.outputs.BeforeWrite = [&writes](const std::string&) {
+        return ++writes == 1 ? ENOSPC : 0;
+    };
+    driver->PB_GoClick();
+    Step(3);  // ReadSymbols, NextSymbol, ReadLocal
+    Step();   // EvaluateLocal: the write fails
+    EXPECT_EQ(driver->LastStop(), ScanStop::WriteFailed);
+    EXPECT_TRUE(driver->NoQuoteSymbols().empty());
+    driver->PB_GoClick();
+    RunToDone();
+    EXPECT_EQ(driver->NoQuoteSymbols(), (std::vector<std::string>{"S10", "S12"}));
+    EXPECT_EQ(here.Read("Results.txt"), "S10\r\nS11\r\nS12\r\n");
 }
 
 class AlarmTest : public ScanDriverTest {
