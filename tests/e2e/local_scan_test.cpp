@@ -104,8 +104,10 @@ TEST_F(LocalScanTest, ReplaysTheArchiveAndLeavesEveryOutput) {
     EXPECT_EQ(CountOf(saved, "\r\n"), 4 + blocks);
     EXPECT_EQ(CountOf(dir.Read("UpSym.txt"), "\r\n") + CountOf(dir.Read("DownSym.txt"), "\r\n"),
               blocks);
-    EXPECT_NE(run.out.find(
-                  FormatArgs("%zu symbols scanned, %d saved in this pass", tickers.size(), blocks)),
+    EXPECT_NE(run.out.find(FormatArgs(
+                  "%zu symbols scanned in this run; the pass is done: %d of its %zu "
+                  "symbols saved, results in %s",
+                  tickers.size(), blocks, tickers.size(), dir.File("Results.txt").c_str())),
               std::string::npos);
     // The finished pass leaves its count and a position that starts the next.
     EXPECT_EQ(dir.Read("Progress.---"), FormatArgs("%d 0", blocks));
