@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -122,6 +123,24 @@ TEST(Runner, HelpAndBadArguments) {
     for (const char* status :
          {"\n  0 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  5 ", "\n  6 ", "\n  64 "})
         EXPECT_NE(help.out.find(status), std::string::npos) << status;
+    // The manual page is made from this text: every line fits 80 columns,
+    // and an option is alone on its line or its description begins at
+    // column 26, after two blanks.
+    std::size_t start = 0;
+    for (std::size_t end; (end = help.out.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        const std::string line = help.out.substr(start, end - start);
+        EXPECT_LT(line.size(), 80u) << line;
+        if (line.rfind("  --", 0) != 0) continue;
+        const std::size_t blanks = std::count(line.begin(), line.end(), ' ');
+        const bool alone = line.find("  ", 2) == std::string::npos && blanks <= 3;
+        const bool columned = line.size() > 26 && line.substr(24, 2) == "  " && line[26] != ' ';
+        EXPECT_TRUE(alone || columned) << line;
+    }
+    for (const char* option :
+         {"--hosts HOST[:PORT][,HOST[:PORT]]\n", "--symbol-file FILE  ", "--template N|NAME  ",
+          "--user NAME  ", "--password-file FILE  ", "\n  3   For Low P/E Stocks\n"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
     EXPECT_FALSE(dir.Exists("Quillon.---"));
     EXPECT_EQ(RunScan(dir, "--bogus").exitCode, 64);
 }
