@@ -48,7 +48,7 @@ QAbstractButton* MakeHelpButton(QWidget* form, HelpCallback help) {
     button->setToolTip(QStringLiteral("Help (F1)"));
     button->setFocusPolicy(Qt::NoFocus);
     QObject::connect(button, &QToolButton::clicked, form, [form, help = std::move(help)] {
-        if (help) help(HelpContextOf(form->focusWidget()));
+        if (help) help(HelpContextOfFocus(form));
     });
     return button;
 }

@@ -125,6 +125,7 @@ TFilterForm::TFilterForm(Settings& settings, const WorkingFileNames& files,
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
     const HelpCallback formHelp = HelpOrDefault(std::move(help), this);
     new FormHelp(this, formHelp);
+    SetHelpContext(this, kFiltersHelpContext);
 
     GroupBox1 = BuildAndGroup();
     GroupBox2 = BuildOrGroup();

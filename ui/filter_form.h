@@ -23,6 +23,10 @@ class QPushButton;
 namespace quillon {
 
 inline constexpr int kDeriveZorHelpContext = 213;
+// The dialog as a whole, the filter overview: asked for where no control
+// with a topic of its own has the focus (the AND group, which takes it when
+// the dialog opens, the OR group, the note).
+inline constexpr int kFiltersHelpContext = 254;
 inline constexpr int kTemplatesHelpContext = 215;
 
 class TFilterForm final : public QDialog {

@@ -43,6 +43,7 @@ constexpr TopicOfContext kTopics[] = {
     {261, 261, "filter_open_interest.html"},
     {269, 269, "filter_volatility.html"},
     {270, 270, "filter_zor_ratio.html"},
+    {254, 254, "filters.html"},  // the filter dialog as a whole
     {250, 270, "filters.html"},
     {301, 301, "scan_window.html"},
     {302, 302, "alarm.html"},
@@ -149,6 +150,11 @@ int HelpContextOf(const QWidget* control) {
     return kHelpContents;
 }
 
+int HelpContextOfFocus(const QWidget* form) {
+    const QWidget* focus = form->focusWidget();
+    return HelpContextOf(focus != nullptr ? focus : form);
+}
+
 FormHelp::FormHelp(QWidget* form, HelpCallback help)
     : QObject(form), form_(form), help_(std::move(help)) {
     form->installEventFilter(this);
@@ -161,7 +167,7 @@ bool FormHelp::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::KeyPress:
             if (static_cast<QKeyEvent*>(event)->key() != Qt::Key_F1) return false;
-            help_(HelpContextOf(form_->focusWidget()));
+            help_(HelpContextOfFocus(form_));
             return true;
         case QEvent::QueryWhatsThis:
             event->accept();

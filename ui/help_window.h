@@ -54,8 +54,12 @@ HelpWindow* ProgramHelpWindow();
 void SetHelpContext(QWidget* control, int context);
 
 // The help context of a control: its own, else that of the nearest parent
-// that has one, else the contents.
+// (up to its window) that has one, else the contents.
 int HelpContextOf(const QWidget* control);
+
+// The help context F1 on `form` asks for: that of the control with the
+// focus, or the form's own when no control has it.
+int HelpContextOfFocus(const QWidget* form);
 
 // Routes F1 and What's-This clicks on `form` to `help` with the help context
 // of the control asked about. Owned by the form.

@@ -418,7 +418,10 @@ TEST_F(DialogTest, HelpAsksForTheControlsContext) {
         {Child<QWidget>(filter, "ComboBox1"), 215},
         {filter.findChildren<QRadioButton*>().value(0), 213},
         {Child<QWidget>(interest, "TX_Interest"), 207},
-        {Child<QWidget>(filter, "GroupBox1"), kHelpContents},
+        // The AND group has the focus when the dialog opens: the filter
+        // overview, not the contents.
+        {Child<QWidget>(filter, "GroupBox1"), 254},
+        {Child<QWidget>(filter, "GroupBox2"), 254},
     };
     for (const auto& [control, context] : cases) {
         ASSERT_NE(control, nullptr);
@@ -427,12 +430,27 @@ TEST_F(DialogTest, HelpAsksForTheControlsContext) {
         QTest::keyClick(control, Qt::Key_F1);
         EXPECT_EQ(helpAsked, std::vector<int>{context}) << control->objectName().toStdString();
     }
+    // No control has the focus: the dialog's own topic.
+    for (const auto& [form, context] : {std::pair<QWidget*, int>{&filter, 254}, {&interest, 1}}) {
+        if (QWidget* focus = form->focusWidget()) focus->clearFocus();
+        ASSERT_EQ(form->focusWidget(), nullptr);
+        helpAsked.clear();
+        QTest::keyClick(form, Qt::Key_F1);
+        EXPECT_EQ(helpAsked, std::vector<int>{context}) << form->objectName().toStdString();
+    }
     // The title bar's "?" and then a click on a control.
     QWidget* range = Child<QWidget>(filter, "TX_MinRange");
     QHelpEvent whatsThis(QEvent::WhatsThis, QPoint(2, 2), range->mapToGlobal(QPoint(2, 2)));
     helpAsked.clear();
     QApplication::sendEvent(range, &whatsThis);
     EXPECT_EQ(helpAsked, std::vector<int>{257});
+    // ... and a click on no control, the dialog's own face.
+    const QPoint bare(filter.width() - 2, filter.height() - 2);
+    ASSERT_EQ(filter.childAt(bare), nullptr);
+    QHelpEvent onTheForm(QEvent::WhatsThis, bare, filter.mapToGlobal(bare));
+    helpAsked.clear();
+    QApplication::sendEvent(&filter, &onTheForm);
+    EXPECT_EQ(helpAsked, std::vector<int>{254});
 }
 
 // A settings file that cannot be written is told, naming the file and the
@@ -500,7 +518,7 @@ TEST_F(DialogTest, TheHelpButtonAsksForTheFocusedControlsContext) {
     const std::pair<QWidget*, int> cases[] = {
         {Child<QWidget>(filter, "TX_MaxYield"), 256},
         {Child<QWidget>(filter, "ComboBox1"), 215},
-        {Child<QWidget>(filter, "GroupBox1"), kHelpContents},
+        {Child<QWidget>(filter, "GroupBox1"), 254},
         {Child<QWidget>(interest, "TX_Interest"), 207},
     };
     for (const auto& [control, context] : cases) {
@@ -555,6 +573,23 @@ TEST_F(DialogTest, EveryHelpContextOpensABundledTopic) {
     ASSERT_NE(ProgramHelpWindow(), nullptr);
     EXPECT_TRUE(ProgramHelpWindow()->isVisible());
     EXPECT_EQ(ProgramHelpWindow()->CurrentTopic().fileName(), "contact.html");
+}
+
+// The filter dialog's "?" as the user meets it: just opened, or with no
+// control focused, it opens the filter topic in the program's help window.
+TEST_F(DialogTest, TheFilterDialogsHelpButtonOpensTheFilterTopic) {
+    TFilterForm filter(settings, files, messages);
+    filter.show();
+    auto* button = Child<QAbstractButton>(filter, "HelpButton");
+    ASSERT_NE(button, nullptr);
+    for (bool focusCleared : {false, true}) {
+        if (focusCleared && filter.focusWidget() != nullptr) filter.focusWidget()->clearFocus();
+        ShowHelp(nullptr, 102);
+        QTest::mouseClick(button, Qt::LeftButton);
+        ASSERT_NE(ProgramHelpWindow(), nullptr);
+        EXPECT_EQ(ProgramHelpWindow()->CurrentTopic().fileName(), "filters.html") << focusCleared;
+    }
+    ProgramHelpWindow()->close();
 }
 
 }  // namespace
