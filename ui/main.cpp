@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillon"));
     QApplication::setDesktopFileName(QStringLiteral("quillon"));
+    QApplication::setWindowIcon(ProgramIcon());
 
     SystemClock clock;
     QtMessageService messages;

@@ -6,6 +6,7 @@ add_library(quillon_gui STATIC
     ${CMAKE_SOURCE_DIR}/platform/qt/qt_services.h
     ${CMAKE_SOURCE_DIR}/platform/qt/qt_socket_host.cpp
     ${CMAKE_SOURCE_DIR}/platform/qt/qt_socket_host.h
+    ${CMAKE_CURRENT_SOURCE_DIR}/quillon.qrc
     ${CMAKE_CURRENT_SOURCE_DIR}/tracing_form.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tracing_form.h
     ${CMAKE_CURRENT_SOURCE_DIR}/splash_form.cpp

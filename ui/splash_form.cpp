@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTimer>
 
 #include "platform/qt/qt_printer.h"
@@ -24,6 +25,9 @@ constexpr int kClientHeight = 186;
 constexpr int kTitleHeight = 76;
 constexpr int kTickerHeight = 21;
 constexpr int kVersionHeight = 18;
+// What the status bar and its label keep of the window's width for their
+// frames and margins.
+constexpr int kStatusMargins = 24;
 
 QLabel* AddLabel(QWidget* parent, const char* name, const QRect& place, const QFont& font,
                  const QColor& text, const QColor& background, Qt::Alignment alignment) {
@@ -79,7 +83,8 @@ TSplashForm::TSplashForm(Context& context, ProgramLauncher& launcher, QWidget* p
     Hooks.ShowHelp = [this](int topic) { quillon::ShowHelp(this, topic); };
     CreateControls();
     CreateMenus();
-    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    setFixedSize(kClientWidth,
+                 kClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
 
     Timer1_ = new QTimer(this);
     Timer1_->setObjectName(QStringLiteral("Timer1"));
@@ -126,6 +131,29 @@ void TSplashForm::CreateControls() {
                  courier, QColor(255, 0, 0), black, Qt::AlignCenter);
     Ticker_ = AddLabel(Panel1_, "Ticker", QRect(1, tickerTop, inner, kTickerHeight), courier,
                        QColor(0, 255, 0), black, Qt::AlignLeft | Qt::AlignVCenter);
+
+    // Below the panel, a status line names the directory of the working
+    // files: started from the menu or from a terminal, the program may work
+    // somewhere else than the user expects.
+    QStatusBar* status = statusBar();
+    status->setObjectName(QStringLiteral("StatusBar"));
+    status->setSizeGripEnabled(false);
+    WorkingDirectory_ = new QLabel(status);
+    WorkingDirectory_->setObjectName(QStringLiteral("WorkingDirectory"));
+    WorkingDirectory_->setTextFormat(Qt::PlainText);
+    WorkingDirectory_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    status->addWidget(WorkingDirectory_, 1);
+}
+
+void TSplashForm::ShowWorkingDirectory() {
+    const QString directory = ToQt(context_.files.WorkingDirectory);
+    const QString full = QStringLiteral("Working directory: ") + directory;
+    // A long path loses its middle, where the two ends say most; the tooltip
+    // holds it whole.
+    const int room = kClientWidth - kStatusMargins;
+    WorkingDirectory_->setText(
+        WorkingDirectory_->fontMetrics().elidedText(full, Qt::ElideMiddle, room));
+    WorkingDirectory_->setToolTip(directory);
 }
 
 QAction* TSplashForm::AddItem(QMenu* menu, const char* name, const char* caption,
@@ -234,6 +262,7 @@ void TSplashForm::FormActivate() {
     Ticker_->setText(ToQt(tickerCaption_));
     Version_->setText(ToQt(VersionText(context_.runtime.ProgramVersion)));
     setWindowTitle(ToQt(MainCaption(context_.settings.SymbolFileName)));
+    ShowWorkingDirectory();
     // The marks follow the settings just loaded, not the ones before.
     ShowDataSourceMarks();
     Panel1_->setFocus();

@@ -1,7 +1,8 @@
 #pragma once
-// The main window: title, version, the scrolling ticker, the START button
-// and the menus. It owns the program's only timer, which scrolls the ticker
-// and, while the scan window is open, steps the scan.
+// The main window: title, version, the scrolling ticker, the START button,
+// the menus, and a status line naming the working directory. It owns the
+// program's only timer, which scrolls the ticker and, while the scan window
+// is open, steps the scan.
 
 #include <QMainWindow>
 #include <functional>
@@ -73,6 +74,8 @@ class TSplashForm final : public QMainWindow {
     void FormShow();
     void FormActivate();
     void ShowDataSourceMarks();
+    // The status line: the directory of the working files.
+    void ShowWorkingDirectory();
     void Timer1Timer();
     void PB_StartClick();
     void ScanWindowClosed();
@@ -98,6 +101,7 @@ class TSplashForm final : public QMainWindow {
     QPushButton* PB_Start_ = nullptr;
     QLabel* Version_ = nullptr;
     QLabel* Ticker_ = nullptr;
+    QLabel* WorkingDirectory_ = nullptr;
     QTimer* Timer1_ = nullptr;
     QAction* GetQuotesFromQuoteServer1_ = nullptr;
     QAction* GetQuotesFromLocalFileQuotestxt1_ = nullptr;

@@ -7,6 +7,12 @@
 #include <QTimer>
 #include <memory>
 
+// The resource of ui/quillon.qrc, in a static library that nothing else
+// references; Q_INIT_RESOURCE must be called outside any namespace.
+static void InitProgramIconResource() {
+    Q_INIT_RESOURCE(quillon);
+}
+
 namespace quillon {
 
 namespace {
@@ -76,6 +82,16 @@ bool QtMessageService::Confirm(const std::string& text) {
                     QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
+}
+
+QIcon ProgramIcon() {
+    InitProgramIconResource();
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256}) {
+        const QPixmap picture(QStringLiteral(":/icons/%1x%1/quillon.png").arg(size));
+        if (!picture.isNull()) icon.addPixmap(picture);
+    }
+    return icon;
 }
 
 void QtBeeper::Beep() {

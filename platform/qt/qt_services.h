@@ -2,6 +2,7 @@
 // The desktop program's platform services: message and confirmation boxes,
 // the system beep, and opening files in the desktop's text editor.
 
+#include <QIcon>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -26,6 +27,12 @@ class QtMessageService final : public MessageService {
     void ShowMessage(const std::string& text) override;
     bool Confirm(const std::string& text) override;
 };
+
+// The program's icon, drawn for 16, 32, 48, 64, 128 and 256 pixels: the
+// pictures installed in the icon theme, built into the program so that every
+// window has it wherever the program runs from. The program gives it to the
+// application, and so to every window.
+QIcon ProgramIcon();
 
 class QtBeeper final : public BeepService {
   public:

@@ -165,11 +165,61 @@ TEST_F(ShellTest, StartUpWritesTheDefaultsAndShowsCaptionVersionAndTicker) {
     EXPECT_EQ(splash->Timer1().interval(), kTickerInterval);
     EXPECT_TRUE(Action("GetQuotesFromQuoteServer1")->isChecked());
     EXPECT_FALSE(Action("GetQuotesFromLocalFileQuotestxt1")->isChecked());
+    // The status line under the panel names the working directory.
+    EXPECT_EQ(FromQt(Find<QLabel>("WorkingDirectory")->text()), "Working directory: " + dir.Path());
+    EXPECT_EQ(splash->findChild<QFrame*>("Panel1")->size(), QSize(617, 186));
 
     // The timer scrolls the ticker one character to the left.
     ASSERT_TRUE(
         WaitFor([this] { return Find<QLabel>("Ticker")->text() != kDefaultTickerText; }, 2000));
     EXPECT_EQ(FromQt(Find<QLabel>("Ticker")->text()), ScrollTicker(kDefaultTickerText));
+}
+
+// The status line follows the working directory each time the main window
+// is activated; a path too long for the window loses its middle, and its
+// tooltip holds it whole.
+TEST_F(ShellTest, TheStatusLineNamesTheWorkingDirectory) {
+    const std::string longName = dir.File(std::string(90, 'd') + "/" + std::string(90, 'e'));
+    std::filesystem::create_directories(longName);
+    QDir::setCurrent(ToQt(longName));
+    splash->Start();
+    QLabel* line = Find<QLabel>("WorkingDirectory");
+    const QString shown = line->text();
+    EXPECT_TRUE(shown.startsWith("Working directory: " + ToQt(dir.Path()).left(8)))
+        << FromQt(shown);
+    EXPECT_TRUE(shown.endsWith(QString(20, 'e'))) << FromQt(shown);
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << FromQt(shown);
+    EXPECT_EQ(FromQt(line->toolTip()), longName);
+    EXPECT_LE(line->fontMetrics().horizontalAdvance(shown), line->width());
+    EXPECT_TRUE(splash->rect().contains(line->mapTo(splash.get(), line->rect().bottomRight())));
+
+    // Back in the short directory: shown whole at the next activation.
+    QDir::setCurrent(ToQt(dir.Path()));
+    splash->Hooks.ChooseSymbolFile = [](QWidget*, const std::string&) {
+        return std::optional<std::string>();
+    };
+    Action("ChooseSymbolFileName1")->trigger();
+    EXPECT_EQ(FromQt(line->text()), "Working directory: " + dir.Path());
+    EXPECT_EQ(FromQt(line->toolTip()), dir.Path());
+}
+
+// The program's icon comes in every size the icon theme has, and the
+// program gives it to every window.
+TEST_F(ShellTest, EveryWindowHasTheProgramIcon) {
+    const QIcon icon = ProgramIcon();
+    ASSERT_FALSE(icon.isNull());
+    QList<QSize> sizes;
+    for (int n : {16, 32, 48, 64, 128, 256})
+        sizes << QSize(n, n);
+    EXPECT_EQ(icon.availableSizes(), sizes);
+    EXPECT_EQ(icon.pixmap(QSize(16, 16)).size(), QSize(16, 16));
+
+    QApplication::setWindowIcon(icon);
+    for (QWidget* window : std::initializer_list<QWidget*>{splash.get(), tracing.get()}) {
+        EXPECT_FALSE(window->windowIcon().isNull()) << FromQt(window->objectName());
+        EXPECT_EQ(window->windowIcon().availableSizes(), sizes);
+    }
+    QApplication::setWindowIcon(QIcon());
 }
 
 TEST_F(ShellTest, LocalScanRunsToDoneThroughTheTimerWithPauseAndGo) {
