@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
+#include <cctype>
 #include <memory>
 
 // The resource of ui/quillon.qrc, in a static library that nothing else
@@ -22,6 +23,40 @@ QString DisplayText(const std::string& text) {
     QString shown = ToQt(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return shown;
+}
+
+// Phrases that tell a message's kind, tried in order; the first found
+// decides. The warnings come first: a refusal of the user's entry may speak
+// of what "cannot" be done without anything having failed.
+struct KindPhrase {
+    const char* phrase;  // in lower case
+    MessageKind kind;
+};
+
+constexpr KindPhrase kKindPhrases[] = {
+    {"please change", MessageKind::Warning},          // an entry that cannot be stored
+    {"contains no symbols", MessageKind::Warning},    // the symbol file chosen
+    {"is in use by", MessageKind::Warning},           // another scan holds the directory
+    {"refused the user name", MessageKind::Warning},  // the account set up
+    {"no port specified", MessageKind::Warning},      // the quote host set up
+    {"no ip address specified", MessageKind::Warning},
+    {"install a text editor", MessageKind::Warning},  // no editor to open a file in
+    {"error", MessageKind::Error},
+    {"cannot", MessageKind::Error},
+    {"could not", MessageKind::Error},
+    {"failed", MessageKind::Error},
+};
+
+QMessageBox::Icon IconOf(MessageKind kind) {
+    switch (kind) {
+        case MessageKind::Warning:
+            return QMessageBox::Warning;
+        case MessageKind::Error:
+            return QMessageBox::Critical;
+        case MessageKind::Information:
+            break;
+    }
+    return QMessageBox::Information;
 }
 
 const char* const kTerminals[] = {"x-terminal-emulator", "xterm"};
@@ -71,8 +106,18 @@ std::string FromQt(const QString& text) {
     return text.toLocal8Bit().toStdString();
 }
 
+MessageKind KindOfMessage(const std::string& text) {
+    std::string lower = text;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const KindPhrase& k : kKindPhrases) {
+        if (lower.find(k.phrase) != std::string::npos) return k.kind;
+    }
+    return MessageKind::Information;
+}
+
 void QtMessageService::ShowMessage(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), DisplayText(text),
+    QMessageBox box(IconOf(KindOfMessage(text)), QApplication::applicationName(), DisplayText(text),
                     QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
 }

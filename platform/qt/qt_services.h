@@ -1,6 +1,7 @@
 #pragma once
 // The desktop program's platform services: message and confirmation boxes,
-// the system beep, and opening files in the desktop's text editor.
+// the program's icon, the system beep, and opening files in the desktop's
+// text editor.
 
 #include <QIcon>
 #include <QString>
@@ -20,8 +21,21 @@ namespace quillon {
 QString ToQt(const std::string& text);
 std::string FromQt(const QString& text);
 
+// What a message tells, which decides the icon of its box.
+enum class MessageKind {
+    Information,  // an outcome to know of (a printout went to a file)
+    Warning,      // something the user's entry or choice stands in the way of
+    Error,        // an operation that failed (a file not read or written)
+};
+
+// The kind of a message the core shows, told by its text: the core speaks
+// to every program through one plain "show a message", so its words are all
+// the desktop has to go on.
+MessageKind KindOfMessage(const std::string& text);
+
 // Message boxes over the active window: a message with an OK button under
-// the application's title, a question with Yes and No buttons.
+// the application's title and the icon of its kind, a question with Yes and
+// No buttons and the question icon.
 class QtMessageService final : public MessageService {
   public:
     void ShowMessage(const std::string& text) override;

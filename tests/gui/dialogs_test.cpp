@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/qt/qt_services.h"
 #include "platform/services.h"
 #include "tests/support/temp_dir.h"
 #include "ui/filter_form.h"
@@ -286,6 +287,7 @@ TEST_F(DialogTest, ServerRefusesCharactersItCannotStore) {
         ASSERT_EQ(messages.Shown.size(), 1u);
         EXPECT_NE(messages.Shown[0].find(std::string("The ") + c.refused), std::string::npos)
             << messages.Shown[0];
+        EXPECT_EQ(KindOfMessage(messages.Shown[0]), MessageKind::Warning) << "the user's entry";
         EXPECT_EQ(form.focusWidget(), Child<QLineEdit>(form, c.editName));
         EXPECT_EQ(settings.UserName, "old");
         EXPECT_EQ(settings.Password, "older");
@@ -473,6 +475,7 @@ TEST_F(DialogTest, AFailedSaveIsTold) {
         const std::string& shown = messages.Shown[0];
         EXPECT_NE(shown.find(files.SettingsFile), std::string::npos) << shown;
         EXPECT_NE(shown.find("Is a directory"), std::string::npos) << shown;
+        EXPECT_EQ(KindOfMessage(shown), MessageKind::Error);
     }
 }
 

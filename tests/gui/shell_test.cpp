@@ -14,16 +14,22 @@
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <optional>
 
 #include "platform/qt/qt_services.h"
+#include "platform/scan_lock.h"
+#include "results/pass_output.h"
+#include "results/settings_save.h"
+#include "scan/scan_driver.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
 #include "tools/market_sim_archive.h"
@@ -629,6 +635,87 @@ TEST(ShellRules, TheLauncherTellsWhenNothingOpensTheFile) {
     }
 }
 
+// A message box carries the icon of what its text tells: a failure is an
+// error, what stands in the way of the user's entry or choice a warning, an
+// outcome information. The texts are those the program shows.
+TEST(ShellRules, MessagesAreToldByKind) {
+    using K = MessageKind;
+    const std::string symbolFile = "/w/Symbols.sym";
+    const struct Case {
+        std::string text;
+        MessageKind kind;
+    } cases[] = {
+        {PrintedToFileMessage("/w/Results.pdf"), K::Information},
+        {ScanLockRefusal("/w", {"quillon-scan", 42}) + "\r\nOpen the scan again when it has ended.",
+         K::Warning},
+        {kLoginRefused, K::Warning},
+        {symbolFile + " contains no symbols, process stopped.\r\n"
+                      "Please use File menu - Choose Symbol File to select another file.",
+         K::Warning},
+        {NoEditorMessage("/w/Results.txt"), K::Warning},
+        {NoEditorMessage(""), K::Warning},
+        {"No Port Specified", K::Warning},
+        {"No IP Address Specified", K::Warning},
+        {SettingsNotSavedMessage("/w/Quillon.---", ENOSPC), K::Error},
+        {SettingsNotSavedMessage("/w/Quillon.---", 0), K::Error},
+        {OutputFailure{"/w/Results.txt", "No space left on device"}.Message() +
+             "\r\nThe scan is paused before IBM. Make room, then press Go.",
+         K::Error},
+        {"Error reading " + symbolFile, K::Error},
+        // Not the account's refusal: the host's.
+        {"Error 10061 in function connect\r\nConnection refused", K::Error},
+        {"Error 10060\r\nBlocking call timed out", K::Error},
+        {"Cannot convert host address", K::Error},
+        {"Quillon cannot start: cannot create /x: Permission denied", K::Error},
+        {"The scan cannot start: Scan.lock: Read-only file system", K::Error},
+        {"Cannot read /w/Results.txt: Permission denied", K::Error},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(static_cast<int>(KindOfMessage(c.text)), static_cast<int>(c.kind)) << c.text;
+    }
+}
+
+// The boxes themselves: a message's icon by its kind, a question's the
+// question mark.
+TEST(ShellRules, MessageBoxesCarryTheIconOfTheirKind) {
+    QtMessageService messages;
+    const struct Case {
+        std::string text;
+        bool question;
+        QMessageBox::Icon icon;
+    } cases[] = {
+        {"No printer is installed: printed to /w/Results.pdf", false, QMessageBox::Information},
+        {"No Port Specified", false, QMessageBox::Warning},
+        {"Cannot read /w/Results.txt: Permission denied", false, QMessageBox::Critical},
+        {"Swap the contents of /w/a.sym\nwith the contents of /w/b.txt\nAre you sure ?", true,
+         QMessageBox::Question},
+    };
+    for (const Case& c : cases) {
+        std::optional<QMessageBox::Icon> seen;
+        QString title;
+        // Looks at the box once it is open, then closes it with its No or OK.
+        std::function<void()> look = [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                QTimer::singleShot(10, look);
+                return;
+            }
+            seen = box->icon();
+            title = box->windowTitle();
+            box->done(c.question ? QMessageBox::No : QMessageBox::Ok);
+        };
+        QTimer::singleShot(0, look);
+        if (c.question) {
+            EXPECT_FALSE(messages.Confirm(c.text));
+        } else {
+            messages.ShowMessage(c.text);
+        }
+        ASSERT_TRUE(seen.has_value()) << c.text;
+        EXPECT_EQ(*seen, c.icon) << c.text;
+        EXPECT_EQ(title, c.question ? "Confirm" : QApplication::applicationName()) << c.text;
+    }
+}
+
 // A settings file that cannot be written is told by the main window's
 // commands that save the settings.
 TEST_F(ShellTest, TheMainWindowTellsAFailedSave) {
@@ -646,6 +733,7 @@ TEST_F(ShellTest, TheMainWindowTellsAFailedSave) {
         EXPECT_NE(messages.Shown[0].find(dir.File("Quillon.---")), std::string::npos)
             << messages.Shown[0];
         EXPECT_NE(messages.Shown[0].find("Is a directory"), std::string::npos) << messages.Shown[0];
+        EXPECT_EQ(KindOfMessage(messages.Shown[0]), MessageKind::Error);
     }
 }
 
@@ -676,6 +764,7 @@ TEST_F(ShellTest, TheScanWindowAndQuillonScanShareNoDirectory) {
     EXPECT_EQ(messages.Shown[0], inUse + "quillon-scan (process " + std::to_string(holder.Pid()) +
                                      "): one scan at a time works in a directory.\r\n"
                                      "Open the scan again when it has ended.");
+    EXPECT_EQ(KindOfMessage(messages.Shown[0]), MessageKind::Warning);
     holder.Kill();
     OpenScan();
     EXPECT_TRUE(tracing->isVisible()) << "a killed holder frees the directory at once";
