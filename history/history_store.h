@@ -1,0 +1,92 @@
+#pragma once
+// The pass history on disk: one SQLite database (History.db in the working
+// directory) holding a row per pass and a row per symbol and as-of date.
+//
+// The database is opened in WAL mode so that a reader (the desktop program,
+// quillon-history) may read while a scan writes, with a short busy timeout so
+// that a database locked by another program fails a write instead of
+// stalling the scan. Rows are keyed by (symbol, day): recording a symbol again
+// on the same day replaces the day's row, so a later pass of the same day and
+// a resumed pass that redoes a symbol both leave exactly one row.
+//
+// Every call answers whether it worked; Error() then says why, in SQLite's
+// words ("database is locked", "file is not a database", ...). Nothing here
+// throws.
+
+#include "history/history_row.h"
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace quillon {
+
+class HistoryStore {
+  public:
+    HistoryStore();
+    ~HistoryStore();
+    HistoryStore(const HistoryStore&) = delete;
+    HistoryStore& operator=(const HistoryStore&) = delete;
+
+    // Opens (creating when missing) the database at `file` and brings its
+    // schema to the current version. False when the file cannot be opened,
+    // is not a database, is locked, or has a newer schema than this build
+    // knows.
+    bool Open(const std::string& file);
+    bool IsOpen() const { return db_ != nullptr; }
+    void Close();
+    // Why the last call failed ("" after a success).
+    const std::string& Error() const { return error_; }
+
+    // The schema version this build writes (PRAGMA user_version).
+    static int SchemaVersion();
+
+    // A new pass row; its id, or 0 when it could not be written.
+    std::int64_t BeginPass(const HistoryPass& pass);
+    // Ends pass `id`: its counts, whether it finished, and when it ended.
+    bool EndPass(std::int64_t id, int symbols, int saved, bool finished, const std::string& ended);
+
+    // Records one symbol's figures for its day, replacing the day's row.
+    bool Record(const HistoryRow& row);
+
+    // Rows recorded between BeginBatch and CommitBatch are written in one
+    // transaction; without a batch each Record is its own. RollbackBatch
+    // drops the batch's rows.
+    bool BeginBatch();
+    bool CommitBatch();
+    void RollbackBatch();
+    bool InBatch() const { return inBatch_; }
+
+    // Reading.
+    std::vector<HistoryRow> Rows(const std::string& symbol, HistoryDay from = 0,
+                                 HistoryDay to = 99991231) const;  // oldest first
+    std::vector<HistoryRow> RowsOfDay(HistoryDay day) const;       // by symbol
+    std::vector<HistoryDay> Days() const;                          // oldest first
+    std::vector<HistoryPass> Passes() const;                       // by id
+    std::vector<std::string> Symbols() const;                      // sorted
+
+    // For every symbol, the IV30 of its last `n` recorded days before
+    // `before` that have one, oldest first; in one query.
+    std::unordered_map<std::string, std::vector<double>> Iv30Windows(HistoryDay before,
+                                                                     int n) const;
+
+    // PRAGMA integrity_check answered "ok".
+    bool IntegrityOk();
+
+  private:
+    bool Exec(const char* sql);
+    bool Fail(const char* what);
+    bool Migrate();
+    sqlite3_stmt* Prepare(const char* sql) const;
+
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* record_ = nullptr;  // the upsert, prepared once
+    bool inBatch_ = false;
+    mutable std::string error_;
+};
+
+}  // namespace quillon
