@@ -1,9 +1,9 @@
 # The layer check: every source folder includes only folders below it, and
-# the core folders include no Qt. Run as a script:
+# the core folders include no Qt, and only history/ includes SQLite. Run as a script:
 #   cmake -DSOURCE_DIR=<tree> -P check_layers.cmake
 # It lists every offending include and fails when there is one.
 #
-# Bottom to top: platform, market, analytics, results, scan, then the top
+# Bottom to top: platform, market, analytics, results, history, scan, then the top
 # layer of ui, platform/qt and tools. The Qt implementations of the seams in
 # platform/qt implement interfaces of several layers, so they sit on top;
 # they do not include ui/.
@@ -16,16 +16,17 @@ set(layer_platform 0)
 set(layer_market 1)
 set(layer_analytics 2)
 set(layer_results 3)
-set(layer_scan 4)
-set(layer_top 5)
-set(core_folders platform market analytics results scan)
+set(layer_history 4)
+set(layer_scan 5)
+set(layer_top 6)
+set(core_folders platform market analytics results history scan)
 
 # The layer of a path relative to the tree ("market/quote.h", "ui"), or -1
 # for folders outside the layers (tests, fuzz, bench).
 function(layer_of path out)
     if(path MATCHES "^platform/qt(/|$)" OR path MATCHES "^(ui|tools)(/|$)")
         set(${out} ${layer_top} PARENT_SCOPE)
-    elseif(path MATCHES "^(platform|market|analytics|results|scan)(/|$)")
+    elseif(path MATCHES "^(platform|market|analytics|results|history|scan)(/|$)")
         set(${out} ${layer_${CMAKE_MATCH_1}} PARENT_SCOPE)
     else()
         set(${out} -1 PARENT_SCOPE)
@@ -34,7 +35,7 @@ endfunction()
 
 set(offences "")
 set(checked 0)
-foreach(folder platform market analytics results scan ui tools)
+foreach(folder platform market analytics results history scan ui tools)
     file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR}
          ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
     foreach(source IN LISTS sources)
@@ -50,6 +51,10 @@ foreach(folder platform market analytics results scan ui tools)
                    target "${line}")
             if(core AND target MATCHES "^Q[A-Za-z]*(/|$)|^Qt[A-Za-z]*/")
                 string(APPEND offences "  ${source}: Qt in the core: ${target}\n")
+                continue()
+            endif()
+            if(target MATCHES "^sqlite3" AND NOT source MATCHES "^history/")
+                string(APPEND offences "  ${source}: SQLite outside history/: ${target}\n")
                 continue()
             endif()
             layer_of(${target} theirs)

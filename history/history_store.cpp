@@ -1,0 +1,465 @@
+#include "history/history_store.h"
+
+#include <sqlite3.h>
+
+#include <array>
+
+namespace quillon {
+
+namespace {
+
+// The schema, one step per version: step i brings a database of version i to
+// version i + 1. A step is never changed once released; a new version adds a
+// step.
+constexpr std::array<const char*, 1> kMigrations = {
+    // 1: the passes and the daily figures of each symbol.
+    "CREATE TABLE passes ("
+    " id INTEGER PRIMARY KEY,"
+    " as_of INTEGER NOT NULL,"
+    " started TEXT NOT NULL DEFAULT '',"
+    " ended TEXT NOT NULL DEFAULT '',"
+    " source TEXT NOT NULL DEFAULT '',"
+    " filters TEXT NOT NULL DEFAULT '',"
+    " symbols INTEGER NOT NULL DEFAULT 0,"
+    " saved INTEGER NOT NULL DEFAULT 0,"
+    " finished INTEGER NOT NULL DEFAULT 0);"
+    "CREATE TABLE days ("
+    " symbol TEXT NOT NULL,"
+    " day INTEGER NOT NULL,"
+    " pass_id INTEGER NOT NULL DEFAULT 0,"
+    " last REAL, change REAL, volume REAL, high52 REAL, low52 REAL, pe REAL, yield REAL,"
+    " quote_volatility REAL, market_cap REAL,"
+    " call_volume REAL, put_volume REAL, call_oi REAL, put_oi REAL,"
+    " zorc REAL, zorp REAL, iv30 REAL, iv30_call REAL, iv30_put REAL,"
+    " days_near INTEGER, days_next INTEGER,"
+    " verdict TEXT NOT NULL DEFAULT '',"
+    " failed_test TEXT NOT NULL DEFAULT '',"
+    " PRIMARY KEY (symbol, day)) WITHOUT ROWID;"
+    "CREATE INDEX days_by_day ON days (day, symbol);"};
+
+constexpr const char* kRowColumns =
+    "symbol, day, pass_id, last, change, volume, high52, low52, pe, yield, quote_volatility,"
+    " market_cap, call_volume, put_volume, call_oi, put_oi, zorc, zorp, iv30, iv30_call,"
+    " iv30_put, days_near, days_next, verdict, failed_test";
+
+// Finalizes a statement when it goes out of scope.
+struct Statement {
+    sqlite3_stmt* s = nullptr;
+    ~Statement() { sqlite3_finalize(s); }
+};
+
+void BindText(sqlite3_stmt* s, int i, const std::string& text) {
+    sqlite3_bind_text(s, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void BindDouble(sqlite3_stmt* s, int i, const std::optional<double>& value) {
+    if (value) {
+        sqlite3_bind_double(s, i, *value);
+    } else {
+        sqlite3_bind_null(s, i);
+    }
+}
+
+void BindInt(sqlite3_stmt* s, int i, const std::optional<int>& value) {
+    if (value) {
+        sqlite3_bind_int(s, i, *value);
+    } else {
+        sqlite3_bind_null(s, i);
+    }
+}
+
+std::string ColumnText(sqlite3_stmt* s, int i) {
+    const unsigned char* text = sqlite3_column_text(s, i);
+    if (text == nullptr) return {};
+    return std::string(reinterpret_cast<const char*>(text),
+                       static_cast<std::size_t>(sqlite3_column_bytes(s, i)));
+}
+
+std::optional<double> ColumnDouble(sqlite3_stmt* s, int i) {
+    if (sqlite3_column_type(s, i) == SQLITE_NULL) return std::nullopt;
+    return sqlite3_column_double(s, i);
+}
+
+std::optional<int> ColumnInt(sqlite3_stmt* s, int i) {
+    if (sqlite3_column_type(s, i) == SQLITE_NULL) return std::nullopt;
+    return sqlite3_column_int(s, i);
+}
+
+// A row of the days table, its columns in kRowColumns order.
+HistoryRow RowOf(sqlite3_stmt* s) {
+    HistoryRow row;
+    row.Symbol = ColumnText(s, 0);
+    row.Day = sqlite3_column_int(s, 1);
+    row.PassId = sqlite3_column_int64(s, 2);
+    std::optional<double>* figures[] = {&row.Last,
+                                        &row.Change,
+                                        &row.Volume,
+                                        &row.High52,
+                                        &row.Low52,
+                                        &row.PeRatio,
+                                        &row.Yield,
+                                        &row.QuoteVolatility,
+                                        &row.MarketCap,
+                                        &row.CallVolume,
+                                        &row.PutVolume,
+                                        &row.CallOpenInterest,
+                                        &row.PutOpenInterest,
+                                        &row.Zorc,
+                                        &row.Zorp,
+                                        &row.Iv30,
+                                        &row.Iv30Call,
+                                        &row.Iv30Put};
+    int column = 3;
+    for (std::optional<double>* figure : figures)
+        *figure = ColumnDouble(s, column++);
+    row.DaysToNear = ColumnInt(s, column++);
+    row.DaysToNext = ColumnInt(s, column++);
+    row.Verdict = ColumnText(s, column++);
+    row.FailedTest = ColumnText(s, column++);
+    return row;
+}
+
+}  // namespace
+
+HistoryStore::HistoryStore() = default;
+
+HistoryStore::~HistoryStore() {
+    Close();
+}
+
+int HistoryStore::SchemaVersion() {
+    return static_cast<int>(kMigrations.size());
+}
+
+void HistoryStore::Close() {
+    if (db_ == nullptr) return;
+    if (inBatch_) RollbackBatch();
+    sqlite3_finalize(record_);
+    record_ = nullptr;
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+bool HistoryStore::Fail(const char* what) {
+    error_ = db_ != nullptr ? sqlite3_errmsg(db_) : what;
+    if (error_.empty()) error_ = what;
+    return false;
+}
+
+bool HistoryStore::Exec(const char* sql) {
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) return Fail(sql);
+    return true;
+}
+
+sqlite3_stmt* HistoryStore::Prepare(const char* sql) const {
+    sqlite3_stmt* s = nullptr;
+    if (db_ == nullptr) {
+        error_ = "the history is not open";
+        return nullptr;
+    }
+    if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK) {
+        error_ = sqlite3_errmsg(db_);
+        sqlite3_finalize(s);
+        return nullptr;
+    }
+    return s;
+}
+
+bool HistoryStore::Open(const std::string& file) {
+    Close();
+    error_.clear();
+    if (sqlite3_open_v2(file.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+        Fail("cannot open");
+        Close();
+        return false;
+    }
+    // A file that may only be read opens without a word: it is refused here,
+    // before the scan counts on it.
+    if (sqlite3_db_readonly(db_, "main") == 1) {
+        error_ = "attempt to write a readonly database";
+        Close();
+        return false;
+    }
+    // A database another program is writing is waited for a short while
+    // only: the scan does not stall on it.
+    sqlite3_busy_timeout(db_, 1000);
+    sqlite3_extended_result_codes(db_, 1);
+    // WAL lets readers read while the scan writes. Each commit reaches the
+    // disk before the scan's resume point moves past its rows.
+    bool ok = Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=FULL") && Migrate();
+    if (ok) {
+        record_ = Prepare(
+            "INSERT OR REPLACE INTO days (symbol, day, pass_id, last, change, volume, high52, "
+            "low52, pe, yield, quote_volatility, market_cap, call_volume, put_volume, call_oi, "
+            "put_oi, zorc, zorp, iv30, iv30_call, iv30_put, days_near, days_next, verdict, "
+            "failed_test) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+        ok = record_ != nullptr;
+    }
+    if (!ok) {
+        const std::string why = error_;
+        Close();
+        error_ = why;
+        return false;
+    }
+    return true;
+}
+
+bool HistoryStore::Migrate() {
+    int version = -1;
+    {
+        Statement s{Prepare("PRAGMA user_version")};
+        if (s.s == nullptr) return false;
+        if (sqlite3_step(s.s) != SQLITE_ROW) return Fail("PRAGMA user_version");
+        version = sqlite3_column_int(s.s, 0);
+    }
+    if (version == SchemaVersion()) return true;
+    if (version < 0 || version > SchemaVersion()) {
+        error_ = "written by a newer version of the program (schema " + std::to_string(version) +
+                 ", this one knows " + std::to_string(SchemaVersion()) + ")";
+        return false;
+    }
+    if (!Exec("BEGIN IMMEDIATE")) return false;
+    // Read again inside the transaction: another program may have migrated
+    // the file meanwhile.
+    {
+        Statement s{Prepare("PRAGMA user_version")};
+        if (s.s == nullptr || sqlite3_step(s.s) != SQLITE_ROW) {
+            Fail("PRAGMA user_version");
+            Exec("ROLLBACK");
+            return false;
+        }
+        version = sqlite3_column_int(s.s, 0);
+    }
+    for (int step = version; step < SchemaVersion(); ++step) {
+        if (!Exec(kMigrations[static_cast<std::size_t>(step)])) {
+            const std::string why = error_;
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            error_ = why;
+            return false;
+        }
+    }
+    const std::string setVersion = "PRAGMA user_version=" + std::to_string(SchemaVersion());
+    if (!Exec(setVersion.c_str()) || !Exec("COMMIT")) {
+        const std::string why = error_;
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        error_ = why;
+        return false;
+    }
+    return true;
+}
+
+std::int64_t HistoryStore::BeginPass(const HistoryPass& pass) {
+    error_.clear();
+    Statement s{Prepare(
+        "INSERT INTO passes (as_of, started, ended, source, filters, symbols, saved, finished) "
+        "VALUES (?,?,?,?,?,?,?,?)")};
+    if (s.s == nullptr) return 0;
+    sqlite3_bind_int(s.s, 1, pass.AsOf);
+    BindText(s.s, 2, pass.Started);
+    BindText(s.s, 3, pass.Ended);
+    BindText(s.s, 4, pass.Source);
+    BindText(s.s, 5, pass.Filters);
+    sqlite3_bind_int(s.s, 6, pass.Symbols);
+    sqlite3_bind_int(s.s, 7, pass.Saved);
+    sqlite3_bind_int(s.s, 8, pass.Finished ? 1 : 0);
+    if (sqlite3_step(s.s) != SQLITE_DONE) {
+        Fail("insert pass");
+        return 0;
+    }
+    return sqlite3_last_insert_rowid(db_);
+}
+
+bool HistoryStore::EndPass(std::int64_t id, int symbols, int saved, bool finished,
+                           const std::string& ended) {
+    error_.clear();
+    Statement s{
+        Prepare("UPDATE passes SET symbols = ?, saved = ?, finished = ?, ended = ? "
+                "WHERE id = ?")};
+    if (s.s == nullptr) return false;
+    sqlite3_bind_int(s.s, 1, symbols);
+    sqlite3_bind_int(s.s, 2, saved);
+    sqlite3_bind_int(s.s, 3, finished ? 1 : 0);
+    BindText(s.s, 4, ended);
+    sqlite3_bind_int64(s.s, 5, id);
+    if (sqlite3_step(s.s) != SQLITE_DONE) return Fail("update pass");
+    if (sqlite3_changes(db_) != 1) {
+        error_ = "no pass " + std::to_string(id);
+        return false;
+    }
+    return true;
+}
+
+bool HistoryStore::Record(const HistoryRow& row) {
+    error_.clear();
+    if (record_ == nullptr) {
+        error_ = "the history is not open";
+        return false;
+    }
+    sqlite3_stmt* s = record_;
+    sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
+    BindText(s, 1, row.Symbol);
+    sqlite3_bind_int(s, 2, row.Day);
+    sqlite3_bind_int64(s, 3, row.PassId);
+    const std::optional<double>* figures[] = {&row.Last,
+                                              &row.Change,
+                                              &row.Volume,
+                                              &row.High52,
+                                              &row.Low52,
+                                              &row.PeRatio,
+                                              &row.Yield,
+                                              &row.QuoteVolatility,
+                                              &row.MarketCap,
+                                              &row.CallVolume,
+                                              &row.PutVolume,
+                                              &row.CallOpenInterest,
+                                              &row.PutOpenInterest,
+                                              &row.Zorc,
+                                              &row.Zorp,
+                                              &row.Iv30,
+                                              &row.Iv30Call,
+                                              &row.Iv30Put};
+    int column = 4;
+    for (const std::optional<double>* figure : figures)
+        BindDouble(s, column++, *figure);
+    BindInt(s, column++, row.DaysToNear);
+    BindInt(s, column++, row.DaysToNext);
+    BindText(s, column++, row.Verdict);
+    BindText(s, column++, row.FailedTest);
+    const int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    if (rc != SQLITE_DONE) return Fail("insert row");
+    return true;
+}
+
+bool HistoryStore::BeginBatch() {
+    error_.clear();
+    if (db_ == nullptr) {
+        error_ = "the history is not open";
+        return false;
+    }
+    if (inBatch_) return true;
+    if (!Exec("BEGIN IMMEDIATE")) return false;
+    inBatch_ = true;
+    return true;
+}
+
+bool HistoryStore::CommitBatch() {
+    error_.clear();
+    if (!inBatch_) return true;
+    if (!Exec("COMMIT")) {
+        // A commit that failed leaves the transaction open (SQLITE_BUSY) or
+        // already rolled back (a full disk): either way its rows are gone.
+        const std::string why = error_;
+        RollbackBatch();
+        error_ = why;
+        return false;
+    }
+    inBatch_ = false;
+    return true;
+}
+
+void HistoryStore::RollbackBatch() {
+    if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    inBatch_ = false;
+}
+
+std::vector<HistoryRow> HistoryStore::Rows(const std::string& symbol, HistoryDay from,
+                                           HistoryDay to) const {
+    std::vector<HistoryRow> rows;
+    const std::string sql = std::string("SELECT ") + kRowColumns +
+                            " FROM days WHERE symbol = ? AND day >= ? AND day <= ? ORDER BY day";
+    Statement s{Prepare(sql.c_str())};
+    if (s.s == nullptr) return rows;
+    BindText(s.s, 1, symbol);
+    sqlite3_bind_int(s.s, 2, from);
+    sqlite3_bind_int(s.s, 3, to);
+    while (sqlite3_step(s.s) == SQLITE_ROW)
+        rows.push_back(RowOf(s.s));
+    return rows;
+}
+
+std::vector<HistoryRow> HistoryStore::RowsOfDay(HistoryDay day) const {
+    std::vector<HistoryRow> rows;
+    const std::string sql =
+        std::string("SELECT ") + kRowColumns + " FROM days WHERE day = ? ORDER BY symbol";
+    Statement s{Prepare(sql.c_str())};
+    if (s.s == nullptr) return rows;
+    sqlite3_bind_int(s.s, 1, day);
+    while (sqlite3_step(s.s) == SQLITE_ROW)
+        rows.push_back(RowOf(s.s));
+    return rows;
+}
+
+std::vector<HistoryDay> HistoryStore::Days() const {
+    std::vector<HistoryDay> days;
+    Statement s{Prepare("SELECT DISTINCT day FROM days ORDER BY day")};
+    if (s.s == nullptr) return days;
+    while (sqlite3_step(s.s) == SQLITE_ROW)
+        days.push_back(sqlite3_column_int(s.s, 0));
+    return days;
+}
+
+std::vector<HistoryPass> HistoryStore::Passes() const {
+    std::vector<HistoryPass> passes;
+    Statement s{
+        Prepare("SELECT id, as_of, started, ended, source, filters, symbols, saved, "
+                "finished FROM passes ORDER BY id")};
+    if (s.s == nullptr) return passes;
+    while (sqlite3_step(s.s) == SQLITE_ROW) {
+        HistoryPass pass;
+        pass.Id = sqlite3_column_int64(s.s, 0);
+        pass.AsOf = sqlite3_column_int(s.s, 1);
+        pass.Started = ColumnText(s.s, 2);
+        pass.Ended = ColumnText(s.s, 3);
+        pass.Source = ColumnText(s.s, 4);
+        pass.Filters = ColumnText(s.s, 5);
+        pass.Symbols = sqlite3_column_int(s.s, 6);
+        pass.Saved = sqlite3_column_int(s.s, 7);
+        pass.Finished = sqlite3_column_int(s.s, 8) != 0;
+        passes.push_back(std::move(pass));
+    }
+    return passes;
+}
+
+std::vector<std::string> HistoryStore::Symbols() const {
+    std::vector<std::string> symbols;
+    Statement s{Prepare("SELECT DISTINCT symbol FROM days ORDER BY symbol")};
+    if (s.s == nullptr) return symbols;
+    while (sqlite3_step(s.s) == SQLITE_ROW)
+        symbols.push_back(ColumnText(s.s, 0));
+    return symbols;
+}
+
+std::unordered_map<std::string, std::vector<double>> HistoryStore::Iv30Windows(HistoryDay before,
+                                                                               int n) const {
+    std::unordered_map<std::string, std::vector<double>> windows;
+    if (n <= 0) return windows;
+    Statement s{
+        Prepare("SELECT symbol, iv30 FROM (SELECT symbol, day, iv30, ROW_NUMBER() OVER "
+                "(PARTITION BY symbol ORDER BY day DESC) AS back FROM days "
+                "WHERE day < ? AND iv30 IS NOT NULL) WHERE back <= ? ORDER BY symbol, day")};
+    if (s.s == nullptr) return windows;
+    sqlite3_bind_int(s.s, 1, before);
+    sqlite3_bind_int(s.s, 2, n);
+    while (sqlite3_step(s.s) == SQLITE_ROW) {
+        windows[ColumnText(s.s, 0)].push_back(sqlite3_column_double(s.s, 1));
+    }
+    return windows;
+}
+
+bool HistoryStore::IntegrityOk() {
+    Statement s{Prepare("PRAGMA integrity_check")};
+    if (s.s == nullptr) return false;
+    if (sqlite3_step(s.s) != SQLITE_ROW) return Fail("PRAGMA integrity_check");
+    const std::string answer = ColumnText(s.s, 0);
+    if (answer == "ok") return true;
+    error_ = answer;
+    return false;
+}
+
+}  // namespace quillon

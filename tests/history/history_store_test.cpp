@@ -1,0 +1,374 @@
+#include "history/history_store.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace quillon {
+namespace {
+
+using testing::TempDir;
+
+HistoryRow Row(const std::string& symbol, HistoryDay day, std::int64_t pass, double last) {
+    HistoryRow row;
+    row.Symbol = symbol;
+    row.Day = day;
+    row.PassId = pass;
+    row.Last = last;
+    row.Verdict = "REJECTED";
+    return row;
+}
+
+// Runs one statement on a second connection: what another program sees.
+std::string OtherConnectionAnswer(const std::string& file, const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* s = nullptr;
+    std::string answer = "error";
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW) {
+        const unsigned char* text = sqlite3_column_text(s, 0);
+        answer = text ? reinterpret_cast<const char*>(text) : "";
+    }
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return answer;
+}
+
+struct Recorded {
+    std::string Symbol;
+    HistoryDay Day;
+    std::int64_t Pass;
+    double Last;
+};
+
+// Each case records its rows in order; what the store then holds, by symbol
+// and day.
+struct KeyingCase {
+    const char* Name;
+    std::vector<Recorded> Writes;
+    std::vector<Recorded> Kept;  // ordered by day, then symbol
+};
+
+TEST(HistoryStoreTest, OneRowPerSymbolAndDay) {
+    const KeyingCase cases[] = {
+        {"a later pass of the same day replaces the day's row",
+         {{"ACME", 20251017, 1, 10}, {"ACME", 20251017, 2, 11}},
+         {{"ACME", 20251017, 2, 11}}},
+        {"a resumed pass redoing symbols leaves one row each",
+         {{"ACME", 20251017, 1, 10},
+          {"DUNE", 20251017, 1, 20},
+          {"DUNE", 20251017, 2, 21},
+          {"ZETA", 20251017, 2, 30}},
+         {{"ACME", 20251017, 1, 10}, {"DUNE", 20251017, 2, 21}, {"ZETA", 20251017, 2, 30}}},
+        {"days are kept apart",
+         {{"ACME", 20251016, 1, 9}, {"ACME", 20251017, 2, 10}, {"ACME", 20251020, 3, 12}},
+         {{"ACME", 20251016, 1, 9}, {"ACME", 20251017, 2, 10}, {"ACME", 20251020, 3, 12}}},
+        {"an older day recorded later does not touch the newer one",
+         {{"ACME", 20251017, 2, 10}, {"ACME", 20251016, 3, 9}},
+         {{"ACME", 20251016, 3, 9}, {"ACME", 20251017, 2, 10}}},
+        {"symbols differing only in case are different symbols",
+         {{"acme", 20251017, 1, 1}, {"ACME", 20251017, 1, 2}},
+         {{"ACME", 20251017, 1, 2}, {"acme", 20251017, 1, 1}}},
+    };
+    for (const KeyingCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir dir;
+        HistoryStore store;
+        ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
+        ASSERT_TRUE(store.BeginBatch());
+        for (const Recorded& w : c.Writes) {
+            ASSERT_TRUE(store.Record(Row(w.Symbol, w.Day, w.Pass, w.Last))) << store.Error();
+        }
+        ASSERT_TRUE(store.CommitBatch());
+        std::vector<Recorded> kept;
+        for (HistoryDay day : store.Days()) {
+            for (const HistoryRow& row : store.RowsOfDay(day)) {
+                kept.push_back({row.Symbol, row.Day, row.PassId, row.Last.value_or(-1)});
+            }
+        }
+        ASSERT_EQ(kept.size(), c.Kept.size());
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            EXPECT_EQ(kept[i].Symbol, c.Kept[i].Symbol) << i;
+            EXPECT_EQ(kept[i].Day, c.Kept[i].Day) << i;
+            EXPECT_EQ(kept[i].Pass, c.Kept[i].Pass) << i;
+            EXPECT_EQ(kept[i].Last, c.Kept[i].Last) << i;
+        }
+    }
+}
+
+TEST(HistoryStoreTest, EveryFigureComesBackAndMissingOnesStayMissing) {
+    TempDir dir;
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
+    HistoryRow full;
+    full.Symbol = "ACME";
+    full.Day = 20251017;
+    full.PassId = 7;
+    double value = 1.25;
+    for (std::optional<double>* figure :
+         {&full.Last, &full.Change, &full.Volume, &full.High52, &full.Low52, &full.PeRatio,
+          &full.Yield, &full.QuoteVolatility, &full.MarketCap, &full.CallVolume, &full.PutVolume,
+          &full.CallOpenInterest, &full.PutOpenInterest, &full.Zorc, &full.Zorp, &full.Iv30,
+          &full.Iv30Call, &full.Iv30Put}) {
+        *figure = value;
+        value += 1;  // each figure its own value: a swapped column shows
+    }
+    full.DaysToNear = 9;
+    full.DaysToNext = 37;
+    full.Verdict = "UP";
+    HistoryRow empty;
+    empty.Symbol = "DUNE";
+    empty.Day = 20251017;
+    empty.Verdict = "REJECTED";
+    empty.FailedTest = "MinVolume";
+    ASSERT_TRUE(store.Record(full)) << store.Error();
+    ASSERT_TRUE(store.Record(empty)) << store.Error();
+
+    const std::vector<HistoryRow> rows = store.Rows("ACME");
+    ASSERT_EQ(rows.size(), 1u);
+    const HistoryRow& r = rows[0];
+    EXPECT_EQ(r.PassId, 7);
+    EXPECT_EQ(r.Last, 1.25);
+    EXPECT_EQ(r.Change, 2.25);
+    EXPECT_EQ(r.Volume, 3.25);
+    EXPECT_EQ(r.High52, 4.25);
+    EXPECT_EQ(r.Low52, 5.25);
+    EXPECT_EQ(r.PeRatio, 6.25);
+    EXPECT_EQ(r.Yield, 7.25);
+    EXPECT_EQ(r.QuoteVolatility, 8.25);
+    EXPECT_EQ(r.MarketCap, 9.25);
+    EXPECT_EQ(r.CallVolume, 10.25);
+    EXPECT_EQ(r.PutVolume, 11.25);
+    EXPECT_EQ(r.CallOpenInterest, 12.25);
+    EXPECT_EQ(r.PutOpenInterest, 13.25);
+    EXPECT_EQ(r.Zorc, 14.25);
+    EXPECT_EQ(r.Zorp, 15.25);
+    EXPECT_EQ(r.Iv30, 16.25);
+    EXPECT_EQ(r.Iv30Call, 17.25);
+    EXPECT_EQ(r.Iv30Put, 18.25);
+    EXPECT_EQ(r.DaysToNear, 9);
+    EXPECT_EQ(r.DaysToNext, 37);
+    EXPECT_EQ(r.Verdict, "UP");
+
+    const std::vector<HistoryRow> bare = store.Rows("DUNE");
+    ASSERT_EQ(bare.size(), 1u);
+    EXPECT_FALSE(bare[0].Last.has_value());
+    EXPECT_FALSE(bare[0].Iv30.has_value());
+    EXPECT_FALSE(bare[0].DaysToNear.has_value());
+    EXPECT_EQ(bare[0].FailedTest, "MinVolume");
+    EXPECT_EQ(store.Symbols(), (std::vector<std::string>{"ACME", "DUNE"}));
+}
+
+TEST(HistoryStoreTest, RowsOfASymbolBetweenTwoDaysInclusive) {
+    TempDir dir;
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
+    for (HistoryDay day : {20251020, 20251016, 20251017, 20251021}) {
+        ASSERT_TRUE(store.Record(Row("ACME", day, 1, day % 100)));
+    }
+    ASSERT_TRUE(store.Record(Row("DUNE", 20251017, 1, 5)));
+    std::vector<HistoryDay> days;
+    for (const HistoryRow& row : store.Rows("ACME", 20251017, 20251020))
+        days.push_back(row.Day);
+    EXPECT_EQ(days, (std::vector<HistoryDay>{20251017, 20251020}));
+    EXPECT_EQ(store.Rows("ACME").size(), 4u);
+    EXPECT_EQ(store.Days(), (std::vector<HistoryDay>{20251016, 20251017, 20251020, 20251021}));
+}
+
+TEST(HistoryStoreTest, Iv30WindowsHoldTheLastDaysBeforeTheDateOldestFirst) {
+    TempDir dir;
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
+    ASSERT_TRUE(store.BeginBatch());
+    for (int i = 1; i <= 6; ++i) {
+        HistoryRow row = Row("ACME", 20251000 + i, 1, 10);
+        row.Iv30 = 20.0 + i;
+        if (i == 4) row.Iv30.reset();  // a day without IV30 is no day of the window
+        ASSERT_TRUE(store.Record(row));
+    }
+    HistoryRow dune = Row("DUNE", 20251002, 1, 5);
+    dune.Iv30 = 40;
+    ASSERT_TRUE(store.Record(dune));
+    HistoryRow late = Row("LATE", 20251006, 1, 5);  // only on the day itself
+    late.Iv30 = 50;
+    ASSERT_TRUE(store.Record(late));
+    ASSERT_TRUE(store.CommitBatch());
+
+    const auto windows = store.Iv30Windows(20251006, 3);
+    ASSERT_EQ(windows.size(), 2u);
+    EXPECT_EQ(windows.at("ACME"), (std::vector<double>{22, 23, 25}));
+    EXPECT_EQ(windows.at("DUNE"), (std::vector<double>{40}));
+    EXPECT_TRUE(store.Iv30Windows(20251006, 0).empty());
+}
+
+TEST(HistoryStoreTest, PassesAreNumberedAndEndedWithTheirCounts) {
+    TempDir dir;
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
+    HistoryPass pass;
+    pass.AsOf = 20251017;
+    pass.Started = "2025-10-17T04:40:00";
+    pass.Source = "local";
+    pass.Filters = "250\n8";
+    const std::int64_t first = store.BeginPass(pass);
+    const std::int64_t second = store.BeginPass(pass);
+    ASSERT_GT(first, 0) << store.Error();
+    ASSERT_GT(second, first);
+    ASSERT_TRUE(store.EndPass(second, 12, 3, true, "2025-10-17T04:41:00")) << store.Error();
+    EXPECT_FALSE(store.EndPass(second + 5, 1, 1, true, "x")) << "no such pass";
+
+    const std::vector<HistoryPass> passes = store.Passes();
+    ASSERT_EQ(passes.size(), 2u);
+    EXPECT_FALSE(passes[0].Finished);
+    EXPECT_EQ(passes[0].Ended, "");
+    EXPECT_EQ(passes[1].Id, second);
+    EXPECT_EQ(passes[1].AsOf, 20251017);
+    EXPECT_EQ(passes[1].Source, "local");
+    EXPECT_EQ(passes[1].Filters, "250\n8");
+    EXPECT_EQ(passes[1].Symbols, 12);
+    EXPECT_EQ(passes[1].Saved, 3);
+    EXPECT_TRUE(passes[1].Finished);
+    EXPECT_EQ(passes[1].Ended, "2025-10-17T04:41:00");
+}
+
+// Rows of a batch reach other readers at its commit and not before; a batch
+// never committed (the program killed, or rolled back) leaves nothing.
+TEST(HistoryStoreTest, ABatchIsWrittenWholeOrNotAtAll) {
+    TempDir dir;
+    const std::string file = dir.File("History.db");
+    const std::string count = "SELECT count(*) FROM days";
+    {
+        HistoryStore store;
+        ASSERT_TRUE(store.Open(file)) << store.Error();
+        ASSERT_TRUE(store.BeginBatch());
+        ASSERT_TRUE(store.Record(Row("ACME", 20251017, 1, 1)));
+        ASSERT_TRUE(store.Record(Row("DUNE", 20251017, 1, 1)));
+        EXPECT_EQ(OtherConnectionAnswer(file, count), "0");
+        ASSERT_TRUE(store.CommitBatch());
+        EXPECT_EQ(OtherConnectionAnswer(file, count), "2");
+
+        ASSERT_TRUE(store.BeginBatch());
+        ASSERT_TRUE(store.Record(Row("ZETA", 20251017, 1, 1)));
+        store.RollbackBatch();
+        EXPECT_EQ(OtherConnectionAnswer(file, count), "2");
+
+        ASSERT_TRUE(store.BeginBatch());
+        ASSERT_TRUE(store.Record(Row("ZETA", 20251017, 1, 1)));
+    }  // closed inside the batch
+    HistoryStore again;
+    ASSERT_TRUE(again.Open(file)) << again.Error();
+    EXPECT_EQ(again.Rows("ZETA").size(), 0u);
+    EXPECT_EQ(again.RowsOfDay(20251017).size(), 2u);
+    EXPECT_TRUE(again.IntegrityOk()) << again.Error();
+    EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA journal_mode"), "wal");
+    EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA user_version"), "1");
+}
+
+TEST(HistoryStoreTest, AnOlderSchemaIsMigratedAndANewerOneRefused) {
+    TempDir dir;
+    const std::string file = dir.File("History.db");
+    {
+        // An empty database of another tool: version 0.
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "CREATE TABLE notes (t TEXT)", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    {
+        HistoryStore store;
+        ASSERT_TRUE(store.Open(file)) << store.Error();
+        ASSERT_TRUE(store.Record(Row("ACME", 20251017, 1, 1)));
+    }
+    EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA user_version"), "1");
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    HistoryStore store;
+    EXPECT_FALSE(store.Open(file));
+    EXPECT_NE(store.Error().find("newer"), std::string::npos) << store.Error();
+    EXPECT_FALSE(store.IsOpen());
+    EXPECT_FALSE(store.Record(Row("ACME", 20251018, 1, 1)));
+}
+
+// A History.db the scan cannot use is refused with SQLite's reason, at once
+// or after the short busy wait, never after a long stall.
+TEST(HistoryStoreTest, AnUnusableDatabaseIsRefusedWithItsReason) {
+    struct Case {
+        const char* Name;
+        std::function<void(const TempDir&)> Prepare;
+        const char* File;
+        const char* Reason;
+        bool NeedsPermissions = false;  // permissions do not bind root
+    };
+    const Case cases[] = {
+        {"corrupt bytes", [](const TempDir& d) { d.Write("History.db", std::string(8192, 'x')); },
+         "History.db", "not a database"},
+        {"a read-only file",
+         [](const TempDir& d) {
+             HistoryStore s;
+             ASSERT_TRUE(s.Open(d.File("History.db")));
+             s.Close();
+             ::chmod(d.File("History.db").c_str(), 0444);
+         },
+         "History.db", "readonly", true},
+        {"a read-only directory", [](const TempDir& d) { ::mkdir(d.File("ro").c_str(), 0555); },
+         "ro/History.db", "unable to open", true},
+        {"a directory in its place",
+         [](const TempDir& d) { ::mkdir(d.File("History.db").c_str(), 0755); }, "History.db",
+         "unable to open"},
+    };
+    const bool permissionsBind = ::geteuid() != 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        if (c.NeedsPermissions && !permissionsBind) continue;
+        TempDir dir;
+        c.Prepare(dir);
+        HistoryStore store;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(store.Open(dir.File(c.File)));
+        EXPECT_NE(store.Error().find(c.Reason), std::string::npos) << store.Error();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        EXPECT_FALSE(store.BeginBatch());
+        ::chmod(dir.File("ro").c_str(), 0755);
+    }
+}
+
+TEST(HistoryStoreTest, ADatabaseLockedByAnotherProgramFailsTheWriteAfterAShortWait) {
+    TempDir dir;
+    const std::string file = dir.File("History.db");
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(file)) << store.Error();
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    const auto start = std::chrono::steady_clock::now();
+    const bool began = store.BeginBatch();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(began);
+    EXPECT_NE(store.Error().find("database is locked"), std::string::npos) << store.Error();
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_LT(waited, std::chrono::seconds(3));
+
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_TRUE(store.BeginBatch()) << "free again";
+    EXPECT_TRUE(store.Record(Row("ACME", 20251017, 1, 1)));
+    EXPECT_TRUE(store.CommitBatch());
+}
+
+}  // namespace
+}  // namespace quillon
