@@ -1,25 +1,206 @@
 #include "analytics/iv_history.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "analytics/pricing.h"
+
 namespace quillon {
 
-Iv30Result ComputeIv30(const Iv30Inputs&) {
-    return {};
+namespace {
+
+constexpr int kIv30Days = 30;
+constexpr int kMinStandingDays = 20;
+constexpr int kHvReturns = 20;
+constexpr double kTradingDaysPerYear = 252;
+
+bool Usable(float price) {
+    return std::isfinite(price) && price > 0;
 }
 
-Iv30Inputs Iv30InputsOf(const QuoteRecord&, const OptionChain&, const ZorInputs&) {
-    return {};
+// Years to an expiration, measured as the pricing measures them: days times
+// 1/365, rounded to float. Thirty days measured the same way make a month
+// exactly 30 days out give its own volatility.
+double Years(int days) {
+    return static_cast<double>(static_cast<float>(days * (1.0 / 365)));
+}
+
+// The price an option is solved from: the bid-ask midpoint, or the last
+// price where the bid or the ask is missing; 0 when there is none.
+float MarketPrice(const Iv30Option& o) {
+    if (Usable(o.Bid) && Usable(o.Ask))
+        return static_cast<float>((static_cast<double>(o.Bid) + o.Ask) * 0.5);
+    return Usable(o.Last) ? o.Last : 0.0f;
+}
+
+struct StrikeVol {
+    float Strike;
+    double Vol;
+};
+
+// The at-the-money volatility of one side of one month: linear in strike
+// between the nearest solved strike at or below the stock price and the
+// nearest at or above it. Nothing without both.
+std::optional<double> AtTheMoney(const std::vector<StrikeVol>& vols, float stock) {
+    const StrikeVol* lo = nullptr;
+    const StrikeVol* hi = nullptr;
+    for (const StrikeVol& v : vols) {
+        if (v.Strike <= stock && (lo == nullptr || v.Strike > lo->Strike)) lo = &v;
+        if (v.Strike >= stock && (hi == nullptr || v.Strike < hi->Strike)) hi = &v;
+    }
+    if (lo == nullptr || hi == nullptr) return std::nullopt;
+    if (lo->Strike == hi->Strike) return lo->Vol;
+    const double w =
+        (static_cast<double>(stock) - lo->Strike) / (static_cast<double>(hi->Strike) - lo->Strike);
+    return lo->Vol + (hi->Vol - lo->Vol) * w;
+}
+
+struct MonthVols {
+    int Days = 0;
+    std::optional<double> Calls, Puts, Both;
+};
+
+std::optional<double> Average(const std::optional<double>& a, const std::optional<double>& b) {
+    if (a && b) return (*a + *b) * 0.5;
+    return a ? a : b;
+}
+
+// The volatility 30 days out from the two months' volatilities, by
+// interpolating total variance (sigma^2 T) linearly in time; flat outside
+// the two months, and a single month's volatility when the other has none.
+std::optional<double> ThirtyDay(const MonthVols& near, const MonthVols& next,
+                                std::optional<double> MonthVols::*side) {
+    const std::optional<double>& s1 = near.*side;
+    const std::optional<double>& s2 = next.*side;
+    if (!s1 || !s2) return s1 ? s1 : s2;
+    const double t1 = Years(near.Days);
+    const double t2 = Years(next.Days);
+    const double t = Years(kIv30Days);
+    if (t <= t1) return s1;
+    if (t >= t2) return s2;
+    const double v1 = *s1 * *s1 * t1;
+    const double v2 = *s2 * *s2 * t2;
+    return std::sqrt(((t2 - t) * v1 + (t - t1) * v2) / ((t2 - t1) * t));
+}
+
+}  // namespace
+
+Iv30Result ComputeIv30(const Iv30Inputs& in) {
+    Iv30Result result;
+    // A stock price of 0 or less prices every option at its floor, and the
+    // solver answers its ceiling for any quote: no volatility to report.
+    if (!Usable(in.StockPrice)) return result;
+
+    std::vector<int> months;
+    for (const Iv30Option& o : in.Options) {
+        if (o.DaysToGo > 0) months.push_back(o.DaysToGo);
+    }
+    std::sort(months.begin(), months.end());
+    months.erase(std::unique(months.begin(), months.end()), months.end());
+
+    PricingInputs pricing;
+    pricing.StockPrice = in.StockPrice;
+    pricing.InterestRate = in.InterestRate;
+    pricing.DividendYield = in.DividendYield;
+
+    // The two nearest months with a volatility at the money on either side;
+    // a month whose options give none is passed over.
+    std::vector<MonthVols> used;
+    for (int days : months) {
+        std::vector<StrikeVol> calls, puts;
+        for (const Iv30Option& o : in.Options) {
+            if (o.DaysToGo != days || !Usable(o.Strike)) continue;
+            const float price = MarketPrice(o);
+            if (price <= 0) continue;
+            pricing.StrikePrice = o.Strike;
+            pricing.DaysToGo = days;
+            const float iv = ImpliedVolatility(pricing, o.IsPut, price);
+            if (iv > 0) (o.IsPut ? puts : calls).push_back({o.Strike, iv});
+        }
+        MonthVols m;
+        m.Days = days;
+        m.Calls = AtTheMoney(calls, in.StockPrice);
+        m.Puts = AtTheMoney(puts, in.StockPrice);
+        m.Both = Average(m.Calls, m.Puts);
+        if (!m.Both) continue;
+        used.push_back(m);
+        if (used.size() == 2) break;
+    }
+    if (used.empty()) return result;
+    if (used.size() == 1) used.push_back(MonthVols{});
+
+    result.DaysNear = used[0].Days;
+    if (used[1].Days > 0) result.DaysNext = used[1].Days;
+    result.Calls = ThirtyDay(used[0], used[1], &MonthVols::Calls);
+    result.Puts = ThirtyDay(used[0], used[1], &MonthVols::Puts);
+    result.Both = ThirtyDay(used[0], used[1], &MonthVols::Both);
+    return result;
+}
+
+Iv30Inputs Iv30InputsOf(const QuoteRecord& quote, const OptionChain& chain,
+                        const ZorInputs& inputs) {
+    Iv30Inputs in;
+    in.StockPrice = quote.LastSale;
+    in.InterestRate = inputs.InterestRate;
+    // The yield as ZOR prices with it: percent to a fraction.
+    in.DividendYield = static_cast<float>(static_cast<double>(quote.YieldPercent) * 0.01);
+    for (int type = 0; type < kOptionTypes; ++type) {
+        for (int strike = 0; strike < kStrikeSlots; ++strike) {
+            for (int month = 0; month < kFilledMonthSlots; ++month) {
+                Iv30Option o;
+                o.Strike = inputs.Strikes.StrikePrices[strike];
+                o.IsPut = type == 1;
+                o.Bid = chain.OptBid[type][strike][month];
+                o.Ask = chain.OptAsk[type][strike][month];
+                o.Last = chain.OptLast[type][strike][month];
+                o.DaysToGo = inputs.Calendar.DaysToExpiration[month];
+                in.Options.push_back(o);
+            }
+        }
+    }
+    return in;
 }
 
 IvStanding IvRankAndPercentile(const std::vector<double>& window) {
-    return {std::nullopt, std::nullopt, static_cast<int>(window.size())};
+    IvStanding s;
+    s.Days = static_cast<int>(window.size());
+    if (s.Days < kMinStandingDays) return s;
+    const double today = window.back();
+    const auto [lo, hi] = std::minmax_element(window.begin(), window.end());
+    // A window of one value throughout has no range: today is at its
+    // bottom, as no day lies below it (the percentile is 0 too).
+    s.Rank = *hi > *lo ? 100 * (today - *lo) / (*hi - *lo) : 0.0;
+    const auto below =
+        std::count_if(window.begin(), window.end(), [today](double x) { return x < today; });
+    s.Percentile = 100.0 * static_cast<double>(below) / s.Days;
+    return s;
 }
 
-std::optional<double> Hv20(const std::vector<double>&) {
-    return std::nullopt;
+std::optional<double> Hv20(const std::vector<double>& lastSales) {
+    if (lastSales.size() < kHvReturns + 1) return std::nullopt;
+    const auto first = lastSales.end() - (kHvReturns + 1);
+    for (auto p = first; p != lastSales.end(); ++p) {
+        if (!std::isfinite(*p) || *p <= 0) return std::nullopt;
+    }
+    std::vector<double> returns;
+    for (auto p = first + 1; p != lastSales.end(); ++p)
+        returns.push_back(std::log(*p / *(p - 1)));
+    double mean = 0;
+    for (double r : returns)
+        mean += r;
+    mean /= kHvReturns;
+    double squares = 0;
+    for (double r : returns)
+        squares += (r - mean) * (r - mean);
+    return 100 * std::sqrt(kTradingDaysPerYear) * std::sqrt(squares / (kHvReturns - 1));
 }
 
-std::string StandingText(const std::optional<double>&, int days) {
-    return "n/a (" + std::to_string(days) + " days)";
+std::string StandingText(const std::optional<double>& value, int days) {
+    if (!value || !std::isfinite(*value)) return "n/a (" + std::to_string(days) + " days)";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", *value);
+    return text;
 }
 
 }  // namespace quillon

@@ -36,13 +36,16 @@ struct Iv30Result {
     std::optional<int> DaysNear, DaysNext;    // the two months used
 };
 
-// IV30 of the options given. In each of the two nearest months (DaysToGo >
-// 0) the at-the-money volatility is interpolated linearly in strike between
-// the two strikes around the stock price, from the implied volatilities of
-// the bid-ask midpoints (the last price where bid or ask is missing); the
-// two months are then interpolated in variance-time to 30 days, flat
-// outside them. Calls and puts are worked separately; Both is their
-// average, or the one that exists.
+// IV30 of the options given. Each month (DaysToGo > 0) gets an
+// at-the-money volatility per side: linear in strike between the nearest
+// strikes at or below and at or above the stock price, from the implied
+// volatilities of the bid-ask midpoints (the last price where the bid or
+// the ask is missing). A side without such a pair has none; a month with
+// neither side is passed over. The two nearest remaining months are then
+// interpolated in variance-time to 30 days, flat outside them; one month
+// alone gives its own volatility. Calls and puts are kept apart; Both
+// interpolates each month's average of its sides (the one side where only
+// one exists). Nothing at all for a stock price of 0 or less.
 Iv30Result ComputeIv30(const Iv30Inputs& in);
 
 // The options of the current chain (every strike slot, month slots 0 to 2)
