@@ -273,6 +273,7 @@ void PassOutputFiles::CutBack() {
 
 std::optional<OutputFailure> PassOutputFiles::Commit() {
     if (!ready_) return std::nullopt;
+    if (BeforeCommit) BeforeCommit();
     lastCommit_ = std::chrono::steady_clock::now();
     const bool pointMoves = point_ && point_ != progressText_;
     if (written_ == committed_.Lengths && !pointMoves) return std::nullopt;

@@ -117,6 +117,12 @@ class PassOutputFiles {
     // later runs as of the same date. Nothing: QuoteDate.txt is not written.
     std::optional<DateTime> ArchiveDate;
 
+    // Called at each commit before the files are made durable and the
+    // resume point moves: what is kept beside the files of each symbol (the
+    // pass history) is committed first, so that the resume point never
+    // passes a symbol whose record could still be lost.
+    std::function<void()> BeforeCommit;
+
     // Test seam: called with a file's name before each write, rename or
     // deletion of a flush; a non-zero errno value fails that operation.
     std::function<int(const std::string& name)> BeforeWrite;

@@ -35,6 +35,11 @@ bool WithinRange(double position, const FilterValue& minimum, const FilterValue&
     return true;
 }
 
+// A filter's name without the dialog's prefix: "MinVolume" for TX_MinVolume.
+const char* TestName(FilterIndex index) {
+    return kFilterNames[index] + 3;
+}
+
 // The saved symbol's outputs go to the pending texts of the summary lists.
 SummaryTexts PendingSummaryTexts(PendingOutput& pending) {
     return SummaryTexts{pending.PendingSavedSym, pending.PendingUpSym, pending.PendingDownSym};
@@ -70,12 +75,12 @@ void ComputeZOR(Context& context) {
                          .DeriveZorFrom = context.settings.Filters.DeriveZorFrom});
 }
 
-bool PassesAndGroup(const Context& context) {
+const char* FirstFailedTest(const Context& context) {
     const QuoteRecord& q = context.quote.Quote;
     const OptionChain& chain = context.quote.Chain;
     const FilterValues& f = context.settings.Filters.Values;
 
-    if (q.Volume < 0) return false;
+    if (q.Volume < 0) return "Volume";
     const double thousands = static_cast<double>(q.Volume / 1000);
     const double marketCap = static_cast<double>(q.SharesOutstanding * q.LastSale * 0.000001L);
     const double smallerVolume = std::min(chain.TotalVolume[0], chain.TotalVolume[1]);
@@ -83,16 +88,36 @@ bool PassesAndGroup(const Context& context) {
         std::min(chain.TotalOpenInterest[0], chain.TotalOpenInterest[1]);
     static const FilterValue kNone;
 
-    return WithinBounds(thousands, f[TX_MinVolume], f[TX_MaxVolume]) &&
-           WithinBounds(q.PriceEarnings, f[TX_MinPE], f[TX_MaxPE]) &&
-           WithinBounds(marketCap, f[TX_MinMktCap], f[TX_MaxMktCap]) &&
-           WithinBounds(q.LastSale, f[TX_MinLast], f[TX_MaxLast]) &&
-           WithinBounds(q.HistVolatility, f[TX_MinBeta], f[TX_MaxBeta]) &&
-           WithinBounds(q.PercentChange, f[TX_MinPctChange], f[TX_MaxPctChange]) &&
-           WithinBounds(q.YieldPercent, f[TX_MinYield], f[TX_MaxYield]) &&
-           WithinRange(RangePosition(q), f[TX_MinRange], f[TX_MaxRange]) &&
-           WithinBounds(smallerVolume, f[TX_MinOptVol], kNone) &&
-           WithinBounds(smallerOpenInterest, f[TX_MinOptInt], kNone);
+    // The tests in the order the AND group takes them, each named by the
+    // minimum or maximum that failed.
+    const auto bounds = [&](double figure, FilterIndex minimum,
+                            FilterIndex maximum) -> const char* {
+        if (WithinBounds(figure, f[minimum], kNone)) {
+            return WithinBounds(figure, kNone, f[maximum]) ? nullptr : TestName(maximum);
+        }
+        return TestName(minimum);
+    };
+    const std::pair<double, std::pair<FilterIndex, FilterIndex>> tests[] = {
+        {thousands, {TX_MinVolume, TX_MaxVolume}},
+        {q.PriceEarnings, {TX_MinPE, TX_MaxPE}},
+        {marketCap, {TX_MinMktCap, TX_MaxMktCap}},
+        {q.LastSale, {TX_MinLast, TX_MaxLast}},
+        {q.HistVolatility, {TX_MinBeta, TX_MaxBeta}},
+        {q.PercentChange, {TX_MinPctChange, TX_MaxPctChange}},
+        {q.YieldPercent, {TX_MinYield, TX_MaxYield}}};
+    for (const auto& [figure, limits] : tests) {
+        if (const char* failed = bounds(figure, limits.first, limits.second)) return failed;
+    }
+    const double position = RangePosition(q);
+    if (!WithinRange(position, f[TX_MinRange], kNone)) return TestName(TX_MinRange);
+    if (!WithinRange(position, kNone, f[TX_MaxRange])) return TestName(TX_MaxRange);
+    if (!WithinBounds(smallerVolume, f[TX_MinOptVol], kNone)) return TestName(TX_MinOptVol);
+    if (!WithinBounds(smallerOpenInterest, f[TX_MinOptInt], kNone)) return TestName(TX_MinOptInt);
+    return nullptr;
+}
+
+bool PassesAndGroup(const Context& context) {
+    return FirstFailedTest(context) == nullptr;
 }
 
 void EvaluateSymbol(Context& context, AlarmControl& alarm) {

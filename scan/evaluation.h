@@ -15,6 +15,11 @@ void EvaluateSymbol(Context& context, AlarmControl& alarm);
 // The AND group's verdict: true when every filter in use lets the stock pass.
 bool PassesAndGroup(const Context& context);
 
+// The first test of the AND group the current stock fails, named by its
+// filter without the dialog's prefix ("MinVolume", "MaxPE"; "Volume" for a
+// quote without a volume); nullptr when it passes them all.
+const char* FirstFailedTest(const Context& context);
+
 // ZOR of the current quote with the context's calendar, strikes, interest
 // rate and DeriveZorFrom setting.
 void ComputeZOR(Context& context);

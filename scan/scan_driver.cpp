@@ -39,7 +39,33 @@ std::string WriteFailureAdvice(int error, const std::string& goOn) {
 }  // namespace
 
 ScanDriver::ScanDriver(Context& context, ScanView& view, QuoteSocket& socket, ScanParts parts)
-    : context_(context), view_(view), socket_(socket), parts_(std::move(parts)) {}
+    : context_(context), view_(view), socket_(socket), parts_(std::move(parts)) {
+    if (parts_.MakeRecorder) Recorder_ = parts_.MakeRecorder();
+    // The history commits its rows before each group commit of the pass
+    // output: the resume point never moves past a symbol whose row could
+    // still be lost. Rows committed ahead of it are recorded again, over
+    // themselves, when their symbols are done again.
+    context_.outputs.BeforeCommit = [this] { CommitHistory(); };
+}
+
+ScanDriver::~ScanDriver() {
+    context_.outputs.BeforeCommit = nullptr;
+    // The output files may still be committed after the driver has gone:
+    // the history goes first. The window may be going too: nothing is shown.
+    if (Recorder_) Recorder_->Commit(context_);
+}
+
+void ScanDriver::CommitHistory() {
+    if (!Recorder_) return;
+    Recorder_->Commit(context_);
+    CheckHistory();
+}
+
+void ScanDriver::CheckHistory() {
+    if (!Recorder_ || !HistoryProblem_.empty() || Recorder_->Problem().empty()) return;
+    HistoryProblem_ = Recorder_->Problem();
+    view_.SetStatusText(1, HistoryProblem_);
+}
 
 // ---------------------------------------------------------------- window
 
@@ -57,6 +83,10 @@ void ScanDriver::FormActivate() {
     context_.settings.InterestRate = SaneInterestRate(context_.settings.InterestRate);
 
     PB_PauseClick();
+    RecorderPassOpen_ = false;
+    // This driver's history goes with the output files from now on, also
+    // when another driver of the same context has come and gone.
+    context_.outputs.BeforeCommit = [this] { CommitHistory(); };
     PrevState_ = kNoState;
     ScanState_ = ReadSymbols;
     // A time-out pending when the window is activated again belongs to the
@@ -153,6 +183,7 @@ void ScanDriver::ReadProgress() {
 }
 
 void ScanDriver::FormClose() {
+    CommitHistory();
     context_.outputs.CloseOutputFiles();
     if (context_.settings.LocalMode()) {
         context_.replay.LocalQuoteFile.Close();
@@ -177,6 +208,7 @@ void ScanDriver::PB_GoClick() {
 void ScanDriver::PB_PauseClick() {
     // What the scan has written so far is made durable, and the resume
     // point moved past it, while the scan stands still.
+    CommitHistory();
     if (std::optional<OutputFailure> failure = context_.outputs.Commit()) {
         view_.SetStatusText(1, failure->Message());
     }
@@ -389,7 +421,13 @@ void ScanDriver::DoNextSymbol() {
         // of this one; a pass that writes nothing leaves them as they are.
         context_.outputs.StartPass();
         if (context_.settings.LocalMode()) context_.replay.LocalQuoteFile.Rewind();
+        RecorderPassOpen_ = false;
     }
+    if (!RecorderPassOpen_ && Recorder_) {
+        Recorder_->PassStarted(context_);
+        CheckHistory();
+    }
+    RecorderPassOpen_ = true;
     RetryPending_ = false;
     RequestSent_ = false;
     ReplyBytes_ = 0;
@@ -507,8 +545,17 @@ void ScanDriver::DoEvaluateLocal() {
 // Writes the symbol's output. A symbol whose output cannot be written is not
 // finished: the scan pauses at it with the reason, to go on when the user
 // has made room and pressed Go.
-bool ScanDriver::EndOfSymbol() {
+bool ScanDriver::EndOfSymbol(bool quoted) {
     ScanCounters& counters = context_.counters;
+    if (Recorder_) {
+        // Before the output: a group commit made by this flush takes the
+        // symbol's row with it.
+        const bool hadStockData = context_.quote.HaveStockData;
+        context_.quote.HaveStockData = hadStockData && quoted;
+        Recorder_->SymbolFinished(context_);
+        context_.quote.HaveStockData = hadStockData;
+        CheckHistory();
+    }
     if (std::optional<OutputFailure> failure = context_.outputs.FlushPendingOutput(
             context_.pending, context_.files, context_.settings.LocalMode())) {
         PauseForFailure(*failure);
@@ -527,7 +574,7 @@ bool ScanDriver::EndOfSymbol() {
 void ScanDriver::EndOfSymbolWithoutQuote() {
     const std::string ticker = context_.quote.Ticker;
     view_.SetStatusText(1, kNoQuoteFor + ticker);
-    if (EndOfSymbol()) NoQuoteSymbols_.push_back(ticker);
+    if (EndOfSymbol(false)) NoQuoteSymbols_.push_back(ticker);
 }
 
 // The pass is over: the resume point starts the next one.
@@ -538,6 +585,11 @@ void ScanDriver::EndOfPass() {
         PauseForFailure(*failure);
         return;
     }
+    if (Recorder_) {
+        Recorder_->PassEnded(context_);
+        CheckHistory();
+    }
+    RecorderPassOpen_ = false;
     counters.SymbolIndex = 0;
     if (view_.RepeatChecked()) {
         // The next step enters NextSymbol again and starts the next pass.

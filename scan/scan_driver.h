@@ -5,6 +5,7 @@
 // through ScanView.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,9 @@ class ScanDriver final : public AlarmControl {
     // FormCreate: a new scan window, never connected.
     ScanDriver(Context& context, ScanView& view, QuoteSocket& socket,
                ScanParts parts = ScanParts::Defaults());
+    ~ScanDriver() override;
+    ScanDriver(const ScanDriver&) = delete;
+    ScanDriver& operator=(const ScanDriver&) = delete;
 
     // Window events.
     void FormShow();
@@ -142,6 +146,10 @@ class ScanDriver final : public AlarmControl {
     // be read (then ScanDateProblem() is true and the scan runs as of today).
     const std::string& ScanDateNote() const { return ScanDateNote_; }
     bool ScanDateProblem() const { return ScanDateProblem_; }
+    // Why the pass history is not recorded ("History not recorded:
+    // History.db: database is locked"), told once in status panel 1; empty
+    // while it is recorded. The scan goes on as before either way.
+    const std::string& HistoryProblem() const { return HistoryProblem_; }
     // True while the driver waits for the network rather than for a step.
     bool AwaitingNetwork() const;
 
@@ -163,11 +171,15 @@ class ScanDriver final : public AlarmControl {
     void DoEvaluateLocal();
     // True when the symbol's output was written (the end of the pass may
     // still have failed).
-    bool EndOfSymbol();
+    bool EndOfSymbol(bool quoted = true);
     // EndOfSymbol for a symbol that got no quote: it is remembered and told
     // in status panel 1.
     void EndOfSymbolWithoutQuote();
     void EndOfPass();
+    // The history's part of a group commit, before the resume point moves.
+    void CommitHistory();
+    // Tells a problem of the history once.
+    void CheckHistory();
     void PauseForFailure(const OutputFailure& failure);
     void ClearPendingOutput();
     void ShowMessageAndClose(const std::string& text);
@@ -237,6 +249,11 @@ class ScanDriver final : public AlarmControl {
     ScanStop LastStop_ = ScanStop::None;
     std::string ScanDateNote_;
     bool ScanDateProblem_ = false;
+    std::unique_ptr<PassRecorder> Recorder_;
+    // A pass row of the history stands for the symbols now being finished:
+    // a new one at each pass and at the first symbol after an activation.
+    bool RecorderPassOpen_ = false;
+    std::string HistoryProblem_;
 };
 
 }  // namespace quillon

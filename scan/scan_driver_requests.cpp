@@ -81,7 +81,7 @@ void ScanDriver::ListAsBad(const std::string& reason) {
         FormatArgs("%d %d", counters.ProcessCount, counters.SymbolIndex);
     ScanState_ = NextSymbol;
     const std::string ticker = context_.quote.Ticker;
-    if (!EndOfSymbol()) return;  // paused by a write failure
+    if (!EndOfSymbol(false)) return;  // paused by a write failure
     NoQuoteSymbols_.push_back(ticker);
     if (ScanState_ != NextSymbol) return;  // paused by a failed end of the pass
     view_.SetStatusText(1, reason + kListedAsBad);

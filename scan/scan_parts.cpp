@@ -54,6 +54,7 @@ ScanParts ScanParts::Defaults() {
     parts.SaveQuote = [](Context& context) { quillon::SaveQuote(context); };
     parts.ReplayQuote = [](Context& context) { quillon::ReplayQuote(context); };
     parts.EvaluateSymbol = quillon::EvaluateSymbol;
+    parts.MakeRecorder = MakeHistoryRecorder;
     return parts;
 }
 

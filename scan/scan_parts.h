@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "scan/context.h"
+#include "scan/pass_recorder.h"
 
 namespace quillon {
 
@@ -46,6 +48,9 @@ struct ScanParts {
     // Judge the symbol: progress text, filters, report into PageText,
     // results and lists for a saved symbol, the alarm.
     std::function<void(Context&, AlarmControl&)> EvaluateSymbol;
+    // The pass history the driver records into (History.db in the working
+    // directory); nothing here records none.
+    std::function<std::unique_ptr<PassRecorder>()> MakeRecorder;
 
     static ScanParts Defaults();
 };

@@ -744,8 +744,16 @@ int main(int argc, char** argv) {
     auto lastProgress = Stopwatch::now();
     const double giveUpMinutes = options.giveUpMinutes;
     const auto giveUpAfter = std::chrono::duration<double, std::ratio<60>>(giveUpMinutes);
+    bool historyTold = false;
     for (;;) {
         driver.ScanStep();
+        if (!historyTold && !driver.HistoryProblem().empty()) {
+            // Said once; the scan goes on and writes its files as ever.
+            historyTold = true;
+            if (isatty(STDOUT_FILENO) != 0) std::printf("\r\x1b[K");
+            std::fflush(stdout);
+            std::fprintf(stderr, "quillon-scan: %s\n", driver.HistoryProblem().c_str());
+        }
         if (view.Closed) {
             view.EndBar();
             driver.FormClose();

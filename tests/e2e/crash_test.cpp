@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "history/history_store.h"
 #include "platform/number_format.h"
 #include "results/settings.h"
 #include "tests/support/quoted_process.h"
@@ -186,6 +187,30 @@ TEST_F(LocalPassKills, AKilledAndRestartedPassEndsAsAnUninterruptedOne) {
          at = saved.find(" Symbol Root", at + 1))
         ++headings;
     EXPECT_EQ(headings, 1u);
+
+    // The history: whole, one row per symbol of the day, each as the
+    // uninterrupted pass recorded it, however often its symbol was redone.
+    HistoryStore recordedOnce, recordedKilled;
+    ASSERT_TRUE(recordedOnce.Open(reference.File("History.db"))) << recordedOnce.Error();
+    ASSERT_TRUE(recordedKilled.Open(killed.File("History.db"))) << recordedKilled.Error();
+    EXPECT_TRUE(recordedKilled.IntegrityOk()) << recordedKilled.Error();
+    ASSERT_EQ(recordedKilled.Days(), recordedOnce.Days());
+    ASSERT_EQ(recordedKilled.Days().size(), 1u);
+    const HistoryDay day = recordedKilled.Days()[0];
+    const std::vector<HistoryRow> once = recordedOnce.RowsOfDay(day);
+    const std::vector<HistoryRow> rows = recordedKilled.RowsOfDay(day);
+    EXPECT_EQ(once.size(), 520u);
+    ASSERT_EQ(rows.size(), once.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].Symbol, once[i].Symbol);
+        EXPECT_EQ(rows[i].Last, once[i].Last) << rows[i].Symbol;
+        EXPECT_EQ(rows[i].Zorc, once[i].Zorc) << rows[i].Symbol;
+        EXPECT_EQ(rows[i].Verdict, once[i].Verdict) << rows[i].Symbol;
+        EXPECT_EQ(rows[i].FailedTest, once[i].FailedTest) << rows[i].Symbol;
+    }
+    const std::vector<HistoryPass> passes = recordedKilled.Passes();
+    ASSERT_GE(passes.size(), 2u) << "a pass row for each run that got to a symbol";
+    EXPECT_TRUE(passes.back().Finished);
 }
 
 // A disk that fills up: the run stops with its own status and the reason,

@@ -1,0 +1,38 @@
+#pragma once
+// What the scan driver tells the pass history: a pass begins (or goes on
+// after the scan was opened again), a symbol is finished, what was recorded
+// is to be made durable, the pass has ended. The driver neither knows nor
+// cares whether the history works: a recorder that cannot record says so
+// once through Problem() and does nothing more.
+
+#include <memory>
+#include <string>
+
+#include "scan/context.h"
+
+namespace quillon {
+
+class PassRecorder {
+  public:
+    virtual ~PassRecorder() = default;
+    // A pass begins at its first symbol, or a pass goes on at the first
+    // symbol after the scan was opened.
+    virtual void PassStarted(const Context& context) = 0;
+    // The current symbol is judged and its output about to be written; its
+    // figures wait for the next Commit.
+    virtual void SymbolFinished(const Context& context) = 0;
+    // The figures recorded so far are made durable. Called before the pass
+    // output's group commit moves the resume point past their symbols, and
+    // at every pause and close.
+    virtual void Commit(const Context& context) = 0;
+    // The pass has ended whole.
+    virtual void PassEnded(const Context& context) = 0;
+    // Why the history is not recorded, from the moment it stopped being;
+    // empty while it works.
+    virtual const std::string& Problem() const = 0;
+};
+
+// Records into History.db in the scan's working directory.
+std::unique_ptr<PassRecorder> MakeHistoryRecorder();
+
+}  // namespace quillon
