@@ -1,0 +1,166 @@
+#include "tools/history/day_recorder.h"
+
+#include <unordered_set>
+
+#include "analytics/calendar.h"
+#include "analytics/iv_history.h"
+#include "platform/number_format.h"
+#include "scan/evaluation.h"
+
+namespace quillon::historytool {
+
+namespace {
+
+// A P/E of 100000 is the quote's "not available".
+constexpr float kNotAvailablePE = 100000;
+
+// The evaluation starts an alarm for a saved stock when the window asks for
+// one; the history has no window.
+class NoAlarm final : public AlarmControl {
+  public:
+    bool AlarmChecked() const override { return false; }
+    void StartAlarm() override {}
+};
+
+std::string TrimmedTicker(const std::string& ticker) {
+    std::string symbol = ticker;
+    while (!symbol.empty() && static_cast<unsigned char>(symbol.back()) <= ' ')
+        symbol.pop_back();
+    return symbol;
+}
+
+}  // namespace
+
+std::string DayText(HistoryDay day) {
+    return FormatArgs("%04d-%02d-%02d", day / 10000, day / 100 % 100, day % 100);
+}
+
+const char* VerdictText(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::SavedUp:
+            return "UP";
+        case Verdict::SavedDown:
+            return "DOWN";
+        case Verdict::Saved:
+            return "SAVED";
+        case Verdict::Rejected:
+            break;
+    }
+    return "REJECTED";
+}
+
+std::string FiltersText(const Settings& settings) {
+    std::string text;
+    for (const FilterValue& value : settings.Filters.Values)
+        text += value.ToText() + "\n";
+    return text + std::to_string(settings.Filters.DeriveZorFrom);
+}
+
+std::string IsoNow(const Clock& clock) {
+    const DateTime t = clock.Now();
+    return FormatArgs("%04d-%02d-%02dT%02d:%02d:%02d", t.Year, t.Month, t.Day, t.Hour, t.Minute,
+                      t.Second);
+}
+
+HistoryRow RowOfQuote(const Context& context, HistoryDay day) {
+    HistoryRow row;
+    row.Symbol = TrimmedTicker(context.quote.Ticker);
+    row.Day = day;
+    if (!context.quote.HaveStockData) {
+        row.Verdict = "NOQUOTE";
+        return row;
+    }
+    // The same figures as the scan's own recorder keeps of a pass.
+    const QuoteRecord& q = context.quote.Quote;
+    row.Last = q.LastSale;
+    row.Change = q.PercentChange;
+    if (q.Volume >= 0) row.Volume = static_cast<double>(q.Volume);
+    row.High52 = q.High52Week;
+    row.Low52 = q.Low52Week;
+    if (q.PriceEarnings != kNotAvailablePE) row.PeRatio = q.PriceEarnings;
+    row.Yield = q.YieldPercent;
+    row.QuoteVolatility = q.HistVolatility;
+    // In millions, as the market-cap filter reads it.
+    row.MarketCap = static_cast<double>(q.SharesOutstanding * q.LastSale * 0.000001L);
+
+    const OptionChain& chain = context.quote.Chain;
+    if (context.quote.HaveOptionData) {
+        row.CallVolume = chain.TotalVolume[0];
+        row.PutVolume = chain.TotalVolume[1];
+        row.CallOpenInterest = chain.TotalOpenInterest[0];
+        row.PutOpenInterest = chain.TotalOpenInterest[1];
+        row.Zorc = chain.TotalZOR[0];
+        row.Zorp = chain.TotalZOR[1];
+        const Iv30Result iv = ComputeIv30(
+            Iv30InputsOf(q, chain,
+                         ZorInputs{.Calendar = context.calendar,
+                                   .Strikes = context.strikes,
+                                   .InterestRate = context.settings.InterestRate,
+                                   .DeriveZorFrom = context.settings.Filters.DeriveZorFrom}));
+        row.Iv30 = iv.Both;
+        row.Iv30Call = iv.Calls;
+        row.Iv30Put = iv.Puts;
+        row.DaysToNear = iv.DaysNear;
+        row.DaysToNext = iv.DaysNext;
+    }
+    row.Verdict = VerdictText(context.Verdict);
+    return row;
+}
+
+DayRecorder::DayRecorder(HistoryStore& store, const Settings& settings, const Clock& now)
+    : store_(store), now_(now), context_(dayClock_, messages_, beeper_) {
+    context_.settings = settings;
+    // As the scan driver sets them when a pass starts.
+    const FilterValues& filters = settings.Filters.Values;
+    ScanCounters& counters = context_.counters;
+    counters.RatioFiltersActive =
+        filters[TX_MinCallPutRatio].InUse() || filters[TX_MinPutCallRatio].InUse();
+    counters.OptionFiltersActive = counters.RatioFiltersActive || filters[TX_MinOptVol].InUse() ||
+                                   filters[TX_MinOptInt].InUse();
+}
+
+bool DayRecorder::RecordDay(const DateTime& date, const std::function<bool(Context&)>& next,
+                            Count& count, std::string& error) {
+    count = {};
+    const HistoryDay day = DayKey(date.Year, date.Month, date.Day);
+    dayClock_.Set(date);
+    context_.asOfDate = date;
+    context_.counters.ProcessCount = 0;
+    context_.counters.SymbolIndex = 0;
+    NoAlarm alarm;
+
+    auto fail = [&] {
+        error = "History.db: " + store_.Error();
+        store_.RollbackBatch();
+        return false;
+    };
+    if (!store_.BeginBatch()) return fail();
+    HistoryPass pass;
+    pass.AsOf = day;
+    pass.Started = IsoNow(now_);
+    pass.Source = "import";
+    pass.Filters = FiltersText(context_.settings);
+    const std::int64_t id = store_.BeginPass(pass);
+    if (id == 0) return fail();
+
+    std::unordered_set<std::string> seen;
+    BuildExpirationCalendar(context_.calendar, ScanNow(context_));
+    for (;;) {
+        if (!next(context_)) break;
+        ++context_.counters.SymbolIndex;
+        if (context_.quote.HaveStockData) EvaluateSymbol(context_, alarm);
+        HistoryRow row = RowOfQuote(context_, day);
+        // The evaluation's texts for the pass files are not written here.
+        context_.pending.Clear();
+        if (row.Symbol.empty() || !seen.insert(row.Symbol).second) continue;
+        row.PassId = id;
+        if (!store_.Record(row)) return fail();
+        ++count.symbols;
+        if (row.Verdict == "UP" || row.Verdict == "DOWN" || row.Verdict == "SAVED") ++count.saved;
+    }
+    if (!store_.EndPass(id, count.symbols, count.saved, true, IsoNow(now_))) return fail();
+    if (!store_.CommitBatch()) return fail();
+    return true;
+}
+
+}  // namespace quillon::historytool
