@@ -1,0 +1,417 @@
+// quillon-history: days of the past recorded from CSV files of many quote
+// dates and from quote archives under their recorded date, and the history
+// printed back (show, export, rank), run as the program is run.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "history/history_store.h"
+#include "tests/support/temp_dir.h"
+#include "tools/import/import_book.h"
+
+namespace quillon {
+namespace {
+
+using quillon::testing::TempDir;
+
+int RunProgram(const std::string& program, const std::string& args, std::string& output) {
+    TempDir log;
+    const std::string command =
+        "'" + program + "' " + args + " >'" + log.File("out") + "' 2>'" + log.File("err") + "'";
+    const int status = std::system(command.c_str());
+    output = log.Read("out") + log.Read("err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int History(const std::string& args, std::string& output) {
+    return RunProgram(QUILLON_HISTORY_PATH, args, output);
+}
+
+double NormalCdf(double x) {
+    return 0.5 * std::erfc(-x / std::sqrt(2.0));
+}
+
+// A European option's price, no interest, no dividend.
+double Price(bool put, double stock, double strike, double days, double volatility) {
+    const double t = days / 365;
+    const double d1 =
+        (std::log(stock / strike) + volatility * volatility / 2 * t) / (volatility * std::sqrt(t));
+    const double d2 = d1 - volatility * std::sqrt(t);
+    return put ? strike * NormalCdf(-d2) - stock * NormalCdf(-d1)
+               : stock * NormalCdf(d1) - strike * NormalCdf(d2);
+}
+
+// Three days of quotes, in no order: ACME on 10 October (no chain), 13 and
+// 14 October (chains priced at 30 % and 40 % volatility), DUNE on the 13th
+// and 14th without options.
+void WriteThreeDays(const TempDir& in) {
+    in.Write("stocks.csv",
+             "date,symbol,last,volume\n"
+             "2025-10-14,ACME,50.5,1000000\n"
+             "2025-10-10,ACME,49,900000\n"
+             "2025-10-13,ACME,50,800000\n"
+             "2025-10-13,DUNE,8,5000000\n"
+             "2025-10-14,DUNE,8.2,5100000\n");
+    std::string chain =
+        "underlying,underlying_last,type,expiration,quotedate,strike,last,bid,ask,volume,"
+        "openinterest\n";
+    const struct {
+        const char* quoteDate;
+        double stock;
+        double volatility;
+        int daysToOctober;
+    } days[] = {{"10/14/2025", 50.5, 0.40, 3}, {"10/13/2025", 50, 0.30, 4}};
+    for (const auto& day : days) {
+        for (const auto& [expiration, extraDays] :
+             {std::pair<const char*, int>{"10/17/2025", 0}, {"11/21/2025", 35}}) {
+            for (double strike : {40.0, 45.0, 50.0, 55.0, 60.0}) {
+                for (bool put : {false, true}) {
+                    const double price = Price(put, day.stock, strike,
+                                               day.daysToOctober + extraDays, day.volatility);
+                    char line[200];
+                    std::snprintf(line, sizeof line, "ACME,%g,%s,%s,%s,%g,%.4f,%.4f,%.4f,10,100\n",
+                                  day.stock, put ? "put" : "call", expiration, day.quoteDate,
+                                  strike, price, price, price);
+                    chain += line;
+                }
+            }
+        }
+    }
+    in.Write("chain.csv", chain);
+}
+
+const HistoryRow* Find(const std::vector<HistoryRow>& rows, const std::string& symbol) {
+    for (const HistoryRow& row : rows) {
+        if (row.Symbol == symbol) return &row;
+    }
+    return nullptr;
+}
+
+TEST(HistoryAdd, AFileOfManyDatesRecordsOnePassPerDateWithThatDatesRows) {
+    TempDir in, work;
+    WriteThreeDays(in);
+    std::string output;
+    const std::string args = "--workdir '" + work.Path() + "' add '" + in.File("stocks.csv") +
+                             "' '" + in.File("chain.csv") + "'";
+    ASSERT_EQ(History(args, output), 0) << output;
+    EXPECT_NE(output.find("3 days recorded"), std::string::npos) << output;
+    EXPECT_FALSE(work.Exists("Quote.txt"));
+
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(work.File("History.db"))) << store.Error();
+    const std::vector<HistoryPass> passes = store.Passes();
+    ASSERT_EQ(passes.size(), 3u);
+    const struct {
+        HistoryDay day;
+        int symbols;
+        double acmeLast;
+        double iv30;  // 0: none
+    } expected[] = {{20251010, 1, 49, 0}, {20251013, 2, 50, 30}, {20251014, 2, 50.5, 40}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const auto& e = expected[i];
+        SCOPED_TRACE(e.day);
+        EXPECT_EQ(passes[i].AsOf, e.day);
+        EXPECT_EQ(passes[i].Source, "import");
+        EXPECT_TRUE(passes[i].Finished);
+        EXPECT_EQ(passes[i].Symbols, e.symbols);
+        const std::vector<HistoryRow> rows = store.RowsOfDay(e.day);
+        ASSERT_EQ(rows.size(), static_cast<std::size_t>(e.symbols));
+        const HistoryRow* acme = Find(rows, "ACME");
+        ASSERT_NE(acme, nullptr);
+        EXPECT_EQ(acme->PassId, passes[i].Id);
+        EXPECT_DOUBLE_EQ(acme->Last.value_or(0), e.acmeLast);
+        EXPECT_FALSE(acme->Verdict.empty());
+        if (e.iv30 == 0) {
+            EXPECT_FALSE(acme->Iv30.has_value());
+            EXPECT_FALSE(acme->Zorc.has_value());
+        } else {
+            ASSERT_TRUE(acme->Iv30.has_value());
+            // The chain's volatility, give or take the interest the
+            // solver assumes.
+            EXPECT_NEAR(*acme->Iv30, e.iv30, 2);
+            EXPECT_TRUE(acme->Zorc.has_value());
+            EXPECT_TRUE(acme->CallVolume.has_value());
+        }
+        if (e.symbols == 2) {
+            const HistoryRow* dune = Find(rows, "DUNE");
+            ASSERT_NE(dune, nullptr);
+            EXPECT_FALSE(dune->Iv30.has_value());
+        }
+    }
+
+    // The same files again: a pass per date more, still a row per symbol and day.
+    ASSERT_EQ(History(args, output), 0) << output;
+    EXPECT_EQ(store.Passes().size(), 6u);
+    EXPECT_EQ(store.RowsOfDay(20251013).size(), 2u);
+    EXPECT_EQ(store.Rows("ACME").size(), 3u);
+}
+
+TEST(HistoryAdd, RowsWithoutADateTakeDateOrAreRefusedBesideManyDates) {
+    TempDir in;
+    WriteThreeDays(in);
+    in.Write("undated.csv", "symbol,last\nZED,5\n");
+    in.Write("one_day.csv", "date,symbol,last\n2025-10-10,ONE,3\n");
+    const struct {
+        std::string args;
+        int status;
+        const char* message;
+        HistoryDay day;  // where ZED lands, 0: nothing recorded
+    } cases[] = {
+        {"add stocks.csv undated.csv", 1, "undated.csv gives no quote date", 0},
+        {"add --date 2025-10-13 undated.csv", 0, "1 days recorded", 20251013},
+        // The one date the other files hold is the undated rows' date.
+        {"add one_day.csv undated.csv", 0, "taken as of the files' quote date", 20251010},
+        {"add --date 2025-10-14 stocks.csv undated.csv", 0, "rows of other days", 20251014},
+        {"add missing.csv", 1, "missing.csv: cannot open", 0},
+        {"add --date 2025-13-01 undated.csv", 64, "--date takes YYYY-MM-DD", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        TempDir work;
+        const std::string command = "cd '" + in.Path() +
+                                    "' && '" QUILLON_HISTORY_PATH "' --workdir '" + work.Path() +
+                                    "' " + c.args;
+        TempDir log;
+        const int status = std::system((command + " >'" + log.File("out") + "' 2>&1").c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.status);
+        EXPECT_NE(log.Read("out").find(c.message), std::string::npos) << log.Read("out");
+        if (c.day == 0) {
+            EXPECT_FALSE(work.Exists("History.db"));
+            continue;
+        }
+        HistoryStore store;
+        ASSERT_TRUE(store.Open(work.File("History.db")));
+        const std::vector<HistoryRow> rows = store.Rows("ZED");
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].Day, c.day);
+    }
+}
+
+TEST(HistoryAdd, AnArchiveIsRecordedUnderItsQuoteDateAsItsFilesWouldBe) {
+    TempDir in, archive, fromArchive, fromFiles;
+    WriteThreeDays(in);
+    std::string output;
+    const std::string files = " '" + in.File("stocks.csv") + "' '" + in.File("chain.csv") + "'";
+    ASSERT_EQ(RunProgram(QUILLON_IMPORT_PATH,
+                         "--out '" + archive.Path() + "' --date 2025-10-13" + files, output),
+              0)
+        << output;
+    ASSERT_EQ(archive.Read("QuoteDate.txt"), "2025-10-13\r\n");
+    ASSERT_EQ(
+        History("--workdir '" + fromArchive.Path() + "' add --archive '" + archive.Path() + "'",
+                output),
+        0)
+        << output;
+    ASSERT_EQ(History("--workdir '" + fromFiles.Path() + "' add" + files, output), 0) << output;
+
+    HistoryStore replayed, imported;
+    ASSERT_TRUE(replayed.Open(fromArchive.File("History.db")));
+    ASSERT_TRUE(imported.Open(fromFiles.File("History.db")));
+    ASSERT_EQ(replayed.Days(), std::vector<HistoryDay>{20251013});
+    ASSERT_EQ(replayed.Passes().size(), 1u);
+    EXPECT_EQ(replayed.Passes()[0].AsOf, 20251013);
+    const std::vector<HistoryRow> a = replayed.RowsOfDay(20251013);
+    const std::vector<HistoryRow> b = imported.RowsOfDay(20251013);
+    ASSERT_EQ(a.size(), 2u);
+    ASSERT_EQ(b.size(), 2u);
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        SCOPED_TRACE(a[i].Symbol);
+        EXPECT_EQ(a[i].Symbol, b[i].Symbol);
+        EXPECT_EQ(a[i].Last, b[i].Last);
+        EXPECT_EQ(a[i].Zorc, b[i].Zorc);
+        EXPECT_EQ(a[i].Zorp, b[i].Zorp);
+        EXPECT_EQ(a[i].Verdict, b[i].Verdict);
+        ASSERT_EQ(a[i].Iv30.has_value(), b[i].Iv30.has_value());
+        if (a[i].Iv30) EXPECT_NEAR(*a[i].Iv30, *b[i].Iv30, 1e-9);
+    }
+
+    // Without its recorded date the archive's day is not known: nothing is
+    // recorded unless --date gives it.
+    std::remove(archive.File("QuoteDate.txt").c_str());
+    TempDir undated;
+    const std::string add =
+        "--workdir '" + undated.Path() + "' add --archive '" + archive.Path() + "'";
+    EXPECT_EQ(History(add, output), 1);
+    EXPECT_NE(output.find("QuoteDate.txt: no recorded date"), std::string::npos) << output;
+    EXPECT_FALSE(undated.Exists("History.db"));
+    EXPECT_EQ(History("--date 2025-10-13 " + add, output), 0) << output;
+    TempDir empty;
+    EXPECT_EQ(
+        History("--workdir '" + undated.Path() + "' add --archive '" + empty.Path() + "'", output),
+        1);
+    EXPECT_FALSE(empty.Exists("Quote.txt"));  // the replay's reader would have made one
+}
+
+// A made-up history. ACME: 25 days, 1 to 25 October 2025, IV30 20 to 43 then
+// 30, last sales 100 and 101 by turns. BETA rising, GAMA falling, DELT five
+// days, BARE without a quote on the last day, OLDS not on the last day,
+// LONG 260 days whose first 8 (IV30 90) fall out of its 252-day window.
+void WriteMadeUpHistory(const std::string& file) {
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(file)) << store.Error();
+    auto day = [](const import::CivilDate& date) {
+        return static_cast<HistoryDay>(date.Year * 10000 + date.Month * 100 + date.Day);
+    };
+    const import::CivilDate last{2025, 10, 25};
+    auto record = [&](const std::string& symbol, int daysBack, std::optional<double> iv30) {
+        HistoryRow row;
+        row.Symbol = symbol;
+        row.Day = day(import::AddDays(last, -daysBack));
+        row.Iv30 = iv30;
+        row.Last = daysBack % 2 == 0 ? 100 : 101;
+        row.Verdict = "SAVED";
+        return row;
+    };
+    ASSERT_TRUE(store.BeginBatch());
+    for (int k = 0; k < 25; ++k) {
+        HistoryRow row = record("ACME", 24 - k, k < 24 ? 20.0 + k : 30.0);
+        if (k == 0) row.Zorc = 0;  // no option solved: n/a
+        if (k == 24) {
+            row.Iv30Call = 29.5;
+            row.Iv30Put = 30.5;
+            row.Zorc = 1234.4;
+            row.Zorp = 567.6;
+            row.DaysToNear = 17;
+            row.DaysToNext = 45;
+            row.Verdict = "UP";
+        }
+        ASSERT_TRUE(store.Record(row));
+        ASSERT_TRUE(store.Record(record("BETA", 24 - k, 10.0 + k)));
+        ASSERT_TRUE(store.Record(record("GAMA", 24 - k, 50.0 - k)));
+        if (k >= 20) ASSERT_TRUE(store.Record(record("DELT", 24 - k, 40.0 + k)));
+        if (k < 24) ASSERT_TRUE(store.Record(record("OLDS", 24 - k, 60.0 - k)));
+        if (k < 24) ASSERT_TRUE(store.Record(record("BARE", 24 - k, std::nullopt)));
+    }
+    HistoryRow bare;
+    bare.Symbol = "BARE";
+    bare.Day = day(last);
+    bare.Verdict = "NOQUOTE";
+    ASSERT_TRUE(store.Record(bare));
+    for (int k = 0; k < 260; ++k)
+        ASSERT_TRUE(store.Record(record("LONG", 259 - k,
+                                        k < 8     ? 90.0
+                                        : k < 259 ? 20 + k % 10
+                                                  : 25)));
+    ASSERT_TRUE(store.CommitBatch());
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+TEST(HistoryPrint, ExportWritesTheHeaderAndEachDayInVolatilityPointsEmptyWhereNone) {
+    TempDir work;
+    WriteMadeUpHistory(work.File("History.db"));
+    std::string output;
+    ASSERT_EQ(History("--workdir '" + work.Path() + "' export --out '" + work.File("acme.csv") +
+                          "' ACME bare",
+                      output),
+              0)
+        << output;
+    const std::vector<std::string> lines = Lines(work.Read("acme.csv"));
+    ASSERT_EQ(lines.size(), 1u + 25 + 25);
+    EXPECT_EQ(lines[0],
+              "date,symbol,last,iv30,iv30_call,iv30_put,iv_rank_52w,iv_percentile_52w,hv20,zorc,"
+              "zorp,verdict,history_days,days_to_near,days_to_next,failed_test");
+    EXPECT_EQ(lines[1], "2025-10-01,ACME,100,20.00,,,,,,,,SAVED,1,,,");
+    // Rank 100*(30-20)/(43-20), percentile 10 of 25 days below 30; HV20 of
+    // 20 returns of +-ln(1.01).
+    EXPECT_EQ(lines[25],
+              "2025-10-25,ACME,100,30.00,29.50,30.50,43.5,40.0,16.21,1234,568,UP,25,17,45,");
+    EXPECT_EQ(lines[50], "2025-10-25,BARE,,,,,,,,,,NOQUOTE,0,,,");
+
+    // To standard output, every symbol when none is named, by symbol.
+    ASSERT_EQ(History("--workdir '" + work.Path() + "' export", output), 0);
+    const std::vector<std::string> all = Lines(output);
+    ASSERT_EQ(all.size(), 1u + 4 * 25 + 5 + 260 + 24);
+    EXPECT_EQ(all[0], lines[0]);
+    EXPECT_EQ(all[25], lines[25]);
+    // LONG's window holds its last 252 days: the 8 days of IV30 90 before
+    // them are out of it.
+    const std::string longLast = "2025-10-25,LONG,100,25.00,,,55.6,49.6,16.21,,,SAVED,252,,,";
+    EXPECT_NE(std::find(all.begin(), all.end(), longLast), all.end());
+}
+
+TEST(HistoryPrint, ShowAndRankTellWhereEachIv30StandsInItsYear) {
+    TempDir work;
+    WriteMadeUpHistory(work.File("History.db"));
+    std::string output;
+    ASSERT_EQ(History("--workdir '" + work.Path() + "' show acme", output), 0) << output;
+    std::vector<std::string> lines = Lines(output);
+    ASSERT_EQ(lines.size(), 2u + 25);
+    EXPECT_EQ(lines[0],
+              "ACME: 25 days recorded, 2025-10-01 to 2025-10-25; IV rank and IV percentile over 52 "
+              "weeks");
+    EXPECT_EQ(lines[2 + 18].substr(0, 61),
+              "2025-10-19         100   38.00  n/a (19 days)   n/a (19 days)");
+    EXPECT_EQ(lines[2 + 24],
+              "2025-10-25         100   30.00  43.5            40.0             16.21       1234  "
+              "      568  UP");
+
+    ASSERT_EQ(History("--workdir '" + work.Path() + "' rank", output), 0) << output;
+    lines = Lines(output);
+    ASSERT_EQ(lines.size(), 2u + 6) << output;
+    EXPECT_EQ(lines[0], "2025-10-25: 6 symbols by IV rank over 52 weeks");
+    // LONG over its last 252 days: 20 to 29, 25 today, 125 days below it.
+    const char* expected[] = {
+        "BETA      100.0           96.0             34.00",
+        "LONG      55.6            49.6             25.00",
+        "ACME      43.5            40.0             30.00",
+        "GAMA      0.0             0.0              26.00",
+        "BARE      n/a (0 days)    n/a (0 days)         -",
+        "DELT      n/a (5 days)    n/a (5 days)     64.00",
+    };
+    for (std::size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(lines[2 + i], expected[i]);
+}
+
+TEST(HistoryUsage, EachMisuseAndEachMissingHistoryHasItsStatus) {
+    TempDir work, fresh;
+    WriteMadeUpHistory(work.File("History.db"));
+    const std::string in = "--workdir '" + work.Path() + "' ";
+    const std::string none = "--workdir '" + fresh.Path() + "' ";
+    const struct {
+        std::string args;
+        int status;
+        const char* message;
+    } cases[] = {
+        {"--help", 0, "Exit status:"},
+        {"", 64, "no command"},
+        {"remove ACME", 64, "unknown command 'remove'"},
+        {in + "show", 64, "show takes one symbol"},
+        {in + "show ACME BETA", 64, "show takes one symbol"},
+        {in + "show 'AC ME'", 64, "not a symbol"},
+        {in + "rank ACME", 64, "rank takes no symbol"},
+        {in + "add", 64, "no file to add"},
+        {in + "add --archive", 64, "no archive directory to add"},
+        {in + "show --out x ACME", 64, "--out goes with export"},
+        {in + "export --archive", 64, "go with add"},
+        {in + "--bogus rank", 64, "unknown option --bogus"},
+        {in + "show ZZZZ", 1, "no day of ZZZZ recorded"},
+        {none + "show ACME", 1, "History.db does not exist"},
+        {none + "rank", 1, "History.db does not exist"},
+        {none + "export", 1, "History.db does not exist"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::string output;
+        EXPECT_EQ(History(c.args, output), c.status);
+        EXPECT_NE(output.find(c.message), std::string::npos) << output;
+    }
+    // Reading never makes a history where there was none.
+    EXPECT_FALSE(fresh.Exists("History.db"));
+}
+
+}  // namespace
+}  // namespace quillon
