@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "analytics/pricing.h"
 
@@ -34,26 +35,48 @@ float MarketPrice(const Iv30Option& o) {
     return Usable(o.Last) ? o.Last : 0.0f;
 }
 
-struct StrikeVol {
+struct Quoted {
     float Strike;
-    double Vol;
+    float Price;
 };
 
 // The at-the-money volatility of one side of one month: linear in strike
-// between the nearest solved strike at or below the stock price and the
-// nearest at or above it. Nothing without both.
-std::optional<double> AtTheMoney(const std::vector<StrikeVol>& vols, float stock) {
-    const StrikeVol* lo = nullptr;
-    const StrikeVol* hi = nullptr;
-    for (const StrikeVol& v : vols) {
-        if (v.Strike <= stock && (lo == nullptr || v.Strike > lo->Strike)) lo = &v;
-        if (v.Strike >= stock && (hi == nullptr || v.Strike < hi->Strike)) hi = &v;
+// between the nearest strike at or below the stock price whose quote solves
+// and the nearest at or above it. The strikes are solved outwards from the
+// stock price and only until each side has one: a scan records every stock,
+// and solving all of a month's strikes would cost more than the rest of the
+// record. Nothing without both.
+std::optional<double> AtTheMoney(std::vector<Quoted> quotes, PricingInputs pricing, bool isPut) {
+    const float stock = pricing.StockPrice;
+    std::sort(quotes.begin(), quotes.end(),
+              [](const Quoted& a, const Quoted& b) { return a.Strike < b.Strike; });
+    auto solve = [&](const Quoted& q) {
+        pricing.StrikePrice = q.Strike;
+        return ImpliedVolatility(pricing, isPut, q.Price);
+    };
+    std::optional<Quoted> lo, hi;
+    std::optional<double> loVol, hiVol;
+    for (auto q = quotes.rbegin(); q != quotes.rend() && !loVol; ++q) {
+        if (q->Strike > stock) continue;
+        const float iv = solve(*q);
+        if (iv > 0) {
+            lo = *q;
+            loVol = iv;
+        }
     }
-    if (lo == nullptr || hi == nullptr) return std::nullopt;
-    if (lo->Strike == hi->Strike) return lo->Vol;
+    for (auto q = quotes.begin(); q != quotes.end() && !hiVol; ++q) {
+        if (q->Strike < stock) continue;
+        const float iv = lo && q->Strike == lo->Strike ? static_cast<float>(*loVol) : solve(*q);
+        if (iv > 0) {
+            hi = *q;
+            hiVol = iv;
+        }
+    }
+    if (!lo || !hi) return std::nullopt;
+    if (lo->Strike == hi->Strike) return loVol;
     const double w =
         (static_cast<double>(stock) - lo->Strike) / (static_cast<double>(hi->Strike) - lo->Strike);
-    return lo->Vol + (hi->Vol - lo->Vol) * w;
+    return *loVol + (*hiVol - *loVol) * w;
 }
 
 struct MonthVols {
@@ -108,20 +131,17 @@ Iv30Result ComputeIv30(const Iv30Inputs& in) {
     // a month whose options give none is passed over.
     std::vector<MonthVols> used;
     for (int days : months) {
-        std::vector<StrikeVol> calls, puts;
+        std::vector<Quoted> calls, puts;
         for (const Iv30Option& o : in.Options) {
             if (o.DaysToGo != days || !Usable(o.Strike)) continue;
             const float price = MarketPrice(o);
-            if (price <= 0) continue;
-            pricing.StrikePrice = o.Strike;
-            pricing.DaysToGo = days;
-            const float iv = ImpliedVolatility(pricing, o.IsPut, price);
-            if (iv > 0) (o.IsPut ? puts : calls).push_back({o.Strike, iv});
+            if (price > 0) (o.IsPut ? puts : calls).push_back({o.Strike, price});
         }
+        pricing.DaysToGo = days;
         MonthVols m;
         m.Days = days;
-        m.Calls = AtTheMoney(calls, in.StockPrice);
-        m.Puts = AtTheMoney(puts, in.StockPrice);
+        m.Calls = AtTheMoney(std::move(calls), pricing, false);
+        m.Puts = AtTheMoney(std::move(puts), pricing, true);
         m.Both = Average(m.Calls, m.Puts);
         if (!m.Both) continue;
         used.push_back(m);
