@@ -69,7 +69,9 @@ std::optional<double> Figure(double value) {
     return value;
 }
 
-HistoryRow RowOf(const Context& context, HistoryDay day, std::int64_t pass) {
+}  // namespace
+
+HistoryRow HistoryRowOf(const Context& context, HistoryDay day, std::int64_t pass) {
     HistoryRow row;
     const QuoteState& state = context.quote;
     row.Symbol = state.Ticker;
@@ -117,6 +119,8 @@ HistoryRow RowOf(const Context& context, HistoryDay day, std::int64_t pass) {
     return row;
 }
 
+namespace {
+
 class HistoryRecorder final : public PassRecorder {
   public:
     void PassStarted(const Context& context) override {
@@ -143,7 +147,7 @@ class HistoryRecorder final : public PassRecorder {
     void SymbolFinished(const Context& context) override {
         if (!problem_.empty() || pass_ == 0) return;
         if (!store_.InBatch() && !store_.BeginBatch()) return Stop();
-        if (!store_.Record(RowOf(context, day_, pass_))) return Stop();
+        if (!store_.Record(HistoryRowOf(context, day_, pass_))) return Stop();
         ++symbols_;
     }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "history/history_row.h"
 #include "scan/context.h"
 
 namespace quillon {
@@ -31,6 +32,11 @@ class PassRecorder {
     // empty while it works.
     virtual const std::string& Problem() const = 0;
 };
+
+// The history row of the symbol just judged (the context's quote, verdict
+// and filters) for as-of day `day` and pass `pass`; quillon-history records
+// past days with it, so they hold what a pass would have recorded.
+HistoryRow HistoryRowOf(const Context& context, HistoryDay day, std::int64_t pass);
 
 // Records into History.db in the scan's working directory.
 std::unique_ptr<PassRecorder> MakeHistoryRecorder();

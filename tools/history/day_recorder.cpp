@@ -3,16 +3,13 @@
 #include <unordered_set>
 
 #include "analytics/calendar.h"
-#include "analytics/iv_history.h"
 #include "platform/number_format.h"
 #include "scan/evaluation.h"
+#include "scan/pass_recorder.h"
 
 namespace quillon::historytool {
 
 namespace {
-
-// A P/E of 100000 is the quote's "not available".
-constexpr float kNotAvailablePE = 100000;
 
 // The evaluation starts an alarm for a saved stock when the window asks for
 // one; the history has no window.
@@ -35,20 +32,6 @@ std::string DayText(HistoryDay day) {
     return FormatArgs("%04d-%02d-%02d", day / 10000, day / 100 % 100, day % 100);
 }
 
-const char* VerdictText(Verdict verdict) {
-    switch (verdict) {
-        case Verdict::SavedUp:
-            return "UP";
-        case Verdict::SavedDown:
-            return "DOWN";
-        case Verdict::Saved:
-            return "SAVED";
-        case Verdict::Rejected:
-            break;
-    }
-    return "REJECTED";
-}
-
 std::string FiltersText(const Settings& settings) {
     std::string text;
     for (const FilterValue& value : settings.Filters.Values)
@@ -63,47 +46,9 @@ std::string IsoNow(const Clock& clock) {
 }
 
 HistoryRow RowOfQuote(const Context& context, HistoryDay day) {
-    HistoryRow row;
-    row.Symbol = TrimmedTicker(context.quote.Ticker);
-    row.Day = day;
-    if (!context.quote.HaveStockData) {
-        row.Verdict = "NOQUOTE";
-        return row;
-    }
-    // The same figures as the scan's own recorder keeps of a pass.
-    const QuoteRecord& q = context.quote.Quote;
-    row.Last = q.LastSale;
-    row.Change = q.PercentChange;
-    if (q.Volume >= 0) row.Volume = static_cast<double>(q.Volume);
-    row.High52 = q.High52Week;
-    row.Low52 = q.Low52Week;
-    if (q.PriceEarnings != kNotAvailablePE) row.PeRatio = q.PriceEarnings;
-    row.Yield = q.YieldPercent;
-    row.QuoteVolatility = q.HistVolatility;
-    // In millions, as the market-cap filter reads it.
-    row.MarketCap = static_cast<double>(q.SharesOutstanding * q.LastSale * 0.000001L);
-
-    const OptionChain& chain = context.quote.Chain;
-    if (context.quote.HaveOptionData) {
-        row.CallVolume = chain.TotalVolume[0];
-        row.PutVolume = chain.TotalVolume[1];
-        row.CallOpenInterest = chain.TotalOpenInterest[0];
-        row.PutOpenInterest = chain.TotalOpenInterest[1];
-        row.Zorc = chain.TotalZOR[0];
-        row.Zorp = chain.TotalZOR[1];
-        const Iv30Result iv = ComputeIv30(
-            Iv30InputsOf(q, chain,
-                         ZorInputs{.Calendar = context.calendar,
-                                   .Strikes = context.strikes,
-                                   .InterestRate = context.settings.InterestRate,
-                                   .DeriveZorFrom = context.settings.Filters.DeriveZorFrom}));
-        row.Iv30 = iv.Both;
-        row.Iv30Call = iv.Calls;
-        row.Iv30Put = iv.Puts;
-        row.DaysToNear = iv.DaysNear;
-        row.DaysToNext = iv.DaysNext;
-    }
-    row.Verdict = VerdictText(context.Verdict);
+    HistoryRow row = HistoryRowOf(context, day, 0);
+    // An archive record's symbol is read with the blanks that pad it.
+    row.Symbol = TrimmedTicker(row.Symbol);
     return row;
 }
 

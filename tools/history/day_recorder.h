@@ -27,12 +27,9 @@ inline HistoryDay DayKey(int year, int month, int day) {
 std::string DayText(HistoryDay day);
 
 // The history row of the symbol in the context's quote, as judged by the
-// evaluation (ZOR totals, verdict); IV30 from the same chain. A quote
-// without stock data gives a row with the verdict "NOQUOTE" alone.
+// evaluation, as the scan's recorder makes it; a quote without stock data
+// gives a row with the verdict "NOQUOTE" alone.
 HistoryRow RowOfQuote(const Context& context, HistoryDay day);
-
-// The verdict as the history writes it: "UP", "DOWN", "SAVED", "REJECTED".
-const char* VerdictText(Verdict verdict);
 
 // The filter values of the settings as one text, a line each, as the
 // settings file keeps them (then the DeriveZorFrom line).
