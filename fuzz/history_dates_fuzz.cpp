@@ -25,8 +25,8 @@ namespace {
 constexpr CivilDate kUndated{2026, 12, 1};
 
 bool RealDate(const CivilDate& date) {
-    return date.Month >= 1 && date.Month <= 12 && date.Day >= 1 && AddDays(date, 0) == date &&
-           ParseDate(DateText(date)) == date;
+    return date.Year >= 1900 && date.Year <= 9999 && date.Month >= 1 && date.Month <= 12 &&
+           date.Day >= 1 && AddDays(date, 0) == date && ParseDate(DateText(date)) == date;
 }
 
 struct Rows {

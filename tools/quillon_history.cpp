@@ -297,7 +297,7 @@ int AddArchives(const Command& command) {
         if (count.symbols == 0) return Fail(quoteFile + ": no stock record");
         ++done;
         std::printf("%s: ", archive.dir.c_str());
-        PrintDay("its QuoteDate.txt", day, count);
+        PrintDay(command.date ? "--date" : "its QuoteDate.txt", day, count);
     }
     return kDone;
 }
