@@ -11,7 +11,7 @@ namespace {
 // The schema, one step per version: step i brings a database of version i to
 // version i + 1. A step is never changed once released; a new version adds a
 // step.
-constexpr std::array<const char*, 1> kMigrations = {
+constexpr std::array<const char*, 2> kMigrations = {
     // 1: the passes and the daily figures of each symbol.
     "CREATE TABLE passes ("
     " id INTEGER PRIMARY KEY,"
@@ -35,7 +35,18 @@ constexpr std::array<const char*, 1> kMigrations = {
     " verdict TEXT NOT NULL DEFAULT '',"
     " failed_test TEXT NOT NULL DEFAULT '',"
     " PRIMARY KEY (symbol, day)) WITHOUT ROWID;"
-    "CREATE INDEX days_by_day ON days (day, symbol);"};
+    "CREATE INDEX days_by_day ON days (day, symbol);",
+    // 2: the saved set of each finished pass, kept at its end so that a later
+    // pass of the same day, which replaces the day's rows, leaves it whole.
+    // saved_kept tells a pass whose set was kept (possibly empty) from one
+    // that ended before sets were kept.
+    "CREATE TABLE pass_saved ("
+    " pass_id INTEGER NOT NULL,"
+    " symbol TEXT NOT NULL,"
+    " verdict TEXT NOT NULL DEFAULT '',"
+    " zorc REAL, zorp REAL,"
+    " PRIMARY KEY (pass_id, symbol)) WITHOUT ROWID;"
+    "ALTER TABLE passes ADD COLUMN saved_kept INTEGER NOT NULL DEFAULT 0;"};
 
 constexpr const char* kRowColumns =
     "symbol, day, pass_id, last, change, volume, high52, low52, pe, yield, quote_volatility,"
@@ -404,26 +415,157 @@ std::vector<HistoryDay> HistoryStore::Days() const {
     return days;
 }
 
+namespace {
+
+constexpr const char* kPassColumns =
+    "id, as_of, started, ended, source, filters, symbols, saved, finished";
+
+HistoryPass PassOf(sqlite3_stmt* s) {
+    HistoryPass pass;
+    pass.Id = sqlite3_column_int64(s, 0);
+    pass.AsOf = sqlite3_column_int(s, 1);
+    pass.Started = ColumnText(s, 2);
+    pass.Ended = ColumnText(s, 3);
+    pass.Source = ColumnText(s, 4);
+    pass.Filters = ColumnText(s, 5);
+    pass.Symbols = sqlite3_column_int(s, 6);
+    pass.Saved = sqlite3_column_int(s, 7);
+    pass.Finished = sqlite3_column_int(s, 8) != 0;
+    return pass;
+}
+
+}  // namespace
+
 std::vector<HistoryPass> HistoryStore::Passes() const {
     std::vector<HistoryPass> passes;
-    Statement s{
-        Prepare("SELECT id, as_of, started, ended, source, filters, symbols, saved, "
-                "finished FROM passes ORDER BY id")};
+    const std::string sql = std::string("SELECT ") + kPassColumns + " FROM passes ORDER BY id";
+    Statement s{Prepare(sql.c_str())};
     if (s.s == nullptr) return passes;
-    while (sqlite3_step(s.s) == SQLITE_ROW) {
-        HistoryPass pass;
-        pass.Id = sqlite3_column_int64(s.s, 0);
-        pass.AsOf = sqlite3_column_int(s.s, 1);
-        pass.Started = ColumnText(s.s, 2);
-        pass.Ended = ColumnText(s.s, 3);
-        pass.Source = ColumnText(s.s, 4);
-        pass.Filters = ColumnText(s.s, 5);
-        pass.Symbols = sqlite3_column_int(s.s, 6);
-        pass.Saved = sqlite3_column_int(s.s, 7);
-        pass.Finished = sqlite3_column_int(s.s, 8) != 0;
-        passes.push_back(std::move(pass));
-    }
+    while (sqlite3_step(s.s) == SQLITE_ROW)
+        passes.push_back(PassOf(s.s));
     return passes;
+}
+
+std::vector<HistoryRow> HistoryStore::RowsOfPass(std::int64_t pass) const {
+    std::vector<HistoryRow> rows;
+    error_.clear();
+    // The pass and the unfinished passes it went on from: those after the
+    // last finished pass of the same source and filters.
+    const std::string sql =
+        std::string("SELECT ") + kRowColumns +
+        " FROM days WHERE pass_id IN (SELECT o.id FROM passes o, passes p WHERE p.id = ?1"
+        " AND (o.id = p.id OR (o.id < p.id AND o.finished = 0 AND o.source = p.source"
+        " AND o.filters = p.filters AND o.id > IFNULL((SELECT MAX(f.id) FROM passes f"
+        " WHERE f.id < p.id AND f.finished = 1 AND f.source = p.source"
+        " AND f.filters = p.filters), 0)))) ORDER BY symbol";
+    Statement s{Prepare(sql.c_str())};
+    if (s.s == nullptr) return rows;
+    sqlite3_bind_int64(s.s, 1, pass);
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW)
+        rows.push_back(RowOf(s.s));
+    if (rc != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
+    return rows;
+}
+
+bool HistoryStore::KeepSavedSet(std::int64_t pass, const std::vector<HistoryRow>& saved) {
+    error_.clear();
+    if (db_ == nullptr) {
+        error_ = "the history is not open";
+        return false;
+    }
+    const bool own = !inBatch_;
+    if (own && !Exec("BEGIN IMMEDIATE")) return false;
+    bool ok = true;
+    {
+        Statement clear{Prepare("DELETE FROM pass_saved WHERE pass_id = ?")};
+        ok = clear.s != nullptr;
+        if (ok) {
+            sqlite3_bind_int64(clear.s, 1, pass);
+            ok = sqlite3_step(clear.s) == SQLITE_DONE || Fail("delete saved set");
+        }
+    }
+    {
+        Statement insert{Prepare(
+            "INSERT INTO pass_saved (pass_id, symbol, verdict, zorc, zorp) VALUES (?,?,?,?,?)")};
+        ok = ok && insert.s != nullptr;
+        for (std::size_t i = 0; ok && i < saved.size(); ++i) {
+            sqlite3_reset(insert.s);
+            sqlite3_bind_int64(insert.s, 1, pass);
+            BindText(insert.s, 2, saved[i].Symbol);
+            BindText(insert.s, 3, saved[i].Verdict);
+            BindDouble(insert.s, 4, saved[i].Zorc);
+            BindDouble(insert.s, 5, saved[i].Zorp);
+            ok = sqlite3_step(insert.s) == SQLITE_DONE || Fail("insert saved set");
+        }
+    }
+    {
+        Statement mark{Prepare("UPDATE passes SET saved_kept = 1 WHERE id = ?")};
+        ok = ok && mark.s != nullptr;
+        if (ok) {
+            sqlite3_bind_int64(mark.s, 1, pass);
+            ok = sqlite3_step(mark.s) == SQLITE_DONE || Fail("mark saved set");
+        }
+        if (ok && sqlite3_changes(db_) != 1) {
+            error_ = "no pass " + std::to_string(pass);
+            ok = false;
+        }
+    }
+    if (!own) return ok;
+    if (ok && Exec("COMMIT")) return true;
+    const std::string why = error_;
+    if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    error_ = why;
+    return false;
+}
+
+std::vector<HistoryRow> HistoryStore::SavedSet(std::int64_t pass) const {
+    std::vector<HistoryRow> rows;
+    error_.clear();
+    Statement s{Prepare(
+        "SELECT symbol, verdict, zorc, zorp FROM pass_saved WHERE pass_id = ? ORDER BY symbol")};
+    if (s.s == nullptr) return rows;
+    sqlite3_bind_int64(s.s, 1, pass);
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) {
+        HistoryRow row;
+        row.Symbol = ColumnText(s.s, 0);
+        row.PassId = pass;
+        row.Verdict = ColumnText(s.s, 1);
+        row.Zorc = ColumnDouble(s.s, 2);
+        row.Zorp = ColumnDouble(s.s, 3);
+        rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
+    return rows;
+}
+
+std::optional<HistoryPass> HistoryStore::LastKeptPass(const std::string& filters,
+                                                      std::int64_t before) const {
+    error_.clear();
+    const std::string sql = std::string("SELECT ") + kPassColumns +
+                            " FROM passes WHERE finished = 1 AND saved_kept = 1 AND filters = ?"
+                            " AND id < ? ORDER BY id DESC LIMIT 1";
+    Statement s{Prepare(sql.c_str())};
+    if (s.s == nullptr) return std::nullopt;
+    BindText(s.s, 1, filters);
+    sqlite3_bind_int64(s.s, 2, before);
+    const int rc = sqlite3_step(s.s);
+    if (rc == SQLITE_ROW) return PassOf(s.s);
+    if (rc != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
+    return std::nullopt;
+}
+
+std::optional<HistoryPass> HistoryStore::Pass(std::int64_t id) const {
+    error_.clear();
+    const std::string sql = std::string("SELECT ") + kPassColumns + " FROM passes WHERE id = ?";
+    Statement s{Prepare(sql.c_str())};
+    if (s.s == nullptr) return std::nullopt;
+    sqlite3_bind_int64(s.s, 1, id);
+    const int rc = sqlite3_step(s.s);
+    if (rc == SQLITE_ROW) return PassOf(s.s);
+    error_ = rc == SQLITE_DONE ? "no pass " + std::to_string(id) : sqlite3_errmsg(db_);
+    return std::nullopt;
 }
 
 std::vector<std::string> HistoryStore::Symbols() const {
@@ -435,21 +577,38 @@ std::vector<std::string> HistoryStore::Symbols() const {
     return symbols;
 }
 
-std::unordered_map<std::string, std::vector<double>> HistoryStore::Iv30Windows(HistoryDay before,
-                                                                               int n) const {
+// `column` is one of this file's own names, never user text.
+std::unordered_map<std::string, std::vector<double>> HistoryStore::ColumnWindows(const char* column,
+                                                                                 HistoryDay before,
+                                                                                 int n) const {
     std::unordered_map<std::string, std::vector<double>> windows;
+    error_.clear();
     if (n <= 0) return windows;
-    Statement s{
-        Prepare("SELECT symbol, iv30 FROM (SELECT symbol, day, iv30, ROW_NUMBER() OVER "
-                "(PARTITION BY symbol ORDER BY day DESC) AS back FROM days "
-                "WHERE day < ? AND iv30 IS NOT NULL) WHERE back <= ? ORDER BY symbol, day")};
+    const std::string c = column;
+    const std::string sql = "SELECT symbol, " + c + " FROM (SELECT symbol, day, " + c +
+                            ", ROW_NUMBER() OVER (PARTITION BY symbol ORDER BY day DESC) AS back "
+                            "FROM days WHERE day < ? AND " +
+                            c + " IS NOT NULL) WHERE back <= ? ORDER BY symbol, day";
+    Statement s{Prepare(sql.c_str())};
     if (s.s == nullptr) return windows;
     sqlite3_bind_int(s.s, 1, before);
     sqlite3_bind_int(s.s, 2, n);
-    while (sqlite3_step(s.s) == SQLITE_ROW) {
+    int step;
+    while ((step = sqlite3_step(s.s)) == SQLITE_ROW) {
         windows[ColumnText(s.s, 0)].push_back(sqlite3_column_double(s.s, 1));
     }
+    if (step != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
     return windows;
+}
+
+std::unordered_map<std::string, std::vector<double>> HistoryStore::Iv30Windows(HistoryDay before,
+                                                                               int n) const {
+    return ColumnWindows("iv30", before, n);
+}
+
+std::unordered_map<std::string, std::vector<double>> HistoryStore::LastSaleWindows(
+    HistoryDay before, int n) const {
+    return ColumnWindows("last", before, n);
 }
 
 bool HistoryStore::IntegrityOk() {

@@ -16,6 +16,7 @@
 #include "history/history_row.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -68,11 +69,32 @@ class HistoryStore {
     std::vector<HistoryDay> Days() const;                          // oldest first
     std::vector<HistoryPass> Passes() const;                       // by id
     std::vector<std::string> Symbols() const;                      // sorted
+    std::optional<HistoryPass> Pass(std::int64_t id) const;
+
+    // The rows pass `pass` wrote, by symbol: its own and those of the
+    // unfinished passes of the same source and filters it went on from (a
+    // scan opened again goes on under a new pass row). Rows a later pass of
+    // the same day replaced are no longer among them.
+    std::vector<HistoryRow> RowsOfPass(std::int64_t pass) const;
+
+    // The saved set of a finished pass, kept apart from the daily rows so
+    // that later passes of the same day leave it whole: symbol, verdict and
+    // ZORC/ZORP of each saved stock. Keeping it again replaces it.
+    bool KeepSavedSet(std::int64_t pass, const std::vector<HistoryRow>& saved);
+    std::vector<HistoryRow> SavedSet(std::int64_t pass) const;  // by symbol
+    // The last finished pass before pass `before` with these filter values
+    // whose saved set was kept; nothing when there is none.
+    std::optional<HistoryPass> LastKeptPass(const std::string& filters, std::int64_t before) const;
 
     // For every symbol, the IV30 of its last `n` recorded days before
     // `before` that have one, oldest first; in one query.
     std::unordered_map<std::string, std::vector<double>> Iv30Windows(HistoryDay before,
                                                                      int n) const;
+
+    // For every symbol, the last sale of its last `n` recorded days before
+    // `before` that have one, oldest first; in one query.
+    std::unordered_map<std::string, std::vector<double>> LastSaleWindows(HistoryDay before,
+                                                                         int n) const;
 
     // PRAGMA integrity_check answered "ok".
     bool IntegrityOk();
@@ -82,6 +104,11 @@ class HistoryStore {
     bool Fail(const char* what);
     bool Migrate();
     sqlite3_stmt* Prepare(const char* sql) const;
+    // Every symbol's `column` of its last `n` days before `before` that have
+    // one, oldest first.
+    std::unordered_map<std::string, std::vector<double>> ColumnWindows(const char* column,
+                                                                       HistoryDay before,
+                                                                       int n) const;
 
     sqlite3* db_ = nullptr;
     sqlite3_stmt* record_ = nullptr;  // the upsert, prepared once

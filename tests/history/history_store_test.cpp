@@ -271,7 +271,7 @@ TEST(HistoryStoreTest, ABatchIsWrittenWholeOrNotAtAll) {
     EXPECT_EQ(again.RowsOfDay(20251017).size(), 2u);
     EXPECT_TRUE(again.IntegrityOk()) << again.Error();
     EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA journal_mode"), "wal");
-    EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA user_version"), "1");
+    EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA user_version"), "2");
 }
 
 TEST(HistoryStoreTest, AnOlderSchemaIsMigratedAndANewerOneRefused) {
@@ -289,7 +289,7 @@ TEST(HistoryStoreTest, AnOlderSchemaIsMigratedAndANewerOneRefused) {
         ASSERT_TRUE(store.Open(file)) << store.Error();
         ASSERT_TRUE(store.Record(Row("ACME", 20251017, 1, 1)));
     }
-    EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA user_version"), "1");
+    EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA user_version"), "2");
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
@@ -305,6 +305,56 @@ TEST(HistoryStoreTest, AnOlderSchemaIsMigratedAndANewerOneRefused) {
 
 // A History.db the scan cannot use is refused with SQLite's reason, at once
 // or after the short busy wait, never after a long stall.
+// A database of the first release: its passes and rows stay, and the saved
+// sets are kept from then on. An old finished pass has no kept set and is
+// not compared with.
+TEST(HistoryStoreTest, AFirstReleaseDatabaseIsMigratedWithItsRows) {
+    TempDir dir;
+    const std::string file = dir.File("History.db");
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        const char* v1 =
+            "CREATE TABLE passes (id INTEGER PRIMARY KEY, as_of INTEGER NOT NULL,"
+            " started TEXT NOT NULL DEFAULT '', ended TEXT NOT NULL DEFAULT '',"
+            " source TEXT NOT NULL DEFAULT '', filters TEXT NOT NULL DEFAULT '',"
+            " symbols INTEGER NOT NULL DEFAULT 0, saved INTEGER NOT NULL DEFAULT 0,"
+            " finished INTEGER NOT NULL DEFAULT 0);"
+            "CREATE TABLE days (symbol TEXT NOT NULL, day INTEGER NOT NULL,"
+            " pass_id INTEGER NOT NULL DEFAULT 0, last REAL, change REAL, volume REAL,"
+            " high52 REAL, low52 REAL, pe REAL, yield REAL, quote_volatility REAL,"
+            " market_cap REAL, call_volume REAL, put_volume REAL, call_oi REAL, put_oi REAL,"
+            " zorc REAL, zorp REAL, iv30 REAL, iv30_call REAL, iv30_put REAL,"
+            " days_near INTEGER, days_next INTEGER, verdict TEXT NOT NULL DEFAULT '',"
+            " failed_test TEXT NOT NULL DEFAULT '', PRIMARY KEY (symbol, day)) WITHOUT ROWID;"
+            "CREATE INDEX days_by_day ON days (day, symbol);"
+            "INSERT INTO passes (as_of, filters, finished) VALUES (20261208, 'A', 1);"
+            "INSERT INTO days (symbol, day, pass_id, verdict) VALUES ('ACME', 20261208, 1, 'UP');"
+            "PRAGMA user_version=1;";
+        ASSERT_EQ(sqlite3_exec(db, v1, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(file)) << store.Error();
+    EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA user_version"), "2");
+    ASSERT_EQ(store.Passes().size(), 1u);
+    EXPECT_EQ(store.RowsOfDay(20261208).size(), 1u);
+    EXPECT_FALSE(store.LastKeptPass("A", 99).has_value());
+    HistoryRow saved = Row("ACME", 20261208, 1, 1);
+    saved.Verdict = "UP";
+    saved.Zorc = 2;
+    ASSERT_TRUE(store.KeepSavedSet(1, {saved})) << store.Error();
+    ASSERT_TRUE(store.LastKeptPass("A", 99).has_value());
+    EXPECT_FALSE(store.LastKeptPass("B", 99).has_value());
+    const std::vector<HistoryRow> kept = store.SavedSet(1);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].Verdict, "UP");
+    EXPECT_EQ(kept[0].Zorc, 2);
+    EXPECT_FALSE(kept[0].Zorp.has_value());
+    EXPECT_FALSE(store.KeepSavedSet(7, {})) << "no pass 7";
+    EXPECT_TRUE(store.IntegrityOk()) << store.Error();
+}
+
 TEST(HistoryStoreTest, AnUnusableDatabaseIsRefusedWithItsReason) {
     struct Case {
         const char* Name;

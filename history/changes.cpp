@@ -1,0 +1,165 @@
+#include "history/changes.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "history/history_store.h"
+#include "platform/number_format.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr const char* kChangesFile = "Changes.txt";
+constexpr const char* kEol = "\r\n";
+
+// Sunday = 0; the civil calendar's day count (proleptic Gregorian).
+int Weekday(int year, int month, int day) {
+    static constexpr int kOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+    if (month < 3) --year;
+    return (year + year / 4 - year / 100 + year / 400 + kOffsets[month - 1] + day) % 7;
+}
+
+// "16:05" of "2026-12-08T16:05:12"; empty when the text holds no time.
+std::string TimeOfDay(const std::string& iso) {
+    const std::size_t t = iso.find('T');
+    if (t == std::string::npos || iso.size() < t + 6) return {};
+    return iso.substr(t + 1, 5);
+}
+
+}  // namespace
+
+int PassChanges::Count(char mark) const {
+    return static_cast<int>(std::count_if(Lines.begin(), Lines.end(),
+                                          [mark](const ChangeLine& l) { return l.Mark == mark; }));
+}
+
+bool IsSavedVerdict(const std::string& verdict) {
+    return verdict == "UP" || verdict == "DOWN" || verdict == "SAVED";
+}
+
+std::string SaveRuleText(const HistoryRow& row) {
+    if (row.Verdict != "UP" && row.Verdict != "DOWN") return row.Verdict;
+    if (!row.Zorc || !row.Zorp || *row.Zorc <= 0 || *row.Zorp <= 0) {
+        return row.Verdict + " ZORC/ZORP n/a";
+    }
+    if (*row.Zorc >= *row.Zorp) {
+        return row.Verdict + " ZORC/ZORP " + FormatGeneral(*row.Zorc / *row.Zorp, 4);
+    }
+    return row.Verdict + " ZORP/ZORC " + FormatGeneral(*row.Zorp / *row.Zorc, 4);
+}
+
+PassChanges CompareSavedSets(HistoryDay asOf, const std::vector<HistoryRow>& rows,
+                             const std::optional<HistoryPass>& previous,
+                             const std::vector<HistoryRow>& previousSaved) {
+    PassChanges changes;
+    changes.AsOf = asOf;
+    changes.Previous = previous;
+    std::map<std::string, const HistoryRow*> now;
+    for (const HistoryRow& row : rows) {
+        now[row.Symbol] = &row;
+        if (IsSavedVerdict(row.Verdict)) ++changes.Saved;
+    }
+    if (!previous) return changes;
+    std::map<std::string, const HistoryRow*> before;
+    for (const HistoryRow& row : previousSaved)
+        before[row.Symbol] = &row;
+
+    std::vector<ChangeLine> added, removed, unknown;
+    for (const auto& [symbol, row] : now) {
+        if (IsSavedVerdict(row->Verdict) && before.count(symbol) == 0) {
+            added.push_back({'+', symbol, SaveRuleText(*row)});
+        }
+    }
+    for (const auto& [symbol, row] : before) {
+        const auto found = now.find(symbol);
+        if (found == now.end()) {
+            // Left out of this pass's symbols: it was not judged at all.
+            removed.push_back({'-', symbol, "not scanned"});
+        } else if (found->second->Verdict == "NOQUOTE") {
+            unknown.push_back({'?', symbol, "no quote"});
+        } else if (!IsSavedVerdict(found->second->Verdict)) {
+            const std::string& failed = found->second->FailedTest;
+            removed.push_back({'-', symbol, failed.empty() ? "rejected" : failed});
+        }
+    }
+    for (auto* group : {&added, &removed, &unknown})
+        changes.Lines.insert(changes.Lines.end(), group->begin(), group->end());
+    return changes;
+}
+
+std::string DayText(HistoryDay day, bool withYear) {
+    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const int year = day / 10000;
+    const int month = day / 100 % 100;
+    const int dayOfMonth = day % 100;
+    if (month < 1 || month > 12 || dayOfMonth < 1 || dayOfMonth > 31 || year < 1) {
+        return std::to_string(day);
+    }
+    std::string text = std::string(kDays[Weekday(year, month, dayOfMonth)]) + " " +
+                       std::to_string(dayOfMonth) + " " + kMonths[month - 1];
+    if (withYear) text += " " + std::to_string(year);
+    return text;
+}
+
+std::string ChangesBlock(const PassChanges& changes) {
+    std::string text = "Changes of " + DayText(changes.AsOf);
+    if (!changes.Previous) {
+        text += ": first pass with these filters, " + std::to_string(changes.Saved) +
+                " saved; changes are listed from the next one" + kEol;
+        return text + kEol;
+    }
+    text += " since " + DayText(changes.Previous->AsOf);
+    const std::string ended = TimeOfDay(changes.Previous->Ended);
+    if (!ended.empty()) text += " (pass ended " + ended + ")";
+    text += kEol;
+    for (const ChangeLine& line : changes.Lines)
+        text += std::string(1, line.Mark) + " " + line.Symbol + "  " + line.Why + kEol;
+    if (changes.Lines.empty()) {
+        text += "no change, " + std::to_string(changes.Saved) + " saved" + kEol;
+    }
+    return text + kEol;
+}
+
+std::string ChangesNotice(const PassChanges& changes) {
+    if (!changes.Previous) return "Quillon: " + std::to_string(changes.Saved) + " saved";
+    std::string text = "Quillon: +" + std::to_string(changes.Count('+')) + " -" +
+                       std::to_string(changes.Count('-'));
+    if (const int unknown = changes.Count('?'); unknown > 0) {
+        text += " ?" + std::to_string(unknown);
+    }
+    return text + " since " + DayText(changes.Previous->AsOf, false);
+}
+
+std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pass) {
+    const std::optional<HistoryPass> self = store.Pass(pass);
+    if (!self) return std::nullopt;
+    const std::vector<HistoryRow> rows = store.RowsOfPass(pass);
+    if (!store.Error().empty()) return std::nullopt;
+    const std::optional<HistoryPass> previous = store.LastKeptPass(self->Filters, pass);
+    if (!store.Error().empty()) return std::nullopt;
+    std::vector<HistoryRow> previousSaved;
+    if (previous) {
+        previousSaved = store.SavedSet(previous->Id);
+        if (!store.Error().empty()) return std::nullopt;
+    }
+    std::vector<HistoryRow> saved;
+    for (const HistoryRow& row : rows) {
+        if (IsSavedVerdict(row.Verdict)) saved.push_back(row);
+    }
+    if (!store.KeepSavedSet(pass, saved)) return std::nullopt;
+    return CompareSavedSets(self->AsOf, rows, previous, previousSaved);
+}
+
+bool AppendToChangesFile(const std::string& directory, const std::string& block) {
+    const std::string file = directory.empty() ? kChangesFile : directory + "/" + kChangesFile;
+    std::FILE* f = std::fopen(file.c_str(), "ab");
+    if (f == nullptr) return false;
+    const bool written = std::fwrite(block.data(), 1, block.size(), f) == block.size();
+    return std::fclose(f) == 0 && written;
+}
+
+}  // namespace quillon

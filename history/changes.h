@@ -1,0 +1,73 @@
+#pragma once
+// The change list of a pass: which stocks joined the saved set since the last
+// finished pass with the same filter values, which left it and why, and which
+// could not be judged for want of a quote. Written to Changes.txt in the
+// working directory as one dated block per finished pass, printed by
+// quillon-scan and summed up in one desktop notification.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "history/history_row.h"
+
+namespace quillon {
+
+class HistoryStore;
+
+// One line of the list: '+' saved now and not before, '-' saved before and
+// not now, '?' saved before and without a quote now.
+struct ChangeLine {
+    char Mark = '+';
+    std::string Symbol;
+    std::string Why;  // "UP ZORC/ZORP 1.523", "SAVED", "Min Volume", "no quote"
+};
+
+struct PassChanges {
+    HistoryDay AsOf = 0;
+    int Saved = 0;  // stocks saved by this pass
+    // The pass compared with; absent for the first finished pass with these
+    // filter values, whose block lists nothing.
+    std::optional<HistoryPass> Previous;
+    std::vector<ChangeLine> Lines;  // the '+' lines, then '-', then '?', each by symbol
+    int Count(char mark) const;
+};
+
+// A verdict that saved the stock: UP, DOWN or SAVED.
+bool IsSavedVerdict(const std::string& verdict);
+
+// The rule that saved a stock: "UP ZORC/ZORP 1.523" or "DOWN ZORP/ZORC 2"
+// (the larger ZOR total over the smaller, as the report prints it; "n/a"
+// without both), or "SAVED" for the plain save.
+std::string SaveRuleText(const HistoryRow& row);
+
+// Compares the rows of a pass (every symbol it judged) with the saved set of
+// the pass before (nothing: there is none).
+PassChanges CompareSavedSets(HistoryDay asOf, const std::vector<HistoryRow>& rows,
+                             const std::optional<HistoryPass>& previous,
+                             const std::vector<HistoryRow>& previousSaved);
+
+// The Changes.txt block, CR LF line ends, a blank line after it:
+//   Changes of Wed 9 Dec 2026 since Tue 8 Dec 2026 (pass ended 16:05)
+//   + ACME  UP ZORC/ZORP 1.523
+//   - BOLT  Min Volume
+//   ? CRUX  no quote
+std::string ChangesBlock(const PassChanges& changes);
+
+// The one notification of a pass: "Quillon: +3 -1 since Tue 8 Dec", or
+// "Quillon: 5 saved" without a pass to compare with.
+std::string ChangesNotice(const PassChanges& changes);
+
+// "Tue 8 Dec 2026" for 20261208.
+std::string DayText(HistoryDay day, bool withYear = true);
+
+// At the end of finished pass `pass`: keeps its saved set in the store and
+// compares it with that of the last finished pass with the same filters.
+// Nothing when the store cannot be read or written (store.Error() says why).
+std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pass);
+
+// Appends `block` to Changes.txt in `directory` (the current one when
+// empty); false when it could not be written whole.
+bool AppendToChangesFile(const std::string& directory, const std::string& block);
+
+}  // namespace quillon
