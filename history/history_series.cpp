@@ -1,0 +1,94 @@
+#include "history/history_series.h"
+
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+
+#include "analytics/iv_history.h"
+#include "history/history_store.h"
+
+namespace quillon {
+
+namespace {
+
+// HV20 reads the last 20 returns: 21 prices.
+constexpr std::size_t kHv20Prices = 21;
+
+ChartMark MarkOf(const std::string& verdict) {
+    if (verdict == "UP") return ChartMark::Up;
+    if (verdict == "DOWN") return ChartMark::Down;
+    if (verdict == "SAVED") return ChartMark::Saved;
+    return ChartMark::None;
+}
+
+}  // namespace
+
+int ChartSeries::Iv30Days() const {
+    return static_cast<int>(
+        std::count_if(Points.begin(), Points.end(), [](const ChartPoint& p) { return p.Iv30; }));
+}
+
+int ChartSeries::LastDays() const {
+    return static_cast<int>(
+        std::count_if(Points.begin(), Points.end(), [](const ChartPoint& p) { return p.Last; }));
+}
+
+int ChartSeries::MarkedDays() const {
+    return static_cast<int>(std::count_if(Points.begin(), Points.end(), [](const ChartPoint& p) {
+        return p.Mark != ChartMark::None;
+    }));
+}
+
+ChartSeries ChartSeriesOf(const std::vector<HistoryRow>& rows) {
+    ChartSeries series;
+    series.Points.reserve(rows.size());
+    std::deque<double> ivs;    // the band's window, oldest first
+    std::deque<double> lasts;  // HV20's prices, oldest first
+    for (const HistoryRow& row : rows) {
+        ChartPoint point;
+        point.Day = row.Day;
+        point.Mark = MarkOf(row.Verdict);
+        if (row.Iv30) {
+            point.Iv30 = row.Iv30;
+            if (ivs.size() == static_cast<std::size_t>(kChartBandDays)) ivs.pop_front();
+            ivs.push_back(*row.Iv30);
+            const auto [lo, hi] = std::minmax_element(ivs.begin(), ivs.end());
+            point.BandLow = *lo;
+            point.BandHigh = *hi;
+        }
+        // A last sale of 0 or less is no price: it would break the returns.
+        if (row.Last && *row.Last > 0) {
+            point.Last = row.Last;
+            if (lasts.size() == kHv20Prices) lasts.pop_front();
+            lasts.push_back(*row.Last);
+            point.Hv20 = Hv20(std::vector<double>(lasts.begin(), lasts.end()));
+        }
+        series.Points.push_back(point);
+    }
+    return series;
+}
+
+bool LoadChartSeries(const std::string& file, const std::string& symbol, ChartSeries& series,
+                     std::string& error) {
+    series = ChartSeries();
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(file, ignored)) {
+        error = "no pass history: " + file + " does not exist";
+        return false;
+    }
+    HistoryStore store;
+    if (!store.Open(file)) {
+        error = file + ": " + store.Error();
+        return false;
+    }
+    const std::vector<HistoryRow> rows = store.Rows(symbol);
+    if (rows.empty() && !store.Error().empty()) {
+        error = file + ": " + store.Error();
+        return false;
+    }
+    series = ChartSeriesOf(rows);
+    error.clear();
+    return true;
+}
+
+}  // namespace quillon

@@ -1,0 +1,55 @@
+#pragma once
+// A symbol's recorded days as the chart draws them: IV30 with the high and
+// low of IV30 over the last 52 weeks, HV20, the last sale, and the days the
+// stock was saved. Plain figures, built without Qt so that what the chart
+// shows can be checked against the database.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "history/history_row.h"
+
+namespace quillon {
+
+// The days of IV30 the high-low band reaches over: 52 weeks of trading days.
+inline constexpr int kChartBandDays = 252;
+
+// How the stock was saved on a day: by the UP or the DOWN rule, by the other
+// filters alone, or not at all.
+enum class ChartMark { None, Up, Down, Saved };
+
+struct ChartPoint {
+    HistoryDay Day = 0;
+    std::optional<double> Iv30;
+    // The lowest and highest IV30 of the last kChartBandDays days that have
+    // one, this day's included; nothing on a day without IV30.
+    std::optional<double> BandLow, BandHigh;
+    // From the last sales of the days recorded with one, up to this day;
+    // nothing on a day without a last sale.
+    std::optional<double> Hv20;
+    std::optional<double> Last;
+    ChartMark Mark = ChartMark::None;
+};
+
+struct ChartSeries {
+    std::vector<ChartPoint> Points;  // oldest first
+
+    bool Empty() const { return Points.empty(); }
+    // Days with an IV30, with a last sale, and days the stock was saved.
+    int Iv30Days() const;
+    int LastDays() const;
+    int MarkedDays() const;
+};
+
+// The series of one symbol's rows, oldest first (HistoryStore::Rows).
+ChartSeries ChartSeriesOf(const std::vector<HistoryRow>& rows);
+
+// The series of `symbol` from the History.db at `file`, opened for the read
+// alone: a missing file is not created. False, with `error` saying why, when
+// the file is missing or cannot be read; an unknown symbol gives an empty
+// series and true.
+bool LoadChartSeries(const std::string& file, const std::string& symbol, ChartSeries& series,
+                     std::string& error);
+
+}  // namespace quillon
