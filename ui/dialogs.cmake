@@ -5,6 +5,7 @@ add_library(quillon_gui_dialogs STATIC
     ${CMAKE_SOURCE_DIR}/ui/help_window.cpp
     ${CMAKE_SOURCE_DIR}/ui/dialog_frame.cpp
     ${CMAKE_SOURCE_DIR}/ui/filter_form.cpp
+    ${CMAKE_SOURCE_DIR}/ui/chart_form.cpp
     ${CMAKE_SOURCE_DIR}/platform/qt/qt_printer.cpp)
 target_include_directories(quillon_gui_dialogs PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(quillon_gui_dialogs

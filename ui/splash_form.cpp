@@ -14,6 +14,7 @@
 
 #include "platform/qt/qt_printer.h"
 #include "platform/qt/qt_services.h"
+#include "ui/chart_form.h"
 #include "ui/tracing_form.h"
 
 namespace quillon {
@@ -204,6 +205,11 @@ void TSplashForm::CreateMenus() {
     viewMenu->addSeparator();
     AddItem(viewMenu, "UpSymbols1", "Up Symbols", [view, &f] { view(f.UpSymFile); });
     AddItem(viewMenu, "DownSymbols1", "Down Symbols", [view, &f] { view(f.DownSymFile); });
+    viewMenu->addSeparator();
+    // The chart window asks for the symbol in its own field.
+    AddItem(viewMenu, "Chart1", "&Chart...", [this] {
+        OpenChartWindow(this, context_.files.WorkingDirectory, std::string());
+    });
     viewMenu->addSeparator();
     AddItem(viewMenu, "RunNotepad1", "Run &Notepad", [view] { view(std::string()); });
 

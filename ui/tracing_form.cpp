@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -18,6 +19,7 @@
 #include "platform/qt/qt_services.h"
 #include "platform/qt/qt_socket_host.h"
 #include "results/shell_rules.h"
+#include "ui/chart_form.h"
 #include "ui/help_window.h"
 
 namespace quillon {
@@ -161,6 +163,20 @@ void TTracingForm::CreateControls() {
                         kClientHeight - kStatusBarHeight - kMargin - memoTop);
     Memo1_->installEventFilter(this);
     Memo1_->viewport()->installEventFilter(this);
+    // The log's context menu adds the chart of the current symbol.
+    Memo1_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Memo1_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu* menu = Memo1_->createStandardContextMenu();
+        menu->addSeparator();
+        const std::string& symbol = context_.quote.Ticker;
+        QAction* chart = menu->addAction(symbol.empty() ? QStringLiteral("&Chart...")
+                                                        : QStringLiteral("&Chart of %1...")
+                                                              .arg(FromLatin1(symbol)));
+        chart->setObjectName(QStringLiteral("Chart1"));
+        connect(chart, &QAction::triggered, this, [this] { OpenChart(); });
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(Memo1_->viewport()->mapToGlobal(at));
+    });
 
     StatusBar1_ = new QStatusBar(this);
     StatusBar1_->setObjectName(QStringLiteral("StatusBar1"));
@@ -264,6 +280,10 @@ void TTracingForm::ScanStep() {
 
 void TTracingForm::PB_PrintClick() {
     if (PrintInterim) PrintInterim(ToLatin1(Memo1_->toPlainText()));
+}
+
+void TTracingForm::OpenChart() {
+    OpenChartWindow(this, context_.files.WorkingDirectory, context_.quote.Ticker);
 }
 
 void TTracingForm::Button1Click() {

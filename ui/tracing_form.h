@@ -53,6 +53,9 @@ class TTracingForm final : public QDialog, public ScanView {
 
     ScanDriver& Driver() { return *driver_; }
 
+    // The chart window of the current symbol (the log's context menu).
+    void OpenChart();
+
     // The interim printout of the log (by default on the current printer,
     // or into a PDF file when there is none), and help at a topic (by
     // default the program's help window).
