@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
@@ -25,6 +26,7 @@
 #include <functional>
 #include <optional>
 
+#include "history/history_store.h"
 #include "platform/qt/qt_services.h"
 #include "platform/scan_lock.h"
 #include "results/pass_output.h"
@@ -33,6 +35,7 @@
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
 #include "tools/market_sim_archive.h"
+#include "ui/chart_form.h"
 #include "ui/splash_form.h"
 #include "ui/tracing_form.h"
 
@@ -226,6 +229,48 @@ TEST_F(ShellTest, EveryWindowHasTheProgramIcon) {
         EXPECT_EQ(window->windowIcon().availableSizes(), sizes);
     }
     QApplication::setWindowIcon(QIcon());
+}
+
+// View, Chart... opens the chart window with the recorded symbols to choose
+// from; the scan window opens it for the symbol being processed. Both read
+// History.db in the working directory.
+TEST_F(ShellTest, TheChartOpensFromTheViewMenuAndFromTheScanWindow) {
+    {
+        HistoryStore store;
+        ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
+        for (HistoryDay day : {20251201, 20251202, 20251203}) {
+            HistoryRow row;
+            row.Symbol = "ABC";
+            row.Day = day;
+            row.Iv30 = 30;
+            row.Last = 10;
+            row.Verdict = day == 20251202 ? "DOWN" : "REJECTED";
+            ASSERT_TRUE(store.Record(row)) << store.Error();
+        }
+    }
+    splash->Start();
+    Action("Chart1")->trigger();
+    auto* fromMenu = splash->findChild<TChartForm*>();
+    ASSERT_NE(fromMenu, nullptr);
+    EXPECT_TRUE(fromMenu->isVisible());
+    EXPECT_EQ(fromMenu->Symbol(), "");
+    EXPECT_TRUE(fromMenu->Series().Empty());
+    auto* field = fromMenu->findChild<QComboBox*>(QStringLiteral("SymbolField"));
+    ASSERT_NE(field, nullptr);
+    ASSERT_EQ(field->count(), 1);
+    EXPECT_EQ(field->itemText(0), QStringLiteral("ABC"));
+    // The window goes when closed.
+    fromMenu->close();
+    EXPECT_TRUE(WaitFor([this] { return splash->findChild<TChartForm*>() == nullptr; }, 2000));
+
+    context.quote.Ticker = "ABC";
+    tracing->OpenChart();
+    auto* fromScan = tracing->findChild<TChartForm*>();
+    ASSERT_NE(fromScan, nullptr);
+    EXPECT_EQ(fromScan->Symbol(), "ABC");
+    EXPECT_EQ(fromScan->Series().Points.size(), 3u);
+    EXPECT_EQ(fromScan->Series().MarkedDays(), 1);
+    fromScan->close();
 }
 
 TEST_F(ShellTest, LocalScanRunsToDoneThroughTheTimerWithPauseAndGo) {
