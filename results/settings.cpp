@@ -16,7 +16,10 @@ namespace quillon {
 
 namespace {
 
+// The lines every settings file has; the history lines follow them.
 constexpr std::size_t kSettingsLineCount = 26;
+constexpr std::size_t kHistoryLineCount = 6;
+constexpr std::size_t kReadLineCount = kSettingsLineCount + kHistoryLineCount;
 // Bytes kept of one settings line; the rest of a longer line is skipped, so a
 // damaged file cannot make memory grow without bound.
 constexpr std::size_t kMaxSettingsLineLength = 64 * 1024;
@@ -33,9 +36,16 @@ enum SettingsLine : std::size_t {
     kFirstFilterLine = 3,
     kDeriveZorFromLine = kFirstFilterLine + kFilterCount,
     kSymbolFileLine,
-    kLocalFileLine
+    kLocalFileLine,
+    kMinIvRankLine,
+    kMaxIvRankLine,
+    kMinIvPercentileLine,
+    kMaxIvPercentileLine,
+    kWindowWeeksLine,
+    kShowFiguresLine
 };
 static_assert(kLocalFileLine + 1 == kSettingsLineCount);
+static_assert(kShowFiguresLine + 1 == kReadLineCount);
 
 // ---- writing ----------------------------------------------------------------
 
@@ -52,7 +62,7 @@ std::string InterestRateLine(float rate) {
 
 // ---- reading ----------------------------------------------------------------
 
-// The lines of a settings file as read: at most 26, each without its line end
+// The lines of a settings file as read: at most 32, each without its line end
 // (LF or CR LF) and cut to kMaxSettingsLineLength bytes. `readFailed` says the
 // file could not be read past the lines held.
 struct SettingsLines {
@@ -68,7 +78,7 @@ void AddLine(SettingsLines& out, std::string_view bytes) {
 
 SettingsLines SplitSettingsLines(std::string_view text) {
     SettingsLines out;
-    while (!text.empty() && out.lines.size() < kSettingsLineCount) {
+    while (!text.empty() && out.lines.size() < kReadLineCount) {
         const std::size_t end = text.find('\n');
         AddLine(out, text.substr(0, end));
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
@@ -76,7 +86,7 @@ SettingsLines SplitSettingsLines(std::string_view text) {
     return out;
 }
 
-// Reads the first 26 lines of a file, keeping at most kMaxSettingsLineLength
+// Reads the first 32 lines of a file, keeping at most kMaxSettingsLineLength
 // bytes of each; nothing when the file cannot be opened.
 std::optional<SettingsLines> ReadSettingsLines(const std::string& name) {
     std::FILE* file = std::fopen(name.c_str(), "rb");
@@ -85,7 +95,7 @@ std::optional<SettingsLines> ReadSettingsLines(const std::string& name) {
     std::string line;
     bool inLine = false;  // bytes of an unfinished line have been read
     int c;
-    while (out.lines.size() < kSettingsLineCount && (c = std::getc(file)) != EOF) {
+    while (out.lines.size() < kReadLineCount && (c = std::getc(file)) != EOF) {
         if (c == '\n') {
             AddLine(out, line);
             line.clear();
@@ -98,7 +108,7 @@ std::optional<SettingsLines> ReadSettingsLines(const std::string& name) {
         // then cuts the line to the cap.
         if (line.size() <= kMaxSettingsLineLength) line.push_back(static_cast<char>(c));
     }
-    if (inLine && out.lines.size() < kSettingsLineCount) AddLine(out, line);
+    if (inLine && out.lines.size() < kReadLineCount) AddLine(out, line);
     out.readFailed = std::ferror(file) != 0;
     std::fclose(file);
     return out;
@@ -178,10 +188,29 @@ class SettingsLoader {
         if (!Integer(kDeriveZorFromLine, settings_.Filters.DeriveZorFrom)) return false;
         if (!Present(kSymbolFileLine)) return false;
         settings_.SymbolFileName = Text(kSymbolFileLine);
-        return Integer(kLocalFileLine, settings_.QuotesFromLocalFile);
+        if (!Integer(kLocalFileLine, settings_.QuotesFromLocalFile)) return false;
+        LoadHistory();
+        return true;
     }
 
   private:
+    // The lines after the 26: a missing or unreadable one gives its default,
+    // a window other than 13 or 26 weeks gives 52, and any figures number
+    // other than 0 turns the figures on.
+    void LoadHistory() {
+        HistorySettings& h = settings_.History;
+        h.MinIvRank = FilterText(Text(kMinIvRankLine));
+        h.MaxIvRank = FilterText(Text(kMaxIvRankLine));
+        h.MinIvPercentile = FilterText(Text(kMinIvPercentileLine));
+        h.MaxIvPercentile = FilterText(Text(kMaxIvPercentileLine));
+        int weeks = 52;
+        if (!Integer(kWindowWeeksLine, weeks)) weeks = 52;
+        h.WindowWeeks = SaneWindowWeeks(weeks);
+        int figures = 0;
+        if (!Integer(kShowFiguresLine, figures)) figures = 0;
+        h.ShowFigures = figures != 0;
+    }
+
     // A line is missing when the file ended before it; it is absent (and the
     // reading fails) when the file could not be read that far.
     bool Missing(std::size_t line) const { return line >= lines_.lines.size(); }
@@ -269,6 +298,7 @@ void SetDefaultSettings(Settings& settings) {
     SetDefaultServer(settings);
     settings.InterestRate = kDefaultInterestRate;
     SetDefaultFilters(settings.Filters);
+    settings.History = HistorySettings();
 }
 
 std::string SettingsFileText(const Settings& settings) {
@@ -282,6 +312,14 @@ std::string SettingsFileText(const Settings& settings) {
     line(std::to_string(settings.Filters.DeriveZorFrom));
     line(settings.SymbolFileName);
     line(std::to_string(settings.QuotesFromLocalFile));
+    const HistorySettings& h = settings.History;
+    if (h.IsDefault()) return text;
+    for (const FilterValue* value :
+         {&h.MinIvRank, &h.MaxIvRank, &h.MinIvPercentile, &h.MaxIvPercentile}) {
+        line(value->IsEmpty() ? "NA" : value->ToText());
+    }
+    line(std::to_string(SaneWindowWeeks(h.WindowWeeks)));
+    line(h.ShowFigures ? "1" : "0");
     return text;
 }
 

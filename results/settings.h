@@ -18,6 +18,34 @@ inline constexpr float kProgramVersion = 1.96f;
 // the one set is out of reason.
 inline constexpr float kDefaultInterestRate = 0.05f;
 
+// The IV rank and IV percentile filters and the "history figures" switch.
+// They are kept after the 26 lines of the settings file, and only when one
+// differs from its default, so that a file without them is today's file and
+// a build that reads only the 26 lines takes a file with them unchanged.
+struct HistorySettings {
+    FilterValue MinIvRank, MaxIvRank;              // IV rank, 0 to 100
+    FilterValue MinIvPercentile, MaxIvPercentile;  // IV percentile, 0 to 100
+    int WindowWeeks = 52;                          // 13, 26 or 52
+    bool ShowFigures = false;  // the report's history line without a filter in use
+
+    bool FiltersInUse() const {
+        return MinIvRank.InUse() || MaxIvRank.InUse() || MinIvPercentile.InUse() ||
+               MaxIvPercentile.InUse();
+    }
+    // The report and summary show the history figures, and the evaluation
+    // needs the history.
+    bool Needed() const { return FiltersInUse() || ShowFigures; }
+    // Nothing to keep in the settings file.
+    bool IsDefault() const { return !Needed() && WindowWeeks == 52; }
+    // Trading days of the window: 63, 126 or 252.
+    int WindowDays() const { return WindowWeeks * 252 / 52; }
+};
+
+// 13, 26 or 52 stand; anything else gives 52.
+inline int SaneWindowWeeks(int weeks) {
+    return weeks == 13 || weeks == 26 ? weeks : 52;
+}
+
 struct Settings {
     std::string UserName = kDefaultUserName;
     std::string Password = kDefaultPassword;
@@ -26,6 +54,7 @@ struct Settings {
     FilterSettings Filters;                     // the 20 filter values and DeriveZorFrom
     std::string SymbolFileName;                 // full path
     int QuotesFromLocalFile = 0;                // any value other than 0: the local quote file
+    HistorySettings History;                    // IV rank and percentile filters
 
     bool LocalMode() const { return QuotesFromLocalFile != 0; }
 };
@@ -75,7 +104,9 @@ void SetDefaultServer(Settings& settings);
 // Everything but SymbolFileName back to its default.
 void SetDefaultSettings(Settings& settings);
 
-// The exact 26-line text of the settings file, CR LF line ends.
+// The exact text of the settings file, CR LF line ends: 26 lines, then, when
+// the history settings are not all at their defaults, six more (IV rank min
+// and max, IV percentile min and max, window weeks, history figures 0 or 1).
 std::string SettingsFileText(const Settings& settings);
 
 // Writes the settings file, replacing it atomically with owner-only
@@ -85,7 +116,8 @@ bool SaveSettings(const Settings& settings, const WorkingFileNames& files);
 // Reads the settings file into `settings`; false when it is missing, empty or
 // unreadable, or a number line holds no number (settings read before that
 // line keep their new values). A file shorter than 26 lines is not a failure
-// unless it is empty.
+// unless it is empty. Missing history lines give the defaults (filters
+// unused, 52 weeks, figures off); they never fail the load.
 bool LoadSettings(Settings& settings, const WorkingFileNames& files);
 // The same from the file's text.
 bool LoadSettingsText(Settings& settings, std::string_view text);

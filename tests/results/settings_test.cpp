@@ -232,6 +232,113 @@ TEST(SettingsFilters, NumberSavedInGeneralFormAndLoadedAsText) {
     EXPECT_EQ(loaded.Filters.Values[TX_MaxLast], FilterValue());
 }
 
+// The IV rank and IV percentile settings follow the 26 lines, and only when
+// one is not at its default: a file without them loads as unused, 52 weeks,
+// figures off; a file with them loads, in a build that reads only the 26
+// lines, exactly as the same file without them.
+TEST(SettingsHistory, StoredAfterTheTwentySixLines) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> extra;  // lines after the 26 as written
+        const char* minRank;             // the loaded texts
+        const char* maxPercentile;
+        int weeks;
+        bool figures;
+    };
+    const Case cases[] = {
+        {"today's file", {}, "", "", 52, false},
+        {"rank 30 to 80, 13 weeks", {"30", "80", "NA", "NA", "13", "0"}, "30", "NA", 13, false},
+        {"percentile at most 20, 26 weeks, figures on",
+         {"NA", "NA", "NA", "20", "26", "1"},
+         "NA",
+         "20",
+         26,
+         true},
+        {"figures alone", {"NA", "NA", "NA", "NA", "52", "1"}, "NA", "NA", 52, true},
+    };
+    for (const Case& c : cases) {
+        Settings written;
+        SetDefaultSettings(written);
+        written.SymbolFileName = "/d/Symbols.sym";
+        if (!c.extra.empty()) {
+            written.History.MinIvRank = ParseFilterValue(c.extra[0]);
+            written.History.MaxIvRank = ParseFilterValue(c.extra[1]);
+            written.History.MinIvPercentile = ParseFilterValue(c.extra[2]);
+            written.History.MaxIvPercentile = ParseFilterValue(c.extra[3]);
+            written.History.WindowWeeks = std::stoi(c.extra[4]);
+            written.History.ShowFigures = c.extra[5] == "1";
+        }
+        std::vector<std::string> expected = DefaultLines("/d");
+        expected.insert(expected.end(), c.extra.begin(), c.extra.end());
+        const std::string text = SettingsFileText(written);
+        EXPECT_EQ(SplitCrlf(text), expected) << c.name;
+
+        Settings loaded = Unusual();
+        loaded.History.MinIvRank = FilterValue::Number(99);
+        loaded.History.WindowWeeks = 13;
+        loaded.History.ShowFigures = true;
+        ASSERT_TRUE(LoadSettingsText(loaded, text)) << c.name;
+        EXPECT_EQ(loaded.History.MinIvRank.ToText(), c.minRank) << c.name;
+        EXPECT_EQ(loaded.History.MaxIvPercentile.ToText(), c.maxPercentile) << c.name;
+        EXPECT_EQ(loaded.History.WindowWeeks, c.weeks) << c.name;
+        EXPECT_EQ(loaded.History.ShowFigures, c.figures) << c.name;
+        EXPECT_EQ(SettingsFileText(loaded), text) << c.name << ": saved again unchanged";
+
+        // What a build without these settings reads: the 26 lines alone.
+        Settings without = Unusual();
+        ASSERT_TRUE(LoadSettingsText(without, Crlf(DefaultLines("/d")))) << c.name;
+        loaded.History = HistorySettings();
+        EXPECT_EQ(SettingsFileText(loaded), SettingsFileText(without)) << c.name;
+    }
+}
+
+// An older build stops reading after the 26th line: the lines after it can
+// hold anything without changing what it loads, and damaged history lines
+// give the defaults without failing the load.
+TEST(SettingsHistory, DamagedOrForeignLinesAfterTheTwentySix) {
+    struct Case {
+        std::vector<std::string> extra;
+        int weeks;
+        bool figures;
+    };
+    const Case cases[] = {
+        {{"NA", "NA", "NA", "NA", "12", "0"}, 52, false},
+        {{"NA", "NA", "NA", "NA", "x", "x"}, 52, false},
+        {{"NA", "NA", "NA", "NA", "26"}, 26, false},
+        {{"NA", "NA", "NA", "NA", "13", "7", "more", "lines"}, 13, true},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> lines = DefaultLines("/d");
+        lines.insert(lines.end(), c.extra.begin(), c.extra.end());
+        Settings s = Unusual();
+        ASSERT_TRUE(LoadSettingsText(s, Crlf(lines))) << c.extra[4];
+        EXPECT_EQ(s.History.WindowWeeks, c.weeks) << c.extra[4];
+        EXPECT_EQ(s.History.ShowFigures, c.figures) << c.extra[4];
+        EXPECT_FALSE(s.History.FiltersInUse());
+        Settings old = Unusual();
+        ASSERT_TRUE(LoadSettingsText(old, Crlf(DefaultLines("/d"))));
+        s.History = HistorySettings();
+        EXPECT_EQ(SettingsFileText(s), SettingsFileText(old));
+    }
+}
+
+TEST_F(SettingsFiles, HistorySettingsRoundTripThroughTheFile) {
+    Settings s = Unusual();
+    s.History.MinIvRank = FilterValue::Number(30);
+    s.History.MaxIvPercentile = FilterValue::Number(87.5);
+    s.History.WindowWeeks = 26;
+    ASSERT_TRUE(SaveSettings(s, names_));
+    Settings loaded;
+    ASSERT_TRUE(LoadSettings(loaded, names_));
+    EXPECT_EQ(loaded.History.MinIvRank, FilterValue::Text("30"));
+    EXPECT_EQ(loaded.History.MaxIvPercentile, FilterValue::Text("87.5"));
+    EXPECT_TRUE(loaded.History.MaxIvPercentile.InUse());
+    EXPECT_FALSE(loaded.History.MaxIvRank.InUse());
+    EXPECT_EQ(loaded.History.WindowWeeks, 26);
+    EXPECT_EQ(loaded.History.WindowDays(), 126);
+    EXPECT_EQ(SettingsFileText(loaded), SettingsFileText(s));
+}
+
 struct TokenCase {
     std::string line2;
     bool ok;
