@@ -1,7 +1,9 @@
 #include "results/report.h"
 
+#include <cmath>
 #include <string>
 
+#include "analytics/iv_history.h"
 #include "platform/date_format.h"
 #include "platform/number_format.h"
 
@@ -314,11 +316,23 @@ std::string FitText(std::string_view text, int width) {
     return fitted;
 }
 
+std::string HistoryLine(const ReportHistory& history) {
+    const auto figure = [](const std::optional<double>& value) {
+        if (!value || !std::isfinite(*value)) return std::string("n/a");
+        return FormatArgs("%.1f", *value);
+    };
+    return "IV30 " + figure(history.Iv30) + "  IV rank " +
+           StandingText(history.Rank, history.Days) + "  IV pctl " +
+           StandingText(history.Percentile, history.Days) + "  (" + std::to_string(history.Days) +
+           " days of " + std::to_string(history.WindowWeeks) + " wk)  HV20 " + figure(history.Hv20);
+}
+
 std::string RenderReport(const ReportView& view) {
     std::string text;
     AddStockQuote(text, view);
     AddLine(text, "");
     AddTotals(text, view);
+    if (view.History) AddLine(text, HistoryLine(*view.History));
     AddLine(text, "");
     AddTableHeader(text);
     AddOptionSection(text, view, 0);

@@ -3,6 +3,7 @@
 // (heading, stock quote, ZOR totals, option table, legend) for a fixed-pitch
 // font. The scan window shows it; a saved symbol's block goes to Results.txt.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,17 @@
 #include "results/verdict.h"
 
 namespace quillon {
+
+// The history's figures of a symbol, in volatility points: IV30 today, its
+// IV rank and IV percentile over the window (n/a with too little history),
+// the days of the window held, and HV20.
+struct ReportHistory {
+    std::optional<double> Iv30;
+    std::optional<double> Rank, Percentile;
+    int Days = 0;
+    int WindowWeeks = 52;
+    std::optional<double> Hv20;
+};
 
 // Everything a report block shows, read-only: the symbol's quote and chain,
 // the option tables they were read with, the pass counters, the settings it
@@ -28,7 +40,14 @@ struct ReportView {
     int DeriveZorFrom;
     Verdict Trend;  // SavedUp shows "UP", SavedDown "DOWN", anything else "?"
     DateTime WrittenAt;
+    // Shown as a line after the ZOR totals when present; without it the
+    // block is the 55 lines it always was.
+    std::optional<ReportHistory> History = std::nullopt;
 };
+
+// The history line of a report block, without its line end:
+// "IV30 31.5  IV rank 42.0  IV pctl 61.5  (240 days of 52 wk)  HV20 27.3".
+std::string HistoryLine(const ReportHistory& history);
 
 // Exactly `width` characters: `text` padded with blanks, or its first `width`
 // characters when it is longer. A width below 1 gives an empty text.

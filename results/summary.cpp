@@ -1,5 +1,6 @@
 #include "results/summary.h"
 
+#include <cmath>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,13 @@ constexpr const char* kSummaryHeading =
     " Stock        ZORC:   Stock  % Price\r\n"
     " Symbol Root  ZORP    Price   Change Company Name\r\n"
     "------- ---- ------- ------- ------- ------------------------------------\r\n";
+
+// The same columns with the IV rank before the company name.
+constexpr const char* kSummaryHeadingWithRank =
+    "\r\n"
+    " Stock        ZORC:   Stock  % Price    IV\r\n"
+    " Symbol Root  ZORP    Price   Change   Rank Company Name\r\n"
+    "------- ---- ------- ------- ------- ------ ------------------------------------\r\n";
 
 std::string WithoutTrailingBlanks(std::string_view text) {
     const std::size_t end = text.find_last_not_of(' ');
@@ -49,7 +57,9 @@ void AppendResults(std::string& pendingResults, std::string_view reportBlock) {
 void WriteSummaryLine(const SummaryView& symbol, float zorc, float zorp,
                       const SummaryTexts& pending) {
     std::string& saved = pending.SavedSym;
-    if (symbol.ProcessCount == 1) saved += kSummaryHeading;
+    if (symbol.ProcessCount == 1) {
+        saved += symbol.ShowIvRank ? kSummaryHeadingWithRank : kSummaryHeading;
+    }
 
     const QuoteState& state = symbol.Quote;
     std::string line =
@@ -58,6 +68,11 @@ void WriteSummaryLine(const SummaryView& symbol, float zorc, float zorp,
     // The stored 32-bit price as its shortest decimal text, rounded to cents.
     line += FormatMoney(ShortestValue(state.Quote.LastSale), 7, 2) + " ";
     line += FormatFixed(state.Quote.PercentChange, 2, 7) + " ";
+    if (symbol.ShowIvRank) {
+        line += symbol.IvRank && std::isfinite(*symbol.IvRank)
+                    ? FormatFixed(*symbol.IvRank, 1, 6) + " "
+                    : "   n/a ";
+    }
     line += WithoutTrailingBlanks(state.Quote.CompanyName);
     saved += line + kLineEnd;
 }

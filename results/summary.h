@@ -4,6 +4,7 @@
 // DownSym.txt. Everything goes to the pending texts; the working-files code
 // writes them after the symbol.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,10 @@ namespace quillon {
 struct SummaryView {
     const QuoteState& Quote;  // ticker, option root, last sale, change, company
     int ProcessCount;         // the symbols saved in the pass, this one included
+    // With the history figures on, an IV rank column before the company name
+    // (its heading too); "n/a" where the rank is not known.
+    bool ShowIvRank = false;
+    std::optional<double> IvRank = std::nullopt;
 };
 
 // The pending texts of SavedSym.txt, UpSym.txt and DownSym.txt.

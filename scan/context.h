@@ -5,8 +5,11 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "analytics/calendar.h"
+#include "analytics/iv_history.h"
 #include "market/archive.h"
 #include "market/quote.h"
 #include "platform/clock.h"
@@ -43,6 +46,27 @@ struct ScanAdvice {
     std::string GoOn = "press Go";
 };
 
+// What the IV rank and IV percentile filters and the report's history line
+// read of History.db: every symbol's last days before the as-of date, read
+// once when a pass's first symbol is judged and kept for the pass, and the
+// current symbol's IV30, computed once and shared with the history recorder.
+struct IvHistoryCache {
+    bool Loaded = false;
+    int Day = 0;         // the as-of day read for, 20261209
+    int WindowDays = 0;  // the window read for: 63, 126 or 252
+    // Why History.db could not be read ("" when it could); every figure is
+    // then n/a.
+    std::string Problem;
+    // IV30 of the last WindowDays - 1 days and the last sales of the last 20
+    // days before Day, oldest first, by symbol.
+    std::unordered_map<std::string, std::vector<double>> Iv30;
+    std::unordered_map<std::string, std::vector<double>> LastSales;
+
+    // IV30 of the symbol being judged, once computed for it.
+    std::string CurrentTicker;
+    std::optional<Iv30Result> Current;
+};
+
 struct Context {
     Context(Clock& clockService, MessageService& messageService, BeepService& beepService,
             NotificationService& notificationService = NoNotifications::Instance())
@@ -69,6 +93,7 @@ struct Context {
     // sets it each time the scan window is activated.
     std::optional<DateTime> asOfDate;
     ScanAdvice advice;
+    IvHistoryCache ivHistory;
     // The outcome of the last evaluated symbol with stock data.
     quillon::Verdict Verdict = quillon::Verdict::Saved;
 

@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "analytics/zor.h"
+#include "history/history_store.h"
+#include "platform/files.h"
 #include "platform/number_format.h"
 #include "results/report.h"
 #include "results/summary.h"
@@ -35,9 +37,44 @@ bool WithinRange(double position, const FilterValue& minimum, const FilterValue&
     return true;
 }
 
+constexpr const char* kHistoryFile = "History.db";
+// Last sales before today that HV20 takes with today's: 20 returns.
+constexpr int kPastLastSales = 20;
+
+int DayOf(const DateTime& date) {
+    return date.Year * 10000 + date.Month * 100 + date.Day;
+}
+
+ZorInputs ZorInputsOf(const Context& context) {
+    return ZorInputs{.Calendar = context.calendar,
+                     .Strikes = context.strikes,
+                     .InterestRate = context.settings.InterestRate,
+                     .DeriveZorFrom = context.settings.Filters.DeriveZorFrom};
+}
+
+// An n/a standing fails a filter in use, as range position 0 does.
+bool WithinStanding(const std::optional<double>& value, const FilterValue& minimum,
+                    const FilterValue& maximum) {
+    if (!value) return !minimum.InUse() && !maximum.InUse();
+    return WithinBounds(*value, minimum, maximum);
+}
+
 // A filter's name without the dialog's prefix: "MinVolume" for TX_MinVolume.
 const char* TestName(FilterIndex index) {
     return kFilterNames[index] + 3;
+}
+
+// The history's figures of the report and the summary line, when they show.
+std::optional<ReportHistory> ReportHistoryOf(const Context& context) {
+    const HistorySettings& h = context.settings.History;
+    if (!h.Needed()) return std::nullopt;
+    const HistoryStanding standing = HistoryStandingOf(context);
+    return ReportHistory{.Iv30 = standing.Iv30,
+                         .Rank = standing.Standing.Rank,
+                         .Percentile = standing.Standing.Percentile,
+                         .Days = standing.Standing.Days,
+                         .WindowWeeks = h.WindowWeeks,
+                         .Hv20 = standing.Hv20};
 }
 
 // The saved symbol's outputs go to the pending texts of the summary lists.
@@ -57,7 +94,8 @@ ReportView ReportViewOf(const Context& context, Verdict trend) {
                       .InterestRate = context.settings.InterestRate,
                       .DeriveZorFrom = context.settings.Filters.DeriveZorFrom,
                       .Trend = trend,
-                      .WrittenAt = ScanNow(context)};
+                      .WrittenAt = ScanNow(context),
+                      .History = ReportHistoryOf(context)};
 }
 
 // The report block of the current symbol replaces the page in PageText.
@@ -67,12 +105,82 @@ void ReportIntoPageText(Context& context, Verdict trend) {
 
 }  // namespace
 
+Iv30Result CurrentIv30(const Context& context) {
+    const IvHistoryCache& cache = context.ivHistory;
+    const QuoteState& state = context.quote;
+    if (cache.Current && cache.CurrentTicker == state.Ticker) return *cache.Current;
+    if (!state.HaveOptionData) return {};
+    return ComputeIv30(Iv30InputsOf(state.Quote, state.Chain, ZorInputsOf(context)));
+}
+
+void PrepareIvHistory(Context& context) {
+    IvHistoryCache& cache = context.ivHistory;
+    cache.Current.reset();
+    const HistorySettings& h = context.settings.History;
+    if (!h.Needed()) return;
+    cache.Current = CurrentIv30(context);
+    cache.CurrentTicker = context.quote.Ticker;
+
+    const int day = DayOf(ScanNow(context));
+    const int windowDays = h.WindowDays();
+    const bool passStart = context.counters.SymbolIndex == 1;
+    if (cache.Loaded && !passStart && cache.Day == day && cache.WindowDays == windowDays) return;
+    cache.Loaded = true;
+    cache.Day = day;
+    cache.WindowDays = windowDays;
+    cache.Problem.clear();
+    cache.Iv30.clear();
+    cache.LastSales.clear();
+    const std::string& directory = context.files.WorkingDirectory;
+    const std::string file = directory.empty() ? kHistoryFile : directory + "/" + kHistoryFile;
+    if (!FileExists(file)) {
+        cache.Problem = std::string(kHistoryFile) + " not found";
+        return;
+    }
+    HistoryStore store;
+    if (!store.Open(file)) {
+        cache.Problem = std::string(kHistoryFile) + ": " + store.Error();
+        return;
+    }
+    // Today is the window's last day, so the days before it fill the rest.
+    cache.Iv30 = store.Iv30Windows(day, windowDays - 1);
+    if (store.Error().empty()) cache.LastSales = store.LastSaleWindows(day, kPastLastSales);
+    if (!store.Error().empty()) {
+        cache.Problem = std::string(kHistoryFile) + ": " + store.Error();
+        cache.Iv30.clear();
+        cache.LastSales.clear();
+    }
+}
+
+HistoryStanding HistoryStandingOf(const Context& context) {
+    const IvHistoryCache& cache = context.ivHistory;
+    const std::string& ticker = context.quote.Ticker;
+    HistoryStanding standing;
+    standing.Iv30 = CurrentIv30(context).Both;
+    if (!cache.Loaded || !cache.Problem.empty()) return standing;
+
+    static const std::vector<double> kNoDays;
+    const auto iv = cache.Iv30.find(ticker);
+    std::vector<double> window = iv == cache.Iv30.end() ? kNoDays : iv->second;
+    if (standing.Iv30) {
+        window.push_back(*standing.Iv30);
+        standing.Standing = IvRankAndPercentile(window);
+    } else {
+        standing.Standing.Days = static_cast<int>(window.size());
+    }
+
+    const float last = context.quote.Quote.LastSale;
+    const auto sales = cache.LastSales.find(ticker);
+    if (sales != cache.LastSales.end() && last > 0) {
+        std::vector<double> prices = sales->second;
+        prices.push_back(last);
+        standing.Hv20 = Hv20(prices);
+    }
+    return standing;
+}
+
 void ComputeZOR(Context& context) {
-    ComputeZOR(context.quote.Quote, context.quote.Chain,
-               ZorInputs{.Calendar = context.calendar,
-                         .Strikes = context.strikes,
-                         .InterestRate = context.settings.InterestRate,
-                         .DeriveZorFrom = context.settings.Filters.DeriveZorFrom});
+    ComputeZOR(context.quote.Quote, context.quote.Chain, ZorInputsOf(context));
 }
 
 const char* FirstFailedTest(const Context& context) {
@@ -113,6 +221,14 @@ const char* FirstFailedTest(const Context& context) {
     if (!WithinRange(position, kNone, f[TX_MaxRange])) return TestName(TX_MaxRange);
     if (!WithinBounds(smallerVolume, f[TX_MinOptVol], kNone)) return TestName(TX_MinOptVol);
     if (!WithinBounds(smallerOpenInterest, f[TX_MinOptInt], kNone)) return TestName(TX_MinOptInt);
+
+    const HistorySettings& h = context.settings.History;
+    if (!h.FiltersInUse()) return nullptr;
+    const IvStanding standing = HistoryStandingOf(context).Standing;
+    if (!WithinStanding(standing.Rank, h.MinIvRank, kNone)) return "MinIvRank";
+    if (!WithinStanding(standing.Rank, kNone, h.MaxIvRank)) return "MaxIvRank";
+    if (!WithinStanding(standing.Percentile, h.MinIvPercentile, kNone)) return "MinIvPercentile";
+    if (!WithinStanding(standing.Percentile, kNone, h.MaxIvPercentile)) return "MaxIvPercentile";
     return nullptr;
 }
 
@@ -124,6 +240,9 @@ void EvaluateSymbol(Context& context, AlarmControl& alarm) {
     ScanCounters& counters = context.counters;
     context.pending.PendingProgress =
         FormatArgs("%d %d", counters.ProcessCount, counters.SymbolIndex);
+    // Before anything is judged, so that a pass whose first symbol has no
+    // quote still reads the history at its start.
+    PrepareIvHistory(context);
 
     if (!context.quote.HaveStockData) {
         // Reported without a trend; nothing is judged, so Verdict keeps its value.
@@ -163,7 +282,11 @@ void EvaluateSymbol(Context& context, AlarmControl& alarm) {
     ReportIntoPageText(context, verdict);
     AppendResults(context.pending.PendingResults, context.quote.PageText);
     const OptionChain& chain = context.quote.Chain;
-    WriteSummaryLine(SummaryView{.Quote = context.quote, .ProcessCount = counters.ProcessCount},
+    const std::optional<ReportHistory> history = ReportHistoryOf(context);
+    WriteSummaryLine(SummaryView{.Quote = context.quote,
+                                 .ProcessCount = counters.ProcessCount,
+                                 .ShowIvRank = history.has_value(),
+                                 .IvRank = history ? history->Rank : std::nullopt},
                      chain.TotalZOR[0], chain.TotalZOR[1], PendingSummaryTexts(context.pending));
     if (alarm.AlarmChecked()) alarm.StartAlarm();
 }

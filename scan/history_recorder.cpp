@@ -39,6 +39,20 @@ std::string FilterText(const FilterSettings& filters) {
     return text;
 }
 
+// The filter text with the IV rank and IV percentile filters after it when
+// one is in use; passes without them keep the text they always had.
+std::string FilterText(const Settings& settings) {
+    std::string text = FilterText(settings.Filters);
+    const HistorySettings& h = settings.History;
+    if (!h.FiltersInUse()) return text;
+    for (const FilterValue* value :
+         {&h.MinIvRank, &h.MaxIvRank, &h.MinIvPercentile, &h.MaxIvPercentile}) {
+        text += "\n" + (value->IsEmpty() ? std::string("NA") : value->ToText());
+    }
+    text += "\n" + std::to_string(h.WindowWeeks);
+    return text;
+}
+
 const char* VerdictText(Verdict verdict) {
     switch (verdict) {
         case Verdict::SavedUp:
@@ -99,12 +113,8 @@ HistoryRow HistoryRowOf(const Context& context, HistoryDay day, std::int64_t pas
         row.PutOpenInterest = Figure(chain.TotalOpenInterest[1]);
         row.Zorc = Figure(chain.TotalZOR[0]);
         row.Zorp = Figure(chain.TotalZOR[1]);
-        const Iv30Result iv = ComputeIv30(
-            Iv30InputsOf(q, chain,
-                         ZorInputs{.Calendar = context.calendar,
-                                   .Strikes = context.strikes,
-                                   .InterestRate = context.settings.InterestRate,
-                                   .DeriveZorFrom = context.settings.Filters.DeriveZorFrom}));
+        // The evaluation's own IV30 of the symbol when it computed one.
+        const Iv30Result iv = CurrentIv30(context);
         row.Iv30 = iv.Both;
         row.Iv30Call = iv.Calls;
         row.Iv30Put = iv.Puts;
@@ -138,7 +148,7 @@ class HistoryRecorder final : public PassRecorder {
         pass.AsOf = day_;
         pass.Started = IsoTime(context.clock.Now());
         pass.Source = context.settings.LocalMode() ? "local" : "server";
-        pass.Filters = FilterText(context.settings.Filters);
+        pass.Filters = FilterText(context.settings);
         symbols_ = 0;
         pass_ = store_.BeginPass(pass);
         if (pass_ == 0) Stop();

@@ -413,3 +413,28 @@ TEST_F(Report, RebuiltOptionSymbol) {
 
 }  // namespace
 }  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// The history line, one decimal per figure; "n/a (k days)" for a standing
+// with too little history, "n/a" for an IV30 or HV20 the day did not give.
+TEST(ReportHistoryLine, ExactText) {
+    struct Case {
+        ReportHistory history;
+        const char* line;
+    };
+    const Case cases[] = {
+        {{31.46, 42.0, 61.54, 240, 52, 27.349},
+         "IV30 31.5  IV rank 42.0  IV pctl 61.5  (240 days of 52 wk)  HV20 27.3"},
+        {{18.0, std::nullopt, std::nullopt, 12, 13, std::nullopt},
+         "IV30 18.0  IV rank n/a (12 days)  IV pctl n/a (12 days)  (12 days of 13 wk)  HV20 n/a"},
+        {{std::nullopt, std::nullopt, std::nullopt, 0, 26, 9.96},
+         "IV30 n/a  IV rank n/a (0 days)  IV pctl n/a (0 days)  (0 days of 26 wk)  HV20 10.0"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(HistoryLine(c.history), c.line);
+}
+
+}  // namespace
+}  // namespace quillon

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "history/history_store.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillon {
 
@@ -31,6 +36,7 @@ class EvaluationTest : public ::testing::Test {
         context.pending.Clear();
         context.counters = ScanCounters{};
         ResetQuote(context.quote);
+        context.ivHistory = IvHistoryCache{};
         BuildExpirationCalendar(context.calendar, clock.Now());
         context.quote.Ticker = "IBM";
         context.quote.HaveStockData = true;
@@ -63,6 +69,35 @@ class EvaluationTest : public ::testing::Test {
         Filter(TX_MinCallPutRatio, callPut);
         Filter(TX_MinPutCallRatio, putCall);
         context.counters.RatioFiltersActive = true;
+    }
+
+    // Calls and puts of the first two months at 45, 50 and 55, priced so that
+    // the stock at 50 has an IV30 today.
+    void QuoteOptions() {
+        OptionChain& c = context.quote.Chain;
+        const float calls[] = {6.0f, 2.5f, 0.8f};
+        const float puts[] = {0.8f, 2.4f, 5.9f};
+        for (int month = 0; month < 2; ++month) {
+            for (int i = 0; i < 3; ++i) {
+                const float later = static_cast<float>(month);
+                c.OptBid[0][i + 1][month] = calls[i] + later;
+                c.OptAsk[0][i + 1][month] = calls[i] + later + 0.2f;
+                c.OptBid[1][i + 1][month] = puts[i] + later;
+                c.OptAsk[1][i + 1][month] = puts[i] + later + 0.2f;
+            }
+        }
+        context.quote.HaveOptionData = true;
+    }
+
+    // The history as read at the pass's start for 1 Dec 2026, 52 weeks.
+    void CacheHistory(std::vector<double> iv30) {
+        IvHistoryCache& cache = context.ivHistory;
+        cache.Loaded = true;
+        cache.Day = 20261201;
+        cache.WindowDays = 252;
+        cache.Problem.clear();
+        cache.Iv30 = {{"IBM", std::move(iv30)}};
+        cache.LastSales.clear();
     }
 
     bool Saved() {
@@ -188,6 +223,177 @@ TEST_F(EvaluationTest, AndGroupBounds) {
         EXPECT_EQ(Saved(), c.saved) << c.name;
         EXPECT_EQ(context.Verdict, c.saved ? Verdict::Saved : Verdict::Rejected) << c.name;
     }
+}
+
+// Today's IV30 (x) against the days before it: 19 days at x - 10 and one at
+// x + 10 give rank 50 and percentile 19/21 = 90.48 over 21 days. Fewer than
+// 20 days, no IV30 today or a history that could not be read is n/a, which
+// fails any of the four filters in use, as range position 0 does.
+TEST_F(EvaluationTest, IvRankAndPercentileFilters) {
+    struct Case {
+        const char* name;
+        int lowDays;  // days at x - 10 before the one at x + 10
+        std::function<void(EvaluationTest&)> setUp;
+        const char* failed;  // nullptr: saved
+    };
+    const auto rank = [](double min, double max) {
+        return [=](EvaluationTest& t) {
+            t.context.settings.History.MinIvRank = FilterValue::Number(min);
+            t.context.settings.History.MaxIvRank = FilterValue::Number(max);
+        };
+    };
+    const auto percentile = [](double min, double max) {
+        return [=](EvaluationTest& t) {
+            t.context.settings.History.MinIvPercentile = FilterValue::Number(min);
+            t.context.settings.History.MaxIvPercentile = FilterValue::Number(max);
+        };
+    };
+    const Case cases[] = {
+        {"rank 50 within 50..50", 19, rank(50, 50), nullptr},
+        {"rank 50 below 50.1", 19, rank(50.1, 100), "MinIvRank"},
+        {"rank 50 above 49.9", 19, rank(0, 49.9), "MaxIvRank"},
+        {"percentile 90.48 within 90..91", 19, percentile(90, 91), nullptr},
+        {"percentile 90.48 below 90.5", 19, percentile(90.5, 100), "MinIvPercentile"},
+        {"percentile 90.48 above 90.4", 19, percentile(0, 90.4), "MaxIvPercentile"},
+        {"20 days with today's: a figure", 18, rank(0, 100), nullptr},
+        {"19 days with today's: n/a fails a minimum of 0", 17,
+         [](auto& t) { t.context.settings.History.MinIvRank = FilterValue::Number(0); },
+         "MinIvRank"},
+        {"19 days: n/a fails a maximum of 100", 17,
+         [](auto& t) { t.context.settings.History.MaxIvPercentile = FilterValue::Number(100); },
+         "MaxIvPercentile"},
+        {"19 days, filters NA: saved", 17,
+         [](auto& t) { t.context.settings.History.MinIvRank = FilterValue::Text("NA"); }, nullptr},
+        {"no IV30 today: n/a", 40,
+         [](auto& t) {
+             t.context.quote.HaveOptionData = false;
+             t.context.settings.History.MaxIvRank = FilterValue::Number(100);
+         },
+         "MaxIvRank"},
+        {"History.db unreadable: n/a", 40,
+         [](auto& t) {
+             t.context.ivHistory.Problem = "History.db: file is not a database";
+             t.context.settings.History.MinIvPercentile = FilterValue::Number(0);
+         },
+         "MinIvPercentile"},
+        {"an AND filter before them fails first", 19,
+         [](auto& t) {
+             t.Filter(TX_MaxLast, 40);
+             t.context.settings.History.MinIvRank = FilterValue::Number(90);
+         },
+         "MaxLast"},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        context.settings.History = HistorySettings();
+        QuoteOptions();
+        const std::optional<double> today = CurrentIv30(context).Both;
+        ASSERT_TRUE(today.has_value()) << c.name;
+        std::vector<double> past(static_cast<std::size_t>(c.lowDays), *today - 10);
+        past.push_back(*today + 10);
+        CacheHistory(past);
+        c.setUp(*this);
+        EXPECT_EQ(Saved(), c.failed == nullptr) << c.name;
+        const char* failed = FirstFailedTest(context);
+        EXPECT_STREQ(failed, c.failed) << c.name;
+    }
+}
+
+// At a pass's first symbol the window is read from History.db in the working
+// directory: the days before the as-of date only, the last 62 of them for 13
+// weeks (today the 63rd), and the last 20 last sales for HV20 with today's.
+TEST_F(EvaluationTest, HistoryIsReadAtThePassStart) {
+    testing::TempDir dir;
+    ASSERT_FALSE(dir.Path().empty());
+    context.files = WorkingFileNames::In(dir.Path());
+    QuoteOptions();
+    const double today = *CurrentIv30(context).Both;
+    {
+        HistoryStore store;
+        ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
+        // 70 days before 1 Dec 2026 (any increasing keys will do), the 8
+        // oldest far above, which the 13-week window leaves out.
+        for (int i = 0; i < 70; ++i) {
+            HistoryRow row;
+            row.Symbol = "IBM";
+            row.Day = 20260000 + (1 + i / 28) * 100 + 1 + i % 28;
+            row.Iv30 = i < 8 ? today + 50 : (i % 2 == 0 ? today - 4 : today + 4);
+            row.Last = 40 + (i % 3);
+            row.Verdict = "SAVED";
+            ASSERT_TRUE(store.Record(row)) << store.Error();
+        }
+        HistoryRow same;  // today's own day is not history yet
+        same.Symbol = "IBM";
+        same.Day = 20261201;
+        same.Iv30 = today + 100;
+        same.Verdict = "SAVED";
+        ASSERT_TRUE(store.Record(same));
+    }
+    context.settings.History.WindowWeeks = 13;
+    context.settings.History.MinIvRank = FilterValue::Number(49);
+    context.settings.History.MaxIvRank = FilterValue::Number(51);
+    context.counters.SymbolIndex = 1;
+    EXPECT_TRUE(Saved()) << FirstFailedTest(context);
+    EXPECT_EQ(context.ivHistory.Problem, "");
+    const HistoryStanding standing = HistoryStandingOf(context);
+    EXPECT_EQ(standing.Standing.Days, 63);
+    ASSERT_TRUE(standing.Standing.Rank.has_value());
+    EXPECT_NEAR(*standing.Standing.Rank, 50, 1e-9);
+    // 31 of the 62 days lie below today's.
+    EXPECT_NEAR(*standing.Standing.Percentile, 100.0 * 31 / 63, 1e-9);
+
+    // HV20: the last 20 recorded sales (days 50..69) and today's 50.
+    std::vector<double> prices;
+    for (int i = 50; i < 70; ++i)
+        prices.push_back(40 + (i % 3));
+    prices.push_back(50);
+    double mean = 0;
+    std::vector<double> returns;
+    for (std::size_t i = 1; i < prices.size(); ++i) {
+        returns.push_back(std::log(prices[i] / prices[i - 1]));
+        mean += returns.back() / 20;
+    }
+    double squares = 0;
+    for (double r : returns)
+        squares += (r - mean) * (r - mean);
+    ASSERT_TRUE(standing.Hv20.has_value());
+    EXPECT_NEAR(*standing.Hv20, 100 * std::sqrt(252.0) * std::sqrt(squares / 19), 1e-9);
+
+    // A History.db that is no database: the filters in use fail, said once.
+    dir.Write("History.db", std::string(4096, 'x'));
+    std::remove(dir.File("History.db-wal").c_str());
+    std::remove(dir.File("History.db-shm").c_str());
+    context.counters.SymbolIndex = 1;
+    EXPECT_FALSE(Saved());
+    EXPECT_NE(context.ivHistory.Problem.find("History.db"), std::string::npos);
+    EXPECT_STREQ(FirstFailedTest(context), "MinIvRank");
+}
+
+// With the history figures on, the block gets the history line after the ZOR
+// totals and the summary line the IV rank before the company name.
+TEST_F(EvaluationTest, HistoryFiguresInTheReportAndSummary) {
+    QuoteOptions();
+    const double today = *CurrentIv30(context).Both;
+    std::vector<double> past(19, today - 10);
+    past.push_back(today + 10);
+    CacheHistory(past);
+    context.settings.History.ShowFigures = true;
+    context.counters.ProcessCount = 0;
+    context.quote.Quote.CompanyName = "Intl Business Machines";
+    ASSERT_TRUE(Saved());
+    const std::string& page = context.quote.PageText;
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = page.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(page.substr(at, end - at));
+    ASSERT_EQ(lines.size(), 56u);
+    char iv[16];
+    std::snprintf(iv, sizeof iv, "%.1f", today);
+    EXPECT_EQ(lines[14], std::string("IV30 ") + iv +
+                             "  IV rank 50.0  IV pctl 90.5  (21 days of 52 wk)  HV20 n/a");
+    EXPECT_EQ(lines[15], "");
+    const std::string& saved = context.pending.PendingSavedSym;
+    EXPECT_NE(saved.find("   Rank Company Name\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("   50.0 Intl Business Machines\r\n"), std::string::npos) << saved;
 }
 
 TEST_F(EvaluationTest, OrGroupDecidesTheTrend) {
