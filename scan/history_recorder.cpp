@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "analytics/iv_history.h"
+#include "history/changes.h"
 #include "history/history_store.h"
 #include "scan/evaluation.h"
 #include "scan/pass_recorder.h"
@@ -143,6 +144,7 @@ class HistoryRecorder final : public PassRecorder {
         }
         Commit(context);
         if (!problem_.empty()) return;
+        changes_.reset();
         HistoryPass pass;
         day_ = DayOf(ScanNow(context));
         pass.AsOf = day_;
@@ -178,10 +180,16 @@ class HistoryRecorder final : public PassRecorder {
                             IsoTime(context.clock.Now()))) {
             return Stop();
         }
+        // The pass's saved set is kept and compared with the last one of the
+        // same filters; the block goes to Changes.txt beside the history.
+        changes_ = ChangesAtPassEnd(store_, pass_);
         pass_ = 0;
+        if (!changes_) return Stop();
+        AppendToChangesFile(context.files.WorkingDirectory, ChangesBlock(*changes_));
     }
 
     const std::string& Problem() const override { return problem_; }
+    const std::optional<PassChanges>& Changes() const override { return changes_; }
 
   private:
     // The history stops for the rest of the run; the scan goes on without it.
@@ -196,6 +204,7 @@ class HistoryRecorder final : public PassRecorder {
     std::int64_t pass_ = 0;
     HistoryDay day_ = 0;
     int symbols_ = 0;
+    std::optional<PassChanges> changes_;
 };
 
 }  // namespace

@@ -6,8 +6,10 @@
 // once through Problem() and does nothing more.
 
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "history/changes.h"
 #include "history/history_row.h"
 #include "scan/context.h"
 
@@ -31,6 +33,13 @@ class PassRecorder {
     // Why the history is not recorded, from the moment it stopped being;
     // empty while it works.
     virtual const std::string& Problem() const = 0;
+    // The change list of the pass that ended last (also appended to
+    // Changes.txt); nothing before a pass has ended whole or when the
+    // history could not give it.
+    virtual const std::optional<PassChanges>& Changes() const {
+        static const std::optional<PassChanges> kNone;
+        return kNone;
+    }
 };
 
 // The history row of the symbol just judged (the context's quote, verdict

@@ -263,9 +263,11 @@ void ScanDriver::StartAlarm() {
     AlarmTicks_ = kAlarmTicks;
     view_.SetStatusText(0, "Alarm: " + context_.quote.Ticker + " saved");
     // Beeps go unheard with the sound off or the window hidden: the desktop's
-    // notification area shows the saved stock too.
-    context_.notifications.Notify("Quillon: " + context_.quote.Ticker + " saved",
-                                  SavedSymbolLine(context_.pending.PendingSavedSym));
+    // notification area shows the saved stock too, at the end of the pass,
+    // when it is known whether the pass saved few stocks (one notification
+    // each) or many (one for the pass).
+    PassNotices_.push_back({"Quillon: " + context_.quote.Ticker + " saved",
+                            SavedSymbolLine(context_.pending.PendingSavedSym)});
 }
 
 // ---------------------------------------------------------------- stepping
@@ -422,6 +424,7 @@ void ScanDriver::DoNextSymbol() {
         context_.outputs.StartPass();
         if (context_.settings.LocalMode()) context_.replay.LocalQuoteFile.Rewind();
         RecorderPassOpen_ = false;
+        PassNotices_.clear();
     }
     if (!RecorderPassOpen_ && Recorder_) {
         Recorder_->PassStarted(context_);
@@ -589,6 +592,12 @@ void ScanDriver::EndOfPass() {
         Recorder_->PassEnded(context_);
         CheckHistory();
     }
+    const PassChanges* changes =
+        Recorder_ && Recorder_->Changes() ? &*Recorder_->Changes() : nullptr;
+    ChangesText_ = changes != nullptr ? ChangesBlock(*changes) : "";
+    // The memo showed the last symbol's page; the change list takes its place.
+    if (!ChangesText_.empty()) view_.SetMemoText(ChangesText_);
+    PostPassNotices(changes);
     RecorderPassOpen_ = false;
     counters.SymbolIndex = 0;
     if (view_.RepeatChecked()) {
@@ -600,6 +609,34 @@ void ScanDriver::EndOfPass() {
     // A scan as of another day keeps saying so beside "Done".
     view_.SetStatusText(1, ScanDateNote_);
     PB_PauseClick();
+}
+
+// The notifications of the stocks the pass saved: one each for a few, one for
+// the pass for more (its change list when the history gives one).
+void ScanDriver::PostPassNotices(const PassChanges* changes) {
+    std::vector<std::pair<std::string, std::string>> notices;
+    notices.swap(PassNotices_);
+    if (notices.size() <= static_cast<std::size_t>(kNoticesPerStock)) {
+        for (const auto& [summary, body] : notices)
+            context_.notifications.Notify(summary, body);
+        return;
+    }
+    if (changes == nullptr) {
+        context_.notifications.Notify("Quillon: " + std::to_string(notices.size()) + " saved", "");
+        return;
+    }
+    std::string body;
+    for (std::size_t i = 0; i < changes->Lines.size(); ++i) {
+        const ChangeLine& line = changes->Lines[i];
+        if (i == kNoticeLines) {
+            body += "and " + std::to_string(changes->Lines.size() - i) + " more";
+            break;
+        }
+        body += std::string(1, line.Mark) + " " + line.Symbol + "  " + line.Why + "\n";
+    }
+    while (!body.empty() && body.back() == '\n')
+        body.pop_back();
+    context_.notifications.Notify(ChangesNotice(*changes), body);
 }
 
 // A working file could not be written: the scan pauses, and the message says

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scan/context.h"
@@ -47,6 +48,11 @@ inline constexpr std::size_t kLargePageBytes = 1u << 20;
 // A request that brings no reply is repeated this many times before its
 // symbol is listed as bad and the scan moves on.
 inline constexpr int kEmptyReplyRetries = 3;
+// A pass that saves more stocks than this (with the alarm on) posts one
+// notification for the pass instead of one per stock; its text lists this
+// many changes at most.
+inline constexpr int kNoticesPerStock = 3;
+inline constexpr std::size_t kNoticeLines = 8;
 
 inline constexpr const char* kPressGo = "Press Go to continue";
 inline constexpr const char* kDone = "Done";
@@ -150,6 +156,9 @@ class ScanDriver final : public AlarmControl {
     // History.db: database is locked"), told once in status panel 1; empty
     // while it is recorded. The scan goes on as before either way.
     const std::string& HistoryProblem() const { return HistoryProblem_; }
+    // The Changes.txt block of the pass that ended last (empty without a
+    // history); the scan window's memo shows it at the end of the pass.
+    const std::string& ChangesText() const { return ChangesText_; }
     // True while the driver waits for the network rather than for a step.
     bool AwaitingNetwork() const;
 
@@ -176,6 +185,7 @@ class ScanDriver final : public AlarmControl {
     // in status panel 1.
     void EndOfSymbolWithoutQuote();
     void EndOfPass();
+    void PostPassNotices(const PassChanges* changes);
     // The history's part of a group commit, before the resume point moves.
     void CommitHistory();
     // Tells a problem of the history once.
@@ -254,6 +264,9 @@ class ScanDriver final : public AlarmControl {
     // a new one at each pass and at the first symbol after an activation.
     bool RecorderPassOpen_ = false;
     std::string HistoryProblem_;
+    // The notifications of the stocks saved in this pass, posted at its end.
+    std::vector<std::pair<std::string, std::string>> PassNotices_;
+    std::string ChangesText_;
 };
 
 }  // namespace quillon

@@ -822,5 +822,15 @@ int main(int argc, char** argv) {
     driver.FormClose();
     view.EndBar();
     summarise(true);
+    // The pass's change list, as Changes.txt got it (without its CR).
+    if (!driver.ChangesText().empty()) {
+        std::string changes;
+        for (const char c : driver.ChangesText()) {
+            if (c != '\r') changes += c;
+        }
+        while (!changes.empty() && changes.back() == '\n')
+            changes.pop_back();
+        std::printf("%s\n", changes.c_str());
+    }
     return kExitDone;
 }

@@ -11,6 +11,8 @@
 #include <optional>
 #include <random>
 
+#include <sys/stat.h>
+
 #include "market/page_scan.h"
 #include "scan/evaluation.h"
 #include "scan/reply_status.h"
@@ -117,7 +119,8 @@ class ScanDriverTest : public ::testing::Test {
     FixedClock clock{DateTime{2026, 12, 1, 10, 0, 0}};
     ScriptedMessages messages;
     CountingBeeper beeper;
-    Context context{clock, messages, beeper};
+    RecordingNotifications notices;
+    Context context{clock, messages, beeper, notices};
     RecordingScanView view;
     FakeSocket socket;
     ScanParts parts = ScanParts::Defaults();
@@ -1203,6 +1206,105 @@ TEST_F(AlarmTest, GoOrTheAlarmBoxStopsIt) {
     ASSERT_GT(driver->AlarmTicks(), 0);
     driver->PB_GoClick();
     EXPECT_EQ(driver->AlarmTicks(), 0);
+}
+
+// A recorder that ends each pass with the change list it is given.
+class ChangesRecorder final : public PassRecorder {
+  public:
+    explicit ChangesRecorder(std::optional<PassChanges> changes) : changes_(std::move(changes)) {}
+    void PassStarted(const Context&) override {}
+    void SymbolFinished(const Context&) override {}
+    void Commit(const Context&) override {}
+    void PassEnded(const Context&) override {}
+    const std::string& Problem() const override { return problem_; }
+    const std::optional<PassChanges>& Changes() const override { return changes_; }
+
+  private:
+    std::optional<PassChanges> changes_;
+    std::string problem_;
+};
+
+// With the alarm on, a pass that saves three stocks or fewer posts one
+// notification per stock; one that saves more posts one for the pass, with
+// its change list when the history gives one. The beeps stay per stock.
+TEST_F(AlarmTest, APassThatSavesMoreThanThreeStocksPostsOneNotification) {
+    PassChanges changes;
+    changes.AsOf = 20261209;
+    changes.Saved = 4;
+    HistoryPass previous;
+    previous.AsOf = 20261208;
+    changes.Previous = previous;
+    changes.Lines = {{'+', "S10", "UP ZORC/ZORP 2"},
+                     {'+', "S11", "SAVED"},
+                     {'+', "S12", "SAVED"},
+                     {'-', "OLD", "Min Volume"}};
+    struct Case {
+        int Symbols;
+        int Saving;  // the first this many are saved
+        bool History;
+        std::vector<std::string> Summaries;
+        const char* Body;  // of the last notification
+    };
+    const Case cases[] = {
+        {5, 0, true, {}, ""},
+        {5, 1, true, {"Quillon: S10 saved"}, "S10"},
+        {5, 3, true, {"Quillon: S10 saved", "Quillon: S11 saved", "Quillon: S12 saved"}, "S12"},
+        {5,
+         4,
+         true,
+         {"Quillon: +3 -1 since Tue 8 Dec"},
+         "+ S10  UP ZORC/ZORP 2\n+ S11  SAVED\n+ S12  SAVED\n- OLD  Min Volume"},
+        {7, 6, false, {"Quillon: 6 saved"}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.Saving << " saved of " << c.Symbols);
+        // Each case in a working directory of its own, with a window of its own.
+        notices.Posted.clear();
+        beeper.Count = 0;
+        view = RecordingScanView();
+        context.counters = ScanCounters();
+        context.runtime.SymbolsLoaded = false;
+        const std::string sub = "case" + std::to_string(c.Saving) + std::to_string(c.Symbols);
+        ASSERT_EQ(::mkdir(dir.File(sub).c_str(), 0700), 0);
+        context.files = WorkingFileNames::In(dir.File(sub));
+        context.settings.SymbolFileName = dir.File(sub + "/Symbols.sym");
+        std::string symbols;
+        for (int i = 0; i < c.Symbols; ++i)
+            symbols += "S" + std::to_string(10 + i) + "\r\n";
+        dir.Write(sub + "/Symbols.sym", symbols);
+        context.settings.QuotesFromLocalFile = 1;
+        view.Alarm = true;
+        const int saving = c.Saving;
+        parts.EvaluateSymbol = [saving](Context& ctx, AlarmControl& alarm) {
+            ++ctx.counters.ProcessCount;
+            if (ctx.counters.SymbolIndex <= saving && alarm.AlarmChecked()) {
+                ctx.pending.PendingSavedSym += ctx.quote.Ticker + "\r\n";
+                alarm.StartAlarm();
+            }
+        };
+        const std::optional<PassChanges> given =
+            c.History ? std::optional<PassChanges>(changes) : std::nullopt;
+        parts.MakeRecorder = [given] { return std::make_unique<ChangesRecorder>(given); };
+        Open();
+        driver->PB_GoClick();
+        RunToDone();
+        ASSERT_TRUE(Done());
+        std::vector<std::string> summaries;
+        for (const PostedNotification& posted : notices.Posted)
+            summaries.push_back(posted.Summary);
+        EXPECT_EQ(summaries, c.Summaries);
+        if (!notices.Posted.empty()) {
+            EXPECT_EQ(notices.Posted.back().Body, c.Body);
+        }
+        EXPECT_EQ(beeper.Count, c.Saving * kAlarmTicks / kAlarmBeepEvery);
+        if (c.History) {
+            EXPECT_EQ(driver->ChangesText(), ChangesBlock(changes));
+            EXPECT_EQ(view.Memo, ChangesBlock(changes));
+        } else {
+            EXPECT_EQ(driver->ChangesText(), "");
+        }
+        driver.reset();
+    }
 }
 
 TEST_F(ScanDriverTest, RepeatStartsTheNextPassAndActsAsGoWhenPaused) {
