@@ -396,6 +396,54 @@ TEST_F(EvaluationTest, HistoryFiguresInTheReportAndSummary) {
     EXPECT_NE(saved.find("   50.0 Intl Business Machines\r\n"), std::string::npos) << saved;
 }
 
+// With the IV filters unused and the history figures off, what a symbol
+// leaves behind (report block, results, summary lines, lists, progress) is
+// byte for byte what it is without any history, and History.db is not read.
+TEST_F(EvaluationTest, HistoryUnusedChangesNoOutput) {
+    struct Output {
+        std::string page, results, saved, up, down, progress;
+        bool operator==(const Output&) const = default;
+    };
+    const auto run = [this](const std::string& directory, bool filtersNA) {
+        SetUp();
+        context.files = WorkingFileNames::In(directory);
+        context.counters.SymbolIndex = 1;
+        context.counters.ProcessCount = 0;
+        QuoteOptions();
+        if (filtersNA) {
+            context.settings.History.MinIvRank = FilterValue::Text("NA");
+            context.settings.History.MaxIvPercentile = FilterValue();
+            context.settings.History.WindowWeeks = 13;
+        }
+        EvaluateSymbol(context, alarm);
+        EXPECT_FALSE(context.ivHistory.Loaded) << "History.db read for nothing";
+        const PendingOutput& p = context.pending;
+        return Output{context.quote.PageText, p.PendingResults, p.PendingSavedSym,
+                      p.PendingUpSym,         p.PendingDownSym, p.PendingProgress};
+    };
+    testing::TempDir without;
+    testing::TempDir with;
+    ASSERT_FALSE(with.Path().empty());
+    {
+        HistoryStore store;
+        ASSERT_TRUE(store.Open(with.File("History.db")));
+        for (int day = 1; day <= 28; ++day) {
+            HistoryRow row;
+            row.Symbol = "IBM";
+            row.Day = 20261100 + day;
+            row.Iv30 = 20 + day;
+            row.Last = 45 + day % 5;
+            row.Verdict = "SAVED";
+            ASSERT_TRUE(store.Record(row));
+        }
+    }
+    const Output plain = run(without.Path(), false);
+    EXPECT_EQ(run(with.Path(), false), plain);
+    EXPECT_EQ(run(with.Path(), true), plain) << "NA filters and a window are not in use";
+    EXPECT_EQ(plain.page.find("IV30"), std::string::npos);
+    EXPECT_EQ(plain.saved.find("Rank"), std::string::npos);
+}
+
 TEST_F(EvaluationTest, OrGroupDecidesTheTrend) {
     struct Case {
         const char* name;
