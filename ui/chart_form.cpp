@@ -322,12 +322,12 @@ void PaintChart(QPainter& painter, const QRect& area, const ChartSeries& series,
     titleFont.setBold(true);
     painter.setFont(titleFont);
     painter.setPen(Qt::black);
-    painter.drawText(QRectF(area.left(), area.top() + 4, area.width(), kTopMargin - 8),
-                     Qt::AlignCenter,
-                     QStringLiteral("%1: %2 recorded days, %3 to %4")
-                         .arg(symbol)
-                         .arg(series.Points.size())
-                         .arg(DayText(first), DayText(last)));
+    painter.drawText(
+        QRectF(area.left(), area.top() + 4, area.width(), kTopMargin - 8), Qt::AlignCenter,
+        QStringLiteral("%1: %2 recorded days, %3 to %4")
+            .arg(symbol)
+            .arg(QLocale(QLocale::English).toString(static_cast<qlonglong>(series.Points.size())))
+            .arg(DayText(first), DayText(last)));
     titleFont.setBold(false);
     painter.setFont(titleFont);
     const QFontMetrics metrics = painter.fontMetrics();
@@ -581,6 +581,8 @@ TChartForm* OpenChartWindow(QWidget* parent, const std::string& workingDirectory
     auto* form = new TChartForm(file, symbol, parent);
     form->setAttribute(Qt::WA_DeleteOnClose);
     form->show();
+    form->raise();
+    form->activateWindow();
     return form;
 }
 
