@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "history/history_store.h"
@@ -30,13 +34,14 @@ const char* const kScanFiles[] = {"Results.txt",  "SavedSym.txt", "UpSym.txt",  
                                   "GoodSym.txt",  "BadSym.txt",   "Progress.---", "Quote.txt",
                                   "AscQuote.txt", "Results.bak",  "SavedSym.bak"};
 
-// An archive of `stocks` stocks of 17 October 2025 with its recorded date, and
-// the settings of a local scan with the default filters.
-void PrepareOldArchive(const TempDir& dir, int stocks) {
-    const DateTime day{2025, 10, 17, 16, 0, 0};
-    sim::Market market(11, day);
+// An archive of `stocks` stocks of 17 October 2025 (or of another day and
+// market) with its recorded date, and the settings of a local scan with the
+// default filters.
+void PrepareOldArchive(const TempDir& dir, int stocks, int seed = 11, int dayOfOctober = 17) {
+    const DateTime day{2025, 10, dayOfOctober, 16, 0, 0};
+    sim::Market market(static_cast<std::uint64_t>(seed), day);
     ASSERT_TRUE(sim::WriteArchive(market, sim::ArchiveTickers(market, stocks), dir.Path()));
-    dir.Write("QuoteDate.txt", ArchiveDateText(2025, 10, 17));
+    dir.Write("QuoteDate.txt", ArchiveDateText(2025, 10, dayOfOctober));
     Settings settings;
     SetDefaultSettings(settings);
     settings.QuotesFromLocalFile = 1;
@@ -165,6 +170,9 @@ TEST(HistoryScan, AHistoryThatCannotBeWrittenLeavesTheScanAsItWas) {
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(Count(run.err, "History not recorded"), 1u) << run.err;
         EXPECT_NE(run.err.find(c.Reason), std::string::npos) << run.err;
+        // Nothing to compare with: no change list, in the file or printed.
+        EXPECT_FALSE(spoilt.Exists("Changes.txt"));
+        EXPECT_EQ(run.out.find("Changes of"), std::string::npos) << run.out;
         const auto expected = ScanFiles(recorded);
         const auto got = ScanFiles(spoilt);
         for (const char* name : kScanFiles) {
@@ -172,6 +180,115 @@ TEST(HistoryScan, AHistoryThatCannotBeWrittenLeavesTheScanAsItWas) {
             EXPECT_EQ(WithoutTimes(got.at(name)), WithoutTimes(expected.at(name))) << name;
         }
     }
+}
+
+// The change list of each pass: a first pass of its filters lists nothing;
+// a later pass with the same filters lists what joined and left the saved
+// set since, as the history's rows of both days say. quillon-scan prints the
+// block Changes.txt gets.
+TEST(HistoryScan, EachPassPrintsAndKeepsItsChangeList) {
+    TempDir dir;
+    PrepareOldArchive(dir, 40);
+    const ScanRun first = RunScan(dir);
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    const std::string firstSaved = dir.Read("SavedSym.txt");
+    const ScanRun other = RunScan(dir, "--template 3");
+    ASSERT_EQ(other.exitCode, 0) << other.err;
+    PrepareOldArchive(dir, 40, 12, 20);
+    const ScanRun again = RunScan(dir);
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
+    std::map<std::string, HistoryRow> now;
+    for (const HistoryRow& row : store.RowsOfDay(20251020))
+        now[row.Symbol] = row;
+    auto saved = [](const HistoryRow& row) {
+        return row.Verdict == "UP" || row.Verdict == "DOWN" || row.Verdict == "SAVED";
+    };
+    int savedNow = 0;
+    for (const auto& [symbol, row] : now)
+        savedNow += saved(row) ? 1 : 0;
+    // The second pass (other filters) replaced the 17th's rows: the first
+    // pass's set is the one its SavedSym.txt listed.
+    const std::vector<HistoryPass> passes = store.Passes();
+    ASSERT_EQ(passes.size(), 3u);
+    const int savedBefore = passes[0].Saved;
+
+    const std::string firstBlock = "Changes of Fri 17 Oct 2025: first pass with these filters, " +
+                                   std::to_string(savedBefore) +
+                                   " saved; changes are listed from the next one";
+    EXPECT_NE(first.out.find(firstBlock + "\n"), std::string::npos) << first.out;
+    EXPECT_NE(other.out.find("Changes of Fri 17 Oct 2025: first pass with these filters, "),
+              std::string::npos)
+        << other.out;
+
+    std::string changes = dir.Read("Changes.txt");
+    ASSERT_EQ(changes.find(firstBlock + "\r\n\r\n"), 0u) << changes;
+    const std::size_t third = changes.find("Changes of Mon 20 Oct 2025 since Fri 17 Oct 2025");
+    ASSERT_NE(third, std::string::npos) << changes;
+    const std::string block = changes.substr(third);
+    // Every line ends in CR LF; the block ends with a blank line.
+    for (std::size_t at = block.find('\n'); at != std::string::npos; at = block.find('\n', at + 1))
+        EXPECT_EQ(block[at - 1], '\r') << block;
+    ASSERT_GE(block.size(), 4u);
+    EXPECT_EQ(block.substr(block.size() - 4), "\r\n\r\n");
+
+    // The lines: those saved on the 20th and not by the first pass, those
+    // the first pass saved (its SavedSym.txt) and the 20th did not.
+    std::set<std::string> firstSet;
+    {
+        std::istringstream lines(firstSaved);
+        std::string line;
+        bool listed = false;
+        while (std::getline(lines, line)) {
+            if (listed && !line.empty() && line[0] != ' ' && line[0] != '\r') {
+                firstSet.insert(line.substr(0, line.find(' ')));
+            }
+            if (line.rfind("-------", 0) == 0) listed = true;
+        }
+    }
+    ASSERT_EQ(static_cast<int>(firstSet.size()), savedBefore) << firstSaved;
+    std::string expected;
+    for (const auto& [symbol, row] : now) {
+        if (!saved(row) || firstSet.count(symbol) != 0) continue;
+        std::string why = row.Verdict;
+        if (row.Verdict != "SAVED") {
+            char ratio[64];
+            const double c = row.Zorc.value_or(0), p = row.Zorp.value_or(0);
+            if (c <= 0 || p <= 0) {
+                std::snprintf(ratio, sizeof ratio, " ZORC/ZORP n/a");
+            } else if (c >= p) {
+                std::snprintf(ratio, sizeof ratio, " ZORC/ZORP %.4g", c / p);
+            } else {
+                std::snprintf(ratio, sizeof ratio, " ZORP/ZORC %.4g", p / c);
+            }
+            why += ratio;
+        }
+        expected += "+ " + symbol + "  " + why + "\r\n";
+    }
+    std::string unknown;
+    for (const std::string& symbol : firstSet) {
+        const auto found = now.find(symbol);
+        if (found == now.end()) {
+            expected += "- " + symbol + "  not scanned\r\n";
+        } else if (found->second.Verdict == "NOQUOTE") {
+            unknown += "? " + symbol + "  no quote\r\n";
+        } else if (!saved(found->second)) {
+            expected += "- " + symbol + "  " + found->second.FailedTest + "\r\n";
+        }
+    }
+    expected += unknown;
+    if (expected.empty()) expected = "no change, " + std::to_string(savedNow) + " saved\r\n";
+    EXPECT_EQ(block.substr(block.find('\n') + 1), expected + "\r\n");
+    EXPECT_NE(expected.find("+ "), std::string::npos) << "the data should change the set";
+
+    // Printed as written, without the CRs.
+    std::string printed = block;
+    printed.erase(std::remove(printed.begin(), printed.end(), '\r'), printed.end());
+    while (!printed.empty() && printed.back() == '\n')
+        printed.pop_back();
+    EXPECT_NE(again.out.find(printed), std::string::npos) << again.out << "\n---\n" << printed;
 }
 
 }  // namespace
