@@ -41,6 +41,15 @@ struct HistorySettings {
     int WindowDays() const { return WindowWeeks * 252 / 52; }
 };
 
+// The four IV filters "NA" (unused), as every template leaves them; the
+// window and the figures switch stay.
+inline void ClearHistoryFilters(HistorySettings& history) {
+    for (FilterValue* value : {&history.MinIvRank, &history.MaxIvRank, &history.MinIvPercentile,
+                               &history.MaxIvPercentile}) {
+        *value = FilterValue::Text("NA");
+    }
+}
+
 // 13, 26 or 52 stand; anything else gives 52.
 inline int SaneWindowWeeks(int weeks) {
     return weeks == 13 || weeks == 26 ? weeks : 52;

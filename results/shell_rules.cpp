@@ -94,6 +94,7 @@ bool ApplyFilterTemplateAndSave(FilterTemplate which, Settings& settings,
                                 const WorkingFileNames& files, MessageService& messages) {
     FilterSettings& filters = settings.Filters;
     ApplyFilterTemplate(filters, which);
+    ClearHistoryFilters(settings.History);
     for (FilterValue& value : filters.Values)
         value = ParseFilterValue(value.ToText());
     // The radio group shows any value other than 0 as "Ask price".

@@ -1,6 +1,7 @@
 #include "ui/filter_form.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -28,6 +29,8 @@ constexpr int kClientHeight = 343;
 constexpr int kEditWidth = 48;
 
 constexpr const char* kNoTemplate = "Select a Template";
+// The IV filters' window choices, in weeks, in the order of their list.
+constexpr int kWindowWeeks[] = {13, 26, 52};
 
 // A stock row of the AND group: its label, the "%" after it, its two edits and
 // its help context. The range row's label is a fraction of two lines.
@@ -150,6 +153,7 @@ TFilterForm::TFilterForm(Settings& settings, const WorkingFileNames& files,
     right->addWidget(GroupBox2);
     right->addWidget(BuildNote());
     right->addStretch();
+    right->addWidget(BuildHistoryRow());
     right->addWidget(RG_DrvZORfrom);
     auto* templateRow = new QHBoxLayout;
     templateRow->addWidget(CM_FilterUseDefault, 1);
@@ -163,6 +167,32 @@ TFilterForm::TFilterForm(Settings& settings, const WorkingFileNames& files,
     layout->addWidget(GroupBox1);
     layout->addLayout(right);
     SetTabOrder();
+}
+
+QLineEdit* TFilterForm::MakeHistoryEdit(const char* name, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setFixedWidth(kEditWidth);
+    return edit;
+}
+
+// The IV filters' window and the history figures switch, on one line.
+QWidget* TFilterForm::BuildHistoryRow() {
+    auto* row = new QWidget(this);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(4, 0, 0, 0);
+    layout->setSpacing(6);
+    layout->addWidget(Label("IV window", row));
+    CB_IvWindow = new QComboBox(row);
+    CB_IvWindow->setObjectName(QStringLiteral("CB_IvWindow"));
+    for (int weeks : kWindowWeeks)
+        CB_IvWindow->addItem(QStringLiteral("%1 wk").arg(weeks));
+    layout->addWidget(CB_IvWindow);
+    CK_HistoryFigures = new QCheckBox(QStringLiteral("History figures"), row);
+    CK_HistoryFigures->setObjectName(QStringLiteral("CK_HistoryFigures"));
+    layout->addWidget(CK_HistoryFigures);
+    layout->addStretch();
+    return row;
 }
 
 QLineEdit* TFilterForm::MakeEdit(FilterIndex index, int helpContext, QWidget* parent) {
@@ -198,6 +228,21 @@ QGroupBox* TFilterForm::BuildAndGroup() {
         grid->addWidget(MakeEdit(stock.max, stock.help, group), row, 2);
         grid->addWidget(MakeEdit(stock.min, stock.help, group), row, 3);
     }
+    // Where today's IV30 stands in its own history, in the window chosen on
+    // the right.
+    const auto ivRow = [&](const char* label, const char* maxName, const char* minName,
+                           QLineEdit*& maxEdit, QLineEdit*& minEdit) {
+        ++row;
+        grid->addWidget(Label(label, group), row, 0);
+        grid->addWidget(Label("%", group), row, 1);
+        maxEdit = MakeHistoryEdit(maxName, group);
+        minEdit = MakeHistoryEdit(minName, group);
+        grid->addWidget(maxEdit, row, 2);
+        grid->addWidget(minEdit, row, 3);
+    };
+    ivRow("IV Rank", "TX_MaxIvRank", "TX_MinIvRank", TX_MaxIvRank, TX_MinIvRank);
+    ivRow("IV Percentile", "TX_MaxIvPercentile", "TX_MinIvPercentile", TX_MaxIvPercentile,
+          TX_MinIvPercentile);
     ++row;
     grid->addWidget(BoldLabel("Options", group), row, 0);
     grid->addWidget(Label("min", group), row, 3, Qt::AlignHCenter);
@@ -260,10 +305,14 @@ void TFilterForm::SetTabOrder() {
         order.push_back(edits_[stock.min]);
         order.push_back(edits_[stock.max]);
     }
+    for (QWidget* edit : {TX_MinIvRank, TX_MaxIvRank, TX_MinIvPercentile, TX_MaxIvPercentile})
+        order.push_back(edit);
     for (const MinimumRow& option : kOptionRows)
         order.push_back(edits_[option.min]);
     for (const MinimumRow& ratio : kRatioRows)
         order.push_back(edits_[ratio.min]);
+    order.push_back(CB_IvWindow);
+    order.push_back(CK_HistoryFigures);
     for (QAbstractButton* button : deriveZorItems_->buttons())
         order.push_back(button);
     order.push_back(CM_FilterUseDefault);
@@ -281,6 +330,18 @@ void TFilterForm::FormActivate() {
         edits_[i]->setText(FromLatin1(settings_.Filters.Values[i].ToText()));
     // Every reader takes a value other than 0 as "Ask price".
     deriveZorItems_->button(settings_.Filters.DeriveZorFrom == 0 ? 0 : 1)->setChecked(true);
+    const HistorySettings& h = settings_.History;
+    // An unset IV filter shows as "NA", as the other filters do after a save.
+    const auto shown = [](const FilterValue& value) {
+        return FromLatin1(value.IsEmpty() ? std::string("NA") : value.ToText());
+    };
+    TX_MinIvRank->setText(shown(h.MinIvRank));
+    TX_MaxIvRank->setText(shown(h.MaxIvRank));
+    TX_MinIvPercentile->setText(shown(h.MinIvPercentile));
+    TX_MaxIvPercentile->setText(shown(h.MaxIvPercentile));
+    const int weeks = SaneWindowWeeks(h.WindowWeeks);
+    CB_IvWindow->setCurrentIndex(weeks == 13 ? 0 : weeks == 26 ? 1 : 2);
+    CK_HistoryFigures->setChecked(h.ShowFigures);
     GroupBox1->setFocus();
 }
 
@@ -288,6 +349,7 @@ void TFilterForm::CM_FilterUseDefaultClick() {
     const int item = ComboBox1->currentIndex();
     if (item >= 0 && item < static_cast<int>(kFilterTemplateNames.size())) {
         ApplyFilterTemplate(settings_.Filters, static_cast<FilterTemplate>(item));
+        ClearHistoryFilters(settings_.History);
     }
     FormActivate();
 }
@@ -304,6 +366,14 @@ void TFilterForm::done(int result) {
     for (std::size_t i = 0; i < kFilterCount; ++i)
         settings_.Filters.Values[i] = ParseFilterValue(ToLatin1(edits_[i]->text()));
     settings_.Filters.DeriveZorFrom = deriveZorItems_->checkedId();
+    HistorySettings& h = settings_.History;
+    h.MinIvRank = ParseFilterValue(ToLatin1(TX_MinIvRank->text()));
+    h.MaxIvRank = ParseFilterValue(ToLatin1(TX_MaxIvRank->text()));
+    h.MinIvPercentile = ParseFilterValue(ToLatin1(TX_MinIvPercentile->text()));
+    h.MaxIvPercentile = ParseFilterValue(ToLatin1(TX_MaxIvPercentile->text()));
+    const int window = CB_IvWindow->currentIndex();
+    h.WindowWeeks = window >= 0 && window < 3 ? kWindowWeeks[window] : 52;
+    h.ShowFigures = CK_HistoryFigures->isChecked();
     SaveSettingsOrTell(settings_, files_, messages_);
     QDialog::done(result);
 }

@@ -15,6 +15,7 @@
 #include "ui/help_window.h"
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
@@ -56,6 +57,8 @@ class TFilterForm final : public QDialog {
     QWidget* BuildNote();
     QGroupBox* BuildDeriveZorGroup();
     QLineEdit* MakeEdit(FilterIndex index, int helpContext, QWidget* parent);
+    QLineEdit* MakeHistoryEdit(const char* name, QWidget* parent);
+    QWidget* BuildHistoryRow();
     void SetTabOrder();
 
     Settings& settings_;
@@ -68,6 +71,14 @@ class TFilterForm final : public QDialog {
     QButtonGroup* deriveZorItems_ = nullptr;  // item 0 "Last price", item 1 "Ask price"
     QPushButton* CM_FilterUseDefault = nullptr;
     QComboBox* ComboBox1 = nullptr;
+    // The IV rank and IV percentile filters: min and max edits, the window
+    // (13, 26 or 52 weeks) and the history figures switch.
+    QLineEdit* TX_MinIvRank = nullptr;
+    QLineEdit* TX_MaxIvRank = nullptr;
+    QLineEdit* TX_MinIvPercentile = nullptr;
+    QLineEdit* TX_MaxIvPercentile = nullptr;
+    QComboBox* CB_IvWindow = nullptr;
+    QCheckBox* CK_HistoryFigures = nullptr;
 };
 
 }  // namespace quillon

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
@@ -371,6 +372,40 @@ TEST_F(DialogTest, FilterCloseStoresNumbersOrNA) {
     }
     form.show();
     EXPECT_EQ(Child<QLineEdit>(form, "TX_MinPE")->text(), "1.5");
+}
+
+// The IV filters: stored as numbers or "NA" on close, with the window chosen
+// and the figures switch, in the lines after the 26; a template leaves the
+// four filters unused and keeps the window and the switch.
+TEST_F(DialogTest, FilterIvRankAndPercentile) {
+    TFilterForm form(settings, files, messages);
+    form.show();
+    EXPECT_EQ(Child<QLineEdit>(form, "TX_MinIvRank")->text(), "NA");
+    Child<QLineEdit>(form, "TX_MinIvRank")->setText("30");
+    Child<QLineEdit>(form, "TX_MaxIvRank")->setText("abc");
+    Child<QLineEdit>(form, "TX_MaxIvPercentile")->setText("87.50");
+    Child<QComboBox>(form, "CB_IvWindow")->setCurrentIndex(1);
+    Child<QCheckBox>(form, "CK_HistoryFigures")->setChecked(true);
+    form.close();
+    EXPECT_EQ(settings.History.MinIvRank, FilterValue::Number(30));
+    EXPECT_EQ(settings.History.MaxIvRank, FilterValue::Text("NA"));
+    EXPECT_EQ(settings.History.MaxIvPercentile, FilterValue::Number(87.5));
+    EXPECT_EQ(settings.History.WindowWeeks, 26);
+    EXPECT_TRUE(settings.History.ShowFigures);
+    const char* const lines[] = {"30", "NA", "NA", "87.5", "26", "1"};
+    for (std::size_t i = 0; i < std::size(lines); ++i)
+        EXPECT_EQ(SettingsLine(27 + i), lines[i]) << 27 + i;
+
+    form.show();
+    EXPECT_EQ(Child<QLineEdit>(form, "TX_MaxIvPercentile")->text(), "87.5");
+    EXPECT_EQ(Child<QComboBox>(form, "CB_IvWindow")->currentText(), "26 wk");
+    Child<QComboBox>(form, "ComboBox1")->setCurrentIndex(0);  // "Default Setting"
+    QTest::mouseClick(Child<QPushButton>(form, "CM_FilterUseDefault"), Qt::LeftButton);
+    EXPECT_EQ(Child<QLineEdit>(form, "TX_MinIvRank")->text(), "NA");
+    form.close();
+    EXPECT_FALSE(settings.History.FiltersInUse());
+    EXPECT_EQ(settings.History.WindowWeeks, 26);
+    EXPECT_TRUE(settings.History.ShowFigures);
 }
 
 // ---- names, captions, help --------------------------------------------------------------------

@@ -104,3 +104,32 @@ TEST(ShellRules, CommandsThatStartANewPass) {
 
 }  // namespace
 }  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// A template applied from the command line leaves the IV filters unused, as
+// the filter dialog does, and keeps their window and the figures switch.
+TEST(ShellRules, ATemplateLeavesTheIvFiltersUnused) {
+    TempDir dir;
+    ASSERT_FALSE(dir.Path().empty());
+    const WorkingFileNames files = WorkingFileNames::In(dir.Path());
+    ScriptedMessages messages;
+    Settings settings;
+    settings.History.MinIvRank = FilterValue::Number(30);
+    settings.History.MaxIvPercentile = FilterValue::Text("80");
+    settings.History.WindowWeeks = 13;
+    settings.History.ShowFigures = true;
+    ASSERT_TRUE(
+        ApplyFilterTemplateAndSave(FilterTemplate::ForLowPEStocks, settings, files, messages));
+    EXPECT_FALSE(settings.History.FiltersInUse());
+    EXPECT_EQ(settings.History.WindowWeeks, 13);
+    EXPECT_TRUE(settings.History.ShowFigures);
+    Settings loaded;
+    ASSERT_TRUE(LoadSettings(loaded, files));
+    EXPECT_FALSE(loaded.History.FiltersInUse());
+    EXPECT_EQ(loaded.History.WindowWeeks, 13);
+}
+
+}  // namespace
+}  // namespace quillon
