@@ -291,5 +291,61 @@ TEST(HistoryScan, EachPassPrintsAndKeepsItsChangeList) {
     EXPECT_NE(again.out.find(printed), std::string::npos) << again.out << "\n---\n" << printed;
 }
 
+// A History.db holding 30 earlier days of every stock of the archive: the IV
+// filters and the history figures have what they need.
+void RecordEarlierDays(const TempDir& dir, int stocks) {
+    sim::Market market(11, DateTime{2025, 10, 17, 16, 0, 0});
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
+    for (const std::string& ticker : sim::ArchiveTickers(market, stocks)) {
+        for (int day = 1; day <= 30; ++day) {
+            HistoryRow row;
+            row.Symbol = ticker;
+            row.Day = (day <= 16 ? 20251000 : 20250900) + day;
+            row.Iv30 = 20 + day % 7;
+            row.Last = 40 + day % 4;
+            row.Verdict = "SAVED";
+            ASSERT_TRUE(store.Record(row)) << store.Error();
+        }
+    }
+}
+
+// With the IV filters unused and the history figures off, a scan with a rich
+// history writes every file byte for byte as a scan with none; with the
+// figures on, each saved block gets the history line (30 days and today)
+// and SavedSym.txt the rank column.
+TEST(HistoryScan, HistoryFiguresOnlyWhenAskedFor) {
+    TempDir none;
+    PrepareOldArchive(none, 30);
+    ::mkdir(none.File("History.db").c_str(), 0755);  // no history at all
+    ASSERT_EQ(RunScan(none).exitCode, 0);
+
+    TempDir rich;
+    PrepareOldArchive(rich, 30);
+    RecordEarlierDays(rich, 30);
+    const ScanRun run = RunScan(rich);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err.find("History"), std::string::npos) << run.err;
+    const auto expected = ScanFiles(none);
+    const auto got = ScanFiles(rich);
+    for (const char* name : kScanFiles)
+        EXPECT_EQ(WithoutTimes(got.at(name)), WithoutTimes(expected.at(name))) << name;
+
+    TempDir shown;
+    PrepareOldArchive(shown, 30);
+    RecordEarlierDays(shown, 30);
+    Settings settings;
+    const WorkingFileNames files = WorkingFileNames::In(shown.Path());
+    ASSERT_TRUE(LoadSettings(settings, files));
+    settings.History.ShowFigures = true;
+    ASSERT_TRUE(SaveSettings(settings, files));
+    ASSERT_EQ(RunScan(shown).exitCode, 0);
+    const std::string results = shown.Read("Results.txt");
+    const std::size_t saved = Count(results, "\f\r\n");
+    ASSERT_GT(saved, 0u);
+    EXPECT_EQ(Count(results, "  (31 days of 52 wk)  HV20 "), saved) << results;
+    EXPECT_NE(shown.Read("SavedSym.txt").find("   Rank Company Name"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace quillon
