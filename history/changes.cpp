@@ -89,7 +89,7 @@ PassChanges CompareSavedSets(HistoryDay asOf, const std::vector<HistoryRow>& row
     return changes;
 }
 
-std::string DayText(HistoryDay day, bool withYear) {
+std::string NamedDayText(HistoryDay day, bool withYear) {
     static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -106,13 +106,13 @@ std::string DayText(HistoryDay day, bool withYear) {
 }
 
 std::string ChangesBlock(const PassChanges& changes) {
-    std::string text = "Changes of " + DayText(changes.AsOf);
+    std::string text = "Changes of " + NamedDayText(changes.AsOf);
     if (!changes.Previous) {
         text += ": first pass with these filters, " + std::to_string(changes.Saved) +
                 " saved; changes are listed from the next one" + kEol;
         return text + kEol;
     }
-    text += " since " + DayText(changes.Previous->AsOf);
+    text += " since " + NamedDayText(changes.Previous->AsOf);
     const std::string ended = TimeOfDay(changes.Previous->Ended);
     if (!ended.empty()) text += " (pass ended " + ended + ")";
     text += kEol;
@@ -131,7 +131,7 @@ std::string ChangesNotice(const PassChanges& changes) {
     if (const int unknown = changes.Count('?'); unknown > 0) {
         text += " ?" + std::to_string(unknown);
     }
-    return text + " since " + DayText(changes.Previous->AsOf, false);
+    return text + " since " + NamedDayText(changes.Previous->AsOf, false);
 }
 
 std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pass) {

@@ -59,7 +59,7 @@ std::string ChangesBlock(const PassChanges& changes);
 std::string ChangesNotice(const PassChanges& changes);
 
 // "Tue 8 Dec 2026" for 20261208.
-std::string DayText(HistoryDay day, bool withYear = true);
+std::string NamedDayText(HistoryDay day, bool withYear = true);
 
 // At the end of finished pass `pass`: keeps its saved set in the store and
 // compares it with that of the last finished pass with the same filters.

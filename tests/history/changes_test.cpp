@@ -173,7 +173,7 @@ TEST(ChangesTest, DaysAreNamedByTheirWeekday) {
         {19991231, "Fri 31 Dec 1999"}, {21000301, "Mon 1 Mar 2100"},  {20261300, "20261300"},
     };
     for (const auto& [day, text] : cases)
-        EXPECT_EQ(DayText(day), text) << day;
+        EXPECT_EQ(NamedDayText(day), text) << day;
 }
 
 // Passes recorded in a store: each finished pass keeps its saved set and is
