@@ -263,11 +263,13 @@ void ScanDriver::StartAlarm() {
     AlarmTicks_ = kAlarmTicks;
     view_.SetStatusText(0, "Alarm: " + context_.quote.Ticker + " saved");
     // Beeps go unheard with the sound off or the window hidden: the desktop's
-    // notification area shows the saved stock too, at the end of the pass,
-    // when it is known whether the pass saved few stocks (one notification
-    // each) or many (one for the pass).
-    PassNotices_.push_back({"Quillon: " + context_.quote.Ticker + " saved",
-                            SavedSymbolLine(context_.pending.PendingSavedSym)});
+    // notification area shows the first few stocks a pass saves at once;
+    // past them the pass posts one notification of its own at its end, so
+    // that a screen that saves many does not bury the desktop.
+    if (++PassSaves_ <= kNoticesPerStock) {
+        context_.notifications.Notify("Quillon: " + context_.quote.Ticker + " saved",
+                                      SavedSymbolLine(context_.pending.PendingSavedSym));
+    }
 }
 
 // ---------------------------------------------------------------- stepping
@@ -424,7 +426,7 @@ void ScanDriver::DoNextSymbol() {
         context_.outputs.StartPass();
         if (context_.settings.LocalMode()) context_.replay.LocalQuoteFile.Rewind();
         RecorderPassOpen_ = false;
-        PassNotices_.clear();
+        PassSaves_ = 0;
     }
     if (!RecorderPassOpen_ && Recorder_) {
         Recorder_->PassStarted(context_);
@@ -611,18 +613,14 @@ void ScanDriver::EndOfPass() {
     PB_PauseClick();
 }
 
-// The notifications of the stocks the pass saved: one each for a few, one for
-// the pass for more (its change list when the history gives one).
+// A pass that saved more stocks than got a notification of their own posts
+// one for the pass: its change list when the history gives one.
 void ScanDriver::PostPassNotices(const PassChanges* changes) {
-    std::vector<std::pair<std::string, std::string>> notices;
-    notices.swap(PassNotices_);
-    if (notices.size() <= static_cast<std::size_t>(kNoticesPerStock)) {
-        for (const auto& [summary, body] : notices)
-            context_.notifications.Notify(summary, body);
-        return;
-    }
+    const int saves = PassSaves_;
+    PassSaves_ = 0;
+    if (saves <= kNoticesPerStock) return;
     if (changes == nullptr) {
-        context_.notifications.Notify("Quillon: " + std::to_string(notices.size()) + " saved", "");
+        context_.notifications.Notify("Quillon: " + std::to_string(saves) + " saved", "");
         return;
     }
     std::string body;

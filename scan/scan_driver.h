@@ -265,7 +265,7 @@ class ScanDriver final : public AlarmControl {
     bool RecorderPassOpen_ = false;
     std::string HistoryProblem_;
     // The notifications of the stocks saved in this pass, posted at its end.
-    std::vector<std::pair<std::string, std::string>> PassNotices_;
+    int PassSaves_ = 0;
     std::string ChangesText_;
 };
 

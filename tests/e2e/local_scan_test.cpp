@@ -3,6 +3,7 @@
 // same archive with the same date must leave the same files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -176,18 +177,16 @@ TEST_F(LocalScanTest, TheAlarmPostsOneNotificationPerSavedStockOrOneForManyOfThe
             EXPECT_EQ(beeper.Count, 0);
             continue;
         }
+        // The first three saved at once, one each; many saved: one more for
+        // the pass, the first of its filters here, so with the count alone.
+        const std::size_t each = std::min<std::size_t>(lines.size(), 3);
+        ASSERT_EQ(notifications.Posted.size(), each + (lines.size() > 3 ? 1 : 0));
         if (lines.size() > 3) {
-            // Many saved: one notification for the pass, the first of its
-            // filters here, so with the count alone.
-            ASSERT_EQ(notifications.Posted.size(), 1u);
-            EXPECT_EQ(notifications.Posted[0].Summary,
+            EXPECT_EQ(notifications.Posted.back().Summary,
                       "Quillon: " + std::to_string(lines.size()) + " saved");
-            EXPECT_EQ(notifications.Posted[0].Body, "");
-            EXPECT_GT(beeper.Count, 0);
-            continue;
+            EXPECT_EQ(notifications.Posted.back().Body, "");
         }
-        ASSERT_EQ(notifications.Posted.size(), lines.size());
-        for (std::size_t i = 0; i < lines.size(); ++i) {
+        for (std::size_t i = 0; i < each; ++i) {
             const std::string& line = lines[i];
             const std::size_t first = line.find_first_not_of(' ');
             const std::string ticker = line.substr(first, line.find(' ', first) - first);

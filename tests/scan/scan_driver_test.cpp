@@ -1224,9 +1224,10 @@ class ChangesRecorder final : public PassRecorder {
     std::string problem_;
 };
 
-// With the alarm on, a pass that saves three stocks or fewer posts one
-// notification per stock; one that saves more posts one for the pass, with
-// its change list when the history gives one. The beeps stay per stock.
+// With the alarm on, the first three stocks a pass saves get a notification
+// each at once; a pass that saves more posts one more for the pass at its
+// end, with its change list when the history gives one. The beeps stay per
+// stock.
 TEST_F(AlarmTest, APassThatSavesMoreThanThreeStocksPostsOneNotification) {
     PassChanges changes;
     changes.AsOf = 20261209;
@@ -1252,9 +1253,14 @@ TEST_F(AlarmTest, APassThatSavesMoreThanThreeStocksPostsOneNotification) {
         {5,
          4,
          true,
-         {"Quillon: +3 -1 since Tue 8 Dec"},
+         {"Quillon: S10 saved", "Quillon: S11 saved", "Quillon: S12 saved",
+          "Quillon: +3 -1 since Tue 8 Dec"},
          "+ S10  UP ZORC/ZORP 2\n+ S11  SAVED\n+ S12  SAVED\n- OLD  Min Volume"},
-        {7, 6, false, {"Quillon: 6 saved"}, ""},
+        {7,
+         6,
+         false,
+         {"Quillon: S10 saved", "Quillon: S11 saved", "Quillon: S12 saved", "Quillon: 6 saved"},
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.Saving << " saved of " << c.Symbols);
