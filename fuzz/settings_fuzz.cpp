@@ -1,6 +1,8 @@
 // Any bytes as the settings file Quillon.---: loading never crashes or grows
 // without bound; reading the file and reading its text agree; and whatever
-// was loaded is saved as 26 CR LF lines that load back to the same settings.
+// was loaded is saved as 26 CR LF lines (and the 6 lines of the history
+// filters when they are not at their defaults) that load back to the same
+// settings.
 #include <unistd.h>
 
 #include <cmath>
@@ -36,7 +38,17 @@ bool SameExceptRate(const Settings& a, const Settings& b) {
         const auto& y = b.Filters.Values[i];
         if (x.ToText() != y.ToText() || x.IsEmpty() != y.IsEmpty()) return false;
     }
-    return true;
+    // The history filters after the described lines: an unused one may come
+    // back as another unused text (they are not written when all are unused).
+    const auto& h = a.History;
+    const auto& k = b.History;
+    auto same = [](const quillon::FilterValue& x, const quillon::FilterValue& y) {
+        return x.InUse() == y.InUse() && (!x.InUse() || x.ToText() == y.ToText());
+    };
+    return same(h.MinIvRank, k.MinIvRank) && same(h.MaxIvRank, k.MaxIvRank) &&
+           same(h.MinIvPercentile, k.MinIvPercentile) &&
+           same(h.MaxIvPercentile, k.MaxIvPercentile) && h.WindowWeeks == k.WindowWeeks &&
+           h.ShowFigures == k.ShowFigures;
 }
 
 bool CloseRates(float a, float b) {
@@ -44,15 +56,16 @@ bool CloseRates(float a, float b) {
     return std::fabs(x - y) <= 1e-6 + 1e-6 * std::fabs(x);
 }
 
-// Exactly 26 lines, each ended by CR LF, no other LF.
-bool HasSettingsShape(const std::string& text) {
+// Exactly 26 lines (32 with the history filters), each ended by CR LF, no
+// other LF.
+bool HasSettingsShape(const std::string& text, std::size_t expected) {
     std::size_t lines = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\n') continue;
         if (i == 0 || text[i - 1] != '\r') return false;
         ++lines;
     }
-    return lines == 26 && text.size() >= 2 && text.back() == '\n';
+    return lines == expected && text.size() >= 2 && text.back() == '\n';
 }
 
 // A scratch file of this process, removed when the process ends.
@@ -89,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const std::string saved = quillon::SettingsFileText(loaded);
-    if (!HasSettingsShape(saved)) std::abort();
+    if (!HasSettingsShape(saved, loaded.History.IsDefault() ? 26 : 32)) std::abort();
 
     // Start the reload from other values so that every field has to be read.
     Settings again;
