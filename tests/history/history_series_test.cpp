@@ -128,7 +128,9 @@ TEST(ChartSeriesTest, Hv20ReadsTheLast21RecordedLastSales) {
         SCOPED_TRACE(c.day);
         const ChartPoint& p = series.Points[static_cast<std::size_t>(c.day)];
         ASSERT_EQ(p.Hv20.has_value(), c.hv20);
-        if (c.hv20) EXPECT_NEAR(*p.Hv20, 16.2869, 1e-4);
+        if (c.hv20) {
+            EXPECT_NEAR(*p.Hv20, 16.2869, 1e-4);
+        }
         EXPECT_EQ(p.Last.has_value(), c.day != 5 && c.day != 8);
     }
 }
