@@ -173,6 +173,7 @@ QLineEdit* TFilterForm::MakeHistoryEdit(const char* name, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(QString::fromLatin1(name));
     edit->setFixedWidth(kEditWidth);
+    SetHelpContext(edit, kHistoryHelpContext);
     return edit;
 }
 
@@ -187,9 +188,11 @@ QWidget* TFilterForm::BuildHistoryRow() {
     CB_IvWindow->setObjectName(QStringLiteral("CB_IvWindow"));
     for (int weeks : kWindowWeeks)
         CB_IvWindow->addItem(QStringLiteral("%1 wk").arg(weeks));
+    SetHelpContext(CB_IvWindow, kHistoryHelpContext);
     layout->addWidget(CB_IvWindow);
     CK_HistoryFigures = new QCheckBox(QStringLiteral("History figures"), row);
     CK_HistoryFigures->setObjectName(QStringLiteral("CK_HistoryFigures"));
+    SetHelpContext(CK_HistoryFigures, kHistoryHelpContext);
     layout->addWidget(CK_HistoryFigures);
     layout->addStretch();
     return row;

@@ -29,6 +29,9 @@ inline constexpr int kDeriveZorHelpContext = 213;
 // the dialog opens, the OR group, the note).
 inline constexpr int kFiltersHelpContext = 254;
 inline constexpr int kTemplatesHelpContext = 215;
+// The IV rank and IV percentile edits, the IV window and the history figures
+// switch: the history topic.
+inline constexpr int kHistoryHelpContext = 271;
 
 class TFilterForm final : public QDialog {
     Q_OBJECT

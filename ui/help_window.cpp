@@ -45,6 +45,7 @@ constexpr TopicOfContext kTopics[] = {
     {270, 270, "filter_zor_ratio.html"},
     {254, 254, "filters.html"},  // the filter dialog as a whole
     {250, 270, "filters.html"},
+    {271, 271, "history.html"},  // the IV filters, their window, the history figures
     {301, 301, "scan_window.html"},
     {302, 302, "alarm.html"},
     {303, 303, "repeat.html"},

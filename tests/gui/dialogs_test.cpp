@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -13,11 +14,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
 #include <cctype>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -452,6 +455,11 @@ TEST_F(DialogTest, HelpAsksForTheControlsContext) {
         {Child<QWidget>(filter, "TX_MinRange"), 257},
         {Child<QWidget>(filter, "TX_MaxBeta"), 269},
         {Child<QWidget>(filter, "TX_MinPutCallRatio"), 270},
+        // The IV rows, the window and the switch: the history topic.
+        {Child<QWidget>(filter, "TX_MaxIvRank"), 271},
+        {Child<QWidget>(filter, "TX_MinIvPercentile"), 271},
+        {Child<QWidget>(filter, "CB_IvWindow"), 271},
+        {Child<QWidget>(filter, "CK_HistoryFigures"), 271},
         {Child<QWidget>(filter, "ComboBox1"), 215},
         {filter.findChildren<QRadioButton*>().value(0), 213},
         {Child<QWidget>(interest, "TX_Interest"), 207},
@@ -590,7 +598,7 @@ TEST_F(DialogTest, ServerHelpIsTheQuoteServerTopic) {
 
 TEST_F(DialogTest, EveryHelpContextOpensABundledTopic) {
     HelpWindow window;
-    std::vector<int> contexts = {1, 102, 206, 207, 213, 215, 301, 302, 303};
+    std::vector<int> contexts = {1, 102, 206, 207, 213, 215, 271, 301, 302, 303};
     for (int context = 250; context <= 270; ++context)
         contexts.push_back(context);
     for (int context : contexts) {
@@ -605,6 +613,8 @@ TEST_F(DialogTest, EveryHelpContextOpensABundledTopic) {
     }
     window.OpenContext(257);
     EXPECT_EQ(window.CurrentTopic().fileName(), "filter_range.html");
+    window.OpenContext(271);
+    EXPECT_EQ(window.CurrentTopic().fileName(), "history.html");
     EXPECT_NE(window.windowTitle(), "Quillon Help");
 
     ShowHelp(nullptr, 102);
@@ -628,6 +638,40 @@ TEST_F(DialogTest, TheFilterDialogsHelpButtonOpensTheFilterTopic) {
         EXPECT_EQ(ProgramHelpWindow()->CurrentTopic().fileName(), "filters.html") << focusCleared;
     }
     ProgramHelpWindow()->close();
+}
+
+// The topics as the help window browses them: every link names a bundled
+// topic, and every topic can be reached from the contents by following
+// links, so a topic added without a way to it, or a link mistyped, is found.
+TEST(HelpTopics, EveryLinkOpensATopicAndEveryTopicIsReachableFromTheContents) {
+    const QDir directory(HelpDirectory());
+    const QStringList topics = directory.entryList({QStringLiteral("*.html")}, QDir::Files);
+    ASSERT_TRUE(topics.contains(QStringLiteral("contents.html")));
+    ASSERT_TRUE(topics.contains(QStringLiteral("history.html")));
+    const QRegularExpression link(QStringLiteral("href=\"([^\"]*)\""));
+    std::map<QString, QStringList> links;
+    for (const QString& topic : topics) {
+        QFile file(directory.filePath(topic));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << topic.toStdString();
+        const QString text = QString::fromUtf8(file.readAll());
+        for (const QRegularExpressionMatch& match : link.globalMatch(text)) {
+            const QString target = match.captured(1);
+            EXPECT_TRUE(topics.contains(target))
+                << topic.toStdString() << " links to " << target.toStdString();
+            links[topic].append(target);
+        }
+    }
+    QStringList reached = {QStringLiteral("contents.html")};
+    for (qsizetype next = 0; next < reached.size(); ++next) {
+        for (const QString& target : links[reached[next]])
+            if (!reached.contains(target)) reached.append(target);
+    }
+    for (const QString& topic : topics)
+        EXPECT_TRUE(reached.contains(topic)) << topic.toStdString() << " has no way to it";
+    // The history topic is reached from the topics that name its files and filters.
+    for (const char* from : {"contents.html", "filters.html", "files.html"})
+        EXPECT_TRUE(links[QString::fromLatin1(from)].contains(QStringLiteral("history.html")))
+            << from;
 }
 
 }  // namespace
