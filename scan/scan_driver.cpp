@@ -61,9 +61,17 @@ void ScanDriver::CommitHistory() {
     CheckHistory();
 }
 
+// A history that cannot be recorded, or read for the IV rank and percentile,
+// is told once; the scan goes on as before (the IV figures are then n/a).
 void ScanDriver::CheckHistory() {
-    if (!Recorder_ || !HistoryProblem_.empty() || Recorder_->Problem().empty()) return;
-    HistoryProblem_ = Recorder_->Problem();
+    if (!HistoryProblem_.empty()) return;
+    if (Recorder_ && !Recorder_->Problem().empty()) {
+        HistoryProblem_ = Recorder_->Problem();
+    } else if (!context_.ivHistory.Problem.empty()) {
+        HistoryProblem_ = kIvFiguresNotRead + context_.ivHistory.Problem;
+    } else {
+        return;
+    }
     view_.SetStatusText(1, HistoryProblem_);
 }
 

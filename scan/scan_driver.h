@@ -52,6 +52,8 @@ inline constexpr int kEmptyReplyRetries = 3;
 // notification for the pass instead of one per stock; its text lists this
 // many changes at most.
 inline constexpr int kNoticesPerStock = 3;
+// Before the reason the history could not be read for the IV filters.
+inline constexpr const char* kIvFiguresNotRead = "IV rank and percentile n/a: ";
 inline constexpr std::size_t kNoticeLines = 8;
 
 inline constexpr const char* kPressGo = "Press Go to continue";
@@ -153,8 +155,9 @@ class ScanDriver final : public AlarmControl {
     const std::string& ScanDateNote() const { return ScanDateNote_; }
     bool ScanDateProblem() const { return ScanDateProblem_; }
     // Why the pass history is not recorded ("History not recorded:
-    // History.db: database is locked"), told once in status panel 1; empty
-    // while it is recorded. The scan goes on as before either way.
+    // History.db: database is locked") or not read for the IV rank and
+    // percentile, told once in status panel 1; empty while it is recorded and
+    // read. The scan goes on as before either way.
     const std::string& HistoryProblem() const { return HistoryProblem_; }
     // The Changes.txt block of the pass that ended last (empty without a
     // history); the scan window's memo shows it at the end of the pass.

@@ -857,6 +857,26 @@ TEST_F(ScanDriverTest, AFailedPassEndIsToldAndEndedByTheNextGo) {
     EXPECT_EQ(driver->SymbolsFinished(), 3);
 }
 
+// A history that the IV filters cannot read is told once, as one that
+// cannot be recorded is; the scan goes on.
+TEST_F(ScanDriverTest, AHistoryTheIvFiltersCannotReadIsToldOnce) {
+    WriteSymbols(3);
+    context.settings.QuotesFromLocalFile = 1;
+    parts.ReplayQuote = [](Context&) {};
+    parts.EvaluateSymbol = [](Context& c, AlarmControl&) {
+        c.ivHistory.Problem = "History.db: database is locked";
+        c.pending.PendingResults = c.quote.Ticker + "\r\n";
+        c.pending.PendingProgress = "0 " + std::to_string(c.counters.SymbolIndex);
+    };
+    Open();
+    driver->PB_GoClick();
+    Step(4);  // the first symbol is written
+    EXPECT_EQ(view.Panels[1], "IV rank and percentile n/a: History.db: database is locked");
+    EXPECT_EQ(driver->HistoryProblem(), view.Panels[1]);
+    RunToDone();
+    EXPECT_EQ(dir.Read("Results.txt"), "S10\r\nS11\r\nS12\r\n");
+}
+
 // Symbols written within a second share one commit of the resume point;
 // a pause commits at once.
 TEST_F(ScanDriverTest, APauseCommitsTheResumePoint) {
