@@ -54,11 +54,11 @@ struct HistoryRow {
 struct HistoryPass {
     std::int64_t Id = 0;
     HistoryDay AsOf = 0;
-    std::string Started;   // ISO 8601 local time, "2026-12-09T04:40:00"
-    std::string Ended;     // empty while unfinished
-    std::string Source;    // "server", "local", "import"
-    std::string Filters;   // the filter values, one text (as the settings file keeps them)
-    int Symbols = 0;       // symbols finished
+    std::string Started;  // ISO 8601 local time, "2026-12-09T04:40:00"
+    std::string Ended;    // empty while unfinished
+    std::string Source;   // "server", "local", "import"
+    std::string Filters;  // the filter values, one text (as the settings file keeps them)
+    int Symbols = 0;      // symbols finished
     int Saved = 0;
     bool Finished = false;
 };

@@ -207,9 +207,8 @@ void TSplashForm::CreateMenus() {
     AddItem(viewMenu, "DownSymbols1", "Down Symbols", [view, &f] { view(f.DownSymFile); });
     viewMenu->addSeparator();
     // The chart window asks for the symbol in its own field.
-    AddItem(viewMenu, "Chart1", "&Chart...", [this] {
-        OpenChartWindow(this, context_.files.WorkingDirectory, std::string());
-    });
+    AddItem(viewMenu, "Chart1", "&Chart...",
+            [this] { OpenChartWindow(this, context_.files.WorkingDirectory, std::string()); });
     viewMenu->addSeparator();
     AddItem(viewMenu, "RunNotepad1", "Run &Notepad", [view] { view(std::string()); });
 

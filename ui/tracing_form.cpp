@@ -169,9 +169,9 @@ void TTracingForm::CreateControls() {
         QMenu* menu = Memo1_->createStandardContextMenu();
         menu->addSeparator();
         const std::string& symbol = context_.quote.Ticker;
-        QAction* chart = menu->addAction(symbol.empty() ? QStringLiteral("&Chart...")
-                                                        : QStringLiteral("&Chart of %1...")
-                                                              .arg(FromLatin1(symbol)));
+        QAction* chart = menu->addAction(
+            symbol.empty() ? QStringLiteral("&Chart...")
+                           : QStringLiteral("&Chart of %1...").arg(FromLatin1(symbol)));
         chart->setObjectName(QStringLiteral("Chart1"));
         connect(chart, &QAction::triggered, this, [this] { OpenChart(); });
         menu->setAttribute(Qt::WA_DeleteOnClose);
