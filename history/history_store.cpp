@@ -96,33 +96,38 @@ std::optional<int> ColumnInt(sqlite3_stmt* s, int i) {
     return sqlite3_column_int(s, i);
 }
 
+// The figures of a row, in the order of their columns after symbol, day
+// and pass.
+constexpr std::optional<double> HistoryRow::*kRowFigures[] = {
+    &HistoryRow::Last,
+    &HistoryRow::Change,
+    &HistoryRow::Volume,
+    &HistoryRow::High52,
+    &HistoryRow::Low52,
+    &HistoryRow::PeRatio,
+    &HistoryRow::Yield,
+    &HistoryRow::QuoteVolatility,
+    &HistoryRow::MarketCap,
+    &HistoryRow::CallVolume,
+    &HistoryRow::PutVolume,
+    &HistoryRow::CallOpenInterest,
+    &HistoryRow::PutOpenInterest,
+    &HistoryRow::Zorc,
+    &HistoryRow::Zorp,
+    &HistoryRow::Iv30,
+    &HistoryRow::Iv30Call,
+    &HistoryRow::Iv30Put,
+};
+
 // A row of the days table, its columns in kRowColumns order.
 HistoryRow RowOf(sqlite3_stmt* s) {
     HistoryRow row;
     row.Symbol = ColumnText(s, 0);
     row.Day = sqlite3_column_int(s, 1);
     row.PassId = sqlite3_column_int64(s, 2);
-    std::optional<double>* figures[] = {&row.Last,
-                                        &row.Change,
-                                        &row.Volume,
-                                        &row.High52,
-                                        &row.Low52,
-                                        &row.PeRatio,
-                                        &row.Yield,
-                                        &row.QuoteVolatility,
-                                        &row.MarketCap,
-                                        &row.CallVolume,
-                                        &row.PutVolume,
-                                        &row.CallOpenInterest,
-                                        &row.PutOpenInterest,
-                                        &row.Zorc,
-                                        &row.Zorp,
-                                        &row.Iv30,
-                                        &row.Iv30Call,
-                                        &row.Iv30Put};
     int column = 3;
-    for (std::optional<double>* figure : figures)
-        *figure = ColumnDouble(s, column++);
+    for (std::optional<double> HistoryRow::*figure : kRowFigures)
+        row.*figure = ColumnDouble(s, column++);
     row.DaysToNear = ColumnInt(s, column++);
     row.DaysToNext = ColumnInt(s, column++);
     row.Verdict = ColumnText(s, column++);
@@ -314,27 +319,9 @@ bool HistoryStore::Record(const HistoryRow& row) {
     BindText(s, 1, row.Symbol);
     sqlite3_bind_int(s, 2, row.Day);
     sqlite3_bind_int64(s, 3, row.PassId);
-    const std::optional<double>* figures[] = {&row.Last,
-                                              &row.Change,
-                                              &row.Volume,
-                                              &row.High52,
-                                              &row.Low52,
-                                              &row.PeRatio,
-                                              &row.Yield,
-                                              &row.QuoteVolatility,
-                                              &row.MarketCap,
-                                              &row.CallVolume,
-                                              &row.PutVolume,
-                                              &row.CallOpenInterest,
-                                              &row.PutOpenInterest,
-                                              &row.Zorc,
-                                              &row.Zorp,
-                                              &row.Iv30,
-                                              &row.Iv30Call,
-                                              &row.Iv30Put};
     int column = 4;
-    for (const std::optional<double>* figure : figures)
-        BindDouble(s, column++, *figure);
+    for (std::optional<double> HistoryRow::*figure : kRowFigures)
+        BindDouble(s, column++, row.*figure);
     BindInt(s, column++, row.DaysToNear);
     BindInt(s, column++, row.DaysToNext);
     BindText(s, column++, row.Verdict);
