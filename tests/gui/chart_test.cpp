@@ -15,6 +15,7 @@
 
 #include "history/history_store.h"
 #include "platform/qt/qt_services.h"
+#include "tests/gui/application.h"
 #include "tests/support/temp_dir.h"
 #include "ui/chart_form.h"
 
@@ -22,21 +23,6 @@ namespace quillon {
 namespace {
 
 using testing::TempDir;
-
-class ApplicationEnvironment final : public ::testing::Environment {
-  public:
-    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-
-  private:
-    int argc_ = 1;
-    char name_[12] = "chart_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-
-[[maybe_unused]] ::testing::Environment* const kApplication =
-    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
 // `days` weekdays of ABC from 2021-01-04, with IV30, a last sale and a save
 // every 50th day (UP and DOWN in turn); the working directory's History.db.

@@ -32,6 +32,7 @@
 #include "results/pass_output.h"
 #include "results/settings_save.h"
 #include "scan/scan_driver.h"
+#include "tests/gui/application.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
 #include "tools/market_sim_archive.h"
@@ -46,23 +47,6 @@ using testing::BackgroundScan;
 using testing::RunScan;
 using testing::TempDir;
 using testing::WaitUntil;
-
-// One application object for the whole run, gone before the program exits
-// (Qt's own globals are torn down after main).
-class ApplicationEnvironment final : public ::testing::Environment {
-  public:
-    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-
-  private:
-    int argc_ = 1;
-    char name_[12] = "shell_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-
-[[maybe_unused]] ::testing::Environment* const kApplication =
-    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
 // Processes events until `done` holds or `ms` have passed.
 bool WaitFor(const std::function<bool()>& done, int ms) {
