@@ -8,34 +8,12 @@
 #include "platform/files.h"
 #include "platform/number_format.h"
 #include "results/report.h"
+#include "results/screen.h"
 #include "results/summary.h"
 
 namespace quillon {
 
 namespace {
-
-// A figure fails a minimum below it and a maximum above it; a figure equal
-// to a bound passes. Filters not in use are skipped.
-bool WithinBounds(double figure, const FilterValue& minimum, const FilterValue& maximum) {
-    if (minimum.InUse() && figure < minimum.AsNumber()) return false;
-    if (maximum.InUse() && figure > maximum.AsNumber()) return false;
-    return true;
-}
-
-// Where the last sale lies in the 52-week range, in percent; 0 when the
-// range is too narrow to tell.
-double RangePosition(const QuoteRecord& q) {
-    const double width = static_cast<double>(q.High52Week) - q.Low52Week;
-    const double rounded = std::round(width * 10000) / 10000;  // ties away from zero
-    if (!(rounded > 0.001)) return 0;
-    return (static_cast<double>(q.LastSale) - q.Low52Week) * 100 / width;
-}
-
-bool WithinRange(double position, const FilterValue& minimum, const FilterValue& maximum) {
-    if (minimum.InUse() && (position == 0 || position < minimum.AsNumber())) return false;
-    if (maximum.InUse() && (position == 0 || position > maximum.AsNumber())) return false;
-    return true;
-}
 
 constexpr const char* kHistoryFile = "History.db";
 // Last sales before today that HV20 takes with today's: 20 returns.
@@ -50,18 +28,6 @@ ZorInputs ZorInputsOf(const Context& context) {
                      .Strikes = context.strikes,
                      .InterestRate = context.settings.InterestRate,
                      .DeriveZorFrom = context.settings.Filters.DeriveZorFrom};
-}
-
-// An n/a standing fails a filter in use, as range position 0 does.
-bool WithinStanding(const std::optional<double>& value, const FilterValue& minimum,
-                    const FilterValue& maximum) {
-    if (!value) return !minimum.InUse() && !maximum.InUse();
-    return WithinBounds(*value, minimum, maximum);
-}
-
-// A filter's name without the dialog's prefix: "MinVolume" for TX_MinVolume.
-const char* TestName(FilterIndex index) {
-    return kFilterNames[index] + 3;
 }
 
 // The history's figures of the report and the summary line, when they show.
@@ -183,53 +149,42 @@ void ComputeZOR(Context& context) {
     ComputeZOR(context.quote.Quote, context.quote.Chain, ZorInputsOf(context));
 }
 
-const char* FirstFailedTest(const Context& context) {
+namespace {
+
+// The figures the filters read of the current quote and chain.
+ScreenFigures ScreenFiguresOf(const Context& context) {
     const QuoteRecord& q = context.quote.Quote;
     const OptionChain& chain = context.quote.Chain;
-    const FilterValues& f = context.settings.Filters.Values;
+    ScreenFigures x;
+    x.HaveVolume = !(q.Volume < 0);
+    x.VolumeThousands = static_cast<double>(q.Volume / 1000);
+    x.PriceEarnings = q.PriceEarnings;
+    x.MarketCap = static_cast<double>(q.SharesOutstanding * q.LastSale * 0.000001L);
+    x.Last = q.LastSale;
+    x.QuoteVolatility = q.HistVolatility;
+    x.PercentChange = q.PercentChange;
+    x.Yield = q.YieldPercent;
+    x.High52 = q.High52Week;
+    x.Low52 = q.Low52Week;
+    x.SmallerOptionVolume = std::min(chain.TotalVolume[0], chain.TotalVolume[1]);
+    x.SmallerOptionOpenInterest = std::min(chain.TotalOpenInterest[0], chain.TotalOpenInterest[1]);
+    x.Zorc = chain.TotalZOR[0];
+    x.Zorp = chain.TotalZOR[1];
+    return x;
+}
 
-    if (q.Volume < 0) return "Volume";
-    const double thousands = static_cast<double>(q.Volume / 1000);
-    const double marketCap = static_cast<double>(q.SharesOutstanding * q.LastSale * 0.000001L);
-    const double smallerVolume = std::min(chain.TotalVolume[0], chain.TotalVolume[1]);
-    const double smallerOpenInterest =
-        std::min(chain.TotalOpenInterest[0], chain.TotalOpenInterest[1]);
-    static const FilterValue kNone;
+ScreenOutcome ScreenOf(const Context& context) {
+    const ScreenRules rules =
+        ScreenRules::Of(context.settings.Filters.Values, context.settings.History,
+                        context.counters.RatioFiltersActive);
+    return Screen(rules, ScreenFiguresOf(context),
+                  [&context] { return HistoryStandingOf(context).Standing; });
+}
 
-    // The tests in the order the AND group takes them, each named by the
-    // minimum or maximum that failed.
-    const auto bounds = [&](double figure, FilterIndex minimum,
-                            FilterIndex maximum) -> const char* {
-        if (WithinBounds(figure, f[minimum], kNone)) {
-            return WithinBounds(figure, kNone, f[maximum]) ? nullptr : TestName(maximum);
-        }
-        return TestName(minimum);
-    };
-    const std::pair<double, std::pair<FilterIndex, FilterIndex>> tests[] = {
-        {thousands, {TX_MinVolume, TX_MaxVolume}},
-        {q.PriceEarnings, {TX_MinPE, TX_MaxPE}},
-        {marketCap, {TX_MinMktCap, TX_MaxMktCap}},
-        {q.LastSale, {TX_MinLast, TX_MaxLast}},
-        {q.HistVolatility, {TX_MinBeta, TX_MaxBeta}},
-        {q.PercentChange, {TX_MinPctChange, TX_MaxPctChange}},
-        {q.YieldPercent, {TX_MinYield, TX_MaxYield}}};
-    for (const auto& [figure, limits] : tests) {
-        if (const char* failed = bounds(figure, limits.first, limits.second)) return failed;
-    }
-    const double position = RangePosition(q);
-    if (!WithinRange(position, f[TX_MinRange], kNone)) return TestName(TX_MinRange);
-    if (!WithinRange(position, kNone, f[TX_MaxRange])) return TestName(TX_MaxRange);
-    if (!WithinBounds(smallerVolume, f[TX_MinOptVol], kNone)) return TestName(TX_MinOptVol);
-    if (!WithinBounds(smallerOpenInterest, f[TX_MinOptInt], kNone)) return TestName(TX_MinOptInt);
+}  // namespace
 
-    const HistorySettings& h = context.settings.History;
-    if (!h.FiltersInUse()) return nullptr;
-    const IvStanding standing = HistoryStandingOf(context).Standing;
-    if (!WithinStanding(standing.Rank, h.MinIvRank, kNone)) return "MinIvRank";
-    if (!WithinStanding(standing.Rank, kNone, h.MaxIvRank)) return "MaxIvRank";
-    if (!WithinStanding(standing.Percentile, h.MinIvPercentile, kNone)) return "MinIvPercentile";
-    if (!WithinStanding(standing.Percentile, kNone, h.MaxIvPercentile)) return "MaxIvPercentile";
-    return nullptr;
+const char* FirstFailedTest(const Context& context) {
+    return ScreenOf(context).FailedTest;
 }
 
 bool PassesAndGroup(const Context& context) {
@@ -252,23 +207,7 @@ void EvaluateSymbol(Context& context, AlarmControl& alarm) {
 
     ComputeZOR(context);
     Verdict& verdict = context.Verdict;
-    verdict = Verdict::Rejected;
-    if (PassesAndGroup(context)) {
-        verdict = counters.RatioFiltersActive ? Verdict::Rejected : Verdict::Saved;
-        const float zorc = context.quote.Chain.TotalZOR[0];
-        const float zorp = context.quote.Chain.TotalZOR[1];
-        if (zorc > 0 && zorp > 0) {
-            const FilterValues& f = context.settings.Filters.Values;
-            const double callPut = static_cast<double>(zorc) / zorp;
-            const double putCall = static_cast<double>(zorp) / zorc;
-            if (f[TX_MinCallPutRatio].InUse() && callPut >= f[TX_MinCallPutRatio].AsNumber()) {
-                verdict = Verdict::SavedUp;
-            }
-            if (f[TX_MinPutCallRatio].InUse() && putCall >= f[TX_MinPutCallRatio].AsNumber()) {
-                verdict = Verdict::SavedDown;
-            }
-        }
-    }
+    verdict = ScreenOf(context).Verdict;
 
     if (verdict == Verdict::Rejected) {
         ReportIntoPageText(context, Verdict::Rejected);
