@@ -12,11 +12,17 @@
 //
 // Usage: bench_replay [--symbols=N[,N...]] [--runs=K] [--mode=default|na|both]
 //                     [--scan=PATH]... [--steps-only] [--no-steps] [--keep]
+//                     [--history-days=D] [--iv-filter]
 // (N = 5000,20000, K = 1 and both modes by default.) Each --scan names another
 // quillon-scan to run on the same archives, such as the build of an earlier
 // commit; the runs of every program, mode and size are interleaved, so that
 // a change in the machine's load touches all of them alike. --keep leaves
 // the working directories of the runs in place (for profiling them).
+// --history-days=D gives every run a History.db holding D trading days
+// before today for every stock of the archive, as a year of daily scans
+// leaves it; --iv-filter also puts an IV rank filter in use (minimum 0,
+// which every stock with 20 days of history passes), so that the ranks are
+// read and worked out for every stock.
 
 #include <sys/ptrace.h>
 #include <sys/resource.h>
@@ -26,6 +32,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "history/history_store.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/services.h"
@@ -78,8 +86,14 @@ std::string MakeTempDirectory() {
     return pattern;
 }
 
+// What the runs find in their working directories besides the archive.
+struct RunSetup {
+    std::string historyFile;  // a History.db copied into each run, or ""
+    bool ivFilter = false;    // an IV rank filter in use
+};
+
 // The settings of a local scan of `directory` in `mode`.
-bool WriteLocalSettings(const std::string& directory, Mode mode) {
+bool WriteLocalSettings(const std::string& directory, Mode mode, const RunSetup& setup) {
     Settings settings;
     SetDefaultSettings(settings);
     settings.QuotesFromLocalFile = 1;
@@ -88,12 +102,56 @@ bool WriteLocalSettings(const std::string& directory, Mode mode) {
         for (FilterValue& value : settings.Filters.Values)
             value = FilterValue::Text("NA");
     }
+    if (setup.ivFilter) settings.History.MinIvRank = FilterValue::Number(0);
     return SaveSettings(settings, WorkingFileNames::In(directory));
+}
+
+// YYYYMMDD of the `back`th weekday before `today`.
+HistoryDay WeekdayBefore(const DateTime& today, int back) {
+    std::tm t{};
+    t.tm_year = today.Year - 1900;
+    t.tm_mon = today.Month - 1;
+    t.tm_mday = today.Day;
+    t.tm_hour = 12;
+    for (int found = 0; found < back;) {
+        --t.tm_mday;
+        std::mktime(&t);
+        if (t.tm_wday != 0 && t.tm_wday != 6) ++found;
+    }
+    return (t.tm_year + 1900) * 10000 + (t.tm_mon + 1) * 100 + t.tm_mday;
+}
+
+// A History.db in `directory` with `days` weekdays before today for every
+// ticker: a last sale and an IV30 that wander from day to day.
+bool WriteHistory(const std::string& directory, const std::vector<std::string>& tickers,
+                  const DateTime& today, int days) {
+    HistoryStore store;
+    if (!store.Open(directory + "/History.db") || !store.BeginBatch()) return false;
+    std::uint32_t seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<double>(seed >> 8) / 16777216.0;
+    };
+    for (int back = days; back >= 1; --back) {
+        const HistoryDay day = WeekdayBefore(today, back);
+        for (const std::string& ticker : tickers) {
+            HistoryRow row;
+            row.Symbol = ticker;
+            row.Day = day;
+            row.Last = 20 + 80 * next();
+            row.Iv30 = 15 + 30 * next();
+            row.Iv30Call = row.Iv30;
+            row.Iv30Put = row.Iv30;
+            row.Verdict = "REJECTED";
+            if (!store.Record(row)) return false;
+        }
+    }
+    return store.CommitBatch();
 }
 
 // A working directory of its own for one run: the archive and the symbol
 // file linked in (copied where links do not work), the settings of `mode`.
-std::string PrepareRun(const std::string& archiveDirectory, Mode mode) {
+std::string PrepareRun(const std::string& archiveDirectory, Mode mode, const RunSetup& setup = {}) {
     const std::string directory = MakeTempDirectory();
     if (directory.empty()) return {};
     for (const char* name : {"Quote.txt", "AscQuote.txt", "Symbols.sym"}) {
@@ -105,7 +163,12 @@ std::string PrepareRun(const std::string& archiveDirectory, Mode mode) {
         if (error) fs::copy_file(from, to, error);
         if (error) return {};
     }
-    if (!WriteLocalSettings(directory, mode)) return {};
+    if (!setup.historyFile.empty()) {
+        std::error_code error;
+        fs::copy_file(setup.historyFile, fs::path(directory) / "History.db", error);
+        if (error) return {};
+    }
+    if (!WriteLocalSettings(directory, mode, setup)) return {};
     return directory;
 }
 
@@ -373,7 +436,13 @@ int main(int argc, char** argv) {
     bool stepsToo = true;
     std::vector<std::string> programs;
     bool keep = false;
+    int historyDays = 0;
+    RunSetup setup;
     for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--history-days=", 15) == 0) {
+            historyDays = std::max(0, std::atoi(argv[i] + 15));
+        }
+        if (std::strcmp(argv[i], "--iv-filter") == 0) setup.ivFilter = true;
         if (std::strncmp(argv[i], "--symbols=", 10) == 0) counts = ParseCounts(argv[i] + 10);
         if (std::strncmp(argv[i], "--runs=", 7) == 0) runs = std::max(1, std::atoi(argv[i] + 7));
         if (std::strcmp(argv[i], "--mode=default") == 0) modes = {Mode::Default};
@@ -400,6 +469,14 @@ int main(int argc, char** argv) {
                     static_cast<int>(tickers.size()),
                     static_cast<double>(QueryFileSize(archive + "/Quote.txt")) / 1e6,
                     Seconds(Stopwatch::now() - generateStart));
+        if (historyDays > 0) {
+            const auto historyStart = Stopwatch::now();
+            if (!WriteHistory(archive, tickers, today, historyDays)) return 1;
+            std::printf("history: %d days of %d stocks, %.1f MB History.db, in %.2f s\n",
+                        historyDays, static_cast<int>(tickers.size()),
+                        static_cast<double>(QueryFileSize(archive + "/History.db")) / 1e6,
+                        Seconds(Stopwatch::now() - historyStart));
+        }
     }
 
     if (scans) {
@@ -412,7 +489,9 @@ int main(int argc, char** argv) {
             for (std::size_t c = 0; c < counts.size(); ++c) {
                 for (Mode mode : modes) {
                     for (std::size_t p = 0; p < programs.size(); ++p) {
-                        const std::string directory = PrepareRun(archives[c], mode);
+                        RunSetup runSetup = setup;
+                        if (historyDays > 0) runSetup.historyFile = archives[c] + "/History.db";
+                        const std::string directory = PrepareRun(archives[c], mode, runSetup);
                         if (directory.empty()) return 1;
                         const RunFigures figures = RunScan(programs[p], directory);
                         const std::string log = ReadWholeFile(directory + "/scan.log").value_or("");

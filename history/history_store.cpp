@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <cstddef>
+#include <string_view>
 
 namespace quillon {
 
@@ -565,37 +567,95 @@ std::vector<std::string> HistoryStore::Symbols() const {
 }
 
 // `column` is one of this file's own names, never user text.
-std::unordered_map<std::string, std::vector<double>> HistoryStore::ColumnWindows(const char* column,
-                                                                                 HistoryDay before,
-                                                                                 int n) const {
-    std::unordered_map<std::string, std::vector<double>> windows;
+HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, int saleDays) const {
+    PastWindows windows;
     error_.clear();
-    if (n <= 0) return windows;
-    const std::string c = column;
-    const std::string sql = "SELECT symbol, " + c + " FROM (SELECT symbol, day, " + c +
-                            ", ROW_NUMBER() OVER (PARTITION BY symbol ORDER BY day DESC) AS back "
-                            "FROM days WHERE day < ? AND " +
-                            c + " IS NOT NULL) WHERE back <= ? ORDER BY symbol, day";
-    Statement s{Prepare(sql.c_str())};
+    if (ivDays <= 0 && saleDays <= 0) return windows;
+    // One pass over the table in key order (symbol, then day), which reads
+    // every page once; the unary plus keeps SQLite from taking the by-day
+    // index for the date limit, which would look every row up by its key.
+    Statement s{Prepare("SELECT symbol, iv30, last FROM days WHERE +day < ? ORDER BY symbol, day")};
     if (s.s == nullptr) return windows;
     sqlite3_bind_int(s.s, 1, before);
-    sqlite3_bind_int(s.s, 2, n);
+
+    std::string symbol;
+    std::vector<double> iv30;
+    std::vector<double> sales;
+    // Keeps the last `n` of `values` for `symbol`, oldest first.
+    const auto keep = [&symbol](std::unordered_map<std::string, std::vector<double>>& into,
+                                std::vector<double>& values, int n) {
+        if (n > 0 && !values.empty()) {
+            const auto drop = values.size() > static_cast<std::size_t>(n)
+                                  ? values.size() - static_cast<std::size_t>(n)
+                                  : 0;
+            into[symbol].assign(values.begin() + static_cast<std::ptrdiff_t>(drop), values.end());
+        }
+        values.clear();
+    };
     int step;
     while ((step = sqlite3_step(s.s)) == SQLITE_ROW) {
-        windows[ColumnText(s.s, 0)].push_back(sqlite3_column_double(s.s, 1));
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s.s, 0));
+        const std::string_view rowSymbol(text == nullptr ? "" : text,
+                                         static_cast<std::size_t>(sqlite3_column_bytes(s.s, 0)));
+        if (rowSymbol != symbol) {
+            keep(windows.Iv30, iv30, ivDays);
+            keep(windows.LastSales, sales, saleDays);
+            symbol.assign(rowSymbol);
+        }
+        if (ivDays > 0 && sqlite3_column_type(s.s, 1) != SQLITE_NULL) {
+            iv30.push_back(sqlite3_column_double(s.s, 1));
+        }
+        if (saleDays > 0 && sqlite3_column_type(s.s, 2) != SQLITE_NULL) {
+            sales.push_back(sqlite3_column_double(s.s, 2));
+        }
     }
-    if (step != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
+    keep(windows.Iv30, iv30, ivDays);
+    keep(windows.LastSales, sales, saleDays);
+    if (step != SQLITE_DONE) {
+        error_ = sqlite3_errmsg(db_);
+        return {};
+    }
     return windows;
 }
 
 std::unordered_map<std::string, std::vector<double>> HistoryStore::Iv30Windows(HistoryDay before,
                                                                                int n) const {
-    return ColumnWindows("iv30", before, n);
+    return Windows(before, n, 0).Iv30;
 }
 
 std::unordered_map<std::string, std::vector<double>> HistoryStore::LastSaleWindows(
     HistoryDay before, int n) const {
-    return ColumnWindows("last", before, n);
+    return Windows(before, 0, n).LastSales;
+}
+
+bool HistoryStore::ForEachDay(
+    HistoryDay from, HistoryDay to,
+    const std::function<bool(HistoryDay, std::vector<HistoryRow>&)>& day) const {
+    error_.clear();
+    const std::string sql = std::string("SELECT ") + kRowColumns +
+                            " FROM days WHERE day >= ? AND day <= ? ORDER BY day, symbol";
+    Statement s{Prepare(sql.c_str())};
+    if (s.s == nullptr) return false;
+    sqlite3_bind_int(s.s, 1, from);
+    sqlite3_bind_int(s.s, 2, to);
+    std::vector<HistoryRow> rows;
+    HistoryDay current = 0;
+    int rc;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) {
+        const HistoryDay rowDay = sqlite3_column_int(s.s, 1);
+        if (rowDay != current && !rows.empty()) {
+            if (!day(current, rows)) return true;
+            rows.clear();
+        }
+        current = rowDay;
+        rows.push_back(RowOf(s.s));
+    }
+    if (rc != SQLITE_DONE) {
+        error_ = sqlite3_errmsg(db_);
+        return false;
+    }
+    if (!rows.empty()) day(current, rows);
+    return true;
 }
 
 bool HistoryStore::IntegrityOk() {

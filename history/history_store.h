@@ -16,6 +16,7 @@
 #include "history/history_row.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -96,6 +97,23 @@ class HistoryStore {
     std::unordered_map<std::string, std::vector<double>> LastSaleWindows(HistoryDay before,
                                                                          int n) const;
 
+    // Both windows above in one read of the table: the IV30 of each symbol's
+    // last `ivDays` days before `before` that have one, and the last sale of
+    // its last `saleDays` such days, oldest first.
+    struct PastWindows {
+        std::unordered_map<std::string, std::vector<double>> Iv30;
+        std::unordered_map<std::string, std::vector<double>> LastSales;
+    };
+    PastWindows Windows(HistoryDay before, int ivDays, int saleDays) const;
+
+    // Every row recorded from `from` to `to` in one ordered read: one day at
+    // a time, oldest first, each day's rows by symbol. `day` gets the day's
+    // rows (its to keep or change) and answers whether to go on; only one
+    // day's rows are held at a time. False when the table could not be read
+    // (Error() says why); a stop asked for by `day` is no failure.
+    bool ForEachDay(HistoryDay from, HistoryDay to,
+                    const std::function<bool(HistoryDay, std::vector<HistoryRow>&)>& day) const;
+
     // PRAGMA integrity_check answered "ok".
     bool IntegrityOk();
 
@@ -104,12 +122,6 @@ class HistoryStore {
     bool Fail(const char* what);
     bool Migrate();
     sqlite3_stmt* Prepare(const char* sql) const;
-    // Every symbol's `column` of its last `n` days before `before` that have
-    // one, oldest first.
-    std::unordered_map<std::string, std::vector<double>> ColumnWindows(const char* column,
-                                                                       HistoryDay before,
-                                                                       int n) const;
-
     sqlite3* db_ = nullptr;
     sqlite3_stmt* record_ = nullptr;  // the upsert, prepared once
     bool inBatch_ = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "analytics/zor.h"
 #include "history/history_store.h"
@@ -109,13 +110,13 @@ void PrepareIvHistory(Context& context) {
         return;
     }
     // Today is the window's last day, so the days before it fill the rest.
-    cache.Iv30 = store.Iv30Windows(day, windowDays - 1);
-    if (store.Error().empty()) cache.LastSales = store.LastSaleWindows(day, kPastLastSales);
+    HistoryStore::PastWindows windows = store.Windows(day, windowDays - 1, kPastLastSales);
     if (!store.Error().empty()) {
         cache.Problem = std::string(kHistoryFile) + ": " + store.Error();
-        cache.Iv30.clear();
-        cache.LastSales.clear();
+        return;
     }
+    cache.Iv30 = std::move(windows.Iv30);
+    cache.LastSales = std::move(windows.LastSales);
 }
 
 HistoryStanding HistoryStandingOf(const Context& context) {

@@ -209,6 +209,14 @@ TEST(HistoryStoreTest, Iv30WindowsHoldTheLastDaysBeforeTheDateOldestFirst) {
     EXPECT_EQ(windows.at("ACME"), (std::vector<double>{22, 23, 25}));
     EXPECT_EQ(windows.at("DUNE"), (std::vector<double>{40}));
     EXPECT_TRUE(store.Iv30Windows(20251006, 0).empty());
+
+    // Both windows from one read: the same IV30, and the last sales of the
+    // last two days before the date (day 4 without IV30 still has a sale).
+    const HistoryStore::PastWindows both = store.Windows(20251006, 3, 2);
+    EXPECT_EQ(both.Iv30, windows);
+    ASSERT_EQ(both.LastSales.size(), 2u);
+    EXPECT_EQ(both.LastSales.at("ACME").size(), 2u);
+    EXPECT_EQ(both.LastSales.at("DUNE").size(), 1u);
 }
 
 TEST(HistoryStoreTest, PassesAreNumberedAndEndedWithTheirCounts) {
