@@ -98,7 +98,7 @@ std::vector<std::string> Dates(std::size_t count) {
 
 // Writes the chart and reads it back; a failure to do either fails the test.
 DecodedPng WriteAndRead(const std::vector<std::string>& labels,
-                        const std::vector<ChartSeries>& series) {
+                        const std::vector<LineSeries>& series) {
     TempDir dir;
     std::string error;
     EXPECT_TRUE(WritePngLineChart(dir.File("chart.png"), "Excess return", labels, series, error))
@@ -127,7 +127,7 @@ TEST(PngChart, ChecksumsOfKnownInputs) {
 
 TEST(PngChart, FileIsAnRgbPngOfTheDrawnChart) {
     const std::vector<std::string> labels = Dates(60);
-    const std::vector<ChartSeries> series = {{"1d", std::vector<double>(60, 0.01)},
+    const std::vector<LineSeries> series = {{"1d", std::vector<double>(60, 0.01)},
                                              {"5d", std::vector<double>(60, -0.02)}};
     TempDir dir;
     std::string error;
@@ -171,7 +171,7 @@ TEST(PngChart, RangeTicksAndPointsOnTheirPixels) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::vector<ChartSeries> series = {{"s", c.y}};
+        const std::vector<LineSeries> series = {{"s", c.y}};
         const chart::ChartLayout layout = chart::LayOutChart(Dates(c.labels), series);
         EXPECT_NEAR(layout.YLow, c.low, std::fabs(c.low) * 1e-12);
         EXPECT_NEAR(layout.YHigh, c.high, std::fabs(c.high) * 1e-12);
@@ -294,13 +294,13 @@ TEST(PngChart, EveryLabelCharacterHasAGlyph) {
 }
 
 TEST(PngChart, UnusualInputsStillMakeACleanFile) {
-    std::vector<ChartSeries> many;
+    std::vector<LineSeries> many;
     for (int i = 0; i < 40; ++i)
         many.push_back({"horizon " + std::to_string(i) + " days, a long name", {0.1 * i, -0.1}});
     const struct {
         const char* name;
         std::size_t labels;
-        std::vector<ChartSeries> series;
+        std::vector<LineSeries> series;
     } cases[] = {
         {"nothing", 0, {}},
         {"series without labels", 0, {{"a", {1, 2}}}},

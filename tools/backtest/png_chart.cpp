@@ -179,9 +179,9 @@ std::string TickLabel(double value, double step, double largest) {
 // side; -1 to 1 when there is no span (no values, or only zeros). Halves are
 // taken before differences so that values near the largest double do not
 // overflow.
-void SetYRange(ChartLayout& layout, const std::vector<ChartSeries>& series) {
+void SetYRange(ChartLayout& layout, const std::vector<LineSeries>& series) {
     double low = 0, high = 0;
-    for (const ChartSeries& s : series) {
+    for (const LineSeries& s : series) {
         const std::size_t count = std::min(s.Y.size(), layout.Points);
         for (std::size_t i = 0; i < count; ++i) {
             if (!std::isfinite(s.Y[i])) continue;
@@ -233,7 +233,7 @@ int LegendEntryWidth(const std::string& text) {
 
 // Entries row by row from `left`; at most kMaxLegendRows rows, the series
 // that do not fit counted in a last "+N more".
-std::vector<LegendEntry> PlaceLegend(const std::vector<ChartSeries>& series, int left, int& rows) {
+std::vector<LegendEntry> PlaceLegend(const std::vector<LineSeries>& series, int left, int& rows) {
     std::vector<LegendEntry> entries;
     const int right = kChartWidth - kMargin;
     int x = left, row = 0;
@@ -508,7 +508,7 @@ double ChartLayout::YPixel(double y) const {
 }
 
 ChartLayout LayOutChart(const std::vector<std::string>& xLabels,
-                        const std::vector<ChartSeries>& series) {
+                        const std::vector<LineSeries>& series) {
     ChartLayout layout;
     layout.Width = kChartWidth;
     layout.Height = kChartHeight;
@@ -544,7 +544,7 @@ ChartLayout LayOutChart(const std::vector<std::string>& xLabels,
 }
 
 RgbImage DrawLineChart(const std::string& title, const std::vector<std::string>& xLabels,
-                       const std::vector<ChartSeries>& series) {
+                       const std::vector<LineSeries>& series) {
     const ChartLayout layout = LayOutChart(xLabels, series);
     RgbImage image(layout.Width, layout.Height, kBackground);
     const int left = layout.PlotLeft, right = layout.PlotRight;
@@ -672,7 +672,7 @@ std::string EncodePng(const RgbImage& image) {
 
 bool WritePngLineChart(const std::string& path, const std::string& title,
                        const std::vector<std::string>& xLabels,
-                       const std::vector<ChartSeries>& series, std::string& error) {
+                       const std::vector<LineSeries>& series, std::string& error) {
     if (path.empty()) {
         error = "cannot write : no file name";
         return false;

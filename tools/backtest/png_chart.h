@@ -12,7 +12,7 @@
 
 namespace quillon {
 
-struct ChartSeries {
+struct LineSeries {
     std::string Name;
     std::vector<double> Y;
 };
@@ -27,7 +27,7 @@ struct ChartSeries {
 // ("cannot write FILE: reason") when the file cannot be written.
 bool WritePngLineChart(const std::string& path, const std::string& title,
                        const std::vector<std::string>& xLabels,
-                       const std::vector<ChartSeries>& series, std::string& error);
+                       const std::vector<LineSeries>& series, std::string& error);
 
 namespace chart {
 
@@ -94,9 +94,9 @@ struct ChartLayout {
 };
 
 ChartLayout LayOutChart(const std::vector<std::string>& xLabels,
-                        const std::vector<ChartSeries>& series);
+                        const std::vector<LineSeries>& series);
 RgbImage DrawLineChart(const std::string& title, const std::vector<std::string>& xLabels,
-                       const std::vector<ChartSeries>& series);
+                       const std::vector<LineSeries>& series);
 
 // The checksums PNG and zlib use: CRC-32 (reflected, polynomial 0xEDB88320)
 // and Adler-32.
