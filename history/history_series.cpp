@@ -39,7 +39,7 @@ int ChartSeries::MarkedDays() const {
     }));
 }
 
-ChartSeries ChartSeriesOf(const std::vector<HistoryRow>& rows) {
+ChartSeries ChartSeriesOf(const std::vector<HistoryRow>& rows, int window) {
     ChartSeries series;
     series.Points.reserve(rows.size());
     std::deque<double> ivs;    // the band's window, oldest first
@@ -50,11 +50,14 @@ ChartSeries ChartSeriesOf(const std::vector<HistoryRow>& rows) {
         point.Mark = MarkOf(row.Verdict);
         if (row.Iv30) {
             point.Iv30 = row.Iv30;
-            if (ivs.size() == static_cast<std::size_t>(kChartBandDays)) ivs.pop_front();
+            if (ivs.size() == static_cast<std::size_t>(window)) ivs.pop_front();
             ivs.push_back(*row.Iv30);
             const auto [lo, hi] = std::minmax_element(ivs.begin(), ivs.end());
             point.BandLow = *lo;
             point.BandHigh = *hi;
+            point.Standing = IvRankAndPercentile(std::vector<double>(ivs.begin(), ivs.end()));
+        } else {
+            point.Standing.Days = static_cast<int>(ivs.size());
         }
         // A last sale of 0 or less is no price: it would break the returns.
         if (row.Last && *row.Last > 0) {

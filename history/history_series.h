@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "analytics/iv_history.h"
 #include "history/history_row.h"
 
 namespace quillon {
@@ -29,6 +30,9 @@ struct ChartPoint {
     // nothing on a day without a last sale.
     std::optional<double> Hv20;
     std::optional<double> Last;
+    // IV30 against the days of the window that have one, this day's last;
+    // with no IV30 this day, nothing, and Days the window's days before it.
+    IvStanding Standing;
     ChartMark Mark = ChartMark::None;
 };
 
@@ -42,8 +46,9 @@ struct ChartSeries {
     int MarkedDays() const;
 };
 
-// The series of one symbol's rows, oldest first (HistoryStore::Rows).
-ChartSeries ChartSeriesOf(const std::vector<HistoryRow>& rows);
+// The series of one symbol's rows, oldest first (HistoryStore::Rows), with
+// the band and the IV rank and percentile over `window` days of IV30.
+ChartSeries ChartSeriesOf(const std::vector<HistoryRow>& rows, int window = kChartBandDays);
 
 // The series of `symbol` from the History.db at `file`, opened for the read
 // alone: a missing file is not created. False, with `error` saying why, when

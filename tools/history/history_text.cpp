@@ -1,8 +1,8 @@
 #include "tools/history/history_text.h"
 
 #include <algorithm>
-#include <deque>
 
+#include "history/history_series.h"
 #include "platform/number_format.h"
 #include "tools/history/day_recorder.h"
 
@@ -47,27 +47,13 @@ std::string OrDash(const std::string& text) {
 }  // namespace
 
 std::vector<SeriesPoint> SeriesOf(const std::vector<HistoryRow>& rows, int window) {
+    // The chart's series, which works out the same figures a day at a time.
+    const ChartSeries chart = ChartSeriesOf(rows, window);
     std::vector<SeriesPoint> series;
     series.reserve(rows.size());
-    std::vector<double> ivs;  // the window, oldest first
-    std::deque<double> lasts;
-    constexpr std::size_t kHv20Prices = 21;
-    for (const HistoryRow& row : rows) {
-        SeriesPoint point;
-        point.row = row;
-        if (row.Iv30) {
-            if (static_cast<int>(ivs.size()) == window) ivs.erase(ivs.begin());
-            ivs.push_back(*row.Iv30);
-            point.standing = IvRankAndPercentile(ivs);
-        } else {
-            point.standing.Days = static_cast<int>(ivs.size());
-        }
-        if (row.Last && *row.Last > 0) {
-            if (lasts.size() == kHv20Prices) lasts.pop_front();
-            lasts.push_back(*row.Last);
-            point.hv20 = Hv20(std::vector<double>(lasts.begin(), lasts.end()));
-        }
-        series.push_back(std::move(point));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        series.push_back(SeriesPoint{
+            .row = rows[i], .standing = chart.Points[i].Standing, .hv20 = chart.Points[i].Hv20});
     }
     return series;
 }
