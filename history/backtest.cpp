@@ -1,0 +1,547 @@
+#include "history/backtest.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "analytics/iv_history.h"
+
+namespace quillon {
+
+const std::array<const char*, kBacktestGroups> kBacktestGroupNames = {"all", "UP", "DOWN"};
+
+namespace {
+
+constexpr float kNoPriceEarnings = 100000;  // the quote's "not available"
+// The binned range of returns, in percent, and the width of a bin.
+constexpr double kBinLow = -1000;
+constexpr double kBinHigh = 1000;
+constexpr double kBinWidth = 0.01;
+constexpr std::size_t kBinCount = 200000;  // (kBinHigh - kBinLow) / kBinWidth
+
+double Or0(const std::optional<double>& value) {
+    return value.value_or(0);
+}
+
+}  // namespace
+
+ScreenFigures ScreenFiguresOfRow(const HistoryRow& row) {
+    ScreenFigures x;
+    x.HaveVolume = row.Volume.has_value();
+    // The scan divides its long double volume; the row holds it exactly.
+    x.VolumeThousands = static_cast<double>(static_cast<long double>(Or0(row.Volume)) / 1000);
+    x.PriceEarnings = row.PeRatio ? *row.PeRatio : static_cast<double>(kNoPriceEarnings);
+    x.MarketCap = Or0(row.MarketCap);
+    x.Last = Or0(row.Last);
+    x.QuoteVolatility = Or0(row.QuoteVolatility);
+    x.PercentChange = Or0(row.Change);
+    x.Yield = Or0(row.Yield);
+    x.High52 = Or0(row.High52);
+    x.Low52 = Or0(row.Low52);
+    x.SmallerOptionVolume = std::min(Or0(row.CallVolume), Or0(row.PutVolume));
+    x.SmallerOptionOpenInterest = std::min(Or0(row.CallOpenInterest), Or0(row.PutOpenInterest));
+    x.Zorc = Or0(row.Zorc);
+    x.Zorp = Or0(row.Zorp);
+    return x;
+}
+
+const char* VerdictName(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::SavedUp:
+            return "UP";
+        case Verdict::SavedDown:
+            return "DOWN";
+        case Verdict::Saved:
+            return "SAVED";
+        case Verdict::Rejected:
+            break;
+    }
+    return "REJECTED";
+}
+
+double Quantile(const std::vector<double>& sorted, double p) {
+    const double h = p * static_cast<double>(sorted.size() - 1);
+    const double whole = std::floor(h);
+    const auto k = static_cast<std::size_t>(whole);
+    if (k + 1 >= sorted.size()) return sorted.back();
+    return sorted[k] + (h - whole) * (sorted[k + 1] - sorted[k]);
+}
+
+void ReturnSample::Add(double value) {
+    if (value == 0) value = 0;  // a return of 0 with its sign turned is no loss
+    ++count_;
+    sum_ += value;
+    if (value > 0) ++above_;
+    if (!binned_) {
+        if (!values_.empty() && value < values_.back()) sorted_ = false;
+        values_.push_back(value);
+        if (values_.size() > exactLimit_) ToBins();
+        return;
+    }
+    if (value < kBinLow) {
+        low_.push_back(value);
+    } else if (value >= kBinHigh) {
+        high_.push_back(value);
+    } else {
+        const auto bin = static_cast<std::size_t>((value - kBinLow) / kBinWidth);
+        ++bins_[std::min(bin, kBinCount - 1)];
+    }
+}
+
+void ReturnSample::ToBins() {
+    binned_ = true;
+    bins_.assign(kBinCount, 0);
+    std::vector<double> values;
+    values.swap(values_);
+    // Add() counts each value again.
+    count_ -= static_cast<long long>(values.size());
+    for (double value : values) {
+        sum_ -= value;
+        if (value > 0) --above_;
+        Add(value);
+    }
+}
+
+double ReturnSample::HitRate() const {
+    return count_ > 0 ? 100.0 * static_cast<double>(above_) / static_cast<double>(count_) : 0;
+}
+
+double ReturnSample::QuantileOf(double p) {
+    if (count_ == 0) return 0;
+    if (!binned_) {
+        if (!sorted_) std::sort(values_.begin(), values_.end());
+        sorted_ = true;
+        return Quantile(values_, p);
+    }
+    std::sort(low_.begin(), low_.end());
+    std::sort(high_.begin(), high_.end());
+    // The value of rank r (0-based): the extremes exactly, a binned value at
+    // the middle of its share of the bin.
+    const auto valueOf = [&](long long r) {
+        if (r < static_cast<long long>(low_.size())) return low_[static_cast<std::size_t>(r)];
+        r -= static_cast<long long>(low_.size());
+        for (std::size_t b = 0; b < kBinCount; ++b) {
+            const long long in = bins_[b];
+            if (r < in) {
+                return kBinLow +
+                       kBinWidth * (static_cast<double>(b) +
+                                    (static_cast<double>(r) + 0.5) / static_cast<double>(in));
+            }
+            r -= in;
+        }
+        return high_[static_cast<std::size_t>(r)];
+    };
+    const double h = p * static_cast<double>(count_ - 1);
+    const double whole = std::floor(h);
+    const auto k = static_cast<long long>(whole);
+    const double below = valueOf(k);
+    if (k + 1 >= count_) return below;
+    return below + (h - whole) * (valueOf(k + 1) - below);
+}
+
+namespace {
+
+// One report line being gathered.
+struct Tally {
+    long long signals = 0;
+    int days = 0;
+    long long missing = 0;
+    long long universeMissing = 0;
+    double excessSum = 0;
+    int excessDays = 0;
+    ReturnSample picks, universe;
+    explicit Tally(std::size_t limit) : picks(limit), universe(limit) {}
+};
+
+ReturnStats StatsOf(ReturnSample& sample) {
+    ReturnStats stats;
+    stats.Count = sample.Count();
+    if (stats.Count == 0) return stats;
+    stats.HitRate = sample.HitRate();
+    stats.Mean = sample.Mean();
+    stats.Median = sample.QuantileOf(0.5);
+    stats.Q10 = sample.QuantileOf(0.1);
+    stats.Q25 = sample.QuantileOf(0.25);
+    stats.Q75 = sample.QuantileOf(0.75);
+    stats.Q90 = sample.QuantileOf(0.9);
+    stats.Approximate = sample.Approximate();
+    return stats;
+}
+
+GroupResult ResultOf(Tally& tally) {
+    GroupResult result;
+    result.Signals = tally.signals;
+    result.Days = tally.days;
+    result.Missing = tally.missing;
+    result.Picks = StatsOf(tally.picks);
+    result.Universe = StatsOf(tally.universe);
+    result.UniverseMissing = tally.universeMissing;
+    result.ExcessDays = tally.excessDays;
+    result.MeanExcess =
+        tally.excessDays > 0 ? tally.excessSum / static_cast<double>(tally.excessDays) : 0;
+    return result;
+}
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// What the run keeps of a symbol.
+struct SymbolState {
+    // The last sales of the last recorded days, by day index modulo their
+    // number (the longest horizon + 1): (day index, last sale or NaN).
+    std::vector<std::pair<int, double>> sales;
+    // The IV30 of the last days that had one (the IV window less today), a ring.
+    std::vector<double> iv;
+    std::size_t ivHead = 0;
+    std::size_t ivSize = 0;
+    // The day index of the last kept signal, per horizon; -1 for none.
+    std::vector<int> lastKept;
+
+    double SaleOn(int index) const {
+        const auto& slot = sales[static_cast<std::size_t>(index) % sales.size()];
+        return slot.first == index ? slot.second : kNaN;
+    }
+};
+
+struct PendingSignal {
+    BacktestSignal signal;
+    const SymbolState* state = nullptr;
+};
+
+// A judged day whose picks wait for their forward prices.
+struct PendingDay {
+    int index = 0;           // among the recorded days read
+    int position = 0;        // among the judged days
+    long long universe = 0;  // symbols recorded with a last sale
+    std::vector<PendingSignal> signals;
+};
+
+double SignOf(Verdict verdict) {
+    return verdict == Verdict::SavedDown ? -1.0 : 1.0;
+}
+
+bool InGroup(std::size_t group, Verdict verdict) {
+    if (group == kUpPicks) return verdict == Verdict::SavedUp;
+    if (group == kDownPicks) return verdict == Verdict::SavedDown;
+    return true;
+}
+
+class Run {
+  public:
+    Run(const BacktestOptions& options, BacktestReport& report)
+        : options_(options),
+          report_(report),
+          rules_(ScreenRules::Of(options.Filters, options.History)),
+          windowDays_(options.History.WindowDays()),
+          maxHorizon_(options.Horizons.back()) {
+        const std::size_t n = options.Horizons.size();
+        for (std::size_t k = 0; k < n; ++k) {
+            tallies_.emplace_back();
+            for (std::size_t i = 0; i < 2 * kBacktestGroups; ++i)
+                tallies_.back().emplace_back(options.ExactLimit);
+            dayExcess_.emplace_back();
+        }
+        universeReturns_.resize(n);
+    }
+
+    void Passes(const std::vector<HistoryPass>& passes) {
+        for (const HistoryPass& pass : passes) {
+            if (pass.Source == "import") importPasses_.insert(pass.Id);
+        }
+    }
+
+    // One recorded day; false once nothing more is needed.
+    bool Day(HistoryDay day, std::vector<HistoryRow>& rows) {
+        const int t = index_;
+        const bool judged = day >= options_.From && day <= options_.To;
+        // Past the last day judged, days are read only for the forward
+        // prices still missing.
+        if (day > options_.To && (pending_.empty() || t - pending_.back().index > maxHorizon_)) {
+            return false;
+        }
+        ++index_;
+        report_.LastRecorded = day;
+        for (auto& returns : universeReturns_)
+            returns.clear();
+
+        PendingDay today;
+        today.index = t;
+        today.position = static_cast<int>(report_.Days.size());
+        bool imported = false;
+        for (HistoryRow& row : rows) {
+            SymbolState& state = StateOf(row.Symbol);
+            const double last = row.Last && *row.Last > 0 ? *row.Last : kNaN;
+            ForwardReturns(state, t, last);
+            if (judged && row.Last) {
+                ++report_.Rows;
+                if (row.PassId == 0 || importPasses_.count(row.PassId) > 0) imported = true;
+                if (last > 0) ++today.universe;
+                Judge(row, state, t, last, today);
+            }
+            state.sales[static_cast<std::size_t>(t) % state.sales.size()] = {t, last};
+            if (rules_.IvFiltersInUse && row.Iv30) PushIv(state, *row.Iv30);
+        }
+        if (judged) {
+            report_.Days.push_back(day);
+            if (imported) ++report_.ImportedDays;
+            for (auto& excess : dayExcess_)
+                excess.push_back(kNaN);
+            pending_.push_back(std::move(today));
+        }
+        // Today is the forward day of the pending days a horizon back.
+        for (std::size_t k = 0; k < options_.Horizons.size(); ++k) {
+            PendingDay* back = PendingAt(t - options_.Horizons[k]);
+            if (back != nullptr) Settle(*back, k, t, true);
+        }
+        while (!pending_.empty() && t - pending_.front().index >= maxHorizon_) {
+            Emit(pending_.front());
+            pending_.pop_front();
+        }
+        return true;
+    }
+
+    // The days left whose forward prices lie past the last recorded date.
+    void Finish() {
+        const int last = index_ - 1;
+        for (PendingDay& day : pending_) {
+            for (std::size_t k = 0; k < options_.Horizons.size(); ++k) {
+                if (day.index + options_.Horizons[k] > last) Settle(day, k, last, false);
+            }
+            Emit(day);
+        }
+        pending_.clear();
+        report_.Symbols = static_cast<long long>(symbols_.size());
+        report_.IvFiltersInUse = rules_.IvFiltersInUse;
+        for (std::size_t k = 0; k < options_.Horizons.size(); ++k) {
+            HorizonResult result;
+            result.Horizon = options_.Horizons[k];
+            for (std::size_t g = 0; g < kBacktestGroups; ++g) {
+                result.Every[g] = ResultOf(tallies_[k][g]);
+                result.NonOverlapping[g] = ResultOf(tallies_[k][kBacktestGroups + g]);
+            }
+            double sum = 0;
+            for (double excess : dayExcess_[k]) {
+                if (std::isnan(excess)) {
+                    result.CumulativeExcess.push_back(kNaN);
+                    continue;
+                }
+                sum += excess;
+                result.CumulativeExcess.push_back(sum);
+            }
+            report_.Horizons.push_back(std::move(result));
+        }
+    }
+
+  private:
+    SymbolState& StateOf(const std::string& symbol) {
+        auto [it, added] = symbols_.try_emplace(symbol);
+        SymbolState& state = it->second;
+        if (added) {
+            state.sales.assign(static_cast<std::size_t>(maxHorizon_) + 1, {-1, kNaN});
+            state.lastKept.assign(options_.Horizons.size(), -1);
+            if (rules_.IvFiltersInUse)
+                state.iv.assign(static_cast<std::size_t>(windowDays_ - 1), 0);
+        }
+        return state;
+    }
+
+    void PushIv(SymbolState& state, double iv30) {
+        if (state.iv.empty()) return;
+        const std::size_t capacity = state.iv.size();
+        state.iv[(state.ivHead + state.ivSize) % capacity] = iv30;
+        if (state.ivSize < capacity) {
+            ++state.ivSize;
+        } else {
+            state.ivHead = (state.ivHead + 1) % capacity;
+        }
+    }
+
+    // IV rank and IV percentile of the day: the IV30 of the symbol's earlier
+    // days that had one, the day's own last; n/a without one today.
+    IvStanding StandingOf(const SymbolState& state, const HistoryRow& row) {
+        if (!row.Iv30) {
+            IvStanding none;
+            none.Days = static_cast<int>(state.ivSize);
+            return none;
+        }
+        window_.clear();
+        for (std::size_t i = 0; i < state.ivSize; ++i)
+            window_.push_back(state.iv[(state.ivHead + i) % state.iv.size()]);
+        window_.push_back(*row.Iv30);
+        return IvRankAndPercentile(window_);
+    }
+
+    void Judge(const HistoryRow& row, SymbolState& state, int t, double last, PendingDay& today) {
+        const ScreenOutcome outcome =
+            Screen(rules_, ScreenFiguresOfRow(row), [&] { return StandingOf(state, row); });
+        if (options_.Judged) options_.Judged(row, outcome);
+        if (outcome.Verdict == Verdict::Rejected) return;
+        PendingSignal pick;
+        pick.state = &state;
+        BacktestSignal& s = pick.signal;
+        s.Day = row.Day;
+        s.Symbol = row.Symbol;
+        s.Verdict = outcome.Verdict;
+        s.Rule = outcome.Rule;
+        s.Entry = last > 0 ? last : 0;
+        s.Returns.assign(options_.Horizons.size(), std::nullopt);
+        s.Kept.assign(options_.Horizons.size(), false);
+        for (std::size_t k = 0; k < options_.Horizons.size(); ++k) {
+            int& kept = state.lastKept[k];
+            if (kept < 0 || t - kept >= options_.Horizons[k]) {
+                s.Kept[k] = true;
+                kept = t;
+            }
+        }
+        today.signals.push_back(std::move(pick));
+    }
+
+    // The universe's returns into today from the pending days a horizon
+    // back that have picks.
+    void ForwardReturns(const SymbolState& state, int t, double last) {
+        if (!(last > 0)) return;
+        for (std::size_t k = 0; k < options_.Horizons.size(); ++k) {
+            const PendingDay* back = PendingAt(t - options_.Horizons[k]);
+            if (back == nullptr || back->signals.empty()) continue;
+            const double entry = state.SaleOn(back->index);
+            if (entry > 0) universeReturns_[k].push_back((last / entry - 1) * 100);
+        }
+    }
+
+    PendingDay* PendingAt(int index) {
+        if (pending_.empty() || index < pending_.front().index) return nullptr;
+        // Judged days are consecutive among the days read.
+        const auto offset = static_cast<std::size_t>(index - pending_.front().index);
+        if (offset >= pending_.size()) return nullptr;
+        return &pending_[offset];
+    }
+
+    // Horizon k of `day` is settled at recorded day `t`; `forward` is false
+    // when that day lies past the last recorded date.
+    void Settle(PendingDay& day, std::size_t k, int t, bool forward) {
+        if (day.signals.empty()) {
+            if (forward) dayExcess_[k][static_cast<std::size_t>(day.position)] = 0;
+            return;
+        }
+        const std::vector<double>& universe = universeReturns_[k];
+        double universeMean = 0;
+        for (double u : universe)
+            universeMean += u;
+        if (!universe.empty()) universeMean /= static_cast<double>(universe.size());
+
+        for (PendingSignal& pick : day.signals) {
+            BacktestSignal& s = pick.signal;
+            if (!forward || !(s.Entry > 0)) continue;
+            const double price = pick.state->SaleOn(t);
+            if (price > 0) s.Returns[k] = (price / s.Entry - 1) * 100;
+        }
+        for (std::size_t sample = 0; sample < 2; ++sample) {
+            for (std::size_t g = 0; g < kBacktestGroups; ++g) {
+                Tally& tally = tallies_[k][sample * kBacktestGroups + g];
+                long long picks = 0;
+                double excess = 0;
+                int withReturn = 0;
+                for (const PendingSignal& pick : day.signals) {
+                    const BacktestSignal& s = pick.signal;
+                    if (!InGroup(g, s.Verdict) || (sample == 1 && !s.Kept[k])) continue;
+                    ++picks;
+                    const std::optional<double>& r = s.Returns[k];
+                    if (!r) {
+                        ++tally.missing;
+                        continue;
+                    }
+                    const double sign = SignOf(s.Verdict);
+                    tally.picks.Add(sign * *r);
+                    excess += sign * (*r - universeMean);
+                    ++withReturn;
+                }
+                if (picks == 0) continue;
+                tally.signals += picks;
+                ++tally.days;
+                if (!forward) continue;
+                const double universeSign = g == kDownPicks ? -1.0 : 1.0;
+                for (double u : universe)
+                    tally.universe.Add(universeSign * u);
+                tally.universeMissing += day.universe - static_cast<long long>(universe.size());
+                if (withReturn > 0 && !universe.empty()) {
+                    const double dayExcess = excess / withReturn;
+                    tally.excessSum += dayExcess;
+                    ++tally.excessDays;
+                    if (sample == 0 && g == kEveryPick) {
+                        dayExcess_[k][static_cast<std::size_t>(day.position)] = dayExcess;
+                    }
+                } else if (sample == 0 && g == kEveryPick) {
+                    dayExcess_[k][static_cast<std::size_t>(day.position)] = 0;
+                }
+            }
+        }
+    }
+
+    void Emit(const PendingDay& day) {
+        if (!options_.Signal) return;
+        for (const PendingSignal& pick : day.signals)
+            options_.Signal(pick.signal);
+    }
+
+    const BacktestOptions& options_;
+    BacktestReport& report_;
+    const ScreenRules rules_;
+    const int windowDays_;
+    const int maxHorizon_;
+    int index_ = 0;
+    std::unordered_map<std::string, SymbolState> symbols_;
+    std::unordered_set<std::int64_t> importPasses_;
+    std::deque<PendingDay> pending_;
+    // Per horizon: the report lines (every signal: all, UP, DOWN; then the
+    // non-overlapping ones), today's universe returns of the day a horizon
+    // back, and each judged day's mean excess.
+    std::vector<std::vector<Tally>> tallies_;
+    std::vector<std::vector<double>> universeReturns_;
+    std::vector<std::vector<double>> dayExcess_;
+    std::vector<double> window_;
+};
+
+}  // namespace
+
+bool RunBacktest(const HistoryStore& store, const BacktestOptions& options, BacktestReport& report,
+                 std::string& error) {
+    report = BacktestReport{};
+    error.clear();
+    if (options.Horizons.empty() || options.Horizons.front() < 1 ||
+        !std::is_sorted(options.Horizons.begin(), options.Horizons.end()) ||
+        std::adjacent_find(options.Horizons.begin(), options.Horizons.end()) !=
+            options.Horizons.end()) {
+        error = "the horizons must be whole numbers of days from 1 up, each once, ascending";
+        return false;
+    }
+    Run run(options, report);
+    run.Passes(store.Passes());
+    if (!store.Error().empty()) {
+        error = "History.db: " + store.Error();
+        return false;
+    }
+    int total = 0;
+    if (options.Progress) total = static_cast<int>(store.Days().size());
+    // The IV window reaches back before the first day judged; without the IV
+    // filters nothing before it is needed.
+    const HistoryDay start = ScreenRules::Of(options.Filters, options.History).IvFiltersInUse
+                                 ? HistoryDay{0}
+                                 : options.From;
+    int done = 0;
+    const bool read = store.ForEachDay(start, 99991231, [&](HistoryDay day, auto& rows) {
+        const bool more = run.Day(day, rows);
+        if (options.Progress) options.Progress(++done, total);
+        return more;
+    });
+    if (!read) {
+        error = "History.db: " + store.Error();
+        return false;
+    }
+    run.Finish();
+    return true;
+}
+
+}  // namespace quillon

@@ -1,0 +1,164 @@
+#pragma once
+// The back-test: a set of filters judged on every recorded day of History.db
+// as the scan would have judged the day's figures, and what each saved stock
+// (a pick) did next, against every stock recorded that day (the universe).
+//
+// History.db is read in one pass, day by day in date order. What is held:
+// the rows of the day being read, each symbol's last sales over the longest
+// horizon and its IV30 over the IV window, and the picks of the last
+// (longest horizon) days waiting for their forward prices; never the years
+// behind. A day's verdicts read that day's row alone, and its IV rank and IV
+// percentile the IV30 of the symbol's earlier recorded days and the day's
+// own: nothing after the day.
+//
+// Returns are in percent: from the last sale recorded on the signal's day
+// (the entry) to the last sale recorded N trading days later, a trading day
+// being a date History.db holds rows of. A pick without a forward price (the
+// symbol is not recorded then, is recorded without a last sale, or the day
+// lies past the last recorded date) is counted missing for that horizon.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analytics/filters.h"
+#include "history/history_row.h"
+#include "history/history_store.h"
+#include "results/screen.h"
+#include "results/settings.h"
+#include "results/verdict.h"
+
+namespace quillon {
+
+// The figures the filters read of a recorded row, as the scan compared them:
+// a row's doubles hold the scan's floats exactly; the volume is divided by
+// 1000 in long double as the scan does; a figure the row lacks is the scan's
+// 0 (a P/E ratio the quote had not: 100000; a volume: the "Volume" test).
+ScreenFigures ScreenFiguresOfRow(const HistoryRow& row);
+
+// "UP", "DOWN", "SAVED" or "REJECTED", as the history records verdicts.
+const char* VerdictName(Verdict verdict);
+
+// The p quantile (0 to 1) of `sorted` (ascending, not empty) by linear
+// interpolation between order statistics: with h = p * (n - 1), k its whole
+// part and f the rest, x[k] + f * (x[k + 1] - x[k]).
+double Quantile(const std::vector<double>& sorted, double p);
+
+// Returns gathered for a report line: exact up to a limit of values, then
+// counted in bins of 0.01 percentage points from -1000 to +1000 (the extremes
+// kept apart), so that memory stays bounded however many years are read.
+// The mean is always exact.
+class ReturnSample {
+  public:
+    explicit ReturnSample(std::size_t exactLimit = 200000) : exactLimit_(exactLimit) {}
+    void Add(double value);
+    long long Count() const { return count_; }
+    double Mean() const { return count_ > 0 ? sum_ / static_cast<double>(count_) : 0; }
+    // The share of values above 0, in percent.
+    double HitRate() const;
+    // As Quantile() over every value added; within 0.01 once binned.
+    double QuantileOf(double p);
+    bool Approximate() const { return binned_; }
+
+  private:
+    void ToBins();
+    std::size_t exactLimit_;
+    long long count_ = 0;
+    long long above_ = 0;
+    double sum_ = 0;
+    bool binned_ = false;
+    bool sorted_ = true;
+    std::vector<double> values_;
+    std::vector<std::uint32_t> bins_;
+    std::vector<double> low_, high_;  // values below and above the binned range
+};
+
+// One line of the report: the returns of a horizon over some picks or over
+// the universe of the same days.
+struct ReturnStats {
+    long long Count = 0;  // returns (signals with a forward price)
+    double HitRate = 0;   // percent of returns above 0
+    double Mean = 0, Median = 0, Q10 = 0, Q25 = 0, Q75 = 0, Q90 = 0;  // percent
+    bool Approximate = false;                                         // quantiles from the bins
+};
+
+// Picks of one group (every pick, UP or DOWN) for one horizon.
+struct GroupResult {
+    long long Signals = 0;  // picks, with or without a forward price
+    int Days = 0;           // distinct days with a pick
+    long long Missing = 0;  // picks without a forward price
+    ReturnStats Picks;
+    // Every symbol recorded with a last sale on the same days.
+    ReturnStats Universe;
+    long long UniverseMissing = 0;  // of those, recorded without a forward price
+    // Each day's mean excess of the picks over the universe's mean return
+    // that day, averaged over the days with both (percentage points).
+    double MeanExcess = 0;
+    int ExcessDays = 0;
+};
+
+enum BacktestGroup : std::size_t { kEveryPick, kUpPicks, kDownPicks, kBacktestGroups };
+extern const std::array<const char*, kBacktestGroups> kBacktestGroupNames;  // all, UP, DOWN
+
+struct HorizonResult {
+    int Horizon = 0;  // recorded trading days
+    // DOWN picks count with their sign turned (as a put buyer sees them), in
+    // kEveryPick too; the universe beside kDownPicks likewise, beside
+    // kEveryPick as it is.
+    std::array<GroupResult, kBacktestGroups> Every;
+    // The non-overlapping subsample: a signal is kept for this horizon only
+    // when its symbol had no kept signal in the Horizon recorded trading
+    // days before it.
+    std::array<GroupResult, kBacktestGroups> NonOverlapping;
+    // Per judged day (BacktestReport::Days): the sum of the days' mean excess
+    // of every pick over the universe up to that day; NaN for the days whose
+    // forward prices lie past the last recorded date.
+    std::vector<double> CumulativeExcess;
+};
+
+// A pick, once its forward prices are known.
+struct BacktestSignal {
+    HistoryDay Day = 0;
+    std::string Symbol;
+    quillon::Verdict Verdict = quillon::Verdict::Saved;
+    const char* Rule = "";                       // as ScreenOutcome::Rule
+    double Entry = 0;                            // the day's last sale
+    std::vector<std::optional<double>> Returns;  // percent, per horizon
+    std::vector<bool> Kept;                      // in the non-overlapping subsample, per horizon
+};
+
+struct BacktestOptions {
+    FilterValues Filters;
+    HistorySettings History;  // the IV rank and IV percentile filters and their window
+    HistoryDay From = 0;
+    HistoryDay To = 99991231;
+    std::vector<int> Horizons = {1, 5, 10, 20};  // ascending, each 1 or more
+    std::size_t ExactLimit = 200000;             // exact quantiles up to this many returns
+    // After each recorded day read: days read so far, and how many there are.
+    std::function<void(int done, int total)> Progress;
+    // Each pick once its forward prices are known, by day and symbol.
+    std::function<void(const BacktestSignal&)> Signal;
+    // Every row judged, with its verdict, as it is judged.
+    std::function<void(const HistoryRow&, const ScreenOutcome&)> Judged;
+};
+
+struct BacktestReport {
+    std::vector<HistoryDay> Days;  // the recorded days judged, oldest first
+    long long Rows = 0;            // rows judged (those with a quote)
+    long long Symbols = 0;         // distinct symbols among them
+    HistoryDay LastRecorded = 0;   // the last recorded day read
+    int ImportedDays = 0;          // judged days holding rows from imported files
+    bool IvFiltersInUse = false;
+    std::vector<HorizonResult> Horizons;
+};
+
+// Runs the back-test over `store`. False with `error` set when History.db
+// cannot be read or the options are unusable (no horizon, one below 1).
+bool RunBacktest(const HistoryStore& store, const BacktestOptions& options, BacktestReport& report,
+                 std::string& error);
+
+}  // namespace quillon
