@@ -6,10 +6,11 @@ add_library(quillon_gui_dialogs STATIC
     ${CMAKE_SOURCE_DIR}/ui/dialog_frame.cpp
     ${CMAKE_SOURCE_DIR}/ui/filter_form.cpp
     ${CMAKE_SOURCE_DIR}/ui/chart_form.cpp
+    ${CMAKE_SOURCE_DIR}/ui/backtest_form.cpp
     ${CMAKE_SOURCE_DIR}/platform/qt/qt_printer.cpp)
 target_include_directories(quillon_gui_dialogs PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(quillon_gui_dialogs
-    PUBLIC quillon_core Qt6::Widgets Qt6::PrintSupport
+    PUBLIC quillon_core quillon_backtest_chart Qt6::Widgets Qt6::PrintSupport
     PRIVATE quillon_warnings)
 
 # The help topics are read from share/quillon/help beside bin/: copied there

@@ -17,6 +17,7 @@
 
 #include "platform/qt/latin1.h"
 #include "results/settings_save.h"
+#include "ui/backtest_form.h"
 #include "ui/dialog_flags.h"
 #include "ui/dialog_frame.h"
 
@@ -155,8 +156,18 @@ TFilterForm::TFilterForm(Settings& settings, const WorkingFileNames& files,
     right->addStretch();
     right->addWidget(BuildHistoryRow());
     right->addWidget(RG_DrvZORfrom);
+    PB_Backtest = new QPushButton(QStringLiteral("Back-test..."), this);
+    PB_Backtest->setObjectName(QStringLiteral("PB_Backtest"));
+    PB_Backtest->setAutoDefault(false);
+    PB_Backtest->setToolTip(
+        QStringLiteral("Judge these filters on every day History.db holds and see what the "
+                       "saved stocks did next"));
+    SetHelpContext(PB_Backtest, kHistoryHelpContext);
+    connect(PB_Backtest, &QPushButton::clicked, this, &TFilterForm::PB_BacktestClick);
+
     auto* templateRow = new QHBoxLayout;
     templateRow->addWidget(CM_FilterUseDefault, 1);
+    templateRow->addWidget(PB_Backtest, 1);
     templateRow->addWidget(MakeHelpButton(this, formHelp));
     right->addLayout(templateRow);
     right->addWidget(ComboBox1);
@@ -365,11 +376,12 @@ void TFilterForm::showEvent(QShowEvent* event) {
     FormActivate();
 }
 
-void TFilterForm::done(int result) {
+Settings TFilterForm::EditedSettings() const {
+    Settings edited = settings_;
     for (std::size_t i = 0; i < kFilterCount; ++i)
-        settings_.Filters.Values[i] = ParseFilterValue(ToLatin1(edits_[i]->text()));
-    settings_.Filters.DeriveZorFrom = deriveZorItems_->checkedId();
-    HistorySettings& h = settings_.History;
+        edited.Filters.Values[i] = ParseFilterValue(ToLatin1(edits_[i]->text()));
+    edited.Filters.DeriveZorFrom = deriveZorItems_->checkedId();
+    HistorySettings& h = edited.History;
     h.MinIvRank = ParseFilterValue(ToLatin1(TX_MinIvRank->text()));
     h.MaxIvRank = ParseFilterValue(ToLatin1(TX_MaxIvRank->text()));
     h.MinIvPercentile = ParseFilterValue(ToLatin1(TX_MinIvPercentile->text()));
@@ -377,6 +389,27 @@ void TFilterForm::done(int result) {
     const int window = CB_IvWindow->currentIndex();
     h.WindowWeeks = window >= 0 && window < 3 ? kWindowWeeks[window] : 52;
     h.ShowFigures = CK_HistoryFigures->isChecked();
+    return edited;
+}
+
+void TFilterForm::PB_BacktestClick() {
+    const Settings edited = EditedSettings();
+    BacktestOptions options;
+    options.Filters = edited.Filters.Values;
+    options.History = edited.History;
+    TBacktestForm form(files_.WorkingDirectory, std::move(options), "the filter dialog's filters",
+                       this);
+    if (ShowBacktest) {
+        ShowBacktest(form);
+        return;
+    }
+    form.show();
+    form.Run();
+    form.exec();
+}
+
+void TFilterForm::done(int result) {
+    settings_ = EditedSettings();
     SaveSettingsOrTell(settings_, files_, messages_);
     QDialog::done(result);
 }

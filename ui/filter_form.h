@@ -6,6 +6,7 @@
 // writes the settings file; a save that fails is told in a message box.
 
 #include <array>
+#include <functional>
 
 #include <QDialog>
 
@@ -47,6 +48,14 @@ class TFilterForm final : public QDialog {
     void FormActivate();
     // Applies the chosen template to the stored values at once, then shows them.
     void CM_FilterUseDefaultClick();
+    // Back-tests the filters as the edits show them over the working
+    // directory's History.db, in a window of its own.
+    void PB_BacktestClick();
+    // The settings with the edits as they stand, as closing would store them.
+    Settings EditedSettings() const;
+
+    // Opens the back-test window; by default modal. Tests take the window.
+    std::function<void(class TBacktestForm& form)> ShowBacktest;
 
   protected:
     // Centred on the screen, then FormShow and FormActivate.
@@ -73,6 +82,7 @@ class TFilterForm final : public QDialog {
     QGroupBox* RG_DrvZORfrom = nullptr;
     QButtonGroup* deriveZorItems_ = nullptr;  // item 0 "Last price", item 1 "Ask price"
     QPushButton* CM_FilterUseDefault = nullptr;
+    QPushButton* PB_Backtest = nullptr;
     QComboBox* ComboBox1 = nullptr;
     // The IV rank and IV percentile filters: min and max edits, the window
     // (13, 26 or 52 weeks) and the history figures switch.
