@@ -1,0 +1,134 @@
+// quillon-backtest run as the program is run: its exit statuses and messages,
+// the report on standard output and the files it is asked for.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "history/history_store.h"
+#include "results/settings.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillon {
+namespace {
+
+using quillon::testing::TempDir;
+
+int Backtest(const std::string& args, std::string& out, std::string& err) {
+    TempDir log;
+    const std::string command = "'" + std::string(QUILLON_BACKTEST_PATH) + "' " + args + " >'" +
+                                log.File("out") + "' 2>'" + log.File("err") + "'";
+    const int status = std::system(command.c_str());
+    out = log.Read("out");
+    err = log.Read("err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Three days of two stocks; UP (ZORC nine times ZORP, open interest 300) on
+// the first day.
+void WriteHistory(const TempDir& dir) {
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
+    const HistoryDay days[] = {20260105, 20260106, 20260107};
+    for (int d = 0; d < 3; ++d) {
+        for (const char* symbol : {"AAA", "BBB"}) {
+            HistoryRow row;
+            row.Symbol = symbol;
+            row.Day = days[d];
+            row.PassId = 1;
+            row.Last = 40 + 4 * d;
+            row.Volume = 1'000'000;
+            row.CallOpenInterest = row.PutOpenInterest = 300;
+            row.Zorc = d == 0 && symbol[0] == 'A' ? 9000 : 1000;
+            row.Zorp = 1000;
+            ASSERT_TRUE(store.Record(row)) << store.Error();
+        }
+    }
+}
+
+TEST(BacktestToolTest, ExitStatusesAndMessages) {
+    TempDir dir, empty;
+    WriteHistory(dir);
+    dir.Write("bad.settings", "");
+    const std::string in = "--workdir '" + dir.Path() + "' ";
+    struct Case {
+        std::string args;
+        int status;
+        const char* message;  // in standard error
+    };
+    const Case cases[] = {
+        {"--workdir '" + empty.Path() + "'", 2, "History.db does not exist"},
+        {in + "--from 2026-02-01", 3, "no recorded date from 2026-02-01 to the end"},
+        {in + "--from 2026-01-07 --to 2026-01-06", 64, "lies after --to"},
+        {in + "--from 2026-02-30", 64, "--from takes a real date as YYYY-MM-DD"},
+        {in + "--to 20260106", 64, "--to takes a real date"},
+        {in + "--horizons 1,0", 64, "--horizons takes whole numbers from 1 to 1000"},
+        {in + "--horizons 5,5", 64, "--horizons"},
+        {in + "--horizons 1001", 64, "--horizons"},
+        {in + "--horizons 1,,5", 64, "--horizons"},
+        {in + "--template 5", 64, "--template takes a number from 0 to 4"},
+        {in + "--settings '" + dir.File("bad.settings") + "'", 64, "cannot be read"},
+        {in + "--settings '" + dir.File("none") + "'", 64, "cannot be read"},
+        {in + "--bogus 1", 64, "unknown option '--bogus'"},
+        {in + "--template 0 --csv '" + dir.File("no/such/dir.csv") + "'", 1, "cannot write"},
+        {in + "--template 0 --signals '" + dir.File("no/such/s.csv") + "'", 1, "cannot write"},
+        {in + "--template 0 --horizons 1", 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::string out, err;
+        EXPECT_EQ(Backtest(c.args, out, err), c.status);
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+        if (c.status != 0) EXPECT_EQ(out, "") << "no report after a failure";
+    }
+    EXPECT_FALSE(dir.Exists("no")) << "nothing left of a failed write";
+}
+
+TEST(BacktestToolTest, WritesTheReportAndTheFilesAskedFor) {
+    TempDir dir;
+    WriteHistory(dir);
+    std::string out, err;
+    ASSERT_EQ(Backtest("--workdir '" + dir.Path() +
+                           "' --template 'for buying stocks' --horizons 2,1 "
+                           "--csv '" +
+                           dir.File("r.csv") + "' --signals '" + dir.File("s.csv") + "' --chart '" +
+                           dir.File("c.png") + "'",
+                       out, err),
+              0)
+        << err;
+    EXPECT_EQ(out.find("Back-test of History.db\r\nFilters: For Buying Stocks (template 1): "
+                       "MinOptInt 250, MinCallPutRatio 8\r\n"),
+              0u)
+        << out;
+    EXPECT_NE(out.find("Horizons, in recorded trading days: 1, 2\r\n"), std::string::npos);
+    EXPECT_EQ(out.find('\n'), out.find("\r\n") + 1) << "CR LF line ends";
+    // AAA from 40 to 44 a day later and to 48 two days later.
+    EXPECT_EQ(dir.Read("s.csv"),
+              "date,symbol,verdict,rule,entry,return_1d_pct,return_2d_pct\n"
+              "2026-01-05,AAA,UP,MinCallPutRatio,40,10,20\n");
+    const std::string csv = dir.Read("r.csv");
+    EXPECT_EQ(csv.find("horizon,subsample,group,line,signals,days,returns,missing,hit_pct,"), 0u);
+    EXPECT_NE(csv.find("\n1,every,all,picks,1,1,1,0,100,10,10,10,10,10,10,0,1,0\n"),
+              std::string::npos)
+        << csv;
+    EXPECT_EQ(dir.Read("c.png").substr(1, 3), "PNG");
+
+    // Without --template or --settings: the working directory's settings file.
+    Settings settings;
+    SetDefaultSettings(settings);
+    ClearFilters(settings.Filters);
+    settings.Filters.Values[TX_MinLast] = FilterValue::Number(45);
+    dir.Write("Quillon.---", SettingsFileText(settings));
+    ASSERT_EQ(Backtest("--workdir '" + dir.Path() + "' --horizons 1", out, err), 0) << err;
+    EXPECT_NE(out.find("Filters: settings file " + dir.File("Quillon.---") + ": MinLast 45\r\n"),
+              std::string::npos)
+        << out;
+    // Only the third day reaches 48: its picks have no day after them.
+    EXPECT_NE(out.find("all                   2       1        2     n/a"), std::string::npos)
+        << out;
+}
+
+}  // namespace
+}  // namespace quillon

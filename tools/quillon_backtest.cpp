@@ -1,0 +1,339 @@
+// quillon-backtest: judges every recorded day of a working directory's
+// History.db by a set of filters, as the scan would have judged it, and
+// reports what the stocks it would have saved did next.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "history/backtest.h"
+#include "history/backtest_report.h"
+#include "history/history_store.h"
+#include "platform/files.h"
+#include "results/archive_date.h"
+#include "results/settings.h"
+#include "results/shell_rules.h"
+#include "tools/backtest/backtest_chart.h"
+
+namespace {
+
+using namespace quillon;
+
+const char* kUsage =
+    "Usage: quillon-backtest [OPTION]...\n"
+    "\n"
+    "Back-tests a set of filters over the pass history History.db of a working\n"
+    "directory: every recorded date is judged as a scan judges a stock, by the\n"
+    "AND group, the IV rank and IV percentile limits and the OR group of the\n"
+    "ZOR ratios, on that date's row alone (IV rank and IV percentile from the\n"
+    "IV30 of earlier recorded dates and the date's own), and each stock saved\n"
+    "(a pick) is followed by its recorded last sale over each horizon, counted\n"
+    "in recorded trading days. The universe of a date is every symbol recorded\n"
+    "that date. A pick without a forward price is counted missing.\n"
+    "\n"
+    "The report goes to standard output: per horizon, the picks' signals,\n"
+    "distinct days, hit rate, mean, median and 10/25/75/90 % quantiles of their\n"
+    "returns beside those of the universe of the same days, the mean excess\n"
+    "over the universe averaged per day, UP and DOWN picks apart (DOWN with its\n"
+    "sign turned) and the missing forward prices; then the same for the\n"
+    "non-overlapping signals, and notes on how each figure is worked out.\n"
+    "\n"
+    "The filters are those of the working directory's settings file Quillon.---\n"
+    "(the default filters without one), of --settings FILE, or of a template.\n"
+    "\n"
+    "  --template N|NAME  the filters of a template, by its number or its name\n"
+    "                     in any case (see below); after --settings, the\n"
+    "                     template's filters replace the file's\n"
+    "  --settings FILE    the filters of the settings file FILE\n"
+    "  --from DATE        the first date judged, YYYY-MM-DD (default: the first\n"
+    "                     recorded)\n"
+    "  --to DATE          the last date judged, YYYY-MM-DD (default: the last\n"
+    "                     recorded); forward prices are read after it\n"
+    "  --horizons LIST    the horizons in recorded trading days, from 1 to 1000,\n"
+    "                     comma-separated (default 1,5,10,20)\n"
+    "  --workdir DIR      the working directory whose History.db is read\n"
+    "                     (default: the current one)\n"
+    "  --csv FILE         also write the report's figures as CSV to FILE\n"
+    "  --signals FILE     write every signal as CSV to FILE: date, symbol,\n"
+    "                     verdict, rule, entry and the return of each horizon\n"
+    "  --chart FILE       draw the cumulative mean excess over the universe per\n"
+    "                     horizon as a PNG chart in FILE\n"
+    "  --quiet            no progress on standard error\n"
+    "  --help             show this text\n"
+    "  --version          show the program's name and version\n"
+    "\n"
+    "Filter templates:\n"
+    "  0   Default Setting\n"
+    "  1   For Buying Stocks\n"
+    "  2   For Selling Stocks\n"
+    "  3   For Low P/E Stocks\n"
+    "  4   For High Yield Stocks\n"
+    "\n"
+    "Exit status:\n"
+    "  0   the report is written\n"
+    "  1   History.db cannot be read, or a file asked for cannot be written\n"
+    "  2   the working directory has no History.db\n"
+    "  3   no recorded date lies in the range asked for\n"
+    "  64  wrong usage: an unknown option or template, a date that is not a\n"
+    "      real YYYY-MM-DD, --from after --to, horizons that are not whole\n"
+    "      numbers from 1 to 1000, or a settings file that cannot be read\n";
+
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kNoHistory = 2;
+constexpr int kEmptyRange = 3;
+constexpr int kUsageError = 64;
+constexpr int kMaxHorizon = 1000;
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "quillon-backtest: %s\nTry 'quillon-backtest --help'.\n", problem.c_str());
+    return kUsageError;
+}
+
+int Fail(int status, const std::string& problem) {
+    std::fprintf(stderr, "quillon-backtest: %s\n", problem.c_str());
+    return status;
+}
+
+std::optional<HistoryDay> DayOfText(const std::string& text) {
+    if (text.size() != 10) return std::nullopt;
+    const std::optional<DateTime> date = ParseArchiveDate(text);
+    if (!date) return std::nullopt;
+    return date->Year * 10000 + date->Month * 100 + date->Day;
+}
+
+// "1,5,10,20": ascending whole numbers from 1 to kMaxHorizon, each once.
+std::optional<std::vector<int>> HorizonsOf(const std::string& text) {
+    std::vector<int> horizons;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(',', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string item = text.substr(start, end - start);
+        if (item.empty() || item.size() > 4 ||
+            item.find_first_not_of("0123456789") != std::string::npos) {
+            return std::nullopt;
+        }
+        const int h = std::stoi(item);
+        if (h < 1 || h > kMaxHorizon) return std::nullopt;
+        horizons.push_back(h);
+        start = end + 1;
+    }
+    std::sort(horizons.begin(), horizons.end());
+    if (std::adjacent_find(horizons.begin(), horizons.end()) != horizons.end()) return std::nullopt;
+    return horizons;
+}
+
+struct Command {
+    std::string dir = ".";
+    std::optional<FilterTemplate> filterTemplate;
+    std::string settingsFile;
+    HistoryDay from = 0;
+    HistoryDay to = 99991231;
+    std::vector<int> horizons = {1, 5, 10, 20};
+    std::string csv, signals, chart;
+    bool quiet = false;
+};
+
+// The filters and where they came from, or the usage error.
+std::optional<std::string> LoadFilters(const Command& command, Settings& settings,
+                                       std::string& problem) {
+    SetDefaultSettings(settings);
+    std::string name = "the default filters";
+    if (!command.settingsFile.empty()) {
+        const std::optional<std::string> text = ReadWholeFile(command.settingsFile);
+        if (!text || !LoadSettingsText(settings, *text)) {
+            problem = "--settings: " + command.settingsFile + " cannot be read as a settings file";
+            return std::nullopt;
+        }
+        name = "settings file " + command.settingsFile;
+    } else if (!command.filterTemplate) {
+        const WorkingFileNames files = WorkingFileNames::In(command.dir);
+        if (FileExists(files.SettingsFile)) {
+            const std::optional<std::string> text = ReadWholeFile(files.SettingsFile);
+            if (!text || !LoadSettingsText(settings, *text)) {
+                problem = files.SettingsFile + " cannot be read as a settings file";
+                return std::nullopt;
+            }
+            name = "settings file " + files.SettingsFile;
+        }
+    }
+    if (command.filterTemplate) {
+        const auto which = static_cast<std::size_t>(*command.filterTemplate);
+        ApplyFilterTemplate(settings.Filters, *command.filterTemplate);
+        ClearHistoryFilters(settings.History);
+        name =
+            std::string(kFilterTemplateNames[which]) + " (template " + std::to_string(which) + ")";
+    }
+    return name;
+}
+
+// Every signal streamed to a temporary file beside `name`, renamed over it
+// once complete.
+class SignalFile {
+  public:
+    bool Open(const std::string& name, const std::vector<int>& horizons) {
+        name_ = name;
+        temp_ = name + ".tmp";
+        file_ = std::fopen(temp_.c_str(), "wb");
+        if (file_ == nullptr) return false;
+        Put(BacktestSignalsHeader(horizons));
+        return true;
+    }
+    void Put(const std::string& text) {
+        if (file_ != nullptr && std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
+            ok_ = false;
+        }
+    }
+    bool Close() {
+        if (file_ == nullptr) return false;
+        const bool closed = std::fclose(file_) == 0;
+        file_ = nullptr;
+        if (ok_ && closed && RenameFileQuietly(temp_, name_)) return true;
+        DeleteFileQuietly(temp_);
+        return false;
+    }
+    ~SignalFile() {
+        if (file_ != nullptr) {
+            std::fclose(file_);
+            DeleteFileQuietly(temp_);
+        }
+    }
+
+  private:
+    std::string name_, temp_;
+    std::FILE* file_ = nullptr;
+    bool ok_ = true;
+};
+
+int Run(const Command& command) {
+    Settings settings;
+    std::string problem;
+    const std::optional<std::string> filtersName = LoadFilters(command, settings, problem);
+    if (!filtersName) return Usage(problem);
+
+    const std::string database = command.dir + "/History.db";
+    if (!FileExists(database)) {
+        return Fail(kNoHistory, "no history in " + command.dir + ": " + database +
+                                    " does not exist (a scan records it)");
+    }
+    HistoryStore store;
+    if (!store.Open(database)) return Fail(kFailed, database + ": " + store.Error());
+
+    BacktestOptions options;
+    options.Filters = settings.Filters.Values;
+    options.History = settings.History;
+    options.From = command.from;
+    options.To = command.to;
+    options.Horizons = command.horizons;
+    const bool progress = !command.quiet && isatty(STDERR_FILENO) == 1;
+    if (progress) {
+        options.Progress = [](int done, int total) {
+            if (done % 20 == 0 || done == total) {
+                std::fprintf(stderr, "\rquillon-backtest: %d of %d days read", done, total);
+            }
+        };
+    }
+    SignalFile signals;
+    if (!command.signals.empty()) {
+        if (!signals.Open(command.signals, command.horizons)) {
+            return Fail(kFailed, "cannot write " + command.signals);
+        }
+        options.Signal = [&signals](const BacktestSignal& s) {
+            signals.Put(BacktestSignalLine(s));
+        };
+    }
+
+    BacktestReport report;
+    std::string error;
+    const bool ran = RunBacktest(store, options, report, error);
+    if (progress) std::fprintf(stderr, "\n");
+    if (!ran) return Fail(kFailed, error);
+    if (report.Days.empty()) {
+        const std::string range = (command.from > 0 ? BacktestDayText(command.from) : "the start") +
+                                  " to " +
+                                  (command.to < 99991231 ? BacktestDayText(command.to) : "the end");
+        return Fail(kEmptyRange, "no recorded date from " + range + " in " + database);
+    }
+    if (!command.signals.empty() && !signals.Close()) {
+        return Fail(kFailed, "cannot write " + command.signals);
+    }
+    const std::string text = BacktestReportText(report, options, *filtersName);
+    if (!command.csv.empty() &&
+        !ReplaceFileAtomically(command.csv, BacktestReportCsv(report), false)) {
+        return Fail(kFailed, "cannot write " + command.csv);
+    }
+    if (!command.chart.empty() && !WriteBacktestChart(command.chart, report, error)) {
+        return Fail(kFailed, error);
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return std::fflush(stdout) == 0 ? kDone : kFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Command command;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return kDone;
+        }
+        if (arg == "--version") {
+            std::printf("quillon-backtest %s\n", QUILLON_VERSION);
+            return kDone;
+        }
+        if (arg == "--quiet") {
+            command.quiet = true;
+            continue;
+        }
+        if (!hasValue) return Usage("unknown option or missing value: '" + arg + "'");
+        const std::string value = argv[++i];
+        if (arg == "--template") {
+            command.filterTemplate = FindFilterTemplate(value);
+            if (!command.filterTemplate) {
+                return Usage(
+                    "--template takes a number from 0 to 4 or the name of a template "
+                    "(see --help), not '" +
+                    value + "'");
+            }
+        } else if (arg == "--settings") {
+            command.settingsFile = value;
+        } else if (arg == "--from" || arg == "--to") {
+            const std::optional<HistoryDay> day = DayOfText(value);
+            if (!day) return Usage(arg + " takes a real date as YYYY-MM-DD, not '" + value + "'");
+            (arg == "--from" ? command.from : command.to) = *day;
+        } else if (arg == "--horizons") {
+            const std::optional<std::vector<int>> horizons = HorizonsOf(value);
+            if (!horizons) {
+                return Usage(
+                    "--horizons takes whole numbers from 1 to 1000, each once, separated "
+                    "by commas (1,5,10,20), not '" +
+                    value + "'");
+            }
+            command.horizons = *horizons;
+        } else if (arg == "--workdir") {
+            command.dir = value;
+        } else if (arg == "--csv") {
+            command.csv = value;
+        } else if (arg == "--signals") {
+            command.signals = value;
+        } else if (arg == "--chart") {
+            command.chart = value;
+        } else {
+            return Usage("unknown option '" + arg + "'");
+        }
+    }
+    if (command.from > command.to) {
+        return Usage("--from " + BacktestDayText(command.from) + " lies after --to " +
+                     BacktestDayText(command.to));
+    }
+    return Run(command);
+}
