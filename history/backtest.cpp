@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <limits>
+#include <map>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -143,6 +145,55 @@ double ReturnSample::QuantileOf(double p) {
     return below + (h - whole) * (valueOf(k + 1) - below);
 }
 
+void ReturnSample::Merge(const ReturnSample& other) {
+    if (!other.binned_) {
+        for (double value : other.values_)
+            Add(value);
+        return;
+    }
+    if (!binned_) ToBins();
+    count_ += other.count_;
+    sum_ += other.sum_;
+    above_ += other.above_;
+    for (std::size_t b = 0; b < kBinCount; ++b)
+        bins_[b] += other.bins_[b];
+    low_.insert(low_.end(), other.low_.begin(), other.low_.end());
+    high_.insert(high_.end(), other.high_.begin(), other.high_.end());
+}
+
+void IvWindow::Push(double iv30) {
+    if (ring_.empty()) return;
+    if (size_ < ring_.size()) {
+        ring_[size_++] = iv30;
+        return;
+    }
+    // The oldest day leaves the window.
+    ring_[head_] = iv30;
+    head_ = (head_ + 1) % ring_.size();
+}
+
+IvStanding IvWindow::StandingWith(double today) const {
+    // As IvRankAndPercentile over the window and today: n/a under 20 days,
+    // rank 0 when every day has the same IV30, the percentile the share of
+    // days below today's. Neither depends on the order of the days, so the
+    // ring is read as it lies.
+    IvStanding s;
+    s.Days = static_cast<int>(size_) + 1;
+    if (s.Days < 20) return s;
+    double lo = today;
+    double hi = today;
+    long below = 0;
+    for (std::size_t i = 0; i < size_; ++i) {
+        const double x = ring_[i];
+        lo = x < lo ? x : lo;
+        hi = x > hi ? x : hi;
+        below += x < today ? 1 : 0;
+    }
+    s.Rank = hi > lo ? 100 * (today - lo) / (hi - lo) : 0.0;
+    s.Percentile = 100.0 * static_cast<double>(below) / s.Days;
+    return s;
+}
+
 namespace {
 
 // One report line being gathered.
@@ -193,10 +244,8 @@ struct SymbolState {
     // The last sales of the last recorded days, by day index modulo their
     // number (the longest horizon + 1): (day index, last sale or NaN).
     std::vector<std::pair<int, double>> sales;
-    // The IV30 of the last days that had one (the IV window less today), a ring.
-    std::vector<double> iv;
-    std::size_t ivHead = 0;
-    std::size_t ivSize = 0;
+    // The IV30 of the last days that had one (the IV window less today).
+    IvWindow iv{0};
     // The day index of the last kept signal, per horizon; -1 for none.
     std::vector<int> lastKept;
 
@@ -219,8 +268,37 @@ struct PendingDay {
     std::vector<PendingSignal> signals;
 };
 
+// The report lines, a bit each (every signal: all, UP, DOWN; then the
+// non-overlapping ones), whose universe is as it is and whose is turned.
+constexpr unsigned kUpLines = 0b011011;
+constexpr unsigned kDownLines = 0b100100;
+
 double SignOf(Verdict verdict) {
     return verdict == Verdict::SavedDown ? -1.0 : 1.0;
+}
+
+// The figures of a row the filters in use read, with the last sale the
+// returns read and the volume whose absence fails the AND group.
+std::vector<HistoryStore::RowFigure> FiguresRead(const ScreenRules& rules) {
+    std::vector<HistoryStore::RowFigure> figures = {&HistoryRow::Last, &HistoryRow::Volume};
+    const auto& b = rules.Bounds;
+    const auto use = [&](FilterIndex a, FilterIndex z,
+                         std::initializer_list<HistoryStore::RowFigure> read) {
+        if (b[a] || b[z]) figures.insert(figures.end(), read);
+    };
+    use(TX_MinPE, TX_MaxPE, {&HistoryRow::PeRatio});
+    use(TX_MinMktCap, TX_MaxMktCap, {&HistoryRow::MarketCap});
+    use(TX_MinBeta, TX_MaxBeta, {&HistoryRow::QuoteVolatility});
+    use(TX_MinPctChange, TX_MaxPctChange, {&HistoryRow::Change});
+    use(TX_MinYield, TX_MaxYield, {&HistoryRow::Yield});
+    use(TX_MinRange, TX_MaxRange, {&HistoryRow::High52, &HistoryRow::Low52});
+    use(TX_MinOptVol, TX_MinOptVol, {&HistoryRow::CallVolume, &HistoryRow::PutVolume});
+    use(TX_MinOptInt, TX_MinOptInt, {&HistoryRow::CallOpenInterest, &HistoryRow::PutOpenInterest});
+    if (rules.RatioFiltersActive || b[TX_MinCallPutRatio] || b[TX_MinPutCallRatio]) {
+        figures.insert(figures.end(), {&HistoryRow::Zorc, &HistoryRow::Zorp});
+    }
+    if (rules.IvFiltersInUse) figures.push_back(&HistoryRow::Iv30);
+    return figures;
 }
 
 bool InGroup(std::size_t group, Verdict verdict) {
@@ -245,6 +323,8 @@ class Run {
             dayExcess_.emplace_back();
         }
         universeReturns_.resize(n);
+        universeUp_.resize(n);
+        universeDown_.resize(n);
     }
 
     void Passes(const std::vector<HistoryPass>& passes) {
@@ -267,6 +347,8 @@ class Run {
         for (auto& returns : universeReturns_)
             returns.clear();
 
+        walk_ = 0;
+        today_.clear();
         PendingDay today;
         today.index = t;
         today.position = static_cast<int>(report_.Days.size());
@@ -282,8 +364,9 @@ class Run {
                 Judge(row, state, t, last, today);
             }
             state.sales[static_cast<std::size_t>(t) % state.sales.size()] = {t, last};
-            if (rules_.IvFiltersInUse && row.Iv30) PushIv(state, *row.Iv30);
+            if (row.Iv30) state.iv.Push(*row.Iv30);
         }
+        std::swap(yesterday_, today_);
         if (judged) {
             report_.Days.push_back(day);
             if (imported) ++report_.ImportedDays;
@@ -318,6 +401,14 @@ class Run {
         for (std::size_t k = 0; k < options_.Horizons.size(); ++k) {
             HorizonResult result;
             result.Horizon = options_.Horizons[k];
+            for (std::size_t line = 0; line < 2 * kBacktestGroups; ++line) {
+                Tally& tally = tallies_[k][line];
+                const auto& samples =
+                    line % kBacktestGroups == kDownPicks ? universeDown_[k] : universeUp_[k];
+                for (const auto& [lines, sample] : samples) {
+                    if (lines & (1u << line)) tally.universe.Merge(sample);
+                }
+            }
             for (std::size_t g = 0; g < kBacktestGroups; ++g) {
                 result.Every[g] = ResultOf(tallies_[k][g]);
                 result.NonOverlapping[g] = ResultOf(tallies_[k][kBacktestGroups + g]);
@@ -336,42 +427,35 @@ class Run {
     }
 
   private:
+    // The state of `symbol`. A day's rows come by symbol, mostly the symbols
+    // of the day before, so that day's list is walked beside them and the map
+    // is asked only for the others.
     SymbolState& StateOf(const std::string& symbol) {
+        while (walk_ < yesterday_.size() && *yesterday_[walk_].first < symbol)
+            ++walk_;
+        if (walk_ < yesterday_.size() && *yesterday_[walk_].first == symbol) {
+            today_.push_back(yesterday_[walk_++]);
+            return *today_.back().second;
+        }
         auto [it, added] = symbols_.try_emplace(symbol);
         SymbolState& state = it->second;
         if (added) {
             state.sales.assign(static_cast<std::size_t>(maxHorizon_) + 1, {-1, kNaN});
             state.lastKept.assign(options_.Horizons.size(), -1);
             if (rules_.IvFiltersInUse)
-                state.iv.assign(static_cast<std::size_t>(windowDays_ - 1), 0);
+                state.iv = IvWindow(static_cast<std::size_t>(windowDays_ - 1));
         }
+        today_.emplace_back(&it->first, &state);
         return state;
     }
 
-    void PushIv(SymbolState& state, double iv30) {
-        if (state.iv.empty()) return;
-        const std::size_t capacity = state.iv.size();
-        state.iv[(state.ivHead + state.ivSize) % capacity] = iv30;
-        if (state.ivSize < capacity) {
-            ++state.ivSize;
-        } else {
-            state.ivHead = (state.ivHead + 1) % capacity;
-        }
-    }
-
-    // IV rank and IV percentile of the day: the IV30 of the symbol's earlier
-    // days that had one, the day's own last; n/a without one today.
     IvStanding StandingOf(const SymbolState& state, const HistoryRow& row) {
         if (!row.Iv30) {
             IvStanding none;
-            none.Days = static_cast<int>(state.ivSize);
+            none.Days = static_cast<int>(state.iv.Size());
             return none;
         }
-        window_.clear();
-        for (std::size_t i = 0; i < state.ivSize; ++i)
-            window_.push_back(state.iv[(state.ivHead + i) % state.iv.size()]);
-        window_.push_back(*row.Iv30);
-        return IvRankAndPercentile(window_);
+        return state.iv.StandingWith(*row.Iv30);
     }
 
     void Judge(const HistoryRow& row, SymbolState& state, int t, double last, PendingDay& today) {
@@ -438,9 +522,11 @@ class Run {
             const double price = pick.state->SaleOn(t);
             if (price > 0) s.Returns[k] = (price / s.Entry - 1) * 100;
         }
+        unsigned lines = 0;  // the report lines with picks this day, a bit each
         for (std::size_t sample = 0; sample < 2; ++sample) {
             for (std::size_t g = 0; g < kBacktestGroups; ++g) {
-                Tally& tally = tallies_[k][sample * kBacktestGroups + g];
+                const std::size_t line = sample * kBacktestGroups + g;
+                Tally& tally = tallies_[k][line];
                 long long picks = 0;
                 double excess = 0;
                 int withReturn = 0;
@@ -462,9 +548,7 @@ class Run {
                 tally.signals += picks;
                 ++tally.days;
                 if (!forward) continue;
-                const double universeSign = g == kDownPicks ? -1.0 : 1.0;
-                for (double u : universe)
-                    tally.universe.Add(universeSign * u);
+                lines |= 1u << line;
                 tally.universeMissing += day.universe - static_cast<long long>(universe.size());
                 if (withReturn > 0 && !universe.empty()) {
                     const double dayExcess = excess / withReturn;
@@ -477,6 +561,20 @@ class Run {
                     dayExcess_[k][static_cast<std::size_t>(day.position)] = 0;
                 }
             }
+        }
+        // The day's universe goes once into the sample of the set of lines
+        // it belongs to, as it is beside every pick and UP, turned beside DOWN.
+        if (const unsigned up = lines & kUpLines) {
+            ReturnSample& sample =
+                universeUp_[k].try_emplace(up, options_.ExactLimit).first->second;
+            for (double u : universe)
+                sample.Add(u);
+        }
+        if (const unsigned down = lines & kDownLines) {
+            ReturnSample& sample =
+                universeDown_[k].try_emplace(down, options_.ExactLimit).first->second;
+            for (double u : universe)
+                sample.Add(-u);
         }
     }
 
@@ -493,6 +591,9 @@ class Run {
     const int maxHorizon_;
     int index_ = 0;
     std::unordered_map<std::string, SymbolState> symbols_;
+    // The symbols of the day before and of today, in the order of their rows.
+    std::vector<std::pair<const std::string*, SymbolState*>> yesterday_, today_;
+    std::size_t walk_ = 0;
     std::unordered_set<std::int64_t> importPasses_;
     std::deque<PendingDay> pending_;
     // Per horizon: the report lines (every signal: all, UP, DOWN; then the
@@ -500,8 +601,10 @@ class Run {
     // back, and each judged day's mean excess.
     std::vector<std::vector<Tally>> tallies_;
     std::vector<std::vector<double>> universeReturns_;
+    // Per horizon: the universe's returns of the days with picks, one sample
+    // per set of report lines (a bit per line) whose days they are.
+    std::vector<std::map<unsigned, ReturnSample>> universeUp_, universeDown_;
     std::vector<std::vector<double>> dayExcess_;
-    std::vector<double> window_;
 };
 
 }  // namespace
@@ -527,15 +630,15 @@ bool RunBacktest(const HistoryStore& store, const BacktestOptions& options, Back
     if (options.Progress) total = static_cast<int>(store.Days().size());
     // The IV window reaches back before the first day judged; without the IV
     // filters nothing before it is needed.
-    const HistoryDay start = ScreenRules::Of(options.Filters, options.History).IvFiltersInUse
-                                 ? HistoryDay{0}
-                                 : options.From;
+    const ScreenRules rules = ScreenRules::Of(options.Filters, options.History);
+    const HistoryDay start = rules.IvFiltersInUse ? 0 : options.From;
     int done = 0;
-    const bool read = store.ForEachDay(start, 99991231, [&](HistoryDay day, auto& rows) {
-        const bool more = run.Day(day, rows);
-        if (options.Progress) options.Progress(++done, total);
-        return more;
-    });
+    const bool read =
+        store.ForEachDay(start, 99991231, FiguresRead(rules), [&](HistoryDay day, auto& rows) {
+            const bool more = run.Day(day, rows);
+            if (options.Progress) options.Progress(++done, total);
+            return more;
+        });
     if (!read) {
         error = "History.db: " + store.Error();
         return false;

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "analytics/filters.h"
+#include "analytics/iv_history.h"
 #include "history/history_row.h"
 #include "history/history_store.h"
 #include "results/screen.h"
@@ -56,6 +57,8 @@ class ReturnSample {
   public:
     explicit ReturnSample(std::size_t exactLimit = 200000) : exactLimit_(exactLimit) {}
     void Add(double value);
+    // Adds every value of `other`, as if each had been added here.
+    void Merge(const ReturnSample& other);
     long long Count() const { return count_; }
     double Mean() const { return count_ > 0 ? sum_ / static_cast<double>(count_) : 0; }
     // The share of values above 0, in percent.
@@ -75,6 +78,23 @@ class ReturnSample {
     std::vector<double> values_;
     std::vector<std::uint32_t> bins_;
     std::vector<double> low_, high_;  // values below and above the binned range
+};
+
+// A symbol's IV30 of its last days that had one, for IV rank and IV
+// percentile with a day's own IV30: the figures IvRankAndPercentile gives for
+// the window followed by today's, without copying the window.
+class IvWindow {
+  public:
+    // `days`: the earlier days kept (the IV window less today).
+    explicit IvWindow(std::size_t days) : ring_(days) {}
+    void Push(double iv30);
+    std::size_t Size() const { return size_; }
+    IvStanding StandingWith(double today) const;
+
+  private:
+    std::vector<double> ring_;  // the oldest at head_ once full
+    std::size_t head_ = 0;
+    std::size_t size_ = 0;
 };
 
 // One line of the report: the returns of a horizon over some picks or over
@@ -142,7 +162,9 @@ struct BacktestOptions {
     std::function<void(int done, int total)> Progress;
     // Each pick once its forward prices are known, by day and symbol.
     std::function<void(const BacktestSignal&)> Signal;
-    // Every row judged, with its verdict, as it is judged.
+    // Every row judged, with its verdict, as it is judged. The row holds the
+    // figures the filters in use read, its last sale and its volume; the
+    // others are not read.
     std::function<void(const HistoryRow&, const ScreenOutcome&)> Judged;
 };
 

@@ -2,8 +2,12 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <string_view>
 
 namespace quillon {
@@ -120,6 +124,14 @@ constexpr std::optional<double> HistoryRow::*kRowFigures[] = {
     &HistoryRow::Iv30Call,
     &HistoryRow::Iv30Put,
 };
+
+// The columns of those figures, in the same order.
+constexpr const char* kRowFigureColumns[] = {
+    "last",       "change",    "volume",           "high52",     "low52",
+    "pe",         "yield",     "quote_volatility", "market_cap", "call_volume",
+    "put_volume", "call_oi",   "put_oi",           "zorc",       "zorp",
+    "iv30",       "iv30_call", "iv30_put"};
+static_assert(std::size(kRowFigureColumns) == std::size(kRowFigures));
 
 // A row of the days table, its columns in kRowColumns order.
 HistoryRow RowOf(sqlite3_stmt* s) {
@@ -637,33 +649,159 @@ std::unordered_map<std::string, std::vector<double>> HistoryStore::LastSaleWindo
     return Windows(before, 0, n).LastSales;
 }
 
-bool HistoryStore::ForEachDay(
-    HistoryDay from, HistoryDay to,
-    const std::function<bool(HistoryDay, std::vector<HistoryRow>&)>& day) const {
+bool HistoryStore::ForEachDay(HistoryDay from, HistoryDay to, const std::vector<RowFigure>& figures,
+                              const std::function<bool(HistoryDay, std::vector<HistoryRow>&)>& day,
+                              std::size_t blockBytes) const {
     error_.clear();
-    const std::string sql = std::string("SELECT ") + kRowColumns +
-                            " FROM days WHERE day >= ? AND day <= ? ORDER BY day, symbol";
-    Statement s{Prepare(sql.c_str())};
-    if (s.s == nullptr) return false;
-    sqlite3_bind_int(s.s, 1, from);
-    sqlite3_bind_int(s.s, 2, to);
-    std::vector<HistoryRow> rows;
-    HistoryDay current = 0;
-    int rc;
-    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) {
-        const HistoryDay rowDay = sqlite3_column_int(s.s, 1);
-        if (rowDay != current && !rows.empty()) {
-            if (!day(current, rows)) return true;
-            rows.clear();
-        }
-        current = rowDay;
-        rows.push_back(RowOf(s.s));
-    }
-    if (rc != SQLITE_DONE) {
-        error_ = sqlite3_errmsg(db_);
+    if (db_ == nullptr) {
+        error_ = "the history is not open";
         return false;
     }
-    if (!rows.empty()) day(current, rows);
+    // Reading the table in the order of the by-day index would look every
+    // row up by its key, one random read each. Instead the rows of a block
+    // of days are read symbol by symbol along the key, a short ordered run
+    // for each symbol, kept in a compact form and handed on day by day. A
+    // block holds about blockBytes of figures however many years the table
+    // holds; SQLite's page cache is raised for the read so that each page is
+    // read from the file about once.
+    constexpr int kReadCacheKiB = 32768;
+    const auto failed = [this] {
+        error_ = sqlite3_errmsg(db_);
+        return false;
+    };
+
+    // The figures this table has, in the order asked for.
+    std::vector<RowFigure> known;
+    std::string columns = "day, pass_id";
+    for (RowFigure figure : figures) {
+        const auto* at = std::find(std::begin(kRowFigures), std::end(kRowFigures), figure);
+        if (at == std::end(kRowFigures)) continue;
+        known.push_back(figure);
+        columns += std::string(", ") + kRowFigureColumns[at - std::begin(kRowFigures)];
+    }
+
+    // The days of the range and the symbols of the table, each found by one
+    // step down an index or the key.
+    std::vector<HistoryDay> days;
+    {
+        Statement next{
+            Prepare("SELECT day FROM days WHERE day > ? AND day <= ? ORDER BY day LIMIT 1")};
+        if (next.s == nullptr) return false;
+        HistoryDay after = from - 1;
+        for (;;) {
+            sqlite3_reset(next.s);
+            sqlite3_bind_int(next.s, 1, after);
+            sqlite3_bind_int(next.s, 2, to);
+            const int rc = sqlite3_step(next.s);
+            if (rc == SQLITE_DONE) break;
+            if (rc != SQLITE_ROW) return failed();
+            after = sqlite3_column_int(next.s, 0);
+            days.push_back(after);
+        }
+    }
+    std::vector<std::string> symbols;
+    {
+        Statement first{Prepare("SELECT symbol FROM days ORDER BY symbol LIMIT 1")};
+        Statement next{Prepare("SELECT symbol FROM days WHERE symbol > ? ORDER BY symbol LIMIT 1")};
+        if (first.s == nullptr || next.s == nullptr) return false;
+        sqlite3_stmt* s = first.s;
+        for (;;) {
+            const int rc = sqlite3_step(s);
+            if (rc == SQLITE_DONE) break;
+            if (rc != SQLITE_ROW) return failed();
+            symbols.push_back(ColumnText(s, 0));
+            s = next.s;
+            sqlite3_reset(s);
+            BindText(s, 1, symbols.back());
+        }
+    }
+    if (days.empty() || symbols.empty()) return true;
+
+    const std::string sql =
+        "SELECT " + columns + " FROM days WHERE symbol = ? AND day >= ? AND day <= ? ORDER BY day";
+    Statement rows{Prepare(sql.c_str())};
+    if (rows.s == nullptr) return false;
+    int cacheBefore = 0;
+    {
+        Statement cache{Prepare("PRAGMA cache_size")};
+        if (cache.s == nullptr) return false;
+        if (sqlite3_step(cache.s) == SQLITE_ROW) cacheBefore = sqlite3_column_int(cache.s, 0);
+    }
+    const std::string cacheSize = "PRAGMA cache_size=-" + std::to_string(kReadCacheKiB);
+    sqlite3_exec(db_, cacheSize.c_str(), nullptr, nullptr, nullptr);
+    struct RestoreCache {
+        sqlite3* db;
+        int size;
+        ~RestoreCache() {
+            const std::string sql = "PRAGMA cache_size=" + std::to_string(size);
+            sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+        }
+    } restore{db_, cacheBefore};
+
+    // A row of a block: its symbol, its pass and where its figures start in
+    // `values` (NaN for nothing: SQLite keeps no NaN).
+    struct Kept {
+        std::uint32_t symbol;
+        std::uint32_t at;
+        std::int64_t pass;
+    };
+    const std::size_t width = known.size();
+    const std::size_t rowBytes = sizeof(Kept) + width * sizeof(double);
+    const std::size_t blockDays = std::max<std::size_t>(1, blockBytes / rowBytes / symbols.size());
+    std::vector<std::vector<Kept>> block(std::min(blockDays, days.size()));
+    std::vector<double> values;
+    std::vector<HistoryRow> dayRows;
+    for (std::size_t start = 0; start < days.size(); start += blockDays) {
+        const std::size_t end = std::min(start + blockDays, days.size());
+        values.clear();
+        for (std::size_t symbol = 0; symbol < symbols.size(); ++symbol) {
+            sqlite3_reset(rows.s);
+            BindText(rows.s, 1, symbols[symbol]);
+            sqlite3_bind_int(rows.s, 2, days[start]);
+            sqlite3_bind_int(rows.s, 3, days[end - 1]);
+            std::size_t at = start;
+            int rc;
+            while ((rc = sqlite3_step(rows.s)) == SQLITE_ROW) {
+                const HistoryDay rowDay = sqlite3_column_int(rows.s, 0);
+                while (at < end && days[at] < rowDay)
+                    ++at;
+                if (at == end) break;
+                block[at - start].push_back(Kept{static_cast<std::uint32_t>(symbol),
+                                                 static_cast<std::uint32_t>(values.size()),
+                                                 sqlite3_column_int64(rows.s, 1)});
+                for (std::size_t i = 0; i < width; ++i) {
+                    const int column = static_cast<int>(i) + 2;
+                    values.push_back(sqlite3_column_type(rows.s, column) == SQLITE_NULL
+                                         ? std::numeric_limits<double>::quiet_NaN()
+                                         : sqlite3_column_double(rows.s, column));
+                }
+            }
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) return failed();
+        }
+        for (std::size_t d = start; d < end; ++d) {
+            std::vector<Kept>& kept = block[d - start];
+            dayRows.resize(kept.size());
+            for (std::size_t i = 0; i < kept.size(); ++i) {
+                // Every field set afresh, without building a row anew.
+                HistoryRow& row = dayRows[i];
+                for (RowFigure figure : kRowFigures)
+                    (row.*figure).reset();
+                row.DaysToNear.reset();
+                row.DaysToNext.reset();
+                row.Verdict.clear();
+                row.FailedTest.clear();
+                row.Symbol = symbols[kept[i].symbol];
+                row.Day = days[d];
+                row.PassId = kept[i].pass;
+                const double* figure = values.data() + kept[i].at;
+                for (std::size_t f = 0; f < width; ++f) {
+                    if (!std::isnan(figure[f])) row.*known[f] = figure[f];
+                }
+            }
+            kept.clear();
+            if (!day(days[d], dayRows)) return true;
+        }
+    }
     return true;
 }
 

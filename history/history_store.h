@@ -15,6 +15,7 @@
 
 #include "history/history_row.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -106,13 +107,19 @@ class HistoryStore {
     };
     PastWindows Windows(HistoryDay before, int ivDays, int saleDays) const;
 
-    // Every row recorded from `from` to `to` in one ordered read: one day at
-    // a time, oldest first, each day's rows by symbol. `day` gets the day's
-    // rows (its to keep or change) and answers whether to go on; only one
-    // day's rows are held at a time. False when the table could not be read
-    // (Error() says why); a stop asked for by `day` is no failure.
-    bool ForEachDay(HistoryDay from, HistoryDay to,
-                    const std::function<bool(HistoryDay, std::vector<HistoryRow>&)>& day) const;
+    // Every row recorded from `from` to `to`, one day at a time, oldest
+    // first, each day's rows by symbol, with only `figures` of each read
+    // beside its symbol, day and pass (the other figures, the days to
+    // expiration, the verdict and the failed test are left empty): `day`
+    // gets the day's rows (its to keep or change) and answers whether to go
+    // on. The rows are read along the key in blocks of days of about
+    // `blockBytes` of figures, the most held at a time. False when the table
+    // could not be read (Error() says why); a stop asked for by `day` is no
+    // failure.
+    using RowFigure = std::optional<double> HistoryRow::*;
+    bool ForEachDay(HistoryDay from, HistoryDay to, const std::vector<RowFigure>& figures,
+                    const std::function<bool(HistoryDay, std::vector<HistoryRow>&)>& day,
+                    std::size_t blockBytes = 24 << 20) const;
 
     // PRAGMA integrity_check answered "ok".
     bool IntegrityOk();

@@ -34,10 +34,14 @@ class ScreenPathsTest : public ::testing::Test {
         context.files = WorkingFileNames::In(dir.Path());
         ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
         BuildExpirationCalendar(context.calendar, clock.Now());
-        // 25 earlier days: "LOW" had IV30 far below any today, "HIGH" far above.
+        // 25 earlier days: "LOW" had IV30 far below any today, "HIGH" far
+        // above; "D18" and "D19" had 18 and 19 days, one short of the 20 that
+        // IV rank needs with today and just enough.
         for (int d = 0; d < 25; ++d) {
             for (const auto& [symbol, iv] :
-                 {std::pair{"LOW", 5.0 + d * 0.1}, std::pair{"HIGH", 200.0 + d}}) {
+                 {std::pair{"LOW", 5.0 + d * 0.1}, std::pair{"HIGH", 200.0 + d},
+                  std::pair{d < 18 ? "D18" : "", 30.0}, std::pair{d < 19 ? "D19" : "", 30.0}}) {
+                if (symbol[0] == '\0') continue;
                 HistoryRow row;
                 row.Symbol = symbol;
                 row.Day = 20261101 + d;
@@ -190,6 +194,8 @@ TEST_F(ScreenPathsTest, ScanAndBacktestGiveTheSameVerdictsAndFailedTests) {
          "MaxIvPercentile"},
         {"HIGH", {ivFilter(&HistorySettings::MaxIvRank, 10), use(TX_MinCallPutRatio, 2)}, "UP", ""},
         {"NEW", {ivFilter(&HistorySettings::MinIvPercentile, 0)}, "REJECTED", "MinIvPercentile"},
+        {"D18", {ivFilter(&HistorySettings::MinIvRank, 0)}, "REJECTED", "MinIvRank"},
+        {"D19", {ivFilter(&HistorySettings::MinIvRank, 0)}, "SAVED", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.symbol);
