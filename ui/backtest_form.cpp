@@ -15,6 +15,7 @@
 #include "history/history_store.h"
 #include "platform/files.h"
 #include "platform/qt/latin1.h"
+#include "platform/qt/qt_services.h"
 #include "tools/backtest/backtest_chart.h"
 
 namespace quillon {
@@ -106,15 +107,15 @@ void TBacktestForm::Tell(const QString& text, bool failure) {
 bool TBacktestForm::Run() {
     const std::string history = workingDirectory_ + "/" + kHistoryFile;
     if (!FileExists(history)) {
-        Tell(FromLatin1("No history to back-test: " + history +
-                        " is not there. Every scan pass records its stocks in it, and "
-                        "quillon-history add builds it from past quote files."),
+        Tell(ToQt("No history to back-test: " + history +
+                  " is not there. Every scan pass records its stocks in it, and "
+                  "quillon-history add builds it from past quote files."),
              true);
         return false;
     }
     HistoryStore store;
     if (!store.Open(history)) {
-        Tell(FromLatin1("The history cannot be read: " + history + ": " + store.Error()), true);
+        Tell(ToQt("The history cannot be read: " + history + ": " + store.Error()), true);
         return false;
     }
 
@@ -129,7 +130,7 @@ bool TBacktestForm::Run() {
     std::string error;
     BacktestReport report;
     if (!RunBacktest(store, options, report, error)) {
-        Tell(FromLatin1("The back-test could not run: " + error), true);
+        Tell(ToQt("The back-test could not run: " + error), true);
         return false;
     }
     report_ = std::move(report);
@@ -145,25 +146,24 @@ bool TBacktestForm::Run() {
     const std::string reportFile = workingDirectory_ + "/" + kReportFile;
     const std::string chartFile = workingDirectory_ + "/" + kChartFile;
     if (!ReplaceFileAtomically(reportFile, reportText_, false)) {
-        Tell(FromLatin1("The report could not be saved as " + reportFile +
-                        "; it is shown below. Save Report... writes it elsewhere."),
+        Tell(ToQt("The report could not be saved as " + reportFile +
+                  "; it is shown below. Save Report... writes it elsewhere."),
              true);
         return true;
     }
     if (!WriteBacktestChart(chartFile, report_, error)) {
-        Tell(FromLatin1("The report is saved as " + reportFile + "; the chart is not: " + error),
-             true);
+        Tell(ToQt("The report is saved as " + reportFile + "; the chart is not: " + error), true);
         return true;
     }
-    Tell(FromLatin1("Saved as " + reportFile + " and " + kChartFile + "."), false);
+    Tell(ToQt("Saved as " + reportFile + " and " + kChartFile + "."), false);
     return true;
 }
 
 void TBacktestForm::SaveReportClick() {
-    const QString file = ChooseSaveFile(this, FromLatin1(workingDirectory_ + "/" + kReportFile),
+    const QString file = ChooseSaveFile(this, ToQt(workingDirectory_ + "/" + kReportFile),
                                         QStringLiteral("Text (*.txt)"));
     if (file.isEmpty()) return;
-    if (!ReplaceFileAtomically(ToLatin1(file), reportText_, false)) {
+    if (!ReplaceFileAtomically(FromQt(file), reportText_, false)) {
         Tell(QStringLiteral("The report could not be saved as ") + file, true);
         return;
     }
@@ -171,12 +171,12 @@ void TBacktestForm::SaveReportClick() {
 }
 
 void TBacktestForm::SaveChartClick() {
-    const QString file = ChooseSaveFile(this, FromLatin1(workingDirectory_ + "/" + kChartFile),
+    const QString file = ChooseSaveFile(this, ToQt(workingDirectory_ + "/" + kChartFile),
                                         QStringLiteral("PNG image (*.png)"));
     if (file.isEmpty()) return;
     std::string error;
-    if (!WriteBacktestChart(ToLatin1(file), report_, error)) {
-        Tell(FromLatin1("The chart is not saved: " + error), true);
+    if (!WriteBacktestChart(FromQt(file), report_, error)) {
+        Tell(ToQt("The chart is not saved: " + error), true);
         return;
     }
     Tell(QStringLiteral("Chart saved as ") + file, false);

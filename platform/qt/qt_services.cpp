@@ -98,14 +98,6 @@ void TryNextCandidate(const std::shared_ptr<CandidateChain>& chain) {
 
 }  // namespace
 
-QString ToQt(const std::string& text) {
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string FromQt(const QString& text) {
-    return text.toLocal8Bit().toStdString();
-}
-
 MessageKind KindOfMessage(const std::string& text) {
     std::string lower = text;
     for (char& c : lower)

@@ -18,8 +18,13 @@ namespace quillon {
 // dialog must come back as the bytes that name the file on disk, which Latin-1
 // (latin1.h, for the core's 8-bit texts) would not give for a name beyond
 // ASCII.
-QString ToQt(const std::string& text);
-std::string FromQt(const QString& text);
+// Defined here, so that the dialogs library uses them without the shell's.
+inline QString ToQt(const std::string& text) {
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+inline std::string FromQt(const QString& text) {
+    return text.toLocal8Bit().toStdString();
+}
 
 // What a message tells, which decides the icon of its box.
 enum class MessageKind {

@@ -14,7 +14,7 @@
 #include "history/backtest_report.h"
 #include "history/history_store.h"
 #include "platform/files.h"
-#include "platform/qt/latin1.h"
+#include "platform/qt/qt_services.h"
 #include "platform/services.h"
 #include "results/settings.h"
 #include "tests/gui/application.h"
@@ -81,7 +81,7 @@ TEST(BacktestFormTest, RunsTheEditedFiltersAndSavesTheReportAndChart) {
         form.show();
         ran = form.Run();
         shownReport = form.ReportText();
-        message = ToLatin1(form.Message());
+        message = FromQt(form.Message());
         EXPECT_FALSE(form.Chart().isNull());
         if (const char* shots = std::getenv("QUILLON_SCREENSHOT_DIR")) {
             form.grab().save(QString::fromLocal8Bit(shots) + "/backtest-window.png");
@@ -121,7 +121,7 @@ TEST(BacktestFormTest, WithoutHistoryItSaysSoAndKeepsTheEarlierReport) {
     ASSERT_TRUE(ReplaceFileAtomically(dir.File("Backtest.txt"), "earlier\r\n", false));
     TBacktestForm form(dir.Path(), BacktestOptions{}, "test");
     EXPECT_FALSE(form.Run());
-    EXPECT_EQ(ToLatin1(form.Message()),
+    EXPECT_EQ(FromQt(form.Message()),
               "No history to back-test: " + dir.File("History.db") +
                   " is not there. Every scan pass records its stocks in it, and quillon-history "
                   "add builds it from past quote files.");

@@ -259,7 +259,8 @@ TEST_F(ChangesStoreTest, APassOpenedAgainCountsTheRowsOfItsFirstPart) {
     const std::int64_t other = Begin(20261209, "B");  // another filter set between
     Record(other, 20261209, Judged("ZULU", "SAVED"));
     const std::int64_t part2 = Begin(20261209, "A");
-    Record(part2, 20261209, Judged("BOLT", "SAVED"));
+    // Past midnight: the rest of the pass is recorded under the next day.
+    Record(part2, 20261210, Judged("BOLT", "SAVED"));
     EXPECT_EQ(End(part2), (std::vector<std::string>{"since 20261208", "+ BOLT  SAVED"}));
     ASSERT_EQ(store.SavedSet(part2).size(), 2u);
     EXPECT_EQ(store.SavedSet(part2)[0].Symbol, "ACME");
