@@ -81,7 +81,9 @@ TEST(BacktestToolTest, ExitStatusesAndMessages) {
         std::string out, err;
         EXPECT_EQ(Backtest(c.args, out, err), c.status);
         EXPECT_NE(err.find(c.message), std::string::npos) << err;
-        if (c.status != 0) EXPECT_EQ(out, "") << "no report after a failure";
+        if (c.status != 0) {
+            EXPECT_EQ(out, "") << "no report after a failure";
+        }
     }
     EXPECT_FALSE(dir.Exists("no")) << "nothing left of a failed write";
 }
