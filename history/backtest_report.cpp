@@ -125,7 +125,7 @@ std::string CsvNumber(double value) {
 }
 
 std::string CsvStats(const ReturnStats& s) {
-    if (s.Count == 0) return ",,,,,,,";
+    if (s.Count == 0) return ",,,,,,";  // the seven figures, empty
     return CsvNumber(s.HitRate) + "," + CsvNumber(s.Mean) + "," + CsvNumber(s.Median) + "," +
            CsvNumber(s.Q10) + "," + CsvNumber(s.Q25) + "," + CsvNumber(s.Q75) + "," +
            CsvNumber(s.Q90);

@@ -4,7 +4,9 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "history/history_store.h"
@@ -115,6 +117,11 @@ TEST(BacktestToolTest, WritesTheReportAndTheFilesAskedFor) {
     EXPECT_NE(csv.find("\n1,every,all,picks,1,1,1,0,100,10,10,10,10,10,10,0,1,0\n"),
               std::string::npos)
         << csv;
+    // Every row has the header's 18 fields, a group without picks (DOWN) too.
+    std::istringstream rows(csv);
+    for (std::string row; std::getline(rows, row);) {
+        EXPECT_EQ(std::count(row.begin(), row.end(), ','), 17) << row;
+    }
     EXPECT_EQ(dir.Read("c.png").substr(1, 3), "PNG");
 
     // Without --template or --settings: the working directory's settings file.
