@@ -626,12 +626,21 @@ bool RunBacktest(const HistoryStore& store, const BacktestOptions& options, Back
         error = "History.db: " + store.Error();
         return false;
     }
-    int total = 0;
-    if (options.Progress) total = static_cast<int>(store.Days().size());
     // The IV window reaches back before the first day judged; without the IV
     // filters nothing before it is needed.
     const ScreenRules rules = ScreenRules::Of(options.Filters, options.History);
     const HistoryDay start = rules.IvFiltersInUse ? 0 : options.From;
+    // The days to be read: from the start to the last day judged, and the
+    // longest horizon after it (with the one that ends the read).
+    int total = 0;
+    if (options.Progress) {
+        const std::vector<HistoryDay> all = store.Days();
+        const auto first = std::lower_bound(all.begin(), all.end(), start);
+        const auto after = std::upper_bound(first, all.end(), options.To);
+        total =
+            static_cast<int>(after - first) + static_cast<int>(std::min<std::ptrdiff_t>(
+                                                  all.end() - after, options.Horizons.back() + 1));
+    }
     int done = 0;
     const bool read =
         store.ForEachDay(start, 99991231, FiguresRead(rules), [&](HistoryDay day, auto& rows) {
@@ -643,6 +652,7 @@ bool RunBacktest(const HistoryStore& store, const BacktestOptions& options, Back
         error = "History.db: " + store.Error();
         return false;
     }
+    if (options.Progress && done < total) options.Progress(total, total);
     run.Finish();
     return true;
 }

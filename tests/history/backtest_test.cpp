@@ -285,6 +285,37 @@ TEST_F(BacktestTest, EachDaysUniverseIsThatDaysAndLeaversAreMissing) {
     }
 }
 
+// Progress counts the days read, up to the total it announced: those of the
+// range and the longest horizon after it.
+TEST_F(BacktestTest, ProgressEndsAtItsTotal) {
+    Plant();
+    struct Case {
+        HistoryDay from, to;
+        std::vector<int> horizons;
+        int total;
+    };
+    const Case cases[] = {
+        {0, 99991231, {1, 2}, 5},
+        {20260105, 20260105, {1}, 3},
+        {20260106, 20260107, {2}, 4},
+        {20260108, 20260109, {20}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.from);
+        BacktestOptions options = PlantedOptions();
+        options.From = c.from;
+        options.To = c.to;
+        options.Horizons = c.horizons;
+        std::vector<std::pair<int, int>> calls;
+        options.Progress = [&](int done, int total) { calls.emplace_back(done, total); };
+        Run(options);
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls.back(), std::make_pair(c.total, c.total));
+        for (std::size_t i = 1; i < calls.size(); ++i)
+            EXPECT_EQ(calls[i].first, calls[i - 1].first + 1);
+    }
+}
+
 // A history of random figures: rows of days after `cut` come from another
 // seed, with symbols that leave and others that come.
 void RandomHistory(HistoryStore& store, unsigned seed, HistoryDay cut, unsigned seedAfter) {
