@@ -3,13 +3,14 @@
 // as the scan would have judged the day's figures, and what each saved stock
 // (a pick) did next, against every stock recorded that day (the universe).
 //
-// History.db is read in one pass, day by day in date order. What is held:
-// the rows of the day being read, each symbol's last sales over the longest
-// horizon and its IV30 over the IV window, and the picks of the last
-// (longest horizon) days waiting for their forward prices; never the years
-// behind. A day's verdicts read that day's row alone, and its IV rank and IV
-// percentile the IV30 of the symbol's earlier recorded days and the day's
-// own: nothing after the day.
+// History.db is read in one pass, day by day in date order (a block of days
+// read ahead, HistoryStore::ForEachDay). What is held: those rows, each
+// symbol's last sales over the longest horizon and its IV30 over the IV
+// window, the picks of the last (longest horizon) days waiting for their
+// forward prices, and the returns gathered for the report (binned past a
+// limit); never the years behind. A day's verdicts read that day's row
+// alone, and its IV rank and IV percentile the IV30 of the symbol's earlier
+// recorded days and the day's own: nothing after the day.
 //
 // Returns are in percent: from the last sale recorded on the signal's day
 // (the entry) to the last sale recorded N trading days later, a trading day
