@@ -257,16 +257,23 @@ TEST(ImportLayouts, DateFormsOfTheExports) {
         EXPECT_EQ(ParseDate(c.text), c.cell) << c.text;
         EXPECT_EQ(ParseLeadingDate(c.text), c.leading) << c.text;
     }
+    // The root, and whether a server scan skips it (a ticker of three
+    // letters or fewer keeps itself as its root, however it reads).
     const struct {
         const char* text;
         const char* symbol;
         const char* root;
-    } symbols[] = {{"^SPX", "SPX", "SPX"},  {"$ORB", "ORB", "ORB"}, {"axle", "AXLE", "ALE"},
-                   {"DXCM", "DXCM", "DCM"}, {"AXP", "AXP", "AXP"},  {"XYZW", "XYZW", "XWA"},
-                   {"BRIX", "BRIX", "BRI"}, {"TXN", "TXN", "TXN"}};
+        bool serverSkips;
+    } symbols[] = {{"^SPX", "SPX", "SPX", true},   {"$ORB", "ORB", "ORB", false},
+                   {"axle", "AXLE", "ALE", false}, {"DXCM", "DXCM", "DCM", false},
+                   {"AXP", "AXP", "AXP", true},    {"XYZW", "XYZW", "XWA", false},
+                   {"BRIX", "BRIX", "BRI", false}, {"TXN", "TXN", "TXN", true},
+                   {"EXC", "EXC", "EXC", true},    {"GEZ", "GEZ", "GEZ", true},
+                   {"XL", "XL", "XL", false},      {"AX", "AX", "AX", true}};
     for (const auto& s : symbols) {
         EXPECT_EQ(SymbolOf(s.text), s.symbol);
         EXPECT_EQ(ArchiveRoot(s.symbol), s.root) << s.symbol;
+        EXPECT_EQ(ServerScanSkipsRoot(ArchiveRoot(s.symbol)), s.serverSkips) << s.symbol;
     }
 }
 

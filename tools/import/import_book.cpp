@@ -164,6 +164,11 @@ std::string ArchiveRoot(const std::string& symbol) {
     return root;
 }
 
+bool ServerScanSkipsRoot(const std::string& root) {
+    auto skipped = [](char c) { return c == 'X' || c == 'Y' || c == 'Z'; };
+    return (root.size() > 1 && skipped(root[1])) || (root.size() > 2 && skipped(root[2]));
+}
+
 std::optional<LeftOut> ImportBook::PlaceOption(const OptionRow& option) {
     const auto found = index_.find(option.Underlying);
     if (found == index_.end()) return LeftOut::NoStock;

@@ -107,4 +107,11 @@ class ImportBook {
 // itself, which the reader requires of such a ticker's options.
 std::string ArchiveRoot(const std::string& symbol);
 
+// Whether the option-page reader skips the option symbols of `root`: an X, Y
+// or Z in its last two places, which ArchiveRoot avoids except for a ticker
+// of three characters or fewer, whose root is the ticker itself. Such a
+// stock's options are read by a local scan of the archive but not by a
+// server scan of served pages.
+bool ServerScanSkipsRoot(const std::string& root);
+
 }  // namespace quillon::import

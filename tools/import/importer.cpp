@@ -344,11 +344,18 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
     const ArchiveTexts texts{record, ascQuote, good, bad};
     long optionsWritten = 0;
     auto writeQuotes = [&](std::FILE* file) {
+        summary.localOnly.clear();
         for (const BookStock& stock : book.Stocks()) {
             book.FillQuoteState(stock, quote);
+            bool archived = false;
             ForEachNearMoneyOption([&](const OptionEntry& e) {
-                if (stock.options[e.Type][e.Strike][e.Month].present) ++optionsWritten;
+                if (!stock.options[e.Type][e.Strike][e.Month].present) return;
+                ++optionsWritten;
+                archived = true;
             });
+            if (archived && ServerScanSkipsRoot(ArchiveRoot(stock.row.Symbol))) {
+                summary.localOnly.push_back(stock.row.Symbol);
+            }
             record.clear();
             SaveQuote(quote, false, written, texts);
             ascQuote.clear();
@@ -488,6 +495,12 @@ std::string SummaryText(const ImportSummary& s, const std::string& quoteFile) {
     }
     for (const std::string& message : s.unpriced)
         text += message + "\n";
+    for (const std::string& symbol : s.localOnly) {
+        text += symbol +
+                ": its options are read by a local scan of this archive, not by a server scan "
+                "of these files (option symbols with an X, Y or Z after the first letter of a "
+                "ticker of three letters are skipped by the option-page reader)\n";
+    }
     if (!s.chainGiven) text += "no option-chain file given: stocks only\n";
     if (s.symbolsWritten) text += "symbol file written: Symbols.sym\n";
     if (s.settingsWritten)

@@ -67,6 +67,8 @@ struct ImportSummary {
     // Underlyings whose options were left out for want of a stock quote,
     // each with what would supply one.
     std::vector<std::string> unpriced;
+    // Stocks with options archived whose root a server scan skips.
+    std::vector<std::string> localOnly;
 };
 
 // Why an import fails.
