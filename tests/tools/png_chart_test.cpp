@@ -1,5 +1,5 @@
-// The back-test's PNG line chart: the checksums, the file read back by a small
-// PNG reader (stored deflate blocks only), where the lines land, gaps, the y
+// The back-test's PNG line chart: the checksums, the deflate data and the
+// file read back by a small PNG reader, where the lines land, gaps, the y
 // range and ticks, and a write that fails.
 #include <gtest/gtest.h>
 
@@ -45,9 +45,87 @@ struct DecodedPng {
     }
 };
 
-// Reads an 8-bit RGB PNG whose zlib stream holds stored blocks only and whose
-// rows are unfiltered; every CRC, LEN/NLEN and the Adler-32 are checked.
-// Returns what is wrong, or "" when the file is sound.
+// Inflates a zlib stream's deflate data at `at`: stored blocks and blocks of
+// the fixed Huffman code, the two kinds the writer may give. Returns what is
+// wrong, or "" with `at` just past the data.
+std::string Inflate(const std::string& in, std::size_t& at, std::string& out) {
+    std::size_t bit = at * 8;
+    auto read = [&](int count) -> long {  // least significant bit first
+        long value = 0;
+        for (int i = 0; i < count; ++i, ++bit) {
+            if (bit / 8 >= in.size()) return -1;
+            value |= static_cast<long>((in[bit / 8] >> (bit % 8)) & 1) << i;
+        }
+        return value;
+    };
+    auto code = [&](int count) -> long {  // most significant bit first
+        long value = 0;
+        for (int i = 0; i < count; ++i) {
+            const long b = read(1);
+            if (b < 0) return -1;
+            value = value << 1 | b;
+        }
+        return value;
+    };
+    static const int kLength[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+    static const int kDistance[30] = {
+        1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+    for (bool last = false; !last;) {
+        last = read(1) == 1;
+        const long type = read(2);
+        if (type == 0) {
+            bit = (bit + 7) / 8 * 8;
+            const std::size_t byte = bit / 8;
+            if (byte + 4 > in.size()) return "truncated block";
+            const unsigned len = (unsigned char)in[byte] | (unsigned char)in[byte + 1] << 8;
+            const unsigned nlen = (unsigned char)in[byte + 2] | (unsigned char)in[byte + 3] << 8;
+            if ((len ^ 0xFFFF) != nlen) return "LEN/NLEN";
+            out += in.substr(byte + 4, len);
+            bit = (byte + 4 + len) * 8;
+            continue;
+        }
+        if (type != 1) return "not a stored or fixed-Huffman block";
+        for (;;) {
+            long symbol = code(7);
+            if (symbol < 0) return "truncated block";
+            if (symbol <= 0x17) {
+                symbol += 256;
+            } else {
+                symbol = symbol << 1 | read(1);
+                if (symbol >= 0x30 && symbol <= 0xBF) {
+                    symbol -= 0x30;
+                } else if (symbol >= 0xC0 && symbol <= 0xC7) {
+                    symbol += 280 - 0xC0;
+                } else {
+                    symbol = (symbol << 1 | read(1)) - 0x190 + 144;
+                }
+            }
+            if (symbol < 256) {
+                out.push_back(static_cast<char>(symbol));
+                continue;
+            }
+            if (symbol == 256) break;
+            if (symbol > 285) return "length code";
+            const int l = static_cast<int>(symbol - 257);
+            const int extra = l < 8 || l == 28 ? 0 : (l - 4) / 4;
+            const long length = kLength[l] + read(extra);
+            const long d = code(5);
+            if (d < 0 || d > 29) return "distance code";
+            const long distance = kDistance[d] + read(d < 4 ? 0 : static_cast<int>(d / 2 - 1));
+            if (distance > static_cast<long>(out.size())) return "distance past the start";
+            for (long i = 0; i < length; ++i)
+                out.push_back(out[out.size() - static_cast<std::size_t>(distance)]);
+        }
+    }
+    at = (bit + 7) / 8;
+    return "";
+}
+
+// Reads an 8-bit RGB PNG whose rows are unfiltered; every CRC, the deflate
+// data and the Adler-32 are checked. Returns what is wrong, or "" when the
+// file is sound.
 std::string ReadPng(const std::string& file, DecodedPng& png) {
     if (file.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return "signature";
     std::string idat;
@@ -69,16 +147,7 @@ std::string ReadPng(const std::string& file, DecodedPng& png) {
         return "zlib header";
     std::string raw;
     std::size_t at = 2;
-    for (bool last = false; !last;) {
-        if (at + 5 > idat.size()) return "truncated block";
-        last = idat[at] & 1;
-        if ((idat[at] & 6) != 0) return "not a stored block";
-        const unsigned len = (unsigned char)idat[at + 1] | (unsigned char)idat[at + 2] << 8;
-        const unsigned nlen = (unsigned char)idat[at + 3] | (unsigned char)idat[at + 4] << 8;
-        if ((len ^ 0xFFFF) != nlen) return "LEN/NLEN";
-        raw += idat.substr(at + 5, len);
-        at += 5 + len;
-    }
+    if (const std::string problem = Inflate(idat, at, raw); !problem.empty()) return problem;
     if (at + 4 != idat.size() || chart::Adler32(raw) != BigEndian(idat, at)) return "Adler-32";
     const std::size_t rowBytes = png.Width * 3 + 1;
     if (raw.size() != rowBytes * png.Height) return "pixel data size";
@@ -125,6 +194,39 @@ TEST(PngChart, ChecksumsOfKnownInputs) {
     }
 }
 
+TEST(PngChart, DeflateInflatesBackToItsInput) {
+    std::string noise;
+    std::uint32_t seed = 7;
+    for (int i = 0; i < 70000; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        noise.push_back(static_cast<char>(seed >> 24));
+    }
+    std::string rows;  // rows of 9 bytes, each like the one above but for a byte
+    for (int row = 0; row < 40; ++row)
+        rows += std::string(8, 'a') + static_cast<char>('0' + row % 10);
+    const struct {
+        std::string input;
+        std::size_t stride;
+    } cases[] = {
+        {"", 10},
+        {"x", 10},
+        {"abcabcabcabc", 10},  // a match of the pixel before
+        {std::string(1000, '\0'), 10},
+        {std::string(259, 'z') + "y" + std::string(3, 'z'), 10},  // matches of 258 and 3 bytes
+        {rows, 9},
+        {noise, 2701},
+    };
+    for (const auto& c : cases) {
+        const std::string packed = chart::Deflate(c.input, c.stride);
+        std::string out;
+        std::size_t at = 0;
+        EXPECT_EQ(Inflate(packed, at, out), "") << c.input.size();
+        EXPECT_TRUE(out == c.input) << c.input.size();
+        EXPECT_EQ(at, packed.size()) << c.input.size();
+    }
+    EXPECT_LT(chart::Deflate(std::string(100000, 'w'), 2701).size(), 1000u);
+}
+
 TEST(PngChart, FileIsAnRgbPngOfTheDrawnChart) {
     const std::vector<std::string> labels = Dates(60);
     const std::vector<LineSeries> series = {{"1d", std::vector<double>(60, 0.01)},
@@ -140,6 +242,7 @@ TEST(PngChart, FileIsAnRgbPngOfTheDrawnChart) {
     EXPECT_EQ(png.Header.substr(8), std::string("\x08\x02\x00\x00\x00", 5));
     EXPECT_EQ(png.Chunks.front(), "IHDR");
     EXPECT_EQ(png.Chunks.back(), "IEND");
+    EXPECT_LT(file.size(), 100000u) << "a chart is mostly runs of one colour";
     const chart::RgbImage drawn = chart::DrawLineChart("Title", labels, series);
     EXPECT_TRUE(png.Pixels == std::string(drawn.Bytes().begin(), drawn.Bytes().end()));
     // Only the chart is left in the directory: the temporary file was renamed.

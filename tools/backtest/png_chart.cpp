@@ -630,6 +630,116 @@ std::uint32_t Adler32(std::string_view bytes) {
     return (b << 16) | a;
 }
 
+namespace {
+
+// Bits written from the least significant end, as deflate packs them.
+class BitWriter {
+  public:
+    explicit BitWriter(std::string& out) : out_(out) {}
+    void Bits(std::uint32_t value, int count) {
+        buffer_ |= static_cast<std::uint64_t>(value) << filled_;
+        filled_ += count;
+        while (filled_ >= 8) {
+            out_.push_back(static_cast<char>(buffer_ & 0xFF));
+            buffer_ >>= 8;
+            filled_ -= 8;
+        }
+    }
+    // A Huffman code, which deflate stores from its most significant bit.
+    void Code(std::uint32_t code, int length) {
+        std::uint32_t reversed = 0;
+        for (int i = 0; i < length; ++i)
+            reversed |= ((code >> i) & 1u) << (length - 1 - i);
+        Bits(reversed, length);
+    }
+    void Flush() {
+        if (filled_ > 0) out_.push_back(static_cast<char>(buffer_ & 0xFF));
+        buffer_ = 0;
+        filled_ = 0;
+    }
+
+  private:
+    std::string& out_;
+    std::uint64_t buffer_ = 0;
+    int filled_ = 0;
+};
+
+// A literal or length symbol (0 to 287) in the fixed Huffman code.
+void FixedSymbol(BitWriter& bits, int symbol) {
+    if (symbol < 144) {
+        bits.Code(static_cast<std::uint32_t>(0x30 + symbol), 8);
+    } else if (symbol < 256) {
+        bits.Code(static_cast<std::uint32_t>(0x190 + symbol - 144), 9);
+    } else if (symbol < 280) {
+        bits.Code(static_cast<std::uint32_t>(symbol - 256), 7);
+    } else {
+        bits.Code(static_cast<std::uint32_t>(0xC0 + symbol - 280), 8);
+    }
+}
+
+constexpr int kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr int kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr int kDistanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                   33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                   1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr int kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+void Match(BitWriter& bits, int length, int distance) {
+    int l = 28;
+    while (kLengthBase[l] > length)
+        --l;
+    FixedSymbol(bits, 257 + l);
+    bits.Bits(static_cast<std::uint32_t>(length - kLengthBase[l]), kLengthExtra[l]);
+    int d = 29;
+    while (kDistanceBase[d] > distance)
+        --d;
+    bits.Code(static_cast<std::uint32_t>(d), 5);
+    bits.Bits(static_cast<std::uint32_t>(distance - kDistanceBase[d]), kDistanceExtra[d]);
+}
+
+}  // namespace
+
+std::string Deflate(std::string_view raw, std::size_t stride) {
+    // One block of the fixed Huffman code. A chart is mostly runs of one
+    // colour and rows like the row above, so matching the byte before, the
+    // pixel before and the pixel above finds nearly all of what a general
+    // search would.
+    std::string out;
+    BitWriter bits(out);
+    bits.Bits(1, 1);  // the final block
+    bits.Bits(1, 2);  // fixed Huffman codes
+    constexpr std::size_t kMaxMatch = 258;
+    const std::size_t candidates[] = {1, 3, stride};
+    for (std::size_t at = 0; at < raw.size();) {
+        std::size_t bestLength = 0;
+        std::size_t bestDistance = 0;
+        for (std::size_t distance : candidates) {
+            if (distance == 0 || distance > at || distance > 32768) continue;
+            std::size_t length = 0;
+            const std::size_t limit = std::min(kMaxMatch, raw.size() - at);
+            while (length < limit && raw[at + length] == raw[at + length - distance])
+                ++length;
+            if (length > bestLength) {
+                bestLength = length;
+                bestDistance = distance;
+            }
+        }
+        if (bestLength >= 3) {
+            Match(bits, static_cast<int>(bestLength), static_cast<int>(bestDistance));
+            at += bestLength;
+        } else {
+            FixedSymbol(bits, static_cast<unsigned char>(raw[at]));
+            ++at;
+        }
+    }
+    FixedSymbol(bits, 256);  // the end of the block
+    bits.Flush();
+    return out;
+}
+
 std::string EncodePng(const RgbImage& image) {
     const std::size_t rowBytes = static_cast<std::size_t>(image.Width()) * 3;
     std::string raw;
@@ -641,18 +751,7 @@ std::string EncodePng(const RgbImage& image) {
     }
 
     std::string zlib = {'\x78', '\x01'};  // deflate, 32 KiB window, no dictionary
-    constexpr std::size_t kMaxStored = 65535;
-    for (std::size_t at = 0; at < raw.size(); at += kMaxStored) {
-        const std::size_t length = std::min(kMaxStored, raw.size() - at);
-        zlib.push_back(at + length == raw.size() ? '\x01' : '\x00');  // final flag, stored
-        const auto len = static_cast<std::uint16_t>(length);
-        const auto nlen = static_cast<std::uint16_t>(~len);
-        zlib.push_back(static_cast<char>(len & 0xFF));
-        zlib.push_back(static_cast<char>(len >> 8));
-        zlib.push_back(static_cast<char>(nlen & 0xFF));
-        zlib.push_back(static_cast<char>(nlen >> 8));
-        zlib.append(raw, at, length);
-    }
+    zlib += Deflate(raw, rowBytes + 1);
     AppendBigEndian(zlib, Adler32(raw));
 
     std::string png = "\x89PNG\r\n\x1a\n";

@@ -2,7 +2,7 @@
 // A line chart written as a PNG file with nothing but the standard library:
 // an RGB raster with anti-aliased lines, a built-in 5x7 bitmap font, the
 // chart's layout (axes, zero line, ticks, labels, title, legend) and a PNG
-// encoder that stores the pixels in uncompressed deflate blocks.
+// encoder that packs the pixels with deflate's fixed Huffman code.
 
 #include <cstddef>
 #include <cstdint>
@@ -103,8 +103,12 @@ RgbImage DrawLineChart(const std::string& title, const std::vector<std::string>&
 std::uint32_t Crc32(std::string_view bytes);
 std::uint32_t Adler32(std::string_view bytes);
 
+// `raw` as one deflate block of the fixed Huffman code, whose matches reach
+// back one byte, three bytes (a pixel) or `stride` bytes (a row).
+std::string Deflate(std::string_view raw, std::size_t stride);
+
 // The image as a PNG file: 8-bit RGB, no interlace, every row unfiltered, the
-// zlib stream made of stored deflate blocks of at most 65535 bytes.
+// zlib stream one fixed-Huffman deflate block.
 std::string EncodePng(const RgbImage& image);
 
 }  // namespace chart
