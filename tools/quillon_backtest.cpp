@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "history/backtest.h"
@@ -50,6 +53,11 @@ const char* kUsage =
     "                     in any case (see below); after --settings, the\n"
     "                     template's filters replace the file's\n"
     "  --settings FILE    the filters of the settings file FILE\n"
+    "  --filter NAME=VALUE\n"
+    "                     set one filter after those, by its name as the report\n"
+    "                     gives it (MinLast, MaxPE, MinOptInt, MinCallPutRatio,\n"
+    "                     MinIvRank, ...) to a number, or to NA to switch it\n"
+    "                     off; repeatable\n"
     "  --from DATE        the first date judged, YYYY-MM-DD (default: the first\n"
     "                     recorded)\n"
     "  --to DATE          the last date judged, YYYY-MM-DD (default: the last\n"
@@ -79,9 +87,9 @@ const char* kUsage =
     "  1   History.db cannot be read, or a file asked for cannot be written\n"
     "  2   the working directory has no History.db\n"
     "  3   no recorded date lies in the range asked for\n"
-    "  64  wrong usage: an unknown option or template, a date that is not a\n"
-    "      real YYYY-MM-DD, --from after --to, horizons that are not whole\n"
-    "      numbers from 1 to 1000, or a settings file that cannot be read\n";
+    "  64  wrong usage: an unknown option, template or filter, a date that is\n"
+    "      not a real YYYY-MM-DD, --from after --to, horizons that are not\n"
+    "      whole numbers from 1 to 1000, or a settings file that cannot be read\n";
 
 constexpr int kDone = 0;
 constexpr int kFailed = 1;
@@ -133,12 +141,38 @@ struct Command {
     std::string dir = ".";
     std::optional<FilterTemplate> filterTemplate;
     std::string settingsFile;
+    std::vector<std::pair<std::string, std::string>> filters;  // --filter NAME=VALUE, in order
     HistoryDay from = 0;
     HistoryDay to = 99991231;
     std::vector<int> horizons = {1, 5, 10, 20};
     std::string csv, signals, chart;
     bool quiet = false;
 };
+
+// The filter named as the report names it ("MinLast", "MaxPE", "MinIvRank"),
+// in any case; nullptr for an unknown name.
+FilterValue* FilterNamed(Settings& settings, std::string_view name) {
+    const auto same = [name](std::string_view other) {
+        return other.size() == name.size() &&
+               std::equal(other.begin(), other.end(), name.begin(), [](char a, char b) {
+                   return std::tolower(static_cast<unsigned char>(a)) ==
+                          std::tolower(static_cast<unsigned char>(b));
+               });
+    };
+    for (std::size_t i = 0; i < kFilterCount; ++i) {
+        if (same(std::string_view(kFilterNames[i]).substr(3))) return &settings.Filters.Values[i];
+    }
+    HistorySettings& h = settings.History;
+    const std::pair<const char*, FilterValue*> history[] = {
+        {"MinIvRank", &h.MinIvRank},
+        {"MaxIvRank", &h.MaxIvRank},
+        {"MinIvPercentile", &h.MinIvPercentile},
+        {"MaxIvPercentile", &h.MaxIvPercentile}};
+    for (const auto& [known, value] : history) {
+        if (same(known)) return value;
+    }
+    return nullptr;
+}
 
 // The filters and where they came from, or the usage error.
 std::optional<std::string> LoadFilters(const Command& command, Settings& settings,
@@ -170,6 +204,9 @@ std::optional<std::string> LoadFilters(const Command& command, Settings& setting
         name =
             std::string(kFilterTemplateNames[which]) + " (template " + std::to_string(which) + ")";
     }
+    for (const auto& [filter, value] : command.filters)
+        *FilterNamed(settings, filter) = ParseFilterValue(value);  // names checked when read
+    if (!command.filters.empty()) name += " changed by --filter";
     return name;
 }
 
@@ -306,6 +343,17 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--settings") {
             command.settingsFile = value;
+        } else if (arg == "--filter") {
+            const std::size_t equals = value.find('=');
+            Settings probe;
+            if (equals == std::string::npos ||
+                FilterNamed(probe, std::string_view(value).substr(0, equals)) == nullptr) {
+                return Usage(
+                    "--filter takes NAME=VALUE, NAME a filter as the report names it (MinLast, "
+                    "MaxPE, MinIvRank, ...), not '" +
+                    value + "'");
+            }
+            command.filters.emplace_back(value.substr(0, equals), value.substr(equals + 1));
         } else if (arg == "--from" || arg == "--to") {
             const std::optional<HistoryDay> day = DayOfText(value);
             if (!day) return Usage(arg + " takes a real date as YYYY-MM-DD, not '" + value + "'");

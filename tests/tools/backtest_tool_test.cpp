@@ -74,6 +74,8 @@ TEST(BacktestToolTest, ExitStatusesAndMessages) {
         {in + "--settings '" + dir.File("bad.settings") + "'", 64, "cannot be read"},
         {in + "--settings '" + dir.File("none") + "'", 64, "cannot be read"},
         {in + "--bogus 1", 64, "unknown option '--bogus'"},
+        {in + "--filter MinPrice=5", 64, "--filter takes NAME=VALUE"},
+        {in + "--filter MinLast", 64, "--filter takes NAME=VALUE"},
         {in + "--template 0 --csv '" + dir.File("no/such/dir.csv") + "'", 1, "cannot write"},
         {in + "--template 0 --signals '" + dir.File("no/such/s.csv") + "'", 1, "cannot write"},
         {in + "--template 0 --horizons 1", 0, ""},
@@ -134,6 +136,17 @@ TEST(BacktestToolTest, WritesTheReportAndTheFilesAskedFor) {
     EXPECT_NE(out.find("Filters: settings file " + dir.File("Quillon.---") + ": MinLast 45\r\n"),
               std::string::npos)
         << out;
+    // --filter after the file's filters: MinLast off, MaxLast 41 in any case.
+    ASSERT_EQ(Backtest("--workdir '" + dir.Path() + "' --horizons 1 --filter minlast=NA " +
+                           "--filter MAXLAST=41",
+                       out, err),
+              0)
+        << err;
+    EXPECT_NE(out.find("Filters: settings file " + dir.File("Quillon.---") +
+                       " changed by --filter: MaxLast 41\r\n"),
+              std::string::npos)
+        << out;
+    ASSERT_EQ(Backtest("--workdir '" + dir.Path() + "' --horizons 1", out, err), 0) << err;
     // Only the third day reaches 48: its picks have no day after them.
     EXPECT_NE(out.find("all                   2       1        2     n/a"), std::string::npos)
         << out;
