@@ -592,46 +592,50 @@ HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, i
     PastWindows windows;
     error_.clear();
     if (ivDays <= 0 && saleDays <= 0) return windows;
-    // One pass over the table in key order (symbol, then day), which reads
-    // every page once; the unary plus keeps SQLite from taking the by-day
-    // index for the date limit, which would look every row up by its key.
-    Statement s{Prepare("SELECT symbol, iv30, last FROM days WHERE +day < ? ORDER BY symbol, day")};
-    if (s.s == nullptr) return windows;
-    sqlite3_bind_int(s.s, 1, before);
+    // Symbol by symbol along the key (symbol, then day): a seek to the next
+    // symbol, then its days backwards from `before` until both windows are
+    // full. The read takes the days the windows hold, however many years the
+    // history has.
+    Statement next{Prepare("SELECT symbol FROM days WHERE symbol > ? ORDER BY symbol LIMIT 1")};
+    Statement days{Prepare(
+        "SELECT iv30, last FROM days WHERE symbol = ? AND day < ? ORDER BY symbol DESC, day DESC")};
+    if (next.s == nullptr || days.s == nullptr) return windows;
 
     std::string symbol;
     std::vector<double> iv30;
     std::vector<double> sales;
-    // Keeps the last `n` of `values` for `symbol`, oldest first.
-    const auto keep = [&symbol](std::unordered_map<std::string, std::vector<double>>& into,
-                                std::vector<double>& values, int n) {
-        if (n > 0 && !values.empty()) {
-            const auto drop = values.size() > static_cast<std::size_t>(n)
-                                  ? values.size() - static_cast<std::size_t>(n)
-                                  : 0;
-            into[symbol].assign(values.begin() + static_cast<std::ptrdiff_t>(drop), values.end());
+    const auto ivWanted = static_cast<std::size_t>(std::max(ivDays, 0));
+    const auto salesWanted = static_cast<std::size_t>(std::max(saleDays, 0));
+    int step = SQLITE_DONE;
+    for (;;) {
+        sqlite3_reset(next.s);
+        sqlite3_bind_text(next.s, 1, symbol.data(), static_cast<int>(symbol.size()),
+                          SQLITE_TRANSIENT);
+        step = sqlite3_step(next.s);
+        if (step != SQLITE_ROW) break;
+        symbol = ColumnText(next.s, 0);
+
+        iv30.clear();
+        sales.clear();
+        sqlite3_reset(days.s);
+        sqlite3_bind_text(days.s, 1, symbol.data(), static_cast<int>(symbol.size()),
+                          SQLITE_TRANSIENT);
+        sqlite3_bind_int(days.s, 2, before);
+        while (iv30.size() < ivWanted || sales.size() < salesWanted) {
+            step = sqlite3_step(days.s);
+            if (step != SQLITE_ROW) break;
+            if (iv30.size() < ivWanted && sqlite3_column_type(days.s, 0) != SQLITE_NULL) {
+                iv30.push_back(sqlite3_column_double(days.s, 0));
+            }
+            if (sales.size() < salesWanted && sqlite3_column_type(days.s, 1) != SQLITE_NULL) {
+                sales.push_back(sqlite3_column_double(days.s, 1));
+            }
         }
-        values.clear();
-    };
-    int step;
-    while ((step = sqlite3_step(s.s)) == SQLITE_ROW) {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s.s, 0));
-        const std::string_view rowSymbol(text == nullptr ? "" : text,
-                                         static_cast<std::size_t>(sqlite3_column_bytes(s.s, 0)));
-        if (rowSymbol != symbol) {
-            keep(windows.Iv30, iv30, ivDays);
-            keep(windows.LastSales, sales, saleDays);
-            symbol.assign(rowSymbol);
-        }
-        if (ivDays > 0 && sqlite3_column_type(s.s, 1) != SQLITE_NULL) {
-            iv30.push_back(sqlite3_column_double(s.s, 1));
-        }
-        if (saleDays > 0 && sqlite3_column_type(s.s, 2) != SQLITE_NULL) {
-            sales.push_back(sqlite3_column_double(s.s, 2));
-        }
+        if (step != SQLITE_ROW && step != SQLITE_DONE) break;
+        // Read newest first; kept oldest first.
+        if (!iv30.empty()) windows.Iv30[symbol].assign(iv30.rbegin(), iv30.rend());
+        if (!sales.empty()) windows.LastSales[symbol].assign(sales.rbegin(), sales.rend());
     }
-    keep(windows.Iv30, iv30, ivDays);
-    keep(windows.LastSales, sales, saleDays);
     if (step != SQLITE_DONE) {
         error_ = sqlite3_errmsg(db_);
         return {};
