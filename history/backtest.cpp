@@ -51,20 +51,6 @@ ScreenFigures ScreenFiguresOfRow(const HistoryRow& row) {
     return x;
 }
 
-const char* VerdictName(Verdict verdict) {
-    switch (verdict) {
-        case Verdict::SavedUp:
-            return "UP";
-        case Verdict::SavedDown:
-            return "DOWN";
-        case Verdict::Saved:
-            return "SAVED";
-        case Verdict::Rejected:
-            break;
-    }
-    return "REJECTED";
-}
-
 double Quantile(const std::vector<double>& sorted, double p) {
     const double h = p * static_cast<double>(sorted.size() - 1);
     const double whole = std::floor(h);

@@ -42,9 +42,6 @@ namespace quillon {
 // 0 (a P/E ratio the quote had not: 100000; a volume: the "Volume" test).
 ScreenFigures ScreenFiguresOfRow(const HistoryRow& row);
 
-// "UP", "DOWN", "SAVED" or "REJECTED", as the history records verdicts.
-const char* VerdictName(Verdict verdict);
-
 // The p quantile (0 to 1) of `sorted` (ascending, not empty) by linear
 // interpolation between order statistics: with h = p * (n - 1), k its whole
 // part and f the rest, x[k] + f * (x[k + 1] - x[k]).

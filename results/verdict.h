@@ -13,4 +13,19 @@ enum class Verdict : int {
     SavedDown = -1,
 };
 
+// The verdict as the history records it: "UP", "DOWN", "SAVED" or "REJECTED".
+inline const char* VerdictName(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::SavedUp:
+            return "UP";
+        case Verdict::SavedDown:
+            return "DOWN";
+        case Verdict::Saved:
+            return "SAVED";
+        case Verdict::Rejected:
+            break;
+    }
+    return "REJECTED";
+}
+
 }  // namespace quillon

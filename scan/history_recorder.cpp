@@ -54,20 +54,6 @@ std::string FilterText(const Settings& settings) {
     return text;
 }
 
-const char* VerdictText(Verdict verdict) {
-    switch (verdict) {
-        case Verdict::SavedUp:
-            return "UP";
-        case Verdict::SavedDown:
-            return "DOWN";
-        case Verdict::Saved:
-            return "SAVED";
-        case Verdict::Rejected:
-            break;
-    }
-    return "REJECTED";
-}
-
 // The ratio filters in use, for a stock that passed the AND group but
 // reached neither ratio.
 std::string RatioTestText(const FilterValues& f) {
@@ -122,7 +108,7 @@ HistoryRow HistoryRowOf(const Context& context, HistoryDay day, std::int64_t pas
         row.DaysToNear = iv.DaysNear;
         row.DaysToNext = iv.DaysNext;
     }
-    row.Verdict = VerdictText(context.Verdict);
+    row.Verdict = VerdictName(context.Verdict);
     if (context.Verdict == Verdict::Rejected) {
         const char* failed = FirstFailedTest(context);
         row.FailedTest = failed ? failed : RatioTestText(context.settings.Filters.Values);
