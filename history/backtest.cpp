@@ -533,7 +533,12 @@ class Run {
                 if (picks == 0) continue;
                 tally.signals += picks;
                 ++tally.days;
-                if (!forward) continue;
+                // The universe beside the picks misses its forward prices as
+                // they do: all of it on a day past the last recorded date.
+                if (!forward) {
+                    tally.universeMissing += day.universe;
+                    continue;
+                }
                 lines |= 1u << line;
                 tally.universeMissing += day.universe - static_cast<long long>(universe.size());
                 if (withReturn > 0 && !universe.empty()) {

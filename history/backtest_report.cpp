@@ -183,7 +183,8 @@ std::vector<std::string> BacktestNotes(const BacktestReport& report,
     notes.push_back(
         "Missing: picks without a forward price: the symbol is not recorded N trading days "
         "later, is recorded then without a last sale, or the day lies past the last recorded "
-        "date. They are counted, never dropped.");
+        "date. They are counted, never dropped; on a universe line, the members of the "
+        "same days without one.");
     notes.push_back(
         "Non-overlapping: a signal is kept for horizon N only when its symbol has no kept "
         "signal in the N recorded trading days before it, so that no two kept returns of a "

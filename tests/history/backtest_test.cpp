@@ -118,7 +118,11 @@ TEST_F(BacktestTest, PlantedPicksGiveTheFiguresWorkedOutByHand) {
     };
     const HorizonResult& h1 = report.Horizons[0];
     const HorizonResult& h2 = report.Horizons[1];
-    const std::vector<double> universe1 = {16, 1, 25, 0, 0, -25, 0, 6.25, 25};
+    // The universe's missing: A's of day 3 (it stops being recorded), and
+    // every member of a day with picks past the last recorded date (4 on day
+    // 5; day 4's too at two days).
+    const std::vector<double> universe1 = {16, 5, 25, 0, 0, -25, 0, 6.25, 25};
+    const std::vector<double> universe1Up = {16, 1, 25, 0, 0, -25, 0, 6.25, 25};
     const Line lines[] = {
         {"1 day, all",
          h1.Every[kEveryPick],
@@ -135,7 +139,7 @@ TEST_F(BacktestTest, PlantedPicksGiveTheFiguresWorkedOutByHand) {
          4,
          1,
          {4, 100, 25, 25, 25, 25, 25, 25},
-         universe1,
+         universe1Up,
          18.75,
          3},
         {"1 day, DOWN (turned)",
@@ -144,7 +148,7 @@ TEST_F(BacktestTest, PlantedPicksGiveTheFiguresWorkedOutByHand) {
          3,
          1,
          {2, 100, 37.5, 37.5, 27.5, 31.25, 43.75, 47.5},
-         {8, 1, 37.5, 9.375, 0, -7.5, 0, 25, 32.5},
+         {8, 5, 37.5, 9.375, 0, -7.5, 0, 25, 32.5},
          28.125,
          2},
         // Every signal of a symbol lies a day after its last: all are kept.
@@ -163,7 +167,7 @@ TEST_F(BacktestTest, PlantedPicksGiveTheFiguresWorkedOutByHand) {
          5,
          4,
          {4, 100, 39.0625, 37.5, 25, 25, 51.5625, 54.375},
-         {11, 2, 400.0 / 11, 6.25 / 11, 0, -25, -25, 25, 25},
+         {11, 10, 400.0 / 11, 6.25 / 11, 0, -25, -25, 25, 25},
          34.375,
          3},
         // A's signal of the second day overlaps its first within 2 days.
@@ -173,7 +177,7 @@ TEST_F(BacktestTest, PlantedPicksGiveTheFiguresWorkedOutByHand) {
          5,
          3,
          {4, 100, 39.0625, 37.5, 25, 25, 51.5625, 54.375},
-         {11, 2, 400.0 / 11, 6.25 / 11, 0, -25, -25, 25, 25},
+         {11, 10, 400.0 / 11, 6.25 / 11, 0, -25, -25, 25, 25},
          34.375,
          3},
     };
@@ -267,8 +271,8 @@ TEST_F(BacktestTest, EachDaysUniverseIsThatDaysAndLeaversAreMissing) {
         {20260105, 20260105, 2, 0, 4, 0},
         // Day 3: A stops (pick and universe member missing); E is there.
         {20260107, 20260107, 2, 1, 4, 1},
-        // Day 5: no day after it.
-        {20260109, 20260109, 1, 1, 0, 0},
+        // Day 5: no day after it, for its pick and its 4 universe members.
+        {20260109, 20260109, 1, 1, 0, 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.from);
@@ -528,7 +532,8 @@ TEST_F(BacktestTest, ReportTextIsFixedWidthWithNotes) {
         "  the p quantile is x(k) + f(x(k+1) - x(k)); the median is p = 0.5.\r\n"
         "- Missing: picks without a forward price: the symbol is not recorded N trading\r\n"
         "  days later, is recorded then without a last sale, or the day lies past the\r\n"
-        "  last recorded date. They are counted, never dropped.\r\n"
+        "  last recorded date. They are counted, never dropped; on a universe line, the\r\n"
+        "  members of the same days without one.\r\n"
         "- Non-overlapping: a signal is kept for horizon N only when its symbol has no\r\n"
         "  kept signal in the N recorded trading days before it, so that no two kept\r\n"
         "  returns of a symbol overlap.\r\n"
