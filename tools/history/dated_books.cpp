@@ -86,14 +86,6 @@ void DateGrouper::Finish() {
 
 namespace {
 
-std::string Describe(const std::string& file, long line, const RowProblem& problem) {
-    std::string text = file + ":" + std::to_string(line) + ": ";
-    if (!problem.column.empty()) text += "column '" + problem.column + "': ";
-    text += std::string(RowFaultName(problem.fault));
-    if (!problem.text.empty()) text += " '" + problem.text + "'";
-    return text;
-}
-
 // The quote dates the rows of the dated files hold.
 std::set<CivilDate> DatesOf(const ImportOptions& options, const std::vector<bool>& dated) {
     std::set<CivilDate> dates;
@@ -174,7 +166,7 @@ bool ReadDatedBooks(const ImportOptions& options, DatedRead& out, std::string& e
             handlers.onSkip = [&](long line, const RowProblem& problem) {
                 auto& faults = pass == 0 ? out.stockFaults : out.optionFaults;
                 ++faults[static_cast<int>(problem.fault)];
-                tell(Describe(path, line, problem) + ": row skipped");
+                tell(DescribeRowProblem(path, line, problem) + ": row skipped");
             };
             if (!ReadTableFile(path, options.files[i].symbol, handlers, error)) return false;
         }

@@ -309,6 +309,14 @@ Cell ReadCell(std::string_view text) {
     return {Cell::Number, negative ? -value : value};
 }
 
+std::string DescribeRowProblem(const std::string& file, long line, const RowProblem& problem) {
+    std::string text = file + ":" + std::to_string(line) + ": ";
+    if (!problem.column.empty()) text += "column '" + problem.column + "': ";
+    text += std::string(RowFaultName(problem.fault));
+    if (!problem.text.empty()) text += " '" + problem.text + "'";
+    return text;
+}
+
 std::string_view RowFaultName(RowFault fault) {
     switch (fault) {
         case RowFault::UnreadableNumber:

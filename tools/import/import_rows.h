@@ -73,6 +73,9 @@ struct RowProblem {
     std::string text;    // the cell as read
 };
 
+// "FILE:LINE: column 'NAME': FAULT 'CELL'", as the skipped rows are told.
+std::string DescribeRowProblem(const std::string& file, long line, const RowProblem& problem);
+
 // ------------------------------------------------------------------ stocks
 
 enum StockColumn {

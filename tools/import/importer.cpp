@@ -32,14 +32,6 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-std::string Describe(const std::string& file, long line, const RowProblem& problem) {
-    std::string text = file + ":" + std::to_string(line) + ": ";
-    if (!problem.column.empty()) text += "column '" + problem.column + "': ";
-    text += std::string(RowFaultName(problem.fault));
-    if (!problem.text.empty()) text += " '" + problem.text + "'";
-    return text;
-}
-
 bool WriteAll(std::FILE* file, const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), file) == text.size();
 }
@@ -218,7 +210,7 @@ bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& boo
         handlers.onSkip = [&](long line, const RowProblem& problem) {
             ++summary.stockRows;
             ++summary.stockFaults[static_cast<int>(problem.fault)];
-            tell(Describe(path, line, problem) + ": row skipped");
+            tell(DescribeRowProblem(path, line, problem) + ": row skipped");
         };
         if (!ReadTableFile(path, options.files[i].symbol, handlers, error)) return false;
     }
@@ -278,7 +270,7 @@ bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& boo
         handlers.onSkip = [&](long line, const RowProblem& problem) {
             ++summary.optionRows;
             ++summary.optionFaults[static_cast<int>(problem.fault)];
-            tell(Describe(path, line, problem) + ": row skipped");
+            tell(DescribeRowProblem(path, line, problem) + ": row skipped");
         };
         if (!ReadTableFile(path, options.files[i].symbol, handlers, error)) return false;
     }
