@@ -135,7 +135,7 @@ bool BuildHistory(const std::string& file, int years, int symbols, long long& ro
         }
         if ((d + 1) % 252 == 0) std::fprintf(stderr, "  %zu days written\n", d + 1);
     }
-    if (!store.CommitBatch()) {
+    if (!store.CommitBatch() || !store.Settle()) {
         std::fprintf(stderr, "bench_backtest: %s\n", store.Error().c_str());
         return false;
     }

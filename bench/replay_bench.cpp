@@ -146,7 +146,7 @@ bool WriteHistory(const std::string& directory, const std::vector<std::string>& 
             if (!store.Record(row)) return false;
         }
     }
-    return store.CommitBatch();
+    return store.CommitBatch() && store.Settle();
 }
 
 // A working directory of its own for one run: the archive and the symbol

@@ -4,10 +4,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <iterator>
 #include <limits>
+#include <map>
 #include <string_view>
 
 namespace quillon {
@@ -17,7 +21,7 @@ namespace {
 // The schema, one step per version: step i brings a database of version i to
 // version i + 1. A step is never changed once released; a new version adds a
 // step.
-constexpr std::array<const char*, 2> kMigrations = {
+constexpr std::array<const char*, 3> kMigrations = {
     // 1: the passes and the daily figures of each symbol.
     "CREATE TABLE passes ("
     " id INTEGER PRIMARY KEY,"
@@ -52,7 +56,32 @@ constexpr std::array<const char*, 2> kMigrations = {
     " verdict TEXT NOT NULL DEFAULT '',"
     " zorc REAL, zorp REAL,"
     " PRIMARY KEY (pass_id, symbol)) WITHOUT ROWID;"
-    "ALTER TABLE passes ADD COLUMN saved_kept INTEGER NOT NULL DEFAULT 0;"};
+    "ALTER TABLE passes ADD COLUMN saved_kept INTEGER NOT NULL DEFAULT 0;",
+    // 3: rows are recorded into `recent`, keyed by day, so that a pass adds
+    // its rows at one end of a table instead of onto one page of `days` per
+    // symbol; Settle moves them into `days` many days at a time. `windows`
+    // keeps each symbol's last IV30 figures and last sales of `days`, valid
+    // while `meta` holds 'windows_through' (the last day of `days` then).
+    "CREATE TABLE recent ("
+    " symbol TEXT NOT NULL,"
+    " day INTEGER NOT NULL,"
+    " pass_id INTEGER NOT NULL DEFAULT 0,"
+    " last REAL, change REAL, volume REAL, high52 REAL, low52 REAL, pe REAL, yield REAL,"
+    " quote_volatility REAL, market_cap REAL,"
+    " call_volume REAL, put_volume REAL, call_oi REAL, put_oi REAL,"
+    " zorc REAL, zorp REAL, iv30 REAL, iv30_call REAL, iv30_put REAL,"
+    " days_near INTEGER, days_next INTEGER,"
+    " verdict TEXT NOT NULL DEFAULT '',"
+    " failed_test TEXT NOT NULL DEFAULT '',"
+    " PRIMARY KEY (day, symbol)) WITHOUT ROWID;"
+    "CREATE TABLE windows ("
+    " symbol TEXT NOT NULL PRIMARY KEY,"
+    " iv30 BLOB NOT NULL,"
+    " last BLOB NOT NULL) WITHOUT ROWID;"
+    "CREATE TABLE meta (name TEXT NOT NULL PRIMARY KEY, value INTEGER) WITHOUT ROWID;"
+    // An empty history has its (empty) windows; one with rows gets them at
+    // its first Settle.
+    "INSERT INTO meta SELECT 'windows_through', 0 WHERE NOT EXISTS (SELECT 1 FROM days);"};
 
 constexpr const char* kRowColumns =
     "symbol, day, pass_id, last, change, volume, high52, low52, pe, yield, quote_volatility,"
@@ -149,6 +178,54 @@ HistoryRow RowOf(sqlite3_stmt* s) {
     return row;
 }
 
+// A kept window: its figures as 8-byte little-endian IEEE doubles.
+std::string PackedValues(const std::vector<double>& values) {
+    std::string bytes(values.size() * 8, '\0');
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const auto bits = std::bit_cast<std::uint64_t>(values[i]);
+        for (int b = 0; b < 8; ++b)
+            bytes[i * 8 + static_cast<std::size_t>(b)] = static_cast<char>(bits >> (8 * b));
+    }
+    return bytes;
+}
+
+void AppendUnpacked(sqlite3_stmt* s, int column, std::vector<double>& values) {
+    const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(s, column));
+    const auto count = static_cast<std::size_t>(sqlite3_column_bytes(s, column)) / 8;
+    if (bytes == nullptr) return;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint64_t bits = 0;
+        for (int b = 7; b >= 0; --b)
+            bits = bits << 8 | bytes[i * 8 + static_cast<std::size_t>(b)];
+        values.push_back(std::bit_cast<double>(bits));
+    }
+}
+
+// Keeps the last `n` of `values`.
+void KeepLast(std::vector<double>& values, std::size_t n) {
+    if (values.size() > n) values.erase(values.begin(), values.end() - static_cast<long>(n));
+}
+
+// A read of several statements sees one state of the file: a Settle by
+// another program between them would show its rows twice or not at all.
+class ReadTransaction {
+  public:
+    explicit ReadTransaction(sqlite3* db)
+        : db_(db), own_(db != nullptr && sqlite3_get_autocommit(db) != 0) {
+        if (own_) sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
+    }
+    ~ReadTransaction() {
+        if (own_ && sqlite3_get_autocommit(db_) == 0)
+            sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    }
+    ReadTransaction(const ReadTransaction&) = delete;
+    ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+  private:
+    sqlite3* db_;
+    bool own_;
+};
+
 }  // namespace
 
 HistoryStore::HistoryStore() = default;
@@ -166,6 +243,8 @@ void HistoryStore::Close() {
     if (inBatch_) RollbackBatch();
     sqlite3_finalize(record_);
     record_ = nullptr;
+    sqlite3_finalize(recordPast_);
+    recordPast_ = nullptr;
     sqlite3_close_v2(db_);
     db_ = nullptr;
 }
@@ -225,11 +304,12 @@ bool HistoryStore::Open(const std::string& file) {
               Exec("PRAGMA cache_size=-32768") && Migrate();
     if (ok) {
         record_ = Prepare(
-            "INSERT OR REPLACE INTO days (symbol, day, pass_id, last, change, volume, high52, "
+            "INSERT OR REPLACE INTO recent (symbol, day, pass_id, last, change, volume, high52, "
             "low52, pe, yield, quote_volatility, market_cap, call_volume, put_volume, call_oi, "
             "put_oi, zorc, zorp, iv30, iv30_call, iv30_put, days_near, days_next, verdict, "
             "failed_test) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-        ok = record_ != nullptr;
+        recordPast_ = Prepare("DELETE FROM days WHERE symbol = ? AND day = ?");
+        ok = record_ != nullptr && recordPast_ != nullptr;
     }
     if (!ok) {
         const std::string why = error_;
@@ -331,23 +411,48 @@ bool HistoryStore::Record(const HistoryRow& row) {
         error_ = "the history is not open";
         return false;
     }
-    sqlite3_stmt* s = record_;
-    sqlite3_reset(s);
-    sqlite3_clear_bindings(s);
-    BindText(s, 1, row.Symbol);
-    sqlite3_bind_int(s, 2, row.Day);
-    sqlite3_bind_int64(s, 3, row.PassId);
-    int column = 4;
-    for (std::optional<double> HistoryRow::*figure : kRowFigures)
-        BindDouble(s, column++, row.*figure);
-    BindInt(s, column++, row.DaysToNear);
-    BindInt(s, column++, row.DaysToNext);
-    BindText(s, column++, row.Verdict);
-    BindText(s, column++, row.FailedTest);
-    const int rc = sqlite3_step(s);
-    sqlite3_reset(s);
-    if (rc != SQLITE_DONE) return Fail("insert row");
-    return true;
+    const bool own = !inBatch_;
+    if (own && !(Exec("BEGIN IMMEDIATE") && ReadSettled())) {
+        const std::string why = error_;
+        if (sqlite3_get_autocommit(db_) == 0) Exec("ROLLBACK");
+        error_ = why;
+        return false;
+    }
+    bool ok = true;
+    if (row.Day <= settledThrough_) {
+        // A day already settled: its row there gives way to this one, and
+        // the kept windows, which end later, no longer hold.
+        sqlite3_stmt* s = recordPast_;
+        sqlite3_reset(s);
+        BindText(s, 1, row.Symbol);
+        sqlite3_bind_int(s, 2, row.Day);
+        ok = sqlite3_step(s) == SQLITE_DONE || Fail("delete settled row");
+        sqlite3_reset(s);
+    }
+    if (ok && windowsThrough_ && row.Day <= *windowsThrough_) ok = DropWindows();
+    if (ok) {
+        sqlite3_stmt* s = record_;
+        sqlite3_reset(s);
+        sqlite3_clear_bindings(s);
+        BindText(s, 1, row.Symbol);
+        sqlite3_bind_int(s, 2, row.Day);
+        sqlite3_bind_int64(s, 3, row.PassId);
+        int column = 4;
+        for (std::optional<double> HistoryRow::*figure : kRowFigures)
+            BindDouble(s, column++, row.*figure);
+        BindInt(s, column++, row.DaysToNear);
+        BindInt(s, column++, row.DaysToNext);
+        BindText(s, column++, row.Verdict);
+        BindText(s, column++, row.FailedTest);
+        ok = sqlite3_step(s) == SQLITE_DONE || Fail("insert row");
+        sqlite3_reset(s);
+    }
+    if (!own) return ok;
+    if (ok && Exec("COMMIT")) return true;
+    const std::string why = error_;
+    if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    error_ = why;
+    return false;
 }
 
 bool HistoryStore::BeginBatch() {
@@ -358,6 +463,12 @@ bool HistoryStore::BeginBatch() {
     }
     if (inBatch_) return true;
     if (!Exec("BEGIN IMMEDIATE")) return false;
+    if (!ReadSettled()) {
+        const std::string why = error_;
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        error_ = why;
+        return false;
+    }
     inBatch_ = true;
     return true;
 }
@@ -388,7 +499,11 @@ std::vector<HistoryRow> HistoryStore::Rows(const std::string& symbol, HistoryDay
                                            HistoryDay to) const {
     std::vector<HistoryRow> rows;
     const std::string sql = std::string("SELECT ") + kRowColumns +
-                            " FROM days WHERE symbol = ? AND day >= ? AND day <= ? ORDER BY day";
+                            " FROM days WHERE symbol = ?1 AND day >= ?2 AND day <= ?3"
+                            " UNION ALL SELECT " +
+                            kRowColumns +
+                            " FROM recent WHERE day >= ?2 AND day <= ?3 AND symbol = ?1"
+                            " ORDER BY day";
     Statement s{Prepare(sql.c_str())};
     if (s.s == nullptr) return rows;
     BindText(s.s, 1, symbol);
@@ -401,8 +516,9 @@ std::vector<HistoryRow> HistoryStore::Rows(const std::string& symbol, HistoryDay
 
 std::vector<HistoryRow> HistoryStore::RowsOfDay(HistoryDay day) const {
     std::vector<HistoryRow> rows;
-    const std::string sql =
-        std::string("SELECT ") + kRowColumns + " FROM days WHERE day = ? ORDER BY symbol";
+    const std::string sql = std::string("SELECT ") + kRowColumns +
+                            " FROM days WHERE day = ?1 UNION ALL SELECT " + kRowColumns +
+                            " FROM recent WHERE day = ?1 ORDER BY symbol";
     Statement s{Prepare(sql.c_str())};
     if (s.s == nullptr) return rows;
     sqlite3_bind_int(s.s, 1, day);
@@ -412,11 +528,19 @@ std::vector<HistoryRow> HistoryStore::RowsOfDay(HistoryDay day) const {
 }
 
 std::vector<HistoryDay> HistoryStore::Days() const {
+    ReadTransaction transaction(db_);
+    std::vector<HistoryDay> tables[2];
+    const char* sql[2] = {"SELECT DISTINCT day FROM days ORDER BY day",
+                          "SELECT DISTINCT day FROM recent ORDER BY day"};
+    for (int t = 0; t < 2; ++t) {
+        Statement s{Prepare(sql[t])};
+        if (s.s == nullptr) return {};
+        while (sqlite3_step(s.s) == SQLITE_ROW)
+            tables[t].push_back(sqlite3_column_int(s.s, 0));
+    }
     std::vector<HistoryDay> days;
-    Statement s{Prepare("SELECT DISTINCT day FROM days ORDER BY day")};
-    if (s.s == nullptr) return days;
-    while (sqlite3_step(s.s) == SQLITE_ROW)
-        days.push_back(sqlite3_column_int(s.s, 0));
+    std::set_union(tables[0].begin(), tables[0].end(), tables[1].begin(), tables[1].end(),
+                   std::back_inserter(days));
     return days;
 }
 
@@ -467,6 +591,9 @@ std::vector<HistoryRow> HistoryStore::RowsOfPass(std::int64_t pass) const {
             " AND f.source = p.source AND f.filters = p.filters), 0)))) SELECT ") +
         kRowColumns +
         " FROM days INDEXED BY days_by_day WHERE day >= (SELECT MIN(as_of) FROM own)"
+        " AND pass_id IN (SELECT id FROM own) UNION ALL SELECT " +
+        kRowColumns +
+        " FROM recent WHERE day >= (SELECT MIN(as_of) FROM own)"
         " AND pass_id IN (SELECT id FROM own) ORDER BY symbol";
     Statement s{Prepare(sql.c_str())};
     if (s.s == nullptr) return rows;
@@ -579,66 +706,372 @@ std::optional<HistoryPass> HistoryStore::Pass(std::int64_t id) const {
 }
 
 std::vector<std::string> HistoryStore::Symbols() const {
+    ReadTransaction transaction(db_);
+    std::vector<std::string> tables[2];
+    const char* sql[2] = {"SELECT DISTINCT symbol FROM days ORDER BY symbol",
+                          "SELECT DISTINCT symbol FROM recent ORDER BY symbol"};
+    for (int t = 0; t < 2; ++t) {
+        Statement s{Prepare(sql[t])};
+        if (s.s == nullptr) return {};
+        while (sqlite3_step(s.s) == SQLITE_ROW)
+            tables[t].push_back(ColumnText(s.s, 0));
+    }
     std::vector<std::string> symbols;
-    Statement s{Prepare("SELECT DISTINCT symbol FROM days ORDER BY symbol")};
-    if (s.s == nullptr) return symbols;
-    while (sqlite3_step(s.s) == SQLITE_ROW)
-        symbols.push_back(ColumnText(s.s, 0));
+    std::set_union(tables[0].begin(), tables[0].end(), tables[1].begin(), tables[1].end(),
+                   std::back_inserter(symbols));
     return symbols;
 }
 
-// `column` is one of this file's own names, never user text.
-HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, int saleDays) const {
-    PastWindows windows;
-    error_.clear();
-    if (ivDays <= 0 && saleDays <= 0) return windows;
-    // Symbol by symbol along the key (symbol, then day): a seek to the next
-    // symbol, then its days backwards from `before` until both windows are
-    // full. The read takes the days the windows hold, however many years the
-    // history has.
-    Statement next{Prepare("SELECT symbol FROM days WHERE symbol > ? ORDER BY symbol LIMIT 1")};
-    Statement days{Prepare(
-        "SELECT iv30, last FROM days WHERE symbol = ? AND day < ? ORDER BY symbol DESC, day DESC")};
-    if (next.s == nullptr || days.s == nullptr) return windows;
+namespace {
 
+// One day's IV30 and last sale of a symbol, NaN for nothing (SQLite keeps
+// no NaN).
+struct DayFigures {
+    HistoryDay day;
+    double iv30;
+    double last;
+};
+
+double FigureOrNaN(sqlite3_stmt* s, int column) {
+    return sqlite3_column_type(s, column) == SQLITE_NULL ? std::numeric_limits<double>::quiet_NaN()
+                                                         : sqlite3_column_double(s, column);
+}
+
+sqlite3_stmt* PrepareOn(sqlite3* db, const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(s);
+        return nullptr;
+    }
+    return s;
+}
+
+// The settled days before `before` of every symbol, symbol by symbol along
+// the key: a seek to the next symbol, then its days backwards until it has
+// `ivWanted` IV30 figures and `salesWanted` last sales, however many years
+// the table holds. `visit` gets each symbol's days oldest first.
+bool ReadSettledBackwards(
+    sqlite3* db, HistoryDay before, std::size_t ivWanted, std::size_t salesWanted,
+    const std::function<void(const std::string&, std::vector<DayFigures>&)>& visit) {
+    Statement next{
+        PrepareOn(db, "SELECT symbol FROM days WHERE symbol > ? ORDER BY symbol LIMIT 1")};
+    Statement days{PrepareOn(db,
+                             "SELECT day, iv30, last FROM days WHERE symbol = ? AND day < ?"
+                             " ORDER BY symbol DESC, day DESC")};
+    if (next.s == nullptr || days.s == nullptr) return false;
     std::string symbol;
-    std::vector<double> iv30;
-    std::vector<double> sales;
-    const auto ivWanted = static_cast<std::size_t>(std::max(ivDays, 0));
-    const auto salesWanted = static_cast<std::size_t>(std::max(saleDays, 0));
+    std::vector<DayFigures> figures;
     int step = SQLITE_DONE;
     for (;;) {
         sqlite3_reset(next.s);
-        sqlite3_bind_text(next.s, 1, symbol.data(), static_cast<int>(symbol.size()),
-                          SQLITE_TRANSIENT);
+        BindText(next.s, 1, symbol);
         step = sqlite3_step(next.s);
         if (step != SQLITE_ROW) break;
         symbol = ColumnText(next.s, 0);
 
-        iv30.clear();
-        sales.clear();
+        figures.clear();
+        std::size_t iv30 = 0;
+        std::size_t sales = 0;
         sqlite3_reset(days.s);
-        sqlite3_bind_text(days.s, 1, symbol.data(), static_cast<int>(symbol.size()),
-                          SQLITE_TRANSIENT);
+        BindText(days.s, 1, symbol);
         sqlite3_bind_int(days.s, 2, before);
-        while (iv30.size() < ivWanted || sales.size() < salesWanted) {
+        while (iv30 < ivWanted || sales < salesWanted) {
             step = sqlite3_step(days.s);
             if (step != SQLITE_ROW) break;
-            if (iv30.size() < ivWanted && sqlite3_column_type(days.s, 0) != SQLITE_NULL) {
-                iv30.push_back(sqlite3_column_double(days.s, 0));
-            }
-            if (sales.size() < salesWanted && sqlite3_column_type(days.s, 1) != SQLITE_NULL) {
-                sales.push_back(sqlite3_column_double(days.s, 1));
-            }
+            const DayFigures day{sqlite3_column_int(days.s, 0), FigureOrNaN(days.s, 1),
+                                 FigureOrNaN(days.s, 2)};
+            iv30 += std::isnan(day.iv30) ? 0 : 1;
+            sales += std::isnan(day.last) ? 0 : 1;
+            figures.push_back(day);
         }
-        if (step != SQLITE_ROW && step != SQLITE_DONE) break;
-        // Read newest first; kept oldest first.
-        if (!iv30.empty()) windows.Iv30[symbol].assign(iv30.rbegin(), iv30.rend());
-        if (!sales.empty()) windows.LastSales[symbol].assign(sales.rbegin(), sales.rend());
+        if (step != SQLITE_ROW && step != SQLITE_DONE) return false;
+        std::reverse(figures.begin(), figures.end());
+        visit(symbol, figures);
     }
-    if (step != SQLITE_DONE) {
+    return step == SQLITE_DONE;
+}
+
+// The recent days before `before`, oldest first, each day's by symbol.
+bool ReadRecent(sqlite3* db, HistoryDay before,
+                const std::function<void(const std::string&, const DayFigures&)>& visit) {
+    Statement s{PrepareOn(db,
+                          "SELECT symbol, day, iv30, last FROM recent WHERE day < ?"
+                          " ORDER BY day, symbol")};
+    if (s.s == nullptr) return false;
+    sqlite3_bind_int(s.s, 1, before);
+    int step;
+    std::string symbol;
+    while ((step = sqlite3_step(s.s)) == SQLITE_ROW) {
+        symbol.assign(reinterpret_cast<const char*>(sqlite3_column_text(s.s, 0)),
+                      static_cast<std::size_t>(sqlite3_column_bytes(s.s, 0)));
+        visit(symbol,
+              DayFigures{sqlite3_column_int(s.s, 1), FigureOrNaN(s.s, 2), FigureOrNaN(s.s, 3)});
+    }
+    return step == SQLITE_DONE;
+}
+
+void AppendFigures(const std::vector<DayFigures>& days, std::vector<double>& iv30,
+                   std::vector<double>& sales) {
+    for (const DayFigures& day : days) {
+        if (!std::isnan(day.iv30)) iv30.push_back(day.iv30);
+        if (!std::isnan(day.last)) sales.push_back(day.last);
+    }
+}
+
+}  // namespace
+
+bool HistoryStore::ReadSettled() {
+    Statement settled{Prepare("SELECT IFNULL(MAX(day), 0) FROM days")};
+    Statement windows{Prepare("SELECT value FROM meta WHERE name = 'windows_through'")};
+    if (settled.s == nullptr || windows.s == nullptr) return false;
+    if (sqlite3_step(settled.s) != SQLITE_ROW) return Fail("read the last settled day");
+    settledThrough_ = sqlite3_column_int(settled.s, 0);
+    const int rc = sqlite3_step(windows.s);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail("read the kept windows' day");
+    windowsThrough_.reset();
+    if (rc == SQLITE_ROW) windowsThrough_ = sqlite3_column_int(windows.s, 0);
+    return true;
+}
+
+bool HistoryStore::DropWindows() {
+    if (!Exec("DELETE FROM meta WHERE name = 'windows_through'")) return false;
+    windowsThrough_.reset();
+    return true;
+}
+
+bool HistoryStore::UpdateWindows(HistoryDay before) {
+    // The days about to settle come after the kept windows' last day: their
+    // figures go on the end of each symbol's windows.
+    std::map<std::string, std::vector<DayFigures>> added;
+    if (!ReadRecent(db_, before, [&](const std::string& symbol, const DayFigures& day) {
+            added[symbol].push_back(day);
+        })) {
+        return Fail("read the recent days");
+    }
+    Statement read{Prepare("SELECT iv30, last FROM windows WHERE symbol = ?")};
+    Statement write{
+        Prepare("INSERT OR REPLACE INTO windows (symbol, iv30, last) VALUES (?, ?, ?)")};
+    if (read.s == nullptr || write.s == nullptr) return false;
+    std::vector<double> iv30;
+    std::vector<double> sales;
+    for (const auto& [symbol, days] : added) {
+        iv30.clear();
+        sales.clear();
+        sqlite3_reset(read.s);
+        BindText(read.s, 1, symbol);
+        const int rc = sqlite3_step(read.s);
+        if (rc == SQLITE_ROW) {
+            AppendUnpacked(read.s, 0, iv30);
+            AppendUnpacked(read.s, 1, sales);
+        } else if (rc != SQLITE_DONE) {
+            return Fail("read a kept window");
+        }
+        AppendFigures(days, iv30, sales);
+        KeepLast(iv30, kKeptIvDays);
+        KeepLast(sales, kKeptLastSales);
+        const std::string ivBytes = PackedValues(iv30);
+        const std::string saleBytes = PackedValues(sales);
+        sqlite3_reset(write.s);
+        BindText(write.s, 1, symbol);
+        sqlite3_bind_blob(write.s, 2, ivBytes.data(), static_cast<int>(ivBytes.size()),
+                          SQLITE_TRANSIENT);
+        sqlite3_bind_blob(write.s, 3, saleBytes.data(), static_cast<int>(saleBytes.size()),
+                          SQLITE_TRANSIENT);
+        if (sqlite3_step(write.s) != SQLITE_DONE) return Fail("write a kept window");
+    }
+    return true;
+}
+
+bool HistoryStore::BuildWindows(HistoryDay before) {
+    if (!Exec("DELETE FROM windows")) return false;
+    Statement write{Prepare("INSERT INTO windows (symbol, iv30, last) VALUES (?, ?, ?)")};
+    if (write.s == nullptr) return false;
+    bool ok = true;
+    std::vector<double> iv30;
+    std::vector<double> sales;
+    const bool read = ReadSettledBackwards(
+        db_, before, kKeptIvDays, kKeptLastSales,
+        [&](const std::string& symbol, std::vector<DayFigures>& days) {
+            if (!ok) return;
+            iv30.clear();
+            sales.clear();
+            AppendFigures(days, iv30, sales);
+            KeepLast(iv30, kKeptIvDays);
+            KeepLast(sales, kKeptLastSales);
+            const std::string ivBytes = PackedValues(iv30);
+            const std::string saleBytes = PackedValues(sales);
+            sqlite3_reset(write.s);
+            BindText(write.s, 1, symbol);
+            sqlite3_bind_blob(write.s, 2, ivBytes.data(), static_cast<int>(ivBytes.size()),
+                              SQLITE_TRANSIENT);
+            sqlite3_bind_blob(write.s, 3, saleBytes.data(), static_cast<int>(saleBytes.size()),
+                              SQLITE_TRANSIENT);
+            ok = sqlite3_step(write.s) == SQLITE_DONE || Fail("write a kept window");
+        });
+    if (!read) return Fail("read the settled days");
+    return ok;
+}
+
+bool HistoryStore::Settle(HistoryDay before) {
+    error_.clear();
+    if (db_ == nullptr) {
+        error_ = "the history is not open";
+        return false;
+    }
+    const bool own = !inBatch_;
+    bool ok = !own || (Exec("BEGIN IMMEDIATE") && ReadSettled());
+    // The kept windows are brought up to date from the rows about to move
+    // while they still are recent; dropped ones are built anew from the
+    // whole table once the rows have moved.
+    const bool update = windowsThrough_.has_value();
+    ok = ok && (!update || UpdateWindows(before));
+    if (ok) {
+        const std::string move = std::string("INSERT OR REPLACE INTO days (") + kRowColumns +
+                                 ") SELECT " + kRowColumns +
+                                 " FROM recent WHERE day < ? ORDER BY symbol, day";
+        Statement insert{Prepare(move.c_str())};
+        Statement remove{Prepare("DELETE FROM recent WHERE day < ?")};
+        ok = insert.s != nullptr && remove.s != nullptr;
+        if (ok) {
+            sqlite3_bind_int(insert.s, 1, before);
+            sqlite3_bind_int(remove.s, 1, before);
+            ok = (sqlite3_step(insert.s) == SQLITE_DONE || Fail("settle the recent days")) &&
+                 (sqlite3_step(remove.s) == SQLITE_DONE || Fail("settle the recent days"));
+        }
+    }
+    ok = ok && ReadSettled();
+    ok = ok && (update || BuildWindows(settledThrough_ + 1));
+    if (ok) {
+        Statement mark{
+            Prepare("INSERT OR REPLACE INTO meta (name, value) VALUES ('windows_through', ?)")};
+        ok = mark.s != nullptr;
+        if (ok) {
+            sqlite3_bind_int(mark.s, 1, settledThrough_);
+            ok = sqlite3_step(mark.s) == SQLITE_DONE || Fail("mark the kept windows");
+        }
+        if (ok) windowsThrough_ = settledThrough_;
+    }
+    if (!own) return ok;
+    if (ok && Exec("COMMIT")) return true;
+    const std::string why = error_;
+    if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    error_ = why;
+    // What was read inside the transaction rolled back with it.
+    windowsThrough_.reset();
+    return false;
+}
+
+bool HistoryStore::SettleDue(HistoryDay day) const {
+    error_.clear();
+    ReadTransaction transaction(db_);
+    Statement today{Prepare("SELECT 1 FROM recent WHERE day = ? LIMIT 1")};
+    Statement windows{Prepare("SELECT 1 FROM meta WHERE name = 'windows_through'")};
+    Statement next{
+        Prepare("SELECT day FROM recent WHERE day > ? AND day < ? ORDER BY day LIMIT 1")};
+    if (today.s == nullptr || windows.s == nullptr || next.s == nullptr) return false;
+    sqlite3_bind_int(today.s, 1, day);
+    if (sqlite3_step(today.s) == SQLITE_ROW) return false;
+    if (sqlite3_step(windows.s) != SQLITE_ROW) return true;
+    // The recent days before `day`, each found by one step down the key.
+    HistoryDay after = 0;
+    for (int days = 0; days < kSettleDays; ++days) {
+        sqlite3_reset(next.s);
+        sqlite3_bind_int(next.s, 1, after);
+        sqlite3_bind_int(next.s, 2, day);
+        if (sqlite3_step(next.s) != SQLITE_ROW) return false;
+        after = sqlite3_column_int(next.s, 0);
+    }
+    return true;
+}
+
+HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, int saleDays) const {
+    PastWindows windows;
+    error_.clear();
+    if (ivDays <= 0 && saleDays <= 0) return windows;
+    if (db_ == nullptr) {
+        error_ = "the history is not open";
+        return windows;
+    }
+    const auto ivWanted = static_cast<std::size_t>(std::max(ivDays, 0));
+    const auto salesWanted = static_cast<std::size_t>(std::max(saleDays, 0));
+    ReadTransaction transaction(db_);
+    const auto failed = [&] {
         error_ = sqlite3_errmsg(db_);
-        return {};
+        return PastWindows{};
+    };
+    std::optional<HistoryDay> kept;
+    {
+        Statement s{Prepare("SELECT value FROM meta WHERE name = 'windows_through'")};
+        if (s.s == nullptr) return {};
+        const int rc = sqlite3_step(s.s);
+        if (rc == SQLITE_ROW) kept = sqlite3_column_int(s.s, 0);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return failed();
+    }
+    const auto keep = [&](const std::string& symbol, std::vector<double>& iv30,
+                          std::vector<double>& sales) {
+        KeepLast(iv30, ivWanted);
+        KeepLast(sales, salesWanted);
+        if (!iv30.empty()) windows.Iv30[symbol] = std::move(iv30);
+        if (!sales.empty()) windows.LastSales[symbol] = std::move(sales);
+    };
+
+    if (kept && before > *kept && ivDays <= kKeptIvDays && saleDays <= kKeptLastSales) {
+        // The kept windows reach the last settled day; the recent days
+        // before `before` come after it.
+        std::unordered_map<std::string, std::pair<std::vector<double>, std::vector<double>>> all;
+        Statement s{Prepare("SELECT symbol, iv30, last FROM windows")};
+        if (s.s == nullptr) return {};
+        int rc;
+        while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) {
+            auto& [iv30, sales] = all[ColumnText(s.s, 0)];
+            AppendUnpacked(s.s, 1, iv30);
+            AppendUnpacked(s.s, 2, sales);
+        }
+        if (rc != SQLITE_DONE) return failed();
+        if (!ReadRecent(db_, before, [&](const std::string& symbol, const DayFigures& day) {
+                auto& [iv30, sales] = all[symbol];
+                if (!std::isnan(day.iv30)) iv30.push_back(day.iv30);
+                if (!std::isnan(day.last)) sales.push_back(day.last);
+            })) {
+            return failed();
+        }
+        for (auto& [symbol, figures] : all)
+            keep(symbol, figures.first, figures.second);
+        return windows;
+    }
+
+    // Without kept windows for the date: each symbol's settled days, read
+    // backwards, and its recent ones, in the order of their days.
+    std::unordered_map<std::string, std::vector<DayFigures>> recent;
+    if (!ReadRecent(db_, before, [&](const std::string& symbol, const DayFigures& day) {
+            recent[symbol].push_back(day);
+        })) {
+        return failed();
+    }
+    std::vector<double> iv30;
+    std::vector<double> sales;
+    const auto byDay = [](const DayFigures& a, const DayFigures& b) { return a.day < b.day; };
+    if (!ReadSettledBackwards(db_, before, ivWanted, salesWanted,
+                              [&](const std::string& symbol, std::vector<DayFigures>& days) {
+                                  const auto more = recent.find(symbol);
+                                  if (more != recent.end()) {
+                                      days.insert(days.end(), more->second.begin(),
+                                                  more->second.end());
+                                      std::sort(days.begin(), days.end(), byDay);
+                                      recent.erase(more);
+                                  }
+                                  iv30.clear();
+                                  sales.clear();
+                                  AppendFigures(days, iv30, sales);
+                                  keep(symbol, iv30, sales);
+                              })) {
+        return failed();
+    }
+    for (auto& [symbol, days] : recent) {
+        iv30.clear();
+        sales.clear();
+        AppendFigures(days, iv30, sales);
+        keep(symbol, iv30, sales);
     }
     return windows;
 }
@@ -684,13 +1117,16 @@ bool HistoryStore::ForEachDay(HistoryDay from, HistoryDay to, const std::vector<
         columns += std::string(", ") + kRowFigureColumns[at - std::begin(kRowFigures)];
     }
 
-    // The days of the range and the symbols of the table, each found by one
-    // step down an index or the key.
+    ReadTransaction transaction(db_);
+    // The days of the range and the symbols of both tables, each found by
+    // one step down an index or the key.
     std::vector<HistoryDay> days;
-    {
-        Statement next{
-            Prepare("SELECT day FROM days WHERE day > ? AND day <= ? ORDER BY day LIMIT 1")};
+    for (const char* table : {"days", "recent"}) {
+        const std::string sql = std::string("SELECT day FROM ") + table +
+                                " WHERE day > ? AND day <= ? ORDER BY day LIMIT 1";
+        Statement next{Prepare(sql.c_str())};
         if (next.s == nullptr) return false;
+        std::vector<HistoryDay> found;
         HistoryDay after = from - 1;
         for (;;) {
             sqlite3_reset(next.s);
@@ -700,31 +1136,24 @@ bool HistoryStore::ForEachDay(HistoryDay from, HistoryDay to, const std::vector<
             if (rc == SQLITE_DONE) break;
             if (rc != SQLITE_ROW) return failed();
             after = sqlite3_column_int(next.s, 0);
-            days.push_back(after);
+            found.push_back(after);
         }
+        std::vector<HistoryDay> both;
+        std::set_union(days.begin(), days.end(), found.begin(), found.end(),
+                       std::back_inserter(both));
+        days.swap(both);
     }
-    std::vector<std::string> symbols;
-    {
-        Statement first{Prepare("SELECT symbol FROM days ORDER BY symbol LIMIT 1")};
-        Statement next{Prepare("SELECT symbol FROM days WHERE symbol > ? ORDER BY symbol LIMIT 1")};
-        if (first.s == nullptr || next.s == nullptr) return false;
-        sqlite3_stmt* s = first.s;
-        for (;;) {
-            const int rc = sqlite3_step(s);
-            if (rc == SQLITE_DONE) break;
-            if (rc != SQLITE_ROW) return failed();
-            symbols.push_back(ColumnText(s, 0));
-            s = next.s;
-            sqlite3_reset(s);
-            BindText(s, 1, symbols.back());
-        }
-    }
+    const std::vector<std::string> symbols = Symbols();
+    if (!error_.empty()) return false;
     if (days.empty() || symbols.empty()) return true;
 
     const std::string sql =
         "SELECT " + columns + " FROM days WHERE symbol = ? AND day >= ? AND day <= ? ORDER BY day";
     Statement rows{Prepare(sql.c_str())};
-    if (rows.s == nullptr) return false;
+    const std::string recentSql = "SELECT symbol, " + columns +
+                                  " FROM recent WHERE day >= ? AND day <= ? ORDER BY day, symbol";
+    Statement recentRows{Prepare(recentSql.c_str())};
+    if (rows.s == nullptr || recentRows.s == nullptr) return false;
     int cacheBefore = 0;
     {
         Statement cache{Prepare("PRAGMA cache_size")};
@@ -754,6 +1183,15 @@ bool HistoryStore::ForEachDay(HistoryDay from, HistoryDay to, const std::vector<
     const std::size_t blockDays = std::max<std::size_t>(1, blockBytes / rowBytes / symbols.size());
     std::vector<std::vector<Kept>> block(std::min(blockDays, days.size()));
     std::vector<double> values;
+    std::vector<bool> mixed(block.size());  // a day with rows of both tables
+    const auto keepFigures = [&](sqlite3_stmt* s, int first) {
+        for (std::size_t i = 0; i < width; ++i) {
+            const int column = static_cast<int>(i) + first;
+            values.push_back(sqlite3_column_type(s, column) == SQLITE_NULL
+                                 ? std::numeric_limits<double>::quiet_NaN()
+                                 : sqlite3_column_double(s, column));
+        }
+    };
     std::vector<HistoryRow> dayRows;
     for (std::size_t start = 0; start < days.size(); start += blockDays) {
         const std::size_t end = std::min(start + blockDays, days.size());
@@ -773,17 +1211,38 @@ bool HistoryStore::ForEachDay(HistoryDay from, HistoryDay to, const std::vector<
                 block[at - start].push_back(Kept{static_cast<std::uint32_t>(symbol),
                                                  static_cast<std::uint32_t>(values.size()),
                                                  sqlite3_column_int64(rows.s, 1)});
-                for (std::size_t i = 0; i < width; ++i) {
-                    const int column = static_cast<int>(i) + 2;
-                    values.push_back(sqlite3_column_type(rows.s, column) == SQLITE_NULL
-                                         ? std::numeric_limits<double>::quiet_NaN()
-                                         : sqlite3_column_double(rows.s, column));
-                }
+                keepFigures(rows.s, 2);
             }
             if (rc != SQLITE_ROW && rc != SQLITE_DONE) return failed();
         }
+        // The recent days of the block, in one read along their key.
+        sqlite3_reset(recentRows.s);
+        sqlite3_bind_int(recentRows.s, 1, days[start]);
+        sqlite3_bind_int(recentRows.s, 2, days[end - 1]);
+        int rc;
+        while ((rc = sqlite3_step(recentRows.s)) == SQLITE_ROW) {
+            const std::string symbol = ColumnText(recentRows.s, 0);
+            const HistoryDay rowDay = sqlite3_column_int(recentRows.s, 1);
+            const auto at = std::lower_bound(days.begin() + static_cast<long>(start),
+                                             days.begin() + static_cast<long>(end), rowDay);
+            const auto name = std::lower_bound(symbols.begin(), symbols.end(), symbol);
+            if (at == days.end() || *at != rowDay || name == symbols.end() || *name != symbol)
+                continue;
+            const auto d = static_cast<std::size_t>(at - days.begin()) - start;
+            mixed[d] = mixed[d] || !block[d].empty();
+            block[d].push_back(Kept{static_cast<std::uint32_t>(name - symbols.begin()),
+                                    static_cast<std::uint32_t>(values.size()),
+                                    sqlite3_column_int64(recentRows.s, 2)});
+            keepFigures(recentRows.s, 3);
+        }
+        if (rc != SQLITE_DONE) return failed();
         for (std::size_t d = start; d < end; ++d) {
             std::vector<Kept>& kept = block[d - start];
+            if (mixed[d - start]) {
+                std::sort(kept.begin(), kept.end(),
+                          [](const Kept& a, const Kept& b) { return a.symbol < b.symbol; });
+                mixed[d - start] = false;
+            }
             dayRows.resize(kept.size());
             for (std::size_t i = 0; i < kept.size(); ++i) {
                 // Every field set afresh, without building a row anew.

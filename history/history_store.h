@@ -9,6 +9,13 @@
 // on the same day replaces the day's row, so a later pass of the same day and
 // a resumed pass that redoes a symbol both leave exactly one row.
 //
+// A pass records its rows into a table of recent days keyed by (day,
+// symbol), so that its 5,000 rows fill a few hundred pages at one end of it;
+// Settle moves the recent days into the table keyed by (symbol, day) a month
+// of them at a time, and keeps each symbol's last IV30 figures and last
+// sales beside it, so that a pass reads its IV rank windows as one short row
+// a symbol. Every reader sees both tables as one.
+//
 // Every call answers whether it worked; Error() then says why, in SQLite's
 // words ("database is locked", "file is not a database", ...). Nothing here
 // throws.
@@ -55,6 +62,23 @@ class HistoryStore {
 
     // Records one symbol's figures for its day, replacing the day's row.
     bool Record(const HistoryRow& row);
+
+    // Moves the recorded days before `before` into the table keyed by
+    // symbol and brings the kept windows up to date (builds them all anew
+    // when they were dropped: after a day older than the settled ones was
+    // recorded, or in a database of an earlier version). In the batch when
+    // one is open, else in a transaction of its own.
+    bool Settle(HistoryDay before = 99991231);
+    // Whether Settle is due before the first pass of `day`: the windows are
+    // dropped, or the recent days before `day` number kSettleDays or more.
+    // Never once rows of `day` itself are recorded, so that the later passes
+    // of a day do not settle again.
+    bool SettleDue(HistoryDay day) const;
+    static constexpr int kSettleDays = 20;
+    // The longest windows kept: a pass asking for longer ones reads them
+    // from the table.
+    static constexpr int kKeptIvDays = 252;
+    static constexpr int kKeptLastSales = 20;
 
     // Rows recorded between BeginBatch and CommitBatch are written in one
     // transaction; without a batch each Record is its own. RollbackBatch
@@ -128,10 +152,19 @@ class HistoryStore {
     bool Exec(const char* sql);
     bool Fail(const char* what);
     bool Migrate();
+    // The last settled day and the day the kept windows reach (nothing while
+    // they are dropped), read afresh inside each write transaction.
+    bool ReadSettled();
+    bool DropWindows();
+    bool BuildWindows(HistoryDay before);
+    bool UpdateWindows(HistoryDay before);
     sqlite3_stmt* Prepare(const char* sql) const;
     sqlite3* db_ = nullptr;
-    sqlite3_stmt* record_ = nullptr;  // the upsert, prepared once
+    sqlite3_stmt* record_ = nullptr;      // the upsert, prepared once
+    sqlite3_stmt* recordPast_ = nullptr;  // drops a settled row a recorded one replaces
     bool inBatch_ = false;
+    HistoryDay settledThrough_ = 0;
+    std::optional<HistoryDay> windowsThrough_;
     mutable std::string error_;
 };
 

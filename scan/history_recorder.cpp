@@ -133,6 +133,9 @@ class HistoryRecorder final : public PassRecorder {
         changes_.reset();
         HistoryPass pass;
         day_ = DayOf(ScanNow(context));
+        // Before the first pass of a day the recent days move into the
+        // table by symbol when a month of them has gathered.
+        if (store_.SettleDue(day_) && !store_.Settle(day_)) return Stop();
         pass.AsOf = day_;
         pass.Started = IsoTime(context.clock.Now());
         pass.Source = context.settings.LocalMode() ? "local" : "server";

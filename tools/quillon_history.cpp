@@ -155,6 +155,17 @@ void PrintDay(const char* source, HistoryDay day, const DayRecorder::Count& coun
                 count.saved, source);
 }
 
+// The added days go into the table by symbol at once, where the scans and
+// the charts read them along their key. A failure there loses nothing: the
+// days stay recorded and a later pass moves them.
+void SettleAdded(HistoryStore& store, const Command& command) {
+    if (store.Settle()) return;
+    std::fprintf(stderr,
+                 "quillon-history: %s: %s; the days are recorded, and the next pass sorts them "
+                 "in\n",
+                 DatabaseOf(command).c_str(), store.Error().c_str());
+}
+
 int AddFiles(const Command& command) {
     import::ImportOptions options;
     const DateTime now = SystemClock().Now();
@@ -200,6 +211,7 @@ int AddFiles(const Command& command) {
         if (command.verbose) PrintDay("import", DayKey(date.Year, date.Month, date.Day), count);
         day.book.reset();  // its memory goes once the day is recorded
     }
+    SettleAdded(store, command);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("%zu days recorded in %s, %s to %s: %ld stock rows, %ld options kept (%.1f s)\n",
@@ -299,6 +311,7 @@ int AddArchives(const Command& command) {
         std::printf("%s: ", archive.dir.c_str());
         PrintDay(command.date ? "--date" : "its QuoteDate.txt", day, count);
     }
+    SettleAdded(store, command);
     return kDone;
 }
 

@@ -254,7 +254,7 @@ TEST(HistoryStoreTest, PassesAreNumberedAndEndedWithTheirCounts) {
 TEST(HistoryStoreTest, ABatchIsWrittenWholeOrNotAtAll) {
     TempDir dir;
     const std::string file = dir.File("History.db");
-    const std::string count = "SELECT count(*) FROM days";
+    const std::string count = "SELECT (SELECT count(*) FROM days) + (SELECT count(*) FROM recent)";
     {
         HistoryStore store;
         ASSERT_TRUE(store.Open(file)) << store.Error();
@@ -279,7 +279,8 @@ TEST(HistoryStoreTest, ABatchIsWrittenWholeOrNotAtAll) {
     EXPECT_EQ(again.RowsOfDay(20251017).size(), 2u);
     EXPECT_TRUE(again.IntegrityOk()) << again.Error();
     EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA journal_mode"), "wal");
-    EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA user_version"), "2");
+    EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA user_version"),
+              std::to_string(HistoryStore::SchemaVersion()));
 }
 
 TEST(HistoryStoreTest, AnOlderSchemaIsMigratedAndANewerOneRefused) {
@@ -297,7 +298,8 @@ TEST(HistoryStoreTest, AnOlderSchemaIsMigratedAndANewerOneRefused) {
         ASSERT_TRUE(store.Open(file)) << store.Error();
         ASSERT_TRUE(store.Record(Row("ACME", 20251017, 1, 1)));
     }
-    EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA user_version"), "2");
+    EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA user_version"),
+              std::to_string(HistoryStore::SchemaVersion()));
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
@@ -344,7 +346,8 @@ TEST(HistoryStoreTest, AFirstReleaseDatabaseIsMigratedWithItsRows) {
     }
     HistoryStore store;
     ASSERT_TRUE(store.Open(file)) << store.Error();
-    EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA user_version"), "2");
+    EXPECT_EQ(OtherConnectionAnswer(file, "PRAGMA user_version"),
+              std::to_string(HistoryStore::SchemaVersion()));
     ASSERT_EQ(store.Passes().size(), 1u);
     EXPECT_EQ(store.RowsOfDay(20261208).size(), 1u);
     EXPECT_FALSE(store.LastKeptPass("A", 99).has_value());
