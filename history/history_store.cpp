@@ -8,11 +8,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <limits>
 #include <map>
 #include <string_view>
+#include <unordered_set>
 
 namespace quillon {
 
@@ -74,10 +76,12 @@ constexpr std::array<const char*, 3> kMigrations = {
     " verdict TEXT NOT NULL DEFAULT '',"
     " failed_test TEXT NOT NULL DEFAULT '',"
     " PRIMARY KEY (day, symbol)) WITHOUT ROWID;"
+    // A rowid table: its rows of about 2 KB lie whole on their pages, where
+    // a table without rowid would spill them onto overflow pages.
     "CREATE TABLE windows ("
-    " symbol TEXT NOT NULL PRIMARY KEY,"
+    " symbol TEXT NOT NULL UNIQUE,"
     " iv30 BLOB NOT NULL,"
-    " last BLOB NOT NULL) WITHOUT ROWID;"
+    " last BLOB NOT NULL);"
     "CREATE TABLE meta (name TEXT NOT NULL PRIMARY KEY, value INTEGER) WITHOUT ROWID;"
     // An empty history has its (empty) windows; one with rows gets them at
     // its first Settle.
@@ -189,11 +193,21 @@ std::string PackedValues(const std::vector<double>& values) {
     return bytes;
 }
 
-void AppendUnpacked(sqlite3_stmt* s, int column, std::vector<double>& values) {
+// Appends the last `most` figures of a kept window to `values`.
+void AppendUnpacked(sqlite3_stmt* s, int column, std::vector<double>& values,
+                    std::size_t most = std::numeric_limits<std::size_t>::max()) {
     const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(s, column));
     const auto count = static_cast<std::size_t>(sqlite3_column_bytes(s, column)) / 8;
     if (bytes == nullptr) return;
-    for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t skip = count > most ? count - most : 0;
+    bytes += skip * 8;
+    if constexpr (std::endian::native == std::endian::little) {
+        const std::size_t at = values.size();
+        values.resize(at + count - skip);
+        std::memcpy(values.data() + at, bytes, (count - skip) * 8);
+        return;
+    }
+    for (std::size_t i = 0; i < count - skip; ++i) {
         std::uint64_t bits = 0;
         for (int b = 7; b >= 0; --b)
             bits = bits << 8 | bytes[i * 8 + static_cast<std::size_t>(b)];
@@ -1018,25 +1032,33 @@ HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, i
     if (kept && before > *kept && ivDays <= kKeptIvDays && saleDays <= kKeptLastSales) {
         // The kept windows reach the last settled day; the recent days
         // before `before` come after it.
-        std::unordered_map<std::string, std::pair<std::vector<double>, std::vector<double>>> all;
         Statement s{Prepare("SELECT symbol, iv30, last FROM windows")};
         if (s.s == nullptr) return {};
         int rc;
+        std::string symbol;
         while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) {
-            auto& [iv30, sales] = all[ColumnText(s.s, 0)];
-            AppendUnpacked(s.s, 1, iv30);
-            AppendUnpacked(s.s, 2, sales);
+            symbol = ColumnText(s.s, 0);
+            if (ivWanted > 0 && sqlite3_column_bytes(s.s, 1) > 0)
+                AppendUnpacked(s.s, 1, windows.Iv30[symbol], ivWanted);
+            if (salesWanted > 0 && sqlite3_column_bytes(s.s, 2) > 0)
+                AppendUnpacked(s.s, 2, windows.LastSales[symbol], salesWanted);
         }
         if (rc != SQLITE_DONE) return failed();
-        if (!ReadRecent(db_, before, [&](const std::string& symbol, const DayFigures& day) {
-                auto& [iv30, sales] = all[symbol];
-                if (!std::isnan(day.iv30)) iv30.push_back(day.iv30);
-                if (!std::isnan(day.last)) sales.push_back(day.last);
+        std::unordered_set<std::string> longer;  // symbols whose windows grew
+        if (!ReadRecent(db_, before, [&](const std::string& name, const DayFigures& day) {
+                if (ivWanted > 0 && !std::isnan(day.iv30)) windows.Iv30[name].push_back(day.iv30);
+                if (salesWanted > 0 && !std::isnan(day.last))
+                    windows.LastSales[name].push_back(day.last);
+                longer.insert(name);
             })) {
             return failed();
         }
-        for (auto& [symbol, figures] : all)
-            keep(symbol, figures.first, figures.second);
+        for (const std::string& name : longer) {
+            if (const auto iv = windows.Iv30.find(name); iv != windows.Iv30.end())
+                KeepLast(iv->second, ivWanted);
+            if (const auto sales = windows.LastSales.find(name); sales != windows.LastSales.end())
+                KeepLast(sales->second, salesWanted);
+        }
         return windows;
     }
 

@@ -50,6 +50,14 @@ struct ScanAdvice {
 // read of History.db: every symbol's last days before the as-of date, read
 // once when a pass's first symbol is judged and kept for the pass, and the
 // current symbol's IV30, computed once and shared with the history recorder.
+// The history's figures of one symbol: its IV30, their IV rank and IV
+// percentile over the window, and HV20.
+struct HistoryStanding {
+    std::optional<double> Iv30;
+    IvStanding Standing;
+    std::optional<double> Hv20;
+};
+
 struct IvHistoryCache {
     bool Loaded = false;
     int Day = 0;         // the as-of day read for, 20261209
@@ -62,9 +70,11 @@ struct IvHistoryCache {
     std::unordered_map<std::string, std::vector<double>> Iv30;
     std::unordered_map<std::string, std::vector<double>> LastSales;
 
-    // IV30 of the symbol being judged, once computed for it.
+    // IV30 of the symbol being judged, and its standing, once computed for
+    // it: the filters, the report and the recorder all ask for them.
     std::string CurrentTicker;
     std::optional<Iv30Result> Current;
+    std::optional<HistoryStanding> CurrentStanding;
 };
 
 struct Context {

@@ -44,6 +44,36 @@ std::optional<ReportHistory> ReportHistoryOf(const Context& context) {
                          .Hv20 = standing.Hv20};
 }
 
+// Reads the windows of every symbol before `day` into the context's cache.
+void LoadWindows(Context& context, int day, int windowDays) {
+    IvHistoryCache& cache = context.ivHistory;
+    cache.Loaded = true;
+    cache.Day = day;
+    cache.WindowDays = windowDays;
+    cache.Problem.clear();
+    cache.Iv30.clear();
+    cache.LastSales.clear();
+    const std::string& directory = context.files.WorkingDirectory;
+    const std::string file = directory.empty() ? kHistoryFile : directory + "/" + kHistoryFile;
+    if (!FileExists(file)) {
+        cache.Problem = std::string(kHistoryFile) + " not found";
+        return;
+    }
+    HistoryStore store;
+    if (!store.Open(file)) {
+        cache.Problem = std::string(kHistoryFile) + ": " + store.Error();
+        return;
+    }
+    // Today is the window's last day, so the days before it fill the rest.
+    HistoryStore::PastWindows windows = store.Windows(day, windowDays - 1, kPastLastSales);
+    if (!store.Error().empty()) {
+        cache.Problem = std::string(kHistoryFile) + ": " + store.Error();
+        return;
+    }
+    cache.Iv30 = std::move(windows.Iv30);
+    cache.LastSales = std::move(windows.LastSales);
+}
+
 // The saved symbol's outputs go to the pending texts of the summary lists.
 SummaryTexts PendingSummaryTexts(PendingOutput& pending) {
     return SummaryTexts{pending.PendingSavedSym, pending.PendingUpSym, pending.PendingDownSym};
@@ -83,6 +113,7 @@ Iv30Result CurrentIv30(const Context& context) {
 void PrepareIvHistory(Context& context) {
     IvHistoryCache& cache = context.ivHistory;
     cache.Current.reset();
+    cache.CurrentStanding.reset();
     const HistorySettings& h = context.settings.History;
     if (!h.Needed()) return;
     cache.Current = CurrentIv30(context);
@@ -91,37 +122,15 @@ void PrepareIvHistory(Context& context) {
     const int day = DayOf(ScanNow(context));
     const int windowDays = h.WindowDays();
     const bool passStart = context.counters.SymbolIndex == 1;
-    if (cache.Loaded && !passStart && cache.Day == day && cache.WindowDays == windowDays) return;
-    cache.Loaded = true;
-    cache.Day = day;
-    cache.WindowDays = windowDays;
-    cache.Problem.clear();
-    cache.Iv30.clear();
-    cache.LastSales.clear();
-    const std::string& directory = context.files.WorkingDirectory;
-    const std::string file = directory.empty() ? kHistoryFile : directory + "/" + kHistoryFile;
-    if (!FileExists(file)) {
-        cache.Problem = std::string(kHistoryFile) + " not found";
-        return;
-    }
-    HistoryStore store;
-    if (!store.Open(file)) {
-        cache.Problem = std::string(kHistoryFile) + ": " + store.Error();
-        return;
-    }
-    // Today is the window's last day, so the days before it fill the rest.
-    HistoryStore::PastWindows windows = store.Windows(day, windowDays - 1, kPastLastSales);
-    if (!store.Error().empty()) {
-        cache.Problem = std::string(kHistoryFile) + ": " + store.Error();
-        return;
-    }
-    cache.Iv30 = std::move(windows.Iv30);
-    cache.LastSales = std::move(windows.LastSales);
+    if (!(cache.Loaded && !passStart && cache.Day == day && cache.WindowDays == windowDays))
+        LoadWindows(context, day, windowDays);
+    cache.CurrentStanding = HistoryStandingOf(context);
 }
 
 HistoryStanding HistoryStandingOf(const Context& context) {
     const IvHistoryCache& cache = context.ivHistory;
     const std::string& ticker = context.quote.Ticker;
+    if (cache.CurrentStanding && cache.CurrentTicker == ticker) return *cache.CurrentStanding;
     HistoryStanding standing;
     standing.Iv30 = CurrentIv30(context).Both;
     if (!cache.Loaded || !cache.Problem.empty()) return standing;

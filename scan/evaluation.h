@@ -28,11 +28,6 @@ const char* FirstFailedTest(const Context& context);
 // the settings (n/a with fewer than 20 days, when the symbol has no IV30
 // today, or when History.db could not be read), and HV20 of the recorded
 // last sales with today's.
-struct HistoryStanding {
-    std::optional<double> Iv30;
-    IvStanding Standing;
-    std::optional<double> Hv20;
-};
 HistoryStanding HistoryStandingOf(const Context& context);
 
 // Reads the history the IV rank and IV percentile need into the context's
