@@ -5,9 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -217,6 +221,140 @@ TEST(HistoryStoreTest, Iv30WindowsHoldTheLastDaysBeforeTheDateOldestFirst) {
     ASSERT_EQ(both.LastSales.size(), 2u);
     EXPECT_EQ(both.LastSales.at("ACME").size(), 2u);
     EXPECT_EQ(both.LastSales.at("DUNE").size(), 1u);
+}
+
+// What the store holds, kept beside it in the test: each reader's answer
+// worked out from it, whichever rows are settled and whether the kept
+// windows stand or were dropped.
+class StoreModel {
+  public:
+    void Record(HistoryStore& store, const HistoryRow& row) {
+        ASSERT_TRUE(store.Record(row)) << store.Error();
+        rows_[{row.Symbol, row.Day}] = row;
+    }
+
+    void ExpectReadersAgree(const HistoryStore& store, const std::string& when) const {
+        SCOPED_TRACE(when);
+        std::vector<HistoryDay> days;
+        std::vector<std::string> symbols;
+        for (const auto& [key, row] : rows_) {
+            days.push_back(key.second);
+            symbols.push_back(key.first);
+        }
+        std::sort(days.begin(), days.end());
+        days.erase(std::unique(days.begin(), days.end()), days.end());
+        symbols.erase(std::unique(symbols.begin(), symbols.end()), symbols.end());
+        EXPECT_EQ(store.Days(), days);
+        EXPECT_EQ(store.Symbols(), symbols);
+        for (const std::string& symbol : symbols) {
+            std::vector<std::pair<HistoryDay, std::optional<double>>> want, got;
+            for (const auto& [key, row] : rows_)
+                if (key.first == symbol) want.emplace_back(key.second, row.Iv30);
+            for (const HistoryRow& row : store.Rows(symbol))
+                got.emplace_back(row.Day, row.Iv30);
+            EXPECT_EQ(got, want) << symbol;
+        }
+        // Every day as the back-test reads it, in small blocks of days.
+        std::map<HistoryDay, std::vector<std::pair<std::string, std::optional<double>>>> want;
+        for (const auto& [key, row] : rows_)
+            want[key.second].emplace_back(key.first, row.Iv30);
+        for (auto& [day, list] : want)
+            std::sort(list.begin(), list.end());
+        std::map<HistoryDay, std::vector<std::pair<std::string, std::optional<double>>>> got;
+        ASSERT_TRUE(store.ForEachDay(
+            0, 99991231, {&HistoryRow::Iv30},
+            [&](HistoryDay day, std::vector<HistoryRow>& rows) {
+                for (const HistoryRow& row : rows)
+                    got[day].emplace_back(row.Symbol, row.Iv30);
+                EXPECT_EQ(store.RowsOfDay(day).size(), rows.size());
+                return true;
+            },
+            4096));
+        EXPECT_EQ(got, want);
+        // Windows shorter and longer than the kept ones, before days inside
+        // and after the history.
+        for (const HistoryDay before : {days[days.size() / 3], days.back(), days.back() + 1}) {
+            for (const auto& [ivDays, saleDays] :
+                 {std::pair{3, 2}, std::pair{251, 20}, std::pair{252, 20}, std::pair{300, 25}}) {
+                const HistoryStore::PastWindows windows = store.Windows(before, ivDays, saleDays);
+                EXPECT_EQ(store.Error(), "");
+                EXPECT_EQ(windows.Iv30, Window(before, ivDays, &HistoryRow::Iv30))
+                    << "IV30 before " << before << ", " << ivDays << " days";
+                EXPECT_EQ(windows.LastSales, Window(before, saleDays, &HistoryRow::Last))
+                    << "last sales before " << before << ", " << saleDays << " days";
+            }
+        }
+    }
+
+  private:
+    std::unordered_map<std::string, std::vector<double>> Window(
+        HistoryDay before, int n, std::optional<double> HistoryRow::*figure) const {
+        std::unordered_map<std::string, std::vector<double>> windows;
+        for (const auto& [key, row] : rows_)
+            if (key.second < before && row.*figure) windows[key.first].push_back(*(row.*figure));
+        for (auto& [symbol, values] : windows)
+            if (values.size() > static_cast<std::size_t>(n))
+                values.erase(values.begin(), values.end() - n);
+        return windows;
+    }
+
+    std::map<std::pair<std::string, HistoryDay>, HistoryRow> rows_;
+};
+
+// Recorded rows go into the recent days and settle into the table by symbol
+// now and then; every reader answers the same all along: before a settle,
+// after one that kept the windows up to date, after a past day was recorded
+// again (the kept windows dropped), and after the settle that builds them
+// anew.
+TEST(HistoryStoreTest, ReadersAnswerTheSameWhateverHasSettled) {
+    TempDir dir;
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
+    StoreModel model;
+    // 300 ordinal days (the store orders days as numbers); ACME on all of
+    // them, DUNE on every third, ZETA only late; some days without IV30 or
+    // without a last sale.
+    const auto day = [](int i) { return 20240000 + i; };
+    const auto record = [&](int from, int to) {
+        ASSERT_TRUE(store.BeginBatch());
+        for (int i = from; i <= to; ++i) {
+            for (const char* symbol : {"ACME", "DUNE", "ZETA"}) {
+                if (symbol[0] == 'D' && i % 3 != 0) continue;
+                if (symbol[0] == 'Z' && i < 290) continue;
+                HistoryRow row = Row(symbol, day(i), 1, 10 + i * 0.5);
+                if (i % 7 != 0) row.Iv30 = 20 + (i * 37 % 101) * 0.25 + symbol[0];
+                if (i % 11 == 0) row.Last.reset();
+                model.Record(store, row);
+            }
+        }
+        ASSERT_TRUE(store.CommitBatch()) << store.Error();
+    };
+
+    EXPECT_FALSE(store.SettleDue(day(1)));
+    record(1, 280);
+    model.ExpectReadersAgree(store, "nothing settled");
+    EXPECT_TRUE(store.SettleDue(day(281)));
+    EXPECT_FALSE(store.SettleDue(day(280))) << "a day with rows of its own settles no more";
+
+    ASSERT_TRUE(store.Settle(day(200))) << store.Error();
+    model.ExpectReadersAgree(store, "settled before day 200");
+    ASSERT_TRUE(store.Settle(day(281))) << store.Error();
+    EXPECT_FALSE(store.SettleDue(day(281)));
+    record(281, 300);
+    model.ExpectReadersAgree(store, "settled before day 281, later days recent");
+
+    // A past day recorded again replaces its settled row.
+    HistoryRow again = Row("ACME", day(250), 2, 99);
+    again.Iv30 = 77;
+    model.Record(store, again);
+    EXPECT_TRUE(store.SettleDue(day(301))) << "the kept windows were dropped";
+    model.ExpectReadersAgree(store, "windows dropped");
+
+    ASSERT_TRUE(store.Settle(day(301))) << store.Error();
+    model.ExpectReadersAgree(store, "all settled, windows built anew");
+    EXPECT_FALSE(store.SettleDue(day(301)));
+    EXPECT_EQ(OtherConnectionAnswer(dir.File("History.db"), "SELECT count(*) FROM recent"), "0");
+    EXPECT_TRUE(store.IntegrityOk()) << store.Error();
 }
 
 TEST(HistoryStoreTest, PassesAreNumberedAndEndedWithTheirCounts) {
