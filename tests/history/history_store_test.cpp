@@ -488,6 +488,11 @@ TEST(HistoryStoreTest, AFirstReleaseDatabaseIsMigratedWithItsRows) {
               std::to_string(HistoryStore::SchemaVersion()));
     ASSERT_EQ(store.Passes().size(), 1u);
     EXPECT_EQ(store.RowsOfDay(20261208).size(), 1u);
+    // Its rows have no kept windows yet: the next pass builds them first.
+    EXPECT_TRUE(store.SettleDue(20261209));
+    ASSERT_TRUE(store.Settle(20261209)) << store.Error();
+    EXPECT_EQ(OtherConnectionAnswer(file, "SELECT count(*) FROM windows"), "1");
+    EXPECT_FALSE(store.SettleDue(20261209));
     EXPECT_FALSE(store.LastKeptPass("A", 99).has_value());
     HistoryRow saved = Row("ACME", 20261208, 1, 1);
     saved.Verdict = "UP";
