@@ -12,7 +12,7 @@
 //
 // Usage: bench_replay [--symbols=N[,N...]] [--runs=K] [--mode=default|na|both]
 //                     [--scan=PATH]... [--steps-only] [--no-steps] [--keep]
-//                     [--history-days=D] [--iv-filter]
+//                     [--history-days=D [--recent-days=R]] [--iv-filter]
 // (N = 5000,20000, K = 1 and both modes by default.) Each --scan names another
 // quillon-scan to run on the same archives, such as the build of an earlier
 // commit; the runs of every program, mode and size are interleaved, so that
@@ -20,9 +20,11 @@
 // the working directories of the runs in place (for profiling them).
 // --history-days=D gives every run a History.db holding D trading days
 // before today for every stock of the archive, as a year of daily scans
-// leaves it; --iv-filter also puts an IV rank filter in use (minimum 0,
-// which every stock with 20 days of history passes), so that the ranks are
-// read and worked out for every stock.
+// leaves it, all of them settled into the table by symbol but the last R
+// (0 by default; from 20 on, the run's pass settles them first);
+// --iv-filter also puts an IV rank filter in use (minimum 0, which every
+// stock with 20 days of history passes), so that the ranks are read and
+// worked out for every stock.
 
 #include <fcntl.h>
 #include <sys/ptrace.h>
@@ -125,7 +127,7 @@ HistoryDay WeekdayBefore(const DateTime& today, int back) {
 // A History.db in `directory` with `days` weekdays before today for every
 // ticker: a last sale and an IV30 that wander from day to day.
 bool WriteHistory(const std::string& directory, const std::vector<std::string>& tickers,
-                  const DateTime& today, int days) {
+                  const DateTime& today, int days, int recentDays) {
     HistoryStore store;
     if (!store.Open(directory + "/History.db") || !store.BeginBatch()) return false;
     std::uint32_t seed = 12345;
@@ -147,7 +149,8 @@ bool WriteHistory(const std::string& directory, const std::vector<std::string>& 
             if (!store.Record(row)) return false;
         }
     }
-    return store.CommitBatch() && store.Settle();
+    // The last `recentDays` days stay unsettled, as between two settles.
+    return store.CommitBatch() && store.Settle(WeekdayBefore(today, recentDays));
 }
 
 // A working directory of its own for one run: the archive and the symbol
@@ -444,10 +447,14 @@ int main(int argc, char** argv) {
     std::vector<std::string> programs;
     bool keep = false;
     int historyDays = 0;
+    int recentDays = 0;
     RunSetup setup;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--history-days=", 15) == 0) {
             historyDays = std::max(0, std::atoi(argv[i] + 15));
+        }
+        if (std::strncmp(argv[i], "--recent-days=", 14) == 0) {
+            recentDays = std::max(0, std::atoi(argv[i] + 14));
         }
         if (std::strcmp(argv[i], "--iv-filter") == 0) setup.ivFilter = true;
         if (std::strncmp(argv[i], "--symbols=", 10) == 0) counts = ParseCounts(argv[i] + 10);
@@ -478,7 +485,7 @@ int main(int argc, char** argv) {
                     Seconds(Stopwatch::now() - generateStart));
         if (historyDays > 0) {
             const auto historyStart = Stopwatch::now();
-            if (!WriteHistory(archive, tickers, today, historyDays)) return 1;
+            if (!WriteHistory(archive, tickers, today, historyDays, recentDays)) return 1;
             std::printf("history: %d days of %d stocks, %.1f MB History.db, in %.2f s\n",
                         historyDays, static_cast<int>(tickers.size()),
                         static_cast<double>(QueryFileSize(archive + "/History.db")) / 1e6,

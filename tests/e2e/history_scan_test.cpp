@@ -112,6 +112,56 @@ TEST(HistoryScan, APassRecordsOneRowPerSymbolUnderTheArchiveDate) {
     EXPECT_EQ(savedRows, passes[1].Saved);
 }
 
+// Twenty recorded days before the pass's own settle into the table by
+// symbol at its start; the pass's own rows stay recent, so that the next
+// pass of the day replaces them there.
+TEST(HistoryScan, TheFirstPassOfADaySettlesAMonthOfRecentDays) {
+    TempDir dir;
+    PrepareOldArchive(dir, 10);
+    {
+        HistoryStore store;
+        ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
+        HistoryRow row;
+        row.Symbol = "OLD";
+        row.Last = 5;
+        for (const int day : {20250919, 20250922, 20250923, 20250924, 20250925, 20250926, 20250929,
+                              20250930, 20251001, 20251002, 20251003, 20251006, 20251007, 20251008,
+                              20251009, 20251010, 20251013, 20251014, 20251015, 20251016}) {
+            row.Day = day;
+            ASSERT_TRUE(store.Record(row)) << store.Error();
+        }
+        EXPECT_TRUE(store.SettleDue(20251017));
+    }
+    const std::string file = dir.File("History.db");
+    const auto count = [&](const char* sql) {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt* s = nullptr;
+        int n = -1;
+        if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK &&
+            sqlite3_step(s) == SQLITE_ROW) {
+            n = sqlite3_column_int(s, 0);
+        }
+        sqlite3_finalize(s);
+        sqlite3_close(db);
+        return n;
+    };
+    EXPECT_EQ(count("SELECT count(*) FROM recent"), 20);
+    for (int pass = 0; pass < 2; ++pass) {
+        const ScanRun run = RunScan(dir);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err.find("History"), std::string::npos) << run.err;
+        EXPECT_EQ(count("SELECT count(*) FROM days"), 20) << "pass " << pass;
+        EXPECT_EQ(count("SELECT count(*) FROM recent WHERE day = 20251017"), 10) << "pass " << pass;
+        EXPECT_EQ(count("SELECT count(*) FROM recent"), 10) << "pass " << pass;
+    }
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(file)) << store.Error();
+    EXPECT_EQ(store.Days().size(), 21u);
+    EXPECT_EQ(store.Windows(20251018, 252, 20).LastSales.at("OLD").size(), 20u);
+    EXPECT_TRUE(store.IntegrityOk()) << store.Error();
+}
+
 // Each unusable History.db is said once, with its reason, and the scan's
 // files are byte for byte those of a scan that recorded its history.
 TEST(HistoryScan, AHistoryThatCannotBeWrittenLeavesTheScanAsItWas) {
