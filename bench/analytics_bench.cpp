@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "analytics/calendar.h"
+#include "analytics/iv_history.h"
 #include "analytics/pricing.h"
 #include "analytics/pricing_variants.h"
 #include "analytics/zor.h"
@@ -268,6 +269,24 @@ void BM_ComputeZOR(benchmark::State& state) {
     state.counters["zorp"] = chain.TotalZOR[1] / chain.TotalOpenInterest[1];
 }
 BENCHMARK(BM_ComputeZOR);
+
+// IV30 of the same stock, as a scan works it out for the history: the
+// strikes around the last sale in the two nearest months, calls and puts,
+// from the bid-ask midpoints.
+void BM_ComputeIv30(benchmark::State& state) {
+    ZorFixture fixture;
+    const ZorInputs inputs{.Calendar = fixture.calendar,
+                           .Strikes = fixture.strikes,
+                           .InterestRate = kRate,
+                           .DeriveZorFrom = 0};
+    Iv30Result iv;
+    for (auto _ : state) {
+        iv = ComputeIv30(Iv30InputsOf(fixture.stock.Quote, fixture.stock.Chain, inputs));
+        benchmark::DoNotOptimize(iv);
+    }
+    state.counters["iv30"] = iv.Both.value_or(-1);
+}
+BENCHMARK(BM_ComputeIv30);
 
 #ifdef QUILLON_HAVE_QUANTLIB
 // --- QuantLib's solver as the yardstick ------------------------------------
