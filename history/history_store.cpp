@@ -220,6 +220,35 @@ void KeepLast(std::vector<double>& values, std::size_t n) {
     if (values.size() > n) values.erase(values.begin(), values.end() - static_cast<long>(n));
 }
 
+// SQLite's page cache of a connection raised to `kib` for a while: a settle
+// changes thousands of pages, one or more per symbol, and a large cache
+// holds them until the commit instead of spilling them into the log before
+// it. Other work keeps SQLite's default of about 2 MB, which a pass's
+// appends and the read of the kept windows need no more than.
+class PageCache {
+  public:
+    PageCache(sqlite3* db, int kib) : db_(db) {
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(db_, "PRAGMA cache_size", -1, &s, nullptr) == SQLITE_OK &&
+            sqlite3_step(s) == SQLITE_ROW) {
+            before_ = sqlite3_column_int(s, 0);
+        }
+        sqlite3_finalize(s);
+        const std::string sql = "PRAGMA cache_size=-" + std::to_string(kib);
+        sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+    }
+    ~PageCache() {
+        const std::string sql = "PRAGMA cache_size=" + std::to_string(before_);
+        sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+    }
+    PageCache(const PageCache&) = delete;
+    PageCache& operator=(const PageCache&) = delete;
+
+  private:
+    sqlite3* db_;
+    int before_ = -2000;
+};
+
 // A read of several statements sees one state of the file: a Settle by
 // another program between them would show its rows twice or not at all.
 class ReadTransaction {
@@ -311,11 +340,7 @@ bool HistoryStore::Open(const std::string& file) {
     sqlite3_extended_result_codes(db_, 1);
     // WAL lets readers read while the scan writes. Each commit reaches the
     // disk before the scan's resume point moves past its rows.
-    // A pass writes its day's rows onto thousands of pages, one per symbol;
-    // a page cache of up to 32 MB holds them until the commit instead of
-    // spilling them into the log before it.
-    bool ok = Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=FULL") &&
-              Exec("PRAGMA cache_size=-32768") && Migrate();
+    bool ok = Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=FULL") && Migrate();
     if (ok) {
         record_ = Prepare(
             "INSERT OR REPLACE INTO recent (symbol, day, pass_id, last, change, volume, high52, "
@@ -932,6 +957,7 @@ bool HistoryStore::Settle(HistoryDay before) {
         error_ = "the history is not open";
         return false;
     }
+    const PageCache cache(db_, 32768);
     const bool own = !inBatch_;
     bool ok = !own || (Exec("BEGIN IMMEDIATE") && ReadSettled());
     // The kept windows are brought up to date from the rows about to move
@@ -1176,22 +1202,7 @@ bool HistoryStore::ForEachDay(HistoryDay from, HistoryDay to, const std::vector<
                                   " FROM recent WHERE day >= ? AND day <= ? ORDER BY day, symbol";
     Statement recentRows{Prepare(recentSql.c_str())};
     if (rows.s == nullptr || recentRows.s == nullptr) return false;
-    int cacheBefore = 0;
-    {
-        Statement cache{Prepare("PRAGMA cache_size")};
-        if (cache.s == nullptr) return false;
-        if (sqlite3_step(cache.s) == SQLITE_ROW) cacheBefore = sqlite3_column_int(cache.s, 0);
-    }
-    const std::string cacheSize = "PRAGMA cache_size=-" + std::to_string(kReadCacheKiB);
-    sqlite3_exec(db_, cacheSize.c_str(), nullptr, nullptr, nullptr);
-    struct RestoreCache {
-        sqlite3* db;
-        int size;
-        ~RestoreCache() {
-            const std::string sql = "PRAGMA cache_size=" + std::to_string(size);
-            sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
-        }
-    } restore{db_, cacheBefore};
+    const PageCache cache(db_, kReadCacheKiB);
 
     // A row of a block: its symbol, its pass and where its figures start in
     // `values` (NaN for nothing: SQLite keeps no NaN).
