@@ -135,10 +135,15 @@ std::string ChangesNotice(const PassChanges& changes) {
 }
 
 std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pass) {
-    const std::optional<HistoryPass> self = store.Pass(pass);
-    if (!self) return std::nullopt;
     const std::vector<HistoryRow> rows = store.RowsOfPass(pass);
     if (!store.Error().empty()) return std::nullopt;
+    return ChangesAtPassEnd(store, pass, rows);
+}
+
+std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pass,
+                                            const std::vector<HistoryRow>& rows) {
+    const std::optional<HistoryPass> self = store.Pass(pass);
+    if (!self) return std::nullopt;
     const std::optional<HistoryPass> previous = store.LastKeptPass(self->Filters, pass);
     if (!store.Error().empty()) return std::nullopt;
     std::vector<HistoryRow> previousSaved;

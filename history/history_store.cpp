@@ -889,7 +889,8 @@ bool HistoryStore::UpdateWindows(HistoryDay before) {
     }
     Statement read{Prepare("SELECT iv30, last FROM windows WHERE symbol = ?")};
     Statement write{
-        Prepare("INSERT OR REPLACE INTO windows (symbol, iv30, last) VALUES (?, ?, ?)")};
+        Prepare("INSERT INTO windows (symbol, iv30, last) VALUES (?, ?, ?) ON CONFLICT (symbol)"
+                " DO UPDATE SET iv30 = excluded.iv30, last = excluded.last")};
     if (read.s == nullptr || write.s == nullptr) return false;
     std::vector<double> iv30;
     std::vector<double> sales;
