@@ -50,6 +50,22 @@ std::string SaveRuleText(const HistoryRow& row) {
     return row.Verdict + " ZORP/ZORC " + FormatGeneral(*row.Zorp / *row.Zorc, 4);
 }
 
+namespace {
+
+ChangeLine AddedLine(const HistoryRow& row) {
+    return {'+', row.Symbol, SaveRuleText(row)};
+}
+
+// The line of a stock the pass before saved and this one did not, from this
+// pass's row of it (none: the pass did not judge it at all).
+ChangeLine GoneLine(const std::string& symbol, const HistoryRow* now) {
+    if (now == nullptr) return {'-', symbol, "not scanned"};
+    if (now->Verdict == "NOQUOTE") return {'?', symbol, "no quote"};
+    return {'-', symbol, now->FailedTest.empty() ? "rejected" : now->FailedTest};
+}
+
+}  // namespace
+
 PassChanges CompareSavedSets(HistoryDay asOf, const std::vector<HistoryRow>& rows,
                              const std::optional<HistoryPass>& previous,
                              const std::vector<HistoryRow>& previousSaved) {
@@ -68,21 +84,14 @@ PassChanges CompareSavedSets(HistoryDay asOf, const std::vector<HistoryRow>& row
 
     std::vector<ChangeLine> added, removed, unknown;
     for (const auto& [symbol, row] : now) {
-        if (IsSavedVerdict(row->Verdict) && before.count(symbol) == 0) {
-            added.push_back({'+', symbol, SaveRuleText(*row)});
-        }
+        if (IsSavedVerdict(row->Verdict) && before.count(symbol) == 0)
+            added.push_back(AddedLine(*row));
     }
     for (const auto& [symbol, row] : before) {
         const auto found = now.find(symbol);
-        if (found == now.end()) {
-            // Left out of this pass's symbols: it was not judged at all.
-            removed.push_back({'-', symbol, "not scanned"});
-        } else if (found->second->Verdict == "NOQUOTE") {
-            unknown.push_back({'?', symbol, "no quote"});
-        } else if (!IsSavedVerdict(found->second->Verdict)) {
-            const std::string& failed = found->second->FailedTest;
-            removed.push_back({'-', symbol, failed.empty() ? "rejected" : failed});
-        }
+        if (found != now.end() && IsSavedVerdict(found->second->Verdict)) continue;
+        ChangeLine line = GoneLine(symbol, found == now.end() ? nullptr : found->second);
+        (line.Mark == '?' ? unknown : removed).push_back(std::move(line));
     }
     for (auto* group : {&added, &removed, &unknown})
         changes.Lines.insert(changes.Lines.end(), group->begin(), group->end());
@@ -135,28 +144,34 @@ std::string ChangesNotice(const PassChanges& changes) {
 }
 
 std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pass) {
-    const std::vector<HistoryRow> rows = store.RowsOfPass(pass);
-    if (!store.Error().empty()) return std::nullopt;
-    return ChangesAtPassEnd(store, pass, rows);
-}
-
-std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pass,
-                                            const std::vector<HistoryRow>& rows) {
+    // Worked out in the file, symbol by symbol, as CompareSavedSets does in
+    // memory: a pass of 20,000 stocks holds only its changed ones.
     const std::optional<HistoryPass> self = store.Pass(pass);
     if (!self) return std::nullopt;
     const std::optional<HistoryPass> previous = store.LastKeptPass(self->Filters, pass);
     if (!store.Error().empty()) return std::nullopt;
-    std::vector<HistoryRow> previousSaved;
-    if (previous) {
-        previousSaved = store.SavedSet(previous->Id);
-        if (!store.Error().empty()) return std::nullopt;
+    const int saved = store.KeepSavedSetOfPass(pass);
+    if (saved < 0) return std::nullopt;
+
+    PassChanges changes;
+    changes.AsOf = self->AsOf;
+    changes.Saved = saved;
+    changes.Previous = previous;
+    if (!previous) return changes;
+    const std::vector<HistoryRow> added = store.SavedOnlyBy(pass, previous->Id);
+    if (!store.Error().empty()) return std::nullopt;
+    const std::vector<HistoryRow> gone = store.SavedNoLonger(pass, previous->Id);
+    if (!store.Error().empty()) return std::nullopt;
+    std::vector<ChangeLine> removed, unknown;
+    for (const HistoryRow& row : added)
+        changes.Lines.push_back(AddedLine(row));
+    for (const HistoryRow& row : gone) {
+        ChangeLine line = GoneLine(row.Symbol, row.Verdict.empty() ? nullptr : &row);
+        (line.Mark == '?' ? unknown : removed).push_back(std::move(line));
     }
-    std::vector<HistoryRow> saved;
-    for (const HistoryRow& row : rows) {
-        if (IsSavedVerdict(row.Verdict)) saved.push_back(row);
-    }
-    if (!store.KeepSavedSet(pass, saved)) return std::nullopt;
-    return CompareSavedSets(self->AsOf, rows, previous, previousSaved);
+    for (auto* group : {&removed, &unknown})
+        changes.Lines.insert(changes.Lines.end(), group->begin(), group->end());
+    return changes;
 }
 
 bool AppendToChangesFile(const std::string& directory, const std::string& block) {

@@ -65,10 +65,6 @@ std::string NamedDayText(HistoryDay day, bool withYear = true);
 // compares it with that of the last finished pass with the same filters.
 // Nothing when the store cannot be read or written (store.Error() says why).
 std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pass);
-// The same with the pass's rows, by symbol, given by a caller that recorded
-// every one of them itself, instead of read back from the store.
-std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pass,
-                                            const std::vector<HistoryRow>& rows);
 
 // Appends `block` to Changes.txt in `directory` (the current one when
 // empty); false when it could not be written whole.

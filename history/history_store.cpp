@@ -614,32 +614,146 @@ std::vector<HistoryPass> HistoryStore::Passes() const {
     return passes;
 }
 
+namespace {
+
+// The rows of pass ?1 and of the unfinished passes it went on from: those
+// after the last finished pass of the same source and filters. Their rows
+// lie on their as-of dates or later (a pass that goes on past midnight): the
+// by-day index finds the settled ones without reading the years before.
+// `own` holds the passes, `mine` their rows with the columns given.
+std::string PassRowsSql(const std::string& columns) {
+    return "WITH own(id, as_of) AS (SELECT o.id, o.as_of FROM passes o, passes p"
+           " WHERE p.id = ?1 AND (o.id = p.id OR (o.id < p.id AND o.finished = 0"
+           " AND o.source = p.source AND o.filters = p.filters AND o.id > IFNULL(("
+           "SELECT MAX(f.id) FROM passes f WHERE f.id < p.id AND f.finished = 1"
+           " AND f.source = p.source AND f.filters = p.filters), 0)))),"
+           " mine AS (SELECT " +
+           columns +
+           " FROM days INDEXED BY days_by_day WHERE day >= (SELECT MIN(as_of) FROM own)"
+           " AND pass_id IN (SELECT id FROM own) UNION ALL SELECT " +
+           columns +
+           " FROM recent WHERE day >= (SELECT MIN(as_of) FROM own)"
+           " AND pass_id IN (SELECT id FROM own))";
+}
+
+// The last row of each symbol of pass ?1 (a symbol judged again after
+// midnight has two), as `latest`.
+std::string LatestPassRowsSql() {
+    return PassRowsSql("symbol, day, verdict, failed_test, zorc, zorp") +
+           ", latest AS (SELECT symbol, verdict, failed_test, zorc, zorp, MAX(day) AS day"
+           " FROM mine GROUP BY symbol)";
+}
+
+constexpr const char* kSavedVerdicts = "('UP', 'DOWN', 'SAVED')";
+
+}  // namespace
+
 std::vector<HistoryRow> HistoryStore::RowsOfPass(std::int64_t pass) const {
     std::vector<HistoryRow> rows;
     error_.clear();
-    // The pass and the unfinished passes it went on from: those after the
-    // last finished pass of the same source and filters.
-    // Their rows lie on their as-of dates or later (a pass that goes on past
-    // midnight): the by-day index finds them without reading the years before.
     const std::string sql =
-        std::string(
-            "WITH own(id, as_of) AS (SELECT o.id, o.as_of FROM passes o, passes p"
-            " WHERE p.id = ?1 AND (o.id = p.id OR (o.id < p.id AND o.finished = 0"
-            " AND o.source = p.source AND o.filters = p.filters AND o.id > IFNULL(("
-            "SELECT MAX(f.id) FROM passes f WHERE f.id < p.id AND f.finished = 1"
-            " AND f.source = p.source AND f.filters = p.filters), 0)))) SELECT ") +
-        kRowColumns +
-        " FROM days INDEXED BY days_by_day WHERE day >= (SELECT MIN(as_of) FROM own)"
-        " AND pass_id IN (SELECT id FROM own) UNION ALL SELECT " +
-        kRowColumns +
-        " FROM recent WHERE day >= (SELECT MIN(as_of) FROM own)"
-        " AND pass_id IN (SELECT id FROM own) ORDER BY symbol";
+        PassRowsSql(kRowColumns) + " SELECT " + kRowColumns + " FROM mine ORDER BY symbol";
     Statement s{Prepare(sql.c_str())};
     if (s.s == nullptr) return rows;
     sqlite3_bind_int64(s.s, 1, pass);
     int rc = SQLITE_ROW;
     while ((rc = sqlite3_step(s.s)) == SQLITE_ROW)
         rows.push_back(RowOf(s.s));
+    if (rc != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
+    return rows;
+}
+
+int HistoryStore::KeepSavedSetOfPass(std::int64_t pass) {
+    error_.clear();
+    if (db_ == nullptr) {
+        error_ = "the history is not open";
+        return -1;
+    }
+    const bool own = !inBatch_;
+    if (own && !Exec("BEGIN IMMEDIATE")) return -1;
+    int saved = -1;
+    {
+        Statement clear{Prepare("DELETE FROM pass_saved WHERE pass_id = ?")};
+        const std::string sql = LatestPassRowsSql() +
+                                " INSERT INTO pass_saved (pass_id, symbol, verdict, zorc, zorp)"
+                                " SELECT ?1, symbol, verdict, zorc, zorp FROM latest"
+                                " WHERE verdict IN " +
+                                kSavedVerdicts;
+        Statement insert{Prepare(sql.c_str())};
+        Statement mark{Prepare("UPDATE passes SET saved_kept = 1 WHERE id = ?")};
+        bool ok = clear.s != nullptr && insert.s != nullptr && mark.s != nullptr;
+        if (ok) {
+            sqlite3_bind_int64(clear.s, 1, pass);
+            sqlite3_bind_int64(insert.s, 1, pass);
+            sqlite3_bind_int64(mark.s, 1, pass);
+            ok = (sqlite3_step(clear.s) == SQLITE_DONE || Fail("delete saved set")) &&
+                 (sqlite3_step(insert.s) == SQLITE_DONE || Fail("keep saved set"));
+        }
+        if (ok) saved = sqlite3_changes(db_);
+        ok = ok && (sqlite3_step(mark.s) == SQLITE_DONE || Fail("mark saved set"));
+        if (ok && sqlite3_changes(db_) != 1) {
+            error_ = "no pass " + std::to_string(pass);
+            ok = false;
+        }
+        if (!ok) saved = -1;
+    }
+    if (!own) return saved;
+    if (saved >= 0 && Exec("COMMIT")) return saved;
+    const std::string why = error_;
+    if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    error_ = why;
+    return -1;
+}
+
+std::vector<HistoryRow> HistoryStore::SavedOnlyBy(std::int64_t pass, std::int64_t other) const {
+    std::vector<HistoryRow> rows;
+    error_.clear();
+    Statement s{
+        Prepare("SELECT n.symbol, n.verdict, n.zorc, n.zorp FROM pass_saved n WHERE n.pass_id = ?1"
+                " AND NOT EXISTS (SELECT 1 FROM pass_saved o WHERE o.pass_id = ?2"
+                " AND o.symbol = n.symbol) ORDER BY n.symbol")};
+    if (s.s == nullptr) return rows;
+    sqlite3_bind_int64(s.s, 1, pass);
+    sqlite3_bind_int64(s.s, 2, other);
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) {
+        HistoryRow row;
+        row.Symbol = ColumnText(s.s, 0);
+        row.PassId = pass;
+        row.Verdict = ColumnText(s.s, 1);
+        row.Zorc = ColumnDouble(s.s, 2);
+        row.Zorp = ColumnDouble(s.s, 3);
+        rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
+    return rows;
+}
+
+std::vector<HistoryRow> HistoryStore::SavedNoLonger(std::int64_t pass,
+                                                    std::int64_t previous) const {
+    std::vector<HistoryRow> rows;
+    error_.clear();
+    // The symbols of the earlier set the pass did not keep, each beside the
+    // pass's last row of it when it has one.
+    const std::string sql = LatestPassRowsSql() +
+                            ", gone AS (SELECT o.symbol FROM pass_saved o WHERE o.pass_id = ?2"
+                            " AND NOT EXISTS (SELECT 1 FROM pass_saved n WHERE n.pass_id = ?1"
+                            " AND n.symbol = o.symbol))"
+                            " SELECT gone.symbol, latest.verdict, latest.failed_test FROM gone"
+                            " LEFT JOIN latest ON latest.symbol = gone.symbol ORDER BY gone.symbol";
+    Statement s{Prepare(sql.c_str())};
+    if (s.s == nullptr) return rows;
+    sqlite3_bind_int64(s.s, 1, pass);
+    sqlite3_bind_int64(s.s, 2, previous);
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) {
+        HistoryRow row;
+        row.Symbol = ColumnText(s.s, 0);
+        row.PassId = pass;
+        row.Verdict = ColumnText(s.s, 1);
+        row.FailedTest = ColumnText(s.s, 2);
+        rows.push_back(std::move(row));
+    }
     if (rc != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
     return rows;
 }

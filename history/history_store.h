@@ -107,6 +107,18 @@ class HistoryStore {
     // that later passes of the same day leave it whole: symbol, verdict and
     // ZORC/ZORP of each saved stock. Keeping it again replaces it.
     bool KeepSavedSet(std::int64_t pass, const std::vector<HistoryRow>& saved);
+    // Keeps as the saved set of pass `pass` its rows (those RowsOfPass
+    // gives, the last of a symbol judged twice) whose verdict saved the
+    // stock, in the file without reading them out; how many, or -1 (Error()
+    // says why).
+    int KeepSavedSetOfPass(std::int64_t pass);
+    // The kept saved set of `pass` less the symbols of that of `other`, by
+    // symbol: symbol, verdict, ZORC and ZORP of each.
+    std::vector<HistoryRow> SavedOnlyBy(std::int64_t pass, std::int64_t other) const;
+    // The symbols of the kept saved set of `previous` that pass `pass` did
+    // not keep, by symbol, each with the verdict and failed test of the
+    // pass's last row of it (both empty when the pass has none).
+    std::vector<HistoryRow> SavedNoLonger(std::int64_t pass, std::int64_t previous) const;
     std::vector<HistoryRow> SavedSet(std::int64_t pass) const;  // by symbol
     // The last finished pass before pass `before` with these filter values
     // whose saved set was kept; nothing when there is none.

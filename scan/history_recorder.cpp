@@ -3,10 +3,6 @@
 // output.
 
 #include <cstdio>
-#include <map>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "analytics/iv_history.h"
 #include "history/changes.h"
@@ -145,11 +141,6 @@ class HistoryRecorder final : public PassRecorder {
         pass.Source = context.settings.LocalMode() ? "local" : "server";
         pass.Filters = FilterText(context.settings);
         symbols_ = 0;
-        // A pass begun here at its first symbol has all its rows recorded by
-        // this recorder: its change list takes them from memory. One that
-        // goes on after the scan was opened again reads its first part back.
-        passRows_.clear();
-        rowsWhole_ = context.counters.SymbolIndex == 0;
         pass_ = store_.BeginPass(pass);
         if (pass_ == 0) Stop();
     }
@@ -157,10 +148,8 @@ class HistoryRecorder final : public PassRecorder {
     void SymbolFinished(const Context& context) override {
         if (!problem_.empty() || pass_ == 0) return;
         if (!store_.InBatch() && !store_.BeginBatch()) return Stop();
-        HistoryRow row = HistoryRowOf(context, day_, pass_);
-        if (!store_.Record(row)) return Stop();
+        if (!store_.Record(HistoryRowOf(context, day_, pass_))) return Stop();
         ++symbols_;
-        if (rowsWhole_) passRows_[row.Symbol] = std::move(row);
     }
 
     void Commit(const Context& context) override {
@@ -182,16 +171,7 @@ class HistoryRecorder final : public PassRecorder {
         }
         // The pass's saved set is kept and compared with the last one of the
         // same filters; the block goes to Changes.txt beside the history.
-        if (rowsWhole_) {
-            std::vector<HistoryRow> rows;
-            rows.reserve(passRows_.size());
-            for (auto& [symbol, row] : passRows_)
-                rows.push_back(std::move(row));
-            passRows_.clear();
-            changes_ = ChangesAtPassEnd(store_, pass_, rows);
-        } else {
-            changes_ = ChangesAtPassEnd(store_, pass_);
-        }
+        changes_ = ChangesAtPassEnd(store_, pass_);
         pass_ = 0;
         if (!changes_) return Stop();
         AppendToChangesFile(context.files.WorkingDirectory, ChangesBlock(*changes_));
@@ -213,8 +193,6 @@ class HistoryRecorder final : public PassRecorder {
     std::int64_t pass_ = 0;
     HistoryDay day_ = 0;
     int symbols_ = 0;
-    std::map<std::string, HistoryRow> passRows_;  // by symbol, the last row of each
-    bool rowsWhole_ = false;
     std::optional<PassChanges> changes_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,29 @@ TEST(ChangesTest, TheSavedSetIsComparedWithThePreviousOne) {
             CompareSavedSets(20261209, c.Now, Previous(20261208, ""), c.Before);
         EXPECT_EQ(LinesOf(changes), c.Lines) << c.Name;
         EXPECT_EQ(changes.Saved, c.Saved) << c.Name;
+
+        // The same through a store, as a pass ends: the set kept before,
+        // then this pass's rows.
+        TempDir dir;
+        HistoryStore store;
+        ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
+        HistoryPass pass;
+        pass.Filters = "F";
+        pass.AsOf = 20261208;
+        const std::int64_t before = store.BeginPass(pass);
+        ASSERT_TRUE(store.KeepSavedSet(before, c.Before)) << store.Error();
+        ASSERT_TRUE(store.EndPass(before, 0, 0, true, "")) << store.Error();
+        pass.AsOf = 20261209;
+        const std::int64_t now = store.BeginPass(pass);
+        for (HistoryRow row : c.Now) {
+            row.PassId = now;
+            ASSERT_TRUE(store.Record(row)) << store.Error();
+        }
+        ASSERT_TRUE(store.EndPass(now, 0, 0, true, "")) << store.Error();
+        const std::optional<PassChanges> kept = ChangesAtPassEnd(store, now);
+        ASSERT_TRUE(kept.has_value()) << store.Error();
+        EXPECT_EQ(LinesOf(*kept), c.Lines) << c.Name << " (kept in a store)";
+        EXPECT_EQ(kept->Saved, c.Saved) << c.Name << " (kept in a store)";
     }
 }
 
@@ -264,6 +288,26 @@ TEST_F(ChangesStoreTest, APassOpenedAgainCountsTheRowsOfItsFirstPart) {
     EXPECT_EQ(End(part2), (std::vector<std::string>{"since 20261208", "+ BOLT  SAVED"}));
     ASSERT_EQ(store.SavedSet(part2).size(), 2u);
     EXPECT_EQ(store.SavedSet(part2)[0].Symbol, "ACME");
+}
+
+// A pass that goes on past midnight and judges a stock again: its last row
+// counts, once.
+TEST_F(ChangesStoreTest, AStockJudgedAgainAfterMidnightCountsByItsLastRow) {
+    const std::int64_t before = Begin(20261208, "A");
+    Record(before, 20261208, Judged("ACME", "SAVED"));
+    Record(before, 20261208, Judged("BOLT", "SAVED"));
+    End(before);
+
+    const std::int64_t part1 = Begin(20261209, "A");
+    Record(part1, 20261209, Judged("ACME", "SAVED"));
+    Record(part1, 20261209, Judged("BOLT", "REJECTED", 0, 0, "Min Last"));
+    ASSERT_TRUE(store.EndPass(part1, 2, 1, false, ""));
+    const std::int64_t part2 = Begin(20261210, "A");
+    Record(part2, 20261210, Judged("ACME", "REJECTED", 0, 0, "Max P/E"));
+    Record(part2, 20261210, Judged("BOLT", "UP", 2, 1));
+    EXPECT_EQ(End(part2), (std::vector<std::string>{"since 20261208", "- ACME  Max P/E"}));
+    ASSERT_EQ(store.SavedSet(part2).size(), 1u);
+    EXPECT_EQ(store.SavedSet(part2)[0].Symbol, "BOLT");
 }
 
 TEST_F(ChangesStoreTest, BlocksAreAppendedToChangesTxt) {
