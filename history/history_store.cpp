@@ -12,9 +12,7 @@
 #include <functional>
 #include <iterator>
 #include <limits>
-#include <map>
 #include <string_view>
-#include <unordered_set>
 
 namespace quillon {
 
@@ -963,6 +961,34 @@ bool ReadRecent(sqlite3* db, HistoryDay before,
     return step == SQLITE_DONE;
 }
 
+// The recent days before `before` by symbol, each symbol's oldest first.
+// Each day lists mostly the symbols of the day before in the same order, so
+// a symbol is looked up by name only where that order breaks.
+using RecentFigures = std::unordered_map<std::string, std::vector<DayFigures>>;
+bool ReadRecentBySymbol(sqlite3* db, HistoryDay before, RecentFigures& recent) {
+    std::vector<std::pair<std::string, std::vector<DayFigures>*>> lastDay, thisDay;
+    std::size_t at = 0;  // where in lastDay the next symbol is looked for
+    HistoryDay current = 0;
+    return ReadRecent(db, before, [&](const std::string& symbol, const DayFigures& day) {
+        if (day.day != current) {
+            current = day.day;
+            lastDay.swap(thisDay);
+            thisDay.clear();
+            at = 0;
+        }
+        std::vector<DayFigures>* days = nullptr;
+        if (at < lastDay.size() && lastDay[at].first == symbol) {
+            days = lastDay[at++].second;
+        } else {
+            days = &recent[symbol];
+            // Settles keep about a month of days recent.
+            if (days->empty()) days->reserve(HistoryStore::kSettleDays);
+        }
+        days->push_back(day);
+        thisDay.emplace_back(symbol, days);
+    });
+}
+
 void AppendFigures(const std::vector<DayFigures>& days, std::vector<double>& iv30,
                    std::vector<double>& sales) {
     for (const DayFigures& day : days) {
@@ -995,12 +1021,8 @@ bool HistoryStore::DropWindows() {
 bool HistoryStore::UpdateWindows(HistoryDay before) {
     // The days about to settle come after the kept windows' last day: their
     // figures go on the end of each symbol's windows.
-    std::map<std::string, std::vector<DayFigures>> added;
-    if (!ReadRecent(db_, before, [&](const std::string& symbol, const DayFigures& day) {
-            added[symbol].push_back(day);
-        })) {
-        return Fail("read the recent days");
-    }
+    RecentFigures added;
+    if (!ReadRecentBySymbol(db_, before, added)) return Fail("read the recent days");
     Statement read{Prepare("SELECT iv30, last FROM windows WHERE symbol = ?")};
     Statement write{
         Prepare("INSERT INTO windows (symbol, iv30, last) VALUES (?, ?, ?) ON CONFLICT (symbol)"
@@ -1172,45 +1194,50 @@ HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, i
 
     if (kept && before > *kept && ivDays <= kKeptIvDays && saleDays <= kKeptLastSales) {
         // The kept windows reach the last settled day; the recent days
-        // before `before` come after it.
+        // before `before` come after it. Each window is put together at its
+        // length at once: the kept figures the recent ones leave room for,
+        // then the recent ones.
+        RecentFigures recent;
+        if (!ReadRecentBySymbol(db_, before, recent)) return failed();
         Statement s{Prepare("SELECT symbol, iv30, last FROM windows")};
         if (s.s == nullptr) return {};
+        windows.Iv30.reserve(recent.size());
+        windows.LastSales.reserve(recent.size());
+        const auto build = [&](const std::string& symbol, sqlite3_stmt* kept,
+                               const std::vector<DayFigures>* days) {
+            std::size_t newIv = 0;
+            std::size_t newSales = 0;
+            for (const DayFigures& day : days ? *days : std::vector<DayFigures>{}) {
+                newIv += std::isnan(day.iv30) ? 0 : 1;
+                newSales += std::isnan(day.last) ? 0 : 1;
+            }
+            std::vector<double> iv30;
+            std::vector<double> sales;
+            if (kept != nullptr && ivWanted > newIv)
+                AppendUnpacked(kept, 1, iv30, ivWanted - newIv);
+            if (kept != nullptr && salesWanted > newSales)
+                AppendUnpacked(kept, 2, sales, salesWanted - newSales);
+            if (days != nullptr) AppendFigures(*days, iv30, sales);
+            keep(symbol, iv30, sales);
+        };
         int rc;
         std::string symbol;
         while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) {
             symbol = ColumnText(s.s, 0);
-            if (ivWanted > 0 && sqlite3_column_bytes(s.s, 1) > 0)
-                AppendUnpacked(s.s, 1, windows.Iv30[symbol], ivWanted);
-            if (salesWanted > 0 && sqlite3_column_bytes(s.s, 2) > 0)
-                AppendUnpacked(s.s, 2, windows.LastSales[symbol], salesWanted);
+            const auto more = recent.find(symbol);
+            build(symbol, s.s, more == recent.end() ? nullptr : &more->second);
+            if (more != recent.end()) recent.erase(more);
         }
         if (rc != SQLITE_DONE) return failed();
-        std::unordered_set<std::string> longer;  // symbols whose windows grew
-        if (!ReadRecent(db_, before, [&](const std::string& name, const DayFigures& day) {
-                if (ivWanted > 0 && !std::isnan(day.iv30)) windows.Iv30[name].push_back(day.iv30);
-                if (salesWanted > 0 && !std::isnan(day.last))
-                    windows.LastSales[name].push_back(day.last);
-                longer.insert(name);
-            })) {
-            return failed();
-        }
-        for (const std::string& name : longer) {
-            if (const auto iv = windows.Iv30.find(name); iv != windows.Iv30.end())
-                KeepLast(iv->second, ivWanted);
-            if (const auto sales = windows.LastSales.find(name); sales != windows.LastSales.end())
-                KeepLast(sales->second, salesWanted);
-        }
+        for (const auto& [name, days] : recent)
+            build(name, nullptr, &days);
         return windows;
     }
 
     // Without kept windows for the date: each symbol's settled days, read
     // backwards, and its recent ones, in the order of their days.
-    std::unordered_map<std::string, std::vector<DayFigures>> recent;
-    if (!ReadRecent(db_, before, [&](const std::string& symbol, const DayFigures& day) {
-            recent[symbol].push_back(day);
-        })) {
-        return failed();
-    }
+    RecentFigures recent;
+    if (!ReadRecentBySymbol(db_, before, recent)) return failed();
     std::vector<double> iv30;
     std::vector<double> sales;
     const auto byDay = [](const DayFigures& a, const DayFigures& b) { return a.day < b.day; };
