@@ -96,6 +96,15 @@ struct Statement {
     ~Statement() { sqlite3_finalize(s); }
 };
 
+sqlite3_stmt* PrepareOn(sqlite3* db, const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(s);
+        return nullptr;
+    }
+    return s;
+}
+
 void BindText(sqlite3_stmt* s, int i, const std::string& text) {
     sqlite3_bind_text(s, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
@@ -564,20 +573,47 @@ std::vector<HistoryRow> HistoryStore::RowsOfDay(HistoryDay day) const {
     return rows;
 }
 
-std::vector<HistoryDay> HistoryStore::Days() const {
-    ReadTransaction transaction(db_);
-    std::vector<HistoryDay> tables[2];
-    const char* sql[2] = {"SELECT DISTINCT day FROM days ORDER BY day",
-                          "SELECT DISTINCT day FROM recent ORDER BY day"};
-    for (int t = 0; t < 2; ++t) {
-        Statement s{Prepare(sql[t])};
-        if (s.s == nullptr) return {};
-        while (sqlite3_step(s.s) == SQLITE_ROW)
-            tables[t].push_back(sqlite3_column_int(s.s, 0));
+namespace {
+
+// The days from `from` to `to` of both tables, each found by one step down
+// the by-day index or the key, however many rows a day has.
+bool DaysBetween(sqlite3* db, HistoryDay from, HistoryDay to, std::vector<HistoryDay>& days) {
+    days.clear();
+    for (const char* table : {"days", "recent"}) {
+        const std::string sql = std::string("SELECT day FROM ") + table +
+                                " WHERE day > ? AND day <= ? ORDER BY day LIMIT 1";
+        Statement next{PrepareOn(db, sql.c_str())};
+        if (next.s == nullptr) return false;
+        std::vector<HistoryDay> found;
+        HistoryDay after = from - 1;
+        for (;;) {
+            sqlite3_reset(next.s);
+            sqlite3_bind_int(next.s, 1, after);
+            sqlite3_bind_int(next.s, 2, to);
+            const int rc = sqlite3_step(next.s);
+            if (rc == SQLITE_DONE) break;
+            if (rc != SQLITE_ROW) return false;
+            after = sqlite3_column_int(next.s, 0);
+            found.push_back(after);
+        }
+        std::vector<HistoryDay> both;
+        std::set_union(days.begin(), days.end(), found.begin(), found.end(),
+                       std::back_inserter(both));
+        days.swap(both);
     }
+    return true;
+}
+
+}  // namespace
+
+std::vector<HistoryDay> HistoryStore::Days() const {
+    error_.clear();
+    ReadTransaction transaction(db_);
     std::vector<HistoryDay> days;
-    std::set_union(tables[0].begin(), tables[0].end(), tables[1].begin(), tables[1].end(),
-                   std::back_inserter(days));
+    if (db_ == nullptr || !DaysBetween(db_, 0, 99991231, days)) {
+        error_ = db_ == nullptr ? "the history is not open" : sqlite3_errmsg(db_);
+        return {};
+    }
     return days;
 }
 
@@ -858,14 +894,31 @@ std::optional<HistoryPass> HistoryStore::Pass(std::int64_t id) const {
 
 std::vector<std::string> HistoryStore::Symbols() const {
     ReadTransaction transaction(db_);
+    // The settled symbols each found by one step down the key, however many
+    // days each has; the recent ones, a month of days, read whole.
     std::vector<std::string> tables[2];
-    const char* sql[2] = {"SELECT DISTINCT symbol FROM days ORDER BY symbol",
-                          "SELECT DISTINCT symbol FROM recent ORDER BY symbol"};
-    for (int t = 0; t < 2; ++t) {
-        Statement s{Prepare(sql[t])};
+    {
+        Statement first{Prepare("SELECT symbol FROM days ORDER BY symbol LIMIT 1")};
+        Statement next{Prepare("SELECT symbol FROM days WHERE symbol > ? ORDER BY symbol LIMIT 1")};
+        if (first.s == nullptr || next.s == nullptr) return {};
+        sqlite3_stmt* s = first.s;
+        int rc;
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+            tables[0].push_back(ColumnText(s, 0));
+            s = next.s;
+            sqlite3_reset(s);
+            BindText(s, 1, tables[0].back());
+        }
+        if (rc != SQLITE_DONE) {
+            error_ = sqlite3_errmsg(db_);
+            return {};
+        }
+    }
+    {
+        Statement s{Prepare("SELECT DISTINCT symbol FROM recent ORDER BY symbol")};
         if (s.s == nullptr) return {};
         while (sqlite3_step(s.s) == SQLITE_ROW)
-            tables[t].push_back(ColumnText(s.s, 0));
+            tables[1].push_back(ColumnText(s.s, 0));
     }
     std::vector<std::string> symbols;
     std::set_union(tables[0].begin(), tables[0].end(), tables[1].begin(), tables[1].end(),
@@ -886,15 +939,6 @@ struct DayFigures {
 double FigureOrNaN(sqlite3_stmt* s, int column) {
     return sqlite3_column_type(s, column) == SQLITE_NULL ? std::numeric_limits<double>::quiet_NaN()
                                                          : sqlite3_column_double(s, column);
-}
-
-sqlite3_stmt* PrepareOn(sqlite3* db, const char* sql) {
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(s);
-        return nullptr;
-    }
-    return s;
 }
 
 // The settled days before `before` of every symbol, symbol by symbol along
@@ -1308,31 +1352,9 @@ bool HistoryStore::ForEachDay(HistoryDay from, HistoryDay to, const std::vector<
     }
 
     ReadTransaction transaction(db_);
-    // The days of the range and the symbols of both tables, each found by
-    // one step down an index or the key.
+    // The days of the range and the symbols of both tables.
     std::vector<HistoryDay> days;
-    for (const char* table : {"days", "recent"}) {
-        const std::string sql = std::string("SELECT day FROM ") + table +
-                                " WHERE day > ? AND day <= ? ORDER BY day LIMIT 1";
-        Statement next{Prepare(sql.c_str())};
-        if (next.s == nullptr) return false;
-        std::vector<HistoryDay> found;
-        HistoryDay after = from - 1;
-        for (;;) {
-            sqlite3_reset(next.s);
-            sqlite3_bind_int(next.s, 1, after);
-            sqlite3_bind_int(next.s, 2, to);
-            const int rc = sqlite3_step(next.s);
-            if (rc == SQLITE_DONE) break;
-            if (rc != SQLITE_ROW) return failed();
-            after = sqlite3_column_int(next.s, 0);
-            found.push_back(after);
-        }
-        std::vector<HistoryDay> both;
-        std::set_union(days.begin(), days.end(), found.begin(), found.end(),
-                       std::back_inserter(both));
-        days.swap(both);
-    }
+    if (!DaysBetween(db_, from, to, days)) return failed();
     const std::vector<std::string> symbols = Symbols();
     if (!error_.empty()) return false;
     if (days.empty() || symbols.empty()) return true;
