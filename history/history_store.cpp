@@ -739,28 +739,32 @@ int HistoryStore::KeepSavedSetOfPass(std::int64_t pass) {
     return -1;
 }
 
-std::vector<HistoryRow> HistoryStore::SavedOnlyBy(std::int64_t pass, std::int64_t other) const {
+std::vector<HistoryRow> HistoryStore::SavedRows(sqlite3_stmt* s, std::int64_t pass) const {
     std::vector<HistoryRow> rows;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        HistoryRow row;
+        row.Symbol = ColumnText(s, 0);
+        row.PassId = pass;
+        row.Verdict = ColumnText(s, 1);
+        row.Zorc = ColumnDouble(s, 2);
+        row.Zorp = ColumnDouble(s, 3);
+        rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
+    return rows;
+}
+
+std::vector<HistoryRow> HistoryStore::SavedOnlyBy(std::int64_t pass, std::int64_t other) const {
     error_.clear();
     Statement s{
         Prepare("SELECT n.symbol, n.verdict, n.zorc, n.zorp FROM pass_saved n WHERE n.pass_id = ?1"
                 " AND NOT EXISTS (SELECT 1 FROM pass_saved o WHERE o.pass_id = ?2"
                 " AND o.symbol = n.symbol) ORDER BY n.symbol")};
-    if (s.s == nullptr) return rows;
+    if (s.s == nullptr) return {};
     sqlite3_bind_int64(s.s, 1, pass);
     sqlite3_bind_int64(s.s, 2, other);
-    int rc = SQLITE_ROW;
-    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) {
-        HistoryRow row;
-        row.Symbol = ColumnText(s.s, 0);
-        row.PassId = pass;
-        row.Verdict = ColumnText(s.s, 1);
-        row.Zorc = ColumnDouble(s.s, 2);
-        row.Zorp = ColumnDouble(s.s, 3);
-        rows.push_back(std::move(row));
-    }
-    if (rc != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
-    return rows;
+    return SavedRows(s.s, pass);
 }
 
 std::vector<HistoryRow> HistoryStore::SavedNoLonger(std::int64_t pass,
@@ -844,24 +848,12 @@ bool HistoryStore::KeepSavedSet(std::int64_t pass, const std::vector<HistoryRow>
 }
 
 std::vector<HistoryRow> HistoryStore::SavedSet(std::int64_t pass) const {
-    std::vector<HistoryRow> rows;
     error_.clear();
     Statement s{Prepare(
         "SELECT symbol, verdict, zorc, zorp FROM pass_saved WHERE pass_id = ? ORDER BY symbol")};
-    if (s.s == nullptr) return rows;
+    if (s.s == nullptr) return {};
     sqlite3_bind_int64(s.s, 1, pass);
-    int rc = SQLITE_ROW;
-    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) {
-        HistoryRow row;
-        row.Symbol = ColumnText(s.s, 0);
-        row.PassId = pass;
-        row.Verdict = ColumnText(s.s, 1);
-        row.Zorc = ColumnDouble(s.s, 2);
-        row.Zorp = ColumnDouble(s.s, 3);
-        rows.push_back(std::move(row));
-    }
-    if (rc != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
-    return rows;
+    return SavedRows(s.s, pass);
 }
 
 std::optional<HistoryPass> HistoryStore::LastKeptPass(const std::string& filters,

@@ -171,6 +171,9 @@ class HistoryStore {
     bool BuildWindows(HistoryDay before);
     bool UpdateWindows(HistoryDay before);
     sqlite3_stmt* Prepare(const char* sql) const;
+    // The rows of a saved set that `s` steps through (symbol, verdict, ZORC,
+    // ZORP), as pass `pass`'s.
+    std::vector<HistoryRow> SavedRows(sqlite3_stmt* s, std::int64_t pass) const;
     sqlite3* db_ = nullptr;
     sqlite3_stmt* record_ = nullptr;      // the upsert, prepared once
     sqlite3_stmt* recordPast_ = nullptr;  // drops a settled row a recorded one replaces
