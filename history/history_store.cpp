@@ -1239,20 +1239,22 @@ HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, i
         if (s.s == nullptr) return {};
         windows.Iv30.reserve(recent.size());
         windows.LastSales.reserve(recent.size());
-        const auto build = [&](const std::string& symbol, sqlite3_stmt* kept,
+        const auto build = [&](const std::string& symbol, sqlite3_stmt* keptRow,
                                const std::vector<DayFigures>* days) {
             std::size_t newIv = 0;
             std::size_t newSales = 0;
-            for (const DayFigures& day : days ? *days : std::vector<DayFigures>{}) {
-                newIv += std::isnan(day.iv30) ? 0 : 1;
-                newSales += std::isnan(day.last) ? 0 : 1;
+            if (days != nullptr) {
+                for (const DayFigures& day : *days) {
+                    newIv += std::isnan(day.iv30) ? 0 : 1;
+                    newSales += std::isnan(day.last) ? 0 : 1;
+                }
             }
             std::vector<double> iv30;
             std::vector<double> sales;
-            if (kept != nullptr && ivWanted > newIv)
-                AppendUnpacked(kept, 1, iv30, ivWanted - newIv);
-            if (kept != nullptr && salesWanted > newSales)
-                AppendUnpacked(kept, 2, sales, salesWanted - newSales);
+            if (keptRow != nullptr && ivWanted > newIv)
+                AppendUnpacked(keptRow, 1, iv30, ivWanted - newIv);
+            if (keptRow != nullptr && salesWanted > newSales)
+                AppendUnpacked(keptRow, 2, sales, salesWanted - newSales);
             if (days != nullptr) AppendFigures(*days, iv30, sales);
             keep(symbol, iv30, sales);
         };
