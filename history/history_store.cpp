@@ -1033,6 +1033,27 @@ void AppendFigures(const std::vector<DayFigures>& days, std::vector<double>& iv3
     }
 }
 
+// A symbol's kept windows, updated in place when it has them.
+constexpr const char* kWriteWindow =
+    "INSERT INTO windows (symbol, iv30, last) VALUES (?, ?, ?) ON CONFLICT (symbol)"
+    " DO UPDATE SET iv30 = excluded.iv30, last = excluded.last";
+
+// Writes the last kept days of `iv30` and `sales` as the windows of
+// `symbol` through `write` (kWriteWindow).
+bool WriteWindow(sqlite3_stmt* write, const std::string& symbol, std::vector<double>& iv30,
+                 std::vector<double>& sales) {
+    KeepLast(iv30, HistoryStore::kKeptIvDays);
+    KeepLast(sales, HistoryStore::kKeptLastSales);
+    const std::string ivBytes = PackedValues(iv30);
+    const std::string saleBytes = PackedValues(sales);
+    sqlite3_reset(write);
+    BindText(write, 1, symbol);
+    sqlite3_bind_blob(write, 2, ivBytes.data(), static_cast<int>(ivBytes.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(write, 3, saleBytes.data(), static_cast<int>(saleBytes.size()),
+                      SQLITE_TRANSIENT);
+    return sqlite3_step(write) == SQLITE_DONE;
+}
+
 }  // namespace
 
 bool HistoryStore::ReadSettled() {
@@ -1060,9 +1081,7 @@ bool HistoryStore::UpdateWindows(HistoryDay before) {
     RecentFigures added;
     if (!ReadRecentBySymbol(db_, before, added)) return Fail("read the recent days");
     Statement read{Prepare("SELECT iv30, last FROM windows WHERE symbol = ?")};
-    Statement write{
-        Prepare("INSERT INTO windows (symbol, iv30, last) VALUES (?, ?, ?) ON CONFLICT (symbol)"
-                " DO UPDATE SET iv30 = excluded.iv30, last = excluded.last")};
+    Statement write{Prepare(kWriteWindow)};
     if (read.s == nullptr || write.s == nullptr) return false;
     std::vector<double> iv30;
     std::vector<double> sales;
@@ -1079,24 +1098,14 @@ bool HistoryStore::UpdateWindows(HistoryDay before) {
             return Fail("read a kept window");
         }
         AppendFigures(days, iv30, sales);
-        KeepLast(iv30, kKeptIvDays);
-        KeepLast(sales, kKeptLastSales);
-        const std::string ivBytes = PackedValues(iv30);
-        const std::string saleBytes = PackedValues(sales);
-        sqlite3_reset(write.s);
-        BindText(write.s, 1, symbol);
-        sqlite3_bind_blob(write.s, 2, ivBytes.data(), static_cast<int>(ivBytes.size()),
-                          SQLITE_TRANSIENT);
-        sqlite3_bind_blob(write.s, 3, saleBytes.data(), static_cast<int>(saleBytes.size()),
-                          SQLITE_TRANSIENT);
-        if (sqlite3_step(write.s) != SQLITE_DONE) return Fail("write a kept window");
+        if (!WriteWindow(write.s, symbol, iv30, sales)) return Fail("write a kept window");
     }
     return true;
 }
 
 bool HistoryStore::BuildWindows(HistoryDay before) {
     if (!Exec("DELETE FROM windows")) return false;
-    Statement write{Prepare("INSERT INTO windows (symbol, iv30, last) VALUES (?, ?, ?)")};
+    Statement write{Prepare(kWriteWindow)};
     if (write.s == nullptr) return false;
     bool ok = true;
     std::vector<double> iv30;
@@ -1108,17 +1117,7 @@ bool HistoryStore::BuildWindows(HistoryDay before) {
             iv30.clear();
             sales.clear();
             AppendFigures(days, iv30, sales);
-            KeepLast(iv30, kKeptIvDays);
-            KeepLast(sales, kKeptLastSales);
-            const std::string ivBytes = PackedValues(iv30);
-            const std::string saleBytes = PackedValues(sales);
-            sqlite3_reset(write.s);
-            BindText(write.s, 1, symbol);
-            sqlite3_bind_blob(write.s, 2, ivBytes.data(), static_cast<int>(ivBytes.size()),
-                              SQLITE_TRANSIENT);
-            sqlite3_bind_blob(write.s, 3, saleBytes.data(), static_cast<int>(saleBytes.size()),
-                              SQLITE_TRANSIENT);
-            ok = sqlite3_step(write.s) == SQLITE_DONE || Fail("write a kept window");
+            ok = WriteWindow(write.s, symbol, iv30, sales) || Fail("write a kept window");
         });
     if (!read) return Fail("read the settled days");
     return ok;
