@@ -189,6 +189,29 @@ HistoryRow RowOf(sqlite3_stmt* s) {
     return row;
 }
 
+// The days from `from` to `to` of `table` (one of this file's own names),
+// each found by one step down the by-day index or the key, however many rows
+// a day has.
+bool TableDays(sqlite3* db, const char* table, HistoryDay from, HistoryDay to,
+               std::vector<HistoryDay>& days) {
+    days.clear();
+    const std::string sql = std::string("SELECT day FROM ") + table +
+                            " WHERE day > ? AND day <= ? ORDER BY day LIMIT 1";
+    Statement next{PrepareOn(db, sql.c_str())};
+    if (next.s == nullptr) return false;
+    HistoryDay after = from - 1;
+    for (;;) {
+        sqlite3_reset(next.s);
+        sqlite3_bind_int(next.s, 1, after);
+        sqlite3_bind_int(next.s, 2, to);
+        const int rc = sqlite3_step(next.s);
+        if (rc == SQLITE_DONE) return true;
+        if (rc != SQLITE_ROW) return false;
+        after = sqlite3_column_int(next.s, 0);
+        days.push_back(after);
+    }
+}
+
 // A kept window: its figures as 8-byte little-endian IEEE doubles.
 std::string PackedValues(const std::vector<double>& values) {
     std::string bytes(values.size() * 8, '\0');
@@ -544,19 +567,41 @@ void HistoryStore::RollbackBatch() {
 std::vector<HistoryRow> HistoryStore::Rows(const std::string& symbol, HistoryDay from,
                                            HistoryDay to) const {
     std::vector<HistoryRow> rows;
-    const std::string sql = std::string("SELECT ") + kRowColumns +
-                            " FROM days WHERE symbol = ?1 AND day >= ?2 AND day <= ?3"
-                            " UNION ALL SELECT " +
-                            kRowColumns +
-                            " FROM recent WHERE day >= ?2 AND day <= ?3 AND symbol = ?1"
-                            " ORDER BY day";
-    Statement s{Prepare(sql.c_str())};
+    error_.clear();
+    if (db_ == nullptr) {
+        error_ = "the history is not open";
+        return rows;
+    }
+    ReadTransaction transaction(db_);
+    const std::string settled =
+        std::string("SELECT ") + kRowColumns +
+        " FROM days WHERE symbol = ? AND day >= ? AND day <= ? ORDER BY day";
+    Statement s{Prepare(settled.c_str())};
     if (s.s == nullptr) return rows;
     BindText(s.s, 1, symbol);
     sqlite3_bind_int(s.s, 2, from);
     sqlite3_bind_int(s.s, 3, to);
     while (sqlite3_step(s.s) == SQLITE_ROW)
         rows.push_back(RowOf(s.s));
+    // The recent days are keyed by day first: the symbol's row of each is
+    // one lookup, where a search by symbol would read every recent row.
+    std::vector<HistoryDay> days;
+    const std::string one =
+        std::string("SELECT ") + kRowColumns + " FROM recent WHERE day = ? AND symbol = ?";
+    Statement recent{Prepare(one.c_str())};
+    if (recent.s == nullptr || !TableDays(db_, "recent", from, to, days)) return {};
+    const std::size_t settledRows = rows.size();
+    for (const HistoryDay day : days) {
+        sqlite3_reset(recent.s);
+        sqlite3_bind_int(recent.s, 1, day);
+        BindText(recent.s, 2, symbol);
+        if (sqlite3_step(recent.s) == SQLITE_ROW) rows.push_back(RowOf(recent.s));
+    }
+    if (rows.size() > settledRows && settledRows > 0 &&
+        rows[settledRows].Day < rows[settledRows - 1].Day) {
+        std::stable_sort(rows.begin(), rows.end(),
+                         [](const HistoryRow& a, const HistoryRow& b) { return a.Day < b.Day; });
+    }
     return rows;
 }
 
@@ -580,22 +625,8 @@ namespace {
 bool DaysBetween(sqlite3* db, HistoryDay from, HistoryDay to, std::vector<HistoryDay>& days) {
     days.clear();
     for (const char* table : {"days", "recent"}) {
-        const std::string sql = std::string("SELECT day FROM ") + table +
-                                " WHERE day > ? AND day <= ? ORDER BY day LIMIT 1";
-        Statement next{PrepareOn(db, sql.c_str())};
-        if (next.s == nullptr) return false;
         std::vector<HistoryDay> found;
-        HistoryDay after = from - 1;
-        for (;;) {
-            sqlite3_reset(next.s);
-            sqlite3_bind_int(next.s, 1, after);
-            sqlite3_bind_int(next.s, 2, to);
-            const int rc = sqlite3_step(next.s);
-            if (rc == SQLITE_DONE) break;
-            if (rc != SQLITE_ROW) return false;
-            after = sqlite3_column_int(next.s, 0);
-            found.push_back(after);
-        }
+        if (!TableDays(db, table, from, to, found)) return false;
         std::vector<HistoryDay> both;
         std::set_union(days.begin(), days.end(), found.begin(), found.end(),
                        std::back_inserter(both));
