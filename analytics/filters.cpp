@@ -16,6 +16,13 @@ const std::array<const char*, 5> kFilterTemplateNames = {"Default Setting", "For
                                                          "For Selling Stocks", "For Low P/E Stocks",
                                                          "For High Yield Stocks"};
 
+std::string FilterTemplateList() {
+    std::string text;
+    for (std::size_t i = 0; i < kFilterTemplateNames.size(); ++i)
+        text += "  " + std::to_string(i) + "   " + kFilterTemplateNames[i] + "\n";
+    return text;
+}
+
 namespace {
 
 constexpr const char* kNotAvailable = "NA";

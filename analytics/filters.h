@@ -94,6 +94,9 @@ enum class FilterTemplate {
     ForHighYieldStocks
 };
 extern const std::array<const char*, 5> kFilterTemplateNames;
+// The templates as the programs' --help lists them, a line each:
+// "  0   Default Setting\n".
+std::string FilterTemplateList();
 void ApplyFilterTemplate(FilterSettings& filters, FilterTemplate which);
 
 }  // namespace quillon

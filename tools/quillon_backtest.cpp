@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "analytics/filters.h"
 #include "history/backtest.h"
 #include "history/backtest_report.h"
 #include "history/history_store.h"
@@ -27,7 +28,8 @@ namespace {
 
 using namespace quillon;
 
-const char* kUsage =
+// Up to the list of the templates.
+const char* kUsageStart =
     "Usage: quillon-backtest [OPTION]...\n"
     "\n"
     "Back-tests a set of filters over the pass history History.db of a working\n"
@@ -75,12 +77,9 @@ const char* kUsage =
     "  --help             show this text\n"
     "  --version          show the program's name and version\n"
     "\n"
-    "Filter templates:\n"
-    "  0   Default Setting\n"
-    "  1   For Buying Stocks\n"
-    "  2   For Selling Stocks\n"
-    "  3   For Low P/E Stocks\n"
-    "  4   For High Yield Stocks\n"
+    "Filter templates:\n";
+// After the list of the templates.
+const char* kUsageEnd =
     "\n"
     "Exit status:\n"
     "  0   the report is written\n"
@@ -90,6 +89,11 @@ const char* kUsage =
     "  64  wrong usage: an unknown option, template or filter, a date that is\n"
     "      not a real YYYY-MM-DD, --from after --to, horizons that are not\n"
     "      whole numbers from 1 to 1000, or a settings file that cannot be read\n";
+
+// The --help text.
+std::string UsageText() {
+    return kUsageStart + FilterTemplateList() + kUsageEnd;
+}
 
 constexpr int kDone = 0;
 constexpr int kFailed = 1;
@@ -320,7 +324,7 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         if (arg == "--help") {
-            std::fputs(kUsage, stdout);
+            std::fputs(UsageText().c_str(), stdout);
             return kDone;
         }
         if (arg == "--version") {

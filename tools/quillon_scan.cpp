@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analytics/filters.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/number_format.h"
@@ -53,7 +54,8 @@ constexpr int kExitWriteFailed = 6;
 constexpr int kExitBusy = 7;
 constexpr int kExitBadArgument = 64;
 
-const char* kUsage =
+// Up to the list of the templates.
+const char* kUsageStart =
     "Usage: quillon-scan [OPTION]...\n"
     "\n"
     "Runs one scan pass over the symbol file in the working directory (the\n"
@@ -118,12 +120,9 @@ const char* kUsage =
     "  --help                  show this text\n"
     "  --version               show the program's name and version\n"
     "\n"
-    "Filter templates:\n"
-    "  0   Default Setting\n"
-    "  1   For Buying Stocks\n"
-    "  2   For Selling Stocks\n"
-    "  3   For Low P/E Stocks\n"
-    "  4   For High Yield Stocks\n"
+    "Filter templates:\n";
+// After the list of the templates.
+const char* kUsageEnd =
     "\n"
     "Exit status:\n"
     "  0   the pass is done\n"
@@ -148,6 +147,11 @@ const char* kUsage =
     "      line, or a date that is not a real YYYY-MM-DD; nothing was saved\n"
     "In every case but 0 the resume point is kept and the next run\n"
     "continues where this one stopped.\n";
+
+// The --help text.
+std::string UsageText() {
+    return kUsageStart + FilterTemplateList() + kUsageEnd;
+}
 
 // The scan window without a screen: on a terminal a one-line progress bar,
 // otherwise every change of a status panel as a line of its own. Lines are
@@ -472,7 +476,7 @@ int ParseArguments(int argc, char** argv, RunOptions& options) {
             return kExitDone;
         }
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            std::fputs(UsageText().c_str(), stdout);
             return kExitDone;
         }
         if (arg == "--password" || arg.starts_with("--password=")) {
@@ -569,7 +573,8 @@ int ParseArguments(int argc, char** argv, RunOptions& options) {
             passwordFile = argv[++i];
             continue;
         }
-        std::fprintf(stderr, "quillon-scan: unknown argument '%s'\n\n%s", argv[i], kUsage);
+        std::fprintf(stderr, "quillon-scan: unknown argument '%s'\n\n%s", argv[i],
+                     UsageText().c_str());
         return kExitBadArgument;
     }
     if (passwordFile) {
@@ -655,7 +660,7 @@ int main(int argc, char** argv) {
     RunOptions options;
     if (const int status = ParseArguments(argc, argv, options); status >= 0) return status;
     if (!workdir.Error.empty()) {
-        std::fprintf(stderr, "quillon-scan: %s\n\n%s", workdir.Error.c_str(), kUsage);
+        std::fprintf(stderr, "quillon-scan: %s\n\n%s", workdir.Error.c_str(), UsageText().c_str());
         return kExitBadArgument;
     }
     if (!workdir.Directory.empty()) {
