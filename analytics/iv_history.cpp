@@ -1,6 +1,7 @@
 #include "analytics/iv_history.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <utility>
@@ -15,6 +16,12 @@ constexpr int kIv30Days = 30;
 constexpr int kMinStandingDays = 20;
 constexpr int kHvReturns = 20;
 constexpr double kTradingDaysPerYear = 252;
+// Recorded days further apart than this (a weekend and a holiday) are a gap
+// in the record, not the next trading day.
+constexpr int kLongestTradingGap = 4;
+// The calendar counts to the Saturday after the expiration Friday; listed
+// options stop trading, and expire, at that Friday's close.
+constexpr int kFridayBeforeSaturday = 1;
 
 bool Usable(float price) {
     return std::isfinite(price) && price > 0;
@@ -174,7 +181,7 @@ Iv30Inputs Iv30InputsOf(const QuoteRecord& quote, const OptionChain& chain,
                 o.Bid = chain.OptBid[type][strike][month];
                 o.Ask = chain.OptAsk[type][strike][month];
                 o.Last = chain.OptLast[type][strike][month];
-                o.DaysToGo = inputs.Calendar.DaysToExpiration[month];
+                o.DaysToGo = inputs.Calendar.DaysToExpiration[month] - kFridayBeforeSaturday;
                 in.Options.push_back(o);
             }
         }
@@ -197,27 +204,65 @@ IvStanding IvRankAndPercentile(const std::vector<double>& window) {
     return s;
 }
 
-std::optional<double> Hv20(const std::vector<double>& lastSales) {
-    if (lastSales.size() < kHvReturns + 1) return std::nullopt;
-    const auto first = lastSales.end() - (kHvReturns + 1);
-    for (auto p = first; p != lastSales.end(); ++p) {
-        if (!std::isfinite(*p) || *p <= 0) return std::nullopt;
+std::optional<int> TradingDaysBetween(int from, int to) {
+    using namespace std::chrono;
+    const auto civil = [](int d) {
+        return year_month_day{year{d / 10000}, month{static_cast<unsigned>(d / 100 % 100)},
+                              day{static_cast<unsigned>(d % 100)}};
+    };
+    const year_month_day a = civil(from);
+    const year_month_day b = civil(to);
+    if (!a.ok() || !b.ok()) return std::nullopt;
+    const sys_days start{a};
+    const sys_days end{b};
+    const auto gap = (end - start).count();
+    if (gap <= 0) return std::nullopt;
+    if (gap <= kLongestTradingGap) return 1;
+    // Whole weeks hold five weekdays each; the days left over are counted.
+    int weekdays = static_cast<int>(gap / 7) * 5;
+    for (sys_days d = start + days{gap / 7 * 7 + 1}; d <= end; d += days{1}) {
+        const unsigned w = weekday{d}.c_encoding();
+        if (w != 0 && w != 6) ++weekdays;
     }
-    std::vector<double> returns;
-    for (auto p = first + 1; p != lastSales.end(); ++p)
-        returns.push_back(std::log(*p / *(p - 1)));
-    double mean = 0;
-    for (double r : returns)
-        mean += r;
-    mean /= kHvReturns;
+    return std::max(weekdays, 1);
+}
+
+std::optional<double> Hv20(const std::vector<DatedSale>& sales) {
+    if (sales.size() < kHvReturns + 1) return std::nullopt;
+    const auto first = sales.end() - (kHvReturns + 1);
+    for (auto p = first; p != sales.end(); ++p) {
+        if (!std::isfinite(p->Price) || p->Price <= 0) return std::nullopt;
+    }
+    // Each return with the trading days it spans. The drift and the variance
+    // are per trading day: a return over n days has n times the variance of
+    // a daily one, so it is weighed by 1/n (with n = 1 throughout this is
+    // the plain sample variance).
+    struct Spanned {
+        double Return;
+        double Days;
+    };
+    std::vector<Spanned> returns;
+    double sum = 0;
+    double days = 0;
+    for (auto p = first + 1; p != sales.end(); ++p) {
+        const std::optional<int> span = TradingDaysBetween((p - 1)->Day, p->Day);
+        if (!span) return std::nullopt;
+        returns.push_back({std::log(p->Price / (p - 1)->Price), static_cast<double>(*span)});
+        sum += returns.back().Return;
+        days += *span;
+    }
+    const double drift = sum / days;
     double squares = 0;
-    for (double r : returns)
-        squares += (r - mean) * (r - mean);
+    for (const Spanned& r : returns) {
+        const double off = r.Return - drift * r.Days;
+        squares += off * off / r.Days;
+    }
     return 100 * std::sqrt(kTradingDaysPerYear) * std::sqrt(squares / (kHvReturns - 1));
 }
 
 std::string StandingText(const std::optional<double>& value, int days) {
-    if (!value || !std::isfinite(*value)) return "n/a (" + std::to_string(days) + " days)";
+    if (!value || !std::isfinite(*value))
+        return "n/a (" + std::to_string(days) + (days == 1 ? " day)" : " days)");
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", *value);
     return text;

@@ -21,7 +21,7 @@ struct Iv30Option {
     float Bid = 0;
     float Ask = 0;
     float Last = 0;
-    int DaysToGo = 0;  // calendar days to expiration
+    int DaysToGo = 0;  // calendar days to the close of its last trading day
 };
 
 struct Iv30Inputs {
@@ -50,7 +50,9 @@ Iv30Result ComputeIv30(const Iv30Inputs& in);
 
 // The options of the current chain (every strike slot, month slots 0 to 2)
 // as IV30 inputs, with the stock's last sale and yield and the interest
-// rate setting: what ComputeZOR reads.
+// rate setting: what ComputeZOR reads. Each expires at the close of the
+// calendar's expiration Friday, the day before the Saturday the calendar
+// (and ZOR) count to.
 Iv30Inputs Iv30InputsOf(const QuoteRecord& quote, const OptionChain& chain,
                         const ZorInputs& inputs);
 
@@ -65,12 +67,28 @@ struct IvStanding {
 // window has the same IV30.
 IvStanding IvRankAndPercentile(const std::vector<double>& window);
 
-// 100 * sqrt(252) * sample standard deviation of the last 20 daily log
-// returns of `lastSales` (oldest first); nothing with fewer than 21 prices
-// or a non-positive price among the last 21.
-std::optional<double> Hv20(const std::vector<double>& lastSales);
+// One recorded last sale and its day (YYYYMMDD: 20261209).
+struct DatedSale {
+    int Day = 0;
+    double Price = 0;
+};
 
-// "n/a (k days)" or the figure with one decimal: the report's text of a
+// HV20: the annualised volatility of the last 20 returns of `sales` (oldest
+// first), in volatility points. A return between recorded days at most 4
+// calendar days apart (a weekend and one holiday) spans one trading day; a
+// longer gap spans its weekdays, and its return counts by that spacing
+// (variance per trading day, times 252), so that weekly snapshots measure
+// the same volatility as daily ones. Nothing with fewer than 21 sales, a
+// non-positive price among the last 21, or days that cannot be read or do
+// not rise.
+std::optional<double> Hv20(const std::vector<DatedSale>& sales);
+
+// The trading days a return between recorded days `from` and `to` spans, as
+// HV20 counts them; nothing when either day cannot be read or `to` is not
+// after `from`.
+std::optional<int> TradingDaysBetween(int from, int to);
+
+// "n/a (k days)" ("n/a (1 day)") or the figure with one decimal: the report's text of a
 // standing.
 std::string StandingText(const std::optional<double>& value, int days);
 

@@ -42,8 +42,8 @@ int ChartSeries::MarkedDays() const {
 ChartSeries ChartSeriesOf(const std::vector<HistoryRow>& rows, int window) {
     ChartSeries series;
     series.Points.reserve(rows.size());
-    std::deque<double> ivs;    // the band's window, oldest first
-    std::deque<double> lasts;  // HV20's prices, oldest first
+    std::deque<double> ivs;       // the band's window, oldest first
+    std::deque<DatedSale> lasts;  // HV20's prices, oldest first
     for (const HistoryRow& row : rows) {
         ChartPoint point;
         point.Day = row.Day;
@@ -63,8 +63,8 @@ ChartSeries ChartSeriesOf(const std::vector<HistoryRow>& rows, int window) {
         if (row.Last && *row.Last > 0) {
             point.Last = row.Last;
             if (lasts.size() == kHv20Prices) lasts.pop_front();
-            lasts.push_back(*row.Last);
-            point.Hv20 = Hv20(std::vector<double>(lasts.begin(), lasts.end()));
+            lasts.push_back({row.Day, *row.Last});
+            point.Hv20 = Hv20(std::vector<DatedSale>(lasts.begin(), lasts.end()));
         }
         series.Points.push_back(point);
     }

@@ -21,7 +21,7 @@ namespace {
 // The schema, one step per version: step i brings a database of version i to
 // version i + 1. A step is never changed once released; a new version adds a
 // step.
-constexpr std::array<const char*, 3> kMigrations = {
+constexpr std::array<const char*, 4> kMigrations = {
     // 1: the passes and the daily figures of each symbol.
     "CREATE TABLE passes ("
     " id INTEGER PRIMARY KEY,"
@@ -83,7 +83,13 @@ constexpr std::array<const char*, 3> kMigrations = {
     "CREATE TABLE meta (name TEXT NOT NULL PRIMARY KEY, value INTEGER) WITHOUT ROWID;"
     // An empty history has its (empty) windows; one with rows gets them at
     // its first Settle.
-    "INSERT INTO meta SELECT 'windows_through', 0 WHERE NOT EXISTS (SELECT 1 FROM days);"};
+    "INSERT INTO meta SELECT 'windows_through', 0 WHERE NOT EXISTS (SELECT 1 FROM days);",
+    // 4: the kept last sales with their days, so that HV20 knows the gaps
+    // between them. Windows kept without days are built anew at the next
+    // settle.
+    "ALTER TABLE windows ADD COLUMN last_day BLOB NOT NULL DEFAULT x'';"
+    "DELETE FROM windows;"
+    "DELETE FROM meta WHERE name = 'windows_through' AND EXISTS (SELECT 1 FROM days);"};
 
 constexpr const char* kRowColumns =
     "symbol, day, pass_id, last, change, volume, high52, low52, pe, yield, quote_volatility,"
@@ -246,7 +252,8 @@ void AppendUnpacked(sqlite3_stmt* s, int column, std::vector<double>& values,
 }
 
 // Keeps the last `n` of `values`.
-void KeepLast(std::vector<double>& values, std::size_t n) {
+template <typename T>
+void KeepLast(std::vector<T>& values, std::size_t n) {
     if (values.size() > n) values.erase(values.begin(), values.end() - static_cast<long>(n));
 }
 
@@ -798,6 +805,39 @@ std::vector<HistoryRow> HistoryStore::SavedOnlyBy(std::int64_t pass, std::int64_
     return SavedRows(s.s, pass);
 }
 
+std::vector<HistoryStore::TurnedRow> HistoryStore::SavedTurned(std::int64_t pass,
+                                                               std::int64_t previous) const {
+    error_.clear();
+    Statement s{
+        Prepare("SELECT n.symbol, n.verdict, n.zorc, n.zorp, o.verdict FROM pass_saved n"
+                " JOIN pass_saved o ON o.pass_id = ?2 AND o.symbol = n.symbol"
+                " WHERE n.pass_id = ?1 AND o.verdict <> n.verdict"
+                " AND o.verdict IN ('UP', 'DOWN') AND n.verdict IN ('UP', 'DOWN')"
+                " ORDER BY n.symbol")};
+    if (s.s == nullptr) return {};
+    sqlite3_bind_int64(s.s, 1, pass);
+    sqlite3_bind_int64(s.s, 2, previous);
+    std::vector<TurnedRow> turned;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) {
+        TurnedRow row;
+        row.Now.Symbol = ColumnText(s.s, 0);
+        row.Now.PassId = pass;
+        row.Now.Verdict = ColumnText(s.s, 1);
+        if (sqlite3_column_type(s.s, 2) != SQLITE_NULL)
+            row.Now.Zorc = sqlite3_column_double(s.s, 2);
+        if (sqlite3_column_type(s.s, 3) != SQLITE_NULL)
+            row.Now.Zorp = sqlite3_column_double(s.s, 3);
+        row.Was = ColumnText(s.s, 4);
+        turned.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) {
+        error_ = sqlite3_errmsg(db_);
+        return {};
+    }
+    return turned;
+}
+
 std::vector<HistoryRow> HistoryStore::SavedNoLonger(std::int64_t pass,
                                                     std::int64_t previous) const {
     std::vector<HistoryRow> rows;
@@ -1056,31 +1096,48 @@ bool ReadRecentBySymbol(sqlite3* db, HistoryDay before, RecentFigures& recent) {
     });
 }
 
+// The last sales of a kept window beside the days they were recorded on.
+struct KeptSales {
+    std::vector<double> last;
+    std::vector<double> day;  // YYYYMMDD, kept as the figures are
+    void clear() {
+        last.clear();
+        day.clear();
+    }
+};
+
 void AppendFigures(const std::vector<DayFigures>& days, std::vector<double>& iv30,
-                   std::vector<double>& sales) {
+                   KeptSales& sales) {
     for (const DayFigures& day : days) {
         if (!std::isnan(day.iv30)) iv30.push_back(day.iv30);
-        if (!std::isnan(day.last)) sales.push_back(day.last);
+        if (!std::isnan(day.last)) {
+            sales.last.push_back(day.last);
+            sales.day.push_back(day.day);
+        }
     }
 }
 
 // A symbol's kept windows, updated in place when it has them.
 constexpr const char* kWriteWindow =
-    "INSERT INTO windows (symbol, iv30, last) VALUES (?, ?, ?) ON CONFLICT (symbol)"
-    " DO UPDATE SET iv30 = excluded.iv30, last = excluded.last";
+    "INSERT INTO windows (symbol, iv30, last, last_day) VALUES (?, ?, ?, ?) ON CONFLICT (symbol)"
+    " DO UPDATE SET iv30 = excluded.iv30, last = excluded.last, last_day = excluded.last_day";
 
 // Writes the last kept days of `iv30` and `sales` as the windows of
 // `symbol` through `write` (kWriteWindow).
 bool WriteWindow(sqlite3_stmt* write, const std::string& symbol, std::vector<double>& iv30,
-                 std::vector<double>& sales) {
+                 KeptSales& sales) {
     KeepLast(iv30, HistoryStore::kKeptIvDays);
-    KeepLast(sales, HistoryStore::kKeptLastSales);
+    KeepLast(sales.last, HistoryStore::kKeptLastSales);
+    KeepLast(sales.day, HistoryStore::kKeptLastSales);
     const std::string ivBytes = PackedValues(iv30);
-    const std::string saleBytes = PackedValues(sales);
+    const std::string saleBytes = PackedValues(sales.last);
+    const std::string dayBytes = PackedValues(sales.day);
     sqlite3_reset(write);
     BindText(write, 1, symbol);
     sqlite3_bind_blob(write, 2, ivBytes.data(), static_cast<int>(ivBytes.size()), SQLITE_TRANSIENT);
     sqlite3_bind_blob(write, 3, saleBytes.data(), static_cast<int>(saleBytes.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_blob(write, 4, dayBytes.data(), static_cast<int>(dayBytes.size()),
                       SQLITE_TRANSIENT);
     return sqlite3_step(write) == SQLITE_DONE;
 }
@@ -1111,11 +1168,11 @@ bool HistoryStore::UpdateWindows(HistoryDay before) {
     // figures go on the end of each symbol's windows.
     RecentFigures added;
     if (!ReadRecentBySymbol(db_, before, added)) return Fail("read the recent days");
-    Statement read{Prepare("SELECT iv30, last FROM windows WHERE symbol = ?")};
+    Statement read{Prepare("SELECT iv30, last, last_day FROM windows WHERE symbol = ?")};
     Statement write{Prepare(kWriteWindow)};
     if (read.s == nullptr || write.s == nullptr) return false;
     std::vector<double> iv30;
-    std::vector<double> sales;
+    KeptSales sales;
     for (const auto& [symbol, days] : added) {
         iv30.clear();
         sales.clear();
@@ -1124,7 +1181,8 @@ bool HistoryStore::UpdateWindows(HistoryDay before) {
         const int rc = sqlite3_step(read.s);
         if (rc == SQLITE_ROW) {
             AppendUnpacked(read.s, 0, iv30);
-            AppendUnpacked(read.s, 1, sales);
+            AppendUnpacked(read.s, 1, sales.last);
+            AppendUnpacked(read.s, 2, sales.day);
         } else if (rc != SQLITE_DONE) {
             return Fail("read a kept window");
         }
@@ -1140,7 +1198,7 @@ bool HistoryStore::BuildWindows(HistoryDay before) {
     if (write.s == nullptr) return false;
     bool ok = true;
     std::vector<double> iv30;
-    std::vector<double> sales;
+    KeptSales sales;
     const bool read = ReadSettledBackwards(
         db_, before, kKeptIvDays, kKeptLastSales,
         [&](const std::string& symbol, std::vector<DayFigures>& days) {
@@ -1250,12 +1308,21 @@ HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, i
         if (rc == SQLITE_ROW) kept = sqlite3_column_int(s.s, 0);
         if (rc != SQLITE_ROW && rc != SQLITE_DONE) return failed();
     }
-    const auto keep = [&](const std::string& symbol, std::vector<double>& iv30,
-                          std::vector<double>& sales) {
+    const auto keep = [&](const std::string& symbol, std::vector<double>& iv30, KeptSales& sales) {
         KeepLast(iv30, ivWanted);
-        KeepLast(sales, salesWanted);
+        KeepLast(sales.last, salesWanted);
+        KeepLast(sales.day, salesWanted);
         if (!iv30.empty()) windows.Iv30[symbol] = std::move(iv30);
-        if (!sales.empty()) windows.LastSales[symbol] = std::move(sales);
+        if (sales.last.empty()) return;
+        // Days that do not match the sales one for one are no days: HV20
+        // is then nothing rather than wrongly spaced.
+        if (sales.day.size() == sales.last.size()) {
+            std::vector<HistoryDay>& days = windows.LastSaleDays[symbol];
+            days.reserve(sales.day.size());
+            for (double day : sales.day)
+                days.push_back(static_cast<HistoryDay>(day));
+        }
+        windows.LastSales[symbol] = std::move(sales.last);
     };
 
     if (kept && before > *kept && ivDays <= kKeptIvDays && saleDays <= kKeptLastSales) {
@@ -1265,7 +1332,7 @@ HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, i
         // then the recent ones.
         RecentFigures recent;
         if (!ReadRecentBySymbol(db_, before, recent)) return failed();
-        Statement s{Prepare("SELECT symbol, iv30, last FROM windows")};
+        Statement s{Prepare("SELECT symbol, iv30, last, last_day FROM windows")};
         if (s.s == nullptr) return {};
         windows.Iv30.reserve(recent.size());
         windows.LastSales.reserve(recent.size());
@@ -1280,11 +1347,13 @@ HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, i
                 }
             }
             std::vector<double> iv30;
-            std::vector<double> sales;
+            KeptSales sales;
             if (keptRow != nullptr && ivWanted > newIv)
                 AppendUnpacked(keptRow, 1, iv30, ivWanted - newIv);
-            if (keptRow != nullptr && salesWanted > newSales)
-                AppendUnpacked(keptRow, 2, sales, salesWanted - newSales);
+            if (keptRow != nullptr && salesWanted > newSales) {
+                AppendUnpacked(keptRow, 2, sales.last, salesWanted - newSales);
+                AppendUnpacked(keptRow, 3, sales.day, salesWanted - newSales);
+            }
             if (days != nullptr) AppendFigures(*days, iv30, sales);
             keep(symbol, iv30, sales);
         };
@@ -1307,7 +1376,7 @@ HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, i
     RecentFigures recent;
     if (!ReadRecentBySymbol(db_, before, recent)) return failed();
     std::vector<double> iv30;
-    std::vector<double> sales;
+    KeptSales sales;
     const auto byDay = [](const DayFigures& a, const DayFigures& b) { return a.day < b.day; };
     if (!ReadSettledBackwards(db_, before, ivWanted, salesWanted,
                               [&](const std::string& symbol, std::vector<DayFigures>& days) {

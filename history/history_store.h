@@ -119,6 +119,14 @@ class HistoryStore {
     // not keep, by symbol, each with the verdict and failed test of the
     // pass's last row of it (both empty when the pass has none).
     std::vector<HistoryRow> SavedNoLonger(std::int64_t pass, std::int64_t previous) const;
+    // The symbols both kept saved sets hold with a turned signal (UP in
+    // `previous`, DOWN in `pass`, or the other way round), by symbol: the row of `pass` (symbol,
+    // verdict, ZORC and ZORP) beside the verdict of `previous`.
+    struct TurnedRow {
+        HistoryRow Now;
+        std::string Was;
+    };
+    std::vector<TurnedRow> SavedTurned(std::int64_t pass, std::int64_t previous) const;
     std::vector<HistoryRow> SavedSet(std::int64_t pass) const;  // by symbol
     // The last finished pass before pass `before` with these filter values
     // whose saved set was kept; nothing when there is none.
@@ -140,6 +148,8 @@ class HistoryStore {
     struct PastWindows {
         std::unordered_map<std::string, std::vector<double>> Iv30;
         std::unordered_map<std::string, std::vector<double>> LastSales;
+        // The days of each symbol's last sales, one for one.
+        std::unordered_map<std::string, std::vector<HistoryDay>> LastSaleDays;
     };
     PastWindows Windows(HistoryDay before, int ivDays, int saleDays) const;
 

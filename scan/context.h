@@ -69,6 +69,7 @@ struct IvHistoryCache {
     // days before Day, oldest first, by symbol.
     std::unordered_map<std::string, std::vector<double>> Iv30;
     std::unordered_map<std::string, std::vector<double>> LastSales;
+    std::unordered_map<std::string, std::vector<int>> LastSaleDays;  // YYYYMMDD, one a sale
 
     // IV30 of the symbol being judged, and its standing, once computed for
     // it: the filters, the report and the recorder all ask for them.

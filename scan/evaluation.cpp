@@ -53,6 +53,7 @@ void LoadWindows(Context& context, int day, int windowDays) {
     cache.Problem.clear();
     cache.Iv30.clear();
     cache.LastSales.clear();
+    cache.LastSaleDays.clear();
     const std::string& directory = context.files.WorkingDirectory;
     const std::string file = directory.empty() ? kHistoryFile : directory + "/" + kHistoryFile;
     if (!FileExists(file)) {
@@ -72,6 +73,7 @@ void LoadWindows(Context& context, int day, int windowDays) {
     }
     cache.Iv30 = std::move(windows.Iv30);
     cache.LastSales = std::move(windows.LastSales);
+    cache.LastSaleDays = std::move(windows.LastSaleDays);
 }
 
 // The saved symbol's outputs go to the pending texts of the summary lists.
@@ -147,10 +149,15 @@ HistoryStanding HistoryStandingOf(const Context& context) {
 
     const float last = context.quote.Quote.LastSale;
     const auto sales = cache.LastSales.find(ticker);
-    if (sales != cache.LastSales.end() && last > 0) {
-        std::vector<double> prices = sales->second;
-        prices.push_back(last);
-        standing.Hv20 = Hv20(prices);
+    const auto days = cache.LastSaleDays.find(ticker);
+    if (sales != cache.LastSales.end() && days != cache.LastSaleDays.end() &&
+        days->second.size() == sales->second.size() && last > 0) {
+        std::vector<DatedSale> dated;
+        dated.reserve(sales->second.size() + 1);
+        for (std::size_t i = 0; i < sales->second.size(); ++i)
+            dated.push_back({days->second[i], sales->second[i]});
+        dated.push_back({DayOf(ScanNow(context)), last});
+        standing.Hv20 = Hv20(dated);
     }
     return standing;
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <random>
 
 #include "analytics/calendar.h"
 #include "analytics/pricing.h"
@@ -249,12 +251,12 @@ TEST(Iv30, InputsOfTheChainAreEveryStrikeAndTheThreeMonthsWithTheirDays) {
     ASSERT_EQ(in.Options.size(), 2u * 5u * 3u);
     int found = 0;
     for (const Iv30Option& o : in.Options) {
-        if (o.IsPut && o.Strike == 50 && o.DaysToGo == calendar.DaysToExpiration[1]) {
+        if (o.IsPut && o.Strike == 50 && o.DaysToGo == calendar.DaysToExpiration[1] - 1) {
             ++found;
             EXPECT_EQ(o.Bid, 1.75f);
             EXPECT_EQ(o.Ask, 2.25f);
             EXPECT_EQ(o.Last, 3.0f);
-        } else if (!o.IsPut && o.Strike == 60 && o.DaysToGo == calendar.DaysToExpiration[2]) {
+        } else if (!o.IsPut && o.Strike == 60 && o.DaysToGo == calendar.DaysToExpiration[2] - 1) {
             ++found;
             EXPECT_EQ(o.Last, 0.5f);
         } else {
@@ -262,9 +264,11 @@ TEST(Iv30, InputsOfTheChainAreEveryStrikeAndTheThreeMonthsWithTheirDays) {
         }
     }
     EXPECT_EQ(found, 2);
-    // The put at the money alone makes IV30: month slot 1's days.
+    // The put at the money alone makes IV30: month slot 1's days, counted to
+    // the close of its expiration Friday (15 January 2027 from 1 December),
+    // not to the Saturday after it.
     const Iv30Result r = ComputeIv30(in);
-    EXPECT_EQ(r.DaysNear, calendar.DaysToExpiration[1]);
+    EXPECT_EQ(r.DaysNear, 45);
     EXPECT_FALSE(r.Calls);
     EXPECT_TRUE(r.Puts);
 }
@@ -311,6 +315,7 @@ TEST(IvStanding, RankAndPercentileOverTheWindowWithTodayLast) {
 
 TEST(IvStanding, TextIsOneDecimalOrNotAvailableWithTheDays) {
     EXPECT_EQ(StandingText(std::nullopt, 7), "n/a (7 days)");
+    EXPECT_EQ(StandingText(std::nullopt, 1), "n/a (1 day)");
     EXPECT_EQ(StandingText(std::nullopt, 0), "n/a (0 days)");
     EXPECT_EQ(StandingText(45.26, 40), "45.3");
     EXPECT_EQ(StandingText(100.0, 252), "100.0");
@@ -324,6 +329,22 @@ std::vector<double> Prices(double start, const std::vector<double>& returns) {
     for (double r : returns)
         p.push_back(p.back() * std::exp(r));
     return p;
+}
+
+// Day n (0 = Monday 5 January 2026) as YYYYMMDD, counting weekdays only.
+int Weekday(int n) {
+    static const std::chrono::sys_days kStart{std::chrono::year{2026} / 1 / 5};
+    const std::chrono::year_month_day d{kStart + std::chrono::days{n / 5 * 7 + n % 5}};
+    return static_cast<int>(d.year()) * 10000 + static_cast<int>(unsigned(d.month())) * 100 +
+           static_cast<int>(unsigned(d.day()));
+}
+
+// Prices recorded on consecutive weekdays.
+std::vector<DatedSale> OnWeekdays(const std::vector<double>& prices) {
+    std::vector<DatedSale> sales;
+    for (std::size_t i = 0; i < prices.size(); ++i)
+        sales.push_back({Weekday(static_cast<int>(i)), prices[i]});
+    return sales;
 }
 
 TEST(Hv20, SampleDeviationOfTheLastTwentyLogReturnsAnnualised) {
@@ -363,12 +384,85 @@ TEST(Hv20, SampleDeviationOfTheLastTwentyLogReturnsAnnualised) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const std::optional<double> hv = Hv20(row.prices);
+        const std::optional<double> hv = Hv20(OnWeekdays(row.prices));
         ASSERT_EQ(hv.has_value(), row.hv.has_value());
         if (row.hv) {
             EXPECT_NEAR(*hv, *row.hv, 1e-9);
         }
     }
+}
+
+TEST(Hv20, ReturnsAcrossAGapCountByTheTradingDaysTheySpan) {
+    const struct {
+        int from, to;
+        std::optional<int> days;
+    } spans[] = {
+        {20261204, 20261207, 1},  // Friday to Monday
+        {20261203, 20261207, 1},  // Thursday to Monday: a holiday Friday
+        {20261202, 20261207, 3},  // Wednesday to Monday: five days, a gap
+        {20261204, 20261211, 5},  // a week
+        {20261204, 20261215, 7},  // Friday to Tuesday a week later
+        {20261207, 20261207, std::nullopt},
+        {20261208, 20261207, std::nullopt},
+        {20261232, 20270104, std::nullopt},
+    };
+    for (const auto& s : spans) {
+        SCOPED_TRACE(s.to);
+        EXPECT_EQ(TradingDaysBetween(s.from, s.to), s.days);
+    }
+    // Days that do not rise, or cannot be read, give no HV20.
+    std::vector<DatedSale> sales = OnWeekdays(std::vector<double>(21, 40.0));
+    ASSERT_EQ(Hv20(sales), 0.0);
+    sales.back().Day = sales[sales.size() - 2].Day;
+    EXPECT_FALSE(Hv20(sales)) << "two sales on one day";
+}
+
+TEST(Hv20, WeeklySnapshotsMeasureTheVolatilityOfTheDailyPath) {
+    // Twenty years of weekdays of a stock whose volatility is 16 %, recorded
+    // every day and, once a week, on Fridays. Annualising weekly returns as
+    // daily ones would read 16 * sqrt(5), about 36.
+    std::mt19937_64 bits(20261210);
+    const auto normal = [&bits] {
+        const double u1 = (static_cast<double>(bits() >> 11) + 1) * 0x1.0p-53;
+        const double u2 = static_cast<double>(bits() >> 11) * 0x1.0p-53;
+        return std::sqrt(-2 * std::log(u1)) * std::cos(2 * 3.141592653589793 * u2);
+    };
+    const double daily = 0.16 / std::sqrt(252.0);
+    std::vector<DatedSale> days, weeks;
+    double price = 50;
+    for (int n = 0; n < 20 * 260; ++n) {
+        price *= std::exp(daily * normal() - daily * daily / 2);
+        days.push_back({Weekday(n), price});
+        if (n % 5 == 4) weeks.push_back(days.back());
+    }
+    const auto meanHv20 = [](const std::vector<DatedSale>& sales) {
+        double sum = 0;
+        int count = 0;
+        for (std::size_t end = 21; end <= sales.size(); ++end) {
+            const std::optional<double> hv =
+                Hv20(std::vector<DatedSale>(sales.begin() + static_cast<long>(end - 21),
+                                            sales.begin() + static_cast<long>(end)));
+            EXPECT_TRUE(hv);
+            sum += hv.value_or(0);
+            ++count;
+        }
+        return sum / count;
+    };
+    EXPECT_NEAR(meanHv20(days), 16, 0.6);
+    EXPECT_NEAR(meanHv20(weeks), 16, 1.2);
+
+    // The last window of weeks by hand: the sample deviation of 20 weekly
+    // returns, per trading day (five a week), annualised over 252 days.
+    double mean = 0;
+    std::vector<double> returns;
+    for (std::size_t i = weeks.size() - 20; i < weeks.size(); ++i) {
+        returns.push_back(std::log(weeks[i].Price / weeks[i - 1].Price));
+        mean += returns.back() / 20;
+    }
+    double squares = 0;
+    for (double r : returns)
+        squares += (r - mean) * (r - mean);
+    EXPECT_NEAR(*Hv20(weeks), 100 * std::sqrt(252.0 / 5 * squares / 19), 1e-9);
 }
 
 }  // namespace

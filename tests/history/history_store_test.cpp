@@ -282,11 +282,23 @@ class StoreModel {
                     << "IV30 before " << before << ", " << ivDays << " days";
                 EXPECT_EQ(windows.LastSales, Window(before, saleDays, &HistoryRow::Last))
                     << "last sales before " << before << ", " << saleDays << " days";
+                EXPECT_EQ(windows.LastSaleDays, SaleDays(before, saleDays))
+                    << "days of the last sales before " << before << ", " << saleDays;
             }
         }
     }
 
   private:
+    std::unordered_map<std::string, std::vector<HistoryDay>> SaleDays(HistoryDay before,
+                                                                      int n) const {
+        std::unordered_map<std::string, std::vector<HistoryDay>> days;
+        for (const auto& [key, row] : rows_)
+            if (key.second < before && row.Last) days[key.first].push_back(key.second);
+        for (auto& [symbol, list] : days)
+            if (list.size() > static_cast<std::size_t>(n)) list.erase(list.begin(), list.end() - n);
+        return days;
+    }
+
     std::unordered_map<std::string, std::vector<double>> Window(
         HistoryDay before, int n, std::optional<double> HistoryRow::*figure) const {
         std::unordered_map<std::string, std::vector<double>> windows;

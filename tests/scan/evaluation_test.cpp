@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -311,12 +313,18 @@ TEST_F(EvaluationTest, HistoryIsReadAtThePassStart) {
     {
         HistoryStore store;
         ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
-        // 70 days before 1 Dec 2026 (any increasing keys will do), the 8
-        // oldest far above, which the 13-week window leaves out.
+        // 70 weekdays from Monday 24 Aug to Friday 27 Nov 2026, before the
+        // as-of Tuesday 1 Dec; the 8 oldest far above, which the 13-week
+        // window leaves out.
         for (int i = 0; i < 70; ++i) {
             HistoryRow row;
             row.Symbol = "IBM";
-            row.Day = 20260000 + (1 + i / 28) * 100 + 1 + i % 28;
+            const std::chrono::year_month_day d{
+                std::chrono::sys_days{std::chrono::year{2026} / 8 / 24} +
+                std::chrono::days{i / 5 * 7 + i % 5}};
+            row.Day = static_cast<int>(d.year()) * 10000 +
+                      static_cast<int>(unsigned(d.month())) * 100 +
+                      static_cast<int>(unsigned(d.day()));
             row.Iv30 = i < 8 ? today + 50 : (i % 2 == 0 ? today - 4 : today + 4);
             row.Last = 40 + (i % 3);
             row.Verdict = "SAVED";
