@@ -56,6 +56,17 @@ ChangeLine AddedLine(const HistoryRow& row) {
     return {'+', row.Symbol, SaveRuleText(row)};
 }
 
+// A signal that turned: UP before and DOWN now, or the other way round.
+bool IsTurned(const std::string& was, const std::string& now) {
+    return (was == "UP" && now == "DOWN") || (was == "DOWN" && now == "UP");
+}
+
+// The line of a stock both passes saved under different verdicts, with the
+// rule that saves it now.
+ChangeLine TurnedLine(const HistoryRow& now, const std::string& was) {
+    return {'~', now.Symbol, SaveRuleText(now) + " (was " + was + ")"};
+}
+
 // The line of a stock the pass before saved and this one did not, from this
 // pass's row of it (none: the pass did not judge it at all).
 ChangeLine GoneLine(const std::string& symbol, const HistoryRow* now) {
@@ -82,10 +93,15 @@ PassChanges CompareSavedSets(HistoryDay asOf, const std::vector<HistoryRow>& row
     for (const HistoryRow& row : previousSaved)
         before[row.Symbol] = &row;
 
-    std::vector<ChangeLine> added, removed, unknown;
+    std::vector<ChangeLine> added, turned, removed, unknown;
     for (const auto& [symbol, row] : now) {
-        if (IsSavedVerdict(row->Verdict) && before.count(symbol) == 0)
+        if (!IsSavedVerdict(row->Verdict)) continue;
+        const auto was = before.find(symbol);
+        if (was == before.end()) {
             added.push_back(AddedLine(*row));
+        } else if (IsTurned(was->second->Verdict, row->Verdict)) {
+            turned.push_back(TurnedLine(*row, was->second->Verdict));
+        }
     }
     for (const auto& [symbol, row] : before) {
         const auto found = now.find(symbol);
@@ -93,7 +109,7 @@ PassChanges CompareSavedSets(HistoryDay asOf, const std::vector<HistoryRow>& row
         ChangeLine line = GoneLine(symbol, found == now.end() ? nullptr : found->second);
         (line.Mark == '?' ? unknown : removed).push_back(std::move(line));
     }
-    for (auto* group : {&added, &removed, &unknown})
+    for (auto* group : {&added, &turned, &removed, &unknown})
         changes.Lines.insert(changes.Lines.end(), group->begin(), group->end());
     return changes;
 }
@@ -137,6 +153,9 @@ std::string ChangesNotice(const PassChanges& changes) {
     if (!changes.Previous) return "Quillon: " + std::to_string(changes.Saved) + " saved";
     std::string text = "Quillon: +" + std::to_string(changes.Count('+')) + " -" +
                        std::to_string(changes.Count('-'));
+    if (const int turned = changes.Count('~'); turned > 0) {
+        text += " ~" + std::to_string(turned);
+    }
     if (const int unknown = changes.Count('?'); unknown > 0) {
         text += " ?" + std::to_string(unknown);
     }
@@ -160,11 +179,15 @@ std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pa
     if (!previous) return changes;
     const std::vector<HistoryRow> added = store.SavedOnlyBy(pass, previous->Id);
     if (!store.Error().empty()) return std::nullopt;
+    const std::vector<HistoryStore::TurnedRow> turned = store.SavedTurned(pass, previous->Id);
+    if (!store.Error().empty()) return std::nullopt;
     const std::vector<HistoryRow> gone = store.SavedNoLonger(pass, previous->Id);
     if (!store.Error().empty()) return std::nullopt;
     std::vector<ChangeLine> removed, unknown;
     for (const HistoryRow& row : added)
         changes.Lines.push_back(AddedLine(row));
+    for (const HistoryStore::TurnedRow& row : turned)
+        changes.Lines.push_back(TurnedLine(row.Now, row.Was));
     for (const HistoryRow& row : gone) {
         ChangeLine line = GoneLine(row.Symbol, row.Verdict.empty() ? nullptr : &row);
         (line.Mark == '?' ? unknown : removed).push_back(std::move(line));

@@ -15,12 +15,15 @@ namespace quillon {
 
 class HistoryStore;
 
-// One line of the list: '+' saved now and not before, '-' saved before and
-// not now, '?' saved before and without a quote now.
+// One line of the list: '+' saved now and not before, '~' saved both times
+// under another verdict (a turned signal: DOWN now, UP before), '-' saved
+// before and not now, '?' saved before and without a quote now.
 struct ChangeLine {
     char Mark = '+';
     std::string Symbol;
-    std::string Why;  // "UP ZORC/ZORP 1.523", "SAVED", "Min Volume", "no quote"
+    // "UP ZORC/ZORP 1.523", "DOWN ZORP/ZORC 1.8 (was UP)", "SAVED", "Min Volume",
+    // "no quote"
+    std::string Why;
 };
 
 struct PassChanges {
@@ -29,7 +32,7 @@ struct PassChanges {
     // The pass compared with; absent for the first finished pass with these
     // filter values, whose block lists nothing.
     std::optional<HistoryPass> Previous;
-    std::vector<ChangeLine> Lines;  // the '+' lines, then '-', then '?', each by symbol
+    std::vector<ChangeLine> Lines;  // the '+' lines, then '~', '-', '?', each by symbol
     int Count(char mark) const;
 };
 
@@ -50,11 +53,13 @@ PassChanges CompareSavedSets(HistoryDay asOf, const std::vector<HistoryRow>& row
 // The Changes.txt block, CR LF line ends, a blank line after it:
 //   Changes of Wed 9 Dec 2026 since Tue 8 Dec 2026 (pass ended 16:05)
 //   + ACME  UP ZORC/ZORP 1.523
+//   ~ AXON  DOWN ZORP/ZORC 1.8 (was UP)
 //   - BOLT  Min Volume
 //   ? CRUX  no quote
 std::string ChangesBlock(const PassChanges& changes);
 
-// The one notification of a pass: "Quillon: +3 -1 since Tue 8 Dec", or
+// The one notification of a pass: "Quillon: +3 -1 since Tue 8 Dec" (with
+// " ~2" for turned signals and " ?1" for stocks without a quote, when any), or
 // "Quillon: 5 saved" without a pass to compare with.
 std::string ChangesNotice(const PassChanges& changes);
 

@@ -72,11 +72,16 @@ TEST(ChangesTest, TheSavedSetIsComparedWithThePreviousOne) {
          {"+ BOLT  UP ZORC/ZORP n/a"},
          1},
         {"the plain save", {Judged("CRUX", "SAVED")}, {}, {"+ CRUX  SAVED"}, 1},
-        {"saved before and now: no line",
-         {Judged("ACME", "DOWN", 1, 2)},
+        {"saved the same way before and now: no line",
+         {Judged("ACME", "UP", 3, 2)},
          {Judged("ACME", "UP", 2, 1)},
          {},
          1},
+        {"a turned signal, with the rule that saves it now",
+         {Judged("ACME", "DOWN", 1, 2), Judged("BOLT", "UP", 3, 1)},
+         {Judged("ACME", "UP", 2, 1), Judged("BOLT", "DOWN", 1, 3)},
+         {"~ ACME  DOWN ZORP/ZORC 2 (was UP)", "~ BOLT  UP ZORC/ZORP 3 (was DOWN)"},
+         2},
         {"rejected now with the first test it fails",
          {Judged("ACME", "REJECTED", 0, 0, "Min Volume")},
          {Judged("ACME", "UP", 2, 1)},
@@ -97,14 +102,15 @@ TEST(ChangesTest, TheSavedSetIsComparedWithThePreviousOne) {
          {},
          {},
          0},
-        {"added, then removed, then unknown, each by symbol",
+        {"added, then turned, then removed, then unknown, each by symbol",
          {Judged("ZETA", "SAVED"), Judged("ALFA", "UP", 4, 2), Judged("MIKE", "NOQUOTE"),
           Judged("KILO", "REJECTED", 0, 0, "Max P/E"),
-          Judged("BETA", "REJECTED", 0, 0, "Min Yield")},
-         {Judged("MIKE", "SAVED"), Judged("KILO", "UP"), Judged("BETA", "SAVED")},
-         {"+ ALFA  UP ZORC/ZORP 2", "+ ZETA  SAVED", "- BETA  Min Yield", "- KILO  Max P/E",
-          "? MIKE  no quote"},
-         2},
+          Judged("BETA", "REJECTED", 0, 0, "Min Yield"), Judged("XRAY", "DOWN", 1, 2)},
+         {Judged("MIKE", "SAVED"), Judged("KILO", "UP"), Judged("BETA", "SAVED"),
+          Judged("XRAY", "UP", 2, 1)},
+         {"+ ALFA  UP ZORC/ZORP 2", "+ ZETA  SAVED", "~ XRAY  DOWN ZORP/ZORC 2 (was UP)",
+          "- BETA  Min Yield", "- KILO  Max P/E", "? MIKE  no quote"},
+         3},
     };
     for (const Case& c : cases) {
         const PassChanges changes =
@@ -161,6 +167,7 @@ TEST(ChangesTest, TheBlockAndTheNotification) {
     some.Lines = {{'+', "ACME", "UP ZORC/ZORP 1.523"},
                   {'+', "BOLT", "SAVED"},
                   {'+', "CRUX", "SAVED"},
+                  {'~', "FOXY", "DOWN ZORP/ZORC 1.8 (was UP)"},
                   {'-', "DUNE", "Min Volume"},
                   {'?', "ECHO", "no quote"}};
     PassChanges none;
@@ -177,10 +184,11 @@ TEST(ChangesTest, TheBlockAndTheNotification) {
          "+ ACME  UP ZORC/ZORP 1.523\r\n"
          "+ BOLT  SAVED\r\n"
          "+ CRUX  SAVED\r\n"
+         "~ FOXY  DOWN ZORP/ZORC 1.8 (was UP)\r\n"
          "- DUNE  Min Volume\r\n"
          "? ECHO  no quote\r\n"
          "\r\n",
-         "Quillon: +3 -1 ?1 since Tue 8 Dec"},
+         "Quillon: +3 -1 ~1 ?1 since Tue 8 Dec"},
         {"none, across the end of February", none,
          "Changes of Sun 1 Mar 2026 since Sat 28 Feb 2026\r\nno change, 2 saved\r\n\r\n",
          "Quillon: +0 -0 since Sat 28 Feb"},
