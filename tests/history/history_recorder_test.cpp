@@ -2,6 +2,7 @@
 // the first test it failed, under the scan's as-of date.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -120,7 +121,25 @@ TEST_F(HistoryRecorderTest, RowsGoUnderTheAsOfDateAndTheirCountsWithThePass) {
     context.asOfDate = DateTime{2025, 10, 17, 0, 0, 0};
     recorder->PassStarted(context);
     Quote("ACME");
+    // Calls and puts with activity of their own, so that a row with the two
+    // sides swapped shows.
+    OptionChain& chain = context.quote.Chain;
+    context.quote.HaveOptionData = true;
+    for (int month = 0; month < 2; ++month) {
+        for (int type = 0; type < 2; ++type) {
+            chain.OptBid[type][2][month] = type == 0 ? 2.5f : 1.5f;
+            chain.OptAsk[type][2][month] = type == 0 ? 2.7f : 1.7f;
+            chain.OptVolume[type][2][month] = type == 0 ? 300.0f : 70.0f;
+            chain.OptOpenInterest[type][2][month] = type == 0 ? 1200.0f : 450.0f;
+        }
+    }
     Finish();
+    const std::array<float, 2> volumes = {chain.TotalVolume[0], chain.TotalVolume[1]};
+    const std::array<float, 2> interests = {chain.TotalOpenInterest[0], chain.TotalOpenInterest[1]};
+    const std::array<float, 2> zor = {chain.TotalZOR[0], chain.TotalZOR[1]};
+    ASSERT_NE(volumes[0], volumes[1]);
+    ASSERT_NE(interests[0], interests[1]);
+    ASSERT_NE(zor[0], zor[1]);
     Quote("NOPE");
     context.quote.HaveStockData = false;  // no quote: nothing but the verdict
     Finish();
@@ -132,6 +151,12 @@ TEST_F(HistoryRecorderTest, RowsGoUnderTheAsOfDateAndTheirCountsWithThePass) {
     const std::vector<HistoryRow> rows = Recorded(20251017);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].Verdict, "SAVED");
+    EXPECT_EQ(rows[0].CallVolume, volumes[0]);
+    EXPECT_EQ(rows[0].PutVolume, volumes[1]);
+    EXPECT_EQ(rows[0].CallOpenInterest, interests[0]);
+    EXPECT_EQ(rows[0].PutOpenInterest, interests[1]);
+    EXPECT_EQ(rows[0].Zorc, zor[0]);
+    EXPECT_EQ(rows[0].Zorp, zor[1]);
     EXPECT_EQ(rows[1].Symbol, "NOPE");
     EXPECT_EQ(rows[1].Verdict, "NOQUOTE");
     EXPECT_FALSE(rows[1].Last.has_value());
