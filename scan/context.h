@@ -14,6 +14,7 @@
 #include "market/quote.h"
 #include "platform/clock.h"
 #include "platform/services.h"
+#include "results/chain_iv30.h"
 #include "results/pass_output.h"
 #include "results/settings.h"
 #include "results/verdict.h"
@@ -70,6 +71,11 @@ struct IvHistoryCache {
     std::unordered_map<std::string, std::vector<double>> Iv30;
     std::unordered_map<std::string, std::vector<double>> LastSales;
     std::unordered_map<std::string, std::vector<int>> LastSaleDays;  // YYYYMMDD, one a sale
+
+    // The IV30 the data source took from each stock's whole option chain
+    // (ChainIv30.txt beside an imported archive, or the chains quillon-history
+    // reads): used instead of the figure of the scan's own options.
+    ChainIv30Table ChainIv30;
 
     // IV30 of the symbol being judged, and its standing, once computed for
     // it: the filters, the report and the recorder all ask for them.

@@ -108,6 +108,12 @@ Iv30Result CurrentIv30(const Context& context) {
     const IvHistoryCache& cache = context.ivHistory;
     const QuoteState& state = context.quote;
     if (cache.Current && cache.CurrentTicker == state.Ticker) return *cache.Current;
+    if (!state.HaveStockData) return {};
+    // The whole chain's figure where the data source gave one for this quote.
+    if (const Iv30Result* whole = ChainIv30Of(cache.ChainIv30, state.Ticker,
+                                              DayOf(ScanNow(context)), state.Quote.LastSale)) {
+        return *whole;
+    }
     if (!state.HaveOptionData) return {};
     return ComputeIv30(Iv30InputsOf(state.Quote, state.Chain, ZorInputsOf(context)));
 }

@@ -100,14 +100,16 @@ HistoryRow HistoryRowOf(const Context& context, HistoryDay day, std::int64_t pas
         row.PutOpenInterest = Figure(chain.TotalOpenInterest[1]);
         row.Zorc = Figure(chain.TotalZOR[0]);
         row.Zorp = Figure(chain.TotalZOR[1]);
-        // The evaluation's own IV30 of the symbol when it computed one.
-        const Iv30Result iv = CurrentIv30(context);
-        row.Iv30 = iv.Both;
-        row.Iv30Call = iv.Calls;
-        row.Iv30Put = iv.Puts;
-        row.DaysToNear = iv.DaysNear;
-        row.DaysToNext = iv.DaysNext;
     }
+    // The evaluation's own IV30 of the symbol, or the whole chain's that the
+    // data source gave (which a stock without options in the archive may
+    // have too).
+    const Iv30Result iv = CurrentIv30(context);
+    row.Iv30 = iv.Both;
+    row.Iv30Call = iv.Calls;
+    row.Iv30Put = iv.Puts;
+    row.DaysToNear = iv.DaysNear;
+    row.DaysToNext = iv.DaysNext;
     row.Verdict = VerdictName(context.Verdict);
     if (context.Verdict == Verdict::Rejected) {
         const char* failed = FirstFailedTest(context);

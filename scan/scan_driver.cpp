@@ -122,11 +122,14 @@ void ScanDriver::FormActivate() {
     AuthHeader_ = BuildAuthHeader(settings.UserName, settings.Password);
 
     ChooseScanDate();
+    context_.ivHistory.ChainIv30.clear();
 
     if (!settings.LocalMode()) {
         view_.SetEnabled(ScanControl::CkRepeat, true);
         return;
     }
+    // An imported archive carries each stock's IV30 of its whole chain.
+    context_.ivHistory.ChainIv30 = LoadChainIv30(context_.files.WorkingDirectory);
     view_.SetEnabled(ScanControl::CkRepeat, false);
     ClearPendingOutput();
     // Opening creates a missing file empty and reads from the start.

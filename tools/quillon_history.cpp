@@ -191,12 +191,22 @@ int AddFiles(const Command& command) {
     int daysDone = 0;
     for (auto& [date, day] : read.days) {
         const import::ImportBook& book = *day.book;
+        const HistoryDay dayKey = DayKey(date.Year, date.Month, date.Day);
         std::size_t index = 0;
         auto next = [&](Context& context) {
             if (index == book.Stocks().size()) return false;
             const import::BookStock& stock = book.Stocks()[index++];
             book.FillQuoteState(stock, context.quote);
             SelectStrikes(context.strikes, context.quote.Quote.LastSale);
+            // IV30 of the stock's whole chain, as an import of the day
+            // writes it beside its archive for the scan.
+            ChainIv30Table& whole = context.ivHistory.ChainIv30;
+            whole.clear();
+            ChainIv30Entry entry;
+            entry.Day = dayKey;
+            entry.Last = stock.row.Quote.LastSale;
+            entry.Iv30 = book.WholeChainIv30(stock, context.settings.InterestRate);
+            if (entry.Iv30.Both) whole.emplace(stock.row.Symbol, entry);
             return true;
         };
         DayRecorder::Count count;
@@ -289,6 +299,7 @@ int AddArchives(const Command& command) {
         const std::vector<std::string> tickers = ArchiveTickers(quoteFile);
         Context& context = recorder.Scan();
         context.replay.ReplayLine.clear();
+        context.ivHistory.ChainIv30 = LoadChainIv30(archive.dir);
         if (!context.replay.LocalQuoteFile.Open(quoteFile))
             return Fail(quoteFile + ": cannot open");
         std::size_t index = 0;

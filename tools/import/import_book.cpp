@@ -1,6 +1,7 @@
 #include "tools/import/import_book.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <utility>
 
@@ -169,6 +170,81 @@ bool ServerScanSkipsRoot(const std::string& root) {
     return (root.size() > 1 && skipped(root[1])) || (root.size() > 2 && skipped(root[2]));
 }
 
+namespace {
+
+// Strikes kept on each side of the last sale, per month and type.
+constexpr std::size_t kNearStrikes = 4;
+
+int DaysBetween(const CivilDate& from, const CivilDate& to) {
+    using namespace std::chrono;
+    const auto daysOf = [](const CivilDate& d) {
+        return sys_days{year{d.Year} / month{static_cast<unsigned>(d.Month)} /
+                        day{static_cast<unsigned>(d.Day)}};
+    };
+    return static_cast<int>((daysOf(to) - daysOf(from)).count());
+}
+
+// Days to the close of an option's last trading day: its expiration date,
+// or the Friday before where the data gives the Saturday after it (as older
+// files do; no option trades on a Saturday).
+int DaysToLastClose(const CivilDate& from, const CivilDate& expiration) {
+    const int days = DaysBetween(from, expiration);
+    const std::chrono::weekday w{
+        std::chrono::sys_days{std::chrono::year{expiration.Year} /
+                              std::chrono::month{static_cast<unsigned>(expiration.Month)} /
+                              std::chrono::day{static_cast<unsigned>(expiration.Day)}}};
+    return w == std::chrono::Saturday ? days - 1 : days;
+}
+
+// Puts a listed option among the stock's near-money ones when it is among
+// the kNearStrikes nearest the last sale on its side of it, in its month
+// and of its type; the farthest of those then goes. A second row of a
+// strike already kept is passed over.
+void KeepNearMoney(BookStock& stock, const OptionRow& option, int days) {
+    const float price = stock.row.Quote.LastSale;
+    const auto strike = static_cast<float>(option.Strike);
+    const bool usable = (option.Bid > 0 && option.Ask > 0) || option.Last > 0;
+    if (!usable || days <= 0 || !(price > 0) || !(strike > 0)) return;
+    const bool isPut = option.Type == 1;
+    const bool below = strike <= price;
+    std::vector<Iv30Option>& kept = stock.nearMoney;
+    std::size_t count = 0;
+    std::size_t farthest = kept.size();
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        const Iv30Option& o = kept[i];
+        if (o.DaysToGo != days || o.IsPut != isPut || (o.Strike <= price) != below) continue;
+        if (o.Strike == strike) return;
+        ++count;
+        if (farthest == kept.size() ||
+            std::fabs(o.Strike - price) > std::fabs(kept[farthest].Strike - price)) {
+            farthest = i;
+        }
+    }
+    const Iv30Option added{.Strike = strike,
+                           .IsPut = isPut,
+                           .Bid = option.Bid,
+                           .Ask = option.Ask,
+                           .Last = option.Last,
+                           .DaysToGo = days};
+    if (count < kNearStrikes) {
+        kept.push_back(added);
+    } else if (std::fabs(strike - price) < std::fabs(kept[farthest].Strike - price)) {
+        kept[farthest] = added;
+    }
+}
+
+}  // namespace
+
+Iv30Result ImportBook::WholeChainIv30(const BookStock& stock, float rate) const {
+    Iv30Inputs in;
+    in.StockPrice = stock.row.Quote.LastSale;
+    in.InterestRate = rate;
+    // The yield as ZOR prices with it: percent to a fraction.
+    in.DividendYield = static_cast<float>(static_cast<double>(stock.row.Quote.YieldPercent) * 0.01);
+    in.Options = stock.nearMoney;
+    return ComputeIv30(in);
+}
+
 std::optional<LeftOut> ImportBook::PlaceOption(const OptionRow& option) {
     const auto found = index_.find(option.Underlying);
     if (found == index_.end()) return LeftOut::NoStock;
@@ -179,6 +255,7 @@ std::optional<LeftOut> ImportBook::PlaceOption(const OptionRow& option) {
         return IsMonthlyExpiration(option.Expiration) ? LeftOut::OutsideMonths
                                                       : LeftOut::NotMonthly;
     }
+    KeepNearMoney(*it, option, DaysToLastClose(calendar_.date, option.Expiration));
     int strike = -1;
     for (int i = 0; i < kStrikeSlots; ++i) {
         if (std::fabs(it->strikes.StrikePrices[i] - option.Strike) < kStrikeTolerance) strike = i;

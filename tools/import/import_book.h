@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "market/option_tables.h"
+#include "analytics/iv_history.h"
 #include "market/quote.h"
 #include "tools/import/import_rows.h"
 
@@ -62,6 +63,11 @@ struct BookStock {
     // [type][strike slot][month slot 0 to 2]
     std::array<std::array<std::array<KeptOption, kFilledMonthSlots>, kStrikeSlots>, kOptionTypes>
         options{};
+    // For IV30 of the whole chain: in each month and of each type, the few
+    // listed strikes nearest the last sale on either side that have a price,
+    // at their real expiration. A few rather than one, since the nearest may
+    // have no implied volatility.
+    std::vector<Iv30Option> nearMoney;
     bool HasOptions() const;
 };
 
@@ -86,6 +92,11 @@ class ImportBook {
     std::optional<LeftOut> PlaceOption(const OptionRow& option);
 
     const std::vector<BookStock>& Stocks() const { return stocks_; }
+
+    // IV30 of a stock's whole chain at interest rate `rate`: the two listed
+    // strikes nearest the money in each month, each month's time counted to
+    // the expiration date the data gives.
+    Iv30Result WholeChainIv30(const BookStock& stock, float rate) const;
 
     // The quote the scan would hold for the stock: its record, and each kept
     // option under the symbol the scan looks for (the root cut and padded to

@@ -21,6 +21,7 @@
 #include "platform/number_format.h"
 #include "platform/workdir.h"
 #include "results/archive_date.h"
+#include "results/chain_iv30.h"
 #include "results/settings.h"
 
 namespace quillon::import {
@@ -374,8 +375,9 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
     };
     // Temporary files that imports killed before renaming them would
     // otherwise pile up beside the archive.
-    RemoveLeftoverTemporaries(options.outDir,
-                              {quoteFile, options.outDir + "/" + kArchiveDateFile, symbolFile});
+    const std::string chainIv30File = options.outDir + "/" + kChainIv30File;
+    RemoveLeftoverTemporaries(options.outDir, {quoteFile, options.outDir + "/" + kArchiveDateFile,
+                                               symbolFile, chainIv30File});
     std::vector<Output> outputs;
     outputs.push_back({quoteFile, writeQuotes, {}});
     outputs.push_back(
@@ -385,6 +387,29 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
                  file, ArchiveDateText(summary.date.Year, summary.date.Month, summary.date.Day));
          },
          {}});
+    // Beside the archive, each stock's IV30 of its whole chain, priced at the
+    // interest rate a scan of the directory uses; written even when empty,
+    // so that no figure of an earlier import outlives its archive.
+    Settings rateSettings;
+    SetDefaultSettings(rateSettings);
+    if (haveSettings && !LoadSettings(rateSettings, names)) SetDefaultSettings(rateSettings);
+    outputs.push_back({chainIv30File,
+                       [&](std::FILE* file) {
+                           if (!WriteAll(file, ChainIv30Header())) return false;
+                           const int day = summary.date.Year * 10000 + summary.date.Month * 100 +
+                                           summary.date.Day;
+                           for (const BookStock& stock : book.Stocks()) {
+                               ChainIv30Entry entry;
+                               entry.Day = day;
+                               entry.Last = stock.row.Quote.LastSale;
+                               entry.Iv30 = book.WholeChainIv30(stock, rateSettings.InterestRate);
+                               if (!entry.Iv30.Both || !(entry.Last > 0)) continue;
+                               if (!WriteAll(file, ChainIv30Line(stock.row.Symbol, entry)))
+                                   return false;
+                           }
+                           return true;
+                       },
+                       {}});
     if (writeSymbols) {
         outputs.push_back({symbolFile,
                            [&](std::FILE* file) {
