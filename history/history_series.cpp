@@ -1,11 +1,13 @@
 #include "history/history_series.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 
 #include "analytics/iv_history.h"
 #include "history/history_store.h"
+#include "results/report.h"
 
 namespace quillon {
 
@@ -37,6 +39,22 @@ int ChartSeries::MarkedDays() const {
     return static_cast<int>(std::count_if(Points.begin(), Points.end(), [](const ChartPoint& p) {
         return p.Mark != ChartMark::None;
     }));
+}
+
+std::string LastDayText(const ChartSeries& series) {
+    if (series.Empty()) return {};
+    const ChartPoint& last = series.Points.back();
+    ReportHistory figures;
+    figures.Iv30 = last.Iv30;
+    figures.Rank = last.Standing.Rank;
+    figures.Percentile = last.Standing.Percentile;
+    figures.Days = last.Standing.Days;
+    figures.WindowWeeks = kChartBandDays * 52 / 252;
+    figures.Hv20 = last.Hv20;
+    char day[16];
+    std::snprintf(day, sizeof day, "%04d-%02d-%02d", last.Day / 10000, last.Day / 100 % 100,
+                  last.Day % 100);
+    return std::string(day) + ": " + HistoryLine(figures);
 }
 
 ChartSeries ChartSeriesOf(const std::vector<HistoryRow>& rows, int window) {

@@ -46,6 +46,12 @@ struct ChartSeries {
     int MarkedDays() const;
 };
 
+// The figures of the series' last day as a report's history line shows a
+// saved stock's, after the day: "2026-12-09: IV30 31.5  IV rank 42.0  IV pctl
+// 61.5  (240 days of 52 wk)  HV20 27.3"; n/a for a figure the day lacks.
+// Empty for an empty series.
+std::string LastDayText(const ChartSeries& series);
+
 // The series of one symbol's rows, oldest first (HistoryStore::Rows), with
 // the band and the IV rank and percentile over `window` days of IV30.
 ChartSeries ChartSeriesOf(const std::vector<HistoryRow>& rows, int window = kChartBandDays);

@@ -1,5 +1,6 @@
 #include "ui/chart_form.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -28,11 +29,22 @@ namespace {
 
 constexpr int kLeftMargin = 64;
 constexpr int kRightMargin = 72;
-constexpr int kTopMargin = 34;
 constexpr int kBottomMargin = 44;
+// Pixels between the plot's left or right edge and the first or last day.
+constexpr int kPlotInset = 14;
 // Fewest pixels between two date labels.
 constexpr int kDateLabelRoom = 80;
 constexpr int kMarkerSize = 5;
+// The radius of the dot on a line's last day and on a day alone.
+constexpr double kDotRadius = 4;
+// The IV rank panel: its share of the height below the legend, its least
+// height and the gap above it.
+constexpr double kRankShare = 0.24;
+constexpr int kRankLeastHeight = 56;
+constexpr int kRankGap = 18;
+// A last sale that barely moves is drawn on an axis at least this share of
+// its level high.
+constexpr double kLeastPriceSpan = 0.02;
 // The PNG is never smaller than this, whatever the window's size.
 constexpr int kPngWidth = 960;
 constexpr int kPngHeight = 560;
@@ -41,6 +53,7 @@ const QColor kIvColour(0, 70, 200);
 const QColor kBandColour(190, 210, 250);
 const QColor kHvColour(230, 120, 0);
 const QColor kLastColour(80, 80, 80);
+const QColor kRankColour(0, 140, 130);
 const QColor kUpColour(0, 150, 0);
 const QColor kDownColour(210, 0, 0);
 const QColor kSavedColour(130, 0, 170);
@@ -73,12 +86,14 @@ QString DayText(HistoryDay day) {
     return DateText(DateOf(day));
 }
 
-// A value range with round tick marks.
-struct Scale {
-    double Low = 0, High = 1, Step = 1;
-};
+// "1 day", "1,260 days".
+QString Counted(qlonglong count, const char* one, const char* many) {
+    return QLocale(QLocale::English).toString(count) + QLatin1Char(' ') +
+           QString::fromLatin1(count == 1 ? one : many);
+}
 
-Scale NiceScale(double low, double high, int ticks) {
+// A value range with round tick marks.
+ChartScale NiceScale(double low, double high, int ticks) {
     if (!(high > low)) {
         const double pad = std::max(1.0, std::fabs(low) * 0.05);
         low -= pad;
@@ -102,12 +117,11 @@ QString TickText(double value, double step) {
     return QString::number(value, 'f', decimals);
 }
 
-// The date ticks between `first` and `last`: the first of every k-th month
+// The date ticks between the days `from` and `to`: the first of every k-th month
 // over long spans, every k-th day over short ones, no closer than the labels
 // allow.
-std::vector<std::pair<double, QString>> DateTicks(HistoryDay first, HistoryDay last, int width) {
+std::vector<std::pair<double, QString>> DateTicks(double from, double to, int width) {
     std::vector<std::pair<double, QString>> ticks;
-    const double from = SerialOf(first), to = SerialOf(last);
     const int most = std::max(2, width / kDateLabelRoom);
     const double span = to - from;
     if (span <= 62) {
@@ -126,7 +140,7 @@ std::vector<std::pair<double, QString>> DateTicks(HistoryDay first, HistoryDay l
         months = m;
         if (span / 30.4 / m <= most) break;
     }
-    const year_month_day start = DateOf(first);
+    const year_month_day start{sys_days{days{static_cast<int>(from)}}};
     // Ticks fall on months that are multiples of the step: January, April,
     // July and October for quarters.
     const unsigned month = static_cast<unsigned>(start.month());
@@ -143,54 +157,66 @@ std::vector<std::pair<double, QString>> DateTicks(HistoryDay first, HistoryDay l
     return ticks;
 }
 
-// Where a figure goes on the chart.
-struct Mapping {
-    QRectF plot;
-    double from = 0, to = 1;
-    Scale left, right;
+// A value axis over a rectangle of the chart.
+struct Axis {
+    QRectF rect;
+    ChartScale scale;
 
-    double X(double serial) const {
-        return plot.left() + (serial - from) / (to - from) * plot.width();
-    }
-    double YLeft(double v) const {
-        return plot.bottom() - (v - left.Low) / (left.High - left.Low) * plot.height();
-    }
-    double YRight(double v) const {
-        return plot.bottom() - (v - right.Low) / (right.High - right.Low) * plot.height();
+    double Y(double v) const {
+        return rect.bottom() - (v - scale.Low) / (scale.High - scale.Low) * rect.height();
     }
 };
 
-// Draws the runs of consecutive days that have a figure as lines; a run of
-// one day as a dot.
-void DrawLine(QPainter& painter, const ChartSeries& series, const Mapping& map,
-              const std::function<std::optional<double>(const ChartPoint&)>& value,
-              bool rightAxis) {
+// One kind of figure drawn as a line.
+struct LineSpec {
+    std::function<std::optional<double>(const ChartPoint&)> value;
+    QColor colour;
+    double width;
+};
+
+// Draws the runs of consecutive days that have a figure as lines, with a dot
+// on a day alone and on the last day, so that neither is lost.
+void DrawLine(QPainter& painter, const ChartSeries& series, const ChartLayout& layout,
+              const Axis& axis, const LineSpec& line) {
+    painter.setPen(QPen(line.colour, line.width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
     QPolygonF run;
+    auto dot = [&](QPointF at) {
+        painter.save();
+        painter.setPen(QPen(Qt::white, 1));
+        painter.setBrush(line.colour);
+        painter.drawEllipse(at, kDotRadius, kDotRadius);
+        painter.restore();
+    };
     auto flush = [&] {
-        if (run.size() == 1) painter.drawPoint(run.front());
+        if (run.size() == 1) dot(run.front());
         if (run.size() > 1) painter.drawPolyline(run);
         run.clear();
     };
+    std::optional<QPointF> last;
     for (const ChartPoint& p : series.Points) {
-        const std::optional<double> v = value(p);
-        if (!v) {
+        const std::optional<double> v = line.value(p);
+        if (!v || !std::isfinite(*v)) {
             flush();
             continue;
         }
-        run << QPointF(map.X(SerialOf(p.Day)), rightAxis ? map.YRight(*v) : map.YLeft(*v));
+        last = QPointF(layout.X(p.Day), axis.Y(*v));
+        run << *last;
     }
     flush();
+    if (last) dot(*last);
 }
 
-void DrawBand(QPainter& painter, const ChartSeries& series, const Mapping& map) {
+void DrawBand(QPainter& painter, const ChartSeries& series, const ChartLayout& layout,
+              const Axis& axis) {
     std::vector<const ChartPoint*> run;
     auto flush = [&] {
         if (run.size() > 1) {
             QPolygonF band;
             for (const ChartPoint* p : run)
-                band << QPointF(map.X(SerialOf(p->Day)), map.YLeft(*p->BandHigh));
+                band << QPointF(layout.X(p->Day), axis.Y(*p->BandHigh));
             for (auto p = run.rbegin(); p != run.rend(); ++p)
-                band << QPointF(map.X(SerialOf((*p)->Day)), map.YLeft(*(*p)->BandLow));
+                band << QPointF(layout.X((*p)->Day), axis.Y(*(*p)->BandLow));
             painter.drawPolygon(band);
         }
         run.clear();
@@ -228,36 +254,70 @@ void DrawMarker(QPainter& painter, ChartMark mark, QPointF at) {
     }
 }
 
-void DrawLegend(QPainter& painter, const QRectF& plot) {
-    struct Entry {
-        QString text;
-        int kind;  // 0 line, 1 band, 2 marker
-        QColor colour;
-        ChartMark mark;
-    };
-    const std::vector<Entry> entries = {
+struct LegendEntry {
+    QString text;
+    int kind;  // 0 line, 1 band, 2 marker
+    QColor colour;
+    ChartMark mark;
+};
+
+std::vector<LegendEntry> LegendEntries(const ChartOptions& options) {
+    std::vector<LegendEntry> entries = {
         {QStringLiteral("IV30"), 0, kIvColour, ChartMark::None},
         {QStringLiteral("IV30 52-week high-low"), 1, kBandColour, ChartMark::None},
         {QStringLiteral("HV20"), 0, kHvColour, ChartMark::None},
         {QStringLiteral("Last sale (right axis)"), 0, kLastColour, ChartMark::None},
-        {QStringLiteral("Saved UP"), 2, kUpColour, ChartMark::Up},
-        {QStringLiteral("Saved DOWN"), 2, kDownColour, ChartMark::Down},
-        {QStringLiteral("Saved"), 2, kSavedColour, ChartMark::Saved},
     };
+    if (options.IvRank) {
+        entries.push_back(
+            {QStringLiteral("IV rank, 52 weeks (lower panel)"), 0, kRankColour, ChartMark::None});
+    }
+    entries.push_back({QStringLiteral("Saved UP"), 2, kUpColour, ChartMark::Up});
+    entries.push_back({QStringLiteral("Saved DOWN"), 2, kDownColour, ChartMark::Down});
+    entries.push_back({QStringLiteral("Saved"), 2, kSavedColour, ChartMark::Saved});
+    return entries;
+}
+
+// The sample before an entry's text and the room after it.
+constexpr int kLegendSample = 30;
+constexpr int kLegendGap = 18;
+
+// Lays the legend's entries out in rows that fit `width`: the left x of each
+// entry and its row.
+std::vector<std::pair<double, int>> LegendPlaces(const std::vector<LegendEntry>& entries,
+                                                 const QFontMetrics& metrics, double width) {
+    std::vector<std::pair<double, int>> places;
+    double x = 0;
+    int row = 0;
+    for (const LegendEntry& e : entries) {
+        const double w = kLegendSample + metrics.horizontalAdvance(e.text);
+        if (x > 0 && x + w > width) {
+            x = 0;
+            ++row;
+        }
+        places.emplace_back(x, row);
+        x += w + kLegendGap;
+    }
+    return places;
+}
+
+// The legend in its own strip above the plot, so that it covers no figure;
+// each row centred.
+void DrawLegend(QPainter& painter, const QRectF& box, const ChartOptions& options) {
+    const std::vector<LegendEntry> entries = LegendEntries(options);
     const QFontMetrics metrics = painter.fontMetrics();
+    const std::vector<std::pair<double, int>> places = LegendPlaces(entries, metrics, box.width());
     const int line = metrics.height();
-    int textWidth = 0;
-    for (const Entry& e : entries)
-        textWidth = std::max(textWidth, metrics.horizontalAdvance(e.text));
-    const QRectF box(plot.left() + 8, plot.top() + 8, textWidth + 40,
-                     line * static_cast<int>(entries.size()) + 8);
-    painter.setPen(QPen(QColor(160, 160, 160)));
-    painter.setBrush(QColor(255, 255, 255, 225));
-    painter.drawRect(box);
+    std::vector<double> rowWidths(entries.empty() ? 0 : places.back().second + 1, 0.0);
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const Entry& e = entries[i];
-        const double y = box.top() + 4 + line * (static_cast<double>(i) + 0.5);
-        const double x = box.left() + 6;
+        rowWidths[places[i].second] =
+            places[i].first + kLegendSample + metrics.horizontalAdvance(entries[i].text);
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const LegendEntry& e = entries[i];
+        const double x =
+            box.left() + (box.width() - rowWidths[places[i].second]) / 2 + places[i].first;
+        const double y = box.top() + line * (places[i].second + 0.5);
         if (e.kind == 0) {
             painter.setPen(QPen(e.colour, 2));
             painter.drawLine(QPointF(x, y), QPointF(x + 22, y));
@@ -269,14 +329,117 @@ void DrawLegend(QPainter& painter, const QRectF& plot) {
             DrawMarker(painter, e.mark, QPointF(x + 11, y));
         }
         painter.setPen(Qt::black);
-        painter.drawText(QPointF(x + 30, y + metrics.ascent() / 2.0 - 1), e.text);
+        painter.drawText(QPointF(x + kLegendSample - 4, y + metrics.ascent() / 2.0 - 1), e.text);
+    }
+}
+
+// The axis of the last sale: round ticks around every recorded last sale, at
+// least kLeastPriceSpan of its level high.
+ChartScale PriceScale(const ChartSeries& series) {
+    double lo = HUGE_VAL, hi = -HUGE_VAL;
+    for (const ChartPoint& p : series.Points) {
+        if (p.Last && std::isfinite(*p.Last)) {
+            lo = std::min(lo, *p.Last);
+            hi = std::max(hi, *p.Last);
+        }
+    }
+    if (lo > hi) lo = 0, hi = 1;
+    const double least = (lo + hi) / 2 * kLeastPriceSpan;
+    if (hi - lo < least) {
+        const double mid = (lo + hi) / 2;
+        lo = std::max(0.0, mid - least / 2);
+        hi = lo + least;
+    }
+    return NiceScale(lo, hi, 6);
+}
+
+// Tick marks, their texts on the left and the grid of a value axis.
+void DrawLeftTicks(QPainter& painter, const QRect& area, const Axis& axis, const QColor& colour) {
+    for (double v = axis.scale.Low; v <= axis.scale.High + axis.scale.Step / 2;
+         v += axis.scale.Step) {
+        const double y = axis.Y(v);
+        painter.setPen(QPen(kGridColour, 1));
+        painter.drawLine(QPointF(axis.rect.left(), y), QPointF(axis.rect.right(), y));
+        painter.setPen(colour);
+        painter.drawText(QRectF(area.left(), y - 10, kLeftMargin - 6, 20),
+                         Qt::AlignRight | Qt::AlignVCenter, TickText(v, axis.scale.Step));
     }
 }
 
 }  // namespace
 
+ChartScale VolatilityScale(const ChartSeries& series) {
+    double lo = HUGE_VAL, hi = -HUGE_VAL;
+    for (const ChartPoint& p : series.Points) {
+        for (const std::optional<double>& v : {p.Iv30, p.BandLow, p.BandHigh, p.Hv20}) {
+            if (v && std::isfinite(*v)) {
+                lo = std::min(lo, *v);
+                hi = std::max(hi, *v);
+            }
+        }
+    }
+    if (lo > hi) return NiceScale(0, 100, 6);
+    // A nearly flat series is drawn flat: a change of a few hundredths of a
+    // point must not fill the height and read as a jump.
+    if (hi - lo < kChartLeastVolatilitySpan) {
+        const double mid = (lo + hi) / 2;
+        lo = std::max(0.0, mid - kChartLeastVolatilitySpan / 2);
+        hi = lo + kChartLeastVolatilitySpan;
+    }
+    // Volatility starts at 0 unless the figures lie far above it.
+    if (lo > 0 && lo < (hi - lo)) lo = 0;
+    return NiceScale(lo, hi, 6);
+}
+
+double ChartLayout::XAt(double serial) const {
+    const double inner = std::max(1.0, Plot.width() - 2 * Inset);
+    return Plot.left() + Inset + (serial - From) / (To - From) * inner;
+}
+
+double ChartLayout::X(HistoryDay day) const {
+    return XAt(SerialOf(day));
+}
+
+ChartLayout LayOutChart(const QRect& area, const ChartSeries& series, const ChartOptions& options,
+                        const QFontMetrics& metrics) {
+    ChartLayout layout;
+    const int line = metrics.height();
+    const double left = area.left() + kLeftMargin;
+    const double width = std::max(40, area.width() - kLeftMargin - kRightMargin);
+    double y = area.top() + 4;
+    layout.Title = QRectF(area.left(), y, area.width(), line + 4);
+    y += line + 4;
+    layout.Readout = QRectF(area.left(), y, area.width(), line + 2);
+    y += line + 6;
+    const QRectF legend(area.left() + 8, y, std::max(40, area.width() - 16), 0);
+    const std::vector<std::pair<double, int>> places =
+        LegendPlaces(LegendEntries(options), metrics, legend.width());
+    const int rows = places.empty() ? 0 : places.back().second + 1;
+    layout.Legend = QRectF(legend.left(), y, legend.width(), line * rows);
+    y += line * rows + 8;
+    const double bottom = area.bottom() + 1 - kBottomMargin;
+    const double room = std::max(80.0, bottom - y);
+    double plotHeight = room;
+    if (options.IvRank) {
+        const double panel = std::max<double>(kRankLeastHeight, room * kRankShare);
+        plotHeight = std::max(40.0, room - panel - kRankGap);
+        layout.RankPanel = QRectF(left, y + plotHeight + kRankGap, width, panel);
+    }
+    layout.Plot = QRectF(left, y, width, plotHeight);
+    layout.Inset = kPlotInset;
+    if (!series.Empty()) {
+        layout.From = SerialOf(series.Points.front().Day);
+        layout.To = SerialOf(series.Points.back().Day);
+    }
+    if (layout.To <= layout.From) {  // one day: a week either side
+        layout.From -= 7;
+        layout.To += 7;
+    }
+    return layout;
+}
+
 void PaintChart(QPainter& painter, const QRect& area, const ChartSeries& series,
-                const QString& symbol) {
+                const QString& symbol, const ChartOptions& options) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillRect(area, Qt::white);
@@ -285,83 +448,62 @@ void PaintChart(QPainter& painter, const QRect& area, const ChartSeries& series,
         return;
     }
     const HistoryDay first = series.Points.front().Day, last = series.Points.back().Day;
+    const QFontMetrics metrics = painter.fontMetrics();
+    const ChartLayout layout = LayOutChart(area, series, options, metrics);
+    const QRectF& plot = layout.Plot;
+    const Axis volatility{plot, VolatilityScale(series)};
+    const Axis price{plot, PriceScale(series)};
+    const Axis rank{layout.RankPanel, ChartScale{0, 100, 50}};
+    // The bottom of the lowest panel, where the dates go.
+    const double dateLine = options.IvRank ? layout.RankPanel.bottom() : plot.bottom();
 
-    Mapping map;
-    map.plot = QRectF(area.left() + kLeftMargin, area.top() + kTopMargin,
-                      std::max(40, area.width() - kLeftMargin - kRightMargin),
-                      std::max(40, area.height() - kTopMargin - kBottomMargin));
-    map.from = SerialOf(first);
-    map.to = SerialOf(last);
-    if (map.to <= map.from) {  // one day: a week either side
-        map.from -= 7;
-        map.to += 7;
-    }
-    double lo = HUGE_VAL, hi = -HUGE_VAL, lastLo = HUGE_VAL, lastHi = -HUGE_VAL;
-    for (const ChartPoint& p : series.Points) {
-        for (const std::optional<double>& v : {p.Iv30, p.BandLow, p.BandHigh, p.Hv20}) {
-            if (v && std::isfinite(*v)) {
-                lo = std::min(lo, *v);
-                hi = std::max(hi, *v);
-            }
-        }
-        if (p.Last && std::isfinite(*p.Last)) {
-            lastLo = std::min(lastLo, *p.Last);
-            lastHi = std::max(lastHi, *p.Last);
-        }
-    }
-    if (lo > hi) lo = 0, hi = 100;
-    if (lastLo > lastHi) lastLo = 0, lastHi = 1;
-    // Volatility starts at 0 unless the figures lie far above it.
-    if (lo > 0 && lo < (hi - lo)) lo = 0;
-    map.left = NiceScale(lo, hi, 6);
-    map.right = NiceScale(lastLo, lastHi, 6);
-    const QRectF& plot = map.plot;
-
-    // Title.
+    // Title and the last day's figures.
     QFont titleFont = painter.font();
     titleFont.setBold(true);
     painter.setFont(titleFont);
     painter.setPen(Qt::black);
-    painter.drawText(
-        QRectF(area.left(), area.top() + 4, area.width(), kTopMargin - 8), Qt::AlignCenter,
-        QStringLiteral("%1: %2 recorded days, %3 to %4")
-            .arg(symbol)
-            .arg(QLocale(QLocale::English).toString(static_cast<qlonglong>(series.Points.size())))
-            .arg(DayText(first), DayText(last)));
+    painter.drawText(layout.Title, Qt::AlignCenter,
+                     QStringLiteral("%1: %2, %3 to %4")
+                         .arg(symbol,
+                              Counted(static_cast<qlonglong>(series.Points.size()), "recorded day",
+                                      "recorded days"),
+                              DayText(first), DayText(last)));
     titleFont.setBold(false);
     painter.setFont(titleFont);
-    const QFontMetrics metrics = painter.fontMetrics();
+    painter.drawText(layout.Readout, Qt::AlignCenter,
+                     QStringLiteral("Last day ") + QString::fromLatin1(LastDayText(series)));
+    DrawLegend(painter, layout.Legend, options);
 
     // Grid and value axes.
-    painter.setPen(QPen(kGridColour, 1));
-    for (double v = map.left.Low; v <= map.left.High + map.left.Step / 2; v += map.left.Step) {
-        const double y = map.YLeft(v);
-        painter.setPen(QPen(kGridColour, 1));
-        painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
-        painter.setPen(kIvColour);
-        painter.drawText(QRectF(area.left(), y - 10, kLeftMargin - 6, 20),
-                         Qt::AlignRight | Qt::AlignVCenter, TickText(v, map.left.Step));
-    }
+    DrawLeftTicks(painter, area, volatility, kIvColour);
     painter.setPen(kLastColour);
-    for (double v = map.right.Low; v <= map.right.High + map.right.Step / 2; v += map.right.Step) {
-        const double y = map.YRight(v);
+    for (double v = price.scale.Low; v <= price.scale.High + price.scale.Step / 2;
+         v += price.scale.Step) {
+        const double y = price.Y(v);
         painter.drawLine(QPointF(plot.right(), y), QPointF(plot.right() + 4, y));
         painter.drawText(QRectF(plot.right() + 6, y - 10, kRightMargin - 8, 20),
-                         Qt::AlignLeft | Qt::AlignVCenter, TickText(v, map.right.Step));
+                         Qt::AlignLeft | Qt::AlignVCenter, TickText(v, price.scale.Step));
     }
+    if (options.IvRank) DrawLeftTicks(painter, area, rank, kRankColour);
     // Date axis.
-    for (const auto& [serial, label] : DateTicks(first, last, static_cast<int>(plot.width()))) {
-        const double x = map.X(serial);
+    for (const auto& [serial, label] :
+         DateTicks(SerialOf(first), SerialOf(last), static_cast<int>(plot.width()))) {
+        const double x = layout.XAt(serial);
         painter.setPen(QPen(kGridColour, 1));
         painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        if (options.IvRank) {
+            painter.drawLine(QPointF(x, layout.RankPanel.top()),
+                             QPointF(x, layout.RankPanel.bottom()));
+        }
         painter.setPen(Qt::black);
-        painter.drawLine(QPointF(x, plot.bottom()), QPointF(x, plot.bottom() + 4));
+        painter.drawLine(QPointF(x, dateLine), QPointF(x, dateLine + 4));
         const int w = metrics.horizontalAdvance(label);
-        painter.drawText(QPointF(x - w / 2.0, plot.bottom() + 6 + metrics.ascent()), label);
+        painter.drawText(QPointF(x - w / 2.0, dateLine + 6 + metrics.ascent()), label);
     }
     painter.setPen(Qt::black);
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(plot);
+    if (options.IvRank) painter.drawRect(layout.RankPanel);
 
     // Axis titles.
     painter.save();
@@ -371,6 +513,15 @@ void PaintChart(QPainter& painter, const QRect& area, const ChartSeries& series,
     const QString leftTitle = QStringLiteral("Volatility (%)");
     painter.drawText(QPointF(-metrics.horizontalAdvance(leftTitle) / 2.0, 0), leftTitle);
     painter.restore();
+    if (options.IvRank) {
+        painter.save();
+        painter.setPen(kRankColour);
+        painter.translate(area.left() + 4 + metrics.ascent(), layout.RankPanel.center().y());
+        painter.rotate(-90);
+        const QString rankTitle = QStringLiteral("IV rank");
+        painter.drawText(QPointF(-metrics.horizontalAdvance(rankTitle) / 2.0, 0), rankTitle);
+        painter.restore();
+    }
     painter.save();
     painter.setPen(kLastColour);
     painter.translate(area.right() - 4, plot.center().y());
@@ -379,7 +530,7 @@ void PaintChart(QPainter& painter, const QRect& area, const ChartSeries& series,
     painter.drawText(QPointF(-metrics.horizontalAdvance(rightTitle) / 2.0, 0), rightTitle);
     painter.restore();
     painter.drawText(
-        QRectF(plot.left(), plot.bottom() + 6 + metrics.height(), plot.width(), metrics.height()),
+        QRectF(plot.left(), dateLine + 6 + metrics.height(), plot.width(), metrics.height()),
         Qt::AlignCenter, QStringLiteral("Recorded date"));
 
     // The series, inside the plot.
@@ -388,27 +539,29 @@ void PaintChart(QPainter& painter, const QRect& area, const ChartSeries& series,
         plot.adjusted(-kMarkerSize - 1, -kMarkerSize - 1, kMarkerSize + 1, kMarkerSize + 1));
     painter.setPen(Qt::NoPen);
     painter.setBrush(kBandColour);
-    DrawBand(painter, series, map);
-    painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(kLastColour, 1.2));
-    DrawLine(
-        painter, series, map, [](const ChartPoint& p) { return p.Last; }, true);
-    painter.setPen(QPen(kHvColour, 1.6));
-    DrawLine(
-        painter, series, map, [](const ChartPoint& p) { return p.Hv20; }, false);
-    painter.setPen(QPen(kIvColour, 2.2, Qt::SolidLine, Qt::RoundCap));
-    DrawLine(
-        painter, series, map, [](const ChartPoint& p) { return p.Iv30; }, false);
+    DrawBand(painter, series, layout, volatility);
+    DrawLine(painter, series, layout, price,
+             {[](const ChartPoint& p) { return p.Last; }, kLastColour, 1.2});
+    DrawLine(painter, series, layout, volatility,
+             {[](const ChartPoint& p) { return p.Hv20; }, kHvColour, 1.6});
+    DrawLine(painter, series, layout, volatility,
+             {[](const ChartPoint& p) { return p.Iv30; }, kIvColour, 2.2});
     // A saved day's marker sits on its last sale, or on the date axis
     // without one.
     for (const ChartPoint& p : series.Points) {
         if (p.Mark == ChartMark::None) continue;
-        const double y = p.Last ? map.YRight(*p.Last) : plot.bottom() - kMarkerSize;
-        DrawMarker(painter, p.Mark, QPointF(map.X(SerialOf(p.Day)), y));
+        const double y = p.Last ? price.Y(*p.Last) : plot.bottom() - kMarkerSize;
+        DrawMarker(painter, p.Mark, QPointF(layout.X(p.Day), y));
     }
     painter.restore();
-
-    DrawLegend(painter, plot);
+    if (options.IvRank) {
+        painter.save();
+        painter.setClipRect(layout.RankPanel.adjusted(-kDotRadius - 1, -kDotRadius - 1,
+                                                      kDotRadius + 1, kDotRadius + 1));
+        DrawLine(painter, series, layout, rank,
+                 {[](const ChartPoint& p) { return p.Standing.Rank; }, kRankColour, 1.6});
+        painter.restore();
+    }
     painter.restore();
 }
 
@@ -425,10 +578,15 @@ void TChartView::SetSeries(const ChartSeries* series, const QString& symbol) {
     update();
 }
 
+void TChartView::SetOptions(const ChartOptions& options) {
+    options_ = options;
+    update();
+}
+
 void TChartView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (series_) {
-        PaintChart(painter, rect(), *series_, symbol_);
+        PaintChart(painter, rect(), *series_, symbol_, options_);
     } else {
         painter.fillRect(rect(), Qt::white);
     }
@@ -457,6 +615,10 @@ TChartForm::TChartForm(const std::string& historyFile, const std::string& symbol
     PB_SavePng_->setObjectName(QStringLiteral("PB_SavePng"));
     PB_SavePng_->setAutoDefault(false);
     PB_SavePng_->setEnabled(false);
+    CK_IvRank_ = new QCheckBox(QStringLiteral("IV &rank"), this);
+    CK_IvRank_->setObjectName(QStringLiteral("CK_IvRank"));
+    CK_IvRank_->setToolTip(
+        QStringLiteral("Draw IV rank over 52 weeks in a panel below the volatilities"));
     Summary_ = new QLabel(this);
     Summary_->setObjectName(QStringLiteral("Summary"));
     Summary_->setTextFormat(Qt::PlainText);
@@ -466,6 +628,7 @@ TChartForm::TChartForm(const std::string& historyFile, const std::string& symbol
     top->addWidget(SymbolField_);
     top->addWidget(PB_Show_);
     top->addWidget(Summary_, 1);
+    top->addWidget(CK_IvRank_);
     top->addWidget(PB_SavePng_);
 
     Message_ = new QLabel(this);
@@ -490,6 +653,7 @@ TChartForm::TChartForm(const std::string& historyFile, const std::string& symbol
     connect(SymbolField_->lineEdit(), &QLineEdit::returnPressed, this, [this] { ShowClick(); });
     connect(SymbolField_, &QComboBox::activated, this, [this] { ShowClick(); });
     connect(PB_SavePng_, &QPushButton::clicked, this, [this] { SaveClick(); });
+    connect(CK_IvRank_, &QCheckBox::toggled, this, [this] { View_->SetOptions(Options()); });
 
     FillSymbols();
     if (symbol.empty()) {
@@ -539,8 +703,8 @@ bool TChartForm::ShowSymbol(const std::string& typed) {
     }
     const QLocale locale(QLocale::English);
     Summary_->setText(
-        QStringLiteral("%1 days from %2 to %3: IV30 on %4, saved on %5")
-            .arg(locale.toString(static_cast<qlonglong>(series_.Points.size())),
+        QStringLiteral("%1 from %2 to %3: IV30 on %4, saved on %5")
+            .arg(Counted(static_cast<qlonglong>(series_.Points.size()), "day", "days"),
                  DayText(series_.Points.front().Day), DayText(series_.Points.back().Day),
                  locale.toString(series_.Iv30Days()), locale.toString(series_.MarkedDays())));
     Message_->hide();
@@ -554,9 +718,15 @@ bool TChartForm::SaveAsPng(const QString& file) {
                  QImage::Format_RGB32);
     {
         QPainter painter(&image);
-        PaintChart(painter, image.rect(), series_, ToQt(symbol_));
+        PaintChart(painter, image.rect(), series_, ToQt(symbol_), Options());
     }
     return image.save(file, "PNG");
+}
+
+ChartOptions TChartForm::Options() const {
+    ChartOptions options;
+    options.IvRank = CK_IvRank_->isChecked();
+    return options;
 }
 
 void TChartForm::ShowClick() {

@@ -1,27 +1,67 @@
 #pragma once
 // The chart of one symbol's pass history: IV30 over the recorded dates with
-// its 52-week high-low band, HV20, the last sale on a second axis, and a
-// marker on each date the stock was saved. Drawn with QPainter from
-// History.db in the working directory, which it only reads; saved as PNG.
+// its 52-week high-low band, HV20, the last sale on a second axis, a marker
+// on each date the stock was saved, the last day's figures above the plot
+// and, when asked for, IV rank in a panel of its own below it. Drawn with
+// QPainter from History.db in the working directory, which it only reads;
+// saved as PNG.
 
 #include <QDialog>
+#include <QRectF>
 #include <QWidget>
 #include <functional>
 #include <string>
 
 #include "history/history_series.h"
 
+class QCheckBox;
 class QComboBox;
+class QFontMetrics;
 class QLabel;
 class QPainter;
 class QPushButton;
 
 namespace quillon {
 
-// Draws `series` into `area`: title, axes with dates and values, the series
-// and a legend. The chart window and its PNG both come from here.
+// What the chart shows besides IV30, its band, HV20 and the last sale.
+struct ChartOptions {
+    bool IvRank = false;  // IV rank over 52 weeks, in a panel below the plot
+};
+
+// A value axis: from Low to High with a tick every Step.
+struct ChartScale {
+    double Low = 0, High = 1, Step = 1;
+};
+
+// The volatility axis of `series`: round ticks around every IV30, band and
+// HV20 figure, at least kChartLeastVolatilitySpan points high so that a
+// nearly flat series draws as one, from 0 unless the figures lie far above
+// it.
+inline constexpr double kChartLeastVolatilitySpan = 4;
+ChartScale VolatilityScale(const ChartSeries& series);
+
+// Where the parts of the chart go in its area: from the top the title, the
+// last day's figures, the legend, the plot and, with IV rank asked for, the
+// IV rank panel; the dates below. The recorded days map inside the plot's
+// left and right edges, so that the first and last day's markers are drawn
+// whole and not under an axis.
+struct ChartLayout {
+    QRectF Title, Readout, Legend, Plot, RankPanel;  // RankPanel empty without IV rank
+    double From = 0, To = 1;                         // days since 1970 at the inner edges
+    double Inset = 0;                                // pixels between an edge and its day
+
+    // The x of a recorded day, and of a day given as days since 1970.
+    double X(HistoryDay day) const;
+    double XAt(double serial) const;
+};
+ChartLayout LayOutChart(const QRect& area, const ChartSeries& series, const ChartOptions& options,
+                        const QFontMetrics& metrics);
+
+// Draws `series` into `area`: title, the last day's figures, the legend
+// above the plot, axes with dates and values, the series. The chart window
+// and its PNG both come from here.
 void PaintChart(QPainter& painter, const QRect& area, const ChartSeries& series,
-                const QString& symbol);
+                const QString& symbol, const ChartOptions& options = {});
 
 // The drawing surface of the chart window.
 class TChartView final : public QWidget {
@@ -29,6 +69,7 @@ class TChartView final : public QWidget {
   public:
     explicit TChartView(QWidget* parent = nullptr);
     void SetSeries(const ChartSeries* series, const QString& symbol);
+    void SetOptions(const ChartOptions& options);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -36,6 +77,7 @@ class TChartView final : public QWidget {
   private:
     const ChartSeries* series_ = nullptr;
     QString symbol_;
+    ChartOptions options_;
 };
 
 class TChartForm final : public QDialog {
@@ -50,7 +92,8 @@ class TChartForm final : public QDialog {
     // to draw. False when there is no series.
     bool ShowSymbol(const std::string& symbol);
 
-    // Writes the chart as a PNG image; false when there is no chart or the
+    // Writes the chart as a PNG image, as the window shows it (with the IV
+    // rank panel when it is checked); false when there is no chart or the
     // file could not be written (the Save button then tells the user).
     bool SaveAsPng(const QString& file);
 
@@ -62,6 +105,7 @@ class TChartForm final : public QDialog {
     std::function<QString(QWidget* parent, const QString& suggested)> ChooseSaveFile;
 
   private:
+    ChartOptions Options() const;
     void ShowClick();
     void SaveClick();
     void FillSymbols();
@@ -73,6 +117,7 @@ class TChartForm final : public QDialog {
     QComboBox* SymbolField_ = nullptr;
     QPushButton* PB_Show_ = nullptr;
     QPushButton* PB_SavePng_ = nullptr;
+    QCheckBox* CK_IvRank_ = nullptr;
     QLabel* Summary_ = nullptr;
     QLabel* Message_ = nullptr;
     TChartView* View_ = nullptr;

@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDate>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <cmath>
 #include <iostream>
 #include <memory>
+#include <vector>
 
 #include "history/history_store.h"
 #include "platform/qt/qt_services.h"
@@ -94,6 +97,13 @@ TEST(ChartFormTest, ShowsTheSeriesOfASymbolAndSavesItAsPng) {
     EXPECT_GT(PixelsOf(image, QColor(190, 210, 250)), 5000);
     EXPECT_GT(PixelsOf(image, QColor(0, 150, 0)), 50);
     EXPECT_GT(PixelsOf(image, QColor(210, 0, 0)), 50);
+    // IV rank is drawn when it is asked for, in the window and the PNG alike.
+    const QColor rankColour(0, 140, 130);
+    EXPECT_EQ(PixelsOf(image, rankColour), 0);
+    form.findChild<QCheckBox*>(QStringLiteral("CK_IvRank"))->click();
+    ASSERT_TRUE(form.SaveAsPng(ToQt(dir.File("rank.png"))));
+    ASSERT_TRUE(image.load(ToQt(dir.File("rank.png")), "PNG"));
+    EXPECT_GT(PixelsOf(image, rankColour), 500);
     // A file that cannot be written is refused, not reported as saved.
     EXPECT_FALSE(form.SaveAsPng(ToQt(dir.File("no-such-directory/abc.png"))));
 }
@@ -127,6 +137,114 @@ TEST(ChartFormTest, SaysWhenThereIsNothingToDraw) {
         EXPECT_FALSE(where.Exists("x.png"));
     }
     EXPECT_FALSE(empty.Exists("History.db"));  // looking did not create one
+}
+
+// A series of the given IV30 and HV20 figures, a day each from 2021-01-04
+// (nothing for NAN).
+ChartSeries SeriesOf(const std::vector<double>& ivs, const std::vector<double>& hvs = {}) {
+    ChartSeries series;
+    QDate date(2021, 1, 4);
+    for (std::size_t i = 0; i < std::max(ivs.size(), hvs.size()); ++i, date = date.addDays(1)) {
+        ChartPoint point;
+        point.Day = date.year() * 10000 + date.month() * 100 + date.day();
+        if (i < ivs.size() && !std::isnan(ivs[i])) point.Iv30 = ivs[i];
+        if (i < hvs.size() && !std::isnan(hvs[i])) point.Hv20 = hvs[i];
+        series.Points.push_back(point);
+    }
+    return series;
+}
+
+TEST(ChartScaleTest, TheVolatilityAxisSpansAtLeastFourPointsAndHoldsEveryFigure) {
+    const struct Case {
+        const char* name;
+        std::vector<double> ivs, hvs;
+        double lowest, highest;  // the figures
+        double mostSpan;         // the axis is no higher than this
+        bool fromZero;
+    } cases[] = {
+        {"flat IV30", {33.43, 33.47, 33.45, 33.44}, {}, 33.43, 33.47, 6, false},
+        {"flat HV20", {}, {13.1, 13.7, 13.4}, 13.1, 13.7, 6, false},
+        {"one day", {41.2}, {}, 41.2, 41.2, 6, false},
+        {"near zero", {0.5, 1.0}, {}, 0.5, 1.0, 5, true},
+        {"far above zero", {38, 46}, {}, 38, 46, 12, false},
+        {"wide", {10, 60}, {25, NAN}, 10, 60, 70, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ChartScale scale = VolatilityScale(SeriesOf(c.ivs, c.hvs));
+        EXPECT_LE(scale.Low, c.lowest);
+        EXPECT_GE(scale.High, c.highest);
+        EXPECT_GE(scale.High - scale.Low, kChartLeastVolatilitySpan);
+        EXPECT_LE(scale.High - scale.Low, c.mostSpan);
+        EXPECT_EQ(scale.Low == 0, c.fromZero) << scale.Low;
+    }
+}
+
+// IV30 pixels in the square of `half` pixels either side of `at`.
+int IvPixelsAround(const QImage& image, QPointF at, int half) {
+    int count = 0;
+    for (int y = static_cast<int>(at.y()) - half; y <= static_cast<int>(at.y()) + half; ++y) {
+        for (int x = static_cast<int>(at.x()) - half; x <= static_cast<int>(at.x()) + half; ++x)
+            count += image.valid(x, y) && image.pixelColor(x, y) == QColor(0, 70, 200);
+    }
+    return count;
+}
+
+// The legend lies outside the data, the first and last days inside the
+// plot's edges, the IV rank panel below the plot when asked for; a day alone
+// and the last day are drawn as dots that can be seen.
+TEST(ChartLayoutTest, LegendAndPanelsKeepClearOfTheDataAndEndsAreMarked) {
+    const struct Case {
+        const char* name;
+        std::vector<double> ivs;
+        bool ivRank;
+        QSize size;
+    } cases[] = {
+        {"one day", {41.2}, false, {960, 560}},
+        {"a year", std::vector<double>(252, 30), true, {960, 560}},
+        {"narrow", {20, 30, 25}, true, {480, 300}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ChartSeries series = SeriesOf(c.ivs);
+        for (std::size_t i = 0; i < c.ivs.size(); ++i)
+            series.Points[i].Iv30 = c.ivs[i] + std::sin(static_cast<double>(i)) * 3;
+        QImage image(c.size, QImage::Format_RGB32);
+        QPainter painter(&image);
+        ChartOptions options;
+        options.IvRank = c.ivRank;
+        const ChartLayout layout =
+            LayOutChart(image.rect(), series, options, painter.fontMetrics());
+        PaintChart(painter, image.rect(), series, QStringLiteral("ABC"), options);
+        painter.end();
+
+        EXPECT_FALSE(layout.Legend.intersects(layout.Plot));
+        EXPECT_LE(layout.Legend.bottom(), layout.Plot.top());
+        EXPECT_GE(layout.Legend.top(), layout.Readout.bottom());
+        EXPECT_EQ(layout.RankPanel.isEmpty(), !c.ivRank);
+        if (c.ivRank) {
+            EXPECT_GT(layout.RankPanel.top(), layout.Plot.bottom());
+            EXPECT_LE(layout.RankPanel.bottom(), c.size.height());
+        }
+        const double first = layout.X(series.Points.front().Day);
+        const double last = layout.X(series.Points.back().Day);
+        EXPECT_GE(first - layout.Plot.left(), 8);
+        EXPECT_GE(layout.Plot.right() - last, 8);
+        const ChartScale scale = VolatilityScale(series);
+        const double value = *series.Points.back().Iv30;
+        const QPointF end(last, layout.Plot.bottom() - (value - scale.Low) /
+                                                           (scale.High - scale.Low) *
+                                                           layout.Plot.height());
+        EXPECT_GE(IvPixelsAround(image, end, 3), 20);
+    }
+}
+
+TEST(ChartFormTest, OneDayIsCountedAsOne) {
+    TempDir dir;
+    RecordHistory(dir, 1);
+    TChartForm form(dir.File("History.db"), "ABC");
+    EXPECT_EQ(form.findChild<QLabel*>(QStringLiteral("Summary"))->text(),
+              QStringLiteral("1 day from 2021-01-04 to 2021-01-04: IV30 on 1, saved on 1"));
 }
 
 }  // namespace

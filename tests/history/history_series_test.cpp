@@ -185,6 +185,42 @@ TEST(ChartSeriesTest, MarkersFollowTheVerdict) {
     EXPECT_EQ(series.MarkedDays(), 3);
 }
 
+TEST(ChartSeriesTest, LastDayTextGivesTheLastDaysFigures) {
+    // 25 days of IV30 20, 21, ..., 44 and last sales moving 1 % up and down
+    // in turn (HV20 16.2869, as above); the last day's IV30 is the highest.
+    std::vector<HistoryRow> rows;
+    double price = 50;
+    for (int n = 0; n < 25; ++n) {
+        HistoryRow row = Row("ABC", n);
+        row.Iv30 = 20 + n;
+        price *= std::exp(n % 2 == 0 ? 0.01 : -0.01);
+        row.Last = price;
+        rows.push_back(row);
+    }
+    HistoryRow bare = Row("ABC", 25);  // neither IV30 nor a last sale
+    struct Case {
+        const char* name;
+        std::vector<HistoryRow> rows;
+        std::string text;
+    } const cases[] = {
+        {"figures", rows,
+         "2025-01-25: IV30 44.0  IV rank 100.0  IV pctl 96.0  (25 days of 52 wk)  HV20 16.3"},
+        {"a last day without them",
+         [&] {
+             std::vector<HistoryRow> more = rows;
+             more.push_back(bare);
+             return more;
+         }(),
+         "2025-01-26: IV30 n/a  IV rank n/a (25 days)  IV pctl n/a (25 days)  (25 days of 52 "
+         "wk)  HV20 n/a"},
+        {"no day", {}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(LastDayText(ChartSeriesOf(c.rows)), c.text);
+    }
+}
+
 TEST(ChartSeriesTest, MissingDatabaseIsToldAndNotCreated) {
     TempDir dir;
     ChartSeries series;
