@@ -665,6 +665,11 @@ TChartForm::TChartForm(const std::string& historyFile, const std::string& symbol
     }
 }
 
+TChartForm::~TChartForm() {
+    disconnect(SymbolField_, nullptr, this, nullptr);
+    disconnect(SymbolField_->lineEdit(), nullptr, this, nullptr);
+}
+
 void TChartForm::FillSymbols() {
     std::error_code ignored;
     if (!std::filesystem::is_regular_file(historyFile_, ignored)) return;

@@ -87,6 +87,10 @@ class TChartForm final : public QDialog {
     // at once when not empty; the symbol field takes another.
     TChartForm(const std::string& historyFile, const std::string& symbol,
                QWidget* parent = nullptr);
+    // Cuts the symbol field's signals first: hiding the window on the way
+    // out takes the focus from the field, whose editing then ends and would
+    // show the symbol again in members already gone.
+    ~TChartForm() override;
 
     // Reads the symbol's rows and draws them, or says why there is nothing
     // to draw. False when there is no series.

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDate>
 #include <QElapsedTimer>
 #include <QImage>
@@ -245,6 +246,20 @@ TEST(ChartFormTest, OneDayIsCountedAsOne) {
     TChartForm form(dir.File("History.db"), "ABC");
     EXPECT_EQ(form.findChild<QLabel*>(QStringLiteral("Summary"))->text(),
               QStringLiteral("1 day from 2021-01-04 to 2021-01-04: IV30 on 1, saved on 1"));
+}
+
+// Closing the window while the symbol field has the focus: the field's
+// focus-out on the way must not show the symbol again in a window half gone.
+TEST(ChartFormTest, ClosesWithTheSymbolFieldFocused) {
+    TempDir dir;
+    RecordHistory(dir, 30);
+    auto form = std::make_unique<TChartForm>(dir.File("History.db"), "ABC");
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    form->findChild<QComboBox*>(QStringLiteral("SymbolField"))->setFocus();
+    QApplication::processEvents();
+    form.reset();
+    SUCCEED();
 }
 
 }  // namespace
