@@ -88,7 +88,12 @@ HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent), browser_(new QTextBro
     connect(back, &QPushButton::clicked, browser_, &QTextBrowser::backward);
     connect(browser_, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
     connect(browser_, &QTextBrowser::sourceChanged, this, [this] {
-        setWindowTitle(QStringLiteral("Quillon Help - ") + browser_->documentTitle());
+        // The contents topic is titled "Quillon Help" itself: said once.
+        const QString kHelpTitle = QStringLiteral("Quillon Help");
+        const QString topic = browser_->documentTitle();
+        setWindowTitle(topic.isEmpty() || topic == kHelpTitle
+                           ? kHelpTitle
+                           : kHelpTitle + QStringLiteral(" - ") + topic);
     });
 
     auto* buttons = new QHBoxLayout;

@@ -615,7 +615,10 @@ TEST_F(DialogTest, EveryHelpContextOpensABundledTopic) {
     EXPECT_EQ(window.CurrentTopic().fileName(), "filter_range.html");
     window.OpenContext(271);
     EXPECT_EQ(window.CurrentTopic().fileName(), "history.html");
-    EXPECT_NE(window.windowTitle(), "Quillon Help");
+    EXPECT_EQ(window.windowTitle(), "Quillon Help - History, IV Rank and Changes");
+    // The contents topic's own title is the window's: said once.
+    window.OpenContext(kHelpContents);
+    EXPECT_EQ(window.windowTitle(), "Quillon Help");
 
     ShowHelp(nullptr, 102);
     ASSERT_NE(ProgramHelpWindow(), nullptr);
