@@ -124,7 +124,6 @@ TFilterForm::TFilterForm(Settings& settings, const WorkingFileNames& files,
       messages_(messages) {
     setObjectName(QStringLiteral("FilterForm"));
     setWindowTitle(QStringLiteral("Setup - Filter"));
-    setFixedSize(kClientWidth, kClientHeight);
     // The classic dialog face, 8 points; fontconfig substitutes a sans-serif face.
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
     const HelpCallback formHelp = HelpOrDefault(std::move(help), this);
@@ -177,6 +176,9 @@ TFilterForm::TFilterForm(Settings& settings, const WorkingFileNames& files,
     layout->setSpacing(8);
     layout->addWidget(GroupBox1);
     layout->addLayout(right);
+    // The classic size, grown where the fonts at hand need more room, so
+    // that no label is cut short ("Price/Earning Rati").
+    setFixedSize(QSize(kClientWidth, kClientHeight).expandedTo(layout->minimumSize()));
     SetTabOrder();
 }
 

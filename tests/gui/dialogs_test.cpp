@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHelpEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -440,9 +441,23 @@ TEST_F(DialogTest, CaptionsSizesAndControlNames) {
     };
     for (const Form& f : forms) {
         EXPECT_EQ(f.form->windowTitle(), f.caption);
-        EXPECT_EQ(f.form->size(), f.size) << f.caption;
+        if (f.form == &filter) {
+            // The filter dialog grows past its classic size where the fonts
+            // need it, never below.
+            EXPECT_GE(f.form->width(), f.size.width());
+            EXPECT_GE(f.form->height(), f.size.height());
+        } else {
+            EXPECT_EQ(f.form->size(), f.size) << f.caption;
+        }
         for (const char* name : f.names)
             EXPECT_NE(f.form->findChild<QWidget*>(name), nullptr) << f.caption << ": " << name;
+    }
+    // Every text of the filter dialog is shown whole.
+    filter.show();
+    for (const QLabel* label : filter.findChildren<QLabel*>()) {
+        EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+        EXPECT_GE(label->height(), label->minimumSizeHint().height())
+            << label->text().toStdString();
     }
 }
 
