@@ -529,6 +529,13 @@ std::string FormatPicture(double value, std::string_view pattern) {
 }
 
 // Returns "" when the pattern is null or the C library reports an encoding error.
+std::string CountedText(long long count, std::string_view one, std::string_view many) {
+    std::string text = std::to_string(count);
+    text += ' ';
+    text += count == 1 ? one : many;
+    return text;
+}
+
 std::string FormatArgs(const char* pattern, ...) {
     if (pattern == nullptr) return {};
     va_list args;

@@ -62,6 +62,9 @@ double ShortestValue(float value);
 // Argument patterns: C printf, any length of result ("" on an encoding error).
 std::string FormatArgs(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 
+// A count and its noun, singular for one: "1 stock", "0 stocks", "12 stocks".
+std::string CountedText(long long count, std::string_view one, std::string_view many);
+
 // The printf forms the writers use for every symbol, without the C library's formatter and
 // independent of the C locale, each giving exactly the text of the printf form it names. A
 // negative width left-aligns, like printf's "-" flag; a field is padded, never cut.

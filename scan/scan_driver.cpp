@@ -175,9 +175,10 @@ std::string ScanDriver::NoSymbolsMessage() const {
            context_.advice.ChooseSymbolFile;
 }
 
-// "12 symbols", followed by the scan-date note when there is one.
+// "12 symbols" ("1 symbol"), followed by the scan-date note when there is
+// one.
 std::string ScanDriver::SymbolCountText() const {
-    std::string text = FormatArgs("%zu symbols", SymbolList_.size());
+    std::string text = CountedText(static_cast<long long>(SymbolList_.size()), "symbol", "symbols");
     if (!ScanDateNote_.empty()) text += " - " + ScanDateNote_;
     return text;
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/number_format.h"
 #include "tools/import/csv_rows.h"
 
 namespace quillon::sim {
@@ -194,8 +195,9 @@ std::vector<SimOption> FileMarket::Options(const SimStock& stock) {
 std::string ServedSummaryText(const import::ImportSummary& summary, const std::string& source) {
     std::string text = import::SummaryText(summary, source);
     text.erase(0, text.find('\n') + 1);
-    return std::to_string(summary.stocksWritten) + " stocks and " +
-           std::to_string(summary.optionsWritten) + " options served from " + source + "\n" + text;
+    return CountedText(summary.stocksWritten, "stock", "stocks") + " and " +
+           CountedText(summary.optionsWritten, "option", "options") + " served from " + source +
+           "\n" + text;
 }
 
 }  // namespace quillon::sim

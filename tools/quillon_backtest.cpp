@@ -23,6 +23,7 @@
 #include "results/settings.h"
 #include "results/shell_rules.h"
 #include "tools/backtest/backtest_chart.h"
+#include "tools/usage_error.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ constexpr int kUsageError = 64;
 constexpr int kMaxHorizon = 1000;
 
 int Usage(const std::string& problem) {
-    std::fprintf(stderr, "quillon-backtest: %s\nTry 'quillon-backtest --help'.\n", problem.c_str());
+    PrintUsageError("quillon-backtest", problem, kUsageStart);
     return kUsageError;
 }
 

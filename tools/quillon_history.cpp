@@ -3,6 +3,7 @@
 // and prints it: a symbol's series, CSV for other tools, the symbols of the
 // last day by IV rank.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include "tools/history/day_recorder.h"
 #include "tools/history/history_text.h"
 #include "tools/import/importer.h"
+#include "tools/usage_error.h"
 
 namespace {
 
@@ -88,7 +90,7 @@ constexpr int kFailed = 1;
 constexpr int kUsageError = 64;
 
 int Usage(const std::string& problem) {
-    std::fprintf(stderr, "quillon-history: %s\n\n%s", problem.c_str(), kUsage);
+    PrintUsageError("quillon-history", problem, kUsage);
     return kUsageError;
 }
 
@@ -151,8 +153,8 @@ bool OpenStore(HistoryStore& store, const Command& command, bool create, std::st
 }
 
 void PrintDay(const char* source, HistoryDay day, const DayRecorder::Count& count) {
-    std::printf("%s: %d stocks recorded, %d saved (%s)\n", DayText(day).c_str(), count.symbols,
-                count.saved, source);
+    std::printf("%s: %s recorded, %d saved (%s)\n", DayText(day).c_str(),
+                CountedText(count.symbols, "stock", "stocks").c_str(), count.saved, source);
 }
 
 // The added days go into the table by symbol at once, where the scans and
@@ -224,10 +226,12 @@ int AddFiles(const Command& command) {
     SettleAdded(store, command);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("%zu days recorded in %s, %s to %s: %ld stock rows, %ld options kept (%.1f s)\n",
-                read.days.size(), DatabaseOf(command).c_str(),
-                import::DateText(read.days.begin()->first).c_str(),
-                import::DateText(read.days.rbegin()->first).c_str(), stocks, options_, seconds);
+    std::printf("%s recorded in %s, %s to %s: %s, %s kept (%.1f s)\n",
+                CountedText(static_cast<long long>(read.days.size()), "day", "days").c_str(),
+                DatabaseOf(command).c_str(), import::DateText(read.days.begin()->first).c_str(),
+                import::DateText(read.days.rbegin()->first).c_str(),
+                CountedText(stocks, "stock row", "stock rows").c_str(),
+                CountedText(options_, "option", "options").c_str(), seconds);
     for (const import::FileRead& file : read.files)
         std::printf("%s: read as %s\n", file.path.c_str(), file.layout.c_str());
     if (read.undatedRows > 0)
@@ -341,8 +345,19 @@ int Export(const Command& command) {
     HistoryStore store;
     std::string error;
     if (!OpenStore(store, command, false, error)) return Fail(error);
-    const std::vector<std::string> symbols =
-        command.symbols.empty() ? store.Symbols() : command.symbols;
+    const std::vector<std::string> known = store.Symbols();  // sorted
+    if (known.empty() && !store.Error().empty())
+        return Fail(DatabaseOf(command) + ": " + store.Error());
+    // A symbol named that was never recorded is refused, as show refuses it,
+    // before anything is written.
+    std::string missing;
+    for (const std::string& symbol : command.symbols) {
+        if (!std::binary_search(known.begin(), known.end(), symbol))
+            missing += (missing.empty() ? "" : ", ") + symbol;
+    }
+    if (!missing.empty())
+        return Fail("no day of " + missing + " recorded in " + DatabaseOf(command));
+    const std::vector<std::string>& symbols = command.symbols.empty() ? known : command.symbols;
     auto write = [&](std::FILE* file) {
         if (std::fputs(ExportHeader().c_str(), file) < 0) return false;
         for (const std::string& symbol : symbols) {

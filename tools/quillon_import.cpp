@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/workdir.h"
 #include "tools/import/importer.h"
+#include "tools/usage_error.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ constexpr int kNoOptionKept = 2;
 constexpr int kUsageError = 64;
 
 int Usage(const std::string& problem) {
-    std::fprintf(stderr, "quillon-import: %s\n\n%s", problem.c_str(), kUsage);
+    quillon::PrintUsageError("quillon-import", problem, kUsage);
     return kUsageError;
 }
 

@@ -31,6 +31,7 @@
 #include "tools/file_market.h"
 #include "tools/quote_pages.h"
 #include "tools/quote_service.h"
+#include "tools/usage_error.h"
 
 namespace {
 
@@ -766,7 +767,8 @@ int main(int argc, char** argv) {
     }
     Config config;
     if (!ParseArguments(argc, argv, config)) {
-        std::fputs(kUsage, stderr);
+        // The problem is told; then the usage line and where to read more.
+        PrintUsageError("quillon-quoted", "", kUsage);
         return 64;
     }
     std::signal(SIGPIPE, SIG_IGN);

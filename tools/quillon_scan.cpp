@@ -35,6 +35,7 @@
 #include "scan/quote_requests.h"
 #include "scan/scan_driver.h"
 #include "scan/sockets.h"
+#include "tools/usage_error.h"
 
 namespace {
 
@@ -151,6 +152,12 @@ const char* kUsageEnd =
 // The --help text.
 std::string UsageText() {
     return kUsageStart + FilterTemplateList() + kUsageEnd;
+}
+
+// A usage error: the problem, the usage line and where to read more.
+int BadArgument(const std::string& problem) {
+    PrintUsageError("quillon-scan", problem, kUsageStart);
+    return kExitBadArgument;
 }
 
 // The scan window without a screen: on a terminal a one-line progress bar,
@@ -481,13 +488,12 @@ int ParseArguments(int argc, char** argv, RunOptions& options) {
         }
         if (arg == "--password" || arg.starts_with("--password=")) {
             // The password itself is never repeated.
-            std::fprintf(stderr,
-                         "quillon-scan: a password on the command line is refused: other users "
-                         "can read a program's command line (ps, /proc). Give it with "
-                         "--password-file FILE, with --password-file - on standard input, or in "
-                         "the environment variable %s.\n",
-                         kPasswordVariable);
-            return kExitBadArgument;
+            return BadArgument(std::string("a password on the command line is refused: other "
+                                           "users can read a program's command line (ps, "
+                                           "/proc). Give it with --password-file FILE, with "
+                                           "--password-file - on standard input, or in the "
+                                           "environment variable ") +
+                               kPasswordVariable + ".");
         }
         if (arg == "--wait") {
             options.wait = true;
@@ -500,9 +506,7 @@ int ParseArguments(int argc, char** argv, RunOptions& options) {
         if (arg == "--give-up-after" && hasValue) {
             std::optional<double> minutes = ParseMinutes(argv[++i]);
             if (!minutes) {
-                std::fprintf(stderr, "quillon-scan: --give-up-after takes minutes, not '%s'\n",
-                             argv[i]);
-                return kExitBadArgument;
+                return BadArgument(FormatArgs("--give-up-after takes minutes, not '%s'", argv[i]));
             }
             options.giveUpMinutes = *minutes;
             continue;
@@ -510,8 +514,7 @@ int ParseArguments(int argc, char** argv, RunOptions& options) {
         if (arg == "--local" || arg == "--server") {
             const bool wantLocal = arg == "--local";
             if (options.local && *options.local != wantLocal) {
-                std::fprintf(stderr, "quillon-scan: --local and --server exclude each other\n");
-                return kExitBadArgument;
+                return BadArgument("--local and --server exclude each other");
             }
             options.local = wantLocal;
             continue;
@@ -521,9 +524,8 @@ int ParseArguments(int argc, char** argv, RunOptions& options) {
             const std::string_view text = argv[++i];
             options.date = text.size() == 10 ? ParseArchiveDate(text) : std::nullopt;
             if (!options.date) {
-                std::fprintf(stderr, "quillon-scan: --date takes a date as YYYY-MM-DD, not '%s'\n",
-                             argv[i]);
-                return kExitBadArgument;
+                return BadArgument(
+                    FormatArgs("--date takes a date as YYYY-MM-DD, not '%s'", argv[i]));
             }
             continue;
         }
@@ -531,8 +533,7 @@ int ParseArguments(int argc, char** argv, RunOptions& options) {
             std::string error;
             options.hosts = ParseHostList(argv[++i], error);
             if (!options.hosts) {
-                std::fprintf(stderr, "quillon-scan: --hosts %s\n", error.c_str());
-                return kExitBadArgument;
+                return BadArgument("--hosts " + error);
             }
             continue;
         }
@@ -540,19 +541,17 @@ int ParseArguments(int argc, char** argv, RunOptions& options) {
             std::string error;
             options.symbolFile = SymbolFileChoice(argv[++i], error);
             if (!options.symbolFile) {
-                std::fprintf(stderr, "quillon-scan: --symbol-file: %s\n", error.c_str());
-                return kExitBadArgument;
+                return BadArgument("--symbol-file: " + error);
             }
             continue;
         }
         if (arg == "--template" && hasValue) {
             options.filterTemplate = FindFilterTemplate(argv[++i]);
             if (!options.filterTemplate) {
-                std::fprintf(stderr,
-                             "quillon-scan: --template takes a number from 0 to 4 or the name of "
-                             "a template (see --help), not '%s'\n",
-                             argv[i]);
-                return kExitBadArgument;
+                return BadArgument(
+                    FormatArgs("--template takes a number from 0 to 4 or the "
+                               "name of a template (see --help), not '%s'",
+                               argv[i]));
             }
             continue;
         }
@@ -561,10 +560,7 @@ int ParseArguments(int argc, char** argv, RunOptions& options) {
             // The settings file keeps "name:password": a colon would end the
             // name there when it is read back.
             if (name.find(':') != std::string::npos || name.size() > kMaxCredentialBytes) {
-                std::fprintf(stderr,
-                             "quillon-scan: --user takes a name without a colon, of at most "
-                             "4096 bytes\n");
-                return kExitBadArgument;
+                return BadArgument("--user takes a name without a colon, of at most 4096 bytes");
             }
             options.userName = name;
             continue;
@@ -573,23 +569,19 @@ int ParseArguments(int argc, char** argv, RunOptions& options) {
             passwordFile = argv[++i];
             continue;
         }
-        std::fprintf(stderr, "quillon-scan: unknown argument '%s'\n\n%s", argv[i],
-                     UsageText().c_str());
-        return kExitBadArgument;
+        return BadArgument(FormatArgs("unknown argument '%s'", argv[i]));
     }
     if (passwordFile) {
         std::string error;
         options.password = ReadPassword(*passwordFile, error);
         if (!options.password) {
-            std::fprintf(stderr, "quillon-scan: --password-file: %s\n", error.c_str());
-            return kExitBadArgument;
+            return BadArgument("--password-file: " + error);
         }
     } else if (const char* fromEnvironment = std::getenv(kPasswordVariable);
                fromEnvironment != nullptr && *fromEnvironment != '\0') {
         if (std::strlen(fromEnvironment) > kMaxCredentialBytes) {
-            std::fprintf(stderr, "quillon-scan: %s: the password is longer than 4096 bytes\n",
-                         kPasswordVariable);
-            return kExitBadArgument;
+            return BadArgument(std::string(kPasswordVariable) +
+                               ": the password is longer than 4096 bytes");
         }
         options.password = fromEnvironment;
     }
@@ -660,8 +652,7 @@ int main(int argc, char** argv) {
     RunOptions options;
     if (const int status = ParseArguments(argc, argv, options); status >= 0) return status;
     if (!workdir.Error.empty()) {
-        std::fprintf(stderr, "quillon-scan: %s\n\n%s", workdir.Error.c_str(), UsageText().c_str());
-        return kExitBadArgument;
+        return BadArgument(workdir.Error);
     }
     if (!workdir.Directory.empty()) {
         const std::string error = EnterWorkingDirectory(workdir.Directory);

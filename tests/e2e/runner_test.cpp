@@ -145,6 +145,58 @@ TEST(Runner, HelpAndBadArguments) {
     EXPECT_EQ(RunScan(dir, "--bogus").exitCode, 64);
 }
 
+// A usage error is told in a few lines on standard error: the problem, the
+// usage line and one hint, not the whole help, which would scroll the problem
+// out of sight. Nothing is written.
+TEST(Runner, AUsageErrorTellsTheProblemTheUsageLineAndOneHint) {
+    TempDir dir;
+    const std::string makeArchiveUsage =
+        "Usage: quillon-make-archive DIRECTORY [COUNT [SEED]]\n"
+        "  or:  quillon-make-archive --help | --version\n"
+        "Try 'quillon-make-archive --help' for more.\n";
+    const struct {
+        const char* program;
+        std::string args;
+        std::string err;
+    } cases[] = {
+        {QUILLON_SCAN_PATH, "--bogus",
+         "quillon-scan: unknown argument '--bogus'\nUsage: quillon-scan [OPTION]...\n"
+         "Try 'quillon-scan --help' for more.\n"},
+        {QUILLON_SCAN_PATH, "--local --server",
+         "quillon-scan: --local and --server exclude each other\nUsage: quillon-scan "
+         "[OPTION]...\nTry 'quillon-scan --help' for more.\n"},
+        {QUILLON_QUOTED_PATH, "--seed x",
+         "quillon-quoted: bad argument --seed x\nUsage: quillon-quoted [OPTION]...\n"
+         "Try 'quillon-quoted --help' for more.\n"},
+        {QUILLON_IMPORT_PATH, "",
+         "quillon-import: no file to import\nUsage: quillon-import [OPTION]... FILE...\n"
+         "Try 'quillon-import --help' for more.\n"},
+        {QUILLON_MAKE_ARCHIVE_PATH, "",
+         "quillon-make-archive: no DIRECTORY given\n" + makeArchiveUsage},
+        // A count that is no whole number above 0 made an empty archive, or
+        // with a sign ran off the universe.
+        {QUILLON_MAKE_ARCHIVE_PATH, "out -5",
+         "quillon-make-archive: COUNT takes a whole number from 1 to 100000, not '-5'\n" +
+             makeArchiveUsage},
+        {QUILLON_MAKE_ARCHIVE_PATH, "out abc",
+         "quillon-make-archive: COUNT takes a whole number from 1 to 100000, not 'abc'\n" +
+             makeArchiveUsage},
+        {QUILLON_MAKE_ARCHIVE_PATH, "out 3 x",
+         "quillon-make-archive: SEED takes a whole number, not 'x'\n" + makeArchiveUsage},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.program) + " " + c.args);
+        const ScanRun run = RunScan(dir, c.args, c.program);
+        EXPECT_EQ(run.exitCode, 64);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_FALSE(dir.Exists("out"));
+    EXPECT_FALSE(dir.Exists("Quillon.---"));
+    // One stock is one.
+    EXPECT_EQ(RunScan(dir, "one 1", QUILLON_MAKE_ARCHIVE_PATH).out, "1 stock written to one\n");
+}
+
 // --workdir runs the pass in another directory, made when missing; the
 // directory it was started in gets nothing.
 TEST(Runner, WorkdirOptionChoosesTheWorkingDirectory) {

@@ -170,7 +170,7 @@ TEST(HistoryAdd, RowsWithoutADateTakeDateOrAreRefusedBesideManyDates) {
         HistoryDay day;  // where ZED lands, 0: nothing recorded
     } cases[] = {
         {"add stocks.csv undated.csv", 1, "undated.csv gives no quote date", 0},
-        {"add --date 2025-10-13 undated.csv", 0, "1 days recorded", 20251013},
+        {"add --date 2025-10-13 undated.csv", 0, "1 day recorded in", 20251013},
         // The one date the other files hold is the undated rows' date.
         {"add one_day.csv undated.csv", 0, "taken as of the files' quote date", 20251010},
         {"add --date 2025-10-14 stocks.csv undated.csv", 0, "rows of other days", 20251014},
@@ -414,6 +414,10 @@ TEST(HistoryUsage, EachMisuseAndEachMissingHistoryHasItsStatus) {
         {in + "export --archive", 64, "go with add"},
         {in + "--bogus rank", 64, "unknown option --bogus"},
         {in + "show ZZZZ", 1, "no day of ZZZZ recorded"},
+        // export refuses a symbol never recorded as show does, writing nothing.
+        {in + "export ACME ZZZZ", 1, "no day of ZZZZ recorded in"},
+        {in + "export --out '" + work.File("x.csv") + "' ZZZZ YYYY", 1,
+         "no day of ZZZZ, YYYY recorded in"},
         {none + "show ACME", 1, "History.db does not exist"},
         {none + "rank", 1, "History.db does not exist"},
         {none + "export", 1, "History.db does not exist"},
@@ -423,7 +427,16 @@ TEST(HistoryUsage, EachMisuseAndEachMissingHistoryHasItsStatus) {
         std::string output;
         EXPECT_EQ(History(c.args, output), c.status);
         EXPECT_NE(output.find(c.message), std::string::npos) << output;
+        // A usage error gives the usage lines and one hint, not the whole help.
+        if (c.status == 64) {
+            EXPECT_EQ(output.find("Exit status:"), std::string::npos) << output;
+            EXPECT_TRUE(output.ends_with("Try 'quillon-history --help' for more.\n")) << output;
+        }
+        if (c.status == 1) {
+            EXPECT_EQ(output.find("date,symbol"), std::string::npos) << output;
+        }
     }
+    EXPECT_FALSE(work.Exists("x.csv"));
     // Reading never makes a history where there was none.
     EXPECT_FALSE(fresh.Exists("History.db"));
 }
