@@ -37,7 +37,8 @@ struct HistorySettings {
     bool Needed() const { return FiltersInUse() || ShowFigures; }
     // Nothing to keep in the settings file.
     bool IsDefault() const { return !Needed() && WindowWeeks == 52; }
-    // Trading days of the window: 63, 126 or 252.
+    // The days of the window, 63, 126 or 252: the last recorded days with an
+    // IV30, today's included.
     int WindowDays() const { return WindowWeeks * 252 / 52; }
 };
 
