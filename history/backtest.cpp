@@ -59,61 +59,108 @@ double Quantile(const std::vector<double>& sorted, double p) {
     return sorted[k] + (h - whole) * (sorted[k + 1] - sorted[k]);
 }
 
-void ReturnSample::Add(double value) {
+double WeightedQuantile(const std::vector<std::pair<double, double>>& sorted, double p) {
+    // The middle of value i's weight, c(i) = w(0) + ... + w(i-1) + w(i) / 2,
+    // mapped from [c(first), c(last)] onto [0, 1].
+    const std::size_t n = sorted.size();
+    if (n == 1) return sorted[0].first;
+    std::vector<double> middle(n);
+    double before = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        middle[i] = before + sorted[i].second / 2;
+        before += sorted[i].second;
+    }
+    const double at = middle[0] + p * (middle[n - 1] - middle[0]);
+    const auto next = std::upper_bound(middle.begin(), middle.end(), at);
+    if (next == middle.begin()) return sorted[0].first;
+    if (next == middle.end()) return sorted[n - 1].first;
+    const auto i = static_cast<std::size_t>(next - middle.begin()) - 1;
+    const double f = (at - middle[i]) / (middle[i + 1] - middle[i]);
+    return sorted[i].first + f * (sorted[i + 1].first - sorted[i].first);
+}
+
+void ReturnSample::Add(double value, double weight) {
+    if (!(weight > 0)) return;  // weighs nothing in any figure
     if (value == 0) value = 0;  // a return of 0 with its sign turned is no loss
+    if (weight != 1 && !weighted_) {
+        weighted_ = true;
+        if (!binned_) weights_.assign(values_.size(), 1.0);
+    }
     ++count_;
-    sum_ += value;
-    if (value > 0) ++above_;
+    weight_ += weight;
+    sum_ += value * weight;
+    if (value > 0) above_ += weight;
     if (!binned_) {
         if (!values_.empty() && value < values_.back()) sorted_ = false;
         values_.push_back(value);
+        if (weighted_) weights_.push_back(weight);
         if (values_.size() > exactLimit_) ToBins();
         return;
     }
     if (value < kBinLow) {
-        low_.push_back(value);
+        low_.emplace_back(value, weight);
     } else if (value >= kBinHigh) {
-        high_.push_back(value);
+        high_.emplace_back(value, weight);
     } else {
         const auto bin = static_cast<std::size_t>((value - kBinLow) / kBinWidth);
-        ++bins_[std::min(bin, kBinCount - 1)];
+        bins_[std::min(bin, kBinCount - 1)] += weight;
     }
 }
 
 void ReturnSample::ToBins() {
     binned_ = true;
     bins_.assign(kBinCount, 0);
-    std::vector<double> values;
+    std::vector<double> values, weights;
     values.swap(values_);
+    weights.swap(weights_);
     // Add() counts each value again.
-    count_ -= static_cast<long long>(values.size());
-    for (double value : values) {
-        sum_ -= value;
-        if (value > 0) --above_;
-        Add(value);
-    }
+    count_ = 0;
+    weight_ = 0;
+    above_ = 0;
+    sum_ = 0;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        Add(values[i], weights.empty() ? 1.0 : weights[i]);
 }
 
 double ReturnSample::HitRate() const {
-    return count_ > 0 ? 100.0 * static_cast<double>(above_) / static_cast<double>(count_) : 0;
+    return weight_ > 0 ? 100.0 * above_ / weight_ : 0;
 }
 
 double ReturnSample::QuantileOf(double p) {
     if (count_ == 0) return 0;
-    if (!binned_) {
+    if (!binned_ && !weighted_) {
         if (!sorted_) std::sort(values_.begin(), values_.end());
         sorted_ = true;
         return Quantile(values_, p);
     }
     std::sort(low_.begin(), low_.end());
     std::sort(high_.begin(), high_.end());
+    if (weighted_) {
+        // Weighted: every value (a binned one at the middle of its bin) with
+        // its weight, by WeightedQuantile.
+        std::vector<std::pair<double, double>> sorted;
+        if (!binned_) {
+            for (std::size_t i = 0; i < values_.size(); ++i)
+                sorted.emplace_back(values_[i], weights_[i]);
+        } else {
+            sorted = low_;
+            for (std::size_t b = 0; b < kBinCount; ++b) {
+                if (bins_[b] > 0)
+                    sorted.emplace_back(kBinLow + kBinWidth * (static_cast<double>(b) + 0.5),
+                                        bins_[b]);
+            }
+            sorted.insert(sorted.end(), high_.begin(), high_.end());
+        }
+        std::sort(sorted.begin(), sorted.end());
+        return WeightedQuantile(sorted, p);
+    }
     // The value of rank r (0-based): the extremes exactly, a binned value at
     // the middle of its share of the bin.
     const auto valueOf = [&](long long r) {
-        if (r < static_cast<long long>(low_.size())) return low_[static_cast<std::size_t>(r)];
+        if (r < static_cast<long long>(low_.size())) return low_[static_cast<std::size_t>(r)].first;
         r -= static_cast<long long>(low_.size());
         for (std::size_t b = 0; b < kBinCount; ++b) {
-            const long long in = bins_[b];
+            const auto in = static_cast<long long>(bins_[b]);
             if (r < in) {
                 return kBinLow +
                        kBinWidth * (static_cast<double>(b) +
@@ -121,7 +168,7 @@ double ReturnSample::QuantileOf(double p) {
             }
             r -= in;
         }
-        return high_[static_cast<std::size_t>(r)];
+        return high_[static_cast<std::size_t>(r)].first;
     };
     const double h = p * static_cast<double>(count_ - 1);
     const double whole = std::floor(h);
@@ -133,12 +180,14 @@ double ReturnSample::QuantileOf(double p) {
 
 void ReturnSample::Merge(const ReturnSample& other) {
     if (!other.binned_) {
-        for (double value : other.values_)
-            Add(value);
+        for (std::size_t i = 0; i < other.values_.size(); ++i)
+            Add(other.values_[i], other.weighted_ ? other.weights_[i] : 1.0);
         return;
     }
     if (!binned_) ToBins();
+    weighted_ = weighted_ || other.weighted_;
     count_ += other.count_;
+    weight_ += other.weight_;
     sum_ += other.sum_;
     above_ += other.above_;
     for (std::size_t b = 0; b < kBinCount; ++b)
@@ -187,8 +236,8 @@ struct Tally {
     long long signals = 0;
     int days = 0;
     long long missing = 0;
+    long long universeSignals = 0;
     long long universeMissing = 0;
-    double excessSum = 0;
     int excessDays = 0;
     ReturnSample picks, universe;
     explicit Tally(std::size_t limit) : picks(limit), universe(limit) {}
@@ -216,10 +265,15 @@ GroupResult ResultOf(Tally& tally) {
     result.Missing = tally.missing;
     result.Picks = StatsOf(tally.picks);
     result.Universe = StatsOf(tally.universe);
+    // A day's members go into the sample once per sign of its picks (and
+    // not at all beside picks without a return): they are counted apart.
+    result.Universe.Count = tally.universeSignals - tally.universeMissing;
+    result.UniverseSignals = tally.universeSignals;
     result.UniverseMissing = tally.universeMissing;
     result.ExcessDays = tally.excessDays;
-    result.MeanExcess =
-        tally.excessDays > 0 ? tally.excessSum / static_cast<double>(tally.excessDays) : 0;
+    // Both means weigh each pick with a return the same, the universe's
+    // through its day: their difference is the mean of the picks' excess.
+    if (result.Picks.Count > 0) result.MeanExcess = result.Picks.Mean - result.Universe.Mean;
     return result;
 }
 
@@ -253,11 +307,6 @@ struct PendingDay {
     long long universe = 0;  // symbols recorded with a last sale
     std::vector<PendingSignal> signals;
 };
-
-// The report lines, a bit each (every signal: all, UP, DOWN; then the
-// non-overlapping ones), whose universe is as it is and whose is turned.
-constexpr unsigned kUpLines = 0b011011;
-constexpr unsigned kDownLines = 0b100100;
 
 double SignOf(Verdict verdict) {
     return verdict == Verdict::SavedDown ? -1.0 : 1.0;
@@ -389,23 +438,23 @@ class Run {
             result.Horizon = options_.Horizons[k];
             for (std::size_t line = 0; line < 2 * kBacktestGroups; ++line) {
                 Tally& tally = tallies_[k][line];
-                const auto& samples =
-                    line % kBacktestGroups == kDownPicks ? universeDown_[k] : universeUp_[k];
-                for (const auto& [lines, sample] : samples) {
-                    if (lines & (1u << line)) tally.universe.Merge(sample);
+                for (const auto* samples : {&universeUp_[k], &universeDown_[k]}) {
+                    for (const auto& [lines, sample] : *samples) {
+                        if (lines & (1u << line)) tally.universe.Merge(sample);
+                    }
                 }
             }
             for (std::size_t g = 0; g < kBacktestGroups; ++g) {
                 result.Every[g] = ResultOf(tallies_[k][g]);
                 result.NonOverlapping[g] = ResultOf(tallies_[k][kBacktestGroups + g]);
             }
+            // An entry every Horizon judged days, its excess carried to the
+            // days up to the next entry; NaN from an entry without its
+            // forward prices on.
+            const auto every = static_cast<std::size_t>(result.Horizon);
             double sum = 0;
-            for (double excess : dayExcess_[k]) {
-                if (std::isnan(excess)) {
-                    result.CumulativeExcess.push_back(kNaN);
-                    continue;
-                }
-                sum += excess;
+            for (std::size_t d = 0; d < dayExcess_[k].size(); ++d) {
+                if (d % every == 0) sum += dayExcess_[k][d];
                 result.CumulativeExcess.push_back(sum);
             }
             report_.Horizons.push_back(std::move(result));
@@ -508,7 +557,8 @@ class Run {
             const double price = pick.state->SaleOn(t);
             if (price > 0) s.Returns[k] = (price / s.Entry - 1) * 100;
         }
-        unsigned lines = 0;  // the report lines with picks this day, a bit each
+        // Per report line, the picks with a return, UP and DOWN apart.
+        std::array<long long, 2 * kBacktestGroups> ups{}, downs{};
         for (std::size_t sample = 0; sample < 2; ++sample) {
             for (std::size_t g = 0; g < kBacktestGroups; ++g) {
                 const std::size_t line = sample * kBacktestGroups + g;
@@ -529,44 +579,55 @@ class Run {
                     tally.picks.Add(sign * *r);
                     excess += sign * (*r - universeMean);
                     ++withReturn;
+                    ++(sign > 0 ? ups : downs)[line];
                 }
                 if (picks == 0) continue;
                 tally.signals += picks;
                 ++tally.days;
-                // The universe beside the picks misses its forward prices as
-                // they do: all of it on a day past the last recorded date.
+                // The universe beside the picks is counted as they are:
+                // every member, and those without a forward price (all of
+                // them on a day past the last recorded date).
+                tally.universeSignals += day.universe;
                 if (!forward) {
                     tally.universeMissing += day.universe;
                     continue;
                 }
-                lines |= 1u << line;
                 tally.universeMissing += day.universe - static_cast<long long>(universe.size());
-                if (withReturn > 0 && !universe.empty()) {
-                    const double dayExcess = excess / withReturn;
-                    tally.excessSum += dayExcess;
+                if (withReturn > 0) {
                     ++tally.excessDays;
                     if (sample == 0 && g == kEveryPick) {
-                        dayExcess_[k][static_cast<std::size_t>(day.position)] = dayExcess;
+                        dayExcess_[k][static_cast<std::size_t>(day.position)] = excess / withReturn;
                     }
                 } else if (sample == 0 && g == kEveryPick) {
                     dayExcess_[k][static_cast<std::size_t>(day.position)] = 0;
                 }
             }
         }
-        // The day's universe goes once into the sample of the set of lines
-        // it belongs to, as it is beside every pick and UP, turned beside DOWN.
-        if (const unsigned up = lines & kUpLines) {
-            ReturnSample& sample =
-                universeUp_[k].try_emplace(up, options_.ExactLimit).first->second;
-            for (double u : universe)
-                sample.Add(u);
-        }
-        if (const unsigned down = lines & kDownLines) {
-            ReturnSample& sample =
-                universeDown_[k].try_emplace(down, options_.ExactLimit).first->second;
-            for (double u : universe)
-                sample.Add(-u);
-        }
+        if (universe.empty()) return;
+        // The day's universe beside each line: each member weighs (picks
+        // with a return) / (members with a return), as it is beside the UP
+        // picks and turned beside the DOWN ones. Lines of the same weight
+        // share one sample, merged into each of them at the end.
+        const auto addUniverse = [&](const std::array<long long, 2 * kBacktestGroups>& picks,
+                                     std::map<unsigned, ReturnSample>& samples, double sign) {
+            unsigned done = 0;
+            for (std::size_t line = 0; line < picks.size(); ++line) {
+                if (picks[line] == 0 || (done & (1u << line))) continue;
+                unsigned lines = 0;
+                for (std::size_t other = line; other < picks.size(); ++other) {
+                    if (picks[other] == picks[line]) lines |= 1u << other;
+                }
+                done |= lines;
+                const double weight =
+                    static_cast<double>(picks[line]) / static_cast<double>(universe.size());
+                ReturnSample& sample =
+                    samples.try_emplace(lines, options_.ExactLimit).first->second;
+                for (double u : universe)
+                    sample.Add(sign * u, weight);
+            }
+        };
+        addUniverse(ups, universeUp_[k], 1);
+        addUniverse(downs, universeDown_[k], -1);
     }
 
     void Emit(const PendingDay& day) {

@@ -24,6 +24,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analytics/filters.h"
@@ -51,17 +52,24 @@ double Quantile(const std::vector<double>& sorted, double p);
 // counted in bins of 0.01 percentage points from -1000 to +1000 (the extremes
 // kept apart), so that memory stays bounded however many years are read.
 // The mean is always exact.
+//
+// A value may carry a weight (the universe beside a line of picks weighs each
+// day's members by the picks of that day); the figures are then those of the
+// weighted sample: its mean, the share of its weight above 0, and quantiles
+// by WeightedQuantile. Without weights every value weighs 1 and the figures
+// are the plain ones.
 class ReturnSample {
   public:
     explicit ReturnSample(std::size_t exactLimit = 200000) : exactLimit_(exactLimit) {}
-    void Add(double value);
+    void Add(double value, double weight = 1);
     // Adds every value of `other`, as if each had been added here.
     void Merge(const ReturnSample& other);
     long long Count() const { return count_; }
-    double Mean() const { return count_ > 0 ? sum_ / static_cast<double>(count_) : 0; }
+    double Mean() const { return weight_ > 0 ? sum_ / weight_ : 0; }
     // The share of values above 0, in percent.
     double HitRate() const;
-    // As Quantile() over every value added; within 0.01 once binned.
+    // As Quantile() (WeightedQuantile() once weighted) over every value
+    // added; within about 0.01 once binned.
     double QuantileOf(double p);
     bool Approximate() const { return binned_; }
 
@@ -69,14 +77,25 @@ class ReturnSample {
     void ToBins();
     std::size_t exactLimit_;
     long long count_ = 0;
-    long long above_ = 0;
-    double sum_ = 0;
+    double weight_ = 0;  // the sum of the weights
+    double above_ = 0;   // of those, the values' above 0
+    double sum_ = 0;     // of each value times its weight
     bool binned_ = false;
     bool sorted_ = true;
+    bool weighted_ = false;  // a weight other than 1 was added
     std::vector<double> values_;
-    std::vector<std::uint32_t> bins_;
-    std::vector<double> low_, high_;  // values below and above the binned range
+    std::vector<double> weights_;  // beside values_, once weighted
+    std::vector<double> bins_;     // the weight in each bin
+    // Values below and above the binned range, with their weights.
+    std::vector<std::pair<double, double>> low_, high_;
 };
+
+// The p quantile (0 to 1) of values with positive weights, `sorted` by value:
+// each value stands at the middle of its weight laid end to end, and the
+// quantile is read by linear interpolation along those positions, the first
+// value at p = 0 and the last at p = 1. With equal weights this is
+// Quantile().
+double WeightedQuantile(const std::vector<std::pair<double, double>>& sorted, double p);
 
 // A symbol's IV30 of its last days that had one, for IV rank and IV
 // percentile with a day's own IV30: the figures IvRankAndPercentile gives for
@@ -110,11 +129,16 @@ struct GroupResult {
     int Days = 0;           // distinct days with a pick
     long long Missing = 0;  // picks without a forward price
     ReturnStats Picks;
-    // Every symbol recorded with a last sale on the same days.
-    ReturnStats Universe;
+    // Every symbol recorded with a last sale on the same days, counted as the
+    // picks are: members with or without a forward price, and those without.
+    // Its figures weigh each day's members by the day's picks with a return
+    // (each pick the same), signed as each pick: so its Mean is the mean
+    // over those picks of their day's universe mean return.
+    ReturnStats Universe;           // Count: the members with a return
+    long long UniverseSignals = 0;  // members of the days
     long long UniverseMissing = 0;  // of those, recorded without a forward price
-    // Each day's mean excess of the picks over the universe's mean return
-    // that day, averaged over the days with both (percentage points).
+    // The picks' mean excess over the universe of their days: Picks.Mean
+    // less Universe.Mean (percentage points), over the days with a return.
     double MeanExcess = 0;
     int ExcessDays = 0;
 };
@@ -125,15 +149,19 @@ extern const std::array<const char*, kBacktestGroups> kBacktestGroupNames;  // a
 struct HorizonResult {
     int Horizon = 0;  // recorded trading days
     // DOWN picks count with their sign turned (as a put buyer sees them), in
-    // kEveryPick too; the universe beside kDownPicks likewise, beside
-    // kEveryPick as it is.
+    // kEveryPick too; the universe beside a line is signed as each pick of
+    // its day: turned beside a DOWN pick, as it is beside an UP one.
     std::array<GroupResult, kBacktestGroups> Every;
     // The non-overlapping subsample: a signal is kept for this horizon only
     // when its symbol had no kept signal in the Horizon recorded trading
     // days before it.
     std::array<GroupResult, kBacktestGroups> NonOverlapping;
-    // Per judged day (BacktestReport::Days): the sum of the days' mean excess
-    // of every pick over the universe up to that day; NaN for the days whose
+    // The screen traded: an entry every Horizon judged days from the first
+    // (positions 0, Horizon, 2 Horizon, ...), none overlapping the next;
+    // each entry's excess is the mean over the day's picks with a return of
+    // the pick's return less its day's universe mean, signed as the pick (0
+    // on a day without one). Per judged day (BacktestReport::Days): the sum
+    // of the entries' excess up to that day; NaN from the first entry whose
     // forward prices lie past the last recorded date.
     std::vector<double> CumulativeExcess;
 };

@@ -76,8 +76,12 @@ std::string GroupLines(const char* name, const GroupResult& g) {
     std::string text =
         TableLine(name, Grouped(g.Signals), Grouped(g.Days), Grouped(g.Missing), g.Picks, excess);
     if (g.Signals > 0) {
-        text += TableLine("  universe", Grouped(g.Universe.Count), Grouped(g.Days),
-                          Grouped(g.UniverseMissing), g.Universe, "");
+        // Its figures weigh the days by the picks with a return: none
+        // without one.
+        ReturnStats universe = g.Universe;
+        if (g.Picks.Count == 0) universe.Count = 0;
+        text += TableLine("  universe", Grouped(g.UniverseSignals), Grouped(g.Days),
+                          Grouped(g.UniverseMissing), universe, "");
     }
     return text;
 }
@@ -165,16 +169,26 @@ std::vector<std::string> BacktestNotes(const BacktestReport& report,
         "Returns, in percent: from the last sale recorded on the signal's day to the last "
         "sale recorded N trading days later, a trading day being a date History.db holds "
         "rows of. DOWN picks count with their sign turned, as a put buyer sees them, in "
-        "\"all\" too; the universe beside DOWN likewise.");
+        "\"all\" too.");
     notes.push_back(
         "Universe: every symbol recorded with a last sale on the same days as the picks "
-        "(that day's symbols, not today's list). Excess: each day's mean of the picks' "
-        "returns less the universe's mean return that day, averaged over the days.");
-    notes.push_back("Hit %: the share of picks with a forward price whose return is above 0.");
+        "(that day's symbols, not today's list), signed as each pick: as it is beside an UP "
+        "pick, turned beside a DOWN one, so that beside \"all\" a day with UP and DOWN "
+        "picks counts its universe both ways. Its figures weigh each day by its picks with "
+        "a return, each pick the same: its mean is the mean over the picks of their day's "
+        "universe mean.");
+    notes.push_back(
+        "Excess: the picks' mean less the universe's mean on the line below, the mean "
+        "over the picks of each return less its day's universe mean.");
+    notes.push_back(
+        "Hit %: the share of picks with a forward price whose return is above 0; on a "
+        "universe line, the share of its weight.");
     notes.push_back(
         "Quantiles: linear interpolation between order statistics: with n returns sorted "
         "x(0) to x(n-1) and h = p(n-1), k the whole part of h and f the rest, the p "
-        "quantile is x(k) + f(x(k+1) - x(k)); the median is p = 0.5.");
+        "quantile is x(k) + f(x(k+1) - x(k)); the median is p = 0.5. On a universe line "
+        "each return stands at the middle of its weight laid end to end, the first at p = 0 "
+        "and the last at p = 1, read by linear interpolation.");
     if (AnyApproximate(report)) {
         notes.push_back("~: more than " + Grouped(static_cast<long long>(options.ExactLimit)) +
                         " returns; the quantile is read from bins of 0.01 percentage points "
@@ -183,8 +197,9 @@ std::vector<std::string> BacktestNotes(const BacktestReport& report,
     notes.push_back(
         "Missing: picks without a forward price: the symbol is not recorded N trading days "
         "later, is recorded then without a last sale, or the day lies past the last recorded "
-        "date. They are counted, never dropped; on a universe line, the members of the "
-        "same days without one.");
+        "date. They are counted, never dropped. Signals counts them, on every line: on a "
+        "universe line, Signals is the members of the days and Missing those without a "
+        "forward price.");
     notes.push_back(
         "Non-overlapping: a signal is kept for horizon N only when its symbol has no kept "
         "signal in the N recorded trading days before it, so that no two kept returns of a "
@@ -262,6 +277,8 @@ std::string BacktestReportCsv(const BacktestReport& report) {
             const char* name = sample == 0 ? "every" : "non-overlapping";
             for (std::size_t g = 0; g < kBacktestGroups; ++g) {
                 const GroupResult& r = groups[g];
+                ReturnStats universe = r.Universe;  // no figures without a pick's return
+                if (r.Picks.Count == 0) universe.Count = 0;
                 const std::string head =
                     std::to_string(h.Horizon) + "," + name + "," + kBacktestGroupNames[g] + ",";
                 csv += head + "picks," + std::to_string(r.Signals) + "," + std::to_string(r.Days) +
@@ -269,10 +286,10 @@ std::string BacktestReportCsv(const BacktestReport& report) {
                        CsvStats(r.Picks) + "," + (r.ExcessDays > 0 ? CsvNumber(r.MeanExcess) : "") +
                        "," + std::to_string(r.ExcessDays) + "," +
                        (r.Picks.Approximate ? "1" : "0") + "\n";
-                csv += head + "universe,," + std::to_string(r.Days) + "," +
-                       std::to_string(r.Universe.Count) + "," + std::to_string(r.UniverseMissing) +
-                       "," + CsvStats(r.Universe) + ",,," + (r.Universe.Approximate ? "1" : "0") +
-                       "\n";
+                csv += head + "universe," + std::to_string(r.UniverseSignals) + "," +
+                       std::to_string(r.Days) + "," + std::to_string(r.Universe.Count) + "," +
+                       std::to_string(r.UniverseMissing) + "," + CsvStats(universe) + ",,," +
+                       (r.Universe.Approximate ? "1" : "0") + "\n";
             }
         }
     }
@@ -283,6 +300,8 @@ std::string BacktestSignalsHeader(const std::vector<int>& horizons) {
     std::string header = "date,symbol,verdict,rule,entry";
     for (int h : horizons)
         header += ",return_" + std::to_string(h) + "d_pct";
+    for (int h : horizons)
+        header += ",return_" + std::to_string(h) + "d_pct_down_turned";
     return header + "\n";
 }
 
@@ -292,6 +311,10 @@ std::string BacktestSignalLine(const BacktestSignal& signal) {
                        CsvNumber(signal.Entry);
     for (const std::optional<double>& r : signal.Returns)
         line += "," + (r ? CsvNumber(*r) : std::string());
+    // As the report counts them: a DOWN pick's with its sign turned.
+    const double sign = signal.Verdict == Verdict::SavedDown ? -1 : 1;
+    for (const std::optional<double>& r : signal.Returns)
+        line += "," + (r ? CsvNumber(*r * sign + 0.0) : std::string());
     return line + "\n";
 }
 

@@ -31,8 +31,10 @@ std::string BacktestReportText(const BacktestReport& report, const BacktestOptio
 // subsample, group and line (the picks, then the universe of the same days).
 std::string BacktestReportCsv(const BacktestReport& report);
 
-// The CSV of every signal: date, symbol, verdict, rule, entry and the
-// return of each horizon in percent (empty when missing).
+// The CSV of every signal: date, symbol, verdict, rule, entry, the return of
+// each horizon in percent as the price moved (return_5d_pct), then each as
+// the report counts it, a DOWN pick's with its sign turned
+// (return_5d_pct_down_turned); empty when missing.
 std::string BacktestSignalsHeader(const std::vector<int>& horizons);
 std::string BacktestSignalLine(const BacktestSignal& signal);
 

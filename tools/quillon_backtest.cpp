@@ -19,6 +19,7 @@
 #include "history/backtest_report.h"
 #include "history/history_store.h"
 #include "platform/files.h"
+#include "platform/number_read.h"
 #include "results/archive_date.h"
 #include "results/settings.h"
 #include "results/shell_rules.h"
@@ -45,9 +46,10 @@ const char* kUsageStart =
     "The report goes to standard output: per horizon, the picks' signals,\n"
     "distinct days, hit rate, mean, median and 10/25/75/90 % quantiles of their\n"
     "returns beside those of the universe of the same days, the mean excess\n"
-    "over the universe averaged per day, UP and DOWN picks apart (DOWN with its\n"
-    "sign turned) and the missing forward prices; then the same for the\n"
-    "non-overlapping signals, and notes on how each figure is worked out.\n"
+    "over the universe (the picks' mean less the universe's), UP and DOWN picks\n"
+    "apart (DOWN with its sign turned) and the missing forward prices; then the\n"
+    "same for the non-overlapping signals, and notes on how each figure is\n"
+    "worked out.\n"
     "\n"
     "The filters are those of the working directory's settings file Quillon.---\n"
     "(the default filters without one), of --settings FILE, or of a template.\n"
@@ -71,9 +73,11 @@ const char* kUsageStart =
     "                     (default: the current one)\n"
     "  --csv FILE         also write the report's figures as CSV to FILE\n"
     "  --signals FILE     write every signal as CSV to FILE: date, symbol,\n"
-    "                     verdict, rule, entry and the return of each horizon\n"
-    "  --chart FILE       draw the cumulative mean excess over the universe per\n"
-    "                     horizon as a PNG chart in FILE\n"
+    "                     verdict, rule, entry, the return of each horizon and\n"
+    "                     that return as the report counts it (DOWN turned)\n"
+    "  --chart FILE       draw per horizon N the cumulative excess over the\n"
+    "                     universe of an entry every N trading days as a PNG\n"
+    "                     chart in FILE\n"
     "  --quiet            no progress on standard error\n"
     "  --help             show this text\n"
     "  --version          show the program's name and version\n"
@@ -87,8 +91,9 @@ const char* kUsageEnd =
     "  1   History.db cannot be read, or a file asked for cannot be written\n"
     "  2   the working directory has no History.db\n"
     "  3   no recorded date lies in the range asked for\n"
-    "  64  wrong usage: an unknown option, template or filter, a date that is\n"
-    "      not a real YYYY-MM-DD, --from after --to, horizons that are not\n"
+    "  64  wrong usage: an unknown option, template or filter, a filter value\n"
+    "      that is not a number or NA, a date that is not a real YYYY-MM-DD,\n"
+    "      --from after --to, horizons that are not\n"
     "      whole numbers from 1 to 1000, or a settings file that cannot be read\n";
 
 // The --help text.
@@ -154,16 +159,18 @@ struct Command {
     bool quiet = false;
 };
 
+// Whether the two texts are the same but for the case of their letters.
+bool SameLetters(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 // The filter named as the report names it ("MinLast", "MaxPE", "MinIvRank"),
 // in any case; nullptr for an unknown name.
 FilterValue* FilterNamed(Settings& settings, std::string_view name) {
-    const auto same = [name](std::string_view other) {
-        return other.size() == name.size() &&
-               std::equal(other.begin(), other.end(), name.begin(), [](char a, char b) {
-                   return std::tolower(static_cast<unsigned char>(a)) ==
-                          std::tolower(static_cast<unsigned char>(b));
-               });
-    };
+    const auto same = [name](std::string_view other) { return SameLetters(other, name); };
     for (std::size_t i = 0; i < kFilterCount; ++i) {
         if (same(std::string_view(kFilterNames[i]).substr(3))) return &settings.Filters.Values[i];
     }
@@ -358,7 +365,14 @@ int main(int argc, char** argv) {
                     "MaxPE, MinIvRank, ...), not '" +
                     value + "'");
             }
-            command.filters.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+            // A value is a number or NA (the filter off); anything else,
+            // an empty value too, is refused rather than read as NA.
+            const std::string filterValue = value.substr(equals + 1);
+            if (!ParseDecimalNumber(filterValue) && !SameLetters(filterValue, "NA")) {
+                return Usage("--filter " + value.substr(0, equals) +
+                             " takes a number, or NA for no filter, not '" + filterValue + "'");
+            }
+            command.filters.emplace_back(value.substr(0, equals), filterValue);
         } else if (arg == "--from" || arg == "--to") {
             const std::optional<HistoryDay> day = DayOfText(value);
             if (!day) return Usage(arg + " takes a real date as YYYY-MM-DD, not '" + value + "'");

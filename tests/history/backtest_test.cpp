@@ -8,6 +8,7 @@
 #include <cmath>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -111,18 +112,23 @@ TEST_F(BacktestTest, PlantedPicksGiveTheFiguresWorkedOutByHand) {
         long long missing;
         // picks: count, hit %, mean, median, 10 %, 25 %, 75 %, 90 %
         std::vector<double> picks;
-        // universe: count, missing, hit %, mean, median, 10 %, 25 %, 75 %, 90 %
+        // universe: count, signals, missing, hit %, mean, median, 10 %, 25 %,
+        // 75 %, 90 %
         std::vector<double> universe;
         double excess;
         int excessDays;
     };
     const HorizonResult& h1 = report.Horizons[0];
     const HorizonResult& h2 = report.Horizons[1];
-    // The universe's missing: A's of day 3 (it stops being recorded), and
-    // every member of a day with picks past the last recorded date (4 on day
-    // 5; day 4's too at two days).
-    const std::vector<double> universe1 = {16, 5, 25, 0, 0, -25, 0, 6.25, 25};
-    const std::vector<double> universe1Up = {16, 1, 25, 0, 0, -25, 0, 6.25, 25};
+    // The universe beside a pick is its day's, signed as the pick, each day's
+    // members weighing (picks with a return) / (members with a return). Its
+    // missing: A's of day 3 (it stops being recorded), and every member of a
+    // day with picks past the last recorded date (4 on day 5; day 4's too at
+    // two days). Day 1 has an UP and a DOWN pick: its universe counts both
+    // ways beside "all".
+    const std::vector<double> universe1 = {16, 21, 5, 37.5, 50.0 / 6, 0, 0, 0, 25, 25};
+    const std::vector<double> universe2 = {11, 21,  10,  475.0 / 12, 3.125,
+                                           0,  -25, -25, 25,         275.0 / 7};
     const Line lines[] = {
         {"1 day, all",
          h1.Every[kEveryPick],
@@ -131,7 +137,7 @@ TEST_F(BacktestTest, PlantedPicksGiveTheFiguresWorkedOutByHand) {
          2,
          {6, 100, 175.0 / 6, 25, 25, 25, 25, 37.5},
          universe1,
-         21.875,
+         125.0 / 6,
          4},
         {"1 day, UP",
          h1.Every[kUpPicks],
@@ -139,8 +145,8 @@ TEST_F(BacktestTest, PlantedPicksGiveTheFiguresWorkedOutByHand) {
          4,
          1,
          {4, 100, 25, 25, 25, 25, 25, 25},
-         universe1Up,
-         18.75,
+         {16, 17, 1, 37.5, 7.8125, 0, 0, 0, 25, 25},
+         17.1875,
          3},
         {"1 day, DOWN (turned)",
          h1.Every[kDownPicks],
@@ -148,7 +154,7 @@ TEST_F(BacktestTest, PlantedPicksGiveTheFiguresWorkedOutByHand) {
          3,
          1,
          {2, 100, 37.5, 37.5, 27.5, 31.25, 43.75, 47.5},
-         {8, 5, 37.5, 9.375, 0, -7.5, 0, 25, 32.5},
+         {8, 13, 5, 37.5, 9.375, 0, -7.5, 0, 25, 32.5},
          28.125,
          2},
         // Every signal of a symbol lies a day after its last: all are kept.
@@ -159,7 +165,7 @@ TEST_F(BacktestTest, PlantedPicksGiveTheFiguresWorkedOutByHand) {
          2,
          {6, 100, 175.0 / 6, 25, 25, 25, 25, 37.5},
          universe1,
-         21.875,
+         125.0 / 6,
          4},
         {"2 days, all",
          h2.Every[kEveryPick],
@@ -167,8 +173,8 @@ TEST_F(BacktestTest, PlantedPicksGiveTheFiguresWorkedOutByHand) {
          5,
          4,
          {4, 100, 39.0625, 37.5, 25, 25, 51.5625, 54.375},
-         {11, 10, 400.0 / 11, 6.25 / 11, 0, -25, -25, 25, 25},
-         34.375,
+         universe2,
+         35.9375,
          3},
         // A's signal of the second day overlaps its first within 2 days.
         {"2 days, all, non-overlapping",
@@ -177,8 +183,8 @@ TEST_F(BacktestTest, PlantedPicksGiveTheFiguresWorkedOutByHand) {
          5,
          3,
          {4, 100, 39.0625, 37.5, 25, 25, 51.5625, 54.375},
-         {11, 10, 400.0 / 11, 6.25 / 11, 0, -25, -25, 25, 25},
-         34.375,
+         universe2,
+         35.9375,
          3},
     };
     for (const Line& l : lines) {
@@ -191,6 +197,7 @@ TEST_F(BacktestTest, PlantedPicksGiveTheFiguresWorkedOutByHand) {
             static_cast<double>(p.Count), p.HitRate, p.Mean, p.Median, p.Q10, p.Q25, p.Q75, p.Q90};
         const ReturnStats& u = l.g.Universe;
         const std::vector<double> universe = {static_cast<double>(u.Count),
+                                              static_cast<double>(l.g.UniverseSignals),
                                               static_cast<double>(l.g.UniverseMissing),
                                               u.HitRate,
                                               u.Mean,
@@ -207,9 +214,51 @@ TEST_F(BacktestTest, PlantedPicksGiveTheFiguresWorkedOutByHand) {
         EXPECT_EQ(l.g.ExcessDays, l.excessDays);
     }
 
-    // The chart's series: the days' excess summed; none past the last date.
+    // Excess is the mean less the universe's mean printed below it, to the
+    // printed precision, on every line of the report and of the CSV.
+    const std::string text = BacktestReportText(report, PlantedOptions(), "planted");
+    int checked = 0;
+    double mean = 0, excess = 0;
+    bool picksLine = false;
+    std::istringstream rows(text);
+    for (std::string row; std::getline(rows, row);) {
+        std::istringstream fields(row);
+        std::vector<std::string> f;
+        for (std::string field; fields >> field;)
+            f.push_back(field);
+        if (f.size() == 12 && (f[0] == "all" || f[0] == "UP" || f[0] == "DOWN")) {
+            mean = std::stod(f[5]);
+            excess = std::stod(f[11]);
+            picksLine = true;
+        } else if (f.size() == 11 && f[0] == "universe" && picksLine) {
+            EXPECT_NEAR(excess, mean - std::stod(f[5]), 0.01 + 1e-9) << row;
+            ++checked;
+            picksLine = false;
+        }
+    }
+    EXPECT_EQ(checked, 12) << text;
+    std::istringstream csv(BacktestReportCsv(report));
+    checked = 0;
+    for (std::string row; std::getline(csv, row);) {
+        std::vector<std::string> f;
+        std::istringstream fields(row);
+        for (std::string field; std::getline(fields, field, ',');)
+            f.push_back(field);
+        if (f.size() < 16 || f[0] == "horizon" || f[9].empty()) continue;
+        if (f[3] == "picks") {
+            mean = std::stod(f[9]);
+            excess = std::stod(f[15]);
+        } else {
+            EXPECT_NEAR(excess, mean - std::stod(f[9]), 1e-8) << row;
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 12);
+
+    // The chart's series: an entry every horizon days, its excess carried to
+    // the next; none from an entry past the last date.
     const std::vector<double> cumulative[] = {{25, 37.5, 68.75, 87.5, NAN},
-                                              {40.625, 65.625, 103.125, NAN, NAN}};
+                                              {40.625, 40.625, 78.125, 78.125, NAN}};
     for (std::size_t k = 0; k < 2; ++k) {
         ASSERT_EQ(report.Horizons[k].CumulativeExcess.size(), 5u);
         for (std::size_t d = 0; d < 5; ++d) {
@@ -285,6 +334,7 @@ TEST_F(BacktestTest, EachDaysUniverseIsThatDaysAndLeaversAreMissing) {
         EXPECT_EQ(g.Signals, c.signals);
         EXPECT_EQ(g.Missing, c.missing);
         EXPECT_EQ(g.Universe.Count, c.universe);
+        EXPECT_EQ(g.UniverseSignals, c.universe + c.universeMissing);
         EXPECT_EQ(g.UniverseMissing, c.universeMissing);
     }
 }
@@ -415,8 +465,20 @@ TEST(BacktestQuantileTest, LinearInterpolationBetweenOrderStatistics) {
         {{-50, -25, 0, 10, 100}, 0, -50},
         {{-50, -25, 0, 10, 100}, 1, 100},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_NEAR(Quantile(c.sorted, c.p), c.expected, 1e-12) << c.p;
+        // Equal weights, whatever they are, give the same quantile.
+        std::vector<std::pair<double, double>> weighted;
+        for (double x : c.sorted)
+            weighted.emplace_back(x, 0.75);
+        EXPECT_NEAR(WeightedQuantile(weighted, c.p), c.expected, 1e-12) << c.p;
+    }
+    // Unequal weights: each value at the middle of its weight (0 at 0.5, 10
+    // at 2.5, 20 at 4.5 of 0 to 5), read from the first middle to the last.
+    const std::vector<std::pair<double, double>> weighted = {{0, 1}, {10, 3}, {20, 1}};
+    const std::pair<double, double> expected[] = {{0, 0}, {0.25, 5}, {0.5, 10}, {0.9, 18}, {1, 20}};
+    for (const auto& [p, value] : expected)
+        EXPECT_NEAR(WeightedQuantile(weighted, p), value, 1e-12) << p;
 }
 
 // Past its limit a sample is binned: its mean and hit rate stay exact and
@@ -493,8 +555,8 @@ TEST_F(BacktestTest, ReportTextIsFixedWidthWithNotes) {
         "     75 %     90 %   Excess\r\n"
         "all                   2       2        0   50.00    12.50    12.50     2.50     6.25"
         "    18.75    22.50    12.50\r\n"
-        "  universe            4       2        0   50.00    12.50    12.50     0.00     0.00"
-        "    25.00    25.00\r\n"
+        "  universe            4       2        0   25.00     0.00     0.00   -17.50    -6.25"
+        "     6.25    17.50\r\n"
         "UP                    1       1        0  100.00    25.00    25.00    25.00    25.00"
         "    25.00    25.00    12.50\r\n"
         "  universe            2       1        0   50.00    12.50    12.50     2.50     6.25"
@@ -506,8 +568,8 @@ TEST_F(BacktestTest, ReportTextIsFixedWidthWithNotes) {
         "Non-overlapping signals\r\n"
         "all                   2       2        0   50.00    12.50    12.50     2.50     6.25"
         "    18.75    22.50    12.50\r\n"
-        "  universe            4       2        0   50.00    12.50    12.50     0.00     0.00"
-        "    25.00    25.00\r\n"
+        "  universe            4       2        0   25.00     0.00     0.00   -17.50    -6.25"
+        "     6.25    17.50\r\n"
         "UP                    1       1        0  100.00    25.00    25.00    25.00    25.00"
         "    25.00    25.00    12.50\r\n"
         "  universe            2       1        0   50.00    12.50    12.50     2.50     6.25"
@@ -521,19 +583,27 @@ TEST_F(BacktestTest, ReportTextIsFixedWidthWithNotes) {
         "- Returns, in percent: from the last sale recorded on the signal's day to the\r\n"
         "  last sale recorded N trading days later, a trading day being a date\r\n"
         "  History.db holds rows of. DOWN picks count with their sign turned, as a put\r\n"
-        "  buyer sees them, in \"all\" too; the universe beside DOWN likewise.\r\n"
+        "  buyer sees them, in \"all\" too.\r\n"
         "- Universe: every symbol recorded with a last sale on the same days as the\r\n"
-        "  picks (that day's symbols, not today's list). Excess: each day's mean of the\r\n"
-        "  picks' returns less the universe's mean return that day, averaged over the\r\n"
-        "  days.\r\n"
-        "- Hit %: the share of picks with a forward price whose return is above 0.\r\n"
+        "  picks (that day's symbols, not today's list), signed as each pick: as it is\r\n"
+        "  beside an UP pick, turned beside a DOWN one, so that beside \"all\" a day with\r\n"
+        "  UP and DOWN picks counts its universe both ways. Its figures weigh each day\r\n"
+        "  by its picks with a return, each pick the same: its mean is the mean over\r\n"
+        "  the picks of their day's universe mean.\r\n"
+        "- Excess: the picks' mean less the universe's mean on the line below, the mean\r\n"
+        "  over the picks of each return less its day's universe mean.\r\n"
+        "- Hit %: the share of picks with a forward price whose return is above 0; on a\r\n"
+        "  universe line, the share of its weight.\r\n"
         "- Quantiles: linear interpolation between order statistics: with n returns\r\n"
         "  sorted x(0) to x(n-1) and h = p(n-1), k the whole part of h and f the rest,\r\n"
-        "  the p quantile is x(k) + f(x(k+1) - x(k)); the median is p = 0.5.\r\n"
+        "  the p quantile is x(k) + f(x(k+1) - x(k)); the median is p = 0.5. On a\r\n"
+        "  universe line each return stands at the middle of its weight laid end to\r\n"
+        "  end, the first at p = 0 and the last at p = 1, read by linear interpolation.\r\n"
         "- Missing: picks without a forward price: the symbol is not recorded N trading\r\n"
         "  days later, is recorded then without a last sale, or the day lies past the\r\n"
-        "  last recorded date. They are counted, never dropped; on a universe line, the\r\n"
-        "  members of the same days without one.\r\n"
+        "  last recorded date. They are counted, never dropped. Signals counts them, on\r\n"
+        "  every line: on a universe line, Signals is the members of the days and\r\n"
+        "  Missing those without a forward price.\r\n"
         "- Non-overlapping: a signal is kept for horizon N only when its symbol has no\r\n"
         "  kept signal in the N recorded trading days before it, so that no two kept\r\n"
         "  returns of a symbol overlap.\r\n"

@@ -28,22 +28,33 @@ int Backtest(const std::string& args, std::string& out, std::string& err) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Three days of two stocks; UP (ZORC nine times ZORP, open interest 300) on
-// the first day.
+// Three days of AAA and BBB at 40, 44 and 48, AAA UP (ZORC nine times ZORP,
+// open interest 300) on the first day; and four stocks below 40, UP on the
+// first day too, whose returns with AAA's (10 %) are -20, -10, 10, 30 and 60
+// %: every figure of the picks' line differs from the others.
 void WriteHistory(const TempDir& dir) {
     HistoryStore store;
     ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
     const HistoryDay days[] = {20260105, 20260106, 20260107};
+    struct Stock {
+        const char* symbol;
+        double last[3];
+        bool up;
+    };
+    const Stock stocks[] = {
+        {"AAA", {40, 44, 48}, true}, {"BBB", {40, 44, 48}, false}, {"CCC", {20, 16, 16}, true},
+        {"DDD", {30, 27, 27}, true}, {"EEE", {10, 13, 13}, true},  {"FFF", {5, 8, 8}, true},
+    };
     for (int d = 0; d < 3; ++d) {
-        for (const char* symbol : {"AAA", "BBB"}) {
+        for (const Stock& stock : stocks) {
             HistoryRow row;
-            row.Symbol = symbol;
+            row.Symbol = stock.symbol;
             row.Day = days[d];
             row.PassId = 1;
-            row.Last = 40 + 4 * d;
+            row.Last = stock.last[d];
             row.Volume = 1'000'000;
             row.CallOpenInterest = row.PutOpenInterest = 300;
-            row.Zorc = d == 0 && symbol[0] == 'A' ? 9000 : 1000;
+            row.Zorc = d == 0 && stock.up ? 9000 : 1000;
             row.Zorp = 1000;
             ASSERT_TRUE(store.Record(row)) << store.Error();
         }
@@ -76,6 +87,16 @@ TEST(BacktestToolTest, ExitStatusesAndMessages) {
         {in + "--bogus 1", 64, "unknown option '--bogus'"},
         {in + "--filter MinPrice=5", 64, "--filter takes NAME=VALUE"},
         {in + "--filter MinLast", 64, "--filter takes NAME=VALUE"},
+        // A value that is no number is refused, not taken as NA.
+        {in + "--filter MinLast=abc", 64,
+         "--filter MinLast takes a number, or NA for no "
+         "filter, not 'abc'"},
+        {in + "--filter maxpe=1OO", 64,
+         "--filter maxpe takes a number, or NA for no filter, "
+         "not '1OO'"},
+        {in + "--filter MinIvRank=", 64,
+         "--filter MinIvRank takes a number, or NA for no "
+         "filter, not ''"},
         {in + "--template 0 --csv '" + dir.File("no/such/dir.csv") + "'", 1, "cannot write"},
         {in + "--template 0 --signals '" + dir.File("no/such/s.csv") + "'", 1, "cannot write"},
         {in + "--template 0 --horizons 1", 0, ""},
@@ -112,12 +133,22 @@ TEST(BacktestToolTest, WritesTheReportAndTheFilesAskedFor) {
     EXPECT_EQ(out.find('\n'), out.find("\r\n") + 1) << "CR LF line ends";
     // AAA from 40 to 44 a day later and to 48 two days later.
     EXPECT_EQ(dir.Read("s.csv"),
-              "date,symbol,verdict,rule,entry,return_1d_pct,return_2d_pct\n"
-              "2026-01-05,AAA,UP,MinCallPutRatio,40,10,20\n");
+              "date,symbol,verdict,rule,entry,return_1d_pct,return_2d_pct,"
+              "return_1d_pct_down_turned,return_2d_pct_down_turned\n"
+              "2026-01-05,AAA,UP,MinCallPutRatio,40,10,20,10,20\n"
+              "2026-01-05,CCC,UP,MinCallPutRatio,20,-20,-20,-20,-20\n"
+              "2026-01-05,DDD,UP,MinCallPutRatio,30,-10,-10,-10,-10\n"
+              "2026-01-05,EEE,UP,MinCallPutRatio,10,30,30,30,30\n"
+              "2026-01-05,FFF,UP,MinCallPutRatio,5,60,60,60,60\n");
     const std::string csv = dir.Read("r.csv");
     EXPECT_EQ(csv.find("horizon,subsample,group,line,signals,days,returns,missing,hit_pct,"), 0u);
-    EXPECT_NE(csv.find("\n1,every,all,picks,1,1,1,0,100,10,10,10,10,10,10,0,1,0\n"),
-              std::string::npos)
+    // The picks: hit %, mean, median, 10, 25, 75 and 90 % each in its column;
+    // the excess their mean (14) less the universe's (BBB's 10 % with them:
+    // 80 / 6), and the universe counted as the picks are.
+    EXPECT_NE(
+        csv.find("\n1,every,all,picks,5,1,5,0,60,14,10,-16,-10,30,48,0.6666666667,1,0\n"
+                 "1,every,all,universe,6,1,6,0,66.66666667,13.33333333,10,-15,-5,25,45,,,0\n"),
+        std::string::npos)
         << csv;
     // Every row has the header's 18 fields, a group without picks (DOWN) too.
     std::istringstream rows(csv);
