@@ -8,7 +8,11 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSplitter>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <utility>
 
 #include "history/backtest_report.h"
@@ -25,6 +29,16 @@ namespace {
 constexpr const char* kHistoryFile = "History.db";
 constexpr const char* kReportFile = "Backtest.txt";
 constexpr const char* kChartFile = "Backtest.png";
+
+// The chart's own size (tools/backtest/png_chart.cpp draws it so).
+constexpr int kChartWidth = 900;
+constexpr int kChartHeight = 500;
+// The least height of the chart's and the report's panes, and the report's
+// share kept below a whole chart.
+constexpr int kLeastPaneHeight = 120;
+constexpr int kLeastReportHeight = kLeastPaneHeight;
+// Kept free around the window for its frame and title bar.
+constexpr int kFrameAllowance = 48;
 
 QImage ToQImage(const chart::RgbImage& image) {
     const QImage view(image.Bytes().data(), image.Width(), image.Height(), image.Width() * 3,
@@ -47,7 +61,6 @@ TBacktestForm::TBacktestForm(std::string workingDirectory, BacktestOptions optio
       filtersName_(std::move(filtersName)) {
     setObjectName(QStringLiteral("BacktestForm"));
     setWindowTitle(QStringLiteral("Back-test"));
-    resize(960, 940);
 
     Progress_ = new QProgressBar(this);
     Progress_->setObjectName(QStringLiteral("Progress"));
@@ -57,17 +70,31 @@ TBacktestForm::TBacktestForm(std::string workingDirectory, BacktestOptions optio
     Message_->setWordWrap(true);
     Message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    ChartView_ = new QLabel(this);
+    ChartView_ = new QLabel;
     ChartView_->setObjectName(QStringLiteral("Chart"));
     ChartView_->setAlignment(Qt::AlignCenter);
-    // The chart at its own size: its small bitmap font does not survive scaling.
-    ChartView_->setMinimumSize(900, 500);
+    // The chart at its own size, its small bitmap font does not survive
+    // scaling; on a screen too small for it and the report, it scrolls.
+    auto* chartArea = new QScrollArea;
+    chartArea->setObjectName(QStringLiteral("ChartArea"));
+    chartArea->setWidget(ChartView_);
+    chartArea->setWidgetResizable(true);
+    chartArea->setAlignment(Qt::AlignCenter);
+    chartArea->setMinimumHeight(kLeastPaneHeight);
 
-    ReportView_ = new QPlainTextEdit(this);
+    ReportView_ = new QPlainTextEdit;
     ReportView_->setObjectName(QStringLiteral("Report"));
     ReportView_->setReadOnly(true);
     ReportView_->setLineWrapMode(QPlainTextEdit::NoWrap);
     ReportView_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    ReportView_->setMinimumHeight(kLeastPaneHeight);
+
+    // The chart above the report, the line between them movable.
+    auto* panes = new QSplitter(Qt::Vertical, this);
+    panes->setObjectName(QStringLiteral("Panes"));
+    panes->setChildrenCollapsible(false);
+    panes->addWidget(chartArea);
+    panes->addWidget(ReportView_);
 
     PB_SaveReport_ = new QPushButton(QStringLiteral("Save Report..."), this);
     PB_SaveReport_->setObjectName(QStringLiteral("PB_SaveReport"));
@@ -90,9 +117,24 @@ TBacktestForm::TBacktestForm(std::string workingDirectory, BacktestOptions optio
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Progress_);
     layout->addWidget(Message_);
-    layout->addWidget(ChartView_);
-    layout->addWidget(ReportView_, 1);
+    layout->addWidget(panes, 1);
     layout->addLayout(buttons);
+
+    // As large as the whole chart and some report want, but never larger
+    // than the screen's free area: the buttons stay on a 1366x768 screen.
+    // The chart keeps its height while the report has room left below it.
+    const QSize wanted(kChartWidth + 60, 940);
+    QSize room = wanted;
+    if (const QScreen* shown = screen()) {
+        room = shown->availableGeometry().size() - QSize(kFrameAllowance, kFrameAllowance);
+    }
+    const QSize size = wanted.boundedTo(room).expandedTo(minimumSizeHint());
+    resize(size);
+    const int panesHeight =
+        size.height() - (layout->sizeHint().height() - panes->sizeHint().height());
+    const int chartHeight = std::min(kChartHeight + 4, panesHeight - kLeastReportHeight);
+    panes->setSizes({std::max(kLeastPaneHeight, chartHeight),
+                     std::max(kLeastPaneHeight, panesHeight - chartHeight)});
 }
 
 QString TBacktestForm::Message() const {

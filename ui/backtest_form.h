@@ -1,10 +1,11 @@
 #pragma once
 // The back-test window of the filter dialog: the filters shown in the dialog
 // judged on every day History.db holds, with a progress bar while the days
-// are read, then the report and the chart of the cumulative mean excess per
-// horizon. A back-test that ran is saved like the results, as Backtest.txt
-// and Backtest.png in the working directory; one that could not run says
-// why and leaves the files of an earlier one as they were.
+// are read, then the chart of the cumulative excess per horizon above the
+// report. The window fits the screen's free area (a 1366x768 screen keeps
+// its buttons in view); the chart scrolls when it has less than its height. A back-test that ran is
+// saved like the results, as Backtest.txt and Backtest.png in the working directory; one that could
+// not run says why and leaves the files of an earlier one as they were.
 
 #include <QDialog>
 #include <QImage>

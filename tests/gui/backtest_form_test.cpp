@@ -6,6 +6,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <cstdlib>
 #include <optional>
@@ -83,8 +84,22 @@ TEST(BacktestFormTest, RunsTheEditedFiltersAndSavesTheReportAndChart) {
         shownReport = form.ReportText();
         message = FromQt(form.Message());
         EXPECT_FALSE(form.Chart().isNull());
+        // The window within the screen's free area, its buttons inside it.
+        const QRect screen = form.screen()->availableGeometry();
+        EXPECT_TRUE(screen.contains(form.geometry()))
+            << form.width() << "x" << form.height() << " on " << screen.width() << "x"
+            << screen.height();
+        for (const char* name : {"PB_SaveReport", "PB_SaveChart", "PB_Close"}) {
+            const auto* button = form.findChild<QPushButton*>(name);
+            EXPECT_TRUE(
+                form.rect().contains(QRect(button->mapTo(&form, QPoint(0, 0)), button->size())))
+                << name;
+        }
         if (const char* shots = std::getenv("QUILLON_SCREENSHOT_DIR")) {
             form.grab().save(QString::fromLocal8Bit(shots) + "/backtest-window.png");
+            QTest::qWait(200);
+            form.screen()->grabWindow(0).save(QString::fromLocal8Bit(shots) +
+                                              "/backtest-screen.png");
         }
     };
     QTest::mouseClick(filters.findChild<QPushButton*>("PB_Backtest"), Qt::LeftButton);

@@ -11,8 +11,9 @@ void BacktestChartData(const BacktestReport& report, std::vector<std::string>& l
     for (HistoryDay day : report.Days)
         labels.push_back(BacktestDayText(day));
     for (const HorizonResult& h : report.Horizons) {
-        series.push_back(LineSeries{std::to_string(h.Horizon) + (h.Horizon == 1 ? " day" : " days"),
-                                    h.CumulativeExcess});
+        series.push_back(
+            LineSeries{"every " + std::to_string(h.Horizon) + (h.Horizon == 1 ? " day" : " days"),
+                       h.CumulativeExcess});
     }
 }
 

@@ -1,8 +1,11 @@
 #pragma once
-// The back-test's chart: the cumulative mean excess of the picks over the
-// universe, one line per horizon over the judged days. quillon-backtest
-// writes it as a PNG file; the desktop program's back-test window shows the
-// same image.
+// The back-test's chart: the screen traded, one line per horizon N over the
+// judged days: an entry every N judged days (the picks of that day, held N
+// days, so that no two entries overlap), each adding its mean excess over
+// the universe of its day. Every line then sums the excess of the same span
+// of days, whatever its horizon, and the lines compare on one axis.
+// quillon-backtest writes it as a PNG file; the desktop program's back-test
+// window shows the same image.
 
 #include <string>
 #include <vector>
@@ -13,7 +16,7 @@
 namespace quillon {
 
 inline constexpr const char* kBacktestChartTitle =
-    "Cumulative mean excess over the universe, % points";
+    "Cumulative excess, one entry every N trading days, % points";
 
 // The chart's x labels (the judged days) and one series per horizon ("1 day",
 // "5 days").
