@@ -99,7 +99,7 @@ bool BuildHistory(const std::string& file, int years, int symbols, long long& ro
             // One stock in fifty is not recorded on a day (halted, delisted
             // for a while).
             if (random.Unit() < 0.02) continue;
-            char symbol[8];
+            char symbol[16];  // room for any int, as GCC checks the format
             std::snprintf(symbol, sizeof symbol, "S%05d", i);
             row.Symbol = symbol;
             row.Day = days[d];
