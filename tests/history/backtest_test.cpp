@@ -488,12 +488,26 @@ TEST(BacktestQuantileTest, BinnedSampleStaysWithinABinOfTheExactQuantile) {
     std::normal_distribution<double> returns(0.5, 8);
     std::vector<double> all;
     ReturnSample exact(100000), binned(50);
+    // Weighted as a universe is: its exact quantiles by WeightedQuantile.
+    ReturnSample weightedExact(100000), weightedBinned(50);
+    std::vector<std::pair<double, double>> weighted;
     for (int i = 0; i < 5000; ++i) {
         double r = returns(random);
         if (i % 1000 == 0) r = i % 2000 == 0 ? -1500 : 2500;  // outside the bins
         all.push_back(r);
         exact.Add(r);
         binned.Add(r);
+        const double weight = 1.0 / (1 + i % 7);
+        weighted.emplace_back(r, weight);
+        weightedExact.Add(r, weight);
+        weightedBinned.Add(r, weight);
+    }
+    std::sort(weighted.begin(), weighted.end());
+    EXPECT_NEAR(weightedBinned.Mean(), weightedExact.Mean(), 1e-9);
+    EXPECT_NEAR(weightedBinned.HitRate(), weightedExact.HitRate(), 1e-9);
+    for (double p : {0.0, 0.0002, 0.1, 0.25, 0.5, 0.75, 0.9, 0.9998, 1.0}) {
+        EXPECT_EQ(weightedExact.QuantileOf(p), WeightedQuantile(weighted, p)) << p;
+        EXPECT_NEAR(weightedBinned.QuantileOf(p), WeightedQuantile(weighted, p), 0.01) << p;
     }
     EXPECT_FALSE(exact.Approximate());
     EXPECT_TRUE(binned.Approximate());
