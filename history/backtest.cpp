@@ -653,8 +653,10 @@ class Run {
     // back, and each judged day's mean excess.
     std::vector<std::vector<Tally>> tallies_;
     std::vector<std::vector<double>> universeReturns_;
-    // Per horizon: the universe's returns of the days with picks, one sample
-    // per set of report lines (a bit per line) whose days they are.
+    // Per horizon: the universe's returns of the days with picks, weighted,
+    // as they are (beside UP picks) and turned (beside DOWN picks); one
+    // sample per set of report lines (a bit per line) that took a day's
+    // universe with the same weight.
     std::vector<std::map<unsigned, ReturnSample>> universeUp_, universeDown_;
     std::vector<std::vector<double>> dayExcess_;
 };
