@@ -82,10 +82,8 @@ double WeightedQuantile(const std::vector<std::pair<double, double>>& sorted, do
 void ReturnSample::Add(double value, double weight) {
     if (!(weight > 0)) return;  // weighs nothing in any figure
     if (value == 0) value = 0;  // a return of 0 with its sign turned is no loss
-    if (weight != 1 && !weighted_) {
-        weighted_ = true;
-        if (!binned_) weights_.assign(values_.size(), 1.0);
-    }
+    orderedValid_ = false;
+    if (weight != 1 && !weighted_) BecomeWeighted();
     ++count_;
     weight_ += weight;
     sum_ += value * weight;
@@ -103,13 +101,70 @@ void ReturnSample::Add(double value, double weight) {
         high_.emplace_back(value, weight);
     } else {
         const auto bin = static_cast<std::size_t>((value - kBinLow) / kBinWidth);
-        bins_[std::min(bin, kBinCount - 1)] += weight;
+        const std::size_t b = std::min(bin, kBinCount - 1);
+        if (weighted_) {
+            weightBins_[b] += static_cast<float>(weight);
+        } else {
+            ++bins_[b];
+        }
     }
+}
+
+void ReturnSample::AddAll(const std::vector<double>& values, double sign, double weight) {
+    if (!binned_ || !(weight > 0) || (weight != 1 && !weighted_)) {
+        for (double value : values)
+            Add(sign * value, weight);
+        return;
+    }
+    // Binned, as a universe's sample is after its first weeks: the loop of
+    // Add without its branches on the sample's state.
+    orderedValid_ = false;
+    const auto w = static_cast<float>(weight);
+    double sum = 0;
+    long long above = 0;
+    for (double v : values) {
+        const double value = sign * v + 0.0;  // a turned 0 is no loss
+        sum += value;
+        above += value > 0 ? 1 : 0;
+        if (value < kBinLow) {
+            low_.emplace_back(value, weight);
+        } else if (value >= kBinHigh) {
+            high_.emplace_back(value, weight);
+        } else {
+            const std::size_t b =
+                std::min(static_cast<std::size_t>((value - kBinLow) / kBinWidth), kBinCount - 1);
+            if (weighted_) {
+                weightBins_[b] += w;
+            } else {
+                ++bins_[b];
+            }
+        }
+    }
+    const auto n = static_cast<long long>(values.size());
+    count_ += n;
+    weight_ += weight * static_cast<double>(n);
+    sum_ += sum * weight;
+    above_ += weight * static_cast<double>(above);
+}
+
+void ReturnSample::BecomeWeighted() {
+    // Every value so far weighs 1.
+    weighted_ = true;
+    if (!binned_) {
+        weights_.assign(values_.size(), 1.0);
+        return;
+    }
+    weightBins_.assign(bins_.begin(), bins_.end());
+    std::vector<std::uint32_t>().swap(bins_);
 }
 
 void ReturnSample::ToBins() {
     binned_ = true;
-    bins_.assign(kBinCount, 0);
+    if (weighted_) {
+        weightBins_.assign(kBinCount, 0);
+    } else {
+        bins_.assign(kBinCount, 0);
+    }
     std::vector<double> values, weights;
     values.swap(values_);
     weights.swap(weights_);
@@ -138,21 +193,26 @@ double ReturnSample::QuantileOf(double p) {
     if (weighted_) {
         // Weighted: every value (a binned one at the middle of its bin) with
         // its weight, by WeightedQuantile.
-        std::vector<std::pair<double, double>> sorted;
-        if (!binned_) {
-            for (std::size_t i = 0; i < values_.size(); ++i)
-                sorted.emplace_back(values_[i], weights_[i]);
-        } else {
-            sorted = low_;
-            for (std::size_t b = 0; b < kBinCount; ++b) {
-                if (bins_[b] > 0)
-                    sorted.emplace_back(kBinLow + kBinWidth * (static_cast<double>(b) + 0.5),
-                                        bins_[b]);
+        // Built once for the quantiles asked after the last value added.
+        if (!orderedValid_) {
+            ordered_.clear();
+            if (!binned_) {
+                for (std::size_t i = 0; i < values_.size(); ++i)
+                    ordered_.emplace_back(values_[i], weights_[i]);
+                std::sort(ordered_.begin(), ordered_.end());
+            } else {
+                // The bins lie between the extremes, in order.
+                ordered_ = low_;
+                for (std::size_t b = 0; b < kBinCount; ++b) {
+                    if (weightBins_[b] > 0)
+                        ordered_.emplace_back(kBinLow + kBinWidth * (static_cast<double>(b) + 0.5),
+                                              weightBins_[b]);
+                }
+                ordered_.insert(ordered_.end(), high_.begin(), high_.end());
             }
-            sorted.insert(sorted.end(), high_.begin(), high_.end());
+            orderedValid_ = true;
         }
-        std::sort(sorted.begin(), sorted.end());
-        return WeightedQuantile(sorted, p);
+        return WeightedQuantile(ordered_, p);
     }
     // The value of rank r (0-based): the extremes exactly, a binned value at
     // the middle of its share of the bin.
@@ -185,13 +245,20 @@ void ReturnSample::Merge(const ReturnSample& other) {
         return;
     }
     if (!binned_) ToBins();
-    weighted_ = weighted_ || other.weighted_;
+    if (other.weighted_ && !weighted_) BecomeWeighted();
+    orderedValid_ = false;
     count_ += other.count_;
     weight_ += other.weight_;
     sum_ += other.sum_;
     above_ += other.above_;
-    for (std::size_t b = 0; b < kBinCount; ++b)
-        bins_[b] += other.bins_[b];
+    for (std::size_t b = 0; b < kBinCount; ++b) {
+        if (!weighted_) {
+            bins_[b] += other.bins_[b];
+        } else {
+            weightBins_[b] +=
+                other.weighted_ ? other.weightBins_[b] : static_cast<float>(other.bins_[b]);
+        }
+    }
     low_.insert(low_.end(), other.low_.begin(), other.low_.end());
     high_.insert(high_.end(), other.high_.begin(), other.high_.end());
 }
@@ -622,8 +689,7 @@ class Run {
                     static_cast<double>(picks[line]) / static_cast<double>(universe.size());
                 ReturnSample& sample =
                     samples.try_emplace(lines, options_.ExactLimit).first->second;
-                for (double u : universe)
-                    sample.Add(sign * u, weight);
+                sample.AddAll(universe, sign, weight);
             }
         };
         addUniverse(ups, universeUp_[k], 1);

@@ -62,6 +62,8 @@ class ReturnSample {
   public:
     explicit ReturnSample(std::size_t exactLimit = 200000) : exactLimit_(exactLimit) {}
     void Add(double value, double weight = 1);
+    // Add(sign * value, weight) for every value.
+    void AddAll(const std::vector<double>& values, double sign, double weight);
     // Adds every value of `other`, as if each had been added here.
     void Merge(const ReturnSample& other);
     long long Count() const { return count_; }
@@ -75,6 +77,7 @@ class ReturnSample {
 
   private:
     void ToBins();
+    void BecomeWeighted();
     std::size_t exactLimit_;
     long long count_ = 0;
     double weight_ = 0;  // the sum of the weights
@@ -85,9 +88,16 @@ class ReturnSample {
     bool weighted_ = false;  // a weight other than 1 was added
     std::vector<double> values_;
     std::vector<double> weights_;  // beside values_, once weighted
-    std::vector<double> bins_;     // the weight in each bin
+    // Once binned: the values in each bin, or their weight once weighted
+    // (a float, as the old counts took 4 bytes: the quantiles read from the
+    // bins are within a bin anyway, the mean and hit rate kept apart).
+    std::vector<std::uint32_t> bins_;
+    std::vector<float> weightBins_;
     // Values below and above the binned range, with their weights.
     std::vector<std::pair<double, double>> low_, high_;
+    // A weighted sample's values and weights in order, for its quantiles.
+    std::vector<std::pair<double, double>> ordered_;
+    bool orderedValid_ = false;
 };
 
 // The p quantile (0 to 1) of values with positive weights, `sorted` by value:

@@ -486,7 +486,25 @@ TEST(BacktestQuantileTest, BinnedSampleStaysWithinABinOfTheExactQuantile) {
         weightedExact.Add(r, weight);
         weightedBinned.Add(r, weight);
     }
+    // AddAll, once binned, as Add value by value (here with the sign turned
+    // twice).
+    ReturnSample batched(50);
+    std::vector<std::vector<double>> byWeight(7);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (i < 100) {
+            batched.Add(all[i], 1.0 / static_cast<double>(1 + i % 7));
+        } else {
+            byWeight[i % 7].push_back(-all[i]);
+        }
+    }
+    for (std::size_t k = 0; k < byWeight.size(); ++k)
+        batched.AddAll(byWeight[k], -1, 1.0 / static_cast<double>(1 + k));
+    EXPECT_EQ(batched.Count(), 5000);
+    EXPECT_NEAR(batched.Mean(), weightedExact.Mean(), 1e-9);
+    EXPECT_NEAR(batched.HitRate(), weightedExact.HitRate(), 1e-9);
     std::sort(weighted.begin(), weighted.end());
+    for (double p : {0.0, 0.1, 0.5, 0.9, 1.0})
+        EXPECT_NEAR(batched.QuantileOf(p), weightedBinned.QuantileOf(p), 1e-4) << p;
     EXPECT_NEAR(weightedBinned.Mean(), weightedExact.Mean(), 1e-9);
     EXPECT_NEAR(weightedBinned.HitRate(), weightedExact.HitRate(), 1e-9);
     for (double p : {0.0, 0.0002, 0.1, 0.25, 0.5, 0.75, 0.9, 0.9998, 1.0}) {
