@@ -14,7 +14,8 @@ namespace {
 
 constexpr std::size_t kFields = 8;
 constexpr std::size_t kLongestSymbol = 32;
-constexpr double kHighestVolatility = 10000;  // points
+constexpr double kLowestVolatility = 0.001;  // points; the file keeps six decimals
+constexpr double kHighestVolatility = 10000;
 constexpr int kLongestDays = 3660;
 
 std::string Figure(const std::optional<double>& value) {
@@ -47,7 +48,8 @@ bool Parse(std::string_view text, T& value) {
 bool Volatility(std::string_view text, std::optional<double>& value) {
     if (text.empty()) return true;
     double v = 0;
-    if (!Parse(text, v) || !std::isfinite(v) || v <= 0 || v > kHighestVolatility) return false;
+    if (!Parse(text, v) || !std::isfinite(v) || v < kLowestVolatility || v > kHighestVolatility)
+        return false;
     value = v;
     return true;
 }
@@ -64,8 +66,8 @@ bool DaysField(std::string_view text, std::optional<int>& value) {
 bool DateField(std::string_view text, int& day) {
     int y = 0, m = 0, d = 0;
     if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !Parse(text.substr(0, 4), y) ||
-        !Parse(text.substr(5, 2), m) || !Parse(text.substr(8, 2), d) || m < 1 || m > 12 || d < 1 ||
-        d > 31) {
+        !Parse(text.substr(5, 2), m) || !Parse(text.substr(8, 2), d) || y < 1900 || m < 1 ||
+        m > 12 || d < 1 || d > 31) {
         return false;
     }
     day = y * 10000 + m * 100 + d;

@@ -273,6 +273,59 @@ TEST(Iv30, InputsOfTheChainAreEveryStrikeAndTheThreeMonthsWithTheirDays) {
     EXPECT_TRUE(r.Puts);
 }
 
+// The method's known error against a chain of one flat volatility: a whole
+// chain of $1 strikes, two months around 30 days, every option priced at
+// 30 % by the pricing code. Quoted to the float, IV30 gives the 30 % back
+// within 0.05 points, the implied-volatility solver's own resolution in
+// 32-bit figures; quoted to the cent (bid and ask a cent either side of the
+// value rounded to cents), within 0.1 points, and each side alone within
+// 0.3 points for a stock under $10, whose near-money prices are few cents.
+TEST(Iv30, AFlatChainGivesItsVolatilityBackToTheStatedError) {
+    const struct {
+        float stock;
+        bool cents;
+        double error;
+        double sideError;
+    } cases[] = {{20.37f, false, 0.05, 0.05},
+                 {20.37f, true, 0.1, 0.1},
+                 {47.5f, false, 0.05, 0.05},
+                 {47.5f, true, 0.1, 0.1},
+                 {8.81f, true, 0.1, 0.3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.stock << (c.cents ? " to the cent" : ""));
+        Iv30Inputs in{c.stock, kRate, kYield, {}};
+        for (int days : {17, 45}) {
+            for (float strike = std::floor(c.stock * 0.7f); strike <= c.stock * 1.3f; ++strike) {
+                for (bool put : {false, true}) {
+                    PricingInputs p{};
+                    p.StockPrice = c.stock;
+                    p.StrikePrice = strike;
+                    p.DaysToGo = days;
+                    p.InterestRate = kRate;
+                    p.DividendYield = kYield;
+                    p.Volatility = 0.30f;
+                    float value = OptionValue(p, put);
+                    float bid = value, ask = value;
+                    if (c.cents) {
+                        value = std::round(value * 100) / 100;
+                        bid = value - 0.01f;
+                        ask = value + 0.01f;
+                    }
+                    if (bid <= 0) continue;
+                    in.Options.push_back(Iv30Option{strike, put, bid, ask, -1, days});
+                }
+            }
+        }
+        const Iv30Result r = ComputeIv30(in);
+        ASSERT_TRUE(r.Both && r.Calls && r.Puts);
+        EXPECT_NEAR(*r.Both, 30, c.error);
+        EXPECT_NEAR(*r.Calls, 30, c.sideError);
+        EXPECT_NEAR(*r.Puts, 30, c.sideError);
+        EXPECT_EQ(r.DaysNear, 17);
+        EXPECT_EQ(r.DaysNext, 45);
+    }
+}
+
 std::vector<double> Days(std::initializer_list<std::pair<int, double>> runs) {
     std::vector<double> w;
     for (const auto& [n, x] : runs)
