@@ -299,9 +299,19 @@ TEST(HistoryScan, EachPassPrintsAndKeepsItsChangeList) {
         }
     }
     ASSERT_EQ(static_cast<int>(firstSet.size()), savedBefore) << firstSaved;
-    std::string expected;
+    // The first pass's verdicts, as its saved set was kept: a stock saved
+    // UP then and DOWN now, or the other way round, is a turned signal.
+    std::map<std::string, std::string> firstVerdicts;
+    for (const HistoryRow& row : store.SavedSet(passes[0].Id))
+        firstVerdicts[row.Symbol] = row.Verdict;
+    std::string expected, turned;
     for (const auto& [symbol, row] : now) {
-        if (!saved(row) || firstSet.count(symbol) != 0) continue;
+        if (!saved(row)) continue;
+        const auto was = firstVerdicts.find(symbol);
+        const bool isTurned = firstSet.count(symbol) != 0 && was != firstVerdicts.end() &&
+                              was->second != row.Verdict && was->second != "SAVED" &&
+                              row.Verdict != "SAVED";
+        if (firstSet.count(symbol) != 0 && !isTurned) continue;
         std::string why = row.Verdict;
         if (row.Verdict != "SAVED") {
             char ratio[64];
@@ -315,8 +325,13 @@ TEST(HistoryScan, EachPassPrintsAndKeepsItsChangeList) {
             }
             why += ratio;
         }
-        expected += "+ " + symbol + "  " + why + "\r\n";
+        if (isTurned) {
+            turned += "~ " + symbol + "  " + why + " (was " + was->second + ")\r\n";
+        } else {
+            expected += "+ " + symbol + "  " + why + "\r\n";
+        }
     }
+    expected += turned;
     std::string unknown;
     for (const std::string& symbol : firstSet) {
         const auto found = now.find(symbol);
