@@ -38,7 +38,9 @@ TEST(ChainIv30, LinesReadBackAndOnlyForTheirDayAndLastSale) {
         SCOPED_TRACE(l.symbol);
         const Iv30Result* found = ChainIv30Of(table, l.symbol, l.day, l.last);
         ASSERT_EQ(found != nullptr, l.both.has_value());
-        if (found) EXPECT_NEAR(*found->Both, *l.both, 1e-9);
+        if (found) {
+            EXPECT_NEAR(*found->Both, *l.both, 1e-9);
+        }
     }
     EXPECT_FALSE(table.at("DUNE").Iv30.Calls);
     EXPECT_EQ(table.at("DUNE").Iv30.DaysNext, std::nullopt);
