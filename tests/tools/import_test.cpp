@@ -377,6 +377,48 @@ TEST(Importer, WritesTheArchiveRecordsAndSkipsRowsCountingThem) {
         << "a stock without options has no options section";
 }
 
+// An underlying quoted on one side only is no price: the midpoint of an
+// empty bid and an ask would price the stock at half its value. The stock
+// stays unpriced and the message names the empty side.
+TEST(Importer, AOneSidedUnderlyingQuoteLeavesTheStockUnpriced) {
+    const struct {
+        const char* bid;
+        const char* ask;
+        const char* said;  // empty: priced at the midpoint
+    } cases[] = {
+        {"", "31.45", "chain.csv:2: the underlying's bid is empty (ask 31.45)"},
+        {"31.40", "", "chain.csv:2: the underlying's ask is empty (bid 31.4)"},
+        {"", "", "chain.csv:2: the underlying's bid and ask are empty"},
+        {"31.40", "31.50", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said);
+        TempDir dir;
+        dir.Write("chain.csv",
+                  std::string("underlying,underlying_bid,underlying_ask,type,expiration,strike,"
+                              "bid,ask\n") +
+                      "ACME," + c.bid + "," + c.ask + ",call,2026-12-18,30,1.9,2.1\n");
+        ImportOptions options;
+        options.outDir = dir.Path();
+        options.date = {2026, 12, 1};
+        options.files = {{dir.File("chain.csv"), {}}};
+        ImportSummary summary;
+        std::string error;
+        const ImportFailure failure = RunImport(options, summary, error);
+        if (*c.said == 0) {
+            ASSERT_EQ(failure, ImportFailure::None) << error;
+            EXPECT_NE(dir.Read("Quote.txt").find("<STOCK>ACME\r\n"), std::string::npos);
+            EXPECT_NE(dir.Read("Quote.txt").find("\r\n31.45\r\n"), std::string::npos)
+                << dir.Read("Quote.txt");
+            continue;
+        }
+        EXPECT_NE(failure, ImportFailure::None);
+        EXPECT_NE(error.find(c.said), std::string::npos) << error;
+        EXPECT_EQ(error.find("no underlying-price column"), std::string::npos) << error;
+        EXPECT_FALSE(dir.Exists("Quote.txt"));
+    }
+}
+
 // Temporary files of killed imports older than a minute go at the next
 // import; a young one may belong to an import running now and stays, and so
 // do files that are no temporaries of the import's own files.

@@ -803,6 +803,9 @@ std::optional<OptionRow> ReadSide(const OptionHeader& header, int side,
             return std::nullopt;
         }
         row.UnderlyingPrice = bid > 0 && ask > 0 ? (bid + ask) / 2 : -1;
+        row.UnderlyingQuoted = c[kUnderlyingBid] >= 0 && c[kUnderlyingAsk] >= 0;
+        row.UnderlyingBid = bid;
+        row.UnderlyingAsk = ask;
     }
     row.QuoteDate = context.quoteDate;
     if (c[kOptQuoteDate] >= 0) {

@@ -166,7 +166,12 @@ struct OptionRow {
     double Strike = 0;
     // -1 where the file has no value, as the archive marks it.
     float Last = -1, Change = -1, Bid = -1, Ask = -1, Volume = -1, OpenInterest = -1;
-    double UnderlyingPrice = -1;         // the underlying's price the row gives, or -1
+    double UnderlyingPrice = -1;  // the underlying's price the row gives, or -1
+    // The underlying's bid and ask where the file has their columns and no
+    // price of the underlying (-1 where empty); a price is their midpoint
+    // only when both are there.
+    bool UnderlyingQuoted = false;
+    double UnderlyingBid = -1, UnderlyingAsk = -1;
     std::optional<CivilDate> QuoteDate;  // the day the row belongs to, when the file says
     long Line = 0;
 };

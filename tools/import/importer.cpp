@@ -250,6 +250,19 @@ bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& boo
                     stock.Line = row.Line;
                     book->AddStock(std::move(stock));
                     ++summary.stocksFromChains;
+                } else if (unpriced.count(row.Underlying) == 0 && row.UnderlyingQuoted) {
+                    // A one-sided quote is no price: its midpoint would be
+                    // half the stock's value.
+                    const bool noBid = !(row.UnderlyingBid > 0);
+                    const bool noAsk = !(row.UnderlyingAsk > 0);
+                    unpriced[row.Underlying] =
+                        row.Underlying + ": no stock quote, so its options are left out; " +
+                        FileName(path) + ":" + std::to_string(row.Line) + ": the underlying's " +
+                        (noBid && noAsk ? std::string("bid and ask are empty")
+                         : noBid        ? FormatArgs("bid is empty (ask %g)", row.UnderlyingAsk)
+                                        : FormatArgs("ask is empty (bid %g)", row.UnderlyingBid)) +
+                        ": give a stock-quote file with " + row.Underlying + " or --price " +
+                        row.Underlying + "=PRICE";
                 } else if (unpriced.count(row.Underlying) == 0) {
                     unpriced[row.Underlying] =
                         row.Underlying + ": no stock quote, so its options are left out; " +
