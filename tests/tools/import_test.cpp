@@ -419,6 +419,27 @@ TEST(Importer, AOneSidedUnderlyingQuoteLeavesTheStockUnpriced) {
     }
 }
 
+// An index chain with 50-point strikes: the one strike of the table it
+// lists is an outer one, which the archive does not hold. Nothing is
+// written, and the import fails as when no option is kept.
+TEST(Importer, OptionsKeptOnlyOutsideTheArchivedStrikesAreNoOption) {
+    TempDir dir;
+    std::string chain = "underlying,underlying_last,type,expiration,strike,bid,ask\n";
+    for (int strike = 3850; strike <= 4150; strike += 50)
+        chain += "IDX,4012,call,2026-12-18," + std::to_string(strike) + ",10,11\n";
+    dir.Write("chain.csv", chain);
+    ImportOptions options;
+    options.outDir = dir.Path();
+    options.date = {2026, 12, 1};
+    options.files = {{dir.File("chain.csv"), {}}};
+    ImportSummary summary;
+    std::string error;
+    EXPECT_EQ(RunImport(options, summary, error), ImportFailure::NoOption) << error;
+    EXPECT_GT(summary.optionsKept, 0);
+    EXPECT_NE(error.find("no option kept, nothing written"), std::string::npos) << error;
+    EXPECT_FALSE(dir.Exists("Quote.txt"));
+}
+
 // Temporary files of killed imports older than a minute go at the next
 // import; a young one may belong to an import running now and stays, and so
 // do files that are no temporaries of the import's own files.

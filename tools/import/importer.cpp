@@ -336,6 +336,23 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
         error = "no option kept, nothing written: " + NoOptionReason(summary);
         return ImportFailure::NoOption;
     }
+    // Options kept only at the outer strikes or in the third month leave the
+    // archive without one: the scan would read no option either.
+    long archivable = 0;
+    for (const BookStock& stock : book.Stocks()) {
+        ForEachNearMoneyOption([&](const OptionEntry& e) {
+            if (stock.options[e.Type][e.Strike][e.Month].present) ++archivable;
+        });
+    }
+    if (summary.chainGiven && archivable == 0) {
+        error = FormatArgs(
+            "no option kept, nothing written: the %ld options kept are all outside "
+            "the strikes nearest the last sale in the two nearest months, which "
+            "the archive holds (strikes listed further apart than the strike "
+            "table's?)",
+            summary.optionsKept);
+        return ImportFailure::NoOption;
+    }
     // A missing working directory is made as the programs that work in one
     // make it: each new level for the user alone.
     if (std::string made = MakeWorkingDirectory(options.outDir); !made.empty()) {
