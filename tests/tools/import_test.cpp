@@ -153,7 +153,13 @@ TEST(ImportRows, CellsAndDates) {
     EXPECT_EQ(ParseDate("2027-01-15"), (CivilDate{2027, 1, 15}));
     EXPECT_EQ(ParseDate("1/15/2027"), (CivilDate{2027, 1, 15}));
     EXPECT_EQ(ParseDate("2028-02-29 00:00:00"), (CivilDate{2028, 2, 29}));
-    for (const char* bad : {"2027-02-29", "13/1/2027", "2027-1-15", "1/15/27", "", "x/y/z"}) {
+    // Dates of a time zone as pandas writes them, the offset glued on.
+    for (const char* zoned : {"2026-12-09 00:00:00-05:00", "2026-12-09 09:30:00+0100",
+                              "2026-12-09T16:00:00Z", "2026-12-09 16:00Z"}) {
+        EXPECT_EQ(ParseDate(zoned), (CivilDate{2026, 12, 9})) << zoned;
+    }
+    for (const char* bad : {"2027-02-29", "13/1/2027", "2027-1-15", "1/15/27", "", "x/y/z",
+                            "2026-12-09 00:00:00-05:00:00:00", "2026-12-09 00:00-x"}) {
         EXPECT_FALSE(ParseDate(bad)) << bad;
     }
 }

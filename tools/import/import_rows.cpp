@@ -178,10 +178,22 @@ std::optional<int> Year(std::string_view text, bool twoDigitsAllowed) {
 }
 
 // A time of day after a date: "0:00:00", "16:00", "15:59:58.123", with an
-// optional AM/PM and zone word.
+// optional AM/PM and zone word, or the zone's offset glued on, as pandas
+// writes dates of a time zone: "00:00:00-05:00", "09:30:00+0100", "16:00Z".
 bool IsTimeWords(const std::vector<std::string_view>& words, std::size_t from) {
     if (from >= words.size()) return true;
-    for (char c : words[from]) {
+    std::string_view time = words[from];
+    if (!time.empty() && time.back() == 'Z') time.remove_suffix(1);
+    const std::size_t offset = time.find_first_of("+-");
+    if (offset != std::string_view::npos && offset > 0) {
+        const std::string_view zone = time.substr(offset + 1);
+        if (zone.size() < 2 || zone.size() > 5) return false;
+        for (char c : zone) {
+            if (!IsDigit(c) && c != ':') return false;
+        }
+        time = time.substr(0, offset);
+    }
+    for (char c : time) {
         if (!IsDigit(c) && c != ':' && c != '.') return false;
     }
     return words.size() - from <= 3;
