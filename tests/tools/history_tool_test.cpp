@@ -165,6 +165,7 @@ TEST(HistoryAdd, RowsWithoutADateTakeDateOrAreRefusedBesideManyDates) {
     WriteThreeDays(in);
     in.Write("undated.csv", "symbol,last\nZED,5\n");
     in.Write("one_day.csv", "date,symbol,last\n2025-10-10,ONE,3\n");
+    in.Write("dotted.csv", "quotedate,symbol,last\n2016.12.07,ACME,5\n2016.12.08,ACME,6\n");
     const struct {
         std::string args;
         int status;
@@ -177,6 +178,7 @@ TEST(HistoryAdd, RowsWithoutADateTakeDateOrAreRefusedBesideManyDates) {
         {"add one_day.csv undated.csv", 0, "taken as of the files' quote date", 20251010},
         {"add --date 2025-10-14 stocks.csv undated.csv", 0, "rows of other days", 20251014},
         {"add missing.csv", 1, "missing.csv: cannot open", 0},
+        {"add dotted.csv", 1, "no date could be read: '2016.12.07' in column 'quotedate'", 0},
         {"add --date 2025-13-01 undated.csv", 64, "--date takes YYYY-MM-DD", 0},
     };
     for (const auto& c : cases) {

@@ -113,6 +113,9 @@ bool ReadDatedBooks(const ImportOptions& options, DatedRead& out, std::string& e
     };
     std::vector<FileLayout> layouts(options.files.size());
     std::vector<bool> dated(options.files.size());
+    // The first row skipped for a date that could not be read, should no
+    // stock be read at all.
+    std::optional<RowProblem> badDate;
     std::string undatedFile;
     for (std::size_t i = 0; i < options.files.size(); ++i) {
         TableHandlers handlers;
@@ -166,6 +169,7 @@ bool ReadDatedBooks(const ImportOptions& options, DatedRead& out, std::string& e
             handlers.onSkip = [&](long line, const RowProblem& problem) {
                 auto& faults = pass == 0 ? out.stockFaults : out.optionFaults;
                 ++faults[static_cast<int>(problem.fault)];
+                if (problem.fault == RowFault::BadQuoteDate && !badDate) badDate = problem;
                 tell(DescribeRowProblem(path, line, problem) + ": row skipped");
             };
             if (!ReadTableFile(path, options.files[i].symbol, handlers, error)) return false;
@@ -176,7 +180,8 @@ bool ReadDatedBooks(const ImportOptions& options, DatedRead& out, std::string& e
     // A day of options alone, none of them priced, has nothing to record.
     std::erase_if(out.days, [](const auto& entry) { return entry.second.book->Stocks().empty(); });
     if (out.days.empty()) {
-        error = "no stock could be read";
+        error =
+            badDate ? NoDateText(*badDate) + ", no stock could be read" : "no stock could be read";
         return false;
     }
     return true;

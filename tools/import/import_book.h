@@ -13,8 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "market/option_tables.h"
 #include "analytics/iv_history.h"
+#include "market/option_tables.h"
 #include "market/quote.h"
 #include "tools/import/import_rows.h"
 

@@ -267,6 +267,10 @@ std::string DateText(const CivilDate& date) {
     return text;
 }
 
+std::string NoDateText(const RowProblem& problem) {
+    return "no date could be read: '" + problem.text + "' in column '" + problem.column + "'";
+}
+
 std::string NormalizeColumnName(std::string_view name) {
     std::string out;
     for (char c : name) {

@@ -73,6 +73,10 @@ struct RowProblem {
     std::string text;    // the cell as read
 };
 
+// "no date could be read: '2016.12.07' in column 'quotedate'": why nothing
+// was read when the rows skipped had dates that could not be read.
+std::string NoDateText(const RowProblem& problem);
+
 // "FILE:LINE: column 'NAME': FAULT 'CELL'", as the skipped rows are told.
 std::string DescribeRowProblem(const std::string& file, long line, const RowProblem& problem);
 

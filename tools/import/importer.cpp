@@ -182,6 +182,12 @@ bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& boo
     };
     if (!ChooseDate(options, summary, error)) return false;
     book = std::make_unique<ImportBook>(summary.date);
+    // The first row skipped for a date that could not be read, should no
+    // stock be read at all.
+    std::optional<RowProblem> badDate;
+    auto noteDate = [&](const RowProblem& problem) {
+        if (problem.fault == RowFault::BadQuoteDate && !badDate) badDate = problem;
+    };
 
     // The layouts first: stock files are read before the chains, so that a
     // stock file's quote wins over a chain's underlying price.
@@ -211,6 +217,7 @@ bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& boo
         handlers.onSkip = [&](long line, const RowProblem& problem) {
             ++summary.stockRows;
             ++summary.stockFaults[static_cast<int>(problem.fault)];
+            noteDate(problem);
             tell(DescribeRowProblem(path, line, problem) + ": row skipped");
         };
         if (!ReadTableFile(path, options.files[i].symbol, handlers, error)) return false;
@@ -284,6 +291,7 @@ bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& boo
         handlers.onSkip = [&](long line, const RowProblem& problem) {
             ++summary.optionRows;
             ++summary.optionFaults[static_cast<int>(problem.fault)];
+            noteDate(problem);
             tell(DescribeRowProblem(path, line, problem) + ": row skipped");
         };
         if (!ReadTableFile(path, options.files[i].symbol, handlers, error)) return false;
@@ -291,6 +299,10 @@ bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& boo
     book->FinishStocks();
     for (auto& [symbol, message] : unpriced)
         summary.unpriced.push_back(std::move(message));
+    if (book->Stocks().empty() && badDate) {
+        error = NoDateText(*badDate) + ", no stock could be read";
+        return false;
+    }
     if (book->Stocks().empty()) {
         error = "no stock could be read";
         if (!summary.unpriced.empty()) error += " (" + summary.unpriced.front() + ")";
