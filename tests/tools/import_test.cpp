@@ -446,6 +446,27 @@ TEST(Importer, OptionsKeptOnlyOutsideTheArchivedStrikesAreNoOption) {
     EXPECT_FALSE(dir.Exists("Quote.txt"));
 }
 
+// A "Last:" price above a chain's header without a ticker prices the stock
+// --symbol names.
+TEST(Importer, APreamblePriceWithoutATickerGoesToTheSymbolGiven) {
+    TempDir dir;
+    dir.Write("chain.csv",
+              "Last: 31.45\n"
+              "expiration,type,strike,bid,ask\n"
+              "2026-12-18,call,30,1.9,2.1\n"
+              "2026-12-18,put,30,0.4,0.5\n");
+    ImportOptions options;
+    options.outDir = dir.Path();
+    options.date = {2026, 12, 1};
+    options.files = {{dir.File("chain.csv"), "ACME"}};
+    ImportSummary summary;
+    std::string error;
+    ASSERT_EQ(RunImport(options, summary, error), ImportFailure::None) << error;
+    EXPECT_EQ(summary.stocksWritten, 1);
+    EXPECT_NE(dir.Read("Quote.txt").find("\r\n31.45\r\n"), std::string::npos)
+        << dir.Read("Quote.txt");
+}
+
 // Temporary files of killed imports older than a minute go at the next
 // import; a young one may belong to an import running now and stays, and so
 // do files that are no temporaries of the import's own files.

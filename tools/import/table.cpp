@@ -64,6 +64,14 @@ std::optional<double> LabelledNumber(std::string_view cell, std::string_view lab
 // What the lines before the header say: "SYM Name,Last: 658.05,Change: -1.13",
 // "Date: October 14, 2025 at 4:15 PM", "... quote for SYM on 10/14/25 ...",
 // and an UNDERLYING block (a title line, a header line, a values line).
+bool IsPreambleLabel(std::string_view cell) {
+    const std::string lower = Lower(cell);
+    for (const char* label : {"last:", "change:", "bid:", "ask:", "volume:", "date:"}) {
+        if (lower.starts_with(label)) return true;
+    }
+    return false;
+}
+
 Preamble ReadPreamble(const std::vector<CsvRow>& rows, std::size_t count) {
     Preamble p;
     QuoteRecord& q = p.quote;
@@ -71,7 +79,9 @@ Preamble ReadPreamble(const std::vector<CsvRow>& rows, std::size_t count) {
         const auto& fields = rows[r].Fields;
         for (std::size_t i = 0; i < fields.size(); ++i) {
             const std::string_view cell = Trimmed(fields[i]);
-            if (r == 0 && i == 0 && !cell.empty()) {
+            // The first cell is the title, unless it is already a labelled
+            // figure ("Last: 31.45" in a file without a title line).
+            if (r == 0 && i == 0 && !cell.empty() && !IsPreambleLabel(cell)) {
                 const std::string lower = Lower(cell);
                 const std::size_t forAt = lower.find(" for ");
                 if (forAt != std::string::npos) {
@@ -158,6 +168,9 @@ bool Detect(const std::vector<CsvRow>& rows, const std::string& symbol, FileLayo
         if (!HasChainColumn(rows[i].Fields)) continue;
         layout.kind = FileLayout::Kind::Chain;
         layout.preamble = ReadPreamble(rows, i);
+        // A price above the header without a ticker is that of the stock
+        // --symbol names.
+        if (layout.preamble.symbol.empty() && !symbol.empty()) layout.preamble.symbol = symbol;
         layout.blocks = i > 0 && TitleDate(rows[i - 1]).has_value();
         RowContext context;
         context.underlying = symbol.empty() ? layout.preamble.symbol : symbol;
