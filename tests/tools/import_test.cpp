@@ -467,6 +467,27 @@ TEST(Importer, APreamblePriceWithoutATickerGoesToTheSymbolGiven) {
         << dir.Read("Quote.txt");
 }
 
+// A stock row skipped for a bad figure leaves its chain without a price:
+// the message names that row, not a stock file the user gave.
+TEST(Importer, ASkippedStockRowIsNamedWhenItsChainHasNoPrice) {
+    TempDir dir;
+    dir.Write("stocks.csv", "symbol,last\nACME,31.4x\n");
+    dir.Write("chain.csv",
+              "underlying,type,expiration,strike,bid,ask\nACME,call,2026-12-18,30,1.9,2.1\n");
+    ImportOptions options;
+    options.outDir = dir.Path();
+    options.date = {2026, 12, 1};
+    options.files = {{dir.File("stocks.csv"), {}}, {dir.File("chain.csv"), {}}};
+    ImportSummary summary;
+    std::string error;
+    EXPECT_NE(RunImport(options, summary, error), ImportFailure::None);
+    EXPECT_NE(error.find("ACME: no stock quote, so its options are left out; its stock row was "
+                         "skipped: " +
+                         dir.File("stocks.csv") + ":2: column 'last'"),
+              std::string::npos)
+        << error;
+}
+
 // Temporary files of killed imports older than a minute go at the next
 // import; a young one may belong to an import running now and stays, and so
 // do files that are no temporaries of the import's own files.

@@ -107,7 +107,9 @@ bool ReadNumberInto(const std::vector<std::string>& names, const std::vector<std
     if (cell.kind == Cell::Unreadable || (!mayBeNegative && cell.value < 0)) {
         problem = {
             cell.kind == Cell::Unreadable ? RowFault::UnreadableNumber : RowFault::NegativeValue,
-            NameOf(names, column), std::string(text)};
+            NameOf(names, column),
+            std::string(text),
+            {}};
         return false;
     }
     out = static_cast<T>(cell.value);
@@ -411,16 +413,20 @@ float PriceEarningsOf(float lastSale, float earningsPerShare) {
     return ratio > kNotAvailable ? kNotAvailable : ratio;
 }
 
-std::optional<StockRow> ReadStockRow(const StockHeader& header,
-                                     const std::vector<std::string>& fields, RowProblem& problem,
-                                     std::string_view symbol) {
+namespace {
+
+std::optional<StockRow> ReadStockFields(const StockHeader& header,
+                                        const std::vector<std::string>& fields, RowProblem& problem,
+                                        std::string_view symbol) {
     const auto& c = header.column;
     const auto& names = header.names;
     StockRow row;
     row.Symbol = c[kSymbol] >= 0 ? SymbolOf(FieldAt(fields, c[kSymbol])) : std::string(symbol);
     if (!IsScanSymbol(row.Symbol)) {
-        problem = {RowFault::BadSymbol, NameOf(names, c[kSymbol]),
-                   std::string(FieldAt(fields, c[kSymbol]))};
+        problem = {RowFault::BadSymbol,
+                   NameOf(names, c[kSymbol]),
+                   std::string(FieldAt(fields, c[kSymbol])),
+                   {}};
         return std::nullopt;
     }
     QuoteRecord& q = row.Quote;
@@ -461,14 +467,18 @@ std::optional<StockRow> ReadStockRow(const StockHeader& header,
     if (c[kQuoteDate] >= 0) {
         row.QuoteDate = ParseDate(FieldAt(fields, c[kQuoteDate]));
         if (!row.QuoteDate) {
-            problem = {RowFault::BadQuoteDate, NameOf(names, c[kQuoteDate]),
-                       std::string(FieldAt(fields, c[kQuoteDate]))};
+            problem = {RowFault::BadQuoteDate,
+                       NameOf(names, c[kQuoteDate]),
+                       std::string(FieldAt(fields, c[kQuoteDate])),
+                       {}};
             return std::nullopt;
         }
     }
     if (!(q.LastSale > 0)) {
-        problem = {RowFault::NoLastPrice, NameOf(names, c[kLast]),
-                   std::string(FieldAt(fields, c[kLast]))};
+        problem = {RowFault::NoLastPrice,
+                   NameOf(names, c[kLast]),
+                   std::string(FieldAt(fields, c[kLast])),
+                   {}};
         return std::nullopt;
     }
     q.Volume = std::round(q.Volume);
@@ -479,6 +489,23 @@ std::optional<StockRow> ReadStockRow(const StockHeader& header,
     q.Exchange = std::string(FieldAt(fields, c[kExchange]));
     q.ExDividendDate = std::string(FieldAt(fields, c[kExDividendDate]));
     q.PriceEarnings = PriceEarningsOf(q.LastSale, q.EarningsPerShare);
+    return row;
+}
+
+}  // namespace
+
+std::optional<StockRow> ReadStockRow(const StockHeader& header,
+                                     const std::vector<std::string>& fields, RowProblem& problem,
+                                     std::string_view symbol) {
+    std::optional<StockRow> row = ReadStockFields(header, fields, problem, symbol);
+    if (!row) {
+        // Which stock the skipped row was, so that its options left without
+        // a price can say why.
+        const int column = header.column[kSymbol];
+        const std::string named =
+            column >= 0 ? SymbolOf(FieldAt(fields, column)) : std::string(symbol);
+        if (IsScanSymbol(named)) problem.symbol = named;
+    }
     return row;
 }
 
@@ -713,7 +740,7 @@ std::optional<OptionRow> ReadSide(const OptionHeader& header, int side,
     failed = false;
     OptionRow row;
     auto fail = [&](RowFault fault, int column) {
-        problem = {fault, NameOf(names, column), std::string(FieldAt(fields, column))};
+        problem = {fault, NameOf(names, column), std::string(FieldAt(fields, column)), {}};
         failed = true;
         return std::nullopt;
     };

@@ -71,6 +71,7 @@ struct RowProblem {
     RowFault fault = RowFault::UnreadableNumber;
     std::string column;  // the header name of the column at fault
     std::string text;    // the cell as read
+    std::string symbol;  // a skipped stock row's symbol, when it could be read
 };
 
 // "no date could be read: '2016.12.07' in column 'quotedate'": why nothing

@@ -185,6 +185,8 @@ bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& boo
     // The first row skipped for a date that could not be read, should no
     // stock be read at all.
     std::optional<RowProblem> badDate;
+    // The stock rows skipped, by symbol: the first of each.
+    std::map<std::string, std::string> skippedStocks;
     auto noteDate = [&](const RowProblem& problem) {
         if (problem.fault == RowFault::BadQuoteDate && !badDate) badDate = problem;
     };
@@ -218,6 +220,8 @@ bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& boo
             ++summary.stockRows;
             ++summary.stockFaults[static_cast<int>(problem.fault)];
             noteDate(problem);
+            if (!problem.symbol.empty() && skippedStocks.count(problem.symbol) == 0)
+                skippedStocks[problem.symbol] = DescribeRowProblem(path, line, problem);
             tell(DescribeRowProblem(path, line, problem) + ": row skipped");
         };
         if (!ReadTableFile(path, options.files[i].symbol, handlers, error)) return false;
@@ -257,6 +261,11 @@ bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& boo
                     stock.Line = row.Line;
                     book->AddStock(std::move(stock));
                     ++summary.stocksFromChains;
+                } else if (unpriced.count(row.Underlying) == 0 &&
+                           skippedStocks.count(row.Underlying) != 0) {
+                    unpriced[row.Underlying] =
+                        row.Underlying + ": no stock quote, so its options are left out; its " +
+                        "stock row was skipped: " + skippedStocks[row.Underlying];
                 } else if (unpriced.count(row.Underlying) == 0 && row.UnderlyingQuoted) {
                     // A one-sided quote is no price: its midpoint would be
                     // half the stock's value.
