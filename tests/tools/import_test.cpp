@@ -383,109 +383,68 @@ TEST(Importer, WritesTheArchiveRecordsAndSkipsRowsCountingThem) {
         << "a stock without options has no options section";
 }
 
-// An underlying quoted on one side only is no price: the midpoint of an
-// empty bid and an ask would price the stock at half its value. The stock
-// stays unpriced and the message names the empty side.
-TEST(Importer, AOneSidedUnderlyingQuoteLeavesTheStockUnpriced) {
+// Chains whose stock gets no price, or a price from another place than a
+// stock file, each with what the import says or writes. A one-sided
+// underlying quote is no price (its midpoint would halve the stock); a
+// chain kept only at strikes the archive does not hold is no option; a
+// "Last:" without a ticker prices the stock --symbol names; a stock row
+// skipped for a bad figure is named where its chain is left unpriced.
+TEST(Importer, ChainsWithoutAStockFileArePricedOrSayWhyNot) {
+    const std::string header =
+        "underlying,underlying_bid,underlying_ask,type,expiration,strike,"
+        "bid,ask\n";
+    std::string index = "underlying,underlying_last,type,expiration,strike,bid,ask\n";
+    for (int strike = 3850; strike <= 4150; strike += 50)
+        index += "IDX,4012,call,2026-12-18," + std::to_string(strike) + ",10,11\n";
     const struct {
-        const char* bid;
-        const char* ask;
-        const char* said;  // empty: priced at the midpoint
+        std::string stocks;  // stocks.csv, none when empty
+        std::string chain;
+        std::string symbol;  // --symbol of the chain
+        ImportFailure failure;
+        std::string said;  // in the error, or in Quote.txt when it is written
     } cases[] = {
-        {"", "31.45", "chain.csv:2: the underlying's bid is empty (ask 31.45)"},
-        {"31.40", "", "chain.csv:2: the underlying's ask is empty (bid 31.4)"},
-        {"", "", "chain.csv:2: the underlying's bid and ask are empty"},
-        {"31.40", "31.50", ""},
+        {"", header + "ACME,,31.45,call,2026-12-18,30,1.9,2.1\n", "", ImportFailure::NothingRead,
+         "chain.csv:2: the underlying's bid is empty (ask 31.45)"},
+        {"", header + "ACME,31.40,,call,2026-12-18,30,1.9,2.1\n", "", ImportFailure::NothingRead,
+         "chain.csv:2: the underlying's ask is empty (bid 31.4)"},
+        {"", header + "ACME,,,call,2026-12-18,30,1.9,2.1\n", "", ImportFailure::NothingRead,
+         "chain.csv:2: the underlying's bid and ask are empty"},
+        {"", header + "ACME,31.40,31.50,call,2026-12-18,30,1.9,2.1\n", "", ImportFailure::None,
+         "<STOCK>ACME\r\n"},
+        {"", index, "", ImportFailure::NoOption, "no option kept, nothing written"},
+        {"", "Last: 31.45\nexpiration,type,strike,bid,ask\n2026-12-18,call,30,1.9,2.1\n", "ACME",
+         ImportFailure::None, "\r\n31.45\r\n"},
+        {"symbol,last\nACME,31.4x\n",
+         "underlying,type,expiration,strike,bid,ask\n"
+         "ACME,call,2026-12-18,30,1.9,2.1\n",
+         "", ImportFailure::NothingRead, "its stock row was skipped: STOCKS:2: column 'last'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.said);
         TempDir dir;
-        dir.Write("chain.csv",
-                  std::string("underlying,underlying_bid,underlying_ask,type,expiration,strike,"
-                              "bid,ask\n") +
-                      "ACME," + c.bid + "," + c.ask + ",call,2026-12-18,30,1.9,2.1\n");
         ImportOptions options;
         options.outDir = dir.Path();
         options.date = {2026, 12, 1};
-        options.files = {{dir.File("chain.csv"), {}}};
+        if (!c.stocks.empty()) {
+            dir.Write("stocks.csv", c.stocks);
+            options.files.push_back({dir.File("stocks.csv"), {}});
+        }
+        dir.Write("chain.csv", c.chain);
+        options.files.push_back({dir.File("chain.csv"), c.symbol});
         ImportSummary summary;
         std::string error;
-        const ImportFailure failure = RunImport(options, summary, error);
-        if (*c.said == 0) {
-            ASSERT_EQ(failure, ImportFailure::None) << error;
-            EXPECT_NE(dir.Read("Quote.txt").find("<STOCK>ACME\r\n"), std::string::npos);
-            EXPECT_NE(dir.Read("Quote.txt").find("\r\n31.45\r\n"), std::string::npos)
-                << dir.Read("Quote.txt");
+        ASSERT_EQ(RunImport(options, summary, error), c.failure) << error;
+        std::string said = c.said;
+        if (const auto at = said.find("STOCKS"); at != std::string::npos)
+            said.replace(at, 6, dir.File("stocks.csv"));
+        if (c.failure == ImportFailure::None) {
+            EXPECT_NE(dir.Read("Quote.txt").find(said), std::string::npos) << dir.Read("Quote.txt");
             continue;
         }
-        EXPECT_NE(failure, ImportFailure::None);
-        EXPECT_NE(error.find(c.said), std::string::npos) << error;
+        EXPECT_NE(error.find(said), std::string::npos) << error;
         EXPECT_EQ(error.find("no underlying-price column"), std::string::npos) << error;
         EXPECT_FALSE(dir.Exists("Quote.txt"));
     }
-}
-
-// An index chain with 50-point strikes: the one strike of the table it
-// lists is an outer one, which the archive does not hold. Nothing is
-// written, and the import fails as when no option is kept.
-TEST(Importer, OptionsKeptOnlyOutsideTheArchivedStrikesAreNoOption) {
-    TempDir dir;
-    std::string chain = "underlying,underlying_last,type,expiration,strike,bid,ask\n";
-    for (int strike = 3850; strike <= 4150; strike += 50)
-        chain += "IDX,4012,call,2026-12-18," + std::to_string(strike) + ",10,11\n";
-    dir.Write("chain.csv", chain);
-    ImportOptions options;
-    options.outDir = dir.Path();
-    options.date = {2026, 12, 1};
-    options.files = {{dir.File("chain.csv"), {}}};
-    ImportSummary summary;
-    std::string error;
-    EXPECT_EQ(RunImport(options, summary, error), ImportFailure::NoOption) << error;
-    EXPECT_GT(summary.optionsKept, 0);
-    EXPECT_NE(error.find("no option kept, nothing written"), std::string::npos) << error;
-    EXPECT_FALSE(dir.Exists("Quote.txt"));
-}
-
-// A "Last:" price above a chain's header without a ticker prices the stock
-// --symbol names.
-TEST(Importer, APreamblePriceWithoutATickerGoesToTheSymbolGiven) {
-    TempDir dir;
-    dir.Write("chain.csv",
-              "Last: 31.45\n"
-              "expiration,type,strike,bid,ask\n"
-              "2026-12-18,call,30,1.9,2.1\n"
-              "2026-12-18,put,30,0.4,0.5\n");
-    ImportOptions options;
-    options.outDir = dir.Path();
-    options.date = {2026, 12, 1};
-    options.files = {{dir.File("chain.csv"), "ACME"}};
-    ImportSummary summary;
-    std::string error;
-    ASSERT_EQ(RunImport(options, summary, error), ImportFailure::None) << error;
-    EXPECT_EQ(summary.stocksWritten, 1);
-    EXPECT_NE(dir.Read("Quote.txt").find("\r\n31.45\r\n"), std::string::npos)
-        << dir.Read("Quote.txt");
-}
-
-// A stock row skipped for a bad figure leaves its chain without a price:
-// the message names that row, not a stock file the user gave.
-TEST(Importer, ASkippedStockRowIsNamedWhenItsChainHasNoPrice) {
-    TempDir dir;
-    dir.Write("stocks.csv", "symbol,last\nACME,31.4x\n");
-    dir.Write("chain.csv",
-              "underlying,type,expiration,strike,bid,ask\nACME,call,2026-12-18,30,1.9,2.1\n");
-    ImportOptions options;
-    options.outDir = dir.Path();
-    options.date = {2026, 12, 1};
-    options.files = {{dir.File("stocks.csv"), {}}, {dir.File("chain.csv"), {}}};
-    ImportSummary summary;
-    std::string error;
-    EXPECT_NE(RunImport(options, summary, error), ImportFailure::None);
-    EXPECT_NE(error.find("ACME: no stock quote, so its options are left out; its stock row was "
-                         "skipped: " +
-                         dir.File("stocks.csv") + ":2: column 'last'"),
-              std::string::npos)
-        << error;
 }
 
 // Temporary files of killed imports older than a minute go at the next
