@@ -61,6 +61,9 @@ struct HistoryPass {
     int Symbols = 0;      // symbols finished
     int Saved = 0;
     bool Finished = false;
+    // Some symbols the pass went past have no row of it: its history
+    // stopped for a while and the scan went on without it.
+    bool Partial = false;
 };
 
 }  // namespace quillon

@@ -21,7 +21,7 @@ namespace {
 // The schema, one step per version: step i brings a database of version i to
 // version i + 1. A step is never changed once released; a new version adds a
 // step.
-constexpr std::array<const char*, 4> kMigrations = {
+constexpr std::array<const char*, 5> kMigrations = {
     // 1: the passes and the daily figures of each symbol.
     "CREATE TABLE passes ("
     " id INTEGER PRIMARY KEY,"
@@ -89,7 +89,14 @@ constexpr std::array<const char*, 4> kMigrations = {
     // settle.
     "ALTER TABLE windows ADD COLUMN last_day BLOB NOT NULL DEFAULT x'';"
     "DELETE FROM windows;"
-    "DELETE FROM meta WHERE name = 'windows_through' AND EXISTS (SELECT 1 FROM days);"};
+    "DELETE FROM meta WHERE name = 'windows_through' AND EXISTS (SELECT 1 FROM days);",
+    // 5: a pass known to lack rows of symbols it went past (its history
+    // stopped and it went on without it) is partial; a finished pass keeps
+    // its change block, written in the transaction that ends it, until
+    // Changes.txt has it too.
+    "ALTER TABLE passes ADD COLUMN partial INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE passes ADD COLUMN changes TEXT;"
+    "ALTER TABLE passes ADD COLUMN changes_written INTEGER NOT NULL DEFAULT 0;"};
 
 constexpr const char* kRowColumns =
     "symbol, day, pass_id, last, change, volume, high52, low52, pe, yield, quote_volatility,"
@@ -658,7 +665,7 @@ std::vector<HistoryDay> HistoryStore::Days() const {
 namespace {
 
 constexpr const char* kPassColumns =
-    "id, as_of, started, ended, source, filters, symbols, saved, finished";
+    "id, as_of, started, ended, source, filters, symbols, saved, finished, partial";
 
 HistoryPass PassOf(sqlite3_stmt* s) {
     HistoryPass pass;
@@ -671,6 +678,7 @@ HistoryPass PassOf(sqlite3_stmt* s) {
     pass.Symbols = sqlite3_column_int(s, 6);
     pass.Saved = sqlite3_column_int(s, 7);
     pass.Finished = sqlite3_column_int(s, 8) != 0;
+    pass.Partial = sqlite3_column_int(s, 9) != 0;
     return pass;
 }
 
