@@ -1,6 +1,10 @@
 #include "history/changes.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <map>
 
@@ -68,8 +72,10 @@ ChangeLine TurnedLine(const HistoryRow& now, const std::string& was) {
 }
 
 // The line of a stock the pass before saved and this one did not, from this
-// pass's row of it (none: the pass did not judge it at all).
-ChangeLine GoneLine(const std::string& symbol, const HistoryRow* now) {
+// pass's row of it (none: the pass did not judge it, or judged it while its
+// history could not be written).
+ChangeLine GoneLine(const std::string& symbol, const HistoryRow* now, bool partial = false) {
+    if (now == nullptr && partial) return {'?', symbol, "not recorded"};
     if (now == nullptr) return {'-', symbol, "not scanned"};
     if (now->Verdict == "NOQUOTE") return {'?', symbol, "no quote"};
     return {'-', symbol, now->FailedTest.empty() ? "rejected" : now->FailedTest};
@@ -146,6 +152,12 @@ std::string ChangesBlock(const PassChanges& changes) {
     if (changes.Lines.empty()) {
         text += "no change, " + std::to_string(changes.Saved) + " saved" + kEol;
     }
+    if (changes.Partial) {
+        text += std::string(
+                    "partial: some symbols were scanned while the history could not be "
+                    "written") +
+                kEol;
+    }
     return text + kEol;
 }
 
@@ -163,19 +175,25 @@ std::string ChangesNotice(const PassChanges& changes) {
 }
 
 std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pass) {
+    if (store.KeepSavedSetOfPass(pass) < 0) return std::nullopt;
+    return ChangesOfPass(store, pass);
+}
+
+std::optional<PassChanges> ChangesOfPass(const HistoryStore& store, std::int64_t pass) {
     // Worked out in the file, symbol by symbol, as CompareSavedSets does in
     // memory: a pass of 20,000 stocks holds only its changed ones.
     const std::optional<HistoryPass> self = store.Pass(pass);
     if (!self) return std::nullopt;
     const std::optional<HistoryPass> previous = store.LastKeptPass(self->Filters, pass);
     if (!store.Error().empty()) return std::nullopt;
-    const int saved = store.KeepSavedSetOfPass(pass);
-    if (saved < 0) return std::nullopt;
+    const std::vector<HistoryRow> saved = store.SavedSet(pass);
+    if (!store.Error().empty()) return std::nullopt;
 
     PassChanges changes;
     changes.AsOf = self->AsOf;
-    changes.Saved = saved;
+    changes.Saved = static_cast<int>(saved.size());
     changes.Previous = previous;
+    changes.Partial = self->Partial;
     if (!previous) return changes;
     const std::vector<HistoryRow> added = store.SavedOnlyBy(pass, previous->Id);
     if (!store.Error().empty()) return std::nullopt;
@@ -189,7 +207,8 @@ std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pa
     for (const HistoryStore::TurnedRow& row : turned)
         changes.Lines.push_back(TurnedLine(row.Now, row.Was));
     for (const HistoryRow& row : gone) {
-        ChangeLine line = GoneLine(row.Symbol, row.Verdict.empty() ? nullptr : &row);
+        ChangeLine line =
+            GoneLine(row.Symbol, row.Verdict.empty() ? nullptr : &row, changes.Partial);
         (line.Mark == '?' ? unknown : removed).push_back(std::move(line));
     }
     for (auto* group : {&removed, &unknown})
@@ -197,12 +216,53 @@ std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pa
     return changes;
 }
 
-bool AppendToChangesFile(const std::string& directory, const std::string& block) {
+namespace {
+
+// How much of `block` the file `fd` of `size` bytes ends with: the whole
+// block, or the beginning of one whose append was cut short, starting a
+// line; 0 when none.
+std::size_t WrittenPart(int fd, off_t size, const std::string& block) {
+    const std::size_t tailSize = std::min(static_cast<std::size_t>(size), block.size() + 1);
+    std::string tail(tailSize, '\0');
+    if (::pread(fd, tail.data(), tail.size(), size - static_cast<off_t>(tailSize)) !=
+        static_cast<ssize_t>(tail.size())) {
+        return 0;
+    }
+    for (std::size_t n = std::min(tail.size(), block.size()); n > 0; --n) {
+        const bool startsLine = n == static_cast<std::size_t>(size) ||
+                                (n < tail.size() && tail[tail.size() - n - 1] == '\n');
+        if (startsLine && tail.compare(tail.size() - n, n, block, 0, n) == 0) return n;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool AppendToChangesFile(const std::string& directory, const std::string& block, bool completing) {
     const std::string file = directory.empty() ? kChangesFile : directory + "/" + kChangesFile;
-    std::FILE* f = std::fopen(file.c_str(), "ab");
-    if (f == nullptr) return false;
-    const bool written = std::fwrite(block.data(), 1, block.size(), f) == block.size();
-    return std::fclose(f) == 0 && written;
+    const int fd = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) return false;
+    std::size_t from = 0;
+    if (completing) {
+        const off_t size = ::lseek(fd, 0, SEEK_END);
+        if (size > 0) from = WrittenPart(fd, size, block);
+    }
+    bool written = true;
+    while (written && from < block.size()) {
+        const ssize_t n = ::write(fd, block.data() + from, block.size() - from);
+        if (n > 0) {
+            from += static_cast<std::size_t>(n);
+        } else if (n == 0 || errno != EINTR) {
+            if (n == 0) errno = ENOSPC;
+            written = false;
+        }
+    }
+    // On the disk before the history counts the block as written.
+    written = written && ::fdatasync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return written;
 }
 
 }  // namespace quillon

@@ -33,6 +33,9 @@ struct PassChanges {
     // filter values, whose block lists nothing.
     std::optional<HistoryPass> Previous;
     std::vector<ChangeLine> Lines;  // the '+' lines, then '~', '-', '?', each by symbol
+    // The history missed symbols of this pass: one saved before that has no
+    // row of it is '?' "not recorded", not '-' "not scanned".
+    bool Partial = false;
     int Count(char mark) const;
 };
 
@@ -70,9 +73,15 @@ std::string NamedDayText(HistoryDay day, bool withYear = true);
 // compares it with that of the last finished pass with the same filters.
 // Nothing when the store cannot be read or written (store.Error() says why).
 std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pass);
+// The same comparison for a pass whose saved set is kept already.
+std::optional<PassChanges> ChangesOfPass(const HistoryStore& store, std::int64_t pass);
 
 // Appends `block` to Changes.txt in `directory` (the current one when
-// empty); false when it could not be written whole.
-bool AppendToChangesFile(const std::string& directory, const std::string& block);
+// empty) and flushes it to the disk; false when it could not be written
+// whole (errno says why). With `completing`, a block the file ends with
+// already, or ends with the beginning of (an append cut short), is written
+// only as far as it is missing.
+bool AppendToChangesFile(const std::string& directory, const std::string& block,
+                         bool completing = false);
 
 }  // namespace quillon

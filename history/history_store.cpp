@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -336,10 +337,44 @@ void HistoryStore::Close() {
     db_ = nullptr;
 }
 
-bool HistoryStore::Fail(const char* what) {
+bool HistoryStore::Fail(const char* what) const {
     error_ = db_ != nullptr ? sqlite3_errmsg(db_) : what;
     if (error_.empty()) error_ = what;
+    NoteErrorCode();
     return false;
+}
+
+void HistoryStore::NoteErrorCode() const {
+    errorCode_ = db_ != nullptr ? sqlite3_errcode(db_) & 0xff : 0;
+    systemError_ = db_ != nullptr ? sqlite3_system_errno(db_) : 0;
+}
+
+int HistoryStore::ErrorErrno() const {
+    switch (errorCode_) {
+        case SQLITE_FULL:
+            return ENOSPC;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return EBUSY;
+        case SQLITE_NOMEM:
+            return ENOMEM;
+        default:
+            return systemError_ != 0 ? systemError_ : EIO;
+    }
+}
+
+bool HistoryStore::ErrorMayPass() const {
+    switch (errorCode_) {
+        case SQLITE_FULL:
+        case SQLITE_IOERR:
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+        case SQLITE_NOMEM:
+        case SQLITE_PROTOCOL:
+            return true;
+        default:
+            return false;
+    }
 }
 
 bool HistoryStore::Exec(const char* sql) {
@@ -355,6 +390,7 @@ sqlite3_stmt* HistoryStore::Prepare(const char* sql) const {
     }
     if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK) {
         error_ = sqlite3_errmsg(db_);
+        NoteErrorCode();
         sqlite3_finalize(s);
         return nullptr;
     }
@@ -364,6 +400,8 @@ sqlite3_stmt* HistoryStore::Prepare(const char* sql) const {
 bool HistoryStore::Open(const std::string& file) {
     Close();
     error_.clear();
+    errorCode_ = 0;
+    systemError_ = 0;
     if (sqlite3_open_v2(file.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
@@ -450,8 +488,8 @@ bool HistoryStore::Migrate() {
 std::int64_t HistoryStore::BeginPass(const HistoryPass& pass) {
     error_.clear();
     Statement s{Prepare(
-        "INSERT INTO passes (as_of, started, ended, source, filters, symbols, saved, finished) "
-        "VALUES (?,?,?,?,?,?,?,?)")};
+        "INSERT INTO passes (as_of, started, ended, source, filters, symbols, saved, finished, "
+        "partial) VALUES (?,?,?,?,?,?,?,?,?)")};
     if (s.s == nullptr) return 0;
     sqlite3_bind_int(s.s, 1, pass.AsOf);
     BindText(s.s, 2, pass.Started);
@@ -461,6 +499,7 @@ std::int64_t HistoryStore::BeginPass(const HistoryPass& pass) {
     sqlite3_bind_int(s.s, 6, pass.Symbols);
     sqlite3_bind_int(s.s, 7, pass.Saved);
     sqlite3_bind_int(s.s, 8, pass.Finished ? 1 : 0);
+    sqlite3_bind_int(s.s, 9, pass.Partial ? 1 : 0);
     if (sqlite3_step(s.s) != SQLITE_DONE) {
         Fail("insert pass");
         return 0;
@@ -949,6 +988,54 @@ std::optional<HistoryPass> HistoryStore::LastKeptPass(const std::string& filters
     if (rc == SQLITE_ROW) return PassOf(s.s);
     if (rc != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
     return std::nullopt;
+}
+
+std::optional<HistoryPass> HistoryStore::LastScanPass() const {
+    error_.clear();
+    const std::string sql = std::string("SELECT ") + kPassColumns +
+                            " FROM passes WHERE source <> 'import' ORDER BY id DESC LIMIT 1";
+    Statement s{Prepare(sql.c_str())};
+    if (s.s == nullptr) return std::nullopt;
+    const int rc = sqlite3_step(s.s);
+    if (rc == SQLITE_ROW) return PassOf(s.s);
+    if (rc != SQLITE_DONE) Fail("read passes");
+    return std::nullopt;
+}
+
+bool HistoryStore::KeepChanges(std::int64_t id, const std::string& block) {
+    error_.clear();
+    Statement s{Prepare("UPDATE passes SET changes = ?, changes_written = 0 WHERE id = ?")};
+    if (s.s == nullptr) return false;
+    BindText(s.s, 1, block);
+    sqlite3_bind_int64(s.s, 2, id);
+    if (sqlite3_step(s.s) != SQLITE_DONE) return Fail("keep changes");
+    return true;
+}
+
+bool HistoryStore::MarkChangesWritten(std::int64_t id) {
+    error_.clear();
+    Statement s{Prepare("UPDATE passes SET changes_written = 1 WHERE id = ?")};
+    if (s.s == nullptr) return false;
+    sqlite3_bind_int64(s.s, 1, id);
+    if (sqlite3_step(s.s) != SQLITE_DONE) return Fail("mark changes written");
+    return true;
+}
+
+std::optional<std::vector<HistoryStore::KeptChanges>> HistoryStore::UnwrittenChanges() const {
+    error_.clear();
+    Statement s{
+        Prepare("SELECT id, changes FROM passes WHERE changes IS NOT NULL"
+                " AND changes_written = 0 ORDER BY id")};
+    if (s.s == nullptr) return std::nullopt;
+    std::vector<KeptChanges> kept;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW)
+        kept.push_back({sqlite3_column_int64(s.s, 0), ColumnText(s.s, 1)});
+    if (rc != SQLITE_DONE) {
+        Fail("read changes");
+        return std::nullopt;
+    }
+    return kept;
 }
 
 std::optional<HistoryPass> HistoryStore::Pass(std::int64_t id) const {

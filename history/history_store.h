@@ -51,6 +51,17 @@ class HistoryStore {
     void Close();
     // Why the last call failed ("" after a success).
     const std::string& Error() const { return error_; }
+    // SQLite's primary result code of the last failure (SQLITE_FULL, ...; 0
+    // when it had none) and the system's errno value beside it.
+    int ErrorCode() const { return errorCode_; }
+    int SystemError() const { return systemError_; }
+    // Whether the last failure is one that passes once room is made, the
+    // disk reads again or another program lets go of the file (a full disk,
+    // an I/O error, a lock), rather than a file this program cannot use.
+    bool ErrorMayPass() const;
+    // The errno value the last failure stands for (ENOSPC for a full disk,
+    // EBUSY for a lock, the system's own for an I/O error).
+    int ErrorErrno() const;
 
     // The schema version this build writes (PRAGMA user_version).
     static int SchemaVersion();
@@ -59,6 +70,21 @@ class HistoryStore {
     std::int64_t BeginPass(const HistoryPass& pass);
     // Ends pass `id`: its counts, whether it finished, and when it ended.
     bool EndPass(std::int64_t id, int symbols, int saved, bool finished, const std::string& ended);
+    // The last pass a scan began (quillon-history add's left out); nothing
+    // when there is none or it could not be read (Error() then says why).
+    std::optional<HistoryPass> LastScanPass() const;
+
+    // The change block of finished pass `id`, kept with the pass in the
+    // transaction that ends it, until Changes.txt has it too.
+    bool KeepChanges(std::int64_t id, const std::string& block);
+    bool MarkChangesWritten(std::int64_t id);
+    struct KeptChanges {
+        std::int64_t Pass = 0;
+        std::string Block;
+    };
+    // The kept blocks Changes.txt does not have yet, oldest first; nothing
+    // when they could not be read.
+    std::optional<std::vector<KeptChanges>> UnwrittenChanges() const;
 
     // Records one symbol's figures for its day, replacing the day's row.
     bool Record(const HistoryRow& row);
@@ -172,7 +198,8 @@ class HistoryStore {
 
   private:
     bool Exec(const char* sql);
-    bool Fail(const char* what);
+    bool Fail(const char* what) const;
+    void NoteErrorCode() const;
     bool Migrate();
     // The last settled day and the day the kept windows reach (nothing while
     // they are dropped), read afresh inside each write transaction.
@@ -191,6 +218,8 @@ class HistoryStore {
     HistoryDay settledThrough_ = 0;
     std::optional<HistoryDay> windowsThrough_;
     mutable std::string error_;
+    mutable int errorCode_ = 0;
+    mutable int systemError_ = 0;
 };
 
 }  // namespace quillon

@@ -273,8 +273,13 @@ void PassOutputFiles::CutBack() {
 
 std::optional<OutputFailure> PassOutputFiles::Commit() {
     if (!ready_) return std::nullopt;
-    if (BeforeCommit) BeforeCommit();
     lastCommit_ = std::chrono::steady_clock::now();
+    if (BeforeCommit) {
+        if (std::optional<OutputFailure> failure = BeforeCommit()) {
+            failure->What = OutputFailure::Step::ResumePoint;
+            return failure;
+        }
+    }
     const bool pointMoves = point_ && point_ != progressText_;
     if (written_ == committed_.Lengths && !pointMoves) return std::nullopt;
     auto fail = [](OutputFailure failure) {

@@ -120,8 +120,9 @@ class PassOutputFiles {
     // Called at each commit before the files are made durable and the
     // resume point moves: what is kept beside the files of each symbol (the
     // pass history) is committed first, so that the resume point never
-    // passes a symbol whose record could still be lost.
-    std::function<void()> BeforeCommit;
+    // passes a symbol whose record could still be lost. A failure it returns
+    // fails the commit: the resume point stays.
+    std::function<std::optional<OutputFailure>()> BeforeCommit;
 
     // Test seam: called with a file's name before each write, rename or
     // deletion of a flush; a non-zero errno value fails that operation.

@@ -2,7 +2,10 @@
 // scan's as-of date, written in one transaction per group commit of the pass
 // output.
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <set>
 
 #include "analytics/iv_history.h"
 #include "history/changes.h"
@@ -120,81 +123,228 @@ HistoryRow HistoryRowOf(const Context& context, HistoryDay day, std::int64_t pas
 
 namespace {
 
+// The number of symbols the rows of `rows` are of.
+std::size_t SymbolsOf(const std::vector<HistoryRow>& rows) {
+    std::set<std::string> symbols;
+    for (const HistoryRow& row : rows)
+        symbols.insert(row.Symbol);
+    return symbols.size();
+}
+
 class HistoryRecorder final : public PassRecorder {
   public:
     void PassStarted(const Context& context) override {
         if (!problem_.empty()) return;
-        if (!store_.IsOpen()) {
-            const std::string& directory = context.files.WorkingDirectory;
-            const std::string file =
-                directory.empty() ? kHistoryFile : directory + "/" + kHistoryFile;
-            if (!store_.Open(file)) return Stop();
-        }
-        Commit(context);
-        if (!problem_.empty()) return;
         changes_.reset();
-        HistoryPass pass;
-        day_ = DayOf(ScanNow(context));
-        // Before the first pass of a day the recent days move into the
-        // table by symbol when a month of them has gathered.
-        if (store_.SettleDue(day_) && !store_.Settle(day_)) return Stop();
-        pass.AsOf = day_;
-        pass.Started = IsoTime(context.clock.Now());
-        pass.Source = context.settings.LocalMode() ? "local" : "server";
-        pass.Filters = FilterText(context.settings);
+        rows_.clear();
+        pass_ = 0;
         symbols_ = 0;
-        pass_ = store_.BeginPass(pass);
-        if (pass_ == 0) Stop();
+        day_ = DayOf(ScanNow(context));
+        plan_ = HistoryPass{};
+        plan_.AsOf = day_;
+        plan_.Started = IsoTime(context.clock.Now());
+        plan_.Source = context.settings.LocalMode() ? "local" : "server";
+        plan_.Filters = FilterText(context.settings);
+        resumedAt_ = context.counters.SymbolIndex;
+        passOpen_ = true;
+        // A failure that may pass is tried again at the next commit, which
+        // holds the resume point until it succeeds.
+        if (!Start(context) && !store_.ErrorMayPass()) Stop();
     }
 
     void SymbolFinished(const Context& context) override {
-        if (!problem_.empty() || pass_ == 0) return;
-        if (!store_.InBatch() && !store_.BeginBatch()) return Stop();
-        if (!store_.Record(HistoryRowOf(context, day_, pass_))) return Stop();
-        ++symbols_;
+        if (!problem_.empty() || !passOpen_) return;
+        rows_.push_back(HistoryRowOf(context, day_, 0));
     }
 
-    void Commit(const Context& context) override {
-        if (!problem_.empty() || !store_.InBatch()) return;
+    std::optional<OutputFailure> Commit(const Context& context) override {
+        if (!problem_.empty() || !passOpen_) return std::nullopt;
+        if (!Start(context)) return Failed(context);
+        if (rows_.empty()) return std::nullopt;
+        if (!store_.BeginBatch()) return Failed(context);
+        for (HistoryRow& row : rows_) {
+            row.PassId = pass_;
+            if (!store_.Record(row)) return Failed(context);
+        }
         // The pass row's counts go with its rows.
-        if (!store_.EndPass(pass_, symbols_, context.counters.ProcessCount, false, "") ||
+        const int symbols = symbols_ + static_cast<int>(rows_.size());
+        if (!store_.EndPass(pass_, symbols, context.counters.ProcessCount, false, "") ||
             !store_.CommitBatch()) {
-            Stop();
+            return Failed(context);
         }
+        symbols_ = symbols;
+        rows_.clear();
+        return std::nullopt;
     }
 
-    void PassEnded(const Context& context) override {
-        if (!problem_.empty() || pass_ == 0) return;
-        Commit(context);
-        if (!problem_.empty()) return;
-        if (!store_.EndPass(pass_, symbols_, context.counters.ProcessCount, true,
-                            IsoTime(context.clock.Now()))) {
-            return Stop();
+    std::optional<OutputFailure> PassEnded(const Context& context) override {
+        if (!problem_.empty()) return std::nullopt;
+        changes_.reset();
+        std::optional<HistoryPass> pass;
+        if (passOpen_) {
+            if (auto failure = Commit(context)) return EndFailed(*failure);
+            if (!problem_.empty()) return std::nullopt;
+            pass = store_.Pass(pass_);
+        } else {
+            // A pass whose symbols an earlier run wrote, and whose end it
+            // did not: the history's last pass of a scan is that pass.
+            if (!OpenStore(context)) return EndFailed(Failed(context));
+            pass = store_.LastScanPass();
+            if (!pass && store_.Error().empty()) return std::nullopt;
         }
-        // The pass's saved set is kept and compared with the last one of the
-        // same filters; the block goes to Changes.txt beside the history.
-        changes_ = ChangesAtPassEnd(store_, pass_);
+        if (!pass) return EndFailed(Failed(context));
+        passOpen_ = false;
         pass_ = 0;
-        if (!changes_) return Stop();
-        AppendToChangesFile(context.files.WorkingDirectory, ChangesBlock(*changes_));
+        if (pass->Finished) return ChangesOfEndedPass(context, *pass);
+        return EndPass(context, *pass);
     }
 
     const std::string& Problem() const override { return problem_; }
     const std::optional<PassChanges>& Changes() const override { return changes_; }
 
   private:
+    std::string FileName(const Context& context) const {
+        const std::string& directory = context.files.WorkingDirectory;
+        return directory.empty() ? kHistoryFile : directory + "/" + kHistoryFile;
+    }
+
+    // Opens the store when it is not, and writes to Changes.txt the blocks
+    // of passes whose end got no further than the history.
+    bool OpenStore(const Context& context) {
+        if (store_.IsOpen()) return true;
+        if (!store_.Open(FileName(context))) return false;
+        // Left for the next opening when they cannot be written now.
+        (void)WriteKeptChanges(context);
+        return true;
+    }
+
+    std::optional<OutputFailure> WriteKeptChanges(const Context& context) {
+        const auto kept = store_.UnwrittenChanges();
+        if (!kept) return EndFailed(Failed(context));
+        for (const HistoryStore::KeptChanges& block : *kept) {
+            if (auto failure = WriteChanges(context, block.Pass, block.Block, true)) {
+                return failure;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The pass row, once the store is open: settled first when due, and
+    // marked partial when the pass goes on past symbols its history lacks.
+    bool Start(const Context& context) {
+        if (pass_ != 0) return true;
+        if (!OpenStore(context)) return false;
+        // Before the first pass of a day the recent days move into the
+        // table by symbol when a month of them has gathered.
+        if (store_.SettleDue(day_) && !store_.Settle(day_)) return false;
+        const std::optional<bool> partial = MissesRows();
+        if (!partial) return false;
+        HistoryPass pass = plan_;
+        pass.Partial = *partial;
+        pass_ = store_.BeginPass(pass);
+        return pass_ != 0;
+    }
+
+    // Whether the pass, going on at symbol resumedAt_, lacks rows of the
+    // symbols before it: the unfinished pass it goes on from (the last of a
+    // scan, of the same source and filters) has fewer, or there is none.
+    std::optional<bool> MissesRows() {
+        if (resumedAt_ <= 0) return false;
+        const std::optional<HistoryPass> last = store_.LastScanPass();
+        if (!last) return store_.Error().empty() ? std::optional<bool>(true) : std::nullopt;
+        if (last->Finished || last->Source != plan_.Source || last->Filters != plan_.Filters) {
+            return true;
+        }
+        if (last->Partial) return true;
+        const std::vector<HistoryRow> rows = store_.RowsOfPass(last->Id);
+        if (!store_.Error().empty()) return std::nullopt;
+        return SymbolsOf(rows) < static_cast<std::size_t>(resumedAt_);
+    }
+
+    // The pass end in one transaction: finished, its saved set kept and its
+    // change block with it; then the block goes to Changes.txt.
+    std::optional<OutputFailure> EndPass(const Context& context, const HistoryPass& pass) {
+        if (!store_.BeginBatch()) return EndFailed(Failed(context));
+        std::optional<PassChanges> changes;
+        const bool ended = store_.EndPass(pass.Id, pass.Symbols, context.counters.ProcessCount,
+                                          true, IsoTime(context.clock.Now())) &&
+                           (changes = ChangesAtPassEnd(store_, pass.Id)) &&
+                           store_.KeepChanges(pass.Id, ChangesBlock(*changes)) &&
+                           store_.CommitBatch();
+        if (!ended) return EndFailed(Failed(context));
+        changes_ = std::move(changes);
+        return WriteChanges(context, pass.Id, ChangesBlock(*changes_));
+    }
+
+    // A pass the history had ended when its run stopped: its change list
+    // again, and its block when Changes.txt did not get it.
+    std::optional<OutputFailure> ChangesOfEndedPass(const Context& context,
+                                                    const HistoryPass& pass) {
+        if (pass.Filters != FilterText(context.settings) ||
+            pass.Saved != context.counters.ProcessCount) {
+            return std::nullopt;  // not this pass: its history was not recorded
+        }
+        changes_ = ChangesOfPass(store_, pass.Id);
+        if (!changes_) return EndFailed(Failed(context));
+        return WriteKeptChanges(context);
+    }
+
+    std::optional<OutputFailure> WriteChanges(const Context& context, std::int64_t pass,
+                                              const std::string& block, bool completing = false) {
+        const std::string& directory = context.files.WorkingDirectory;
+        if (!AppendToChangesFile(directory, block, completing)) {
+            const int error = errno;
+            OutputFailure failure;
+            failure.File = directory.empty() ? "Changes.txt" : directory + "/Changes.txt";
+            failure.Cause = std::strerror(error);
+            failure.Error = error;
+            failure.What = OutputFailure::Step::PassEnd;
+            return failure;
+        }
+        if (!store_.MarkChangesWritten(pass)) return EndFailed(Failed(context));
+        return std::nullopt;
+    }
+
+    // A failure of the store: one that may pass holds the scan where it is
+    // (the rows not committed are recorded again with their symbols); any
+    // other stops the history for the rest of the run.
+    std::optional<OutputFailure> Failed(const Context& context) {
+        store_.RollbackBatch();
+        if (!store_.ErrorMayPass()) {
+            Stop();
+            return std::nullopt;
+        }
+        OutputFailure failure;
+        failure.File = FileName(context);
+        failure.Cause = store_.Error();
+        failure.Error = store_.ErrorErrno();
+        failure.What = OutputFailure::Step::ResumePoint;
+        return failure;
+    }
+
+    static std::optional<OutputFailure> EndFailed(std::optional<OutputFailure> failure) {
+        if (failure) failure->What = OutputFailure::Step::PassEnd;
+        return failure;
+    }
+
     // The history stops for the rest of the run; the scan goes on without it.
     void Stop() {
         problem_ = std::string(kNotRecorded) + kHistoryFile + ": " + store_.Error();
         store_.Close();
         pass_ = 0;
+        passOpen_ = false;
+        rows_.clear();
     }
 
     HistoryStore store_;
     std::string problem_;
-    std::int64_t pass_ = 0;
+    HistoryPass plan_;       // the pass row to begin
+    bool passOpen_ = false;  // between PassStarted and PassEnded
+    std::int64_t pass_ = 0;  // the pass row, once begun
     HistoryDay day_ = 0;
-    int symbols_ = 0;
+    int resumedAt_ = 0;             // the symbol the pass began or went on at
+    int symbols_ = 0;               // rows committed under pass_
+    std::vector<HistoryRow> rows_;  // rows waiting for the next commit
     std::optional<PassChanges> changes_;
 };
 

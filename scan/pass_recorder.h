@@ -11,6 +11,7 @@
 
 #include "history/changes.h"
 #include "history/history_row.h"
+#include "results/pass_output.h"
 #include "scan/context.h"
 
 namespace quillon {
@@ -19,17 +20,25 @@ class PassRecorder {
   public:
     virtual ~PassRecorder() = default;
     // A pass begins at its first symbol, or a pass goes on at the first
-    // symbol after the scan was opened.
+    // symbol after the scan was opened; what was recorded and not committed
+    // before belongs to symbols the scan does again.
     virtual void PassStarted(const Context& context) = 0;
     // The current symbol is judged and its output about to be written; its
     // figures wait for the next Commit.
     virtual void SymbolFinished(const Context& context) = 0;
     // The figures recorded so far are made durable. Called before the pass
     // output's group commit moves the resume point past their symbols, and
-    // at every pause and close.
-    virtual void Commit(const Context& context) = 0;
-    // The pass has ended whole.
-    virtual void PassEnded(const Context& context) = 0;
+    // at every pause and close. A failure that may pass (a full disk, a
+    // database another program holds) is returned: the resume point must
+    // then stay where it is, so that the symbols are done and recorded
+    // again when the scan goes on.
+    virtual std::optional<OutputFailure> Commit(const Context& context) = 0;
+    // Every symbol of the pass is written and committed: the history's pass
+    // ends, in one transaction with its saved set and change block, and the
+    // block goes to Changes.txt. Also called by a later run for a pass whose
+    // end was not written then. A failure is returned as for Commit; the
+    // pass is then ended by the next run.
+    virtual std::optional<OutputFailure> PassEnded(const Context& context) = 0;
     // Why the history is not recorded, from the moment it stopped being;
     // empty while it works.
     virtual const std::string& Problem() const = 0;

@@ -45,20 +45,26 @@ ScanDriver::ScanDriver(Context& context, ScanView& view, QuoteSocket& socket, Sc
     // output: the resume point never moves past a symbol whose row could
     // still be lost. Rows committed ahead of it are recorded again, over
     // themselves, when their symbols are done again.
-    context_.outputs.BeforeCommit = [this] { CommitHistory(); };
+    context_.outputs.BeforeCommit = [this] { return CommitHistory(); };
 }
 
 ScanDriver::~ScanDriver() {
     context_.outputs.BeforeCommit = nullptr;
     // The output files may still be committed after the driver has gone:
-    // the history goes first. The window may be going too: nothing is shown.
-    if (Recorder_) Recorder_->Commit(context_);
+    // the history goes first, and a history that could not commit keeps
+    // them from moving the resume point. The window may be going too:
+    // nothing is shown.
+    if (!Recorder_) return;
+    if (std::optional<OutputFailure> failure = Recorder_->Commit(context_)) {
+        context_.outputs.BeforeCommit = [failure] { return failure; };
+    }
 }
 
-void ScanDriver::CommitHistory() {
-    if (!Recorder_) return;
-    Recorder_->Commit(context_);
+std::optional<OutputFailure> ScanDriver::CommitHistory() {
+    if (!Recorder_) return std::nullopt;
+    std::optional<OutputFailure> failure = Recorder_->Commit(context_);
     CheckHistory();
+    return failure;
 }
 
 // A history that cannot be recorded, or read for the IV rank and percentile,
@@ -94,7 +100,7 @@ void ScanDriver::FormActivate() {
     RecorderPassOpen_ = false;
     // This driver's history goes with the output files from now on, also
     // when another driver of the same context has come and gone.
-    context_.outputs.BeforeCommit = [this] { CommitHistory(); };
+    context_.outputs.BeforeCommit = [this] { return CommitHistory(); };
     PrevState_ = kNoState;
     ScanState_ = ReadSymbols;
     // A time-out pending when the window is activated again belongs to the
@@ -220,7 +226,6 @@ void ScanDriver::PB_GoClick() {
 void ScanDriver::PB_PauseClick() {
     // What the scan has written so far is made durable, and the resume
     // point moved past it, while the scan stands still.
-    CommitHistory();
     if (std::optional<OutputFailure> failure = context_.outputs.Commit()) {
         view_.SetStatusText(1, failure->Message());
     }
@@ -597,14 +602,18 @@ void ScanDriver::EndOfSymbolWithoutQuote() {
 // The pass is over: the resume point starts the next one.
 void ScanDriver::EndOfPass() {
     ScanCounters& counters = context_.counters;
-    if (std::optional<OutputFailure> failure =
-            context_.outputs.EndPass(context_.files, counters.ProcessCount)) {
+    // Every symbol on the disk and the resume point past it, then the
+    // history's pass end, then the next pass's resume point: a run stopped
+    // in between ends the pass, and its history, when it comes again.
+    std::optional<OutputFailure> failure = context_.outputs.Commit();
+    if (!failure && Recorder_) {
+        failure = Recorder_->PassEnded(context_);
+        CheckHistory();
+    }
+    if (!failure) failure = context_.outputs.EndPass(context_.files, counters.ProcessCount);
+    if (failure) {
         PauseForFailure(*failure);
         return;
-    }
-    if (Recorder_) {
-        Recorder_->PassEnded(context_);
-        CheckHistory();
     }
     const PassChanges* changes =
         Recorder_ && Recorder_->Changes() ? &*Recorder_->Changes() : nullptr;

@@ -190,7 +190,7 @@ class ScanDriver final : public AlarmControl {
     void EndOfPass();
     void PostPassNotices(const PassChanges* changes);
     // The history's part of a group commit, before the resume point moves.
-    void CommitHistory();
+    std::optional<OutputFailure> CommitHistory();
     // Tells a problem of the history once.
     void CheckHistory();
     void PauseForFailure(const OutputFailure& failure);

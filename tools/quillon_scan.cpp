@@ -36,6 +36,9 @@
 #include "scan/scan_driver.h"
 #include "scan/sockets.h"
 #include "tools/usage_error.h"
+#ifdef QUILLON_TEST_FAULTS
+#include "tests/support/history_faults.h"
+#endif
 
 namespace {
 
@@ -453,6 +456,7 @@ std::string SummaryLine(int scanned, const ScanCounters& counters, bool passDone
 // QUILLON_TEST_COMMIT_EACH every symbol's resume point is committed at once,
 // so that kills land between commits as they do in a slow server pass.
 void InstallTestFaults(PassOutputFiles& outputs) {
+    testing::InstallHistoryFaults();
     if (std::getenv("QUILLON_TEST_COMMIT_EACH") != nullptr) outputs.CommitInterval = {};
     const char* kill = std::getenv("QUILLON_TEST_KILL_AT_WRITE");
     const char* fail = std::getenv("QUILLON_TEST_FAIL_AT_WRITE");

@@ -1234,8 +1234,8 @@ class ChangesRecorder final : public PassRecorder {
     explicit ChangesRecorder(std::optional<PassChanges> changes) : changes_(std::move(changes)) {}
     void PassStarted(const Context&) override {}
     void SymbolFinished(const Context&) override {}
-    void Commit(const Context&) override {}
-    void PassEnded(const Context&) override {}
+    std::optional<OutputFailure> Commit(const Context&) override { return std::nullopt; }
+    std::optional<OutputFailure> PassEnded(const Context&) override { return std::nullopt; }
     const std::string& Problem() const override { return problem_; }
     const std::optional<PassChanges>& Changes() const override { return changes_; }
 
