@@ -266,6 +266,123 @@ TEST_F(LocalPassKills, FilesThatLostTheirTailEndAsAnUninterruptedPass) {
     ExpectSameOutputs(cut, reference);
 }
 
+// Changes.txt with the times its passes ended blanked out.
+std::string ChangesWithoutTimes(const TempDir& dir) {
+    static const std::regex ended(R"(\(pass ended \d\d:\d\d\))");
+    return std::regex_replace(dir.Read("Changes.txt"), ended, "(pass ended <time>)");
+}
+
+// The history of `dir` as that of `reference`, which passed as often without
+// a stop: the file whole, a row per symbol of the day, each pass finished
+// once and whole, and Changes.txt with a block per pass, the same blocks.
+void ExpectSameHistory(const TempDir& dir, const TempDir& reference) {
+    HistoryStore got, expected;
+    ASSERT_TRUE(got.Open(dir.File("History.db"))) << got.Error();
+    ASSERT_TRUE(expected.Open(reference.File("History.db"))) << expected.Error();
+    EXPECT_TRUE(got.IntegrityOk()) << got.Error();
+    ASSERT_EQ(got.Days(), expected.Days());
+    for (const HistoryDay day : got.Days())
+        EXPECT_EQ(got.RowsOfDay(day).size(), expected.RowsOfDay(day).size()) << day;
+    auto finished = [](const HistoryStore& store) {
+        int count = 0;
+        for (const HistoryPass& pass : store.Passes()) {
+            EXPECT_FALSE(pass.Partial) << pass.Id;
+            count += pass.Finished ? 1 : 0;
+        }
+        return count;
+    };
+    EXPECT_EQ(finished(got), finished(expected));
+    EXPECT_EQ(ChangesWithoutTimes(dir), ChangesWithoutTimes(reference));
+}
+
+// A directory as `from` left it, to be scanned again.
+void CopyInto(const TempDir& from, const TempDir& to) {
+    std::filesystem::copy(from.Path(), to.Path(),
+                          std::filesystem::copy_options::recursive |
+                              std::filesystem::copy_options::overwrite_existing);
+}
+
+// The second pass of a directory, killed at each sync of History.db in
+// turn (its commits, the pass end, the change block's mark), then run
+// again: each time the files and the history end as a pass never killed.
+TEST_F(LocalPassKills, AHistoryKilledAtAnySyncEndsAsAnUninterruptedOne) {
+    TempDir reference, once;
+    Prepare(reference, 12);
+    Prepare(once, 12);
+    ASSERT_EQ(RunScan(reference).exitCode, 0);
+    ASSERT_EQ(RunScan(reference).exitCode, 0);
+    ASSERT_EQ(RunScan(once).exitCode, 0);
+    int sync = 1;
+    for (;; ++sync) {
+        SCOPED_TRACE("killed at sync " + std::to_string(sync));
+        TempDir killed;
+        CopyInto(once, killed);
+        const int status = RunScanKilledAfter(
+            killed, {"QUILLON_TEST_HISTORY_KILL_AT_SYNC=" + std::to_string(sync)},
+            std::chrono::minutes(2));
+        if (status == 0) break;  // the pass has fewer syncs
+        ASSERT_EQ(status, -1);
+        // A kill as the history closes comes after the pass has ended: its
+        // files moved aside, its journal gone, its end point written.
+        const bool ended = killed.Exists("Results.bak") && !killed.Exists("Progress.jnl") &&
+                           killed.Read("Progress.---") == reference.Read("Progress.---");
+        if (!ended) {
+            ASSERT_EQ(RunScan(killed).exitCode, 0);
+        }
+        ExpectSameOutputs(killed, reference);
+        ExpectSameHistory(killed, reference);
+        if (HasFailure()) break;
+    }
+    EXPECT_GT(sync, 12) << "a sync for each symbol's commit at least";
+}
+
+// A disk that fills up under History.db at a write of the pass: the scan
+// stops there, saying so, and once there is room the next run records the
+// whole day, with the change list of an uninterrupted pass (also when the
+// directory had no pass before).
+TEST_F(LocalPassKills, AFullHistoryStopsTheScanAndTheNextRunRecordsTheWholeDay) {
+    TempDir firstPass, secondPass, once;
+    for (const TempDir* dir : {&firstPass, &secondPass, &once})
+        Prepare(*dir, 12);
+    ASSERT_EQ(RunScan(firstPass).exitCode, 0);
+    ASSERT_EQ(RunScan(secondPass).exitCode, 0);
+    ASSERT_EQ(RunScan(secondPass).exitCode, 0);
+    ASSERT_EQ(RunScan(once).exitCode, 0);
+    struct Case {
+        int FullAt;
+        bool Fresh;  // no pass before: the first pass fills the disk
+    };
+    for (const Case c : {Case{1, true}, Case{9, true}, Case{1, false}, Case{5, false},
+                         Case{20, false}, Case{40, false}}) {
+        SCOPED_TRACE("full at write " + std::to_string(c.FullAt) + (c.Fresh ? ", fresh" : ""));
+        TempDir full;
+        if (c.Fresh) {
+            Prepare(full, 12);
+        } else {
+            CopyInto(once, full);
+        }
+        const std::string fault = "QUILLON_TEST_HISTORY_FULL_AT_WRITE=" + std::to_string(c.FullAt);
+        putenv(const_cast<char*>(fault.c_str()));
+        setenv("QUILLON_TEST_COMMIT_EACH", "1", 1);
+        const ScanRun failed = RunScan(full, "", QUILLON_SCAN_FAULTS_PATH);
+        unsetenv("QUILLON_TEST_HISTORY_FULL_AT_WRITE");
+        unsetenv("QUILLON_TEST_COMMIT_EACH");
+        EXPECT_EQ(failed.exitCode, 6) << failed.err;
+        EXPECT_NE(failed.err.find("Cannot write " + full.File("History.db") +
+                                  ": database or disk is full"),
+                  std::string::npos)
+            << failed.err;
+        EXPECT_NE(failed.err.find("Make room, then run quillon-scan again"), std::string::npos)
+            << failed.err;
+        const ScanRun rest = RunScan(full);
+        ASSERT_EQ(rest.exitCode, 0) << rest.err;
+        EXPECT_EQ(rest.out.find("not scanned"), std::string::npos) << rest.out;
+        const TempDir& reference = c.Fresh ? firstPass : secondPass;
+        ExpectSameOutputs(full, reference);
+        ExpectSameHistory(full, reference);
+    }
+}
+
 // One scan per working directory: a second run is refused at once, naming
 // the holder, and touches nothing; the holder's files are those of a lone
 // run. A killed holder frees the directory at once, and a run that waits for

@@ -235,8 +235,7 @@ TEST(HistoryScan, ALockedHistoryHoldsTheScanUntilItCanBeWritten) {
     sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(holder);
     EXPECT_EQ(stopped.exitCode, 6);
-    EXPECT_NE(stopped.err.find("Cannot write " + held.File("History.db") +
-                               ": database is locked"),
+    EXPECT_NE(stopped.err.find("Cannot write " + held.File("History.db") + ": database is locked"),
               std::string::npos)
         << stopped.err;
     EXPECT_NE(stopped.err.find("When the file can be written again, run quillon-scan again."),
