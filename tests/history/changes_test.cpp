@@ -323,6 +323,21 @@ TEST_F(ChangesStoreTest, BlocksAreAppendedToChangesTxt) {
     EXPECT_TRUE(AppendToChangesFile(dir.Path(), "two\r\n\r\n"));
     EXPECT_EQ(ReadWholeFile(dir.File("Changes.txt")).value_or(""), "one\r\n\r\ntwo\r\n\r\n");
     EXPECT_FALSE(AppendToChangesFile(dir.File("missing/dir"), "three\r\n"));
+    // Written again after a stop: a block cut short is completed, a whole
+    // one left, and one that only ends like the file's tail appended whole.
+    struct Case {
+        const char* Before;
+        const char* Block;
+        const char* After;
+    };
+    for (const Case& c :
+         {Case{"one\r\n\r\ntw", "two\r\n\r\n", "one\r\n\r\ntwo\r\n\r\n"},
+          Case{"one\r\n\r\n", "one\r\n\r\n", "one\r\n\r\n"},
+          Case{"xone\r\n", "one\r\n", "xone\r\none\r\n"}, Case{"", "one\r\n", "one\r\n"}}) {
+        dir.Write("Changes.txt", c.Before);
+        EXPECT_TRUE(AppendToChangesFile(dir.Path(), c.Block, true));
+        EXPECT_EQ(dir.Read("Changes.txt"), c.After) << c.Before;
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -182,6 +183,71 @@ TEST_F(HistoryRecorderTest, RowsReachTheDatabaseAtTheCommit) {
     EXPECT_TRUE(Recorded(20261201).empty());
     recorder->Commit(context);
     EXPECT_EQ(Recorded(20261201).size(), 1u);
+}
+
+// One run of a pass with a recorder of its own, going on at symbol `from`:
+// each ticker judged (saved: no filter is set) and committed; the pass ended
+// when asked. What the pass end returned.
+std::optional<OutputFailure> RunOfPass(HistoryRecorderTest& test, int from,
+                                       const std::vector<std::string>& tickers, bool end) {
+    test.recorder = MakeHistoryRecorder();
+    test.context.counters.SymbolIndex = from;
+    test.context.counters.ProcessCount = 1;
+    if (!tickers.empty()) test.recorder->PassStarted(test.context);
+    for (const std::string& ticker : tickers) {
+        test.Quote(ticker);
+        test.Finish();
+    }
+    EXPECT_FALSE(test.recorder->Commit(test.context));
+    return end ? test.recorder->PassEnded(test.context) : std::nullopt;
+}
+
+// A pass that went on past symbols its history lacks (the history stopped
+// in an earlier run) is partial: a stock saved before and not recorded now is
+// "not recorded", never "not scanned", and its block says why.
+TEST_F(HistoryRecorderTest, APassThatWentOnWithoutItsHistoryIsPartial) {
+    EXPECT_FALSE(RunOfPass(*this, 0, {"AAA", "BBB", "CCC"}, true));
+    RunOfPass(*this, 0, {"AAA"}, false);
+    EXPECT_FALSE(RunOfPass(*this, 2, {"CCC"}, true));  // BBB scanned unrecorded
+    ASSERT_TRUE(recorder->Changes());
+    const PassChanges& changes = *recorder->Changes();
+    EXPECT_TRUE(changes.Partial);
+    ASSERT_EQ(changes.Lines.size(), 1u);
+    EXPECT_EQ(changes.Lines[0].Mark, '?');
+    EXPECT_EQ(changes.Lines[0].Why, "not recorded");
+    EXPECT_NE(dir.Read("Changes.txt")
+                  .find("? BBB  not recorded\r\npartial: some symbols were scanned while the "
+                        "history could not be written\r\n\r\n"),
+              std::string::npos)
+        << dir.Read("Changes.txt");
+}
+
+// A run that finds every symbol of the pass written, and not its end, ends
+// the history's pass with its change list; a Changes.txt that cannot take
+// the block stops the pass end, and the next run writes the block once.
+TEST_F(HistoryRecorderTest, ALaterRunEndsThePassAndWritesItsBlockOnce) {
+    EXPECT_FALSE(RunOfPass(*this, 0, {"AAA"}, true));
+    RunOfPass(*this, 0, {"AAA", "BBB"}, false);
+    const std::string firstBlock = dir.Read("Changes.txt");
+    std::filesystem::rename(dir.File("Changes.txt"), dir.File("Changes.kept"));
+    std::filesystem::create_directory(dir.File("Changes.txt"));
+    const std::optional<OutputFailure> failure = RunOfPass(*this, 2, {}, true);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->File, dir.File("Changes.txt"));
+    EXPECT_EQ(failure->What, OutputFailure::Step::PassEnd);
+    std::filesystem::remove(dir.File("Changes.txt"));
+    std::filesystem::rename(dir.File("Changes.kept"), dir.File("Changes.txt"));
+
+    EXPECT_FALSE(RunOfPass(*this, 2, {}, true));
+    ASSERT_TRUE(recorder->Changes());
+    EXPECT_EQ(recorder->Changes()->Count('+'), 1);  // BBB
+    EXPECT_EQ(dir.Read("Changes.txt"), firstBlock + ChangesBlock(*recorder->Changes()));
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(dir.File("History.db")));
+    const std::vector<HistoryPass> passes = store.Passes();
+    ASSERT_EQ(passes.size(), 2u);
+    EXPECT_TRUE(passes[1].Finished);
+    EXPECT_EQ(passes[1].Symbols, 2);
 }
 
 TEST_F(HistoryRecorderTest, AnUnusableHistoryIsToldOnceAndRecordsNothingMore) {
