@@ -150,6 +150,42 @@ void SaveScanSettings(const TempDir& dir, bool localMode) {
     ASSERT_TRUE(SaveSettings(settings, WorkingFileNames::In(dir.Path())));
 }
 
+// Changes.txt with the times its passes ended blanked out.
+std::string ChangesWithoutTimes(const TempDir& dir) {
+    static const std::regex ended(R"(\(pass ended \d\d:\d\d\))");
+    return std::regex_replace(dir.Read("Changes.txt"), ended, "(pass ended <time>)");
+}
+
+// The history of `dir` as that of `reference`, which passed as often without
+// a stop: the file whole, a row per symbol of the day, each pass finished
+// once and whole, and Changes.txt with a block per pass, the same blocks.
+void ExpectSameHistory(const TempDir& dir, const TempDir& reference) {
+    HistoryStore got, expected;
+    ASSERT_TRUE(got.Open(dir.File("History.db"))) << got.Error();
+    ASSERT_TRUE(expected.Open(reference.File("History.db"))) << expected.Error();
+    EXPECT_TRUE(got.IntegrityOk()) << got.Error();
+    ASSERT_EQ(got.Days(), expected.Days());
+    for (const HistoryDay day : got.Days())
+        EXPECT_EQ(got.RowsOfDay(day).size(), expected.RowsOfDay(day).size()) << day;
+    auto finished = [](const HistoryStore& store) {
+        int count = 0;
+        for (const HistoryPass& pass : store.Passes()) {
+            EXPECT_FALSE(pass.Partial) << pass.Id;
+            count += pass.Finished ? 1 : 0;
+        }
+        return count;
+    };
+    EXPECT_EQ(finished(got), finished(expected));
+    EXPECT_EQ(ChangesWithoutTimes(dir), ChangesWithoutTimes(reference));
+}
+
+// A directory as `from` left it, to be scanned again.
+void CopyInto(const TempDir& from, const TempDir& to) {
+    std::filesystem::copy(from.Path(), to.Path(),
+                          std::filesystem::copy_options::recursive |
+                              std::filesystem::copy_options::overwrite_existing);
+}
+
 // A local pass over an archive of 520 stocks with the default filters.
 class LocalPassKills : public ::testing::Test {
   protected:
@@ -211,6 +247,7 @@ TEST_F(LocalPassKills, AKilledAndRestartedPassEndsAsAnUninterruptedOne) {
     const std::vector<HistoryPass> passes = recordedKilled.Passes();
     ASSERT_GE(passes.size(), 2u) << "a pass row for each run that got to a symbol";
     EXPECT_TRUE(passes.back().Finished);
+    ExpectSameHistory(killed, reference);
 }
 
 // A disk that fills up: the run stops with its own status and the reason,
@@ -264,42 +301,6 @@ TEST_F(LocalPassKills, FilesThatLostTheirTailEndAsAnUninterruptedPass) {
     const ScanRun rest = RunScan(cut);
     EXPECT_EQ(rest.exitCode, 0) << rest.err;
     ExpectSameOutputs(cut, reference);
-}
-
-// Changes.txt with the times its passes ended blanked out.
-std::string ChangesWithoutTimes(const TempDir& dir) {
-    static const std::regex ended(R"(\(pass ended \d\d:\d\d\))");
-    return std::regex_replace(dir.Read("Changes.txt"), ended, "(pass ended <time>)");
-}
-
-// The history of `dir` as that of `reference`, which passed as often without
-// a stop: the file whole, a row per symbol of the day, each pass finished
-// once and whole, and Changes.txt with a block per pass, the same blocks.
-void ExpectSameHistory(const TempDir& dir, const TempDir& reference) {
-    HistoryStore got, expected;
-    ASSERT_TRUE(got.Open(dir.File("History.db"))) << got.Error();
-    ASSERT_TRUE(expected.Open(reference.File("History.db"))) << expected.Error();
-    EXPECT_TRUE(got.IntegrityOk()) << got.Error();
-    ASSERT_EQ(got.Days(), expected.Days());
-    for (const HistoryDay day : got.Days())
-        EXPECT_EQ(got.RowsOfDay(day).size(), expected.RowsOfDay(day).size()) << day;
-    auto finished = [](const HistoryStore& store) {
-        int count = 0;
-        for (const HistoryPass& pass : store.Passes()) {
-            EXPECT_FALSE(pass.Partial) << pass.Id;
-            count += pass.Finished ? 1 : 0;
-        }
-        return count;
-    };
-    EXPECT_EQ(finished(got), finished(expected));
-    EXPECT_EQ(ChangesWithoutTimes(dir), ChangesWithoutTimes(reference));
-}
-
-// A directory as `from` left it, to be scanned again.
-void CopyInto(const TempDir& from, const TempDir& to) {
-    std::filesystem::copy(from.Path(), to.Path(),
-                          std::filesystem::copy_options::recursive |
-                              std::filesystem::copy_options::overwrite_existing);
 }
 
 // The second pass of a directory, killed at each sync of History.db in
@@ -454,6 +455,7 @@ TEST(ServerPassKills, AKilledAndRestartedServerPassEndsAsAnUninterruptedOne) {
         KillUntilDone(killed, reference.Read("Progress.---"), 5, 3, 40, whole / 8, 1208);
     EXPECT_GE(kills, 8);
     ExpectSameOutputs(killed, reference);
+    ExpectSameHistory(killed, reference);
 }
 
 }  // namespace
