@@ -25,11 +25,20 @@ programs=$(realpath "$2")
 source_dir=$(dirname "$readme")
 block_seconds=60
 
-scratch=$(mktemp -d)
+# README_TEST_SCRATCH names the scratch directory (made, and kept after
+# the run); README_TEST_KEEP keeps a new one.
+keep=${README_TEST_KEEP:-}
+if [ -n "${README_TEST_SCRATCH:-}" ]; then
+    mkdir -p "$README_TEST_SCRATCH"
+    scratch=$(realpath "$README_TEST_SCRATCH")
+    keep=1
+else
+    scratch=$(mktemp -d)
+fi
 group=""
 cleanup() {
     if [ -n "$group" ]; then kill -- -"$group" 2>/dev/null; fi
-    [ -n "${README_TEST_KEEP:-}" ] || rm -rf "$scratch"
+    [ -n "$keep" ] || rm -rf "$scratch"
 }
 trap cleanup EXIT
 fail() {
