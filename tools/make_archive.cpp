@@ -12,7 +12,7 @@
 #include "platform/clock.h"
 #include "platform/number_format.h"
 #include "platform/workdir.h"
-#include "tools/market_sim_archive.h"
+#include "sim/market_sim_archive.h"
 #include "tools/usage_error.h"
 
 namespace {

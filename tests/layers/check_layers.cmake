@@ -24,7 +24,7 @@ set(core_folders platform market analytics results history scan)
 # The layer of a path relative to the tree ("market/quote.h", "ui"), or -1
 # for folders outside the layers (tests, fuzz, bench).
 function(layer_of path out)
-    if(path MATCHES "^platform/qt(/|$)" OR path MATCHES "^(ui|tools)(/|$)")
+    if(path MATCHES "^platform/qt(/|$)" OR path MATCHES "^(ui|tools|sim)(/|$)")
         set(${out} ${layer_top} PARENT_SCOPE)
     elseif(path MATCHES "^(platform|market|analytics|results|history|scan)(/|$)")
         set(${out} ${layer_${CMAKE_MATCH_1}} PARENT_SCOPE)
@@ -35,7 +35,7 @@ endfunction()
 
 set(offences "")
 set(checked 0)
-foreach(folder platform market analytics results history scan ui tools)
+foreach(folder platform market analytics results history scan ui tools sim)
     file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR}
          ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
     foreach(source IN LISTS sources)

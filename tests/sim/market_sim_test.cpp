@@ -1,4 +1,4 @@
-#include "tools/market_sim.h"
+#include "sim/market_sim.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tools/market_sim.h"
+#include "sim/market_sim.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,8 +7,8 @@
 
 #include "market/quote.h"
 #include "platform/number_format.h"
-#include "tools/market_sim_internal.h"
-#include "tools/market_sim_universe.h"
+#include "sim/market_sim_internal.h"
+#include "sim/market_sim_universe.h"
 
 namespace quillon::sim {
 

@@ -1,7 +1,7 @@
 // The quote service's market read from CSV files: which files of a directory
 // it takes, what it refuses, and its pages read back through the scanner's
 // own page parsers into the figures the importer keeps for the same rows.
-#include "tools/file_market.h"
+#include "sim/file_market.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,8 @@
 #include "platform/base64.h"
 #include "scan/scan_parts.h"
 #include "tests/support/temp_dir.h"
-#include "tools/quote_pages.h"
-#include "tools/quote_service.h"
+#include "sim/quote_pages.h"
+#include "sim/quote_service.h"
 
 namespace quillon::sim {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/market_sim_archive.h"
+#include "sim/market_sim_archive.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/market_sim.h"
+#include "sim/market_sim.h"
 
 namespace quillon::sim {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/market_sim.h"
+#include "sim/market_sim.h"
 
 namespace quillon::sim {
 

@@ -1,4 +1,4 @@
-#include "tools/quote_pages.h"
+#include "sim/quote_pages.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "tools/market_source.h"
+#include "sim/market_source.h"
 
 #include "platform/clock.h"
 

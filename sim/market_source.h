@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/market_sim.h"
+#include "sim/market_sim.h"
 
 namespace quillon::sim {
 

@@ -1,11 +1,11 @@
-#include "tools/quote_service.h"
+#include "sim/quote_service.h"
 
 #include <algorithm>
 #include <cctype>
 #include <utility>
 
 #include "platform/base64.h"
-#include "tools/quote_pages.h"
+#include "sim/quote_pages.h"
 
 namespace quillon::sim {
 

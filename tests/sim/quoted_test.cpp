@@ -26,8 +26,8 @@
 #include "platform/base64.h"
 #include "tests/support/quoted_process.h"
 #include "tests/support/temp_dir.h"
-#include "tools/quote_pages.h"
-#include "tools/quote_service.h"
+#include "sim/quote_pages.h"
+#include "sim/quote_service.h"
 
 namespace quillon::sim {
 namespace {

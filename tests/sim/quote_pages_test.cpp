@@ -1,6 +1,6 @@
 // The demo service's pages read back through the scanner's own page parsers
 // into the quote the synthetic market describes.
-#include "tools/quote_pages.h"
+#include "sim/quote_pages.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/market_source.h"
+#include "sim/market_source.h"
 
 namespace quillon::sim {
 

@@ -14,7 +14,7 @@
 
 #include "tools/import/import_book.h"
 #include "tools/import/importer.h"
-#include "tools/market_source.h"
+#include "sim/market_source.h"
 
 namespace quillon::sim {
 

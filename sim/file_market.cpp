@@ -1,4 +1,4 @@
-#include "tools/file_market.h"
+#include "sim/file_market.h"
 
 #include <algorithm>
 #include <cctype>

@@ -6,8 +6,8 @@
 #include <cmath>
 
 #include "analytics/pricing.h"
-#include "tools/market_sim.h"
-#include "tools/market_sim_internal.h"
+#include "sim/market_sim.h"
+#include "sim/market_sim_internal.h"
 
 namespace quillon::sim {
 

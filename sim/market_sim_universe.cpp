@@ -1,4 +1,4 @@
-#include "tools/market_sim_universe.h"
+#include "sim/market_sim_universe.h"
 
 namespace quillon::sim {
 
