@@ -32,8 +32,8 @@
 #include "scan/scan_parts.h"
 #include "tests/support/quoted_process.h"
 #include "tests/support/temp_dir.h"
-#include "tools/market_sim.h"
-#include "tools/quote_pages.h"
+#include "sim/market_sim.h"
+#include "sim/quote_pages.h"
 
 namespace {
 

@@ -53,8 +53,8 @@
 #include "results/settings.h"
 #include "scan/context.h"
 #include "scan/scan_driver.h"
-#include "tools/market_sim_archive.h"
-#include "tools/quote_pages.h"
+#include "sim/market_sim_archive.h"
+#include "sim/quote_pages.h"
 
 namespace {
 

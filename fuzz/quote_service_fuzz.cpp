@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "fuzz/fuzz_context.h"
-#include "tools/quote_pages.h"
-#include "tools/quote_service.h"
+#include "sim/quote_pages.h"
+#include "sim/quote_service.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include "tests/support/quoted_process.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
-#include "tools/market_sim.h"
-#include "tools/market_sim_archive.h"
+#include "sim/market_sim.h"
+#include "sim/market_sim_archive.h"
 
 namespace quillon {
 namespace {

@@ -11,7 +11,7 @@
 #include "scan/scan_driver.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
-#include "tools/market_sim_archive.h"
+#include "sim/market_sim_archive.h"
 
 namespace quillon {
 namespace {

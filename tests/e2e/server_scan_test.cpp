@@ -13,7 +13,7 @@
 #include "tests/support/quoted_process.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
-#include "tools/market_sim.h"
+#include "sim/market_sim.h"
 
 namespace quillon {
 namespace {

@@ -35,7 +35,7 @@
 #include "tests/gui/application.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
-#include "tools/market_sim_archive.h"
+#include "sim/market_sim_archive.h"
 #include "ui/chart_form.h"
 #include "ui/splash_form.h"
 #include "ui/tracing_form.h"
