@@ -663,18 +663,36 @@ TEST(PassJournal, RecordsSurviveTheirTextAndDamageIsRefused) {
 }
 
 TEST(PassJournal, TheNewestRecordOfTheResumePointIsTaken) {
-    JournalRecord older, newer;
-    older.Sequence = 6;
-    older.ProgressHash = TextHash("1 1");
-    newer.Sequence = 7;
-    newer.ProgressHash = TextHash("2 2");
-    const std::vector<JournalRecord> records =
-        ParseJournal(FormatJournalRecord(newer) + FormatJournalRecord(older));
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(RecordForProgress(records, std::string("2 2")), newer);
-    EXPECT_EQ(RecordForProgress(records, std::string("1 1")), older);
-    EXPECT_FALSE(RecordForProgress(records, std::string("3 3")));
-    EXPECT_FALSE(RecordForProgress(records, std::nullopt));
+    // Two commits that moved the files but not the resume point leave two
+    // records of one point: the newer counts the longer files, whichever
+    // slot holds it.
+    auto make = [](std::uint64_t sequence, const char* point, std::int64_t results) {
+        JournalRecord record;
+        record.Sequence = sequence;
+        record.ProgressHash = TextHash(point);
+        record.Lengths[Results] = results;
+        return record;
+    };
+    const JournalRecord older = make(6, "2 2", 10), newer = make(7, "2 2", 20);
+    const JournalRecord other = make(8, "1 1", 30);
+    struct Case {
+        JournalRecord first, second;  // the two slots, in file order
+        std::optional<std::string> progress;
+        std::optional<JournalRecord> taken;
+    };
+    const Case cases[] = {
+        {older, newer, "2 2", newer},        {newer, older, "2 2", newer},
+        {newer, other, "2 2", newer},        {newer, other, "1 1", other},
+        {older, newer, "3 3", std::nullopt}, {older, newer, std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.progress.value_or("<missing>") + " from " +
+                     std::to_string(c.first.Sequence) + "," + std::to_string(c.second.Sequence));
+        const std::vector<JournalRecord> records =
+            ParseJournal(FormatJournalRecord(c.first) + FormatJournalRecord(c.second));
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(RecordForProgress(records, c.progress), c.taken);
+    }
 }
 
 }  // namespace
