@@ -1,10 +1,14 @@
 #include "history/changes.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
 
 #include "history/history_store.h"
+#include "platform/files.h"
 #include "platform/number_format.h"
 
 namespace quillon {
@@ -199,8 +203,14 @@ std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pa
 
 bool AppendToChangesFile(const std::string& directory, const std::string& block) {
     const std::string file = directory.empty() ? kChangesFile : directory + "/" + kChangesFile;
-    std::FILE* f = std::fopen(file.c_str(), "ab");
-    if (f == nullptr) return false;
+    // Never through a symbolic link in its place: the block would be
+    // appended to whatever file the link names.
+    const int fd = OpenWorkingFile(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC);
+    std::FILE* f = fd >= 0 ? ::fdopen(fd, "ab") : nullptr;
+    if (f == nullptr) {
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
     const bool written = std::fwrite(block.data(), 1, block.size(), f) == block.size();
     return std::fclose(f) == 0 && written;
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -323,6 +324,14 @@ TEST_F(ChangesStoreTest, BlocksAreAppendedToChangesTxt) {
     EXPECT_TRUE(AppendToChangesFile(dir.Path(), "two\r\n\r\n"));
     EXPECT_EQ(ReadWholeFile(dir.File("Changes.txt")).value_or(""), "one\r\n\r\ntwo\r\n\r\n");
     EXPECT_FALSE(AppendToChangesFile(dir.File("missing/dir"), "three\r\n"));
+}
+
+// A symbolic link in the place of Changes.txt is refused, not appended through.
+TEST_F(ChangesStoreTest, ASymbolicLinkInThePlaceOfChangesTxtIsRefused) {
+    dir.Write("victim", "keep me");
+    std::filesystem::create_symlink(dir.File("victim"), dir.File("Changes.txt"));
+    EXPECT_FALSE(AppendToChangesFile(dir.Path(), "one\r\n\r\n"));
+    EXPECT_EQ(ReadWholeFile(dir.File("victim")), "keep me");
 }
 
 }  // namespace
