@@ -9,6 +9,7 @@
 #include <map>
 
 #include "history/history_store.h"
+#include "platform/files.h"
 #include "platform/number_format.h"
 
 namespace quillon {
@@ -240,7 +241,9 @@ std::size_t WrittenPart(int fd, off_t size, const std::string& block) {
 
 bool AppendToChangesFile(const std::string& directory, const std::string& block, bool completing) {
     const std::string file = directory.empty() ? kChangesFile : directory + "/" + kChangesFile;
-    const int fd = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    // Never through a symbolic link in its place: the block would be
+    // appended to whatever file the link names.
+    const int fd = OpenWorkingFile(file, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC);
     if (fd < 0) return false;
     std::size_t from = 0;
     if (completing) {

@@ -18,6 +18,19 @@ namespace quillon {
 
 namespace fs = std::filesystem;
 
+int OpenWorkingFile(const std::string& name, int flags, mode_t mode) {
+    return ::open(name.c_str(), flags | O_NOFOLLOW, mode);
+}
+
+std::string OpenErrorText(const std::string& name, int error) {
+    struct stat info {};
+    // ELOOP also means a loop of links among the directories on the way.
+    if (error == ELOOP && ::lstat(name.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        return "it is a symbolic link; refused: remove it and try again";
+    }
+    return std::strerror(error);
+}
+
 std::int64_t QueryFileSize(const std::string& name) {
     struct stat info {};
     if (name.empty() || ::stat(name.c_str(), &info) != 0) return -1;

@@ -8,7 +8,19 @@
 #include <optional>
 #include <string>
 
+#include <sys/types.h>
+
 namespace quillon {
+
+// Opens a file of a fixed name in the working directory without following a
+// symbolic link in its place: a link planted there would send the write to
+// whatever file it names. O_NOFOLLOW is added to `flags`. The descriptor, or
+// -1 with errno set (ELOOP for a link).
+int OpenWorkingFile(const std::string& name, int flags, mode_t mode = 0666);
+
+// The system's words for `error`, an open of `name` failed with; a symbolic
+// link that OpenWorkingFile refused is said as such, with what to do.
+std::string OpenErrorText(const std::string& name, int error);
 
 // Size in bytes of the named file (or directory entry), or -1 when nothing by
 // that name exists.

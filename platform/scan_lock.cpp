@@ -8,6 +8,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "platform/files.h"
+
 namespace quillon {
 
 std::string ScanLockHolder::Text() const {
@@ -51,10 +53,11 @@ ScanLock::Outcome ScanLock::Take(const std::string& directory, const std::string
     error_.clear();
     const std::string name = directory + "/" + kScanLockFile;
     // Close-on-exec: a program started from the scan window must not keep
-    // the directory locked after the scan has gone.
-    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // the directory locked after the scan has gone. A symbolic link in the
+    // file's place is refused: the holder's name would overwrite its target.
+    const int fd = OpenWorkingFile(name, O_RDWR | O_CREAT | O_CLOEXEC);
     if (fd < 0) {
-        error_ = "cannot lock " + name + ": " + std::strerror(errno);
+        error_ = "cannot lock " + name + ": " + OpenErrorText(name, errno);
         return Outcome::Failed;
     }
     int result;

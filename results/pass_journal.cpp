@@ -1,5 +1,6 @@
 #include "results/pass_journal.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -202,6 +203,20 @@ bool FilesCoverRecord(const WorkingFileNames& names, const JournalRecord& record
     return true;
 }
 
+namespace {
+
+// Cuts a pass output file back to `length`; a symbolic link in its place is
+// left alone, not its target cut, and the next opening refuses it.
+bool CutFile(const std::string& name, std::int64_t length) {
+    const int fd = OpenWorkingFile(name, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool cut = ::ftruncate(fd, static_cast<off_t>(length)) == 0;
+    ::close(fd);
+    return cut;
+}
+
+}  // namespace
+
 Recovery RecoverInterruptedOutput(const WorkingFileNames& names) {
     std::optional<std::string> journal = ReadWholeFile(JournalFileName(names));
     if (!journal) return Recovery::Nothing;
@@ -245,7 +260,7 @@ Recovery RecoverInterruptedOutput(const WorkingFileNames& names) {
             // Created by the output that was cut short.
             changed |= DeleteFileQuietly(name);
         } else if (size > length) {
-            changed |= ::truncate(name.c_str(), static_cast<off_t>(length)) == 0;
+            changed |= CutFile(name, length);
         }
     }
     if (done == Recovery::SteppedBack) return done;

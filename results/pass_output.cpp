@@ -41,7 +41,9 @@ std::string CauseText(int error) {
 }
 
 OutputFailure Failure(const std::string& name, int error) {
-    return OutputFailure{name, CauseText(error), OutputFailure::Step::Symbol, error};
+    // ELOOP comes only from an open that refused a symbolic link.
+    const std::string cause = error == ELOOP ? OpenErrorText(name, error) : CauseText(error);
+    return OutputFailure{name, cause, OutputFailure::Step::Symbol, error};
 }
 
 // Writes all of `text` at the end of `fd`; 0, or the errno value of the
@@ -127,6 +129,10 @@ std::optional<OutputFailure> RotatePassFiles(const WorkingFileNames& names, bool
 
 // ---------------------------------------------------------------- pass output files
 
+int PassOutputFiles::Sync(const std::string& name, int fd) {
+    return SyncData ? SyncData(name, fd) : ::fdatasync(fd);
+}
+
 std::optional<OutputFailure> PassOutputFiles::Check(const std::string& name) {
     if (!BeforeWrite) return std::nullopt;
     if (int error = BeforeWrite(name)) return Failure(name, error);
@@ -160,7 +166,8 @@ std::optional<OutputFailure> PassOutputFiles::Open(const WorkingFileNames& names
         }
         const std::string& name = OutputFileName(names, slot);
         if (auto failure = Check(name)) return failure;
-        fds_[i] = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        // Never through a symbolic link: the output would land in its target.
+        fds_[i] = OpenWorkingFile(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC);
         if (fds_[i] < 0) return Failure(name, errno);
         std::int64_t size = SizeOf(fds_[i]);
         if (slot == AscQuote && size == 0) {
@@ -170,7 +177,7 @@ std::optional<OutputFailure> PassOutputFiles::Open(const WorkingFileNames& names
         if (size < 0) return Failure(name, errno);
         // The journal's first record counts what is in the file now: it must
         // be on the disk before the record is.
-        if (::fdatasync(fds_[i]) != 0) return Failure(name, errno);
+        if (Sync(name, fds_[i]) != 0) return Failure(name, errno);
         committed_.Lengths[at] = size;
     }
 
@@ -180,10 +187,13 @@ std::optional<OutputFailure> PassOutputFiles::Open(const WorkingFileNames& names
 
     progressText_ = ReadWholeFile(names.ProgressFile);
     progressLength_ = progressText_ ? static_cast<std::int64_t>(progressText_->size()) : -1;
-    progressFd_ = ::open(names.ProgressFile.c_str(), O_RDWR | O_CLOEXEC);
+    progressFd_ = OpenWorkingFile(names.ProgressFile, O_RDWR | O_CLOEXEC);
+    // A symbolic link in its place would have the resume point written over
+    // its target: refused like the output files.
+    if (progressFd_ < 0 && errno == ELOOP) return Failure(names.ProgressFile, ELOOP);
 
     const std::string journal = JournalFileName(names);
-    journalFd_ = ::open(journal.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    journalFd_ = OpenWorkingFile(journal, O_RDWR | O_CREAT | O_CLOEXEC);
     if (journalFd_ < 0) return Failure(journal, errno);
     std::string old(2 * kJournalSlotSize, '\0');
     ssize_t got = ::pread(journalFd_, old.data(), old.size(), 0);
@@ -203,7 +213,7 @@ std::optional<OutputFailure> PassOutputFiles::Open(const WorkingFileNames& names
     point_ = progressText_;
     lastCommit_ = std::chrono::steady_clock::now();
     if (auto failure = WriteJournal(names, committed_)) return failure;
-    if (::fdatasync(journalFd_) != 0) return Failure(journal, errno);
+    if (Sync(journal, journalFd_) != 0) return Failure(journal, errno);
     ready_ = true;
     return std::nullopt;
 }
@@ -247,13 +257,13 @@ std::optional<OutputFailure> PassOutputFiles::WriteProgress(const WorkingFileNam
         if (int error = WriteAt(progressFd_, text, 0)) return Failure(name, error);
         // On the disk before the journal's record of the point before it is
         // written over by the next commit.
-        if (::fdatasync(progressFd_) != 0) return Failure(name, errno);
+        if (Sync(name, progressFd_) != 0) return Failure(name, errno);
     } else {
         // Shorter, or a new file: a complete file is renamed into place.
         if (!ReplaceFileAtomically(name, text, false)) return Failure(name, errno);
         SyncDirectory(names.WorkingDirectory);
         if (progressFd_ >= 0) ::close(progressFd_);
-        progressFd_ = open_ ? ::open(name.c_str(), O_RDWR | O_CLOEXEC) : -1;
+        progressFd_ = open_ ? OpenWorkingFile(name, O_RDWR | O_CLOEXEC) : -1;
     }
     progressLength_ = size;
     progressText_ = text;
@@ -287,9 +297,8 @@ std::optional<OutputFailure> PassOutputFiles::Commit() {
         return std::optional<OutputFailure>(std::move(failure));
     };
     for (int i = 0; i < kOutputSlots; ++i) {
-        if (fds_[i] >= 0 && ::fdatasync(fds_[i]) != 0) {
-            return fail(Failure(OutputFileName(names_, static_cast<OutputSlot>(i)), errno));
-        }
+        const std::string& name = OutputFileName(names_, static_cast<OutputSlot>(i));
+        if (fds_[i] >= 0 && Sync(name, fds_[i]) != 0) return fail(Failure(name, errno));
     }
     JournalRecord next = committed_;
     next.Sequence = committed_.Sequence + 1;
@@ -299,7 +308,9 @@ std::optional<OutputFailure> PassOutputFiles::Commit() {
         next.ProgressText = point_;
     }
     if (auto failure = WriteJournal(names_, next)) return fail(*failure);
-    if (::fdatasync(journalFd_) != 0) return fail(Failure(JournalFileName(names_), errno));
+    if (Sync(JournalFileName(names_), journalFd_) != 0) {
+        return fail(Failure(JournalFileName(names_), errno));
+    }
     if (pointMoves) {
         if (auto failure = WriteProgress(names_, *point_)) {
             // The journal already names the new lengths: it names the old
@@ -307,7 +318,7 @@ std::optional<OutputFailure> PassOutputFiles::Commit() {
             // the files back to them.
             JournalRecord old = committed_;
             old.Sequence = next.Sequence;
-            if (!WriteJournal(names_, old) && ::fdatasync(journalFd_) != 0) {
+            if (!WriteJournal(names_, old) && Sync(JournalFileName(names_), journalFd_) != 0) {
                 // The next opening finds the newer record without its point,
                 // and the older one for the point on the disk.
             }

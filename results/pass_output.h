@@ -128,6 +128,10 @@ class PassOutputFiles {
     // deletion of a flush; a non-zero errno value fails that operation.
     std::function<int(const std::string& name)> BeforeWrite;
 
+    // Test seam: flushes a file's data to the disk in place of fdatasync,
+    // with the file's name and descriptor; answers as fdatasync does.
+    std::function<int(const std::string& name, int fd)> SyncData;
+
   private:
     std::optional<OutputFailure> Open(const WorkingFileNames& names, bool localMode);
     std::optional<OutputFailure> Rotate(const WorkingFileNames& names, bool localMode);
@@ -137,6 +141,7 @@ class PassOutputFiles {
     std::optional<OutputFailure> WriteJournal(const WorkingFileNames& names,
                                               const JournalRecord& record);
     std::optional<OutputFailure> Check(const std::string& name);
+    int Sync(const std::string& name, int fd);
     void CutBack();
     void Close();
     std::optional<OutputFailure> ClearJournal(const WorkingFileNames& names);

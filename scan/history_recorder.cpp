@@ -10,6 +10,7 @@
 #include "analytics/iv_history.h"
 #include "history/changes.h"
 #include "history/history_store.h"
+#include "platform/files.h"
 #include "scan/evaluation.h"
 #include "scan/pass_recorder.h"
 
@@ -296,7 +297,7 @@ class HistoryRecorder final : public PassRecorder {
             const int error = errno;
             OutputFailure failure;
             failure.File = directory.empty() ? "Changes.txt" : directory + "/Changes.txt";
-            failure.Cause = std::strerror(error);
+            failure.Cause = OpenErrorText(failure.File, error);
             failure.Error = error;
             failure.What = OutputFailure::Step::PassEnd;
             return failure;

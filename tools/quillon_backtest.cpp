@@ -2,6 +2,7 @@
 // History.db by a set of filters, as the scan would have judged it, and
 // reports what the stocks it would have saved did next.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -226,11 +227,18 @@ std::optional<std::string> LoadFilters(const Command& command, Settings& setting
 // once complete.
 class SignalFile {
   public:
-    bool Open(const std::string& name, const std::vector<int>& horizons) {
+    // False, with the reason in `error`, when the temporary file cannot be
+    // made; a symbolic link in its place is refused, not written through.
+    bool Open(const std::string& name, const std::vector<int>& horizons, std::string& error) {
         name_ = name;
         temp_ = name + ".tmp";
-        file_ = std::fopen(temp_.c_str(), "wb");
-        if (file_ == nullptr) return false;
+        const int fd = OpenWorkingFile(temp_, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC);
+        file_ = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+        if (file_ == nullptr) {
+            error = temp_ + ": " + OpenErrorText(temp_, errno);
+            if (fd >= 0) ::close(fd);
+            return false;
+        }
         Put(BacktestSignalsHeader(horizons));
         return true;
     }
@@ -290,8 +298,9 @@ int Run(const Command& command) {
     }
     SignalFile signals;
     if (!command.signals.empty()) {
-        if (!signals.Open(command.signals, command.horizons)) {
-            return Fail(kFailed, "cannot write " + command.signals);
+        std::string why;
+        if (!signals.Open(command.signals, command.horizons, why)) {
+            return Fail(kFailed, "cannot write " + command.signals + ": " + why);
         }
         options.Signal = [&signals](const BacktestSignal& s) {
             signals.Put(BacktestSignalLine(s));

@@ -454,6 +454,50 @@ TEST(Runner, MessagesAdviseTheRunnersOptions) {
     }
 }
 
+// A symbolic link planted in the place of a working file, to a file outside
+// the directory that holds what the working file held: the target keeps every
+// byte. Scan.lock and the files of the pass are refused in words; the
+// settings file, saved by a replacement, replaces the link itself.
+TEST(Runner, ASymbolicLinkInThePlaceOfAWorkingFileNeverWritesItsTarget) {
+    struct Case {
+        const char* file;
+        const char* args;
+        int exitCode;
+        const char* refusal;  // what stands before the file's name; null: none
+    };
+    const Case cases[] = {
+        {"Scan.lock", "", 2, "quillon-scan: cannot lock "},
+        {"Results.txt", "", 6, "Cannot write "},
+        {"Progress.---", "", 6, "Cannot write "},
+        {"Quillon.---", "--template 'for high yield stocks'", 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        TempDir dir, elsewhere;
+        dir.Write("Symbols.sym", "AAA\r\nBBB\r\n");
+        ASSERT_EQ(RunScan(dir, "--local").exitCode, 0);
+        dir.Write("Progress.---", "0 1");  // resumed at BBB
+        const std::string kept = dir.Read(c.file);
+        elsewhere.Write("victim", kept);
+        std::filesystem::remove(dir.File(c.file));
+        std::filesystem::create_symlink(elsewhere.File("victim"), dir.File(c.file));
+
+        const ScanRun run = RunScan(dir, c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_EQ(elsewhere.Read("victim"), kept);
+        if (c.refusal == nullptr) {
+            EXPECT_FALSE(std::filesystem::is_symlink(dir.File(c.file)));
+            EXPECT_NE(dir.Read(c.file), kept) << "the settings were not saved";
+            continue;
+        }
+        EXPECT_NE(run.err.find(c.refusal + dir.File(c.file) +
+                               ": it is a symbolic link; refused: remove it and try again"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_TRUE(std::filesystem::is_symlink(dir.File(c.file)));
+    }
+}
+
 // Real files that cannot be written, in a pass resumed at its second symbol:
 // a directory in the place of Results.txt, and (for a user whom permissions
 // bind) a Results.txt that may not be written.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -338,6 +339,14 @@ TEST_F(ChangesStoreTest, BlocksAreAppendedToChangesTxt) {
         EXPECT_TRUE(AppendToChangesFile(dir.Path(), c.Block, true));
         EXPECT_EQ(dir.Read("Changes.txt"), c.After) << c.Before;
     }
+}
+
+// A symbolic link in the place of Changes.txt is refused, not appended through.
+TEST_F(ChangesStoreTest, ASymbolicLinkInThePlaceOfChangesTxtIsRefused) {
+    dir.Write("victim", "keep me");
+    std::filesystem::create_symlink(dir.File("victim"), dir.File("Changes.txt"));
+    EXPECT_FALSE(AppendToChangesFile(dir.Path(), "one\r\n\r\n"));
+    EXPECT_EQ(ReadWholeFile(dir.File("victim")), "keep me");
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 #include "platform/scan_lock.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -149,6 +152,41 @@ TEST(ScanLockFile, TheSecondComerIsRefusedUntilTheFirstLetsGo) {
     EXPECT_EQ(nowhere.Take(dir.File("missing"), "quillon"), ScanLock::Outcome::Failed);
     EXPECT_EQ(nowhere.Error(),
               "cannot lock " + dir.File("missing") + "/Scan.lock: No such file or directory");
+}
+
+// A program started while the lock is held (the scan window starts an
+// editor, a browser) must not keep it after the holder lets go.
+TEST(ScanLockFile, AProgramStartedByTheHolderDoesNotKeepTheLock) {
+    TempDir dir;
+    ScanLock first;
+    ASSERT_EQ(first.Take(dir.Path(), "first"), ScanLock::Outcome::Taken);
+    pid_t child = 0;
+    char program[] = "/bin/sleep";
+    char seconds[] = "30";
+    char* argv[] = {program, seconds, nullptr};
+    ASSERT_EQ(::posix_spawn(&child, program, nullptr, nullptr, argv, environ), 0);
+    first.Release();
+    ScanLock second;
+    EXPECT_EQ(second.Take(dir.Path(), "second"), ScanLock::Outcome::Taken);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+}
+
+// A symbolic link in the place of Scan.lock, to a file or to nothing, is
+// refused: the holder's name would be written into its target.
+TEST(ScanLockFile, ASymbolicLinkInItsPlaceIsRefused) {
+    for (const bool targetExists : {true, false}) {
+        SCOPED_TRACE(targetExists);
+        TempDir dir;
+        if (targetExists) dir.Write("victim", "keep me");
+        fs::create_symlink(dir.File("victim"), dir.File("Scan.lock"));
+        ScanLock lock;
+        EXPECT_EQ(lock.Take(dir.Path(), "quillon"), ScanLock::Outcome::Failed);
+        EXPECT_EQ(lock.Error(), "cannot lock " + dir.File("Scan.lock") +
+                                    ": it is a symbolic link; refused: remove it and try again");
+        EXPECT_EQ(dir.Exists("victim"), targetExists);
+        if (targetExists) EXPECT_EQ(dir.Read("victim"), "keep me");
+    }
 }
 
 }  // namespace

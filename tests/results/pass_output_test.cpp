@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -235,6 +236,93 @@ TEST_F(PassOutput, AFileThatCannotBeOpenedIsReported) {
     EXPECT_FALSE(files_.IsOpen());
     EXPECT_EQ(Read(names_.ProgressFile), "0 3");
     EXPECT_EQ(Read(names_.SavedSymFile), "");
+}
+
+// A commit puts each output file on the disk before the journal record that
+// counts it, and the journal before the resume point it names: a power cut
+// never leaves a record ahead of the data, nor a point ahead of its record.
+TEST_F(PassOutput, ACommitSyncsTheFilesBeforeTheRecordAndTheRecordBeforeThePoint) {
+    struct Case {
+        const char* what;
+        bool localMode;
+        std::vector<std::string> points;
+    };
+    const Case cases[] = {
+        {"server pass", false, {"1 1", "2 2"}},
+        {"local pass", true, {"1 1", "2 2"}},
+        {"a shorter point renamed into place", false, {"12 103", "4 8"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const WorkingFileNames names = WorkingFileNames::In(dir.Path());
+        const std::string journal = JournalFileName(names);
+        PassOutputFiles files;
+        files.CommitInterval = {};
+        std::set<std::string> unsynced;  // output files written since their sync
+        bool journalUnsynced = false;
+        int records = 0, points = 0;
+        files.BeforeWrite = [&](const std::string& name) {
+            if (name == journal) {
+                EXPECT_EQ(unsynced, std::set<std::string>{}) << "a record before its data";
+                journalUnsynced = true;
+                ++records;
+            } else if (name == names.ProgressFile) {
+                EXPECT_FALSE(journalUnsynced) << "a resume point before its record";
+                ++points;
+            } else {
+                unsynced.insert(name);
+            }
+            return 0;
+        };
+        files.SyncData = [&](const std::string& name, int fd) {
+            unsynced.erase(name);
+            if (name == journal) journalUnsynced = false;
+            return ::fdatasync(fd);
+        };
+        for (const std::string& point : c.points) {
+            PendingOutput p = OneSymbol(point);
+            p.PendingProgress = point;
+            ASSERT_FALSE(files.FlushPendingOutput(p, names, c.localMode));
+        }
+        files.CloseOutputFiles();
+        // The opening's record, then one per symbol with its point.
+        EXPECT_EQ(records, 1 + static_cast<int>(c.points.size()));
+        EXPECT_EQ(points, static_cast<int>(c.points.size()));
+        EXPECT_EQ(Read(names.ProgressFile), c.points.back());
+    }
+}
+
+// A symbolic link planted in the place of a working file of the pass, to a
+// file of the user's: recovery does not cut its target, and the next write is
+// refused in words naming the file. The target keeps every byte.
+TEST_F(PassOutput, ASymbolicLinkInThePlaceOfAWorkingFileIsRefused) {
+    const std::string victim = "a file of the user's, longer than the files of the pass\r\n";
+    for (const char* file :
+         {"Results.txt", "SavedSym.txt", "GoodSym.txt", "BadSym.txt", "UpSym.txt", "DownSym.txt",
+          "Quote.txt", "AscQuote.txt", "Progress.---", "Progress.jnl"}) {
+        SCOPED_TRACE(file);
+        TempDir dir;
+        const WorkingFileNames names = WorkingFileNames::In(dir.Path());
+        PassOutputFiles files;
+        files.CommitInterval = {};
+        PendingOutput a = OneSymbol("A");
+        ASSERT_FALSE(files.FlushPendingOutput(a, names, false));
+        files.CloseOutputFiles();
+        dir.Write("victim", victim);
+        fs::remove(dir.File(file));
+        fs::create_symlink(dir.File("victim"), dir.File(file));
+
+        files.Recover(names);
+        PendingOutput b = OneSymbol("B");
+        std::optional<OutputFailure> failure = files.FlushPendingOutput(b, names, false);
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(failure->Message(), "Cannot write " + dir.File(file) +
+                                          ": it is a symbolic link; refused: remove it and try "
+                                          "again");
+        EXPECT_EQ(dir.Read("victim"), victim);
+        EXPECT_TRUE(fs::is_symlink(dir.File(file)));
+    }
 }
 
 // Every file a flush touches, by name.
@@ -575,18 +663,36 @@ TEST(PassJournal, RecordsSurviveTheirTextAndDamageIsRefused) {
 }
 
 TEST(PassJournal, TheNewestRecordOfTheResumePointIsTaken) {
-    JournalRecord older, newer;
-    older.Sequence = 6;
-    older.ProgressHash = TextHash("1 1");
-    newer.Sequence = 7;
-    newer.ProgressHash = TextHash("2 2");
-    const std::vector<JournalRecord> records =
-        ParseJournal(FormatJournalRecord(newer) + FormatJournalRecord(older));
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(RecordForProgress(records, std::string("2 2")), newer);
-    EXPECT_EQ(RecordForProgress(records, std::string("1 1")), older);
-    EXPECT_FALSE(RecordForProgress(records, std::string("3 3")));
-    EXPECT_FALSE(RecordForProgress(records, std::nullopt));
+    // Two commits that moved the files but not the resume point leave two
+    // records of one point: the newer counts the longer files, whichever
+    // slot holds it.
+    auto make = [](std::uint64_t sequence, const char* point, std::int64_t results) {
+        JournalRecord record;
+        record.Sequence = sequence;
+        record.ProgressHash = TextHash(point);
+        record.Lengths[Results] = results;
+        return record;
+    };
+    const JournalRecord older = make(6, "2 2", 10), newer = make(7, "2 2", 20);
+    const JournalRecord other = make(8, "1 1", 30);
+    struct Case {
+        JournalRecord first, second;  // the two slots, in file order
+        std::optional<std::string> progress;
+        std::optional<JournalRecord> taken;
+    };
+    const Case cases[] = {
+        {older, newer, "2 2", newer},        {newer, older, "2 2", newer},
+        {newer, other, "2 2", newer},        {newer, other, "1 1", other},
+        {older, newer, "3 3", std::nullopt}, {older, newer, std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.progress.value_or("<missing>") + " from " +
+                     std::to_string(c.first.Sequence) + "," + std::to_string(c.second.Sequence));
+        const std::vector<JournalRecord> records =
+            ParseJournal(FormatJournalRecord(c.first) + FormatJournalRecord(c.second));
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(RecordForProgress(records, c.progress), c.taken);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 
@@ -65,6 +66,8 @@ TEST(BacktestToolTest, ExitStatusesAndMessages) {
     TempDir dir, empty;
     WriteHistory(dir);
     dir.Write("bad.settings", "");
+    dir.Write("victim", "keep me");
+    std::filesystem::create_symlink(dir.File("victim"), dir.File("linked.csv.tmp"));
     const std::string in = "--workdir '" + dir.Path() + "' ";
     struct Case {
         std::string args;
@@ -99,6 +102,9 @@ TEST(BacktestToolTest, ExitStatusesAndMessages) {
          "filter, not ''"},
         {in + "--template 0 --csv '" + dir.File("no/such/dir.csv") + "'", 1, "cannot write"},
         {in + "--template 0 --signals '" + dir.File("no/such/s.csv") + "'", 1, "cannot write"},
+        // The temporary file beside it is never written through a link.
+        {in + "--template 0 --signals '" + dir.File("linked.csv") + "'", 1,
+         "linked.csv.tmp: it is a symbolic link; refused: remove it and try again"},
         {in + "--template 0 --horizons 1", 0, ""},
     };
     for (const Case& c : cases) {
@@ -111,6 +117,7 @@ TEST(BacktestToolTest, ExitStatusesAndMessages) {
         }
     }
     EXPECT_FALSE(dir.Exists("no")) << "nothing left of a failed write";
+    EXPECT_EQ(dir.Read("victim"), "keep me");
 }
 
 TEST(BacktestToolTest, WritesTheReportAndTheFilesAskedFor) {
