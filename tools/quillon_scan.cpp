@@ -457,6 +457,10 @@ std::string SummaryLine(int scanned, const ScanCounters& counters, bool passDone
 // so that kills land between commits as they do in a slow server pass.
 void InstallTestFaults(PassOutputFiles& outputs) {
     testing::InstallHistoryFaults();
+    outputs.SyncData = [](const std::string&, int fd) {
+        testing::CountSync();
+        return ::fdatasync(fd);
+    };
     if (std::getenv("QUILLON_TEST_COMMIT_EACH") != nullptr) outputs.CommitInterval = {};
     const char* kill = std::getenv("QUILLON_TEST_KILL_AT_WRITE");
     const char* fail = std::getenv("QUILLON_TEST_FAIL_AT_WRITE");

@@ -20,11 +20,11 @@
 #include "history/history_store.h"
 #include "platform/number_format.h"
 #include "results/settings.h"
+#include "sim/market_sim.h"
+#include "sim/market_sim_archive.h"
 #include "tests/support/quoted_process.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
-#include "sim/market_sim.h"
-#include "sim/market_sim_archive.h"
 
 namespace quillon {
 namespace {
@@ -303,9 +303,10 @@ TEST_F(LocalPassKills, FilesThatLostTheirTailEndAsAnUninterruptedPass) {
     ExpectSameOutputs(cut, reference);
 }
 
-// The second pass of a directory, killed at each sync of History.db in
-// turn (its commits, the pass end, the change block's mark), then run
-// again: each time the files and the history end as a pass never killed.
+// The second pass of a directory, killed at each sync in turn (of the pass
+// output, the journal and the resume point, and of History.db: its commits,
+// the pass end, the change block's mark), then run again: each time the
+// files and the history end as a pass never killed.
 TEST_F(LocalPassKills, AHistoryKilledAtAnySyncEndsAsAnUninterruptedOne) {
     TempDir reference, once;
     Prepare(reference, 12);
@@ -319,8 +320,7 @@ TEST_F(LocalPassKills, AHistoryKilledAtAnySyncEndsAsAnUninterruptedOne) {
         TempDir killed;
         CopyInto(once, killed);
         const int status = RunScanKilledAfter(
-            killed, {"QUILLON_TEST_HISTORY_KILL_AT_SYNC=" + std::to_string(sync)},
-            std::chrono::minutes(2));
+            killed, {"QUILLON_TEST_KILL_AT_SYNC=" + std::to_string(sync)}, std::chrono::minutes(2));
         if (status == 0) break;  // the pass has fewer syncs
         ASSERT_EQ(status, -1);
         // A kill as the history closes comes after the pass has ended: its
@@ -334,7 +334,7 @@ TEST_F(LocalPassKills, AHistoryKilledAtAnySyncEndsAsAnUninterruptedOne) {
         ExpectSameHistory(killed, reference);
         if (HasFailure()) break;
     }
-    EXPECT_GT(sync, 12) << "a sync for each symbol's commit at least";
+    EXPECT_GT(sync, 4 * 12) << "the syncs of each symbol's commit";
 }
 
 // A disk that fills up under History.db at a write of the pass: the scan

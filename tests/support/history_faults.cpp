@@ -1,8 +1,9 @@
-// Fault points of History.db for the test build of quillon-scan: a file
-// layer under SQLite that forwards every call to the system's and, when told
-// by the environment, kills the process at the Nth sync of a history file
-// (QUILLON_TEST_HISTORY_KILL_AT_SYNC=N) or fails every write from the Nth on
-// as a full disk does (QUILLON_TEST_HISTORY_FULL_AT_WRITE=N).
+// Fault points of the disk syncs and of History.db for the test build of
+// quillon-scan: a file layer under SQLite forwards every call to the
+// system's and, when told by the environment, kills the process at the Nth
+// sync of a history file or of the pass output, counted together
+// (QUILLON_TEST_KILL_AT_SYNC=N), or fails every write of History.db from the
+// Nth on as a full disk does (QUILLON_TEST_HISTORY_FULL_AT_WRITE=N).
 
 #include "tests/support/history_faults.h"
 
@@ -47,7 +48,7 @@ int Truncate(sqlite3_file* f, sqlite3_int64 size) {
     return Real(f)->pMethods->xTruncate(Real(f), size);
 }
 int Sync(sqlite3_file* f, int flags) {
-    if (killAtSync > 0 && ++syncs == killAtSync) std::raise(SIGKILL);
+    CountSync();
     return Real(f)->pMethods->xSync(Real(f), flags);
 }
 int FileSize(sqlite3_file* f, sqlite3_int64* size) {
@@ -109,8 +110,12 @@ long Setting(const char* name) {
 
 }  // namespace
 
+void CountSync() {
+    if (killAtSync > 0 && ++syncs == killAtSync) std::raise(SIGKILL);
+}
+
 void InstallHistoryFaults() {
-    killAtSync = Setting("QUILLON_TEST_HISTORY_KILL_AT_SYNC");
+    killAtSync = Setting("QUILLON_TEST_KILL_AT_SYNC");
     fullAtWrite = Setting("QUILLON_TEST_HISTORY_FULL_AT_WRITE");
     if (killAtSync <= 0 && fullAtWrite <= 0) return;
     base = sqlite3_vfs_find(nullptr);

@@ -5,6 +5,10 @@
 
 namespace quillon::testing {
 
+// Counts a sync of the disk, and kills the process at the one the
+// environment names.
+void CountSync();
+
 // Puts the fault layer under SQLite when the environment asks for a fault;
 // does nothing otherwise. Called before the history is first opened.
 void InstallHistoryFaults();
