@@ -105,21 +105,6 @@ int CreateTemporary(const std::string& name, mode_t mode, std::string& temp) {
     return -1;
 }
 
-bool WriteAll(int fd, const std::string& content) {
-    const char* data = content.data();
-    std::size_t left = content.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // True when `entry` is a temporary name of a replacement of `base`.
 bool IsTemporaryOf(std::string_view entry, std::string_view base) {
     if (!entry.starts_with(base)) return false;
@@ -134,18 +119,60 @@ bool IsTemporaryOf(std::string_view entry, std::string_view base) {
 }  // namespace
 
 bool ReplaceFileAtomically(const std::string& name, const std::string& content, bool ownerOnly) {
-    // Each call writes a temporary file of its own, so that two writers at
-    // the same time (two running programs) never write into one file.
-    std::string temp;
-    const int fd = CreateTemporary(name, ownerOnly ? 0600 : 0666, temp);
-    if (fd < 0) return false;
-    if (ownerOnly) ::fchmod(fd, 0600);  // exactly, whatever the umask
-    bool ok = WriteAll(fd, content);
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(temp.c_str(), name.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    FileReplacement replacement(name, ownerOnly);
+    return replacement.Write(content) && replacement.Commit();
+}
+
+FileReplacement::FileReplacement(const std::string& name, bool ownerOnly) : name_(name) {
+    // Each replacement writes a temporary file of its own, so that two
+    // writers at the same time (two running programs) never write into one.
+    fd_ = CreateTemporary(name, ownerOnly ? 0600 : 0666, temp_);
+    if (fd_ < 0) {
+        Fail();
+        return;
+    }
+    if (ownerOnly) ::fchmod(fd_, 0600);  // exactly, whatever the umask
+}
+
+FileReplacement::~FileReplacement() {
+    if (fd_ < 0) return;
+    ::close(fd_);
+    ::unlink(temp_.c_str());
+}
+
+bool FileReplacement::Fail() {
+    if (error_ == 0) error_ = errno != 0 ? errno : EIO;
+    return false;
+}
+
+bool FileReplacement::Write(std::string_view bytes) {
+    if (fd_ < 0 || error_ != 0) return false;
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            if (written == 0) errno = ENOSPC;
+            return Fail();
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+bool FileReplacement::Commit() {
+    if (fd_ < 0) return false;
+    bool ok = error_ == 0;
+    if (ok && ::fsync(fd_) != 0) ok = Fail();
+    if (::close(fd_) != 0 && ok) ok = Fail();
+    fd_ = -1;
+    if (ok && ::rename(temp_.c_str(), name_.c_str()) != 0) ok = Fail();
+    if (!ok) {
+        ::unlink(temp_.c_str());
+        return false;
+    }
+    const std::string directory = fs::path(name_).parent_path().string();
+    SyncDirectory(directory.empty() ? "." : directory);
+    return true;
 }
 
 int RemoveLeftoverTemporaries(const std::string& name, std::chrono::seconds minimumAge) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <sys/types.h>
 
@@ -48,6 +49,30 @@ std::optional<std::string> ReadFileStart(const std::string& name, std::size_t li
 // writable by its owner only. On any failure the temporary file is removed,
 // the old file is left untouched and false is returned.
 bool ReplaceFileAtomically(const std::string& name, const std::string& content, bool ownerOnly);
+
+// The same for a file written piece by piece: the pieces go to a temporary
+// file of its own beside `name`, and Commit flushes it, renames it over
+// `name` and flushes the directory. Until then `name` is untouched; a
+// replacement dropped without a Commit removes its temporary file. Error()
+// is the errno value of the first failure (0 while there is none).
+class FileReplacement {
+  public:
+    explicit FileReplacement(const std::string& name, bool ownerOnly = false);
+    ~FileReplacement();
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    bool Write(std::string_view bytes);
+    bool Commit();
+    int Error() const { return error_; }
+
+  private:
+    bool Fail();
+    std::string name_;
+    std::string temp_;
+    int fd_ = -1;
+    int error_ = 0;
+};
 
 // Removes the temporary files that replacements of `name` left behind when
 // they were killed (also the fixed name `name` + ".new" of earlier builds),

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -223,51 +224,6 @@ std::optional<std::string> LoadFilters(const Command& command, Settings& setting
     return name;
 }
 
-// Every signal streamed to a temporary file beside `name`, renamed over it
-// once complete.
-class SignalFile {
-  public:
-    // False, with the reason in `error`, when the temporary file cannot be
-    // made; a symbolic link in its place is refused, not written through.
-    bool Open(const std::string& name, const std::vector<int>& horizons, std::string& error) {
-        name_ = name;
-        temp_ = name + ".tmp";
-        const int fd = OpenWorkingFile(temp_, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC);
-        file_ = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
-        if (file_ == nullptr) {
-            error = temp_ + ": " + OpenErrorText(temp_, errno);
-            if (fd >= 0) ::close(fd);
-            return false;
-        }
-        Put(BacktestSignalsHeader(horizons));
-        return true;
-    }
-    void Put(const std::string& text) {
-        if (file_ != nullptr && std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
-            ok_ = false;
-        }
-    }
-    bool Close() {
-        if (file_ == nullptr) return false;
-        const bool closed = std::fclose(file_) == 0;
-        file_ = nullptr;
-        if (ok_ && closed && RenameFileQuietly(temp_, name_)) return true;
-        DeleteFileQuietly(temp_);
-        return false;
-    }
-    ~SignalFile() {
-        if (file_ != nullptr) {
-            std::fclose(file_);
-            DeleteFileQuietly(temp_);
-        }
-    }
-
-  private:
-    std::string name_, temp_;
-    std::FILE* file_ = nullptr;
-    bool ok_ = true;
-};
-
 int Run(const Command& command) {
     Settings settings;
     std::string problem;
@@ -296,14 +252,16 @@ int Run(const Command& command) {
             }
         };
     }
-    SignalFile signals;
+    // Every signal streamed to a file that replaces --signals once whole.
+    std::optional<FileReplacement> signals;
     if (!command.signals.empty()) {
-        std::string why;
-        if (!signals.Open(command.signals, command.horizons, why)) {
-            return Fail(kFailed, "cannot write " + command.signals + ": " + why);
+        signals.emplace(command.signals);
+        if (!signals->Write(BacktestSignalsHeader(command.horizons))) {
+            return Fail(kFailed,
+                        "cannot write " + command.signals + ": " + std::strerror(signals->Error()));
         }
         options.Signal = [&signals](const BacktestSignal& s) {
-            signals.Put(BacktestSignalLine(s));
+            signals->Write(BacktestSignalLine(s));
         };
     }
 
@@ -318,8 +276,9 @@ int Run(const Command& command) {
                                   (command.to < 99991231 ? BacktestDayText(command.to) : "the end");
         return Fail(kEmptyRange, "no recorded date from " + range + " in " + database);
     }
-    if (!command.signals.empty() && !signals.Close()) {
-        return Fail(kFailed, "cannot write " + command.signals);
+    if (signals && !signals->Commit()) {
+        return Fail(kFailed,
+                    "cannot write " + command.signals + ": " + std::strerror(signals->Error()));
     }
     const std::string text = BacktestReportText(report, options, *filtersName);
     if (!command.csv.empty() &&

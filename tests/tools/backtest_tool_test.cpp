@@ -67,7 +67,8 @@ TEST(BacktestToolTest, ExitStatusesAndMessages) {
     WriteHistory(dir);
     dir.Write("bad.settings", "");
     dir.Write("victim", "keep me");
-    std::filesystem::create_symlink(dir.File("victim"), dir.File("linked.csv.tmp"));
+    std::filesystem::create_symlink(dir.File("victim"), dir.File("linked.csv"));
+    dir.Write("old.csv", "an earlier run's signals");
     const std::string in = "--workdir '" + dir.Path() + "' ";
     struct Case {
         std::string args;
@@ -102,9 +103,10 @@ TEST(BacktestToolTest, ExitStatusesAndMessages) {
          "filter, not ''"},
         {in + "--template 0 --csv '" + dir.File("no/such/dir.csv") + "'", 1, "cannot write"},
         {in + "--template 0 --signals '" + dir.File("no/such/s.csv") + "'", 1, "cannot write"},
-        // The temporary file beside it is never written through a link.
-        {in + "--template 0 --signals '" + dir.File("linked.csv") + "'", 1,
-         "linked.csv.tmp: it is a symbolic link; refused: remove it and try again"},
+        // An earlier file is replaced; a link named is replaced itself, never
+        // written through.
+        {in + "--template 0 --signals '" + dir.File("old.csv") + "'", 0, ""},
+        {in + "--template 0 --signals '" + dir.File("linked.csv") + "'", 0, ""},
         {in + "--template 0 --horizons 1", 0, ""},
     };
     for (const Case& c : cases) {
@@ -118,6 +120,8 @@ TEST(BacktestToolTest, ExitStatusesAndMessages) {
     }
     EXPECT_FALSE(dir.Exists("no")) << "nothing left of a failed write";
     EXPECT_EQ(dir.Read("victim"), "keep me");
+    EXPECT_EQ(dir.Read("old.csv").find("date,symbol,"), 0u);
+    EXPECT_EQ(dir.Read("linked.csv").find("date,symbol,"), 0u);
 }
 
 TEST(BacktestToolTest, WritesTheReportAndTheFilesAskedFor) {
