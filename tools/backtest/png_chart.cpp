@@ -1,7 +1,7 @@
 #include "tools/backtest/png_chart.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "platform/files.h"
+
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <random>
 #include <system_error>
 
 namespace quillon {
@@ -349,46 +348,6 @@ void AppendChunk(std::string& out, const char type[4], std::string_view data) {
 
 std::string ErrnoText(int code) {
     return std::generic_category().message(code);
-}
-
-// A new file of its own beside `path`: path + ".tmp-" + six random letters
-// and digits. -1 with errno set when none can be created.
-int CreateTemporary(const std::string& path, std::string& temp) {
-    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device device;
-    for (int attempt = 0; attempt < 32; ++attempt) {
-        temp = path + ".tmp-";
-        for (int i = 0; i < 6; ++i)
-            temp.push_back(kChars[device() % (sizeof kChars - 1)]);
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
-}
-
-// Replaces `path` with `bytes` through a temporary file; 0 or the errno of the
-// step that failed, the temporary file removed.
-int ReplaceFile(const std::string& path, const std::string& bytes) {
-    std::string temp;
-    const int fd = CreateTemporary(path, temp);
-    if (fd < 0) return errno;
-    int failure = 0;
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0 && failure == 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno != EINTR) failure = errno;
-            continue;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    if (failure == 0 && ::fsync(fd) != 0) failure = errno;
-    if (::close(fd) != 0 && failure == 0) failure = errno;
-    if (failure == 0 && ::rename(temp.c_str(), path.c_str()) != 0) failure = errno;
-    if (failure != 0) ::unlink(temp.c_str());
-    return failure;
 }
 
 }  // namespace
@@ -777,8 +736,9 @@ bool WritePngLineChart(const std::string& path, const std::string& title,
         return false;
     }
     const std::string png = chart::EncodePng(chart::DrawLineChart(title, xLabels, series));
-    if (const int failure = chart::ReplaceFile(path, png); failure != 0) {
-        error = "cannot write " + path + ": " + chart::ErrnoText(failure);
+    FileReplacement file(path);
+    if (!file.Write(png) || !file.Commit()) {
+        error = "cannot write " + path + ": " + chart::ErrnoText(file.Error());
         return false;
     }
     return true;
