@@ -1,8 +1,5 @@
 #include "tools/backtest/png_chart.h"
 
-#include "platform/files.h"
-
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -10,6 +7,8 @@
 #include <cstdio>
 #include <limits>
 #include <system_error>
+
+#include "platform/files.h"
 
 namespace quillon {
 namespace chart {
