@@ -76,7 +76,8 @@ namespace {
 
 // Temporary files of a replacement are the target's name, this marker and a
 // random suffix of kTempSuffixLength letters and digits.
-constexpr const char* kTempMarker = ".new-";
+constexpr std::string_view kTempMarker = ".new-";
+constexpr std::string_view kImportTempMarker = ".import-";
 constexpr std::size_t kTempSuffixLength = 6;
 constexpr const char* kTempSuffixChars =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -98,7 +99,7 @@ std::string RandomSuffix() {
 // (O_EXCL), with `mode` before the umask; its descriptor, or -1.
 int CreateTemporary(const std::string& name, mode_t mode, std::string& temp) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temp = name + kTempMarker + RandomSuffix();
+        temp = name + std::string(kTempMarker) + RandomSuffix();
         const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
@@ -110,8 +111,11 @@ bool IsTemporaryOf(std::string_view entry, std::string_view base) {
     if (!entry.starts_with(base)) return false;
     entry.remove_prefix(base.size());
     if (entry == kOldTempSuffix) return true;
-    if (!entry.starts_with(kTempMarker)) return false;
-    entry.remove_prefix(std::strlen(kTempMarker));
+    // The importer's own temporaries of earlier builds, named by mkstemp.
+    const std::string_view marker =
+        entry.starts_with(kImportTempMarker) ? kImportTempMarker : kTempMarker;
+    if (!entry.starts_with(marker)) return false;
+    entry.remove_prefix(marker.size());
     return entry.size() == kTempSuffixLength &&
            entry.find_first_not_of(kTempSuffixChars) == std::string_view::npos;
 }
@@ -159,10 +163,31 @@ bool FileReplacement::Write(std::string_view bytes) {
     return true;
 }
 
+bool FileReplacement::WriteWith(const std::function<bool(std::FILE*)>& write) {
+    if (fd_ < 0 || error_ != 0) return false;
+    const int copy = ::dup(fd_);
+    std::FILE* file = copy >= 0 ? ::fdopen(copy, "wb") : nullptr;
+    if (file == nullptr) {
+        if (copy >= 0) ::close(copy);
+        return Fail();
+    }
+    errno = 0;
+    bool ok = write(file) && std::fflush(file) == 0;
+    if (!ok) Fail();
+    if (std::fclose(file) != 0 && ok) ok = Fail();
+    return ok;
+}
+
+bool FileReplacement::Sync() {
+    if (fd_ < 0 || error_ != 0) return false;
+    if (!synced_ && ::fsync(fd_) != 0) return Fail();
+    synced_ = true;
+    return true;
+}
+
 bool FileReplacement::Commit() {
     if (fd_ < 0) return false;
-    bool ok = error_ == 0;
-    if (ok && ::fsync(fd_) != 0) ok = Fail();
+    bool ok = Sync();
     if (::close(fd_) != 0 && ok) ok = Fail();
     fd_ = -1;
     if (ok && ::rename(temp_.c_str(), name_.c_str()) != 0) ok = Fail();

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,7 +64,16 @@ class FileReplacement {
     FileReplacement(const FileReplacement&) = delete;
     FileReplacement& operator=(const FileReplacement&) = delete;
 
+    // False (the replacement failed) when the temporary file could not be
+    // made.
+    bool IsOpen() const { return fd_ >= 0; }
     bool Write(std::string_view bytes);
+    // What `write` writes through a stream of its own on the temporary file;
+    // false when it answers false or the stream fails.
+    bool WriteWith(const std::function<bool(std::FILE*)>& write);
+    // The temporary file flushed to the disk; Commit does it too. Several
+    // files replaced together are all synced before the first is renamed.
+    bool Sync();
     bool Commit();
     int Error() const { return error_; }
 
@@ -72,6 +83,7 @@ class FileReplacement {
     std::string temp_;
     int fd_ = -1;
     int error_ = 0;
+    bool synced_ = false;
 };
 
 // Removes the temporary files that replacements of `name` left behind when

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "analytics/calendar.h"
 #include "history/history_store.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/number_format.h"
 #include "platform/workdir.h"
 #include "results/archive_date.h"
@@ -371,7 +373,10 @@ int Export(const Command& command) {
         if (!write(stdout) || std::fflush(stdout) != 0) return Fail("cannot write the export");
         return kDone;
     }
-    if (!import::ReplaceFileStreamed(command.out, write, error)) return Fail(error);
+    FileReplacement file(command.out);
+    if (!file.WriteWith(write) || !file.Commit()) {
+        return Fail(command.out + ": cannot write: " + std::strerror(file.Error()));
+    }
     return kDone;
 }
 

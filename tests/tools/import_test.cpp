@@ -467,7 +467,7 @@ TEST(Importer, RemovesTheTemporariesOfKilledImports) {
         {"Quote.txt.import-abcdefg", 120, false},
         {"Quote.txt.import-ab.def", 120, false},
         {"Other.txt.import-abcdef", 120, false},
-        {"Quote.txt.new-abcdef", 120, false},
+        {"Quote.txt.new-abcdef", 120, true},
     };
     for (const auto& c : cases) {
         dir.Write(c.name, "left over");

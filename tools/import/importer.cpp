@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "market/archive.h"
+#include "platform/files.h"
 #include "platform/number_format.h"
 #include "platform/workdir.h"
 #include "results/archive_date.h"
@@ -37,82 +38,12 @@ bool WriteAll(std::FILE* file, const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), file) == text.size();
 }
 
-// The temporary files are named by mkstemp: the name, this marker, and six
-// letters and digits.
-constexpr std::string_view kTemporaryMarker = ".import-";
-constexpr std::size_t kTemporarySuffixLength = 6;
 // A temporary file older than this was left by an import that was killed: a
 // running import writes into its own temporary files all along, so theirs
 // are younger.
 constexpr std::chrono::seconds kLeftoverAge{60};
 
-// True when `entry` names a temporary file of a replacement of `base`.
-bool IsTemporaryOf(std::string_view entry, std::string_view base) {
-    if (!entry.starts_with(base)) return false;
-    entry.remove_prefix(base.size());
-    if (!entry.starts_with(kTemporaryMarker)) return false;
-    entry.remove_prefix(kTemporaryMarker.size());
-    return entry.size() == kTemporarySuffixLength &&
-           std::all_of(entry.begin(), entry.end(),
-                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
-}
-
-// Removes the temporary files that killed imports left beside `paths`
-// (all in one directory), sparing the young ones of an import running now.
-void RemoveLeftoverTemporaries(const std::string& directory,
-                               const std::vector<std::string>& paths) {
-    const auto now = std::chrono::system_clock::now();
-    std::error_code error;
-    for (std::filesystem::directory_iterator entry(directory, error), end; !error && entry != end;
-         entry.increment(error)) {
-        const std::string name = entry->path().filename().string();
-        if (std::none_of(paths.begin(), paths.end(), [&](const std::string& path) {
-                return IsTemporaryOf(name, std::filesystem::path(path).filename().string());
-            }))
-            continue;
-        struct stat info {};
-        if (lstat(entry->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-        // A time far off either way cannot be that of an import running now.
-        const auto modified = std::chrono::system_clock::from_time_t(info.st_mtime);
-        const auto age = now > modified ? now - modified : modified - now;
-        if (age >= kLeftoverAge) unlink(entry->path().c_str());
-    }
-}
-
 }  // namespace
-
-bool WriteTemporaryFile(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                        std::string& temporary, std::string& error) {
-    temporary = path + ".import-XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        error = path + ": cannot create a temporary file beside it: " + std::strerror(errno);
-        return false;
-    }
-    fchmod(fd, 0644);
-    std::FILE* file = fdopen(fd, "wb");
-    bool ok = file != nullptr && write(file) && std::fflush(file) == 0 && fsync(fd) == 0;
-    const int savedErrno = errno;
-    if (file != nullptr) {
-        ok = std::fclose(file) == 0 && ok;
-    } else {
-        close(fd);
-    }
-    if (ok) return true;
-    error = path + ": cannot write: " + std::strerror(savedErrno);
-    std::remove(temporary.c_str());
-    return false;
-}
-
-bool ReplaceFileStreamed(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                         std::string& error) {
-    std::string temporary;
-    if (!WriteTemporaryFile(path, write, temporary, error)) return false;
-    if (std::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    error = path + ": cannot replace: " + std::strerror(errno);
-    std::remove(temporary.c_str());
-    return false;
-}
 
 namespace {
 
@@ -422,30 +353,28 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
     struct Output {
         std::string path;
         std::function<bool(std::FILE*)> write;
-        std::string temporary;
     };
     // Temporary files that imports killed before renaming them would
     // otherwise pile up beside the archive.
     const std::string chainIv30File = options.outDir + "/" + kChainIv30File;
-    RemoveLeftoverTemporaries(options.outDir, {quoteFile, options.outDir + "/" + kArchiveDateFile,
-                                               symbolFile, chainIv30File});
+    for (const std::string& path :
+         {quoteFile, options.outDir + "/" + kArchiveDateFile, symbolFile, chainIv30File}) {
+        RemoveLeftoverTemporaries(path, kLeftoverAge);
+    }
     std::vector<Output> outputs;
-    outputs.push_back({quoteFile, writeQuotes, {}});
+    outputs.push_back({quoteFile, writeQuotes});
     outputs.push_back(
-        {options.outDir + "/" + kArchiveDateFile,
-         [&](std::FILE* file) {
+        {options.outDir + "/" + kArchiveDateFile, [&](std::FILE* file) {
              return WriteAll(
                  file, ArchiveDateText(summary.date.Year, summary.date.Month, summary.date.Day));
-         },
-         {}});
+         }});
     // Beside the archive, each stock's IV30 of its whole chain, priced at the
     // interest rate a scan of the directory uses; written even when empty,
     // so that no figure of an earlier import outlives its archive.
     Settings rateSettings;
     SetDefaultSettings(rateSettings);
     if (haveSettings && !LoadSettings(rateSettings, names)) SetDefaultSettings(rateSettings);
-    outputs.push_back({chainIv30File,
-                       [&](std::FILE* file) {
+    outputs.push_back({chainIv30File, [&](std::FILE* file) {
                            if (!WriteAll(file, ChainIv30Header())) return false;
                            const int day = summary.date.Year * 10000 + summary.date.Month * 100 +
                                            summary.date.Day;
@@ -459,39 +388,38 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
                                    return false;
                            }
                            return true;
-                       },
-                       {}});
+                       }});
     if (writeSymbols) {
-        outputs.push_back({symbolFile,
-                           [&](std::FILE* file) {
+        outputs.push_back({symbolFile, [&](std::FILE* file) {
                                for (const BookStock& stock : book.Stocks()) {
                                    if (!WriteAll(file, stock.row.Symbol + "\r\n")) return false;
                                }
                                return true;
-                           },
-                           {}});
+                           }});
     }
-    auto discard = [&] {
-        for (Output& output : outputs) {
-            if (!output.temporary.empty()) std::remove(output.temporary.c_str());
-            output.temporary.clear();
+    // Every file written and on the disk before the first is renamed into
+    // place; those not renamed go with their replacements.
+    std::vector<std::unique_ptr<FileReplacement>> files;
+    for (const Output& output : outputs) {
+        files.push_back(std::make_unique<FileReplacement>(output.path));
+        FileReplacement& file = *files.back();
+        if (!file.IsOpen()) {
+            error = output.path +
+                    ": cannot create a temporary file beside it: " + std::strerror(file.Error());
+            return ImportFailure::NothingRead;
         }
-    };
-    for (Output& output : outputs) {
-        if (!WriteTemporaryFile(output.path, output.write, output.temporary, error)) {
-            discard();
+        if (!file.WriteWith(output.write) || !file.Sync()) {
+            error = output.path + ": cannot write: " + std::strerror(file.Error());
             return ImportFailure::NothingRead;
         }
     }
     for (std::size_t i = 0; i < outputs.size(); ++i) {
-        Output& output = outputs[i];
-        if (std::rename(output.temporary.c_str(), output.path.c_str()) != 0) {
-            error = output.path + ": cannot replace" + (i > 0 ? " (Quote.txt was written)" : "") +
-                    ": " + std::strerror(errno);
-            discard();
+        if (!files[i]->Commit()) {
+            error = outputs[i].path + ": cannot replace" +
+                    (i > 0 ? " (Quote.txt was written)" : "") + ": " +
+                    std::strerror(files[i]->Error());
             return ImportFailure::NothingRead;
         }
-        output.temporary.clear();
     }
     if (!haveSettings) {
         Settings settings;

@@ -95,12 +95,4 @@ std::string SummaryText(const ImportSummary& summary, const std::string& quoteFi
 // The main reason no option was kept, in words.
 std::string NoOptionReason(const ImportSummary& summary);
 
-// Writes what `write` writes to a new temporary file beside `path`, flushed
-// to disk, and names it in `temporary`; on failure the temporary file goes.
-bool WriteTemporaryFile(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                        std::string& temporary, std::string& error);
-// The same, then renamed over `path`; on failure `path` is untouched.
-bool ReplaceFileStreamed(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                         std::string& error);
-
 }  // namespace quillon::import
