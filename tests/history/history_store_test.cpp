@@ -61,6 +61,7 @@ struct KeyingCase {
     const char* Name;
     std::vector<Recorded> Writes;
     std::vector<Recorded> Kept;  // ordered by day, then symbol
+    int SettleAfter = -1;        // writes before every recorded day settles
 };
 
 TEST(HistoryStoreTest, OneRowPerSymbolAndDay) {
@@ -83,6 +84,10 @@ TEST(HistoryStoreTest, OneRowPerSymbolAndDay) {
         {"symbols differing only in case are different symbols",
          {{"acme", 20251017, 1, 1}, {"ACME", 20251017, 1, 2}},
          {{"ACME", 20251017, 1, 2}, {"acme", 20251017, 1, 1}}},
+        {"the last settled day recorded again replaces its settled row",
+         {{"AAA", 20251016, 1, 9}, {"AAA", 20251017, 1, 10}, {"AAA", 20251017, 2, 12}},
+         {{"AAA", 20251016, 1, 9}, {"AAA", 20251017, 2, 12}},
+         2},
     };
     for (const KeyingCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -90,16 +95,25 @@ TEST(HistoryStoreTest, OneRowPerSymbolAndDay) {
         HistoryStore store;
         ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
         ASSERT_TRUE(store.BeginBatch());
-        for (const Recorded& w : c.Writes) {
+        for (std::size_t i = 0; i < c.Writes.size(); ++i) {
+            if (static_cast<int>(i) == c.SettleAfter) ASSERT_TRUE(store.Settle()) << store.Error();
+            const Recorded& w = c.Writes[i];
             ASSERT_TRUE(store.Record(Row(w.Symbol, w.Day, w.Pass, w.Last))) << store.Error();
         }
         ASSERT_TRUE(store.CommitBatch());
-        std::vector<Recorded> kept;
+        std::vector<Recorded> kept, bySymbol;
+        std::map<std::string, std::vector<double>> sales;
         for (HistoryDay day : store.Days()) {
             for (const HistoryRow& row : store.RowsOfDay(day)) {
                 kept.push_back({row.Symbol, row.Day, row.PassId, row.Last.value_or(-1)});
+                sales[row.Symbol].push_back(row.Last.value_or(-1));
+                for (const HistoryRow& own : store.Rows(row.Symbol, day, day))
+                    bySymbol.push_back({own.Symbol, own.Day, own.PassId, own.Last.value_or(-1)});
             }
         }
+        ASSERT_EQ(bySymbol.size(), kept.size()) << "Rows and RowsOfDay differ";
+        for (const auto& [symbol, last] : sales)
+            EXPECT_EQ(store.LastSaleWindows(99991231, 10)[symbol], last) << symbol;
         ASSERT_EQ(kept.size(), c.Kept.size());
         for (std::size_t i = 0; i < kept.size(); ++i) {
             EXPECT_EQ(kept[i].Symbol, c.Kept[i].Symbol) << i;
