@@ -423,6 +423,14 @@ void WriteMadeUpHistory(const std::string& file) {
                                         : k < 259 ? 20 + k % 10
                                                   : 25)));
     ASSERT_TRUE(store.CommitBatch());
+    // Each day whole, as an import leaves it.
+    for (const HistoryDay recorded : store.Days()) {
+        HistoryPass pass;
+        pass.AsOf = recorded;
+        pass.Source = "import";
+        pass.Finished = true;
+        ASSERT_NE(store.BeginPass(pass), 0) << store.Error();
+    }
 }
 
 std::vector<std::string> Lines(const std::string& text) {
