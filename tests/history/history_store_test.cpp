@@ -475,6 +475,43 @@ TEST(HistoryStoreTest, AnOlderSchemaIsMigratedAndANewerOneRefused) {
     EXPECT_NE(store.Error().find("newer"), std::string::npos) << store.Error();
     EXPECT_FALSE(store.IsOpen());
     EXPECT_FALSE(store.Record(Row("ACME", 20251018, 1, 1)));
+    // No version writes a negative one: the file is damaged or another's.
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "PRAGMA user_version=-1", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    for (const bool reading : {false, true}) {
+        EXPECT_FALSE(reading ? store.OpenForReading(file) : store.Open(file));
+        EXPECT_NE(store.Error().find("damaged, or not a pass history"), std::string::npos)
+            << store.Error();
+    }
+}
+
+// A reader opens an existing history only, of the current schema or one it
+// may bring up to date, and writes nothing through it.
+TEST(HistoryStoreTest, AReaderOpensAnExistingHistoryAndWritesNothing) {
+    TempDir dir;
+    const std::string file = dir.File("History.db");
+    HistoryStore store;
+    EXPECT_FALSE(store.OpenForReading(file));
+    EXPECT_FALSE(dir.Exists("History.db")) << "a reader makes no history";
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "CREATE TABLE notes (t TEXT)", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    ASSERT_TRUE(store.OpenForReading(file)) << "brought up to date: " << store.Error();
+    EXPECT_TRUE(store.Days().empty());
+    EXPECT_EQ(store.Error(), "");
+    EXPECT_FALSE(store.Record(Row("ACME", 20251017, 1, 1)));
+    EXPECT_EQ(store.BeginPass(HistoryPass{}), 0);
+    EXPECT_NE(store.Error().find("readonly"), std::string::npos) << store.Error();
+    store.Close();
+    EXPECT_FALSE(dir.Exists("History.db-wal"));
+    EXPECT_FALSE(dir.Exists("History.db-shm"));
 }
 
 // A History.db the scan cannot use is refused with SQLite's reason, at once
