@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <unordered_map>
@@ -740,6 +741,16 @@ bool RunBacktest(const HistoryStore& store, const BacktestOptions& options, Back
         error = "the horizons must be whole numbers of days from 1 up, each once, ascending";
         return false;
     }
+    // One snapshot of the file: a day a scan writes meanwhile is read as it
+    // stood when the read began.
+    if (!store.BeginRead()) {
+        error = "History.db: " + store.Error();
+        return false;
+    }
+    const struct EndRead {
+        const HistoryStore& store;
+        ~EndRead() { store.EndRead(); }
+    } endRead{store};
     Run run(options, report);
     run.Passes(store.Passes());
     if (!store.Error().empty()) {
@@ -774,6 +785,16 @@ bool RunBacktest(const HistoryStore& store, const BacktestOptions& options, Back
     }
     if (options.Progress && done < total) options.Progress(total, total);
     run.Finish();
+    if (!report.Days.empty()) {
+        const std::vector<HistoryDay> partial =
+            store.PartialDays(report.Days.front(), report.Days.back());
+        if (!store.Error().empty()) {
+            error = "History.db: " + store.Error();
+            return false;
+        }
+        std::set_intersection(partial.begin(), partial.end(), report.Days.begin(),
+                              report.Days.end(), std::back_inserter(report.PartialDays));
+    }
     return true;
 }
 

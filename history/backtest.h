@@ -212,10 +212,14 @@ struct BacktestReport {
     int ImportedDays = 0;          // judged days holding rows from imported files
     bool IvFiltersInUse = false;
     std::vector<HorizonResult> Horizons;
+    // The judged days no pass has ended whole (a scan may still be writing
+    // them): their figures may be incomplete.
+    std::vector<HistoryDay> PartialDays;
 };
 
-// Runs the back-test over `store`. False with `error` set when History.db
-// cannot be read or the options are unusable (no horizon, one below 1).
+// Runs the back-test over `store`, all of it read as of one moment. False
+// with `error` set when History.db cannot be read or the options are unusable (no horizon, one
+// below 1).
 bool RunBacktest(const HistoryStore& store, const BacktestOptions& options, BacktestReport& report,
                  std::string& error);
 

@@ -223,7 +223,22 @@ std::vector<std::string> BacktestNotes(const BacktestReport& report,
         note += filters.empty() ? "; no filter in use reads them." : "; " + filters + " read them.";
         notes.push_back(note);
     }
+    if (!report.PartialDays.empty()) notes.push_back(BacktestPartialNote(report));
     return notes;
+}
+
+std::string BacktestPartialNote(const BacktestReport& report) {
+    if (report.PartialDays.empty()) return {};
+    constexpr std::size_t kNamed = 5;
+    std::string days;
+    for (std::size_t i = 0; i < report.PartialDays.size() && i < kNamed; ++i)
+        days += (i == 0 ? "" : ", ") + BacktestDayText(report.PartialDays[i]);
+    if (report.PartialDays.size() > kNamed)
+        days +=
+            " and " + Grouped(static_cast<long long>(report.PartialDays.size() - kNamed)) + " more";
+    return "Partial days: " + days + (report.PartialDays.size() == 1 ? " has" : " have") +
+           " no pass that ended whole (a scan may still be writing them); their figures may be "
+           "incomplete.";
 }
 
 std::string BacktestReportText(const BacktestReport& report, const BacktestOptions& options,

@@ -22,6 +22,10 @@ std::string FiltersInUseText(const FilterValues& filters, const HistorySettings&
 std::vector<std::string> BacktestNotes(const BacktestReport& report,
                                        const BacktestOptions& options);
 
+// The report's note of its partial days (BacktestReport::PartialDays);
+// empty when it has none.
+std::string BacktestPartialNote(const BacktestReport& report);
+
 // The whole text report. `filtersName` says where the filters came from
 // ("Default Setting (template 0)", "settings file Quillon.---").
 std::string BacktestReportText(const BacktestReport& report, const BacktestOptions& options,

@@ -98,7 +98,7 @@ bool LoadChartSeries(const std::string& file, const std::string& symbol, ChartSe
         return false;
     }
     HistoryStore store;
-    if (!store.Open(file)) {
+    if (!store.OpenForReading(file)) {
         error = file + ": " + store.Error();
         return false;
     }

@@ -9,11 +9,15 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <iterator>
 #include <limits>
 #include <string_view>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillon {
 
@@ -335,13 +339,43 @@ void HistoryStore::Close() {
     recordPast_ = nullptr;
     sqlite3_close_v2(db_);
     db_ = nullptr;
+    reading_ = false;
+}
+
+std::string HistoryStore::Why() const {
+    if (db_ == nullptr) return "the history is not open";
+    const int code = sqlite3_extended_errcode(db_);
+    if ((code & 0xff) == SQLITE_IOERR) {
+        // The system's words for a failed read or write: SQLite's own ("disk
+        // I/O error") say nothing of the cause.
+        const int system = sqlite3_system_errno(db_);
+        const bool read = code == SQLITE_IOERR_READ || code == SQLITE_IOERR_SHORT_READ;
+        const bool write = code == SQLITE_IOERR_WRITE || code == SQLITE_IOERR_FSYNC ||
+                           code == SQLITE_IOERR_DIR_FSYNC || code == SQLITE_IOERR_TRUNCATE;
+        const std::string what = read    ? "cannot be read"
+                                 : write ? "cannot be written"
+                                         : "disk I/O error";
+        return what + " (" + (system != 0 ? std::strerror(system) : sqlite3_errmsg(db_)) + ")";
+    }
+    if ((code & 0xff) == SQLITE_BUSY)
+        return std::string(sqlite3_errmsg(db_)) + ": another program kept it busy longer than " +
+               (busyMs_ % 1000 == 0 ? std::to_string(busyMs_ / 1000) + " s"
+                                    : std::to_string(busyMs_) + " ms");
+    return sqlite3_errmsg(db_);
 }
 
 bool HistoryStore::Fail(const char* what) const {
-    error_ = db_ != nullptr ? sqlite3_errmsg(db_) : what;
-    if (error_.empty()) error_ = what;
+    error_ = Why();
+    if (db_ == nullptr || error_.empty()) error_ = what;
     NoteErrorCode();
     return false;
+}
+
+bool HistoryStore::StepFailed(int rc) const {
+    if (rc == SQLITE_DONE || rc == SQLITE_ROW) return false;
+    error_ = Why();
+    NoteErrorCode();
+    return true;
 }
 
 void HistoryStore::NoteErrorCode() const {
@@ -389,7 +423,7 @@ sqlite3_stmt* HistoryStore::Prepare(const char* sql) const {
         return nullptr;
     }
     if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK) {
-        error_ = sqlite3_errmsg(db_);
+        error_ = Why();
         NoteErrorCode();
         sqlite3_finalize(s);
         return nullptr;
@@ -418,7 +452,8 @@ bool HistoryStore::Open(const std::string& file) {
     }
     // A database another program is writing is waited for a short while
     // only: the scan does not stall on it.
-    sqlite3_busy_timeout(db_, 1000);
+    busyMs_ = 1000;
+    sqlite3_busy_timeout(db_, busyMs_);
     sqlite3_extended_result_codes(db_, 1);
     // WAL lets readers read while the scan writes. Each commit reaches the
     // disk before the scan's resume point moves past its rows.
@@ -441,6 +476,139 @@ bool HistoryStore::Open(const std::string& file) {
     return true;
 }
 
+void HistoryStore::SetBusyTimeout(int milliseconds) {
+    busyMs_ = milliseconds;
+    if (db_ != nullptr) sqlite3_busy_timeout(db_, busyMs_);
+}
+
+int HistoryStore::Connect(const std::string& name, int flags, int& version) {
+    version = -1;
+    if (sqlite3_open_v2(name.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+        sqlite3_extended_result_codes(db_, 1);
+        busyMs_ = 5000;
+        sqlite3_busy_timeout(db_, busyMs_);
+        Statement s{Prepare("PRAGMA user_version")};
+        const int rc = s.s == nullptr ? SQLITE_ERROR : sqlite3_step(s.s);
+        if (rc == SQLITE_ROW) {
+            version = sqlite3_column_int(s.s, 0);
+            return SQLITE_OK;
+        }
+    }
+    error_ = Why();
+    const int code = db_ != nullptr ? sqlite3_extended_errcode(db_) : SQLITE_NOMEM;
+    Close();
+    return code == SQLITE_OK ? SQLITE_ERROR : code;
+}
+
+namespace {
+
+// `file` as an SQLite URI that reads it as it stands, without locks and
+// without its log: for a file no one can be writing.
+std::string ImmutableUri(const std::string& file) {
+    std::string uri = "file:";
+    for (const char c : file) {
+        if (c == '%' || c == '?' || c == '#') {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+            uri += escaped;
+        } else {
+            uri += c;
+        }
+    }
+    return uri + "?immutable=1";
+}
+
+bool PathExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+bool HistoryStore::OpenForReading(const std::string& file) {
+    Close();
+    error_.clear();
+    // A file this process may write is opened as the writers open it, but
+    // for reading only (query_only): the last connection to close then
+    // takes the empty log and shared-memory files away again, where a
+    // read-only connection would leave them behind.
+    const bool writable = ::access(file.c_str(), W_OK) == 0;
+    int version = -1;
+    int rc = Connect(file, writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY, version);
+    const int kind = rc & 0xff;
+    if (rc != SQLITE_OK && !writable && (kind == SQLITE_READONLY || kind == SQLITE_CANTOPEN) &&
+        PathExists(file) && !PathExists(file + "-wal")) {
+        // A read-only connection cannot make the shared-memory file in a
+        // directory it may not write. Without a log the file holds every
+        // commit, and no writer can be at work: it could not make its log
+        // there either. So the file is read as it stands.
+        const std::string why = error_;
+        rc = Connect(ImmutableUri(file), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, version);
+        if (rc != SQLITE_OK) error_ = why;
+    }
+    if (rc != SQLITE_OK) return false;
+    bool ok = version == SchemaVersion() || KnownVersion(version);
+    if (ok && version < SchemaVersion()) {
+        // An earlier schema is brought up to date as a writer would, where
+        // the file may be written; the readers know the current one only.
+        if (!writable) {
+            error_ = "of an earlier version (schema " + std::to_string(version) +
+                     ") and cannot be brought up to date here, as it may not be written: a "
+                     "quillon-scan pass or quillon-history add where it may does that";
+            ok = false;
+        } else {
+            ok = Exec("PRAGMA journal_mode=WAL") && Migrate();
+        }
+    }
+    ok = ok && (!writable || Exec("PRAGMA query_only=1"));
+    if (!ok) {
+        const std::string why = error_;
+        Close();
+        error_ = why;
+    }
+    return ok;
+}
+
+bool HistoryStore::BeginRead() const {
+    error_.clear();
+    if (db_ == nullptr) {
+        error_ = "the history is not open";
+        return false;
+    }
+    if (sqlite3_get_autocommit(db_) == 0) return true;
+    // BEGIN takes no snapshot until the first read: one read takes it now.
+    if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK ||
+        sqlite3_exec(db_, "SELECT 1 FROM passes LIMIT 1", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        error_ = Why();
+        if (sqlite3_get_autocommit(db_) == 0)
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    reading_ = true;
+    return true;
+}
+
+void HistoryStore::EndRead() const {
+    if (reading_ && db_ != nullptr && sqlite3_get_autocommit(db_) == 0)
+        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    reading_ = false;
+}
+
+bool HistoryStore::KnownVersion(int version) const {
+    if (version < 0) {
+        // No version of this program writes a negative one.
+        error_ = "damaged, or not a pass history of this program (schema " +
+                 std::to_string(version) + ")";
+        return false;
+    }
+    if (version > SchemaVersion()) {
+        error_ = "written by a newer version of the program (schema " + std::to_string(version) +
+                 ", this one knows " + std::to_string(SchemaVersion()) + ")";
+        return false;
+    }
+    return true;
+}
+
 bool HistoryStore::Migrate() {
     int version = -1;
     {
@@ -450,11 +618,7 @@ bool HistoryStore::Migrate() {
         version = sqlite3_column_int(s.s, 0);
     }
     if (version == SchemaVersion()) return true;
-    if (version < 0 || version > SchemaVersion()) {
-        error_ = "written by a newer version of the program (schema " + std::to_string(version) +
-                 ", this one knows " + std::to_string(SchemaVersion()) + ")";
-        return false;
-    }
+    if (!KnownVersion(version)) return false;
     if (!Exec("BEGIN IMMEDIATE")) return false;
     // Read again inside the transaction: another program may have migrated
     // the file meanwhile.
@@ -634,21 +798,29 @@ std::vector<HistoryRow> HistoryStore::Rows(const std::string& symbol, HistoryDay
     BindText(s.s, 1, symbol);
     sqlite3_bind_int(s.s, 2, from);
     sqlite3_bind_int(s.s, 3, to);
-    while (sqlite3_step(s.s) == SQLITE_ROW)
+    int rc;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW)
         rows.push_back(RowOf(s.s));
+    if (StepFailed(rc)) return {};
     // The recent days are keyed by day first: the symbol's row of each is
     // one lookup, where a search by symbol would read every recent row.
     std::vector<HistoryDay> days;
     const std::string one =
         std::string("SELECT ") + kRowColumns + " FROM recent WHERE day = ? AND symbol = ?";
     Statement recent{Prepare(one.c_str())};
-    if (recent.s == nullptr || !TableDays(db_, "recent", from, to, days)) return {};
+    if (recent.s == nullptr) return {};
+    if (!TableDays(db_, "recent", from, to, days)) {
+        error_ = Why();
+        return {};
+    }
     const std::size_t settledRows = rows.size();
     for (const HistoryDay day : days) {
         sqlite3_reset(recent.s);
         sqlite3_bind_int(recent.s, 1, day);
         BindText(recent.s, 2, symbol);
-        if (sqlite3_step(recent.s) == SQLITE_ROW) rows.push_back(RowOf(recent.s));
+        rc = sqlite3_step(recent.s);
+        if (rc == SQLITE_ROW) rows.push_back(RowOf(recent.s));
+        if (StepFailed(rc)) return {};
     }
     if (rows.size() > settledRows && settledRows > 0 &&
         rows[settledRows].Day < rows[settledRows - 1].Day) {
@@ -660,14 +832,17 @@ std::vector<HistoryRow> HistoryStore::Rows(const std::string& symbol, HistoryDay
 
 std::vector<HistoryRow> HistoryStore::RowsOfDay(HistoryDay day) const {
     std::vector<HistoryRow> rows;
+    error_.clear();
     const std::string sql = std::string("SELECT ") + kRowColumns +
                             " FROM days WHERE day = ?1 UNION ALL SELECT " + kRowColumns +
                             " FROM recent WHERE day = ?1 ORDER BY symbol";
     Statement s{Prepare(sql.c_str())};
     if (s.s == nullptr) return rows;
     sqlite3_bind_int(s.s, 1, day);
-    while (sqlite3_step(s.s) == SQLITE_ROW)
+    int rc;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW)
         rows.push_back(RowOf(s.s));
+    if (StepFailed(rc)) return {};
     return rows;
 }
 
@@ -695,10 +870,35 @@ std::vector<HistoryDay> HistoryStore::Days() const {
     ReadTransaction transaction(db_);
     std::vector<HistoryDay> days;
     if (db_ == nullptr || !DaysBetween(db_, 0, 99991231, days)) {
-        error_ = db_ == nullptr ? "the history is not open" : sqlite3_errmsg(db_);
+        error_ = Why();
         return {};
     }
     return days;
+}
+
+std::vector<HistoryDay> HistoryStore::PartialDays(HistoryDay from, HistoryDay to) const {
+    error_.clear();
+    ReadTransaction transaction(db_);
+    std::vector<HistoryDay> days;
+    if (db_ == nullptr || !DaysBetween(db_, from, to, days)) {
+        error_ = Why();
+        return {};
+    }
+    Statement s{
+        Prepare("SELECT DISTINCT as_of FROM passes WHERE finished = 1 AND partial = 0"
+                " AND as_of >= ? AND as_of <= ? ORDER BY as_of")};
+    if (s.s == nullptr) return {};
+    sqlite3_bind_int(s.s, 1, from);
+    sqlite3_bind_int(s.s, 2, to);
+    std::vector<HistoryDay> whole;
+    int rc;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW)
+        whole.push_back(sqlite3_column_int(s.s, 0));
+    if (StepFailed(rc)) return {};
+    std::vector<HistoryDay> partial;
+    std::set_difference(days.begin(), days.end(), whole.begin(), whole.end(),
+                        std::back_inserter(partial));
+    return partial;
 }
 
 namespace {
@@ -725,11 +925,14 @@ HistoryPass PassOf(sqlite3_stmt* s) {
 
 std::vector<HistoryPass> HistoryStore::Passes() const {
     std::vector<HistoryPass> passes;
+    error_.clear();
     const std::string sql = std::string("SELECT ") + kPassColumns + " FROM passes ORDER BY id";
     Statement s{Prepare(sql.c_str())};
     if (s.s == nullptr) return passes;
-    while (sqlite3_step(s.s) == SQLITE_ROW)
+    int rc;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW)
         passes.push_back(PassOf(s.s));
+    if (StepFailed(rc)) return {};
     return passes;
 }
 
@@ -778,7 +981,7 @@ std::vector<HistoryRow> HistoryStore::RowsOfPass(std::int64_t pass) const {
     int rc = SQLITE_ROW;
     while ((rc = sqlite3_step(s.s)) == SQLITE_ROW)
         rows.push_back(RowOf(s.s));
-    if (rc != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
+    if (rc != SQLITE_DONE) error_ = Why();
     return rows;
 }
 
@@ -836,7 +1039,7 @@ std::vector<HistoryRow> HistoryStore::SavedRows(sqlite3_stmt* s, std::int64_t pa
         row.Zorp = ColumnDouble(s, 3);
         rows.push_back(std::move(row));
     }
-    if (rc != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
+    if (rc != SQLITE_DONE) error_ = Why();
     return rows;
 }
 
@@ -879,7 +1082,7 @@ std::vector<HistoryStore::TurnedRow> HistoryStore::SavedTurned(std::int64_t pass
         turned.push_back(std::move(row));
     }
     if (rc != SQLITE_DONE) {
-        error_ = sqlite3_errmsg(db_);
+        error_ = Why();
         return {};
     }
     return turned;
@@ -910,7 +1113,7 @@ std::vector<HistoryRow> HistoryStore::SavedNoLonger(std::int64_t pass,
         row.FailedTest = ColumnText(s.s, 2);
         rows.push_back(std::move(row));
     }
-    if (rc != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
+    if (rc != SQLITE_DONE) error_ = Why();
     return rows;
 }
 
@@ -986,7 +1189,7 @@ std::optional<HistoryPass> HistoryStore::LastKeptPass(const std::string& filters
     sqlite3_bind_int64(s.s, 2, before);
     const int rc = sqlite3_step(s.s);
     if (rc == SQLITE_ROW) return PassOf(s.s);
-    if (rc != SQLITE_DONE) error_ = sqlite3_errmsg(db_);
+    if (rc != SQLITE_DONE) error_ = Why();
     return std::nullopt;
 }
 
@@ -1046,11 +1249,12 @@ std::optional<HistoryPass> HistoryStore::Pass(std::int64_t id) const {
     sqlite3_bind_int64(s.s, 1, id);
     const int rc = sqlite3_step(s.s);
     if (rc == SQLITE_ROW) return PassOf(s.s);
-    error_ = rc == SQLITE_DONE ? "no pass " + std::to_string(id) : sqlite3_errmsg(db_);
+    error_ = rc == SQLITE_DONE ? "no pass " + std::to_string(id) : Why();
     return std::nullopt;
 }
 
 std::vector<std::string> HistoryStore::Symbols() const {
+    error_.clear();
     ReadTransaction transaction(db_);
     // The settled symbols each found by one step down the key, however many
     // days each has; the recent ones, a month of days, read whole.
@@ -1068,15 +1272,17 @@ std::vector<std::string> HistoryStore::Symbols() const {
             BindText(s, 1, tables[0].back());
         }
         if (rc != SQLITE_DONE) {
-            error_ = sqlite3_errmsg(db_);
+            error_ = Why();
             return {};
         }
     }
     {
         Statement s{Prepare("SELECT DISTINCT symbol FROM recent ORDER BY symbol")};
         if (s.s == nullptr) return {};
-        while (sqlite3_step(s.s) == SQLITE_ROW)
+        int rc;
+        while ((rc = sqlite3_step(s.s)) == SQLITE_ROW)
             tables[1].push_back(ColumnText(s.s, 0));
+        if (StepFailed(rc)) return {};
     }
     std::vector<std::string> symbols;
     std::set_union(tables[0].begin(), tables[0].end(), tables[1].begin(), tables[1].end(),
@@ -1366,15 +1572,22 @@ bool HistoryStore::SettleDue(HistoryDay day) const {
         Prepare("SELECT day FROM recent WHERE day > ? AND day < ? ORDER BY day LIMIT 1")};
     if (today.s == nullptr || windows.s == nullptr || next.s == nullptr) return false;
     sqlite3_bind_int(today.s, 1, day);
-    if (sqlite3_step(today.s) == SQLITE_ROW) return false;
-    if (sqlite3_step(windows.s) != SQLITE_ROW) return true;
+    int rc = sqlite3_step(today.s);
+    if (rc == SQLITE_ROW || StepFailed(rc)) return false;
+    rc = sqlite3_step(windows.s);
+    if (StepFailed(rc)) return false;
+    if (rc != SQLITE_ROW) return true;
     // The recent days before `day`, each found by one step down the key.
     HistoryDay after = 0;
     for (int days = 0; days < kSettleDays; ++days) {
         sqlite3_reset(next.s);
         sqlite3_bind_int(next.s, 1, after);
         sqlite3_bind_int(next.s, 2, day);
-        if (sqlite3_step(next.s) != SQLITE_ROW) return false;
+        rc = sqlite3_step(next.s);
+        if (rc != SQLITE_ROW) {
+            StepFailed(rc);
+            return false;
+        }
         after = sqlite3_column_int(next.s, 0);
     }
     return true;
@@ -1392,7 +1605,7 @@ HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, i
     const auto salesWanted = static_cast<std::size_t>(std::max(saleDays, 0));
     ReadTransaction transaction(db_);
     const auto failed = [&] {
-        error_ = sqlite3_errmsg(db_);
+        error_ = Why();
         return PastWindows{};
     };
     std::optional<HistoryDay> kept;
@@ -1525,7 +1738,7 @@ bool HistoryStore::ForEachDay(HistoryDay from, HistoryDay to, const std::vector<
     // read from the file about once.
     constexpr int kReadCacheKiB = 32768;
     const auto failed = [this] {
-        error_ = sqlite3_errmsg(db_);
+        error_ = Why();
         return false;
     };
 

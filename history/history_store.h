@@ -47,6 +47,18 @@ class HistoryStore {
     // is not a database, is locked, or has a newer schema than this build
     // knows.
     bool Open(const std::string& file);
+    // Opens the existing database at `file` for reading only: nothing is
+    // written to it, and no file is left beside it that was not there. A
+    // file or directory this process may not write is read too (in a
+    // directory it may not write, as it stands when it has no log). A file
+    // of an earlier schema is brought up to date first where it may be
+    // written, and refused where it may not. False when it is missing,
+    // unreadable, not a history, or of a newer schema.
+    bool OpenForReading(const std::string& file);
+    // How long a call waits for another program's write to end before it
+    // fails with "database is locked" (Open sets one second, so that the
+    // scan does not stall on a database another program holds).
+    void SetBusyTimeout(int milliseconds);
     bool IsOpen() const { return db_ != nullptr; }
     void Close();
     // Why the last call failed ("" after a success).
@@ -114,7 +126,15 @@ class HistoryStore {
     void RollbackBatch();
     bool InBatch() const { return inBatch_; }
 
-    // Reading.
+    // Reading. Each read answers whether it read everything: a read that
+    // failed part way (a damaged page, a read error) sets Error() and
+    // answers nothing, so that "no rows" and "could not read" differ.
+    //
+    // The reads between BeginRead and EndRead see one state of the file
+    // (one read transaction), however long they take and whatever another
+    // program commits meanwhile.
+    bool BeginRead() const;
+    void EndRead() const;
     std::vector<HistoryRow> Rows(const std::string& symbol, HistoryDay from = 0,
                                  HistoryDay to = 99991231) const;  // oldest first
     std::vector<HistoryRow> RowsOfDay(HistoryDay day) const;       // by symbol
@@ -122,6 +142,10 @@ class HistoryStore {
     std::vector<HistoryPass> Passes() const;                       // by id
     std::vector<std::string> Symbols() const;                      // sorted
     std::optional<HistoryPass> Pass(std::int64_t id) const;
+    // The days from `from` to `to` with rows but no pass of that as-of date
+    // that finished whole (finished and not partial): a day a pass is still
+    // writing, or whose pass stopped early. Oldest first.
+    std::vector<HistoryDay> PartialDays(HistoryDay from = 0, HistoryDay to = 99991231) const;
 
     // The rows pass `pass` wrote, by symbol: its own and those of the
     // unfinished passes of the same source and filters it went on from (a
@@ -200,6 +224,16 @@ class HistoryStore {
     bool Exec(const char* sql);
     bool Fail(const char* what) const;
     void NoteErrorCode() const;
+    // The connection's last failure in words: SQLite's, or the system's
+    // for a failed read or write.
+    std::string Why() const;
+    // Whether step answer `rc` is a failure (Error() then says it).
+    bool StepFailed(int rc) const;
+    // Opens `name`, reads its schema version; SQLITE_OK or the failure's
+    // extended code (Error() says it, and the connection is closed).
+    int Connect(const std::string& name, int flags, int& version);
+    // Whether this build can use schema `version` (Error() says why not).
+    bool KnownVersion(int version) const;
     bool Migrate();
     // The last settled day and the day the kept windows reach (nothing while
     // they are dropped), read afresh inside each write transaction.
@@ -215,6 +249,8 @@ class HistoryStore {
     sqlite3_stmt* record_ = nullptr;      // the upsert, prepared once
     sqlite3_stmt* recordPast_ = nullptr;  // drops a settled row a recorded one replaces
     bool inBatch_ = false;
+    mutable bool reading_ = false;  // BeginRead's transaction is open
+    int busyMs_ = 1000;
     HistoryDay settledThrough_ = 0;
     std::optional<HistoryDay> windowsThrough_;
     mutable std::string error_;

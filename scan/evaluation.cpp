@@ -61,7 +61,7 @@ void LoadWindows(Context& context, int day, int windowDays) {
         return;
     }
     HistoryStore store;
-    if (!store.Open(file)) {
+    if (!store.OpenForReading(file)) {
         cache.Problem = std::string(kHistoryFile) + ": " + store.Error();
         return;
     }

@@ -236,7 +236,7 @@ int Run(const Command& command) {
                                     " does not exist (a scan records it)");
     }
     HistoryStore store;
-    if (!store.Open(database)) return Fail(kFailed, database + ": " + store.Error());
+    if (!store.OpenForReading(database)) return Fail(kFailed, database + ": " + store.Error());
 
     BacktestOptions options;
     options.Filters = settings.Filters.Values;
@@ -289,6 +289,8 @@ int Run(const Command& command) {
         return Fail(kFailed, error);
     }
     std::fwrite(text.data(), 1, text.size(), stdout);
+    if (!report.PartialDays.empty())
+        std::fprintf(stderr, "quillon-backtest: %s\n", BacktestPartialNote(report).c_str());
     return std::fflush(stdout) == 0 ? kDone : kFailed;
 }
 

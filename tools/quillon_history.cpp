@@ -3,7 +3,11 @@
 // and prints it: a symbol's series, CSV for other tools, the symbols of the
 // last day by IV rank.
 
+#include <fcntl.h>
+#include <sys/file.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -57,7 +61,10 @@ const char* kUsage =
     "and IV percentile over 52 weeks, HV20, ZORC, ZORP and the verdict.\n"
     "export writes the series of the symbols named (all when none) as CSV\n"
     "with a header row. rank lists the symbols of the last recorded date by\n"
-    "IV rank over 52 weeks, highest first.\n"
+    "IV rank over 52 weeks, highest first. Each reads the history as of one\n"
+    "moment, and names on standard error the days it printed that no pass has\n"
+    "ended whole (a scan may still be writing them). History.db is only read:\n"
+    "a read-only file or directory will do.\n"
     "\n"
     "IV30 is the 30-day at-the-money implied volatility; IV rank is\n"
     "100*(IV30-min)/(max-min) and IV percentile the share of days with a\n"
@@ -84,7 +91,7 @@ const char* kUsage =
     "  0   done\n"
     "  1   nothing read or recorded (a file refused or unreadable, no stock,\n"
     "      an archive without its date), no history of the symbol, or\n"
-    "      History.db cannot be opened or written\n"
+    "      History.db cannot be opened, read or written\n"
     "  64  wrong usage\n";
 
 constexpr int kDone = 0;
@@ -149,9 +156,60 @@ bool OpenStore(HistoryStore& store, const Command& command, bool create, std::st
             return false;
         }
     }
-    if (store.Open(file)) return true;
+    if (create ? store.Open(file) : store.OpenForReading(file)) return true;
     error = file + ": " + store.Error();
     return false;
+}
+
+// One add at a time in a working directory: two would starve each other's
+// day transactions of the database lock. The queue is an flock on a
+// descriptor of History.db itself, which SQLite's own locks (fcntl locks)
+// do not meet. It is kept until the program ends: closing a descriptor of
+// the file would drop SQLite's locks on it while the store is open.
+// Answers false when History.db cannot be opened (the store's open then
+// says why) or flock is not offered there; the add then goes on without a
+// queue, on the longer busy wait alone.
+bool WaitForOtherAdds(const Command& command) {
+    const std::string file = DatabaseOf(command);
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK) return false;
+    std::fprintf(stderr, "quillon-history: waiting for another quillon-history add in %s to end\n",
+                 command.dir.c_str());
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+// A write of an add waits this long for the scan's: a pass commits its rows
+// every few seconds, so that an add beside it is slowed, never refused.
+constexpr int kAddBusyMilliseconds = 60000;
+
+bool OpenForAdding(HistoryStore& store, const Command& command, std::string& error) {
+    if (std::string made = MakeWorkingDirectory(command.dir); !made.empty()) {
+        error = made;
+        return false;
+    }
+    WaitForOtherAdds(command);
+    if (!OpenStore(store, command, true, error)) return false;
+    store.SetBusyTimeout(kAddBusyMilliseconds);
+    return true;
+}
+
+// Names the days read that no pass has ended whole: a pass may be writing
+// them now, or stopped before it was done.
+void NotePartialDays(const std::vector<HistoryDay>& days) {
+    constexpr std::size_t kNamed = 5;
+    for (std::size_t i = 0; i < days.size() && i < kNamed; ++i) {
+        std::fprintf(stderr,
+                     "quillon-history: %s is partial: no pass of it has ended whole (a scan may "
+                     "still be writing it); its figures may be incomplete\n",
+                     DayText(days[i]).c_str());
+    }
+    if (days.size() > kNamed)
+        std::fprintf(stderr, "quillon-history: and %zu more partial days\n", days.size() - kNamed);
 }
 
 void PrintDay(const char* source, HistoryDay day, const DayRecorder::Count& count) {
@@ -187,7 +245,7 @@ int AddFiles(const Command& command) {
         return Fail(error + ", nothing recorded");
     }
     HistoryStore store;
-    if (!OpenStore(store, command, true, error)) return Fail(error + ", nothing recorded");
+    if (!OpenForAdding(store, command, error)) return Fail(error + ", nothing recorded");
 
     SystemClock clock;
     DayRecorder recorder(store, WorkdirSettings(command.dir), clock);
@@ -296,7 +354,7 @@ int AddArchives(const Command& command) {
     }
     HistoryStore store;
     std::string error;
-    if (!OpenStore(store, command, true, error)) return Fail(error + ", nothing recorded");
+    if (!OpenForAdding(store, command, error)) return Fail(error + ", nothing recorded");
     SystemClock clock;
     DayRecorder recorder(store, WorkdirSettings(command.dir), clock);
     int done = 0;
@@ -337,9 +395,18 @@ int Show(const Command& command) {
     std::string error;
     if (!OpenStore(store, command, false, error)) return Fail(error);
     const std::string& symbol = command.symbols.front();
+    if (!store.BeginRead()) return Fail(DatabaseOf(command) + ": " + store.Error());
     const std::vector<HistoryRow> rows = store.Rows(symbol);
+    if (!store.Error().empty()) return Fail(DatabaseOf(command) + ": " + store.Error());
     if (rows.empty()) return Fail("no day of " + symbol + " recorded in " + DatabaseOf(command));
+    const std::vector<HistoryDay> partial = store.PartialDays(rows.front().Day, rows.back().Day);
+    if (!store.Error().empty()) return Fail(DatabaseOf(command) + ": " + store.Error());
+    std::vector<HistoryDay> own;  // the partial days the symbol has a row of
+    for (const HistoryRow& row : rows) {
+        if (std::binary_search(partial.begin(), partial.end(), row.Day)) own.push_back(row.Day);
+    }
     std::fputs(ShowText(symbol, SeriesOf(rows)).c_str(), stdout);
+    NotePartialDays(own);
     return kDone;
 }
 
@@ -347,9 +414,13 @@ int Export(const Command& command) {
     HistoryStore store;
     std::string error;
     if (!OpenStore(store, command, false, error)) return Fail(error);
+    // One snapshot for the whole export: a day a scan completes meanwhile
+    // is in it whole or not at all.
+    if (!store.BeginRead()) return Fail(DatabaseOf(command) + ": " + store.Error());
     const std::vector<std::string> known = store.Symbols();  // sorted
-    if (known.empty() && !store.Error().empty())
-        return Fail(DatabaseOf(command) + ": " + store.Error());
+    if (!store.Error().empty()) return Fail(DatabaseOf(command) + ": " + store.Error());
+    const std::vector<HistoryDay> partial = store.PartialDays();
+    if (!store.Error().empty()) return Fail(DatabaseOf(command) + ": " + store.Error());
     // A symbol named that was never recorded is refused, as show refuses it,
     // before anything is written.
     std::string missing;
@@ -360,23 +431,34 @@ int Export(const Command& command) {
     if (!missing.empty())
         return Fail("no day of " + missing + " recorded in " + DatabaseOf(command));
     const std::vector<std::string>& symbols = command.symbols.empty() ? known : command.symbols;
+    std::string readError;  // a symbol's rows could not be read: the export fails
     auto write = [&](std::FILE* file) {
         if (std::fputs(ExportHeader().c_str(), file) < 0) return false;
         for (const std::string& symbol : symbols) {
-            for (const SeriesPoint& point : SeriesOf(store.Rows(symbol))) {
+            const std::vector<HistoryRow> rows = store.Rows(symbol);
+            if (!store.Error().empty()) {
+                readError = DatabaseOf(command) + ": " + store.Error();
+                return false;
+            }
+            for (const SeriesPoint& point : SeriesOf(rows)) {
                 if (std::fputs(ExportLine(point).c_str(), file) < 0) return false;
             }
         }
         return true;
     };
     if (command.out.empty()) {
-        if (!write(stdout) || std::fflush(stdout) != 0) return Fail("cannot write the export");
-        return kDone;
+        const bool written = write(stdout);
+        if (!readError.empty()) return Fail(readError + "; the export is incomplete");
+        if (!written || std::fflush(stdout) != 0) return Fail("cannot write the export");
+    } else {
+        FileReplacement file(command.out);
+        if (!file.WriteWith(write) || !file.Commit()) {
+            return Fail(readError.empty()
+                            ? command.out + ": cannot write: " + std::strerror(file.Error())
+                            : readError + "; " + command.out + " is left as it was");
+        }
     }
-    FileReplacement file(command.out);
-    if (!file.WriteWith(write) || !file.Commit()) {
-        return Fail(command.out + ": cannot write: " + std::strerror(file.Error()));
-    }
+    NotePartialDays(partial);
     return kDone;
 }
 
@@ -384,13 +466,22 @@ int Rank(const Command& command) {
     HistoryStore store;
     std::string error;
     if (!OpenStore(store, command, false, error)) return Fail(error);
+    const auto failed = [&] { return Fail(DatabaseOf(command) + ": " + store.Error()); };
+    // The last day, its windows and its rows as of one moment.
+    if (!store.BeginRead()) return failed();
     const std::vector<HistoryDay> days = store.Days();
+    if (!store.Error().empty()) return failed();
     if (days.empty()) return Fail("no day recorded in " + DatabaseOf(command));
     const HistoryDay last = days.back();
     // The windows end with the last day itself: the days before the next one.
     const auto windows = store.Iv30Windows(last + 1, kYearWindow);
+    if (!store.Error().empty()) return failed();
+    const std::vector<HistoryRow> rows = store.RowsOfDay(last);
+    if (!store.Error().empty()) return failed();
+    const std::vector<HistoryDay> partial = store.PartialDays(last, last);
+    if (!store.Error().empty()) return failed();
     std::vector<RankEntry> entries;
-    for (const HistoryRow& row : store.RowsOfDay(last)) {
+    for (const HistoryRow& row : rows) {
         RankEntry entry;
         entry.symbol = row.Symbol;
         entry.iv30 = row.Iv30;
@@ -404,6 +495,7 @@ int Rank(const Command& command) {
     }
     SortByRank(entries);
     std::fputs(RankText(last, entries).c_str(), stdout);
+    NotePartialDays(partial);
     return kDone;
 }
 

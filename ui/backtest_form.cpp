@@ -156,7 +156,7 @@ bool TBacktestForm::Run() {
         return false;
     }
     HistoryStore store;
-    if (!store.Open(history)) {
+    if (!store.OpenForReading(history)) {
         Tell(ToQt("The history cannot be read: " + history + ": " + store.Error()), true);
         return false;
     }
@@ -197,7 +197,10 @@ bool TBacktestForm::Run() {
         Tell(ToQt("The report is saved as " + reportFile + "; the chart is not: " + error), true);
         return true;
     }
-    Tell(ToQt("Saved as " + reportFile + " and " + kChartFile + "."), false);
+    const std::string partial = BacktestPartialNote(report_);
+    Tell(ToQt("Saved as " + reportFile + " and " + kChartFile + "." +
+              (partial.empty() ? "" : " " + partial)),
+         !partial.empty());
     return true;
 }
 

@@ -674,7 +674,7 @@ void TChartForm::FillSymbols() {
     std::error_code ignored;
     if (!std::filesystem::is_regular_file(historyFile_, ignored)) return;
     HistoryStore store;
-    if (!store.Open(historyFile_)) return;
+    if (!store.OpenForReading(historyFile_)) return;
     for (const std::string& s : store.Symbols())
         SymbolField_->addItem(ToQt(s));
     SymbolField_->setCurrentIndex(-1);

@@ -28,8 +28,9 @@ namespace {
 
 using testing::TempDir;
 
-// Thirty days (1 to 30 October 2025) of three stocks whose last sales are
-// 20, 60 and 100 on the first and rise by one a day.
+// Thirty days (1 to 30 October 2025), each of a finished pass, of three
+// stocks whose last sales are 20, 60 and 100 on the first and rise by one a
+// day.
 void RecordHistory(const TempDir& dir) {
     HistoryStore store;
     ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
@@ -51,6 +52,11 @@ void RecordHistory(const TempDir& dir) {
             row.Verdict = "REJECTED";
             ASSERT_TRUE(store.Record(row)) << store.Error();
         }
+        // Each day ended whole, as a finished pass leaves it.
+        HistoryPass pass;
+        pass.AsOf = 20251001 + day;
+        pass.Finished = true;
+        ASSERT_NE(store.BeginPass(pass), 0) << store.Error();
     }
     ASSERT_TRUE(store.CommitBatch());
 }

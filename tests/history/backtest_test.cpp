@@ -536,7 +536,8 @@ TEST_F(BacktestTest, HorizonsMustBeAscendingFromOne) {
 }
 
 // The whole text, byte for byte, CR LF line ends; rows of an import are
-// noted with the filters that read figures an export may date later.
+// noted with the filters that read figures an export may date later, and
+// the days no pass has ended whole are named.
 TEST_F(BacktestTest, ReportTextIsFixedWidthWithNotes) {
     HistoryPass scan;
     scan.AsOf = kDays[0];
@@ -627,7 +628,10 @@ TEST_F(BacktestTest, ReportTextIsFixedWidthWithNotes) {
         "  percentile the IV30 of the symbol's earlier recorded days and the day's own.\r\n"
         "- Days judged with rows from imported files (pass source \"import\"): 1 of 3. An\r\n"
         "  export may have taken the 52-week high and low and the historical volatility\r\n"
-        "  from a later day than the row's; MaxBeta read them.\r\n";
+        "  from a later day than the row's; MaxBeta read them.\r\n"
+        // No pass of these days has ended.
+        "- Partial days: 2026-01-05, 2026-01-06, 2026-01-07 have no pass that ended\r\n"
+        "  whole (a scan may still be writing them); their figures may be incomplete.\r\n";
     EXPECT_EQ(text, expected);
 }
 

@@ -61,6 +61,7 @@ struct KeyingCase {
     const char* Name;
     std::vector<Recorded> Writes;
     std::vector<Recorded> Kept;  // ordered by day, then symbol
+    int SettleAfter = -1;        // writes before every recorded day settles
 };
 
 TEST(HistoryStoreTest, OneRowPerSymbolAndDay) {
@@ -83,6 +84,10 @@ TEST(HistoryStoreTest, OneRowPerSymbolAndDay) {
         {"symbols differing only in case are different symbols",
          {{"acme", 20251017, 1, 1}, {"ACME", 20251017, 1, 2}},
          {{"ACME", 20251017, 1, 2}, {"acme", 20251017, 1, 1}}},
+        {"the last settled day recorded again replaces its settled row",
+         {{"AAA", 20251016, 1, 9}, {"AAA", 20251017, 1, 10}, {"AAA", 20251017, 2, 12}},
+         {{"AAA", 20251016, 1, 9}, {"AAA", 20251017, 2, 12}},
+         2},
     };
     for (const KeyingCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -90,16 +95,25 @@ TEST(HistoryStoreTest, OneRowPerSymbolAndDay) {
         HistoryStore store;
         ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
         ASSERT_TRUE(store.BeginBatch());
-        for (const Recorded& w : c.Writes) {
+        for (std::size_t i = 0; i < c.Writes.size(); ++i) {
+            if (static_cast<int>(i) == c.SettleAfter) ASSERT_TRUE(store.Settle()) << store.Error();
+            const Recorded& w = c.Writes[i];
             ASSERT_TRUE(store.Record(Row(w.Symbol, w.Day, w.Pass, w.Last))) << store.Error();
         }
         ASSERT_TRUE(store.CommitBatch());
-        std::vector<Recorded> kept;
+        std::vector<Recorded> kept, bySymbol;
+        std::map<std::string, std::vector<double>> sales;
         for (HistoryDay day : store.Days()) {
             for (const HistoryRow& row : store.RowsOfDay(day)) {
                 kept.push_back({row.Symbol, row.Day, row.PassId, row.Last.value_or(-1)});
+                sales[row.Symbol].push_back(row.Last.value_or(-1));
+                for (const HistoryRow& own : store.Rows(row.Symbol, day, day))
+                    bySymbol.push_back({own.Symbol, own.Day, own.PassId, own.Last.value_or(-1)});
             }
         }
+        ASSERT_EQ(bySymbol.size(), kept.size()) << "Rows and RowsOfDay differ";
+        for (const auto& [symbol, last] : sales)
+            EXPECT_EQ(store.LastSaleWindows(99991231, 10)[symbol], last) << symbol;
         ASSERT_EQ(kept.size(), c.Kept.size());
         for (std::size_t i = 0; i < kept.size(); ++i) {
             EXPECT_EQ(kept[i].Symbol, c.Kept[i].Symbol) << i;
@@ -461,6 +475,43 @@ TEST(HistoryStoreTest, AnOlderSchemaIsMigratedAndANewerOneRefused) {
     EXPECT_NE(store.Error().find("newer"), std::string::npos) << store.Error();
     EXPECT_FALSE(store.IsOpen());
     EXPECT_FALSE(store.Record(Row("ACME", 20251018, 1, 1)));
+    // No version writes a negative one: the file is damaged or another's.
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "PRAGMA user_version=-1", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    for (const bool reading : {false, true}) {
+        EXPECT_FALSE(reading ? store.OpenForReading(file) : store.Open(file));
+        EXPECT_NE(store.Error().find("damaged, or not a pass history"), std::string::npos)
+            << store.Error();
+    }
+}
+
+// A reader opens an existing history only, of the current schema or one it
+// may bring up to date, and writes nothing through it.
+TEST(HistoryStoreTest, AReaderOpensAnExistingHistoryAndWritesNothing) {
+    TempDir dir;
+    const std::string file = dir.File("History.db");
+    HistoryStore store;
+    EXPECT_FALSE(store.OpenForReading(file));
+    EXPECT_FALSE(dir.Exists("History.db")) << "a reader makes no history";
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "CREATE TABLE notes (t TEXT)", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    ASSERT_TRUE(store.OpenForReading(file)) << "brought up to date: " << store.Error();
+    EXPECT_TRUE(store.Days().empty());
+    EXPECT_EQ(store.Error(), "");
+    EXPECT_FALSE(store.Record(Row("ACME", 20251017, 1, 1)));
+    EXPECT_EQ(store.BeginPass(HistoryPass{}), 0);
+    EXPECT_NE(store.Error().find("readonly"), std::string::npos) << store.Error();
+    store.Close();
+    EXPECT_FALSE(dir.Exists("History.db-wal"));
+    EXPECT_FALSE(dir.Exists("History.db-shm"));
 }
 
 // A History.db the scan cannot use is refused with SQLite's reason, at once

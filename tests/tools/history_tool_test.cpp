@@ -3,13 +3,20 @@
 // printed back (show, export, rank), run as the program is run.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "history/history_store.h"
@@ -33,6 +40,13 @@ int RunProgram(const std::string& program, const std::string& args, std::string&
 
 int History(const std::string& args, std::string& output) {
     return RunProgram(QUILLON_HISTORY_PATH, args, output);
+}
+
+// Runs the shell commands of `script`: their status, and what they printed.
+int RunScript(const std::string& script, std::string& output) {
+    TempDir dir;
+    dir.Write("run.sh", script);
+    return RunProgram("/bin/sh", "'" + dir.File("run.sh") + "'", output);
 }
 
 double NormalCdf(double x) {
@@ -423,6 +437,14 @@ void WriteMadeUpHistory(const std::string& file) {
                                         : k < 259 ? 20 + k % 10
                                                   : 25)));
     ASSERT_TRUE(store.CommitBatch());
+    // Each day whole, as an import leaves it.
+    for (const HistoryDay recorded : store.Days()) {
+        HistoryPass pass;
+        pass.AsOf = recorded;
+        pass.Source = "import";
+        pass.Finished = true;
+        ASSERT_NE(store.BeginPass(pass), 0) << store.Error();
+    }
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -547,6 +569,267 @@ TEST(HistoryUsage, EachMisuseAndEachMissingHistoryHasItsStatus) {
     EXPECT_FALSE(work.Exists("x.csv"));
     // Reading never makes a history where there was none.
     EXPECT_FALSE(fresh.Exists("History.db"));
+}
+
+// The bytes and the change time of a file, to tell that a reader left it.
+std::string Fingerprint(const TempDir& dir, const std::string& name) {
+    struct stat st {};
+    if (::stat(dir.File(name).c_str(), &st) != 0) return "missing";
+    return dir.Read(name) + "@" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec);
+}
+
+// The leaf pages of table `name`, in key order (page 1 first in the file).
+std::vector<int> LeafPages(const std::string& file, const std::string& name) {
+    std::vector<int> pages;
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* s = nullptr;
+    const std::string sql =
+        "SELECT pageno FROM dbstat WHERE name = ? AND pagetype = 'leaf' ORDER BY path";
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(s, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        while (sqlite3_step(s) == SQLITE_ROW)
+            pages.push_back(sqlite3_column_int(s, 0));
+    }
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return pages;
+}
+
+// Leaf pages in the middle of LONG's settled days overwritten: pages only
+// the read of LONG's rows meets. Every reader of them fails with the cause,
+// instead of printing the rows before them.
+TEST(HistoryPrint, ADamagedHistoryFailsEachReaderWithTheCause) {
+    TempDir work;
+    const std::string file = work.File("History.db");
+    WriteMadeUpHistory(file);
+    {
+        HistoryStore store;
+        ASSERT_TRUE(store.Open(file));
+        ASSERT_TRUE(store.Settle()) << store.Error();
+    }  // closed: the log is in the file
+    ASSERT_FALSE(work.Exists("History.db-wal"));
+    std::string bytes = work.Read("History.db");
+    constexpr std::size_t kPage = 4096;
+    std::vector<int> longPages;  // the leaves holding LONG's rows
+    for (const int page : LeafPages(file, "days")) {
+        const std::size_t at = static_cast<std::size_t>(page - 1) * kPage;
+        if (bytes.substr(at, kPage).find("LONG") != std::string::npos) longPages.push_back(page);
+    }
+    if (longPages.size() < 3) GTEST_SKIP() << "SQLite without dbstat, or fewer pages of LONG";
+    for (std::size_t p = 1; p + 1 < longPages.size(); ++p) {
+        const std::size_t at = static_cast<std::size_t>(longPages[p] - 1) * kPage;
+        for (std::size_t i = 0; i < kPage; ++i)
+            bytes[at + i] = static_cast<char>(i * 7 + 13);
+    }
+    work.Write("History.db", bytes);
+    const std::string in = "--workdir '" + work.Path() + "' ";
+    for (const std::string& args :
+         {in + "export", in + "export --out '" + work.File("all.csv") + "'", in + "show LONG"}) {
+        SCOPED_TRACE(args);
+        std::string output;
+        EXPECT_EQ(History(args, output), 1) << output;
+        EXPECT_NE(output.find("History.db: database disk image is malformed"), std::string::npos)
+            << output;
+    }
+    EXPECT_FALSE(work.Exists("all.csv"));
+}
+
+// Whether a program can run here as another user than root, for whom file
+// modes bind (root reads and writes whatever the modes say).
+std::string AsAnotherUser() {
+    if (::geteuid() != 0) return "";
+    static const bool can = std::system(
+                                "setpriv --reuid 65534 --regid 65534 --clear-groups "
+                                "true >/dev/null 2>&1") == 0;
+    return can ? "setpriv --reuid 65534 --regid 65534 --clear-groups " : "-";
+}
+
+// A read-only History.db is read, in a directory the reader may write and in
+// one it may not, and the readers leave it as they found it: its bytes, its
+// change time and no log or shared-memory file beside it. Run as root, the
+// modes bind nobody and the test proves the leaving alone alone; the
+// directory cases run as another user where that can be done.
+TEST(HistoryPrint, AReadOnlyHistoryIsReadAndLeftAsItWas) {
+    const struct {
+        const char* name;
+        mode_t dirMode;
+        bool asOther;  // run as another user, for whom the modes bind
+    } cases[] = {
+        {"a read-only file", 0755, false},
+        {"a read-only file in a directory others may write", 0777, true},
+        {"a read-only file in a read-only directory", 0555, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string user = c.asOther ? AsAnotherUser() : "";
+        if (user == "-") continue;  // root, and no way to run as another user
+        TempDir work;
+        WriteMadeUpHistory(work.File("History.db"));
+        ASSERT_EQ(::chmod(work.File("History.db").c_str(), 0444), 0);
+        ASSERT_EQ(::chmod(work.Path().c_str(), c.dirMode), 0);
+        const std::string before = Fingerprint(work, "History.db");
+        const std::string program =
+            user + "'" + QUILLON_HISTORY_PATH + "' --workdir '" + work.Path() + "' ";
+        for (const char* command : {"show ACME", "export ACME", "rank"}) {
+            std::string output;
+            EXPECT_EQ(RunScript(program + command, output), 0) << command << ": " << output;
+            EXPECT_NE(output.find("2025-10-25"), std::string::npos) << command << ": " << output;
+        }
+        EXPECT_EQ(Fingerprint(work, "History.db"), before);
+        // A reader that may not write the file opens it read-only, and such
+        // a connection leaves the log files it made in a directory it may
+        // write.
+        const bool mayWriteFile = ::geteuid() == 0 && !c.asOther;
+        if (mayWriteFile || c.dirMode == 0555) {
+            EXPECT_FALSE(work.Exists("History.db-wal"));
+            EXPECT_FALSE(work.Exists("History.db-shm"));
+        }
+        ::chmod(work.Path().c_str(), 0755);
+    }
+}
+
+// Passes of the days 2025-10-20 (finished), 2025-10-21 (ended early, known
+// to lack rows) and 2025-10-22 (still going): the last two are partial.
+void WriteDaysOfThreePasses(const std::string& file) {
+    HistoryStore store;
+    ASSERT_TRUE(store.Open(file)) << store.Error();
+    const struct {
+        HistoryDay day;
+        bool finished, partial;
+    } passes[] = {{20251020, true, false}, {20251021, true, true}, {20251022, false, false}};
+    for (const auto& p : passes) {
+        HistoryPass pass;
+        pass.AsOf = p.day;
+        pass.Source = "server";
+        const std::int64_t id = store.BeginPass(pass);
+        ASSERT_NE(id, 0) << store.Error();
+        for (const char* symbol : {"ACME", "BETA"}) {
+            HistoryRow row;
+            row.Symbol = symbol;
+            row.Day = p.day;
+            row.PassId = id;
+            row.Last = 10;
+            row.Iv30 = 20;
+            ASSERT_TRUE(store.Record(row)) << store.Error();
+        }
+        if (p.finished) ASSERT_TRUE(store.EndPass(id, 2, 0, true, "2025-10-22T20:00:00"));
+    }
+    store.Close();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "UPDATE passes SET partial = 1 WHERE as_of = 20251021", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+}
+
+TEST(HistoryPrint, EachReaderNamesTheDaysNoPassHasEndedWhole) {
+    TempDir work;
+    WriteDaysOfThreePasses(work.File("History.db"));
+    const struct {
+        const char* command;
+        std::vector<const char*> named;
+    } cases[] = {
+        {"export", {"2025-10-21", "2025-10-22"}},
+        {"show ACME", {"2025-10-21", "2025-10-22"}},
+        {"rank", {"2025-10-22"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        std::string output;
+        ASSERT_EQ(History("--workdir '" + work.Path() + "' " + c.command, output), 0) << output;
+        std::vector<std::string> notes;
+        for (const std::string& line : Lines(output))
+            if (line.find("is partial") != std::string::npos) notes.push_back(line.substr(17, 10));
+        EXPECT_EQ(notes, std::vector<std::string>(c.named.begin(), c.named.end())) << output;
+    }
+}
+
+// An export beside a scan that commits a day of all its symbols at a time
+// holds each day whole or not at all.
+TEST(HistoryPrint, AnExportBesideAWriterHoldsWholeDaysOnly) {
+    TempDir work;
+    const std::string file = work.File("History.db");
+    constexpr int kSymbols = 40;
+    constexpr int kDays = 150;
+    std::atomic<bool> done{false};
+    std::string writeError;
+    std::thread writer([&] {
+        HistoryStore store;
+        if (!store.Open(file)) writeError = store.Error();
+        for (int d = 0; d < kDays && writeError.empty(); ++d) {
+            const HistoryDay day = 20250000 + (d / 28 + 1) * 100 + d % 28 + 1;
+            HistoryPass pass;
+            pass.AsOf = day;
+            pass.Finished = true;
+            bool ok = store.BeginBatch() && store.BeginPass(pass) != 0;
+            for (int s = 0; ok && s < kSymbols; ++s) {
+                HistoryRow row;
+                row.Symbol = "S" + std::to_string(100 + s);
+                row.Day = day;
+                row.Last = 10 + d;
+                ok = store.Record(row);
+            }
+            if (!ok || !store.CommitBatch()) writeError = store.Error();
+        }
+        done = true;
+    });
+    int exports = 0;
+    while (!done || exports == 0) {
+        std::string output;
+        if (!std::filesystem::exists(file)) continue;
+        ASSERT_EQ(History("--workdir '" + work.Path() + "' export", output), 0) << output;
+        ++exports;
+        std::map<std::string, int> symbolsOfDay;
+        for (const std::string& line : Lines(output))
+            if (line.size() > 11 && line[4] == '-') ++symbolsOfDay[line.substr(0, 10)];
+        for (const auto& [day, symbols] : symbolsOfDay)
+            ASSERT_EQ(symbols, kSymbols) << day << " after " << exports << " exports";
+    }
+    writer.join();
+    EXPECT_EQ(writeError, "");
+}
+
+// Two adds into one directory at once both record all their days, while
+// another program holds History.db's write lock longer than the scan's
+// short wait: the second add waits for the first, and each for the lock.
+TEST(HistoryAdd, TwoAddsAtOnceBothRecordTheirDays) {
+    TempDir in, work;
+    std::vector<std::string> days;
+    WriteThirtyDays(in, days);
+    std::string first, second;
+    for (std::size_t i = 0; i < days.size(); ++i) {
+        std::string& files = i % 2 == 0 ? first : second;
+        files += " '" + in.File("stocks_" + days[i] + ".csv") + "' '" +
+                 in.File("chain_" + days[i] + ".csv") + "'";
+    }
+    {
+        HistoryStore made;
+        ASSERT_TRUE(made.Open(work.File("History.db"))) << made.Error();
+    }
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(work.File("History.db").c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const std::string add =
+        "'" + std::string(QUILLON_HISTORY_PATH) + "' --workdir '" + work.Path() + "' add";
+    std::string output;
+    int status = -1;
+    std::thread adds([&] {
+        status = RunScript(
+            add + first + " & one=$!\n" + add + second + " & two=$!\nwait $one && wait $two\n",
+            output);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    adds.join();
+    ASSERT_EQ(status, 0) << output;
+    HistoryStore store;
+    ASSERT_TRUE(store.OpenForReading(work.File("History.db"))) << store.Error();
+    EXPECT_EQ(store.Days().size(), days.size());
+    EXPECT_EQ(store.Passes().size(), days.size());
 }
 
 }  // namespace
