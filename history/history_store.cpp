@@ -436,10 +436,17 @@ bool HistoryStore::Open(const std::string& file) {
     error_.clear();
     errorCode_ = 0;
     systemError_ = 0;
+    // Never through a symbolic link in its place: the history would be
+    // written into whatever file the link names.
     if (sqlite3_open_v2(file.c_str(), &db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX |
+                            SQLITE_OPEN_NOFOLLOW,
                         nullptr) != SQLITE_OK) {
         Fail("cannot open");
+        struct stat info {};
+        if (::lstat(file.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+            error_ = "it is a symbolic link; refused: remove it and try again";
+        }
         Close();
         return false;
     }

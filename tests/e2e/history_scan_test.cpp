@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <regex>
@@ -180,6 +181,13 @@ TEST(HistoryScan, AHistoryThatCannotBeWrittenLeavesTheScanAsItWas) {
         {"corrupt bytes",
          [](const TempDir& d) { d.Write("History.db", std::string(4096, '\x7f')); },
          "History not recorded: History.db: file is not a database"},
+        {"a symbolic link in its place",
+         [](const TempDir& d) {
+             d.Write("victim", "keep me");
+             std::filesystem::create_symlink(d.File("victim"), d.File("History.db"));
+         },
+         "History not recorded: History.db: it is a symbolic link; refused: remove it and try "
+         "again"},
         {"a directory in its place",
          [](const TempDir& d) { ::mkdir(d.File("History.db").c_str(), 0755); },
          "History not recorded: History.db: unable to open database file"},
