@@ -714,7 +714,9 @@ void WriteDaysOfThreePasses(const std::string& file) {
             row.Iv30 = 20;
             ASSERT_TRUE(store.Record(row)) << store.Error();
         }
-        if (p.finished) ASSERT_TRUE(store.EndPass(id, 2, 0, true, "2025-10-22T20:00:00"));
+        if (p.finished) {
+            ASSERT_TRUE(store.EndPass(id, 2, 0, true, "2025-10-22T20:00:00"));
+        }
     }
     store.Close();
     sqlite3* db = nullptr;
