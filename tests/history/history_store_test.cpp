@@ -96,7 +96,9 @@ TEST(HistoryStoreTest, OneRowPerSymbolAndDay) {
         ASSERT_TRUE(store.Open(dir.File("History.db"))) << store.Error();
         ASSERT_TRUE(store.BeginBatch());
         for (std::size_t i = 0; i < c.Writes.size(); ++i) {
-            if (static_cast<int>(i) == c.SettleAfter) ASSERT_TRUE(store.Settle()) << store.Error();
+            if (static_cast<int>(i) == c.SettleAfter) {
+                ASSERT_TRUE(store.Settle()) << store.Error();
+            }
             const Recorded& w = c.Writes[i];
             ASSERT_TRUE(store.Record(Row(w.Symbol, w.Day, w.Pass, w.Last))) << store.Error();
         }

@@ -185,7 +185,9 @@ TEST(ScanLockFile, ASymbolicLinkInItsPlaceIsRefused) {
         EXPECT_EQ(lock.Error(), "cannot lock " + dir.File("Scan.lock") +
                                     ": it is a symbolic link; refused: remove it and try again");
         EXPECT_EQ(dir.Exists("victim"), targetExists);
-        if (targetExists) EXPECT_EQ(dir.Read("victim"), "keep me");
+        if (targetExists) {
+            EXPECT_EQ(dir.Read("victim"), "keep me");
+        }
     }
 }
 
