@@ -4,6 +4,7 @@
 
 #include "analytics/calendar.h"
 #include "platform/number_format.h"
+#include "platform/text.h"
 #include "scan/evaluation.h"
 #include "scan/pass_recorder.h"
 
@@ -20,10 +21,7 @@ class NoAlarm final : public AlarmControl {
 };
 
 std::string TrimmedTicker(const std::string& ticker) {
-    std::string symbol = ticker;
-    while (!symbol.empty() && static_cast<unsigned char>(symbol.back()) <= ' ')
-        symbol.pop_back();
-    return symbol;
+    return std::string(TrimEnd(ticker, IsSpaceOrControl));
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <initializer_list>
 #include <tuple>
 
+#include "platform/text.h"
+
 namespace quillon::import {
 
 namespace {
@@ -15,12 +17,9 @@ namespace {
 // archive's 32-bit figures.
 constexpr double kLargestValue = 1e15;
 
+// A field without its blanks, and a line's CR after it.
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-        text.remove_suffix(1);
-    return text;
+    return TrimEnd(TrimStart(text, IsSpaceOrTab), IsSpaceTabOrCr);
 }
 
 char Upper(char c) {

@@ -5,16 +5,15 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/text.h"
+
 namespace quillon::import {
 
 namespace {
 
+// A field without its blanks, and a line's CR after it.
 std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-        text.remove_suffix(1);
-    return text;
+    return TrimEnd(TrimStart(text, IsSpaceOrTab), IsSpaceTabOrCr);
 }
 
 std::string Lower(std::string_view text) {
