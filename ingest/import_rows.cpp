@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <tuple>
 
+#include "platform/clock.h"
 #include "platform/text.h"
 
 namespace quillon::import {
@@ -39,12 +40,6 @@ bool IsDigit(char c) {
 
 bool IsAlnum(char c) {
     return IsDigit(c) || (c >= 'A' && c <= 'Z');
-}
-
-int DaysInMonth(int year, int month) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
 std::optional<int> Digits(std::string_view text, std::size_t minLength, std::size_t maxLength) {
