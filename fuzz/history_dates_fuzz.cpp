@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "fuzz/fuzz_context.h"
-#include "tools/history/dated_books.h"
-#include "tools/import/csv_rows.h"
-#include "tools/import/table.h"
+#include "ingest/dated_books.h"
+#include "ingest/csv_rows.h"
+#include "ingest/table.h"
 
 using namespace quillon;
 using namespace quillon::import;

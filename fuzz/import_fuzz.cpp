@@ -9,9 +9,9 @@
 
 #include "fuzz/fuzz_context.h"
 #include "market/archive.h"
-#include "tools/import/csv_rows.h"
-#include "tools/import/import_book.h"
-#include "tools/import/table.h"
+#include "ingest/csv_rows.h"
+#include "ingest/import_book.h"
+#include "ingest/table.h"
 
 using namespace quillon;
 using namespace quillon::import;

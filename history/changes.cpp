@@ -9,6 +9,7 @@
 #include <map>
 
 #include "history/history_store.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/number_format.h"
 
@@ -18,13 +19,6 @@ namespace {
 
 constexpr const char* kChangesFile = "Changes.txt";
 constexpr const char* kEol = "\r\n";
-
-// Sunday = 0; the civil calendar's day count (proleptic Gregorian).
-int Weekday(int year, int month, int day) {
-    static constexpr int kOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-    if (month < 3) --year;
-    return (year + year / 4 - year / 100 + year / 400 + kOffsets[month - 1] + day) % 7;
-}
 
 // "16:05" of "2026-12-08T16:05:12"; empty when the text holds no time.
 std::string TimeOfDay(const std::string& iso) {
@@ -131,7 +125,7 @@ std::string NamedDayText(HistoryDay day, bool withYear) {
     if (month < 1 || month > 12 || dayOfMonth < 1 || dayOfMonth > 31 || year < 1) {
         return std::to_string(day);
     }
-    std::string text = std::string(kDays[Weekday(year, month, dayOfMonth)]) + " " +
+    std::string text = std::string(kDays[WeekDay(year, month, dayOfMonth)]) + " " +
                        std::to_string(dayOfMonth) + " " + kMonths[month - 1];
     if (withYear) text += " " + std::to_string(year);
     return text;

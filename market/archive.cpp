@@ -10,6 +10,7 @@
 
 #include "platform/number_format.h"
 #include "platform/number_read.h"
+#include "platform/text.h"
 
 namespace quillon {
 
@@ -87,8 +88,7 @@ std::string PadRight(const std::string& text, std::size_t width) {
 
 // Trailing blanks, and trailing control characters with them, carry nothing.
 void TrimTrailingBlanks(std::string& text) {
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-        text.pop_back();
+    text.resize(TrimEnd(text, IsSpaceOrControl).size());
 }
 
 void AppendStockLines(std::string& out, const QuoteState& quote) {

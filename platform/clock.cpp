@@ -11,6 +11,12 @@ int WeekDay(int year, int month, int day) {
     return (year + year / 4 - year / 100 + year / 400 + offsets[month - 1] + day) % 7;
 }
 
+int DaysInMonth(int year, int month) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
 DateTime SystemClock::Now() const {
     std::time_t now = std::time(nullptr);
     std::tm local{};

@@ -15,6 +15,8 @@ struct DateTime {
 
 // Day of the week of a date, 0 = Sunday ... 6 = Saturday (proleptic Gregorian).
 int WeekDay(int year, int month, int day);
+// The days of a month (1 = January), February's 29 in leap years.
+int DaysInMonth(int year, int month);
 
 class Clock {
   public:

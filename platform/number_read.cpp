@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/text.h"
+
 namespace quillon {
 
 namespace {
@@ -23,10 +25,7 @@ std::size_t SkipDigits(std::string_view text, std::size_t& pos) {
 
 // The part of `text` between leading and trailing blanks (spaces and tabs).
 std::string_view TrimBlanks(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const std::size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
+    return Trim(text, IsSpaceOrTab);
 }
 
 // True when `text` (already trimmed) has the form: optional sign, digits with

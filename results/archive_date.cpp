@@ -7,20 +7,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/clock.h"
 #include "platform/files.h"
 
 namespace quillon {
 
 namespace {
-
-bool IsLeapYear(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int DaysInMonth(int year, int month) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
-}
 
 // The value of the decimal digits of `text`, or -1 when one is not a digit.
 int Digits(std::string_view text) {

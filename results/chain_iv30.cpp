@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "platform/number_format.h"
+#include "platform/text.h"
 
 namespace quillon {
 
@@ -91,9 +92,7 @@ std::optional<std::pair<std::string, ChainIv30Entry>> ReadLine(std::string_view 
 }
 
 std::string_view TrimmedRight(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-        text.remove_suffix(1);
-    return text;
+    return TrimEnd(text, IsSpaceOrControl);
 }
 
 }  // namespace

@@ -4,22 +4,15 @@
 
 #include "platform/base64.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace quillon {
 
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
 // The text without the blanks (and a line's CR) at either end.
 std::string Trimmed(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return std::string(text);
+    return std::string(Trim(text, IsSpaceTabOrCr));
 }
 
 // "host" or "host:port"; blanks around the host, the colon and the port do

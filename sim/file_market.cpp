@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "platform/number_format.h"
-#include "tools/import/csv_rows.h"
+#include "ingest/csv_rows.h"
 
 namespace quillon::sim {
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/import/import_book.h"
-#include "tools/import/importer.h"
+#include "ingest/import_book.h"
+#include "ingest/importer.h"
 #include "sim/market_source.h"
 
 namespace quillon::sim {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/number_format.h"
+#include "platform/text.h"
 
 namespace quillon::sim {
 
@@ -195,8 +196,7 @@ char MonthLetterOf(const SimOption& row) {
 }
 
 std::string Trimmed(std::string_view text) {
-    const auto end = text.find_last_not_of(' ');
-    return std::string(text.substr(0, end == std::string_view::npos ? 0 : end + 1));
+    return std::string(TrimEnd(text, [](char c) { return c == ' '; }));
 }
 
 // One option row: the description ending in " (." and the symbol, then the

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/base64.h"
+#include "platform/text.h"
 #include "sim/quote_pages.h"
 
 namespace quillon::sim {
@@ -23,11 +24,7 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 }
 
 std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
+    return Trim(text, IsSpaceOrTab);
 }
 
 // A symbol of 1 to 10 letters and digits, upper-cased; empty otherwise.

@@ -18,9 +18,9 @@
 #include "history/backtest_report.h"
 #include "history/history_store.h"
 #include "platform/files.h"
-#include "platform/qt/latin1.h"
-#include "platform/qt/qt_services.h"
-#include "tools/backtest/backtest_chart.h"
+#include "ui/qt/latin1.h"
+#include "ui/qt/qt_services.h"
+#include "charts/backtest_chart.h"
 
 namespace quillon {
 

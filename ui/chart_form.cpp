@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "history/history_store.h"
-#include "platform/qt/qt_services.h"
+#include "ui/qt/qt_services.h"
 
 namespace quillon {
 

@@ -7,7 +7,7 @@ add_library(quillon_gui_dialogs STATIC
     ${CMAKE_SOURCE_DIR}/ui/filter_form.cpp
     ${CMAKE_SOURCE_DIR}/ui/chart_form.cpp
     ${CMAKE_SOURCE_DIR}/ui/backtest_form.cpp
-    ${CMAKE_SOURCE_DIR}/platform/qt/qt_printer.cpp)
+    ${CMAKE_SOURCE_DIR}/ui/qt/qt_printer.cpp)
 target_include_directories(quillon_gui_dialogs PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(quillon_gui_dialogs
     PUBLIC quillon_core quillon_backtest_chart Qt6::Widgets Qt6::PrintSupport

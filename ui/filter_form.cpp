@@ -15,7 +15,7 @@
 
 #include <vector>
 
-#include "platform/qt/latin1.h"
+#include "ui/qt/latin1.h"
 #include "results/settings_save.h"
 #include "ui/backtest_form.h"
 #include "ui/dialog_flags.h"

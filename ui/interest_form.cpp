@@ -7,7 +7,7 @@
 #include <QShowEvent>
 #include <QValidator>
 
-#include "platform/qt/latin1.h"
+#include "ui/qt/latin1.h"
 #include "results/settings_rules.h"
 #include "results/settings_save.h"
 #include "ui/dialog_flags.h"

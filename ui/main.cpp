@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/clock.h"
-#include "platform/qt/qt_notifications.h"
-#include "platform/qt/qt_services.h"
+#include "ui/qt/qt_notifications.h"
+#include "ui/qt/qt_services.h"
 #include "platform/workdir.h"
 #include "scan/context.h"
 #include "ui/filter_form.h"

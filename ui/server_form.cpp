@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 #include <utility>
 
-#include "platform/qt/latin1.h"
+#include "ui/qt/latin1.h"
 #include "results/settings_save.h"
 #include "scan/quote_requests.h"
 #include "ui/dialog_flags.h"

@@ -1,11 +1,11 @@
 # Program start, the main window, the scan window and the platform services.
 add_library(quillon_gui STATIC
-    ${CMAKE_SOURCE_DIR}/platform/qt/qt_notifications.cpp
-    ${CMAKE_SOURCE_DIR}/platform/qt/qt_notifications.h
-    ${CMAKE_SOURCE_DIR}/platform/qt/qt_services.cpp
-    ${CMAKE_SOURCE_DIR}/platform/qt/qt_services.h
-    ${CMAKE_SOURCE_DIR}/platform/qt/qt_socket_host.cpp
-    ${CMAKE_SOURCE_DIR}/platform/qt/qt_socket_host.h
+    ${CMAKE_SOURCE_DIR}/ui/qt/qt_notifications.cpp
+    ${CMAKE_SOURCE_DIR}/ui/qt/qt_notifications.h
+    ${CMAKE_SOURCE_DIR}/ui/qt/qt_services.cpp
+    ${CMAKE_SOURCE_DIR}/ui/qt/qt_services.h
+    ${CMAKE_SOURCE_DIR}/ui/qt/qt_socket_host.cpp
+    ${CMAKE_SOURCE_DIR}/ui/qt/qt_socket_host.h
     ${CMAKE_CURRENT_SOURCE_DIR}/quillon.qrc
     ${CMAKE_CURRENT_SOURCE_DIR}/tracing_form.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tracing_form.h

@@ -12,8 +12,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
-#include "platform/qt/qt_printer.h"
-#include "platform/qt/qt_services.h"
+#include "ui/qt/qt_printer.h"
+#include "ui/qt/qt_services.h"
 #include "ui/chart_form.h"
 #include "ui/tracing_form.h"
 

@@ -14,10 +14,10 @@
 #include <QStatusBar>
 #include <QTimer>
 
-#include "platform/qt/latin1.h"
-#include "platform/qt/qt_printer.h"
-#include "platform/qt/qt_services.h"
-#include "platform/qt/qt_socket_host.h"
+#include "ui/qt/latin1.h"
+#include "ui/qt/qt_printer.h"
+#include "ui/qt/qt_services.h"
+#include "ui/qt/qt_socket_host.h"
 #include "results/shell_rules.h"
 #include "ui/chart_form.h"
 #include "ui/help_window.h"

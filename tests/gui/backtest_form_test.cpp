@@ -15,7 +15,7 @@
 #include "history/backtest_report.h"
 #include "history/history_store.h"
 #include "platform/files.h"
-#include "platform/qt/qt_services.h"
+#include "ui/qt/qt_services.h"
 #include "platform/services.h"
 #include "results/settings.h"
 #include "tests/gui/application.h"

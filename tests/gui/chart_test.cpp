@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "history/history_store.h"
-#include "platform/qt/qt_services.h"
+#include "ui/qt/qt_services.h"
 #include "tests/gui/application.h"
 #include "tests/support/temp_dir.h"
 #include "ui/chart_form.h"

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/qt/qt_services.h"
+#include "ui/qt/qt_services.h"
 #include "platform/services.h"
 #include "tests/support/temp_dir.h"
 #include "ui/filter_form.h"

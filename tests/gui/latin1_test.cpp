@@ -6,7 +6,7 @@
 #include <QString>
 #include <string>
 
-#include "platform/qt/latin1.h"
+#include "ui/qt/latin1.h"
 
 namespace quillon {
 namespace {

@@ -11,7 +11,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
-#include "platform/qt/qt_notifications.h"
+#include "ui/qt/qt_notifications.h"
 
 namespace quillon {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/files.h"
-#include "platform/qt/qt_printer.h"
+#include "ui/qt/qt_printer.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillon {

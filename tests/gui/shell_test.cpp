@@ -27,7 +27,7 @@
 #include <optional>
 
 #include "history/history_store.h"
-#include "platform/qt/qt_services.h"
+#include "ui/qt/qt_services.h"
 #include "platform/scan_lock.h"
 #include "results/pass_output.h"
 #include "results/settings_save.h"

@@ -1,12 +1,13 @@
-# The layer check: every source folder includes only folders below it, and
-# the core folders include no Qt, and only history/ includes SQLite. Run as a script:
+# The layer check: every source folder includes only folders below it (or
+# its own layer), the folders below the top include no Qt, only history/
+# includes SQLite and only ingest/ libcsv. Run as a script:
 #   cmake -DSOURCE_DIR=<tree> -P check_layers.cmake
 # It lists every offending include and fails when there is one.
 #
-# Bottom to top: platform, market, analytics, results, history, scan, then the top
-# layer of ui, platform/qt and tools. The Qt implementations of the seams in
-# platform/qt implement interfaces of several layers, so they sit on top;
-# they do not include ui/.
+# Bottom to top: platform, market, analytics, results, history, charts,
+# scan, ingest, sim, then the top layer of ui (with ui/qt, the Qt
+# implementations of the platform interfaces, which do not include the rest
+# of ui/) and apps, the programs.
 
 if(NOT SOURCE_DIR)
     message(FATAL_ERROR "SOURCE_DIR is not set")
@@ -17,16 +18,19 @@ set(layer_market 1)
 set(layer_analytics 2)
 set(layer_results 3)
 set(layer_history 4)
-set(layer_scan 5)
-set(layer_top 6)
-set(core_folders platform market analytics results history scan)
+set(layer_charts 5)
+set(layer_scan 6)
+set(layer_ingest 7)
+set(layer_sim 8)
+set(layer_top 9)
+set(folders platform market analytics results history charts scan ingest sim ui apps)
 
 # The layer of a path relative to the tree ("market/quote.h", "ui"), or -1
 # for folders outside the layers (tests, fuzz, bench).
 function(layer_of path out)
-    if(path MATCHES "^platform/qt(/|$)" OR path MATCHES "^(ui|tools|sim)(/|$)")
+    if(path MATCHES "^(ui|apps)(/|$)")
         set(${out} ${layer_top} PARENT_SCOPE)
-    elseif(path MATCHES "^(platform|market|analytics|results|history|scan)(/|$)")
+    elseif(path MATCHES "^(platform|market|analytics|results|history|charts|scan|ingest|sim)(/|$)")
         set(${out} ${layer_${CMAKE_MATCH_1}} PARENT_SCOPE)
     else()
         set(${out} -1 PARENT_SCOPE)
@@ -35,7 +39,7 @@ endfunction()
 
 set(offences "")
 set(checked 0)
-foreach(folder platform market analytics results history scan ui tools sim)
+foreach(folder IN LISTS folders)
     file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR}
          ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
     foreach(source IN LISTS sources)
@@ -57,13 +61,17 @@ foreach(folder platform market analytics results history scan ui tools sim)
                 string(APPEND offences "  ${source}: SQLite outside history/: ${target}\n")
                 continue()
             endif()
+            if(target STREQUAL "csv.h" AND NOT source MATCHES "^ingest/")
+                string(APPEND offences "  ${source}: libcsv outside ingest/: ${target}\n")
+                continue()
+            endif()
             layer_of(${target} theirs)
             if(theirs LESS 0)
                 continue()
             endif()
             if(theirs GREATER own)
                 string(APPEND offences "  ${source}: includes ${target} from a layer above\n")
-            elseif(source MATCHES "^platform/qt/" AND target MATCHES "^ui/")
+            elseif(source MATCHES "^ui/qt/" AND target MATCHES "^ui/" AND NOT target MATCHES "^ui/qt/")
                 string(APPEND offences "  ${source}: includes ${target}\n")
             endif()
         endforeach()

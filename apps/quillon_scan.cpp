@@ -1,0 +1,840 @@
+// quillon-scan: the headless runner. It does the program's start-up in the
+// current directory, opens a scan as the scan window would, presses Go, and
+// steps the scan until the pass is done.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analytics/filters.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/number_format.h"
+#include "platform/poll_loop.h"
+#include "platform/scan_lock.h"
+#include "platform/services.h"
+#include "platform/workdir.h"
+#include "results/archive_date.h"
+#include "results/settings.h"
+#include "results/settings_save.h"
+#include "results/shell_rules.h"
+#include "scan/context.h"
+#include "scan/quote_requests.h"
+#include "scan/scan_driver.h"
+#include "scan/sockets.h"
+#include "apps/usage_error.h"
+#ifdef QUILLON_TEST_FAULTS
+#include "tests/support/history_faults.h"
+#endif
+
+namespace {
+
+using namespace quillon;
+
+constexpr auto kTick = std::chrono::milliseconds(55);
+
+constexpr double kDefaultGiveUpMinutes = 30;
+
+// Exit statuses.
+constexpr int kExitDone = 0;
+constexpr int kExitCannotStart = 2;
+constexpr int kExitUnreachable = 3;
+constexpr int kExitLoginRefused = 4;
+constexpr int kExitGaveUp = 5;
+constexpr int kExitWriteFailed = 6;
+constexpr int kExitBusy = 7;
+constexpr int kExitBadArgument = 64;
+
+// Up to the list of the templates.
+const char* kUsageStart =
+    "Usage: quillon-scan [OPTION]...\n"
+    "\n"
+    "Runs one scan pass over the symbol file in the working directory (the\n"
+    "current directory unless told otherwise) exactly as the desktop\n"
+    "program's scan window does: start-up (settings file, working-file\n"
+    "names), then Go, until the pass is done. Quotes come from the quote\n"
+    "server or from the local quote archive Quote.txt, as the settings file\n"
+    "says (or --local and --server). A new working directory that holds a\n"
+    "Quote.txt but no settings file yet is scanned from Quote.txt. Alarm and\n"
+    "Repeat are off.\n"
+    "\n"
+    "The options that set up the scan save their setting in the settings\n"
+    "file Quillon.--- (the quote hosts in QuoteHosts.txt) as the desktop\n"
+    "program's menus and dialogs do: the next run and the desktop program\n"
+    "keep them.\n"
+    "\n"
+    "A local scan runs as of the date recorded in QuoteDate.txt beside\n"
+    "Quote.txt (quillon-import writes it), or as of today without one;\n"
+    "--date overrides both.\n"
+    "\n"
+    "  --workdir DIR           work in DIR, created when missing, instead of\n"
+    "                          the current directory\n"
+    "  --user-workdir          work in the desktop program's per-user\n"
+    "                          directory, $XDG_DATA_HOME/quillon\n"
+    "                          (~/.local/share/quillon by default)\n"
+    "  --local                 take the quotes from the local quote archive\n"
+    "                          Quote.txt, and save the choice\n"
+    "  --server                take the quotes from the quote server, and save\n"
+    "                          the choice\n"
+    "  --hosts HOST[:PORT][,HOST[:PORT]]\n"
+    "                          the delayed-quote host, then the real-time-quote\n"
+    "                          host (one named serves both; the port is 80\n"
+    "                          unless given), written to QuoteHosts.txt\n"
+    "  --symbol-file FILE      scan the symbols of FILE (a relative name is\n"
+    "                          taken from the current directory)\n"
+    "  --template N|NAME       apply a filter template, by its number or its\n"
+    "                          name in any case (see below), as the filter\n"
+    "                          dialog's Use Template does\n"
+    "  --user NAME             the user name of the quote-server account\n"
+    "  --password-file FILE    the quote-server password: the first line of\n"
+    "                          FILE, or of standard input when FILE is -;\n"
+    "                          without it the environment variable\n"
+    "                          QUILLON_PASSWORD gives it. A password on the\n"
+    "                          command line is refused: other users can read\n"
+    "                          it there\n"
+    "  --date YYYY-MM-DD       scan as of this date: the option months, the\n"
+    "                          days to expiration and the report's date come\n"
+    "                          from it (the time of day stays the clock's); a\n"
+    "                          server pass records it in QuoteDate.txt beside\n"
+    "                          the Quote.txt it writes\n"
+    "  --realtime              step on the 55 ms clock like the desktop\n"
+    "                          program; by default work is stepped back to\n"
+    "                          back, and only the waits for the network keep\n"
+    "                          their real length\n"
+    "  --give-up-after MINUTES\n"
+    "                          end the run when no symbol has been finished\n"
+    "                          for this many minutes (default 30, fractions\n"
+    "                          allowed; 0 waits for ever); the resume point is\n"
+    "                          kept, so the next run continues the pass\n"
+    "  --wait                  when another scan works in the directory, wait\n"
+    "                          for it to end instead of stopping at once\n"
+    "  --help                  show this text\n"
+    "  --version               show the program's name and version\n"
+    "\n"
+    "Filter templates:\n";
+// After the list of the templates.
+const char* kUsageEnd =
+    "\n"
+    "Exit status:\n"
+    "  0   the pass is done\n"
+    "  2   the scan cannot start: the symbol file is missing, empty or\n"
+    "      unreadable, or the working directory cannot be made, entered or\n"
+    "      locked\n"
+    "  3   no connection to the quote server was made within the first\n"
+    "      time-out (60 seconds) of the run\n"
+    "  4   the quote server refused the user name or password; nothing of\n"
+    "      the refused symbol was written\n"
+    "  5   gave up: no symbol was finished for --give-up-after minutes\n"
+    "  6   a working file could not be written (a full disk, or a directory\n"
+    "      that may not be written); the message says what the next run does:\n"
+    "      the symbol being written is left out whole and done again, or the\n"
+    "      symbols after the last resume point written are, or, when only the\n"
+    "      end of the pass could not be written, the pass is ended\n"
+    "  7   another scan works in the directory (the desktop program's scan\n"
+    "      window or another quillon-scan; it is named): one scan at a time\n"
+    "      works in a directory, and nothing was touched\n"
+    "  64  a bad argument: an unknown option or template, a host or port that\n"
+    "      is not one, a file that cannot be read, a password on the command\n"
+    "      line, or a date that is not a real YYYY-MM-DD; nothing was saved\n"
+    "In every case but 0 the resume point is kept and the next run\n"
+    "continues where this one stopped.\n";
+
+// The --help text.
+std::string UsageText() {
+    return kUsageStart + FilterTemplateList() + kUsageEnd;
+}
+
+// A usage error: the problem, the usage line and where to read more.
+int BadArgument(const std::string& problem) {
+    PrintUsageError("quillon-scan", problem, kUsageStart);
+    return kExitBadArgument;
+}
+
+// The scan window without a screen: on a terminal a one-line progress bar,
+// otherwise every change of a status panel as a line of its own. Lines are
+// passed on at most every 100 ms and whenever the runner waits for the
+// network: a local pass changes the panels for every symbol, and a write of
+// its own for each line was a tenth of the pass's time.
+class ConsoleView final : public RecordingScanView {
+  public:
+    ConsoleView(const Context& context, bool terminal) : context_(context), terminal_(terminal) {}
+
+    void SetStatusText(int panel, const std::string& text) override {
+        bool changed = StatusText(panel) != text;
+        RecordingScanView::SetStatusText(panel, text);
+        if (!changed || text.empty()) return;
+        if (terminal_) {
+            DrawBar();
+        } else {
+            std::printf("%s\n", text.c_str());
+            if (std::chrono::steady_clock::now() - lastFlush_ >= kFlushEvery) Flush();
+        }
+    }
+
+    void Flush() {
+        std::fflush(stdout);
+        lastFlush_ = std::chrono::steady_clock::now();
+    }
+
+    void DrawBar() {
+        const ScanCounters& c = context_.counters;
+        int width = 30;
+        // At the end of a pass the position is back at 0; show the pass full.
+        int position = StatusText(0) == kDone ? c.SymbolCount : c.SymbolIndex;
+        int filled = c.SymbolCount > 0 ? position * width / c.SymbolCount : 0;
+        std::string bar(static_cast<std::size_t>(filled), '#');
+        bar.resize(static_cast<std::size_t>(width), '.');
+        std::printf("\r[%s] %d/%d %-6s saved %d  %-40.40s", bar.c_str(), position, c.SymbolCount,
+                    context_.quote.Ticker.c_str(), c.ProcessCount, StatusText(0).c_str());
+        std::fflush(stdout);
+    }
+
+    // Ends the bar's line, and passes on what is pending, before a message
+    // on stderr or the closing summary.
+    void EndBar() {
+        if (terminal_) std::printf("\n");
+        Flush();
+    }
+
+  private:
+    static constexpr auto kFlushEvery = std::chrono::milliseconds(100);
+
+    const Context& context_;
+    bool terminal_;
+    std::chrono::steady_clock::time_point lastFlush_{};
+};
+
+// The minutes of --give-up-after (fractions allowed), or nothing when the
+// text is not a number from 0 to a year.
+std::optional<double> ParseMinutes(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    double minutes = std::strtod(text, &end);
+    if (end == text || *end != '\0' || errno != 0 || !(minutes >= 0 && minutes <= 525600)) {
+        return std::nullopt;
+    }
+    return minutes;
+}
+
+// Longest user name or password taken: the settings file keeps the two in one
+// line of limited length.
+constexpr std::size_t kMaxCredentialBytes = 4096;
+
+// Symbols that got no quote named in the closing summary; the rest are
+// counted.
+constexpr std::size_t kNoQuoteNamed = 10;
+
+constexpr const char* kPasswordVariable = "QUILLON_PASSWORD";
+
+// What the command line asks of the run; the setup options are checked here
+// and applied once the working directory is this run's.
+struct RunOptions {
+    bool realtime = false;
+    bool wait = false;
+    double giveUpMinutes = kDefaultGiveUpMinutes;
+    std::optional<bool> local;
+    std::optional<DateTime> date;
+    std::optional<QuoteHosts> hosts;
+    std::optional<std::string> symbolFile;  // a full path
+    std::optional<FilterTemplate> filterTemplate;
+    std::optional<std::string> userName;
+    std::optional<std::string> password;
+};
+
+bool IsPortText(std::string_view port) {
+    if (port.empty() || port.size() > 5) return false;
+    int value = 0;
+    for (char c : port) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return value >= 1 && value <= 65535;
+}
+
+// "HOST" or "HOST:PORT" (the port 80 unless given); an IPv6 address goes in
+// brackets ("[::1]:8080"). Nothing, with `error` set, for anything else.
+std::optional<QuoteHost> ParseHostPort(std::string_view text, std::string& error) {
+    QuoteHost host;
+    std::string_view name = text;
+    std::optional<std::string_view> port;
+    if (!text.empty() && text.front() == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string_view::npos) {
+            error = "'" + std::string(text) + "' lacks the ] of its address";
+            return std::nullopt;
+        }
+        name = text.substr(1, close - 1);
+        std::string_view rest = text.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest.front() != ':') {
+                error = "'" + std::string(text) + "' has more after its address than a port";
+                return std::nullopt;
+            }
+            port = rest.substr(1);
+        }
+    } else if (const std::size_t colon = text.rfind(':'); colon != std::string_view::npos) {
+        name = text.substr(0, colon);
+        port = text.substr(colon + 1);
+        if (name.find(':') != std::string_view::npos) {
+            error = "'" + std::string(text) + "': write an IPv6 address in brackets, as [::1]:8080";
+            return std::nullopt;
+        }
+    }
+    if (name.empty()) {
+        error = "'" + std::string(text) + "' names no host";
+        return std::nullopt;
+    }
+    for (char c : name) {
+        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F || c == '[' || c == ']') {
+            error = "'" + std::string(text) + "' is no host name";
+            return std::nullopt;
+        }
+    }
+    if (port && !IsPortText(*port)) {
+        error = "'" + std::string(text) + "' has no port from 1 to 65535 after its colon";
+        return std::nullopt;
+    }
+    host.Host = std::string(name);
+    if (port) host.Port = std::string(*port);
+    return host;
+}
+
+// One or two hosts separated by a comma: the delayed-quote host, then the
+// real-time-quote host; one serves both.
+std::optional<QuoteHosts> ParseHostList(std::string_view text, std::string& error) {
+    const std::size_t comma = text.find(',');
+    std::optional<QuoteHost> delayed = ParseHostPort(text.substr(0, comma), error);
+    if (!delayed) return std::nullopt;
+    QuoteHosts hosts{*delayed, *delayed};
+    if (comma == std::string_view::npos) return hosts;
+    const std::string_view second = text.substr(comma + 1);
+    if (second.find(',') != std::string_view::npos) {
+        error = "takes two hosts at most: the delayed-quote host, then the real-time-quote host";
+        return std::nullopt;
+    }
+    std::optional<QuoteHost> realTime = ParseHostPort(second, error);
+    if (!realTime) return std::nullopt;
+    hosts.RealTime = *realTime;
+    return hosts;
+}
+
+// QuoteHosts.txt naming `hosts`, each with its port, so that the file reads
+// back the same.
+std::string QuoteHostsText(const QuoteHosts& hosts) {
+    return hosts.Delayed.Host + ":" + hosts.Delayed.Port + "\r\n" + hosts.RealTime.Host + ":" +
+           hosts.RealTime.Port + "\r\n";
+}
+
+// The first line of `file` without its line end (LF or CR LF); nothing, with
+// `error` set, when it cannot be read or is too long.
+std::optional<std::string> ReadFirstLine(std::FILE* file, std::string& error) {
+    std::string line;
+    int c;
+    while ((c = std::getc(file)) != EOF && c != '\n') {
+        if (line.size() == kMaxCredentialBytes) {
+            error = "the password is longer than 4096 bytes";
+            return std::nullopt;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+    if (std::ferror(file) != 0) {
+        error = std::strerror(errno);
+        return std::nullopt;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+// The password of --password-file: the first line of the file, or of
+// standard input for "-". A terminal is asked without echoing what is typed.
+std::optional<std::string> ReadPassword(const std::string& name, std::string& error) {
+    if (name != "-") {
+        std::FILE* file = std::fopen(name.c_str(), "rb");
+        if (file == nullptr) {
+            error = "cannot read " + name + ": " + std::strerror(errno);
+            return std::nullopt;
+        }
+        std::optional<std::string> line = ReadFirstLine(file, error);
+        std::fclose(file);
+        if (!line) error = "cannot read " + name + ": " + error;
+        return line;
+    }
+    termios saved{};
+    const bool terminal = isatty(STDIN_FILENO) != 0 && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        std::fputs("Quote-server password: ", stderr);
+    }
+    std::optional<std::string> line = ReadFirstLine(stdin, error);
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputs("\n", stderr);
+    }
+    if (!line) error = "cannot read the standard input: " + error;
+    return line;
+}
+
+// The full name of a symbol file named on the command line, as the file
+// chooser gives it: a relative name is taken from the current directory.
+// Nothing, with `error` set, when it is no file that can be read or cannot
+// be kept in the settings file (one line).
+std::optional<std::string> SymbolFileChoice(const std::string& name, std::string& error) {
+    if (name.empty() || name.find_first_of("\r\n") != std::string::npos) {
+        error = "'" + name + "' cannot be kept in the settings file";
+        return std::nullopt;
+    }
+    std::error_code ignored;
+    const std::string full = std::filesystem::absolute(name, ignored).lexically_normal().string();
+    const int fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot read " + full + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    struct stat status {};
+    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    ::close(fd);
+    if (!regular) {
+        error = full + " is not a file";
+        return std::nullopt;
+    }
+    return full;
+}
+
+// "1 symbol" or "3 symbols".
+std::string Symbols(long count) {
+    return std::to_string(count) + (count == 1 ? " symbol" : " symbols");
+}
+
+// "2 symbols got no quote: XYZ, ABC", the first ten named; empty when every
+// symbol got one.
+std::string NoQuoteLine(const std::vector<std::string>& symbols) {
+    if (symbols.empty()) return {};
+    std::string line = Symbols(static_cast<long>(symbols.size())) + " got no quote: ";
+    for (std::size_t i = 0; i < symbols.size() && i < kNoQuoteNamed; ++i) {
+        if (i > 0) line += ", ";
+        line += symbols[i];
+    }
+    if (symbols.size() > kNoQuoteNamed) {
+        line += FormatArgs(" and %zu more", symbols.size() - kNoQuoteNamed);
+    }
+    return line;
+}
+
+// The closing summary: this run's symbols, then where the pass stands.
+std::string SummaryLine(int scanned, const ScanCounters& counters, bool passDone,
+                        const std::string& results) {
+    std::string line = Symbols(scanned) + " scanned in this run; ";
+    if (passDone) {
+        line += FormatArgs("the pass is done: %d of its %s saved", counters.ProcessCount,
+                           Symbols(counters.SymbolCount).c_str());
+    } else {
+        line += FormatArgs("the pass has %d of its %s done, %d saved so far", counters.SymbolIndex,
+                           Symbols(counters.SymbolCount).c_str(), counters.ProcessCount);
+    }
+    return line + ", results in " + results;
+}
+
+#ifdef QUILLON_TEST_FAULTS
+// Fault points of the test build, for the tests that kill a scan in the
+// middle of writing or make its writes fail: the Nth write of the pass output
+// (counted from 1) kills the process, or fails as on a full disk. With
+// QUILLON_TEST_COMMIT_EACH every symbol's resume point is committed at once,
+// so that kills land between commits as they do in a slow server pass.
+void InstallTestFaults(PassOutputFiles& outputs) {
+    testing::InstallHistoryFaults();
+    outputs.SyncData = [](const std::string&, int fd) {
+        testing::CountSync();
+        return ::fdatasync(fd);
+    };
+    if (std::getenv("QUILLON_TEST_COMMIT_EACH") != nullptr) outputs.CommitInterval = {};
+    const char* kill = std::getenv("QUILLON_TEST_KILL_AT_WRITE");
+    const char* fail = std::getenv("QUILLON_TEST_FAIL_AT_WRITE");
+    if (kill == nullptr && fail == nullptr) return;
+    const long killAt = kill != nullptr ? std::atol(kill) : 0;
+    const long failAt = fail != nullptr ? std::atol(fail) : 0;
+    // The errno value of the failing writes: a full disk unless told.
+    const char* with = std::getenv("QUILLON_TEST_FAIL_ERRNO");
+    const int error = with != nullptr ? std::atoi(with) : ENOSPC;
+    outputs.BeforeWrite = [killAt, failAt, error, count = 0L](const std::string&) mutable {
+        ++count;
+        if (count == killAt) std::raise(SIGKILL);
+        return count >= failAt && failAt > 0 ? error : 0;
+    };
+}
+#endif
+
+// Reads the arguments into `options`: -1 to go on, otherwise the exit status
+// (the message said). Every setup value is checked here, before anything is
+// written.
+int ParseArguments(int argc, char** argv, RunOptions& options) {
+    std::optional<std::string> passwordFile;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--version") {
+            std::puts("quillon-scan " QUILLON_VERSION);
+            return kExitDone;
+        }
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(UsageText().c_str(), stdout);
+            return kExitDone;
+        }
+        if (arg == "--password" || arg.starts_with("--password=")) {
+            // The password itself is never repeated.
+            return BadArgument(std::string("a password on the command line is refused: other "
+                                           "users can read a program's command line (ps, "
+                                           "/proc). Give it with --password-file FILE, with "
+                                           "--password-file - on standard input, or in the "
+                                           "environment variable ") +
+                               kPasswordVariable + ".");
+        }
+        if (arg == "--wait") {
+            options.wait = true;
+            continue;
+        }
+        if (arg == "--realtime") {
+            options.realtime = true;
+            continue;
+        }
+        if (arg == "--give-up-after" && hasValue) {
+            std::optional<double> minutes = ParseMinutes(argv[++i]);
+            if (!minutes) {
+                return BadArgument(FormatArgs("--give-up-after takes minutes, not '%s'", argv[i]));
+            }
+            options.giveUpMinutes = *minutes;
+            continue;
+        }
+        if (arg == "--local" || arg == "--server") {
+            const bool wantLocal = arg == "--local";
+            if (options.local && *options.local != wantLocal) {
+                return BadArgument("--local and --server exclude each other");
+            }
+            options.local = wantLocal;
+            continue;
+        }
+        if (arg == "--date" && hasValue) {
+            // Exactly YYYY-MM-DD, so that no day and month are swapped.
+            const std::string_view text = argv[++i];
+            options.date = text.size() == 10 ? ParseArchiveDate(text) : std::nullopt;
+            if (!options.date) {
+                return BadArgument(
+                    FormatArgs("--date takes a date as YYYY-MM-DD, not '%s'", argv[i]));
+            }
+            continue;
+        }
+        if (arg == "--hosts" && hasValue) {
+            std::string error;
+            options.hosts = ParseHostList(argv[++i], error);
+            if (!options.hosts) {
+                return BadArgument("--hosts " + error);
+            }
+            continue;
+        }
+        if (arg == "--symbol-file" && hasValue) {
+            std::string error;
+            options.symbolFile = SymbolFileChoice(argv[++i], error);
+            if (!options.symbolFile) {
+                return BadArgument("--symbol-file: " + error);
+            }
+            continue;
+        }
+        if (arg == "--template" && hasValue) {
+            options.filterTemplate = FindFilterTemplate(argv[++i]);
+            if (!options.filterTemplate) {
+                return BadArgument(
+                    FormatArgs("--template takes a number from 0 to 4 or the "
+                               "name of a template (see --help), not '%s'",
+                               argv[i]));
+            }
+            continue;
+        }
+        if (arg == "--user" && hasValue) {
+            const std::string name = argv[++i];
+            // The settings file keeps "name:password": a colon would end the
+            // name there when it is read back.
+            if (name.find(':') != std::string::npos || name.size() > kMaxCredentialBytes) {
+                return BadArgument("--user takes a name without a colon, of at most 4096 bytes");
+            }
+            options.userName = name;
+            continue;
+        }
+        if (arg == "--password-file" && hasValue) {
+            passwordFile = argv[++i];
+            continue;
+        }
+        return BadArgument(FormatArgs("unknown argument '%s'", argv[i]));
+    }
+    if (passwordFile) {
+        std::string error;
+        options.password = ReadPassword(*passwordFile, error);
+        if (!options.password) {
+            return BadArgument("--password-file: " + error);
+        }
+    } else if (const char* fromEnvironment = std::getenv(kPasswordVariable);
+               fromEnvironment != nullptr && *fromEnvironment != '\0') {
+        if (std::strlen(fromEnvironment) > kMaxCredentialBytes) {
+            return BadArgument(std::string(kPasswordVariable) +
+                               ": the password is longer than 4096 bytes");
+        }
+        options.password = fromEnvironment;
+    }
+    return -1;
+}
+
+// Saves what the setup options ask for, as the desktop program's commands
+// save it, before the scan window opens and reads it. A settings file that
+// cannot be saved is told and the run goes on with the values asked for;
+// false when QuoteHosts.txt cannot be written, since the scan would then
+// talk to other hosts than those named.
+bool ApplySetup(const RunOptions& options, Context& context) {
+    Settings& settings = context.settings;
+    const WorkingFileNames& files = context.files;
+    if (options.hosts) {
+        const std::string name = files.WorkingDirectory + "/QuoteHosts.txt";
+        errno = 0;
+        if (!ReplaceFileAtomically(name, QuoteHostsText(*options.hosts), false)) {
+            std::fprintf(stderr, "quillon-scan: cannot write %s: %s\n", name.c_str(),
+                         std::strerror(errno != 0 ? errno : EIO));
+            return false;
+        }
+    }
+    if (options.local) {
+        // As the Setup menu's command: another source than the settings file's
+        // starts a new pass.
+        SelectDataSource(*options.local, settings.LocalMode() == *options.local, settings,
+                         context.runtime, files, context.messages);
+    }
+    if (options.symbolFile) {
+        // As Choose Symbol File Name; the same file again keeps the pass, so
+        // that a command repeated by a schedule goes on where it stopped.
+        if (*options.symbolFile == settings.SymbolFileName) {
+            SaveSettingsOrTell(settings, files, context.messages);
+        } else {
+            ApplySymbolFileChoice(options.symbolFile, settings, context.runtime, files,
+                                  context.messages);
+        }
+    }
+    if (options.filterTemplate) {
+        ApplyFilterTemplateAndSave(*options.filterTemplate, settings, files, context.messages);
+    }
+    if (options.userName || options.password) {
+        // As the server dialog: what is not given stays as stored.
+        if (options.userName) settings.UserName = *options.userName;
+        if (options.password) settings.Password = *options.password;
+        SaveSettingsOrTell(settings, files, context.messages);
+    }
+    return true;
+}
+
+// The scan's advice in the words of this program: its options, not the
+// desktop program's menus and buttons.
+ScanAdvice RunnerAdvice() {
+    ScanAdvice advice;
+    advice.ChooseSymbolFile = "Use --symbol-file FILE to choose another file.";
+    advice.CheckLogin = std::string("Give them with --user NAME and --password-file FILE (or ") +
+                        kPasswordVariable + "), then run quillon-scan again.";
+    advice.LoginRefusedStatus = "Login refused: see --user and --password-file";
+    advice.GoOn = "run quillon-scan again";
+    return advice;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const WorkdirChoice workdir = TakeWorkdirOptions(argc, argv);
+    RunOptions options;
+    if (const int status = ParseArguments(argc, argv, options); status >= 0) return status;
+    if (!workdir.Error.empty()) {
+        return BadArgument(workdir.Error);
+    }
+    if (!workdir.Directory.empty()) {
+        const std::string error = EnterWorkingDirectory(workdir.Directory);
+        if (!error.empty()) {
+            std::fprintf(stderr, "quillon-scan: %s\n", error.c_str());
+            return kExitCannotStart;
+        }
+    }
+
+    // The directory is this run's before any working file is read or
+    // written, and stays so until the process ends.
+    ScanLock lock;
+    const std::string directory = CurrentDirectory();
+    switch (lock.Take(directory, "quillon-scan", options.wait, [](const ScanLockHolder& holder) {
+        std::fprintf(stderr, "quillon-scan: waiting for %s to finish with the directory\n",
+                     holder.Text().c_str());
+    })) {
+        case ScanLock::Outcome::Taken:
+            break;
+        case ScanLock::Outcome::Busy:
+            std::fprintf(stderr, "quillon-scan: %s Try again when it ends, or use --wait.\n",
+                         ScanLockRefusal(directory, lock.Holder()).c_str());
+            return kExitBusy;
+        case ScanLock::Outcome::Failed:
+            std::fprintf(stderr, "quillon-scan: %s\n", lock.Error().c_str());
+            return kExitCannotStart;
+    }
+
+    // A directory that quillon-import filled and no program has worked in
+    // yet has quotes in Quote.txt and no settings: its first run scans them
+    // rather than wait for a quote server.
+    const WorkingFileNames names = WorkingFileNames::In(directory);
+    if (!options.local && QueryFileSize(names.SettingsFile) <= 0 &&
+        QueryFileSize(names.QuoteFile) > 0) {
+        options.local = true;
+        std::fprintf(stderr,
+                     "quillon-scan: a new working directory with a quote archive: the quotes "
+                     "come from %s (saved in the settings; --server takes them from the quote "
+                     "server)\n",
+                     names.QuoteFile.c_str());
+    }
+
+    SystemClock clock;
+    StderrMessages messages;
+    SilentBeeper beeper;
+    Context context(clock, messages, beeper);
+    context.advice = RunnerAdvice();
+    InitWorkingFiles(context.settings, context.runtime, context.files);
+    if (!ApplySetup(options, context)) return kExitCannotStart;
+    context.requestedDate = options.date;
+
+    ConsoleView view(context, isatty(STDOUT_FILENO) != 0);
+    PollLoop network;
+    TSockets sockets(network, messages);
+    ScanDriver driver(context, view, sockets);
+    BindSocketEvents(sockets, driver);
+#ifdef QUILLON_TEST_FAULTS
+    InstallTestFaults(context.outputs);
+#endif
+    driver.FormShow();
+    driver.FormActivate();
+    if (driver.ScanDateProblem()) {
+        std::fprintf(stderr, "quillon-scan: %s\n", driver.ScanDateNote().c_str());
+    } else if (!driver.ScanDateNote().empty() && isatty(STDOUT_FILENO) != 0) {
+        // The progress bar shows status panel 0 only: the note goes on a line
+        // of its own in place of the bar drawn so far.
+        std::printf("\r\x1b[K%s\n", driver.ScanDateNote().c_str());
+    }
+    driver.PB_GoClick();
+
+    // The closing lines of a run that scanned: the symbols that got no
+    // quote, then this run's count beside the pass's.
+    auto summarise = [&](bool passDone) {
+        const std::string noQuote = NoQuoteLine(driver.NoQuoteSymbols());
+        if (!noQuote.empty()) std::printf("%s\n", noQuote.c_str());
+        std::printf("%s\n", SummaryLine(driver.SymbolsFinished(), context.counters, passDone,
+                                        context.files.ResultsFile)
+                                .c_str());
+    };
+
+    using Stopwatch = std::chrono::steady_clock;
+    auto nextTick = Stopwatch::now() + kTick;
+    int unconnectedTicks = 0;
+    int finished = driver.SymbolsFinished();
+    auto lastProgress = Stopwatch::now();
+    const double giveUpMinutes = options.giveUpMinutes;
+    const auto giveUpAfter = std::chrono::duration<double, std::ratio<60>>(giveUpMinutes);
+    bool historyTold = false;
+    for (;;) {
+        driver.ScanStep();
+        if (!historyTold && !driver.HistoryProblem().empty()) {
+            // Said once; the scan goes on and writes its files as ever.
+            historyTold = true;
+            if (isatty(STDOUT_FILENO) != 0) std::printf("\r\x1b[K");
+            std::fflush(stdout);
+            std::fprintf(stderr, "quillon-scan: %s\n", driver.HistoryProblem().c_str());
+        }
+        if (view.Closed) {
+            view.EndBar();
+            driver.FormClose();
+            return kExitCannotStart;
+        }
+        if (!driver.Running() && view.StatusText(0) == kDone) break;
+        if (!driver.Running() && driver.LastStop() != ScanStop::None) {
+            // The message went to stderr; the resume point is where it was.
+            view.EndBar();
+            driver.FormClose();
+            summarise(false);
+            return driver.LastStop() == ScanStop::LoginRefused ? kExitLoginRefused
+                                                               : kExitWriteFailed;
+        }
+        if (driver.SymbolsFinished() != finished) {
+            finished = driver.SymbolsFinished();
+            lastProgress = Stopwatch::now();
+        } else if (giveUpMinutes > 0 && Stopwatch::now() - lastProgress >= giveUpAfter) {
+            view.EndBar();
+            std::fprintf(stderr,
+                         "quillon-scan: no symbol finished for %g minutes; giving up. The next "
+                         "run continues at %s\n",
+                         giveUpMinutes, context.quote.Ticker.c_str());
+            driver.FormClose();
+            summarise(false);
+            return kExitGaveUp;
+        }
+
+        if (driver.ScanState() == Connecting && !driver.EverConnected() &&
+            ++unconnectedTicks > kTimeoutTicks) {
+            view.EndBar();
+            std::fprintf(stderr,
+                         "quillon-scan: no connection to the quote server %s:%s within 60 "
+                         "seconds. Start the quote server, name another with --hosts "
+                         "HOST:PORT, or scan the local quote archive Quote.txt with --local.\n",
+                         driver.ServerHost().c_str(), driver.ServerPort().c_str());
+            driver.FormClose();
+            return kExitUnreachable;
+        }
+
+        if (options.realtime || driver.AwaitingNetwork()) view.Flush();
+        if (options.realtime) {
+            // Every step on the 55 ms clock; socket events in between.
+            for (auto now = Stopwatch::now(); now < nextTick; now = Stopwatch::now()) {
+                network.RunOnce(std::chrono::ceil<std::chrono::milliseconds>(nextTick - now));
+            }
+            nextTick += kTick;
+        } else if (driver.AwaitingNetwork()) {
+            // Wait for the network until the next tick; work that an event
+            // makes ready is stepped at once, and a tick without one counts
+            // towards the time-out as on the desktop.
+            for (auto now = Stopwatch::now(); driver.AwaitingNetwork() && now < nextTick;
+                 now = Stopwatch::now()) {
+                network.RunOnce(std::chrono::ceil<std::chrono::milliseconds>(nextTick - now));
+            }
+            if (const auto now = Stopwatch::now(); now >= nextTick) {
+                nextTick = NextStepDue(nextTick, now, kTick);
+            }
+        } else {
+            // Work states are stepped back to back.
+            network.RunOnce(std::chrono::milliseconds(0));
+            nextTick = Stopwatch::now() + kTick;
+        }
+    }
+
+    driver.FormClose();
+    view.EndBar();
+    summarise(true);
+    // The pass's change list, as Changes.txt got it (without its CR).
+    if (!driver.ChangesText().empty()) {
+        std::string changes;
+        for (const char c : driver.ChangesText()) {
+            if (c != '\r') changes += c;
+        }
+        while (!changes.empty() && changes.back() == '\n')
+            changes.pop_back();
+        std::printf("%s\n", changes.c_str());
+    }
+    return kExitDone;
+}
