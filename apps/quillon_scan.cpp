@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "analytics/filters.h"
+#include "apps/usage_error.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/number_format.h"
@@ -32,10 +33,10 @@
 #include "results/settings_save.h"
 #include "results/shell_rules.h"
 #include "scan/context.h"
+#include "scan/headless_scan.h"
 #include "scan/quote_requests.h"
 #include "scan/scan_driver.h"
 #include "scan/sockets.h"
-#include "apps/usage_error.h"
 #ifdef QUILLON_TEST_FAULTS
 #include "tests/support/history_faults.h"
 #endif
@@ -44,19 +45,7 @@ namespace {
 
 using namespace quillon;
 
-constexpr auto kTick = std::chrono::milliseconds(55);
-
 constexpr double kDefaultGiveUpMinutes = 30;
-
-// Exit statuses.
-constexpr int kExitDone = 0;
-constexpr int kExitCannotStart = 2;
-constexpr int kExitUnreachable = 3;
-constexpr int kExitLoginRefused = 4;
-constexpr int kExitGaveUp = 5;
-constexpr int kExitWriteFailed = 6;
-constexpr int kExitBusy = 7;
-constexpr int kExitBadArgument = 64;
 
 // Up to the list of the templates.
 const char* kUsageStart =
@@ -163,60 +152,6 @@ int BadArgument(const std::string& problem) {
     return kExitBadArgument;
 }
 
-// The scan window without a screen: on a terminal a one-line progress bar,
-// otherwise every change of a status panel as a line of its own. Lines are
-// passed on at most every 100 ms and whenever the runner waits for the
-// network: a local pass changes the panels for every symbol, and a write of
-// its own for each line was a tenth of the pass's time.
-class ConsoleView final : public RecordingScanView {
-  public:
-    ConsoleView(const Context& context, bool terminal) : context_(context), terminal_(terminal) {}
-
-    void SetStatusText(int panel, const std::string& text) override {
-        bool changed = StatusText(panel) != text;
-        RecordingScanView::SetStatusText(panel, text);
-        if (!changed || text.empty()) return;
-        if (terminal_) {
-            DrawBar();
-        } else {
-            std::printf("%s\n", text.c_str());
-            if (std::chrono::steady_clock::now() - lastFlush_ >= kFlushEvery) Flush();
-        }
-    }
-
-    void Flush() {
-        std::fflush(stdout);
-        lastFlush_ = std::chrono::steady_clock::now();
-    }
-
-    void DrawBar() {
-        const ScanCounters& c = context_.counters;
-        int width = 30;
-        // At the end of a pass the position is back at 0; show the pass full.
-        int position = StatusText(0) == kDone ? c.SymbolCount : c.SymbolIndex;
-        int filled = c.SymbolCount > 0 ? position * width / c.SymbolCount : 0;
-        std::string bar(static_cast<std::size_t>(filled), '#');
-        bar.resize(static_cast<std::size_t>(width), '.');
-        std::printf("\r[%s] %d/%d %-6s saved %d  %-40.40s", bar.c_str(), position, c.SymbolCount,
-                    context_.quote.Ticker.c_str(), c.ProcessCount, StatusText(0).c_str());
-        std::fflush(stdout);
-    }
-
-    // Ends the bar's line, and passes on what is pending, before a message
-    // on stderr or the closing summary.
-    void EndBar() {
-        if (terminal_) std::printf("\n");
-        Flush();
-    }
-
-  private:
-    static constexpr auto kFlushEvery = std::chrono::milliseconds(100);
-
-    const Context& context_;
-    bool terminal_;
-    std::chrono::steady_clock::time_point lastFlush_{};
-};
-
 // The minutes of --give-up-after (fractions allowed), or nothing when the
 // text is not a number from 0 to a year.
 std::optional<double> ParseMinutes(const char* text) {
@@ -232,10 +167,6 @@ std::optional<double> ParseMinutes(const char* text) {
 // Longest user name or password taken: the settings file keeps the two in one
 // line of limited length.
 constexpr std::size_t kMaxCredentialBytes = 4096;
-
-// Symbols that got no quote named in the closing summary; the rest are
-// counted.
-constexpr std::size_t kNoQuoteNamed = 10;
 
 constexpr const char* kPasswordVariable = "QUILLON_PASSWORD";
 
@@ -416,38 +347,6 @@ std::optional<std::string> SymbolFileChoice(const std::string& name, std::string
 }
 
 // "1 symbol" or "3 symbols".
-std::string Symbols(long count) {
-    return std::to_string(count) + (count == 1 ? " symbol" : " symbols");
-}
-
-// "2 symbols got no quote: XYZ, ABC", the first ten named; empty when every
-// symbol got one.
-std::string NoQuoteLine(const std::vector<std::string>& symbols) {
-    if (symbols.empty()) return {};
-    std::string line = Symbols(static_cast<long>(symbols.size())) + " got no quote: ";
-    for (std::size_t i = 0; i < symbols.size() && i < kNoQuoteNamed; ++i) {
-        if (i > 0) line += ", ";
-        line += symbols[i];
-    }
-    if (symbols.size() > kNoQuoteNamed) {
-        line += FormatArgs(" and %zu more", symbols.size() - kNoQuoteNamed);
-    }
-    return line;
-}
-
-// The closing summary: this run's symbols, then where the pass stands.
-std::string SummaryLine(int scanned, const ScanCounters& counters, bool passDone,
-                        const std::string& results) {
-    std::string line = Symbols(scanned) + " scanned in this run; ";
-    if (passDone) {
-        line += FormatArgs("the pass is done: %d of its %s saved", counters.ProcessCount,
-                           Symbols(counters.SymbolCount).c_str());
-    } else {
-        line += FormatArgs("the pass has %d of its %s done, %d saved so far", counters.SymbolIndex,
-                           Symbols(counters.SymbolCount).c_str(), counters.ProcessCount);
-    }
-    return line + ", results in " + results;
-}
 
 #ifdef QUILLON_TEST_FAULTS
 // Fault points of the test build, for the tests that kill a scan in the
@@ -712,129 +611,11 @@ int main(int argc, char** argv) {
     if (!ApplySetup(options, context)) return kExitCannotStart;
     context.requestedDate = options.date;
 
-    ConsoleView view(context, isatty(STDOUT_FILENO) != 0);
-    PollLoop network;
-    TSockets sockets(network, messages);
-    ScanDriver driver(context, view, sockets);
-    BindSocketEvents(sockets, driver);
+    HeadlessRun run;
+    run.Realtime = options.realtime;
+    run.GiveUpMinutes = options.giveUpMinutes;
 #ifdef QUILLON_TEST_FAULTS
-    InstallTestFaults(context.outputs);
+    run.BeforeStart = [](Context& scan) { InstallTestFaults(scan.outputs); };
 #endif
-    driver.FormShow();
-    driver.FormActivate();
-    if (driver.ScanDateProblem()) {
-        std::fprintf(stderr, "quillon-scan: %s\n", driver.ScanDateNote().c_str());
-    } else if (!driver.ScanDateNote().empty() && isatty(STDOUT_FILENO) != 0) {
-        // The progress bar shows status panel 0 only: the note goes on a line
-        // of its own in place of the bar drawn so far.
-        std::printf("\r\x1b[K%s\n", driver.ScanDateNote().c_str());
-    }
-    driver.PB_GoClick();
-
-    // The closing lines of a run that scanned: the symbols that got no
-    // quote, then this run's count beside the pass's.
-    auto summarise = [&](bool passDone) {
-        const std::string noQuote = NoQuoteLine(driver.NoQuoteSymbols());
-        if (!noQuote.empty()) std::printf("%s\n", noQuote.c_str());
-        std::printf("%s\n", SummaryLine(driver.SymbolsFinished(), context.counters, passDone,
-                                        context.files.ResultsFile)
-                                .c_str());
-    };
-
-    using Stopwatch = std::chrono::steady_clock;
-    auto nextTick = Stopwatch::now() + kTick;
-    int unconnectedTicks = 0;
-    int finished = driver.SymbolsFinished();
-    auto lastProgress = Stopwatch::now();
-    const double giveUpMinutes = options.giveUpMinutes;
-    const auto giveUpAfter = std::chrono::duration<double, std::ratio<60>>(giveUpMinutes);
-    bool historyTold = false;
-    for (;;) {
-        driver.ScanStep();
-        if (!historyTold && !driver.HistoryProblem().empty()) {
-            // Said once; the scan goes on and writes its files as ever.
-            historyTold = true;
-            if (isatty(STDOUT_FILENO) != 0) std::printf("\r\x1b[K");
-            std::fflush(stdout);
-            std::fprintf(stderr, "quillon-scan: %s\n", driver.HistoryProblem().c_str());
-        }
-        if (view.Closed) {
-            view.EndBar();
-            driver.FormClose();
-            return kExitCannotStart;
-        }
-        if (!driver.Running() && view.StatusText(0) == kDone) break;
-        if (!driver.Running() && driver.LastStop() != ScanStop::None) {
-            // The message went to stderr; the resume point is where it was.
-            view.EndBar();
-            driver.FormClose();
-            summarise(false);
-            return driver.LastStop() == ScanStop::LoginRefused ? kExitLoginRefused
-                                                               : kExitWriteFailed;
-        }
-        if (driver.SymbolsFinished() != finished) {
-            finished = driver.SymbolsFinished();
-            lastProgress = Stopwatch::now();
-        } else if (giveUpMinutes > 0 && Stopwatch::now() - lastProgress >= giveUpAfter) {
-            view.EndBar();
-            std::fprintf(stderr,
-                         "quillon-scan: no symbol finished for %g minutes; giving up. The next "
-                         "run continues at %s\n",
-                         giveUpMinutes, context.quote.Ticker.c_str());
-            driver.FormClose();
-            summarise(false);
-            return kExitGaveUp;
-        }
-
-        if (driver.ScanState() == Connecting && !driver.EverConnected() &&
-            ++unconnectedTicks > kTimeoutTicks) {
-            view.EndBar();
-            std::fprintf(stderr,
-                         "quillon-scan: no connection to the quote server %s:%s within 60 "
-                         "seconds. Start the quote server, name another with --hosts "
-                         "HOST:PORT, or scan the local quote archive Quote.txt with --local.\n",
-                         driver.ServerHost().c_str(), driver.ServerPort().c_str());
-            driver.FormClose();
-            return kExitUnreachable;
-        }
-
-        if (options.realtime || driver.AwaitingNetwork()) view.Flush();
-        if (options.realtime) {
-            // Every step on the 55 ms clock; socket events in between.
-            for (auto now = Stopwatch::now(); now < nextTick; now = Stopwatch::now()) {
-                network.RunOnce(std::chrono::ceil<std::chrono::milliseconds>(nextTick - now));
-            }
-            nextTick += kTick;
-        } else if (driver.AwaitingNetwork()) {
-            // Wait for the network until the next tick; work that an event
-            // makes ready is stepped at once, and a tick without one counts
-            // towards the time-out as on the desktop.
-            for (auto now = Stopwatch::now(); driver.AwaitingNetwork() && now < nextTick;
-                 now = Stopwatch::now()) {
-                network.RunOnce(std::chrono::ceil<std::chrono::milliseconds>(nextTick - now));
-            }
-            if (const auto now = Stopwatch::now(); now >= nextTick) {
-                nextTick = NextStepDue(nextTick, now, kTick);
-            }
-        } else {
-            // Work states are stepped back to back.
-            network.RunOnce(std::chrono::milliseconds(0));
-            nextTick = Stopwatch::now() + kTick;
-        }
-    }
-
-    driver.FormClose();
-    view.EndBar();
-    summarise(true);
-    // The pass's change list, as Changes.txt got it (without its CR).
-    if (!driver.ChangesText().empty()) {
-        std::string changes;
-        for (const char c : driver.ChangesText()) {
-            if (c != '\r') changes += c;
-        }
-        while (!changes.empty() && changes.back() == '\n')
-            changes.pop_back();
-        std::printf("%s\n", changes.c_str());
-    }
-    return kExitDone;
+    return RunHeadlessScan(context, run);
 }
