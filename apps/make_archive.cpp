@@ -9,11 +9,11 @@
 #include <string>
 #include <string_view>
 
+#include "apps/usage_error.h"
 #include "platform/clock.h"
 #include "platform/number_format.h"
 #include "platform/workdir.h"
 #include "sim/market_sim_archive.h"
-#include "apps/usage_error.h"
 
 namespace {
 

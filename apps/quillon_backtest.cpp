@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "analytics/filters.h"
+#include "apps/usage_error.h"
+#include "charts/backtest_chart.h"
 #include "history/backtest.h"
 #include "history/backtest_report.h"
 #include "history/history_store.h"
@@ -25,8 +27,6 @@
 #include "results/archive_date.h"
 #include "results/settings.h"
 #include "results/shell_rules.h"
-#include "charts/backtest_chart.h"
-#include "apps/usage_error.h"
 
 namespace {
 

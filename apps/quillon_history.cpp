@@ -16,7 +16,12 @@
 #include <vector>
 
 #include "analytics/calendar.h"
+#include "apps/usage_error.h"
 #include "history/history_store.h"
+#include "ingest/dated_books.h"
+#include "ingest/day_recorder.h"
+#include "ingest/history_text.h"
+#include "ingest/importer.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/number_format.h"
@@ -24,11 +29,6 @@
 #include "results/archive_date.h"
 #include "results/settings.h"
 #include "scan/scan_parts.h"
-#include "ingest/dated_books.h"
-#include "ingest/day_recorder.h"
-#include "ingest/history_text.h"
-#include "ingest/importer.h"
-#include "apps/usage_error.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <string>
 
+#include "apps/usage_error.h"
+#include "ingest/importer.h"
 #include "platform/clock.h"
 #include "platform/workdir.h"
-#include "ingest/importer.h"
-#include "apps/usage_error.h"
 
 namespace {
 

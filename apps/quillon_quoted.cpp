@@ -15,11 +15,11 @@
 #include <string_view>
 #include <vector>
 
+#include "apps/usage_error.h"
 #include "platform/clock.h"
 #include "sim/file_market.h"
 #include "sim/quote_pages.h"
 #include "sim/quote_server.h"
-#include "apps/usage_error.h"
 
 namespace {
 

@@ -30,10 +30,10 @@
 #include "platform/number_format.h"
 #include "results/settings.h"
 #include "scan/scan_parts.h"
-#include "tests/support/quoted_process.h"
-#include "tests/support/temp_dir.h"
 #include "sim/market_sim.h"
 #include "sim/quote_pages.h"
+#include "tests/support/quoted_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

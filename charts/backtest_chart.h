@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "history/backtest.h"
 #include "charts/png_chart.h"
+#include "history/backtest.h"
 
 namespace quillon {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_context.h"
-#include "ingest/dated_books.h"
 #include "ingest/csv_rows.h"
+#include "ingest/dated_books.h"
 #include "ingest/table.h"
 
 using namespace quillon;

@@ -8,10 +8,10 @@
 #include <string_view>
 
 #include "fuzz/fuzz_context.h"
-#include "market/archive.h"
 #include "ingest/csv_rows.h"
 #include "ingest/import_book.h"
 #include "ingest/table.h"
+#include "market/archive.h"
 
 using namespace quillon;
 using namespace quillon::import;

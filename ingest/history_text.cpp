@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "history/history_series.h"
-#include "platform/number_format.h"
 #include "ingest/day_recorder.h"
+#include "platform/number_format.h"
 
 namespace quillon::historytool {
 

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "analytics/iv_history.h"
+#include "ingest/import_rows.h"
 #include "market/option_tables.h"
 #include "market/quote.h"
-#include "ingest/import_rows.h"
 
 namespace quillon::import {
 

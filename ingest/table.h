@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "market/quote.h"
 #include "ingest/csv_rows.h"
 #include "ingest/import_rows.h"
+#include "market/quote.h"
 
 namespace quillon::import {
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/number_format.h"
 #include "ingest/csv_rows.h"
+#include "platform/number_format.h"
 
 namespace quillon::sim {
 

@@ -15,12 +15,12 @@
 #include <algorithm>
 #include <utility>
 
+#include "charts/backtest_chart.h"
 #include "history/backtest_report.h"
 #include "history/history_store.h"
 #include "platform/files.h"
 #include "ui/qt/latin1.h"
 #include "ui/qt/qt_services.h"
-#include "charts/backtest_chart.h"
 
 namespace quillon {
 

@@ -15,11 +15,11 @@
 
 #include <vector>
 
-#include "ui/qt/latin1.h"
 #include "results/settings_save.h"
 #include "ui/backtest_form.h"
 #include "ui/dialog_flags.h"
 #include "ui/dialog_frame.h"
+#include "ui/qt/latin1.h"
 
 namespace quillon {
 

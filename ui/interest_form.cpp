@@ -7,11 +7,11 @@
 #include <QShowEvent>
 #include <QValidator>
 
-#include "ui/qt/latin1.h"
 #include "results/settings_rules.h"
 #include "results/settings_save.h"
 #include "ui/dialog_flags.h"
 #include "ui/dialog_frame.h"
+#include "ui/qt/latin1.h"
 
 namespace quillon {
 

@@ -7,12 +7,12 @@
 #include <string>
 
 #include "platform/clock.h"
-#include "ui/qt/qt_notifications.h"
-#include "ui/qt/qt_services.h"
 #include "platform/workdir.h"
 #include "scan/context.h"
 #include "ui/filter_form.h"
 #include "ui/interest_form.h"
+#include "ui/qt/qt_notifications.h"
+#include "ui/qt/qt_services.h"
 #include "ui/server_form.h"
 #include "ui/splash_form.h"
 #include "ui/tracing_form.h"

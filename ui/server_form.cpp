@@ -9,11 +9,11 @@
 #include <QVBoxLayout>
 #include <utility>
 
-#include "ui/qt/latin1.h"
 #include "results/settings_save.h"
 #include "scan/quote_requests.h"
 #include "ui/dialog_flags.h"
 #include "ui/dialog_frame.h"
+#include "ui/qt/latin1.h"
 
 namespace quillon {
 

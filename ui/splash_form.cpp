@@ -12,9 +12,9 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include "ui/chart_form.h"
 #include "ui/qt/qt_printer.h"
 #include "ui/qt/qt_services.h"
-#include "ui/chart_form.h"
 #include "ui/tracing_form.h"
 
 namespace quillon {

@@ -14,13 +14,13 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include "results/shell_rules.h"
+#include "ui/chart_form.h"
+#include "ui/help_window.h"
 #include "ui/qt/latin1.h"
 #include "ui/qt/qt_printer.h"
 #include "ui/qt/qt_services.h"
 #include "ui/qt/qt_socket_host.h"
-#include "results/shell_rules.h"
-#include "ui/chart_form.h"
-#include "ui/help_window.h"
 
 namespace quillon {
 

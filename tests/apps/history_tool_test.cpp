@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "history/history_store.h"
+#include "ingest/import_book.h"
 #include "platform/number_format.h"
 #include "tests/support/temp_dir.h"
-#include "ingest/import_book.h"
 
 namespace quillon {
 namespace {

@@ -12,8 +12,8 @@
 #include <tuple>
 #include <vector>
 
-#include "tests/support/temp_dir.h"
 #include "charts/png_chart.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillon {
 namespace {

@@ -19,10 +19,10 @@
 #include "platform/clock.h"
 #include "results/archive_date.h"
 #include "results/settings.h"
-#include "tests/support/scan_process.h"
-#include "tests/support/temp_dir.h"
 #include "sim/market_sim.h"
 #include "sim/market_sim_archive.h"
+#include "tests/support/scan_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillon {
 namespace {

@@ -9,9 +9,9 @@
 
 #include "platform/number_format.h"
 #include "scan/scan_driver.h"
+#include "sim/market_sim_archive.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
-#include "sim/market_sim_archive.h"
 
 namespace quillon {
 namespace {

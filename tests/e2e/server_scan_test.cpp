@@ -10,10 +10,10 @@
 #include "platform/poll_loop.h"
 #include "scan/scan_driver.h"
 #include "scan/sockets.h"
+#include "sim/market_sim.h"
 #include "tests/support/quoted_process.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
-#include "sim/market_sim.h"
 
 namespace quillon {
 namespace {

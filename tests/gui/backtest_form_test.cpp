@@ -15,13 +15,13 @@
 #include "history/backtest_report.h"
 #include "history/history_store.h"
 #include "platform/files.h"
-#include "ui/qt/qt_services.h"
 #include "platform/services.h"
 #include "results/settings.h"
 #include "tests/gui/application.h"
 #include "tests/support/temp_dir.h"
 #include "ui/backtest_form.h"
 #include "ui/filter_form.h"
+#include "ui/qt/qt_services.h"
 
 namespace quillon {
 namespace {

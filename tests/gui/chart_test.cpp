@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "history/history_store.h"
-#include "ui/qt/qt_services.h"
 #include "tests/gui/application.h"
 #include "tests/support/temp_dir.h"
 #include "ui/chart_form.h"
+#include "ui/qt/qt_services.h"
 
 namespace quillon {
 namespace {

@@ -28,12 +28,12 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "ui/qt/qt_services.h"
 #include "platform/services.h"
 #include "tests/support/temp_dir.h"
 #include "ui/filter_form.h"
 #include "ui/help_window.h"
 #include "ui/interest_form.h"
+#include "ui/qt/qt_services.h"
 #include "ui/server_form.h"
 
 namespace quillon {

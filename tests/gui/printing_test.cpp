@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/files.h"
-#include "ui/qt/qt_printer.h"
 #include "tests/support/temp_dir.h"
+#include "ui/qt/qt_printer.h"
 
 namespace quillon {
 namespace {

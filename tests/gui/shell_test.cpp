@@ -27,16 +27,16 @@
 #include <optional>
 
 #include "history/history_store.h"
-#include "ui/qt/qt_services.h"
 #include "platform/scan_lock.h"
 #include "results/pass_output.h"
 #include "results/settings_save.h"
 #include "scan/scan_driver.h"
+#include "sim/market_sim_archive.h"
 #include "tests/gui/application.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
-#include "sim/market_sim_archive.h"
 #include "ui/chart_form.h"
+#include "ui/qt/qt_services.h"
 #include "ui/splash_form.h"
 #include "ui/tracing_form.h"
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/temp_dir.h"
 #include "ingest/import_book.h"
 #include "ingest/importer.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillon::import {
 namespace {

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/temp_dir.h"
 #include "ingest/csv_rows.h"
 #include "ingest/import_book.h"
 #include "ingest/import_rows.h"
 #include "ingest/importer.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillon::import {
 namespace {

@@ -14,9 +14,9 @@
 #include "market/page_scan.h"
 #include "platform/base64.h"
 #include "scan/scan_parts.h"
-#include "tests/support/temp_dir.h"
 #include "sim/quote_pages.h"
 #include "sim/quote_service.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillon::sim {
 namespace {

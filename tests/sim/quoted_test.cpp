@@ -24,10 +24,10 @@
 #include <vector>
 
 #include "platform/base64.h"
-#include "tests/support/quoted_process.h"
-#include "tests/support/temp_dir.h"
 #include "sim/quote_pages.h"
 #include "sim/quote_service.h"
+#include "tests/support/quoted_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillon::sim {
 namespace {
