@@ -3,7 +3,9 @@
 // bytes of the stock-page and option-page requests.
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace quillon {
 
@@ -33,6 +35,17 @@ QuoteHosts ParseQuoteHosts(const std::string& text);
 // The same from the file in `directory` (its first kMaxQuoteHostsBytes bytes);
 // the built-in hosts when it is missing.
 QuoteHosts ReadQuoteHosts(const std::string& directory);
+
+// "HOST" or "HOST:PORT" (the port 80 unless given) as a command line names
+// a host; an IPv6 address goes in brackets ("[::1]:8080"). Nothing, with
+// `error` set, for anything else.
+std::optional<QuoteHost> ParseHostPort(std::string_view text, std::string& error);
+// One or two hosts separated by a comma: the delayed-quote host, then the
+// real-time-quote host; one serves both.
+std::optional<QuoteHosts> ParseHostList(std::string_view text, std::string& error);
+// QuoteHosts.txt naming `hosts`, each with its port, so that the file reads
+// back the same.
+std::string QuoteHostsText(const QuoteHosts& hosts);
 
 // "Authorization: Basic " + the encoded "user:password", CR LF, CR LF.
 std::string BuildAuthHeader(const std::string& userName, const std::string& password);
