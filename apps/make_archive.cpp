@@ -4,12 +4,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "apps/usage_error.h"
+#include "apps/command_line.h"
 #include "platform/clock.h"
 #include "platform/number_format.h"
 #include "platform/workdir.h"
@@ -41,51 +41,43 @@ std::optional<unsigned long long> WholeNumber(const char* text, unsigned long lo
     return value;
 }
 
-int Usage(const std::string& problem) {
-    quillon::PrintUsageError("quillon-make-archive", problem, kUsage);
-    return 64;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("quillon-make-archive " QUILLON_VERSION);
-        return 0;
+    quillon::CommandLine line("quillon-make-archive", argc, argv, kUsage);
+    std::vector<const char*> given;  // DIRECTORY [COUNT [SEED]]
+    while (line.Next()) {
+        if (line.Arg().starts_with("--"))
+            return line.Usage("unknown option '" + std::string(line.Arg()) + "'");
+        given.push_back(line.Arg().data());
     }
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (argc < 2) return Usage("no DIRECTORY given");
-    if (argc > 4) return Usage("too many arguments: DIRECTORY [COUNT [SEED]]");
+    if (const std::optional<int> status = line.End()) return *status;
+    if (given.empty()) return line.Usage("no DIRECTORY given");
+    if (given.size() > 3) return line.Usage("too many arguments: DIRECTORY [COUNT [SEED]]");
     // A count or a seed that is no number was taken as 0 before: an empty
     // archive, or with a sign a count that ran off the universe.
     const std::optional<unsigned long long> wanted =
-        argc > 2 ? WholeNumber(argv[2], 1, kMostStocks) : std::nullopt;
-    if (argc > 2 && !wanted)
-        return Usage(std::string("COUNT takes a whole number from 1 to ") +
-                     std::to_string(kMostStocks) + ", not '" + argv[2] + "'");
+        given.size() > 1 ? WholeNumber(given[1], 1, kMostStocks) : std::nullopt;
+    if (given.size() > 1 && !wanted)
+        return line.Usage(std::string("COUNT takes a whole number from 1 to ") +
+                          std::to_string(kMostStocks) + ", not '" + given[1] + "'");
     const std::optional<unsigned long long> seedGiven =
-        argc > 3 ? WholeNumber(argv[3], 0, ~0ull) : std::nullopt;
-    if (argc > 3 && !seedGiven)
-        return Usage(std::string("SEED takes a whole number, not '") + argv[3] + "'");
+        given.size() > 2 ? WholeNumber(given[2], 0, ~0ull) : std::nullopt;
+    if (given.size() > 2 && !seedGiven)
+        return line.Usage(std::string("SEED takes a whole number, not '") + given[2] + "'");
     const std::uint64_t seed = seedGiven.value_or(1);
+    const char* directory = given[0];
     quillon::sim::Market market(seed, quillon::SystemClock().Now());
     const int count =
         wanted ? static_cast<int>(*wanted) : static_cast<int>(market.Universe().size());
     const auto tickers = quillon::sim::ArchiveTickers(market, count);
-    if (const std::string made = quillon::MakeWorkingDirectory(argv[1]); !made.empty()) {
-        std::fprintf(stderr, "quillon-make-archive: %s\n", made.c_str());
-        return 1;
-    }
-    if (!quillon::sim::WriteArchive(market, tickers, argv[1])) {
-        std::fprintf(stderr, "quillon-make-archive: cannot write the archive in %s\n", argv[1]);
-        return 1;
-    }
+    if (const std::string made = quillon::MakeWorkingDirectory(directory); !made.empty())
+        return line.Fail(made);
+    if (!quillon::sim::WriteArchive(market, tickers, directory))
+        return line.Fail(std::string("cannot write the archive in ") + directory);
     std::printf(
         "%s written to %s\n",
         quillon::CountedText(static_cast<long long>(tickers.size()), "stock", "stocks").c_str(),
-        argv[1]);
-    return 0;
+        directory);
+    return quillon::kExitDone;
 }

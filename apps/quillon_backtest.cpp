@@ -2,28 +2,18 @@
 // History.db by a set of filters, as the scan would have judged it, and
 // reports what the stocks it would have saved did next.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "analytics/filters.h"
-#include "apps/usage_error.h"
-#include "charts/backtest_chart.h"
-#include "history/backtest.h"
+#include "apps/command_line.h"
+#include "charts/backtest_run.h"
 #include "history/backtest_report.h"
-#include "history/history_store.h"
-#include "platform/files.h"
 #include "platform/number_read.h"
+#include "platform/text.h"
 #include "results/archive_date.h"
 #include "results/settings.h"
 #include "results/shell_rules.h"
@@ -73,6 +63,9 @@ const char* kUsageStart =
     "                     comma-separated (default 1,5,10,20)\n"
     "  --workdir DIR      the working directory whose History.db is read\n"
     "                     (default: the current one)\n"
+    "  --user-workdir     the desktop program's per-user directory,\n"
+    "                     $XDG_DATA_HOME/quillon (~/.local/share/quillon by\n"
+    "                     default)\n"
     "  --csv FILE         also write the report's figures as CSV to FILE\n"
     "  --signals FILE     write every signal as CSV to FILE: date, symbol,\n"
     "                     verdict, rule, entry, the return of each horizon and\n"
@@ -103,22 +96,7 @@ std::string UsageText() {
     return kUsageStart + FilterTemplateList() + kUsageEnd;
 }
 
-constexpr int kDone = 0;
-constexpr int kFailed = 1;
-constexpr int kNoHistory = 2;
-constexpr int kEmptyRange = 3;
-constexpr int kUsageError = 64;
 constexpr int kMaxHorizon = 1000;
-
-int Usage(const std::string& problem) {
-    PrintUsageError("quillon-backtest", problem, kUsageStart);
-    return kUsageError;
-}
-
-int Fail(int status, const std::string& problem) {
-    std::fprintf(stderr, "quillon-backtest: %s\n", problem.c_str());
-    return status;
-}
 
 std::optional<HistoryDay> DayOfText(const std::string& text) {
     if (text.size() != 10) return std::nullopt;
@@ -149,228 +127,95 @@ std::optional<std::vector<int>> HorizonsOf(const std::string& text) {
     return horizons;
 }
 
-struct Command {
-    std::string dir = ".";
-    std::optional<FilterTemplate> filterTemplate;
-    std::string settingsFile;
-    std::vector<std::pair<std::string, std::string>> filters;  // --filter NAME=VALUE, in order
-    HistoryDay from = 0;
-    HistoryDay to = 99991231;
-    std::vector<int> horizons = {1, 5, 10, 20};
-    std::string csv, signals, chart;
-    bool quiet = false;
-};
-
-// Whether the two texts are the same but for the case of their letters.
-bool SameLetters(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+// Takes the value of the current option into `command`: the exit status of
+// a bad one (said), or nothing.
+std::optional<int> TakeValue(CommandLine& line, BacktestCommand& command) {
+    const std::optional<std::string> given = line.Value();
+    if (!given) return line.MissingValue();
+    const std::string& value = *given;
+    if (line.Is("--template")) {
+        command.filterTemplate = FindFilterTemplate(value);
+        if (!command.filterTemplate) {
+            return line.Usage(
+                "--template takes a number from 0 to 4 or the name of a template "
+                "(see --help), not '" +
+                value + "'");
+        }
+    } else if (line.Is("--filter")) {
+        const std::size_t equals = value.find('=');
+        Settings probe;
+        if (equals == std::string::npos ||
+            FilterNamed(probe, std::string_view(value).substr(0, equals)) == nullptr) {
+            return line.Usage(
+                "--filter takes NAME=VALUE, NAME a filter as the report names it (MinLast, "
+                "MaxPE, MinIvRank, ...), not '" +
+                value + "'");
+        }
+        // A value is a number or NA (the filter off); anything else, an
+        // empty value too, is refused rather than read as NA.
+        const std::string filterValue = value.substr(equals + 1);
+        if (!ParseDecimalNumber(filterValue) && !SameLetters(filterValue, "NA")) {
+            return line.Usage("--filter " + value.substr(0, equals) +
+                              " takes a number, or NA for no filter, not '" + filterValue + "'");
+        }
+        command.filters.emplace_back(value.substr(0, equals), filterValue);
+    } else if (line.Is("--from") || line.Is("--to")) {
+        const std::optional<HistoryDay> day = DayOfText(value);
+        if (!day) {
+            return line.Usage(std::string(line.Arg()) + " takes a real date as YYYY-MM-DD, not '" +
+                              value + "'");
+        }
+        (line.Is("--from") ? command.from : command.to) = *day;
+    } else if (line.Is("--horizons")) {
+        const std::optional<std::vector<int>> horizons = HorizonsOf(value);
+        if (!horizons) {
+            return line.Usage(
+                "--horizons takes whole numbers from 1 to 1000, each once, separated by "
+                "commas (1,5,10,20), not '" +
+                value + "'");
+        }
+        command.horizons = *horizons;
+    } else {
+        (line.Is("--settings")  ? command.settingsFile
+         : line.Is("--csv")     ? command.csv
+         : line.Is("--signals") ? command.signals
+                                : command.chart) = value;
+    }
+    return std::nullopt;
 }
 
-// The filter named as the report names it ("MinLast", "MaxPE", "MinIvRank"),
-// in any case; nullptr for an unknown name.
-FilterValue* FilterNamed(Settings& settings, std::string_view name) {
-    const auto same = [name](std::string_view other) { return SameLetters(other, name); };
-    for (std::size_t i = 0; i < kFilterCount; ++i) {
-        if (same(std::string_view(kFilterNames[i]).substr(3))) return &settings.Filters.Values[i];
+bool TakesValue(const CommandLine& line) {
+    for (const char* option : {"--template", "--settings", "--filter", "--from", "--to",
+                               "--horizons", "--csv", "--signals", "--chart"}) {
+        if (line.Is(option)) return true;
     }
-    HistorySettings& h = settings.History;
-    const std::pair<const char*, FilterValue*> history[] = {
-        {"MinIvRank", &h.MinIvRank},
-        {"MaxIvRank", &h.MaxIvRank},
-        {"MinIvPercentile", &h.MinIvPercentile},
-        {"MaxIvPercentile", &h.MaxIvPercentile}};
-    for (const auto& [known, value] : history) {
-        if (same(known)) return value;
-    }
-    return nullptr;
-}
-
-// The filters and where they came from, or the usage error.
-std::optional<std::string> LoadFilters(const Command& command, Settings& settings,
-                                       std::string& problem) {
-    SetDefaultSettings(settings);
-    std::string name = "the default filters";
-    if (!command.settingsFile.empty()) {
-        const std::optional<std::string> text = ReadWholeFile(command.settingsFile);
-        if (!text || !LoadSettingsText(settings, *text)) {
-            problem = "--settings: " + command.settingsFile + " cannot be read as a settings file";
-            return std::nullopt;
-        }
-        name = "settings file " + command.settingsFile;
-    } else if (!command.filterTemplate) {
-        const WorkingFileNames files = WorkingFileNames::In(command.dir);
-        if (FileExists(files.SettingsFile)) {
-            const std::optional<std::string> text = ReadWholeFile(files.SettingsFile);
-            if (!text || !LoadSettingsText(settings, *text)) {
-                problem = files.SettingsFile + " cannot be read as a settings file";
-                return std::nullopt;
-            }
-            name = "settings file " + files.SettingsFile;
-        }
-    }
-    if (command.filterTemplate) {
-        const auto which = static_cast<std::size_t>(*command.filterTemplate);
-        ApplyFilterTemplate(settings.Filters, *command.filterTemplate);
-        ClearHistoryFilters(settings.History);
-        name =
-            std::string(kFilterTemplateNames[which]) + " (template " + std::to_string(which) + ")";
-    }
-    for (const auto& [filter, value] : command.filters)
-        *FilterNamed(settings, filter) = ParseFilterValue(value);  // names checked when read
-    if (!command.filters.empty()) name += " changed by --filter";
-    return name;
-}
-
-int Run(const Command& command) {
-    Settings settings;
-    std::string problem;
-    const std::optional<std::string> filtersName = LoadFilters(command, settings, problem);
-    if (!filtersName) return Usage(problem);
-
-    const std::string database = command.dir + "/History.db";
-    if (!FileExists(database)) {
-        return Fail(kNoHistory, "no history in " + command.dir + ": " + database +
-                                    " does not exist (a scan records it)");
-    }
-    HistoryStore store;
-    if (!store.OpenForReading(database)) return Fail(kFailed, database + ": " + store.Error());
-
-    BacktestOptions options;
-    options.Filters = settings.Filters.Values;
-    options.History = settings.History;
-    options.From = command.from;
-    options.To = command.to;
-    options.Horizons = command.horizons;
-    const bool progress = !command.quiet && isatty(STDERR_FILENO) == 1;
-    if (progress) {
-        options.Progress = [](int done, int total) {
-            if (done % 20 == 0 || done == total) {
-                std::fprintf(stderr, "\rquillon-backtest: %d of %d days read", done, total);
-            }
-        };
-    }
-    // Every signal streamed to a file that replaces --signals once whole.
-    std::optional<FileReplacement> signals;
-    if (!command.signals.empty()) {
-        signals.emplace(command.signals);
-        if (!signals->Write(BacktestSignalsHeader(command.horizons))) {
-            return Fail(kFailed,
-                        "cannot write " + command.signals + ": " + std::strerror(signals->Error()));
-        }
-        options.Signal = [&signals](const BacktestSignal& s) {
-            signals->Write(BacktestSignalLine(s));
-        };
-    }
-
-    BacktestReport report;
-    std::string error;
-    const bool ran = RunBacktest(store, options, report, error);
-    if (progress) std::fprintf(stderr, "\n");
-    if (!ran) return Fail(kFailed, error);
-    if (report.Days.empty()) {
-        const std::string range = (command.from > 0 ? BacktestDayText(command.from) : "the start") +
-                                  " to " +
-                                  (command.to < 99991231 ? BacktestDayText(command.to) : "the end");
-        return Fail(kEmptyRange, "no recorded date from " + range + " in " + database);
-    }
-    if (signals && !signals->Commit()) {
-        return Fail(kFailed,
-                    "cannot write " + command.signals + ": " + std::strerror(signals->Error()));
-    }
-    const std::string text = BacktestReportText(report, options, *filtersName);
-    if (!command.csv.empty() &&
-        !ReplaceFileAtomically(command.csv, BacktestReportCsv(report), false)) {
-        return Fail(kFailed, "cannot write " + command.csv);
-    }
-    if (!command.chart.empty() && !WriteBacktestChart(command.chart, report, error)) {
-        return Fail(kFailed, error);
-    }
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    if (!report.PartialDays.empty())
-        std::fprintf(stderr, "quillon-backtest: %s\n", BacktestPartialNote(report).c_str());
-    return std::fflush(stdout) == 0 ? kDone : kFailed;
+    return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    Command command;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help") {
-            std::fputs(UsageText().c_str(), stdout);
-            return kDone;
-        }
-        if (arg == "--version") {
-            std::printf("quillon-backtest %s\n", QUILLON_VERSION);
-            return kDone;
-        }
-        if (arg == "--quiet") {
+    CommandLine line("quillon-backtest", argc, argv, UsageText());
+    line.TakeWorkdir();
+    BacktestCommand command;
+    while (line.Next()) {
+        if (line.Is("--quiet")) {
             command.quiet = true;
-            continue;
-        }
-        if (!hasValue) return Usage("unknown option or missing value: '" + arg + "'");
-        const std::string value = argv[++i];
-        if (arg == "--template") {
-            command.filterTemplate = FindFilterTemplate(value);
-            if (!command.filterTemplate) {
-                return Usage(
-                    "--template takes a number from 0 to 4 or the name of a template "
-                    "(see --help), not '" +
-                    value + "'");
-            }
-        } else if (arg == "--settings") {
-            command.settingsFile = value;
-        } else if (arg == "--filter") {
-            const std::size_t equals = value.find('=');
-            Settings probe;
-            if (equals == std::string::npos ||
-                FilterNamed(probe, std::string_view(value).substr(0, equals)) == nullptr) {
-                return Usage(
-                    "--filter takes NAME=VALUE, NAME a filter as the report names it (MinLast, "
-                    "MaxPE, MinIvRank, ...), not '" +
-                    value + "'");
-            }
-            // A value is a number or NA (the filter off); anything else,
-            // an empty value too, is refused rather than read as NA.
-            const std::string filterValue = value.substr(equals + 1);
-            if (!ParseDecimalNumber(filterValue) && !SameLetters(filterValue, "NA")) {
-                return Usage("--filter " + value.substr(0, equals) +
-                             " takes a number, or NA for no filter, not '" + filterValue + "'");
-            }
-            command.filters.emplace_back(value.substr(0, equals), filterValue);
-        } else if (arg == "--from" || arg == "--to") {
-            const std::optional<HistoryDay> day = DayOfText(value);
-            if (!day) return Usage(arg + " takes a real date as YYYY-MM-DD, not '" + value + "'");
-            (arg == "--from" ? command.from : command.to) = *day;
-        } else if (arg == "--horizons") {
-            const std::optional<std::vector<int>> horizons = HorizonsOf(value);
-            if (!horizons) {
-                return Usage(
-                    "--horizons takes whole numbers from 1 to 1000, each once, separated "
-                    "by commas (1,5,10,20), not '" +
-                    value + "'");
-            }
-            command.horizons = *horizons;
-        } else if (arg == "--workdir") {
-            command.dir = value;
-        } else if (arg == "--csv") {
-            command.csv = value;
-        } else if (arg == "--signals") {
-            command.signals = value;
-        } else if (arg == "--chart") {
-            command.chart = value;
+        } else if (TakesValue(line)) {
+            if (const std::optional<int> status = TakeValue(line, command)) return *status;
         } else {
-            return Usage("unknown option '" + arg + "'");
+            return line.Usage("unknown option '" + std::string(line.Arg()) + "'");
         }
     }
+    if (const std::optional<int> status = line.End()) return *status;
+    if (!line.Workdir().empty()) command.dir = line.Workdir();
     if (command.from > command.to) {
-        return Usage("--from " + BacktestDayText(command.from) + " lies after --to " +
-                     BacktestDayText(command.to));
+        return line.Usage("--from " + BacktestDayText(command.from) + " lies after --to " +
+                          BacktestDayText(command.to));
     }
-    return Run(command);
+    Settings settings;
+    std::string problem;
+    const std::optional<std::string> filtersName = LoadBacktestFilters(command, settings, problem);
+    if (!filtersName) return line.Usage(problem);
+    return RunBacktestCommand(command, settings, *filtersName);
 }

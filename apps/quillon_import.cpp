@@ -2,13 +2,12 @@
 // the quote archive Quote.txt of a working directory, for a local scan.
 
 #include <cstdio>
-#include <cstring>
+#include <optional>
 #include <string>
 
-#include "apps/usage_error.h"
+#include "apps/command_line.h"
 #include "ingest/importer.h"
 #include "platform/clock.h"
-#include "platform/workdir.h"
 
 namespace {
 
@@ -63,11 +62,41 @@ const char* kUsage =
 
 constexpr int kNothingWritten = 1;
 constexpr int kNoOptionKept = 2;
-constexpr int kUsageError = 64;
 
-int Usage(const std::string& problem) {
-    quillon::PrintUsageError("quillon-import", problem, kUsage);
-    return kUsageError;
+// Reads the value of the current option into `options`: the exit status of
+// a bad one (said), or nothing.
+std::optional<int> TakeValue(quillon::CommandLine& line, quillon::import::ImportOptions& options,
+                             std::string& symbol, bool& outGiven) {
+    using namespace quillon::import;
+    const std::optional<std::string> given = line.Value();
+    if (!given) return line.MissingValue();
+    const std::string& value = *given;
+    if (line.Is("--out")) {
+        // Empty would put the files at the root, "/Quote.txt".
+        if (value.empty()) return line.Usage("--out needs a directory");
+        options.outDir = value;
+        outGiven = true;
+    } else if (line.Is("--date")) {
+        const std::optional<CivilDate> date = ParseDate(value);
+        if (!date || value.size() != 10 || value[4] != '-')
+            return line.Usage("--date takes YYYY-MM-DD, not '" + value + "'");
+        options.date = *date;
+    } else if (line.Is("--symbol")) {
+        symbol = SymbolOf(value);
+        if (!IsCommandLineSymbol(symbol))
+            return line.Usage("--symbol takes 1 to 6 letters and digits, not '" + value + "'");
+    } else {
+        const std::size_t equals = value.find('=');
+        const std::string name = SymbolOf(value.substr(0, equals));
+        const Cell price = ReadCell(equals == std::string::npos ? "" : value.substr(equals + 1));
+        if (equals == std::string::npos || !IsCommandLineSymbol(name) ||
+            price.kind != Cell::Number || !(price.value > 0)) {
+            return line.Usage("--price takes SYMBOL=PRICE with a price above 0, not '" + value +
+                              "'");
+        }
+        options.prices.emplace_back(name, price.value);
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -77,75 +106,37 @@ int main(int argc, char** argv) {
     ImportOptions options;
     const quillon::DateTime now = quillon::SystemClock().Now();
     options.today = {now.Year, now.Month, now.Day};
+    quillon::CommandLine line("quillon-import", argc, argv, kUsage);
     // --workdir and --user-workdir name the output directory as they name
     // the working directory of the other programs; the files to read stay
     // relative to the current directory.
-    const quillon::WorkdirChoice workdir = quillon::TakeWorkdirOptions(argc, argv);
+    line.TakeWorkdir();
     bool outGiven = false;
     bool verbose = false;
     std::string symbol;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--version") {
-            std::puts("quillon-import " QUILLON_VERSION);
-            return 0;
-        }
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (arg == "--symbols") {
+    while (line.Next()) {
+        if (line.Is("--symbols")) {
             options.writeSymbols = true;
-        } else if (arg == "--verbose") {
+        } else if (line.Is("--verbose")) {
             verbose = true;
-        } else if (arg == "--out" || arg == "--date" || arg == "--price" || arg == "--symbol") {
-            if (i + 1 >= argc) return Usage(arg + " needs a value");
-            const std::string value = argv[++i];
-            if (arg == "--out") {
-                // Empty would put the files at the root, "/Quote.txt".
-                if (value.empty()) return Usage("--out needs a directory");
-                options.outDir = value;
-                outGiven = true;
-            } else if (arg == "--date") {
-                const std::optional<CivilDate> date = ParseDate(value);
-                if (!date || value.size() != 10 || value[4] != '-') {
-                    return Usage("--date takes YYYY-MM-DD, not '" + value + "'");
-                }
-                options.date = *date;
-            } else if (arg == "--symbol") {
-                symbol = SymbolOf(value);
-                if (symbol.empty() || symbol.size() > 6 ||
-                    symbol.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") !=
-                        std::string::npos) {
-                    return Usage("--symbol takes 1 to 6 letters and digits, not '" + value + "'");
-                }
-            } else {
-                const std::size_t equals = value.find('=');
-                const std::string name = SymbolOf(value.substr(0, equals));
-                const Cell price =
-                    ReadCell(equals == std::string::npos ? "" : value.substr(equals + 1));
-                if (equals == std::string::npos || name.empty() || name.size() > 6 ||
-                    name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") !=
-                        std::string::npos ||
-                    price.kind != Cell::Number || !(price.value > 0)) {
-                    return Usage("--price takes SYMBOL=PRICE with a price above 0, not '" + value +
-                                 "'");
-                }
-                options.prices.emplace_back(name, price.value);
-            }
-        } else if (arg.starts_with("--")) {
-            return Usage("unknown option " + arg);
+        } else if (line.Is("--out") || line.Is("--date") || line.Is("--price") ||
+                   line.Is("--symbol")) {
+            if (const std::optional<int> status = TakeValue(line, options, symbol, outGiven))
+                return *status;
+        } else if (line.Arg().starts_with("--")) {
+            return line.Usage("unknown option " + std::string(line.Arg()));
         } else {
-            options.files.push_back({arg, symbol});
+            options.files.push_back({std::string(line.Arg()), symbol});
         }
     }
-    if (!workdir.Error.empty()) return Usage(workdir.Error);
-    if (!workdir.Directory.empty()) {
+    if (const std::optional<int> status = line.End()) return *status;
+    if (!line.Workdir().empty()) {
         if (outGiven)
-            return Usage("--out and --workdir or --user-workdir name the same directory: give one");
-        options.outDir = workdir.Directory;
+            return line.Usage(
+                "--out and --workdir or --user-workdir name the same directory: give one");
+        options.outDir = line.Workdir();
     }
-    if (options.files.empty()) return Usage("no file to import");
+    if (options.files.empty()) return line.Usage("no file to import");
     if (verbose) options.verbose = stderr;
 
     ImportSummary summary;
@@ -156,9 +147,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s: read as %s\n", file.path.c_str(), file.layout.c_str());
         for (const std::string& message : summary.unpriced)
             std::fprintf(stderr, "%s\n", message.c_str());
-        std::fprintf(stderr, "quillon-import: %s\n", error.c_str());
-        return failure == ImportFailure::NoOption ? kNoOptionKept : kNothingWritten;
+        return line.Fail(error,
+                         failure == ImportFailure::NoOption ? kNoOptionKept : kNothingWritten);
     }
     std::fputs(SummaryText(summary, options.outDir + "/Quote.txt").c_str(), stdout);
-    return 0;
+    return quillon::kExitDone;
 }

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "apps/usage_error.h"
+#include "apps/command_line.h"
 #include "platform/clock.h"
 #include "sim/file_market.h"
 #include "sim/quote_pages.h"
@@ -167,46 +167,40 @@ bool ApplyOption(const std::string& option, const std::string& value, Config& co
     return address.has_value();
 }
 
-// Fills `config` from the arguments; false with a message for a bad one.
-bool ParseArguments(int argc, char** argv, Config& config) {
-    for (int i = 1; i < argc; i += 2) {
-        if (std::strcmp(argv[i], "--verbose") == 0) {
+// Fills `config` from the arguments: nothing to go on, or the exit status
+// (0 after --help or --version; 64 after a bad argument, said).
+std::optional<int> ParseArguments(CommandLine& line, Config& config) {
+    // The problem is told; then the usage line and where to read more.
+    const auto bad = [&line](const std::string& problem) {
+        line.Say(problem);
+        return line.Usage("");
+    };
+    while (line.Next()) {
+        const std::string option(line.Arg());
+        if (line.Is("--verbose")) {
             config.verbose = true;
-            --i;
-            continue;
-        }
-        if (std::strcmp(argv[i], "--chains") == 0) {
+        } else if (line.Is("--chains")) {
             // Every argument up to the next option names a chain file.
-            int next = i + 1;
-            for (; next < argc && !std::string_view(argv[next]).starts_with("--"); ++next)
-                config.files.chainFiles.push_back(argv[next]);
-            if (next == i + 1) {
-                std::fprintf(stderr, "quillon-quoted: bad argument --chains (no file)\n");
-                return false;
-            }
-            i = next - 2;
-            continue;
-        }
-        if (i + 1 == argc || !ApplyOption(argv[i], argv[i + 1], config)) {
-            std::fprintf(stderr, "quillon-quoted: bad argument %s %s\n", argv[i],
-                         i + 1 < argc ? argv[i + 1] : "(no value)");
-            return false;
+            const std::size_t before = config.files.chainFiles.size();
+            while (line.Peek() && !line.Peek()->starts_with("--"))
+                config.files.chainFiles.push_back(*line.Value());
+            if (config.files.chainFiles.size() == before)
+                return bad("bad argument --chains (no file)");
+        } else {
+            const std::optional<std::string> value = line.Value();
+            if (!value || !ApplyOption(option, *value, config))
+                return bad("bad argument " + option + " " + value.value_or("(no value)"));
         }
     }
+    if (const std::optional<int> status = line.End()) return status;
     if (config.server.listen.empty())
         config.server.listen = {*ParseEndpoint("127.0.0.1:80"), *ParseEndpoint("127.0.0.2:80")};
     const bool named = !config.files.stocksFile.empty() || !config.files.chainFiles.empty();
-    const char* problem = nullptr;
-    if (named && !config.dataDir.empty()) {
-        problem = "--data and --stocks/--chains exclude each other";
-    } else if (named && (config.files.stocksFile.empty() || config.files.chainFiles.empty())) {
-        problem = "--stocks and --chains go together";
-    }
-    if (problem != nullptr) {
-        std::fprintf(stderr, "quillon-quoted: %s\n", problem);
-        return false;
-    }
-    return true;
+    if (named && !config.dataDir.empty())
+        return bad("--data and --stocks/--chains exclude each other");
+    if (named && (config.files.stocksFile.empty() || config.files.chainFiles.empty()))
+        return bad("--stocks and --chains go together");
+    return std::nullopt;
 }
 
 // The market the service serves: the synthetic one, or the CSV files read
@@ -242,22 +236,9 @@ std::unique_ptr<sim::MarketSource> OpenMarket(const Config& config) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::puts("quillon-quoted " QUILLON_VERSION);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-    }
+    CommandLine line("quillon-quoted", argc, argv, kUsage);
     Config config;
-    if (!ParseArguments(argc, argv, config)) {
-        // The problem is told; then the usage line and where to read more.
-        PrintUsageError("quillon-quoted", "", kUsage);
-        return 64;
-    }
+    if (const std::optional<int> status = ParseArguments(line, config)) return *status;
     std::signal(SIGPIPE, SIG_IGN);
     struct sigaction stop {};
     stop.sa_handler = OnStopSignal;
@@ -266,10 +247,10 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &stop, nullptr);
 
     std::unique_ptr<sim::MarketSource> market = OpenMarket(config);
-    if (!market) return 1;
+    if (!market) return kExitFailed;
     sim::QuoteServer server(config.server, std::move(market));
     const bool opened = server.Open();
     if (opened) server.Run(g_stop);
     server.CloseAll();
-    return opened ? 0 : 1;
+    return opened ? kExitDone : kExitFailed;
 }

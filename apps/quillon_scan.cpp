@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "analytics/filters.h"
-#include "apps/usage_error.h"
+#include "apps/command_line.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/number_format.h"
@@ -144,12 +144,6 @@ const char* kUsageEnd =
 // The --help text.
 std::string UsageText() {
     return kUsageStart + FilterTemplateList() + kUsageEnd;
-}
-
-// A usage error: the problem, the usage line and where to read more.
-int BadArgument(const std::string& problem) {
-    PrintUsageError("quillon-scan", problem, kUsageStart);
-    return kExitBadArgument;
 }
 
 // The minutes of --give-up-after (fractions allowed), or nothing when the
@@ -293,122 +287,101 @@ void InstallTestFaults(PassOutputFiles& outputs) {
 }
 #endif
 
-// Reads the arguments into `options`: -1 to go on, otherwise the exit status
-// (the message said). Every setup value is checked here, before anything is
-// written.
-int ParseArguments(int argc, char** argv, RunOptions& options) {
-    std::optional<std::string> passwordFile;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--version") {
-            std::puts("quillon-scan " QUILLON_VERSION);
-            return kExitDone;
+// Takes the value of the current option into `options`: the exit status of
+// a bad one (said), or nothing. Every setup value is checked here, before
+// anything is written.
+std::optional<int> TakeValue(CommandLine& line, RunOptions& options,
+                             std::optional<std::string>& passwordFile) {
+    const std::optional<std::string> given = line.Value();
+    if (!given) return line.MissingValue();
+    const std::string& value = *given;
+    std::string error;
+    if (line.Is("--give-up-after")) {
+        std::optional<double> minutes = ParseMinutes(value.c_str());
+        if (!minutes) return line.Usage("--give-up-after takes minutes, not '" + value + "'");
+        options.giveUpMinutes = *minutes;
+    } else if (line.Is("--date")) {
+        // Exactly YYYY-MM-DD, so that no day and month are swapped.
+        options.date = value.size() == 10 ? ParseArchiveDate(value) : std::nullopt;
+        if (!options.date)
+            return line.Usage("--date takes a date as YYYY-MM-DD, not '" + value + "'");
+    } else if (line.Is("--hosts")) {
+        options.hosts = ParseHostList(value, error);
+        if (!options.hosts) return line.Usage("--hosts " + error);
+    } else if (line.Is("--symbol-file")) {
+        options.symbolFile = SymbolFileChoice(value, error);
+        if (!options.symbolFile) return line.Usage("--symbol-file: " + error);
+    } else if (line.Is("--template")) {
+        options.filterTemplate = FindFilterTemplate(value);
+        if (!options.filterTemplate) {
+            return line.Usage(
+                "--template takes a number from 0 to 4 or the name of a template (see --help), "
+                "not '" +
+                value + "'");
         }
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(UsageText().c_str(), stdout);
-            return kExitDone;
-        }
-        if (arg == "--password" || arg.starts_with("--password=")) {
-            // The password itself is never repeated.
-            return BadArgument(std::string("a password on the command line is refused: other "
-                                           "users can read a program's command line (ps, "
-                                           "/proc). Give it with --password-file FILE, with "
-                                           "--password-file - on standard input, or in the "
-                                           "environment variable ") +
-                               kPasswordVariable + ".");
-        }
-        if (arg == "--wait") {
-            options.wait = true;
-            continue;
-        }
-        if (arg == "--realtime") {
-            options.realtime = true;
-            continue;
-        }
-        if (arg == "--give-up-after" && hasValue) {
-            std::optional<double> minutes = ParseMinutes(argv[++i]);
-            if (!minutes) {
-                return BadArgument(FormatArgs("--give-up-after takes minutes, not '%s'", argv[i]));
-            }
-            options.giveUpMinutes = *minutes;
-            continue;
-        }
-        if (arg == "--local" || arg == "--server") {
-            const bool wantLocal = arg == "--local";
-            if (options.local && *options.local != wantLocal) {
-                return BadArgument("--local and --server exclude each other");
-            }
-            options.local = wantLocal;
-            continue;
-        }
-        if (arg == "--date" && hasValue) {
-            // Exactly YYYY-MM-DD, so that no day and month are swapped.
-            const std::string_view text = argv[++i];
-            options.date = text.size() == 10 ? ParseArchiveDate(text) : std::nullopt;
-            if (!options.date) {
-                return BadArgument(
-                    FormatArgs("--date takes a date as YYYY-MM-DD, not '%s'", argv[i]));
-            }
-            continue;
-        }
-        if (arg == "--hosts" && hasValue) {
-            std::string error;
-            options.hosts = ParseHostList(argv[++i], error);
-            if (!options.hosts) {
-                return BadArgument("--hosts " + error);
-            }
-            continue;
-        }
-        if (arg == "--symbol-file" && hasValue) {
-            std::string error;
-            options.symbolFile = SymbolFileChoice(argv[++i], error);
-            if (!options.symbolFile) {
-                return BadArgument("--symbol-file: " + error);
-            }
-            continue;
-        }
-        if (arg == "--template" && hasValue) {
-            options.filterTemplate = FindFilterTemplate(argv[++i]);
-            if (!options.filterTemplate) {
-                return BadArgument(
-                    FormatArgs("--template takes a number from 0 to 4 or the "
-                               "name of a template (see --help), not '%s'",
-                               argv[i]));
-            }
-            continue;
-        }
-        if (arg == "--user" && hasValue) {
-            const std::string name = argv[++i];
-            // The settings file keeps "name:password": a colon would end the
-            // name there when it is read back.
-            if (name.find(':') != std::string::npos || name.size() > kMaxCredentialBytes) {
-                return BadArgument("--user takes a name without a colon, of at most 4096 bytes");
-            }
-            options.userName = name;
-            continue;
-        }
-        if (arg == "--password-file" && hasValue) {
-            passwordFile = argv[++i];
-            continue;
-        }
-        return BadArgument(FormatArgs("unknown argument '%s'", argv[i]));
+    } else if (line.Is("--user")) {
+        // The settings file keeps "name:password": a colon would end the
+        // name there when it is read back.
+        if (value.find(':') != std::string::npos || value.size() > kMaxCredentialBytes)
+            return line.Usage("--user takes a name without a colon, of at most 4096 bytes");
+        options.userName = value;
+    } else {
+        passwordFile = value;
     }
-    if (passwordFile) {
+    return std::nullopt;
+}
+
+// The password of --password-file, or else of the environment: the exit
+// status of one that cannot be read (said), or nothing.
+std::optional<int> TakePassword(const CommandLine& line, const std::optional<std::string>& file,
+                                RunOptions& options) {
+    if (file) {
         std::string error;
-        options.password = ReadPassword(*passwordFile, error);
-        if (!options.password) {
-            return BadArgument("--password-file: " + error);
-        }
+        options.password = ReadPassword(*file, error);
+        if (!options.password) return line.Usage("--password-file: " + error);
     } else if (const char* fromEnvironment = std::getenv(kPasswordVariable);
                fromEnvironment != nullptr && *fromEnvironment != '\0') {
-        if (std::strlen(fromEnvironment) > kMaxCredentialBytes) {
-            return BadArgument(std::string(kPasswordVariable) +
-                               ": the password is longer than 4096 bytes");
-        }
+        if (std::strlen(fromEnvironment) > kMaxCredentialBytes)
+            return line.Usage(std::string(kPasswordVariable) +
+                              ": the password is longer than 4096 bytes");
         options.password = fromEnvironment;
     }
-    return -1;
+    return std::nullopt;
+}
+
+// Reads the arguments into `options`: nothing to go on, otherwise the exit
+// status (the message said).
+std::optional<int> ParseArguments(CommandLine& line, RunOptions& options) {
+    std::optional<std::string> passwordFile;
+    while (line.Next()) {
+        const std::string_view arg = line.Arg();
+        if (arg == "--password" || arg.starts_with("--password=")) {
+            // The password itself is never repeated.
+            return line.Usage(std::string("a password on the command line is refused: other "
+                                          "users can read a program's command line (ps, "
+                                          "/proc). Give it with --password-file FILE, with "
+                                          "--password-file - on standard input, or in the "
+                                          "environment variable ") +
+                              kPasswordVariable + ".");
+        }
+        if (line.Is("--wait") || line.Is("--realtime")) {
+            (line.Is("--wait") ? options.wait : options.realtime) = true;
+        } else if (line.Is("--local") || line.Is("--server")) {
+            const bool wantLocal = line.Is("--local");
+            if (options.local && *options.local != wantLocal)
+                return line.Usage("--local and --server exclude each other");
+            options.local = wantLocal;
+        } else if (line.Is("--give-up-after") || line.Is("--date") || line.Is("--hosts") ||
+                   line.Is("--symbol-file") || line.Is("--template") || line.Is("--user") ||
+                   line.Is("--password-file")) {
+            if (const std::optional<int> status = TakeValue(line, options, passwordFile))
+                return status;
+        } else {
+            return line.Usage("unknown argument '" + std::string(arg) + "'");
+        }
+    }
+    if (const std::optional<int> status = line.End()) return status;
+    return TakePassword(line, passwordFile, options);
 }
 
 // Saves what the setup options ask for, as the desktop program's commands
@@ -471,18 +444,13 @@ ScanAdvice RunnerAdvice() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const WorkdirChoice workdir = TakeWorkdirOptions(argc, argv);
+    CommandLine line("quillon-scan", argc, argv, UsageText());
+    line.TakeWorkdir();
     RunOptions options;
-    if (const int status = ParseArguments(argc, argv, options); status >= 0) return status;
-    if (!workdir.Error.empty()) {
-        return BadArgument(workdir.Error);
-    }
-    if (!workdir.Directory.empty()) {
-        const std::string error = EnterWorkingDirectory(workdir.Directory);
-        if (!error.empty()) {
-            std::fprintf(stderr, "quillon-scan: %s\n", error.c_str());
-            return kExitCannotStart;
-        }
+    if (const std::optional<int> status = ParseArguments(line, options)) return *status;
+    if (!line.Workdir().empty()) {
+        const std::string error = EnterWorkingDirectory(line.Workdir());
+        if (!error.empty()) return line.Fail(error, kExitCannotStart);
     }
 
     // The directory is this run's before any working file is read or

@@ -179,6 +179,12 @@ std::string SymbolOf(std::string_view text) {
     return UpperCase(text);
 }
 
+bool IsCommandLineSymbol(std::string_view symbol) {
+    return !symbol.empty() && symbol.size() <= 6 &&
+           symbol.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") ==
+               std::string_view::npos;
+}
+
 Cell ReadCell(std::string_view text) {
     text = Trim(text);
     const std::string upper = UpperCase(text);

@@ -43,6 +43,8 @@ std::string NormalizeColumnName(std::string_view name);
 // A symbol as the files write it, in the form the scan uses: upper case, a
 // leading "^" or "$" of an index dropped.
 std::string SymbolOf(std::string_view text);
+// A symbol a command line may name: 1 to 6 capital letters and digits.
+bool IsCommandLineSymbol(std::string_view symbol);
 
 // A value cell: missing (empty, "NaN", "N/A", "-"), a number (a leading "$",
 // thousands separators and a trailing "%" allowed), or unreadable.

@@ -1,7 +1,9 @@
 #pragma once
 // Trimming text: the one way of cutting blanks off the ends of a field, a
-// line or a name. Each reader says which bytes count as blank for it.
+// line or a name. Each reader says which bytes count as blank for it. And
+// names compared in any case.
 
+#include <cstddef>
 #include <string_view>
 
 namespace quillon {
@@ -36,6 +38,18 @@ constexpr std::string_view TrimEnd(std::string_view text, Blank blank) {
 template <class Blank>
 constexpr std::string_view Trim(std::string_view text, Blank blank) {
     return TrimEnd(TrimStart(text, blank), blank);
+}
+
+// Whether the two texts are the same but for the case of their ASCII letters.
+constexpr bool SameLetters(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
 }
 
 }  // namespace quillon

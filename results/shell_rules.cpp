@@ -1,9 +1,11 @@
 #include "results/shell_rules.h"
 
 #include <fstream>
+#include <utility>
 
 #include "platform/files.h"
 #include "platform/number_format.h"
+#include "platform/text.h"
 #include "results/settings_save.h"
 
 namespace quillon {
@@ -75,19 +77,29 @@ void SelectDataSource(bool local, bool hadMark, Settings& settings, RunTimeValue
 }
 
 std::optional<FilterTemplate> FindFilterTemplate(std::string_view text) {
-    auto lower = [](std::string_view in) {
-        std::string out(in);
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        return out;
-    };
-    const std::string wanted = lower(text);
     for (std::size_t i = 0; i < kFilterTemplateNames.size(); ++i) {
-        if (wanted == std::to_string(i) || wanted == lower(kFilterTemplateNames[i])) {
+        if (text == std::to_string(i) || SameLetters(text, kFilterTemplateNames[i])) {
             return static_cast<FilterTemplate>(i);
         }
     }
     return std::nullopt;
+}
+
+FilterValue* FilterNamed(Settings& settings, std::string_view name) {
+    for (std::size_t i = 0; i < kFilterCount; ++i) {
+        if (SameLetters(std::string_view(kFilterNames[i]).substr(3), name))
+            return &settings.Filters.Values[i];
+    }
+    HistorySettings& h = settings.History;
+    const std::pair<const char*, FilterValue*> history[] = {
+        {"MinIvRank", &h.MinIvRank},
+        {"MaxIvRank", &h.MaxIvRank},
+        {"MinIvPercentile", &h.MinIvPercentile},
+        {"MaxIvPercentile", &h.MaxIvPercentile}};
+    for (const auto& [known, value] : history) {
+        if (SameLetters(known, name)) return value;
+    }
+    return nullptr;
 }
 
 bool ApplyFilterTemplateAndSave(FilterTemplate which, Settings& settings,

@@ -66,6 +66,10 @@ void SelectDataSource(bool local, bool hadMark, Settings& settings, RunTimeValue
 // (0 to 4) or its name in any case ("for low p/e stocks"); nothing otherwise.
 std::optional<FilterTemplate> FindFilterTemplate(std::string_view text);
 
+// The filter a command line names as the report names it ("MinLast",
+// "MaxPE", "MinIvRank"), in any case; nullptr for an unknown name.
+FilterValue* FilterNamed(Settings& settings, std::string_view name);
+
 // The filter dialog's Use Template followed by closing the dialog: the
 // template's values, each then taken back from its text form as the dialog
 // takes its edits (the text "7" becomes the number 7), the price ZOR is

@@ -7,19 +7,18 @@
 
 #include <functional>
 
+#include "platform/exit_status.h"
 #include "scan/context.h"
 
 namespace quillon {
 
-// quillon-scan's exit statuses.
-inline constexpr int kExitDone = 0;
+// quillon-scan's exit statuses besides kExitDone and kExitUsage.
 inline constexpr int kExitCannotStart = 2;
 inline constexpr int kExitUnreachable = 3;
 inline constexpr int kExitLoginRefused = 4;
 inline constexpr int kExitGaveUp = 5;
 inline constexpr int kExitWriteFailed = 6;
 inline constexpr int kExitBusy = 7;
-inline constexpr int kExitBadArgument = 64;
 
 struct HeadlessRun {
     // Every step on the 55 ms clock, as the desktop program steps it,

@@ -162,6 +162,9 @@ TEST(Runner, AUsageErrorTellsTheProblemTheUsageLineAndOneHint) {
         {QUILLON_SCAN_PATH, "--bogus",
          "quillon-scan: unknown argument '--bogus'\nUsage: quillon-scan [OPTION]...\n"
          "Try 'quillon-scan --help' for more.\n"},
+        {QUILLON_SCAN_PATH, "--local --date",
+         "quillon-scan: --date needs a value\nUsage: quillon-scan [OPTION]...\n"
+         "Try 'quillon-scan --help' for more.\n"},
         {QUILLON_SCAN_PATH, "--local --server",
          "quillon-scan: --local and --server exclude each other\nUsage: quillon-scan "
          "[OPTION]...\nTry 'quillon-scan --help' for more.\n"},
@@ -173,6 +176,8 @@ TEST(Runner, AUsageErrorTellsTheProblemTheUsageLineAndOneHint) {
          "Try 'quillon-import --help' for more.\n"},
         {QUILLON_MAKE_ARCHIVE_PATH, "",
          "quillon-make-archive: no DIRECTORY given\n" + makeArchiveUsage},
+        {QUILLON_MAKE_ARCHIVE_PATH, "--out x",
+         "quillon-make-archive: unknown option '--out'\n" + makeArchiveUsage},
         // A count that is no whole number above 0 made an empty archive, or
         // with a sign ran off the universe.
         {QUILLON_MAKE_ARCHIVE_PATH, "out -5",
