@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -17,26 +16,16 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "analytics/filters.h"
 #include "apps/command_line.h"
 #include "platform/clock.h"
-#include "platform/files.h"
-#include "platform/number_format.h"
-#include "platform/poll_loop.h"
-#include "platform/scan_lock.h"
-#include "platform/services.h"
 #include "platform/workdir.h"
 #include "results/archive_date.h"
-#include "results/settings.h"
-#include "results/settings_save.h"
 #include "results/shell_rules.h"
 #include "scan/context.h"
-#include "scan/headless_scan.h"
 #include "scan/quote_requests.h"
-#include "scan/scan_driver.h"
-#include "scan/sockets.h"
+#include "scan/scan_command.h"
 #ifdef QUILLON_TEST_FAULTS
 #include "tests/support/history_faults.h"
 #endif
@@ -44,8 +33,6 @@
 namespace {
 
 using namespace quillon;
-
-constexpr double kDefaultGiveUpMinutes = 30;
 
 // Up to the list of the templates.
 const char* kUsageStart =
@@ -162,23 +149,6 @@ std::optional<double> ParseMinutes(const char* text) {
 // line of limited length.
 constexpr std::size_t kMaxCredentialBytes = 4096;
 
-constexpr const char* kPasswordVariable = "QUILLON_PASSWORD";
-
-// What the command line asks of the run; the setup options are checked here
-// and applied once the working directory is this run's.
-struct RunOptions {
-    bool realtime = false;
-    bool wait = false;
-    double giveUpMinutes = kDefaultGiveUpMinutes;
-    std::optional<bool> local;
-    std::optional<DateTime> date;
-    std::optional<QuoteHosts> hosts;
-    std::optional<std::string> symbolFile;  // a full path
-    std::optional<FilterTemplate> filterTemplate;
-    std::optional<std::string> userName;
-    std::optional<std::string> password;
-};
-
 // The first line of `file` without its line end (LF or CR LF); nothing, with
 // `error` set, when it cannot be read or is too long.
 std::optional<std::string> ReadFirstLine(std::FILE* file, std::string& error) {
@@ -290,7 +260,7 @@ void InstallTestFaults(PassOutputFiles& outputs) {
 // Takes the value of the current option into `options`: the exit status of
 // a bad one (said), or nothing. Every setup value is checked here, before
 // anything is written.
-std::optional<int> TakeValue(CommandLine& line, RunOptions& options,
+std::optional<int> TakeValue(CommandLine& line, ScanCommand& options,
                              std::optional<std::string>& passwordFile) {
     const std::optional<std::string> given = line.Value();
     if (!given) return line.MissingValue();
@@ -334,15 +304,15 @@ std::optional<int> TakeValue(CommandLine& line, RunOptions& options,
 // The password of --password-file, or else of the environment: the exit
 // status of one that cannot be read (said), or nothing.
 std::optional<int> TakePassword(const CommandLine& line, const std::optional<std::string>& file,
-                                RunOptions& options) {
+                                ScanCommand& options) {
     if (file) {
         std::string error;
         options.password = ReadPassword(*file, error);
         if (!options.password) return line.Usage("--password-file: " + error);
-    } else if (const char* fromEnvironment = std::getenv(kPasswordVariable);
+    } else if (const char* fromEnvironment = std::getenv(kScanPasswordVariable);
                fromEnvironment != nullptr && *fromEnvironment != '\0') {
         if (std::strlen(fromEnvironment) > kMaxCredentialBytes)
-            return line.Usage(std::string(kPasswordVariable) +
+            return line.Usage(std::string(kScanPasswordVariable) +
                               ": the password is longer than 4096 bytes");
         options.password = fromEnvironment;
     }
@@ -351,7 +321,7 @@ std::optional<int> TakePassword(const CommandLine& line, const std::optional<std
 
 // Reads the arguments into `options`: nothing to go on, otherwise the exit
 // status (the message said).
-std::optional<int> ParseArguments(CommandLine& line, RunOptions& options) {
+std::optional<int> ParseArguments(CommandLine& line, ScanCommand& options) {
     std::optional<std::string> passwordFile;
     while (line.Next()) {
         const std::string_view arg = line.Arg();
@@ -362,7 +332,7 @@ std::optional<int> ParseArguments(CommandLine& line, RunOptions& options) {
                                           "/proc). Give it with --password-file FILE, with "
                                           "--password-file - on standard input, or in the "
                                           "environment variable ") +
-                              kPasswordVariable + ".");
+                              kScanPasswordVariable + ".");
         }
         if (line.Is("--wait") || line.Is("--realtime")) {
             (line.Is("--wait") ? options.wait : options.realtime) = true;
@@ -384,116 +354,17 @@ std::optional<int> ParseArguments(CommandLine& line, RunOptions& options) {
     return TakePassword(line, passwordFile, options);
 }
 
-// Saves what the setup options ask for, as the desktop program's commands
-// save it, before the scan window opens and reads it. A settings file that
-// cannot be saved is told and the run goes on with the values asked for;
-// false when QuoteHosts.txt cannot be written, since the scan would then
-// talk to other hosts than those named.
-bool ApplySetup(const RunOptions& options, Context& context) {
-    Settings& settings = context.settings;
-    const WorkingFileNames& files = context.files;
-    if (options.hosts) {
-        const std::string name = files.WorkingDirectory + "/QuoteHosts.txt";
-        errno = 0;
-        if (!ReplaceFileAtomically(name, QuoteHostsText(*options.hosts), false)) {
-            std::fprintf(stderr, "quillon-scan: cannot write %s: %s\n", name.c_str(),
-                         std::strerror(errno != 0 ? errno : EIO));
-            return false;
-        }
-    }
-    if (options.local) {
-        // As the Setup menu's command: another source than the settings file's
-        // starts a new pass.
-        SelectDataSource(*options.local, settings.LocalMode() == *options.local, settings,
-                         context.runtime, files, context.messages);
-    }
-    if (options.symbolFile) {
-        // As Choose Symbol File Name; the same file again keeps the pass, so
-        // that a command repeated by a schedule goes on where it stopped.
-        if (*options.symbolFile == settings.SymbolFileName) {
-            SaveSettingsOrTell(settings, files, context.messages);
-        } else {
-            ApplySymbolFileChoice(options.symbolFile, settings, context.runtime, files,
-                                  context.messages);
-        }
-    }
-    if (options.filterTemplate) {
-        ApplyFilterTemplateAndSave(*options.filterTemplate, settings, files, context.messages);
-    }
-    if (options.userName || options.password) {
-        // As the server dialog: what is not given stays as stored.
-        if (options.userName) settings.UserName = *options.userName;
-        if (options.password) settings.Password = *options.password;
-        SaveSettingsOrTell(settings, files, context.messages);
-    }
-    return true;
-}
-
-// The scan's advice in the words of this program: its options, not the
-// desktop program's menus and buttons.
-ScanAdvice RunnerAdvice() {
-    ScanAdvice advice;
-    advice.ChooseSymbolFile = "Use --symbol-file FILE to choose another file.";
-    advice.CheckLogin = std::string("Give them with --user NAME and --password-file FILE (or ") +
-                        kPasswordVariable + "), then run quillon-scan again.";
-    advice.LoginRefusedStatus = "Login refused: see --user and --password-file";
-    advice.GoOn = "run quillon-scan again";
-    return advice;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     CommandLine line("quillon-scan", argc, argv, UsageText());
     line.TakeWorkdir();
-    RunOptions options;
+    ScanCommand options;
     if (const std::optional<int> status = ParseArguments(line, options)) return *status;
     if (!line.Workdir().empty()) {
         const std::string error = EnterWorkingDirectory(line.Workdir());
         if (!error.empty()) return line.Fail(error, kExitCannotStart);
     }
-
-    // The directory is this run's before any working file is read or
-    // written, and stays so until the process ends.
-    ScanLock lock;
-    const std::string directory = CurrentDirectory();
-    switch (lock.Take(directory, "quillon-scan", options.wait, [](const ScanLockHolder& holder) {
-        std::fprintf(stderr, "quillon-scan: waiting for %s to finish with the directory\n",
-                     holder.Text().c_str());
-    })) {
-        case ScanLock::Outcome::Taken:
-            break;
-        case ScanLock::Outcome::Busy:
-            std::fprintf(stderr, "quillon-scan: %s Try again when it ends, or use --wait.\n",
-                         ScanLockRefusal(directory, lock.Holder()).c_str());
-            return kExitBusy;
-        case ScanLock::Outcome::Failed:
-            std::fprintf(stderr, "quillon-scan: %s\n", lock.Error().c_str());
-            return kExitCannotStart;
-    }
-
-    // A directory that quillon-import filled and no program has worked in
-    // yet has quotes in Quote.txt and no settings: its first run scans them
-    // rather than wait for a quote server.
-    const WorkingFileNames names = WorkingFileNames::In(directory);
-    if (!options.local && QueryFileSize(names.SettingsFile) <= 0 &&
-        QueryFileSize(names.QuoteFile) > 0) {
-        options.local = true;
-        std::fprintf(stderr,
-                     "quillon-scan: a new working directory with a quote archive: the quotes "
-                     "come from %s (saved in the settings; --server takes them from the quote "
-                     "server)\n",
-                     names.QuoteFile.c_str());
-    }
-
-    SystemClock clock;
-    StderrMessages messages;
-    SilentBeeper beeper;
-    Context context(clock, messages, beeper);
-    context.advice = RunnerAdvice();
-    InitWorkingFiles(context.settings, context.runtime, context.files);
-    if (!ApplySetup(options, context)) return kExitCannotStart;
-    context.requestedDate = options.date;
 
     HeadlessRun run;
     run.Realtime = options.realtime;
@@ -501,5 +372,5 @@ int main(int argc, char** argv) {
 #ifdef QUILLON_TEST_FAULTS
     run.BeforeStart = [](Context& scan) { InstallTestFaults(scan.outputs); };
 #endif
-    return RunHeadlessScan(context, run);
+    return RunScanCommand(options, run);
 }
