@@ -126,7 +126,7 @@ bool BuildHistory(const std::string& file, int years, int symbols, long long& ro
             row.Iv30Put = s.iv;
             row.DaysToNear = 20;
             row.DaysToNext = 48;
-            row.Verdict = "REJECTED";
+            row.Verdict = Verdict::Rejected;
             ++rows;
             if (!store.Record(row)) {
                 std::fprintf(stderr, "bench_backtest: %s\n", store.Error().c_str());

@@ -145,7 +145,7 @@ bool WriteHistory(const std::string& directory, const std::vector<std::string>& 
             row.Iv30 = 15 + 30 * next();
             row.Iv30Call = row.Iv30;
             row.Iv30Put = row.Iv30;
-            row.Verdict = "REJECTED";
+            row.Verdict = Verdict::Rejected;
             if (!store.Record(row)) return false;
         }
     }

@@ -34,19 +34,16 @@ int PassChanges::Count(char mark) const {
                                           [mark](const ChangeLine& l) { return l.Mark == mark; }));
 }
 
-bool IsSavedVerdict(const std::string& verdict) {
-    return verdict == "UP" || verdict == "DOWN" || verdict == "SAVED";
-}
-
 std::string SaveRuleText(const HistoryRow& row) {
-    if (row.Verdict != "UP" && row.Verdict != "DOWN") return row.Verdict;
+    const std::string verdict(VerdictText(row.Verdict));
+    if (!IsRatioSaved(row.Verdict)) return verdict;
     if (!row.Zorc || !row.Zorp || *row.Zorc <= 0 || *row.Zorp <= 0) {
-        return row.Verdict + " ZORC/ZORP n/a";
+        return verdict + " ZORC/ZORP n/a";
     }
     if (*row.Zorc >= *row.Zorp) {
-        return row.Verdict + " ZORC/ZORP " + FormatGeneral(*row.Zorc / *row.Zorp, 4);
+        return verdict + " ZORC/ZORP " + FormatGeneral(*row.Zorc / *row.Zorp, 4);
     }
-    return row.Verdict + " ZORP/ZORC " + FormatGeneral(*row.Zorp / *row.Zorc, 4);
+    return verdict + " ZORP/ZORC " + FormatGeneral(*row.Zorp / *row.Zorc, 4);
 }
 
 namespace {
@@ -56,14 +53,14 @@ ChangeLine AddedLine(const HistoryRow& row) {
 }
 
 // A signal that turned: UP before and DOWN now, or the other way round.
-bool IsTurned(const std::string& was, const std::string& now) {
-    return (was == "UP" && now == "DOWN") || (was == "DOWN" && now == "UP");
+bool IsTurned(std::optional<Verdict> was, std::optional<Verdict> now) {
+    return IsRatioSaved(was) && IsRatioSaved(now) && was != now;
 }
 
 // The line of a stock both passes saved under different verdicts, with the
 // rule that saves it now.
-ChangeLine TurnedLine(const HistoryRow& now, const std::string& was) {
-    return {'~', now.Symbol, SaveRuleText(now) + " (was " + was + ")"};
+ChangeLine TurnedLine(const HistoryRow& now, std::optional<Verdict> was) {
+    return {'~', now.Symbol, SaveRuleText(now) + " (was " + std::string(VerdictText(was)) + ")"};
 }
 
 // The line of a stock the pass before saved and this one did not, from this
@@ -72,7 +69,7 @@ ChangeLine TurnedLine(const HistoryRow& now, const std::string& was) {
 ChangeLine GoneLine(const std::string& symbol, const HistoryRow* now, bool partial = false) {
     if (now == nullptr && partial) return {'?', symbol, "not recorded"};
     if (now == nullptr) return {'-', symbol, "not scanned"};
-    if (now->Verdict == "NOQUOTE") return {'?', symbol, "no quote"};
+    if (now->Verdict == Verdict::NoQuote) return {'?', symbol, "no quote"};
     return {'-', symbol, now->FailedTest.empty() ? "rejected" : now->FailedTest};
 }
 
@@ -87,7 +84,7 @@ PassChanges CompareSavedSets(HistoryDay asOf, const std::vector<HistoryRow>& row
     std::map<std::string, const HistoryRow*> now;
     for (const HistoryRow& row : rows) {
         now[row.Symbol] = &row;
-        if (IsSavedVerdict(row.Verdict)) ++changes.Saved;
+        if (IsSaved(row.Verdict)) ++changes.Saved;
     }
     if (!previous) return changes;
     std::map<std::string, const HistoryRow*> before;
@@ -96,7 +93,7 @@ PassChanges CompareSavedSets(HistoryDay asOf, const std::vector<HistoryRow>& row
 
     std::vector<ChangeLine> added, turned, removed, unknown;
     for (const auto& [symbol, row] : now) {
-        if (!IsSavedVerdict(row->Verdict)) continue;
+        if (!IsSaved(row->Verdict)) continue;
         const auto was = before.find(symbol);
         if (was == before.end()) {
             added.push_back(AddedLine(*row));
@@ -106,7 +103,7 @@ PassChanges CompareSavedSets(HistoryDay asOf, const std::vector<HistoryRow>& row
     }
     for (const auto& [symbol, row] : before) {
         const auto found = now.find(symbol);
-        if (found != now.end() && IsSavedVerdict(found->second->Verdict)) continue;
+        if (found != now.end() && IsSaved(found->second->Verdict)) continue;
         ChangeLine line = GoneLine(symbol, found == now.end() ? nullptr : found->second);
         (line.Mark == '?' ? unknown : removed).push_back(std::move(line));
     }
@@ -202,8 +199,7 @@ std::optional<PassChanges> ChangesOfPass(const HistoryStore& store, std::int64_t
     for (const HistoryStore::TurnedRow& row : turned)
         changes.Lines.push_back(TurnedLine(row.Now, row.Was));
     for (const HistoryRow& row : gone) {
-        ChangeLine line =
-            GoneLine(row.Symbol, row.Verdict.empty() ? nullptr : &row, changes.Partial);
+        ChangeLine line = GoneLine(row.Symbol, row.Verdict ? &row : nullptr, changes.Partial);
         (line.Mark == '?' ? unknown : removed).push_back(std::move(line));
     }
     for (auto* group : {&removed, &unknown})

@@ -40,7 +40,6 @@ struct PassChanges {
 };
 
 // A verdict that saved the stock: UP, DOWN or SAVED.
-bool IsSavedVerdict(const std::string& verdict);
 
 // The rule that saved a stock: "UP ZORC/ZORP 1.523" or "DOWN ZORP/ZORC 2"
 // (the larger ZOR total over the smaller, as the report prints it; "n/a"

@@ -156,7 +156,7 @@ bool HistoryStore::ForEachDay(HistoryDay from, HistoryDay to, const std::vector<
                     (row.*figure).reset();
                 row.DaysToNear.reset();
                 row.DaysToNext.reset();
-                row.Verdict.clear();
+                row.Verdict.reset();
                 row.FailedTest.clear();
                 row.Symbol = symbols[kept[i].symbol];
                 row.Day = days[d];

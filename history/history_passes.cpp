@@ -161,7 +161,7 @@ std::vector<HistoryRow> HistoryStore::SavedRows(sqlite3_stmt* s, std::int64_t pa
         HistoryRow row;
         row.Symbol = ColumnText(s, 0);
         row.PassId = pass;
-        row.Verdict = ColumnText(s, 1);
+        row.Verdict = VerdictNamed(ColumnText(s, 1));
         row.Zorc = ColumnDouble(s, 2);
         row.Zorp = ColumnDouble(s, 3);
         rows.push_back(std::move(row));
@@ -200,12 +200,12 @@ std::vector<HistoryStore::TurnedRow> HistoryStore::SavedTurned(std::int64_t pass
         TurnedRow row;
         row.Now.Symbol = ColumnText(s.s, 0);
         row.Now.PassId = pass;
-        row.Now.Verdict = ColumnText(s.s, 1);
+        row.Now.Verdict = VerdictNamed(ColumnText(s.s, 1));
         if (sqlite3_column_type(s.s, 2) != SQLITE_NULL)
             row.Now.Zorc = sqlite3_column_double(s.s, 2);
         if (sqlite3_column_type(s.s, 3) != SQLITE_NULL)
             row.Now.Zorp = sqlite3_column_double(s.s, 3);
-        row.Was = ColumnText(s.s, 4);
+        row.Was = VerdictNamed(ColumnText(s.s, 4));
         turned.push_back(std::move(row));
     }
     if (rc != SQLITE_DONE) {
@@ -236,7 +236,7 @@ std::vector<HistoryRow> HistoryStore::SavedNoLonger(std::int64_t pass,
         HistoryRow row;
         row.Symbol = ColumnText(s.s, 0);
         row.PassId = pass;
-        row.Verdict = ColumnText(s.s, 1);
+        row.Verdict = VerdictNamed(ColumnText(s.s, 1));
         row.FailedTest = ColumnText(s.s, 2);
         rows.push_back(std::move(row));
     }
@@ -269,7 +269,7 @@ bool HistoryStore::KeepSavedSet(std::int64_t pass, const std::vector<HistoryRow>
             sqlite3_reset(insert.s);
             sqlite3_bind_int64(insert.s, 1, pass);
             BindText(insert.s, 2, saved[i].Symbol);
-            BindText(insert.s, 3, saved[i].Verdict);
+            BindText(insert.s, 3, std::string(VerdictText(saved[i].Verdict)));
             BindDouble(insert.s, 4, saved[i].Zorc);
             BindDouble(insert.s, 5, saved[i].Zorp);
             ok = sqlite3_step(insert.s) == SQLITE_DONE || Fail("insert saved set");

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "results/verdict.h"
+
 namespace quillon {
 
 // A date as the history keys it: YYYYMMDD (20251017).
@@ -44,9 +46,9 @@ struct HistoryRow {
     std::optional<int> DaysToNear;  // days to the two expirations IV30 used
     std::optional<int> DaysToNext;
 
-    // The verdict: "UP", "DOWN", "SAVED" (saved by the AND group alone),
-    // "REJECTED" with the first test failed, or "NOQUOTE".
-    std::string Verdict;
+    // The verdict: UP, DOWN, SAVED (saved by the AND group alone), REJECTED
+    // with the first test failed, or NOQUOTE; none where no row was read.
+    std::optional<quillon::Verdict> Verdict;
     std::string FailedTest;
 };
 

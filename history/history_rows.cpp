@@ -107,7 +107,7 @@ bool HistoryStore::Record(const HistoryRow& row) {
             BindDouble(s, column++, row.*figure);
         BindInt(s, column++, row.DaysToNear);
         BindInt(s, column++, row.DaysToNext);
-        BindText(s, column++, row.Verdict);
+        BindText(s, column++, std::string(VerdictText(row.Verdict)));
         BindText(s, column++, row.FailedTest);
         ok = sqlite3_step(s) == SQLITE_DONE || Fail("insert row");
         sqlite3_reset(s);

@@ -16,10 +16,10 @@ namespace {
 // HV20 reads the last 20 returns: 21 prices.
 constexpr std::size_t kHv20Prices = 21;
 
-ChartMark MarkOf(const std::string& verdict) {
-    if (verdict == "UP") return ChartMark::Up;
-    if (verdict == "DOWN") return ChartMark::Down;
-    if (verdict == "SAVED") return ChartMark::Saved;
+ChartMark MarkOf(std::optional<Verdict> verdict) {
+    if (verdict == Verdict::SavedUp) return ChartMark::Up;
+    if (verdict == Verdict::SavedDown) return ChartMark::Down;
+    if (verdict == Verdict::Saved) return ChartMark::Saved;
     return ChartMark::None;
 }
 

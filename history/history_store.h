@@ -174,7 +174,7 @@ class HistoryStore {
     // verdict, ZORC and ZORP) beside the verdict of `previous`.
     struct TurnedRow {
         HistoryRow Now;
-        std::string Was;
+        std::optional<Verdict> Was;
     };
     std::vector<TurnedRow> SavedTurned(std::int64_t pass, std::int64_t previous) const;
     std::vector<HistoryRow> SavedSet(std::int64_t pass) const;  // by symbol

@@ -120,7 +120,7 @@ inline HistoryRow RowOf(sqlite3_stmt* s) {
         row.*figure = ColumnDouble(s, column++);
     row.DaysToNear = ColumnInt(s, column++);
     row.DaysToNext = ColumnInt(s, column++);
-    row.Verdict = ColumnText(s, column++);
+    row.Verdict = VerdictNamed(ColumnText(s, column++));
     row.FailedTest = ColumnText(s, column++);
     return row;
 }

@@ -99,7 +99,7 @@ bool DayRecorder::RecordDay(const DateTime& date, const std::function<bool(Conte
         row.PassId = id;
         if (!store_.Record(row)) return fail();
         ++count.symbols;
-        if (row.Verdict == "UP" || row.Verdict == "DOWN" || row.Verdict == "SAVED") ++count.saved;
+        if (IsSaved(row.Verdict)) ++count.saved;
     }
     if (!store_.EndPass(id, count.symbols, count.saved, true, IsoNow(now_))) return fail();
     if (!store_.CommitBatch()) return fail();

@@ -68,14 +68,16 @@ std::string ShowText(const std::string& symbol, const std::vector<SeriesPoint>& 
                        "IV30", "IV rank 52w", "IV pct 52w", "HV20", "ZORC", "ZORP", "verdict");
     for (const SeriesPoint& p : series) {
         const HistoryRow& r = p.row;
-        text += FormatArgs(
-            "%-10s  %10s  %6s  %-14s  %-14s  %6s  %9s  %9s  %s\n", DayText(r.Day).c_str(),
-            r.Last ? Price(*r.Last).c_str() : "-", OrDash(Fixed(r.Iv30, 2)).c_str(),
-            StandingText(p.standing.Rank, p.standing.Days).c_str(),
-            StandingText(p.standing.Percentile, p.standing.Days).c_str(),
-            OrDash(Fixed(p.hv20, 2)).c_str(), OrDash(Fixed(Zor(r.Zorc), 0)).c_str(),
-            OrDash(Fixed(Zor(r.Zorp), 0)).c_str(),
-            (r.Verdict + (r.FailedTest.empty() ? "" : " (" + r.FailedTest + ")")).c_str());
+        text += FormatArgs("%-10s  %10s  %6s  %-14s  %-14s  %6s  %9s  %9s  %s\n",
+                           DayText(r.Day).c_str(), r.Last ? Price(*r.Last).c_str() : "-",
+                           OrDash(Fixed(r.Iv30, 2)).c_str(),
+                           StandingText(p.standing.Rank, p.standing.Days).c_str(),
+                           StandingText(p.standing.Percentile, p.standing.Days).c_str(),
+                           OrDash(Fixed(p.hv20, 2)).c_str(), OrDash(Fixed(Zor(r.Zorc), 0)).c_str(),
+                           OrDash(Fixed(Zor(r.Zorp), 0)).c_str(),
+                           (std::string(VerdictText(r.Verdict)) +
+                            (r.FailedTest.empty() ? "" : " (" + r.FailedTest + ")"))
+                               .c_str());
     }
     return text;
 }
@@ -94,8 +96,9 @@ std::string ExportLine(const SeriesPoint& p) {
            Fixed(r.Iv30, 2) + "," + Fixed(r.Iv30Call, 2) + "," + Fixed(r.Iv30Put, 2) + "," +
            Fixed(p.standing.Rank, 1) + "," + Fixed(p.standing.Percentile, 1) + "," +
            Fixed(p.hv20, 2) + "," + Fixed(Zor(r.Zorc), 0) + "," + Fixed(Zor(r.Zorp), 0) + "," +
-           CsvField(r.Verdict) + "," + std::to_string(p.standing.Days) + "," + whole(r.DaysToNear) +
-           "," + whole(r.DaysToNext) + "," + CsvField(r.FailedTest) + "\n";
+           CsvField(std::string(VerdictText(r.Verdict))) + "," + std::to_string(p.standing.Days) +
+           "," + whole(r.DaysToNear) + "," + whole(r.DaysToNext) + "," + CsvField(r.FailedTest) +
+           "\n";
 }
 
 void SortByRank(std::vector<RankEntry>& entries) {

@@ -171,10 +171,7 @@ std::string RatioText(const OptionChain& chain) {
 
 // Without both ZOR totals the trend is unknown, whatever the verdict says.
 std::string TrendText(const OptionChain& chain, Verdict trend) {
-    if (!HaveBothZor(chain)) return "?";
-    if (trend == Verdict::SavedDown) return "DOWN";
-    if (trend == Verdict::SavedUp) return "UP";
-    return "?";
+    return HaveBothZor(chain) && IsRatioSaved(trend) ? VerdictName(trend) : "?";
 }
 
 std::string Whole12(float value) {

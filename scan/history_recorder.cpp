@@ -83,7 +83,7 @@ HistoryRow HistoryRowOf(const Context& context, HistoryDay day, std::int64_t pas
     row.Day = day;
     row.PassId = pass;
     if (!state.HaveStockData) {
-        row.Verdict = "NOQUOTE";
+        row.Verdict = Verdict::NoQuote;
         return row;
     }
     const QuoteRecord& q = state.Quote;
@@ -114,7 +114,7 @@ HistoryRow HistoryRowOf(const Context& context, HistoryDay day, std::int64_t pas
     row.Iv30Put = iv.Puts;
     row.DaysToNear = iv.DaysNear;
     row.DaysToNext = iv.DaysNext;
-    row.Verdict = VerdictName(context.Verdict);
+    row.Verdict = context.Verdict;
     if (context.Verdict == Verdict::Rejected) {
         const char* failed = FirstFailedTest(context);
         row.FailedTest = failed ? failed : RatioTestText(context.settings.Filters.Values);

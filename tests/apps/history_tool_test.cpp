@@ -144,7 +144,7 @@ TEST(HistoryAdd, AFileOfManyDatesRecordsOnePassPerDateWithThatDatesRows) {
         EXPECT_DOUBLE_EQ(acme->Last.value_or(0), e.acmeLast);
         // Judged by the default filters, as a scan of that day would be:
         // ACME without options fails the option activity minimum first.
-        EXPECT_EQ(acme->Verdict, "REJECTED");
+        EXPECT_EQ(acme->Verdict, Verdict::Rejected);
         if (e.iv30 == 0) {
             EXPECT_EQ(acme->FailedTest, "MinOptInt");
         }
@@ -397,7 +397,7 @@ void WriteMadeUpHistory(const std::string& file) {
         row.Day = day(import::AddDays(last, -daysBack));
         row.Iv30 = iv30;
         row.Last = daysBack % 2 == 0 ? 100 : 101;
-        row.Verdict = "SAVED";
+        row.Verdict = Verdict::Saved;
         return row;
     };
     ASSERT_TRUE(store.BeginBatch());
@@ -411,7 +411,7 @@ void WriteMadeUpHistory(const std::string& file) {
             row.Zorp = 567.6;
             row.DaysToNear = 17;
             row.DaysToNext = 45;
-            row.Verdict = "UP";
+            row.Verdict = Verdict::SavedUp;
         }
         ASSERT_TRUE(store.Record(row));
         ASSERT_TRUE(store.Record(record("BETA", 24 - k, 10.0 + k)));
@@ -429,7 +429,7 @@ void WriteMadeUpHistory(const std::string& file) {
     HistoryRow bare;
     bare.Symbol = "BARE";
     bare.Day = day(last);
-    bare.Verdict = "NOQUOTE";
+    bare.Verdict = Verdict::NoQuote;
     ASSERT_TRUE(store.Record(bare));
     for (int k = 0; k < 260; ++k)
         ASSERT_TRUE(store.Record(record("LONG", 259 - k,

@@ -103,7 +103,7 @@ TEST(HistoryScan, APassRecordsOneRowPerSymbolUnderTheArchiveDate) {
     for (const HistoryRow& row : rows) {
         EXPECT_EQ(row.PassId, passes[1].Id) << row.Symbol;
         ASSERT_TRUE(row.Last.has_value()) << row.Symbol;
-        if (row.Verdict == "REJECTED") {
+        if (row.Verdict == Verdict::Rejected) {
             EXPECT_FALSE(row.FailedTest.empty()) << row.Symbol;
         } else {
             ++savedRows;
@@ -284,7 +284,8 @@ TEST(HistoryScan, EachPassPrintsAndKeepsItsChangeList) {
     for (const HistoryRow& row : store.RowsOfDay(20251020))
         now[row.Symbol] = row;
     auto saved = [](const HistoryRow& row) {
-        return row.Verdict == "UP" || row.Verdict == "DOWN" || row.Verdict == "SAVED";
+        return row.Verdict == Verdict::SavedUp || row.Verdict == Verdict::SavedDown ||
+               row.Verdict == Verdict::Saved;
     };
     int savedNow = 0;
     for (const auto& [symbol, row] : now)
@@ -333,17 +334,17 @@ TEST(HistoryScan, EachPassPrintsAndKeepsItsChangeList) {
     // UP then and DOWN now, or the other way round, is a turned signal.
     std::map<std::string, std::string> firstVerdicts;
     for (const HistoryRow& row : store.SavedSet(passes[0].Id))
-        firstVerdicts[row.Symbol] = row.Verdict;
+        firstVerdicts[row.Symbol] = VerdictText(row.Verdict);
     std::string expected, turned;
     for (const auto& [symbol, row] : now) {
         if (!saved(row)) continue;
         const auto was = firstVerdicts.find(symbol);
         const bool isTurned = firstSet.count(symbol) != 0 && was != firstVerdicts.end() &&
-                              was->second != row.Verdict && was->second != "SAVED" &&
-                              row.Verdict != "SAVED";
+                              was->second != VerdictText(row.Verdict) && was->second != "SAVED" &&
+                              row.Verdict != Verdict::Saved;
         if (firstSet.count(symbol) != 0 && !isTurned) continue;
-        std::string why = row.Verdict;
-        if (row.Verdict != "SAVED") {
+        std::string why(VerdictText(row.Verdict));
+        if (row.Verdict != Verdict::Saved) {
             char ratio[64];
             const double c = row.Zorc.value_or(0), p = row.Zorp.value_or(0);
             if (c <= 0 || p <= 0) {
@@ -367,7 +368,7 @@ TEST(HistoryScan, EachPassPrintsAndKeepsItsChangeList) {
         const auto found = now.find(symbol);
         if (found == now.end()) {
             expected += "- " + symbol + "  not scanned\r\n";
-        } else if (found->second.Verdict == "NOQUOTE") {
+        } else if (found->second.Verdict == Verdict::NoQuote) {
             unknown += "? " + symbol + "  no quote\r\n";
         } else if (!saved(found->second)) {
             expected += "- " + symbol + "  " + found->second.FailedTest + "\r\n";
@@ -399,7 +400,7 @@ void RecordEarlierDays(const TempDir& dir, int stocks) {
             row.Day = (day <= 16 ? 20251000 : 20250900) + day;
             row.Iv30 = 20 + day % 7;
             row.Last = 40 + day % 4;
-            row.Verdict = "SAVED";
+            row.Verdict = Verdict::Saved;
             ASSERT_TRUE(store.Record(row)) << store.Error();
         }
     }

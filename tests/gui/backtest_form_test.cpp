@@ -49,7 +49,7 @@ void RecordHistory(const TempDir& dir) {
             row.PeRatio = 15;
             row.High52 = 200;
             row.Low52 = 10;
-            row.Verdict = "REJECTED";
+            row.Verdict = Verdict::Rejected;
             ASSERT_TRUE(store.Record(row)) << store.Error();
         }
         // Each day ended whole, as a finished pass leaves it.

@@ -42,7 +42,8 @@ void RecordHistory(const TempDir& dir, int days) {
         row.Day = date.year() * 10000 + date.month() * 100 + date.day();
         row.Iv30 = 30 + 10 * std::sin(n / 40.0);
         row.Last = 100 + 20 * std::sin(n / 90.0);
-        row.Verdict = n % 50 == 0 ? (n % 100 == 0 ? "UP" : "DOWN") : "REJECTED";
+        row.Verdict = n % 50 == 0 ? (n % 100 == 0 ? Verdict::SavedUp : Verdict::SavedDown)
+                                  : Verdict::Rejected;
         ASSERT_TRUE(store.Record(row)) << store.Error();
         ++n;
     }

@@ -228,7 +228,7 @@ TEST_F(ShellTest, TheChartOpensFromTheViewMenuAndFromTheScanWindow) {
             row.Day = day;
             row.Iv30 = 30;
             row.Last = 10;
-            row.Verdict = day == 20251202 ? "DOWN" : "REJECTED";
+            row.Verdict = day == 20251202 ? Verdict::SavedDown : Verdict::Rejected;
             ASSERT_TRUE(store.Record(row)) << store.Error();
         }
     }

@@ -214,7 +214,7 @@ TEST_F(ScreenPathsTest, ScanAndBacktestGiveTheSameVerdictsAndFailedTests) {
         // The scan's path: judged from the quote, recorded as the recorder does.
         EvaluateSymbol(context, alarm);
         const HistoryRow row = HistoryRowOf(context, kToday, 2);
-        EXPECT_EQ(row.Verdict, c.verdict);
+        EXPECT_EQ(VerdictText(row.Verdict), c.verdict);
         EXPECT_EQ(row.FailedTest, c.failed);
         ASSERT_TRUE(store.Record(row)) << store.Error();
 
@@ -228,7 +228,7 @@ TEST_F(ScreenPathsTest, ScanAndBacktestGiveTheSameVerdictsAndFailedTests) {
         options.Judged = [&](const HistoryRow& r, const ScreenOutcome& outcome) {
             if (r.Symbol != c.symbol) return;
             ++judged;
-            EXPECT_STREQ(VerdictName(outcome.Verdict), row.Verdict.c_str());
+            EXPECT_EQ(outcome.Verdict, row.Verdict);
             EXPECT_EQ(outcome.Verdict == Verdict::Rejected ? outcome.Rule : "", row.FailedTest);
         };
         BacktestReport report;

@@ -25,7 +25,7 @@ HistoryRow Judged(const std::string& symbol, const std::string& verdict, double 
     HistoryRow row;
     row.Symbol = symbol;
     row.Day = 20261209;
-    row.Verdict = verdict;
+    row.Verdict = VerdictNamed(verdict);
     if (zorc > 0) row.Zorc = zorc;
     if (zorp > 0) row.Zorp = zorp;
     row.FailedTest = failed;

@@ -38,7 +38,7 @@ TEST(HistoryDaysTest, EveryRowComesOnItsDayWithTheFiguresAskedFor) {
             row.Last = 10 + d + s;
             if (random() % 3 != 0) row.Zorc = static_cast<double>(random() % 1000);
             row.Iv30 = 30 + s;  // never asked for below
-            row.Verdict = "UP";
+            row.Verdict = Verdict::SavedUp;
             ASSERT_TRUE(store.Record(row)) << store.Error();
         }
         recorded.push_back(day);
@@ -71,7 +71,7 @@ TEST(HistoryDaysTest, EveryRowComesOnItsDayWithTheFiguresAskedFor) {
                     EXPECT_EQ(rows[i].Last, expected[i].Last);
                     EXPECT_EQ(rows[i].Zorc, expected[i].Zorc);
                     EXPECT_EQ(rows[i].Iv30, std::nullopt) << "not asked for";
-                    EXPECT_EQ(rows[i].Verdict, "");
+                    EXPECT_EQ(rows[i].Verdict, std::nullopt);
                 }
                 rows.clear();  // the reader's rows are the caller's to change
                 return day != c.stopAfter;

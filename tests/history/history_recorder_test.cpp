@@ -110,7 +110,7 @@ TEST_F(HistoryRecorderTest, ARejectedStockNamesTheFirstTestItFailed) {
     for (std::size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(cases[i].Ticker);
         EXPECT_EQ(rows[i].Symbol, cases[i].Ticker);
-        EXPECT_EQ(rows[i].Verdict, cases[i].Verdict);
+        EXPECT_EQ(VerdictText(rows[i].Verdict), cases[i].Verdict);
         EXPECT_EQ(rows[i].FailedTest, cases[i].Failed);
         EXPECT_EQ(rows[i].Last, 50);
         EXPECT_EQ(rows[i].MarketCap, 5000);  // 1e8 shares at $50, in millions
@@ -151,7 +151,7 @@ TEST_F(HistoryRecorderTest, RowsGoUnderTheAsOfDateAndTheirCountsWithThePass) {
     EXPECT_TRUE(Recorded(20261201).empty()) << "never under the clock's date";
     const std::vector<HistoryRow> rows = Recorded(20251017);
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].Verdict, "SAVED");
+    EXPECT_EQ(rows[0].Verdict, Verdict::Saved);
     EXPECT_EQ(rows[0].CallVolume, volumes[0]);
     EXPECT_EQ(rows[0].PutVolume, volumes[1]);
     EXPECT_EQ(rows[0].CallOpenInterest, interests[0]);
@@ -159,7 +159,7 @@ TEST_F(HistoryRecorderTest, RowsGoUnderTheAsOfDateAndTheirCountsWithThePass) {
     EXPECT_EQ(rows[0].Zorc, zor[0]);
     EXPECT_EQ(rows[0].Zorp, zor[1]);
     EXPECT_EQ(rows[1].Symbol, "NOPE");
-    EXPECT_EQ(rows[1].Verdict, "NOQUOTE");
+    EXPECT_EQ(rows[1].Verdict, Verdict::NoQuote);
     EXPECT_FALSE(rows[1].Last.has_value());
 
     HistoryStore store;

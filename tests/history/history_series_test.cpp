@@ -28,7 +28,7 @@ HistoryRow Row(const std::string& symbol, int n) {
     HistoryRow row;
     row.Symbol = symbol;
     row.Day = DayAt(n);
-    row.Verdict = "REJECTED";
+    row.Verdict = Verdict::Rejected;
     return row;
 }
 
@@ -173,7 +173,7 @@ TEST(ChartSeriesTest, MarkersFollowTheVerdict) {
     std::vector<HistoryRow> rows;
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         HistoryRow row = Row("ABC", static_cast<int>(i));
-        row.Verdict = cases[i].verdict;
+        row.Verdict = VerdictNamed(cases[i].verdict);
         rows.push_back(row);
     }
     const ChartSeries series = Recorded(dir, rows, "ABC");

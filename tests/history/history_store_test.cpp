@@ -28,7 +28,7 @@ HistoryRow Row(const std::string& symbol, HistoryDay day, std::int64_t pass, dou
     row.Day = day;
     row.PassId = pass;
     row.Last = last;
-    row.Verdict = "REJECTED";
+    row.Verdict = Verdict::Rejected;
     return row;
 }
 
@@ -145,11 +145,11 @@ TEST(HistoryStoreTest, EveryFigureComesBackAndMissingOnesStayMissing) {
     }
     full.DaysToNear = 9;
     full.DaysToNext = 37;
-    full.Verdict = "UP";
+    full.Verdict = Verdict::SavedUp;
     HistoryRow empty;
     empty.Symbol = "DUNE";
     empty.Day = 20251017;
-    empty.Verdict = "REJECTED";
+    empty.Verdict = Verdict::Rejected;
     empty.FailedTest = "MinVolume";
     ASSERT_TRUE(store.Record(full)) << store.Error();
     ASSERT_TRUE(store.Record(empty)) << store.Error();
@@ -178,7 +178,7 @@ TEST(HistoryStoreTest, EveryFigureComesBackAndMissingOnesStayMissing) {
     EXPECT_EQ(r.Iv30Put, 18.25);
     EXPECT_EQ(r.DaysToNear, 9);
     EXPECT_EQ(r.DaysToNext, 37);
-    EXPECT_EQ(r.Verdict, "UP");
+    EXPECT_EQ(r.Verdict, Verdict::SavedUp);
 
     const std::vector<HistoryRow> bare = store.Rows("DUNE");
     ASSERT_EQ(bare.size(), 1u);
@@ -560,14 +560,14 @@ TEST(HistoryStoreTest, AFirstReleaseDatabaseIsMigratedWithItsRows) {
     EXPECT_FALSE(store.SettleDue(20261209));
     EXPECT_FALSE(store.LastKeptPass("A", 99).has_value());
     HistoryRow saved = Row("ACME", 20261208, 1, 1);
-    saved.Verdict = "UP";
+    saved.Verdict = Verdict::SavedUp;
     saved.Zorc = 2;
     ASSERT_TRUE(store.KeepSavedSet(1, {saved})) << store.Error();
     ASSERT_TRUE(store.LastKeptPass("A", 99).has_value());
     EXPECT_FALSE(store.LastKeptPass("B", 99).has_value());
     const std::vector<HistoryRow> kept = store.SavedSet(1);
     ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0].Verdict, "UP");
+    EXPECT_EQ(kept[0].Verdict, Verdict::SavedUp);
     EXPECT_EQ(kept[0].Zorc, 2);
     EXPECT_FALSE(kept[0].Zorp.has_value());
     EXPECT_FALSE(store.KeepSavedSet(7, {})) << "no pass 7";

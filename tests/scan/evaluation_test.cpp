@@ -327,14 +327,14 @@ TEST_F(EvaluationTest, HistoryIsReadAtThePassStart) {
                       static_cast<int>(unsigned(d.day()));
             row.Iv30 = i < 8 ? today + 50 : (i % 2 == 0 ? today - 4 : today + 4);
             row.Last = 40 + (i % 3);
-            row.Verdict = "SAVED";
+            row.Verdict = Verdict::Saved;
             ASSERT_TRUE(store.Record(row)) << store.Error();
         }
         HistoryRow same;  // today's own day is not history yet
         same.Symbol = "IBM";
         same.Day = 20261201;
         same.Iv30 = today + 100;
-        same.Verdict = "SAVED";
+        same.Verdict = Verdict::Saved;
         ASSERT_TRUE(store.Record(same));
     }
     context.settings.History.WindowWeeks = 13;
@@ -441,7 +441,7 @@ TEST_F(EvaluationTest, HistoryUnusedChangesNoOutput) {
             row.Day = 20261100 + day;
             row.Iv30 = 20 + day;
             row.Last = 45 + day % 5;
-            row.Verdict = "SAVED";
+            row.Verdict = Verdict::Saved;
             ASSERT_TRUE(store.Record(row));
         }
     }
