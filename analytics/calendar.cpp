@@ -9,7 +9,6 @@ namespace {
 constexpr const char* kCallMonthCodes = "ABCDEFGHIJKL";
 constexpr const char* kPutMonthCodes = "MNOPQRSTUVWX";
 constexpr const char* kStrikeCodeTable = "AUBVCWDXEEFFGGHHIIJJKKLLMMNNOOPPQQRRSSTT";
-constexpr int kFriday = 5;
 
 }  // namespace
 
@@ -18,7 +17,7 @@ void BuildExpirationCalendar(ExpirationCalendar& calendar, const DateTime& today
     int year = today.Year;
     int month = today.Month - 1;  // 0 = January
     int day = today.Day;
-    int w = WeekDay(today.Year, today.Month, today.Day);
+    int w = today.Date().WeekDay();
     int skip = w == 0 ? 1 : w == 6 ? 2 : 0;
     for (int i = 0; i < skip; ++i) {
         // A weekend is at most two days from the Monday, so one month step

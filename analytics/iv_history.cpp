@@ -1,12 +1,12 @@
 #include "analytics/iv_history.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <utility>
 
 #include "analytics/pricing.h"
+#include "platform/civil_day.h"
 
 namespace quillon {
 
@@ -205,24 +205,19 @@ IvStanding IvRankAndPercentile(const std::vector<double>& window) {
 }
 
 std::optional<int> TradingDaysBetween(int from, int to) {
-    using namespace std::chrono;
-    const auto civil = [](int d) {
-        return year_month_day{year{d / 10000}, month{static_cast<unsigned>(d / 100 % 100)},
-                              day{static_cast<unsigned>(d % 100)}};
-    };
-    const year_month_day a = civil(from);
-    const year_month_day b = civil(to);
-    if (!a.ok() || !b.ok()) return std::nullopt;
-    const sys_days start{a};
-    const sys_days end{b};
-    const auto gap = (end - start).count();
+    const CivilDay a = CivilDay::FromNumber(from);
+    const CivilDay b = CivilDay::FromNumber(to);
+    if (!a.Valid() || !b.Valid()) return std::nullopt;
+    const int start = a.Serial();
+    const int end = b.Serial();
+    const int gap = end - start;
     if (gap <= 0) return std::nullopt;
     if (gap <= kLongestTradingGap) return 1;
     // Whole weeks hold five weekdays each; the days left over are counted.
-    int weekdays = static_cast<int>(gap / 7) * 5;
-    for (sys_days d = start + days{gap / 7 * 7 + 1}; d <= end; d += days{1}) {
-        const unsigned w = weekday{d}.c_encoding();
-        if (w != 0 && w != 6) ++weekdays;
+    int weekdays = gap / 7 * 5;
+    for (int d = start + gap / 7 * 7 + 1; d <= end; ++d) {
+        const int w = CivilDay::WeekDayOf(d);
+        if (w != kSunday && w != kSaturday) ++weekdays;
     }
     return std::max(weekdays, 1);
 }

@@ -102,7 +102,7 @@ std::optional<HistoryDay> DayOfText(const std::string& text) {
     if (text.size() != 10) return std::nullopt;
     const std::optional<DateTime> date = ParseArchiveDate(text);
     if (!date) return std::nullopt;
-    return date->Year * 10000 + date->Month * 100 + date->Day;
+    return date->Date().Number();
 }
 
 // "1,5,10,20": ascending whole numbers from 1 to kMaxHorizon, each once.
@@ -210,8 +210,8 @@ int main(int argc, char** argv) {
     if (const std::optional<int> status = line.End()) return *status;
     if (!line.Workdir().empty()) command.dir = line.Workdir();
     if (command.from > command.to) {
-        return line.Usage("--from " + BacktestDayText(command.from) + " lies after --to " +
-                          BacktestDayText(command.to));
+        return line.Usage("--from " + HistoryDayText(command.from) + " lies after --to " +
+                          HistoryDayText(command.to));
     }
     Settings settings;
     std::string problem;

@@ -84,7 +84,7 @@ std::optional<int> TakeValue(CommandLine& line, Command& command, std::string& s
         if (value.empty()) return line.Usage("--out needs a file name");
         command.out = value;
     } else if (line.Is("--date")) {
-        const std::optional<import::CivilDate> date = import::ParseDate(value);
+        const std::optional<CivilDay> date = import::ParseDate(value);
         if (!date || value.size() != 10 || value[4] != '-')
             return line.Usage("--date takes YYYY-MM-DD, not '" + value + "'");
         command.date = date;

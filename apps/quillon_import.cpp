@@ -68,6 +68,7 @@ constexpr int kNoOptionKept = 2;
 std::optional<int> TakeValue(quillon::CommandLine& line, quillon::import::ImportOptions& options,
                              std::string& symbol, bool& outGiven) {
     using namespace quillon::import;
+    using quillon::CivilDay;
     const std::optional<std::string> given = line.Value();
     if (!given) return line.MissingValue();
     const std::string& value = *given;
@@ -77,7 +78,7 @@ std::optional<int> TakeValue(quillon::CommandLine& line, quillon::import::Import
         options.outDir = value;
         outGiven = true;
     } else if (line.Is("--date")) {
-        const std::optional<CivilDate> date = ParseDate(value);
+        const std::optional<CivilDay> date = ParseDate(value);
         if (!date || value.size() != 10 || value[4] != '-')
             return line.Usage("--date takes YYYY-MM-DD, not '" + value + "'");
         options.date = *date;

@@ -89,7 +89,7 @@ struct Config {
     std::uint64_t seed = 1;
     std::string dataDir;     // --data
     sim::MarketFiles files;  // --stocks and --chains
-    std::optional<import::CivilDate> date;
+    std::optional<CivilDay> date;
     bool verbose = false;
 };
 volatile std::sig_atomic_t g_stop = 0;
@@ -214,7 +214,7 @@ std::unique_ptr<sim::MarketSource> OpenMarket(const Config& config) {
         std::fprintf(stderr, "quillon-quoted: %s\n", error.c_str());
         return nullptr;
     }
-    import::CivilDate date;
+    CivilDay date;
     if (config.date) {
         date = *config.date;
     } else {

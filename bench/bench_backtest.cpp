@@ -46,22 +46,8 @@ struct SplitMix {
 // Weekdays from Monday 4 January 2021, as YYYYMMDD.
 std::vector<HistoryDay> TradingDays(int count) {
     std::vector<HistoryDay> days;
-    int y = 2021, m = 1, d = 4, weekday = 0;  // 0 Monday
-    const auto monthDays = [](int year, int month) {
-        static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-        const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-        return month == 2 && leap ? 29 : kDays[month - 1];
-    };
-    while (static_cast<int>(days.size()) < count) {
-        if (weekday < 5) days.push_back(y * 10000 + m * 100 + d);
-        weekday = (weekday + 1) % 7;
-        if (++d > monthDays(y, m)) {
-            d = 1;
-            if (++m > 12) {
-                m = 1;
-                ++y;
-            }
-        }
+    for (CivilDay day{2021, 1, 4}; static_cast<int>(days.size()) < count; day = day.Plus(1)) {
+        if (day.WeekDay() != kSaturday && day.WeekDay() != kSunday) days.push_back(day.Number());
     }
     return days;
 }

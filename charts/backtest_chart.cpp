@@ -9,7 +9,7 @@ void BacktestChartData(const BacktestReport& report, std::vector<std::string>& l
     labels.clear();
     series.clear();
     for (HistoryDay day : report.Days)
-        labels.push_back(BacktestDayText(day));
+        labels.push_back(HistoryDayText(day));
     for (const HorizonResult& h : report.Horizons) {
         series.push_back(
             LineSeries{"every " + std::to_string(h.Horizon) + (h.Horizon == 1 ? " day" : " days"),

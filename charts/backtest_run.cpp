@@ -101,9 +101,9 @@ int RunBacktestCommand(const BacktestCommand& command, const Settings& settings,
     progress.End();
     if (!ran) return Fail(kExitFailed, error);
     if (report.Days.empty()) {
-        const std::string range = (command.from > 0 ? BacktestDayText(command.from) : "the start") +
+        const std::string range = (command.from > 0 ? HistoryDayText(command.from) : "the start") +
                                   " to " +
-                                  (command.to < 99991231 ? BacktestDayText(command.to) : "the end");
+                                  (command.to < 99991231 ? HistoryDayText(command.to) : "the end");
         return Fail(kBacktestEmptyRange, "no recorded date from " + range + " in " + database);
     }
     if (signals && !signals->Commit()) {

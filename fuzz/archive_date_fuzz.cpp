@@ -7,16 +7,12 @@
 #include <string_view>
 
 #include "fuzz/fuzz_context.h"
+#include "platform/civil_day.h"
 #include "results/archive_date.h"
 
 namespace {
 
 using quillon::fuzz::Check;
-
-int DaysIn(int year, int month) {
-    if (month == 2) return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0 ? 29 : 28;
-    return month == 4 || month == 6 || month == 9 || month == 11 ? 30 : 31;
-}
 
 }  // namespace
 
@@ -26,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!date) return 0;
     Check(date->Year >= 1900 && date->Year <= 9999);
     Check(date->Month >= 1 && date->Month <= 12);
-    Check(date->Day >= 1 && date->Day <= DaysIn(date->Year, date->Month));
+    Check(date->Day >= 1 && date->Day <= quillon::DaysInMonth(date->Year, date->Month));
     Check(date->Hour == 0 && date->Minute == 0 && date->Second == 0);
 
     const std::string text = quillon::ArchiveDateText(date->Year, date->Month, date->Day);

@@ -22,11 +22,11 @@ using namespace quillon::historytool;
 
 namespace {
 
-constexpr CivilDate kUndated{2026, 12, 1};
+constexpr CivilDay kUndated{2026, 12, 1};
 
-bool RealDate(const CivilDate& date) {
+bool RealDate(const CivilDay& date) {
     return date.Year >= 1900 && date.Year <= 9999 && date.Month >= 1 && date.Month <= 12 &&
-           date.Day >= 1 && AddDays(date, 0) == date && ParseDate(DateText(date)) == date;
+           date.Day >= 1 && date.Plus(0) == date && ParseDate(date.IsoText()) == date;
 }
 
 struct Rows {
@@ -34,14 +34,14 @@ struct Rows {
     std::vector<std::pair<OptionRow, Preamble>> options;
 };
 
-void Group(const Rows& rows, std::optional<CivilDate> only) {
+void Group(const Rows& rows, std::optional<CivilDay> only) {
     DatedRead out;
     DateGrouper grouper(out, kUndated, only);
-    std::map<CivilDate, long> stocksOf, optionsOf;
+    std::map<CivilDay, long> stocksOf, optionsOf;
     long otherDays = 0;
     for (const StockRow& row : rows.stocks) {
-        const CivilDate day = row.QuoteDate ? *row.QuoteDate : kUndated;
-        const std::optional<CivilDate> grouped = grouper.DayOf(row.QuoteDate);
+        const CivilDay day = row.QuoteDate ? *row.QuoteDate : kUndated;
+        const std::optional<CivilDay> grouped = grouper.DayOf(row.QuoteDate);
         fuzz::Check(grouped ? *grouped == day : (only && *only != day));
         if (grouped) {
             ++stocksOf[day];
@@ -52,7 +52,7 @@ void Group(const Rows& rows, std::optional<CivilDate> only) {
     }
     grouper.FinishStocks();
     for (const auto& [row, preamble] : rows.options) {
-        const CivilDate day = row.QuoteDate ? *row.QuoteDate : kUndated;
+        const CivilDay day = row.QuoteDate ? *row.QuoteDate : kUndated;
         if (only && *only != day) {
             ++otherDays;
         } else {
@@ -90,7 +90,7 @@ void Group(const Rows& rows, std::optional<CivilDate> only) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     Rows rows;
-    std::optional<CivilDate> firstDate;
+    std::optional<CivilDay> firstDate;
     for (const char* symbol : {"", "FUZZ"}) {
         CsvRowReader reader(bytes);
         std::string error;

@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Dates of every form the files write must read back as they were.
     if (const auto date = ParseDate(bytes.substr(0, 40))) {
         fuzz::Check(date->Month >= 1 && date->Month <= 12 && date->Day >= 1 && date->Day <= 31);
-        fuzz::Check(ParseDate(DateText(*date)) == date);
+        fuzz::Check(ParseDate(date->IsoText()) == date);
     }
     ParseLeadingDate(bytes.substr(0, 60));
 

@@ -137,12 +137,6 @@ std::string CsvStats(const ReturnStats& s) {
 
 }  // namespace
 
-std::string BacktestDayText(HistoryDay day) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", day / 10000, day / 100 % 100, day % 100);
-    return text;
-}
-
 std::string FiltersInUseText(const FilterValues& filters, const HistorySettings& history) {
     std::string text;
     const auto add = [&](const char* name, const FilterValue& value) {
@@ -232,7 +226,7 @@ std::string BacktestPartialNote(const BacktestReport& report) {
     constexpr std::size_t kNamed = 5;
     std::string days;
     for (std::size_t i = 0; i < report.PartialDays.size() && i < kNamed; ++i)
-        days += (i == 0 ? "" : ", ") + BacktestDayText(report.PartialDays[i]);
+        days += (i == 0 ? "" : ", ") + HistoryDayText(report.PartialDays[i]);
     if (report.PartialDays.size() > kNamed)
         days +=
             " and " + Grouped(static_cast<long long>(report.PartialDays.size() - kNamed)) + " more";
@@ -252,10 +246,10 @@ std::string BacktestReportText(const BacktestReport& report, const BacktestOptio
         text += kLineEnd;
     } else {
         text += "Days judged: " + Grouped(static_cast<long long>(report.Days.size())) + ", " +
-                BacktestDayText(report.Days.front()) + " to " +
-                BacktestDayText(report.Days.back()) + "; " + Grouped(report.Rows) + " rows of " +
-                Grouped(report.Symbols) + " symbols; forward prices read to " +
-                BacktestDayText(report.LastRecorded) + kLineEnd;
+                HistoryDayText(report.Days.front()) + " to " + HistoryDayText(report.Days.back()) +
+                "; " + Grouped(report.Rows) + " rows of " + Grouped(report.Symbols) +
+                " symbols; forward prices read to " + HistoryDayText(report.LastRecorded) +
+                kLineEnd;
     }
     std::string horizons;
     for (int h : options.Horizons)
@@ -321,7 +315,7 @@ std::string BacktestSignalsHeader(const std::vector<int>& horizons) {
 }
 
 std::string BacktestSignalLine(const BacktestSignal& signal) {
-    std::string line = BacktestDayText(signal.Day) + "," + signal.Symbol + "," +
+    std::string line = HistoryDayText(signal.Day) + "," + signal.Symbol + "," +
                        VerdictName(signal.Verdict) + "," + signal.Rule + "," +
                        CsvNumber(signal.Entry);
     for (const std::optional<double>& r : signal.Returns)

@@ -10,9 +10,6 @@
 
 namespace quillon {
 
-// "2026-01-05" for 20260105.
-std::string BacktestDayText(HistoryDay day);
-
 // The filters in use, as "MinOptInt 250, MinCallPutRatio 8", the IV filters
 // with their window; "none" when no filter is in use.
 std::string FiltersInUseText(const FilterValues& filters, const HistorySettings& history);

@@ -113,19 +113,12 @@ PassChanges CompareSavedSets(HistoryDay asOf, const std::vector<HistoryRow>& row
 }
 
 std::string NamedDayText(HistoryDay day, bool withYear) {
-    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const int year = day / 10000;
-    const int month = day / 100 % 100;
-    const int dayOfMonth = day % 100;
-    if (month < 1 || month > 12 || dayOfMonth < 1 || dayOfMonth > 31 || year < 1) {
+    const CivilDay date = CivilDay::FromNumber(day);
+    // A number that names no month or day is shown as it is stored.
+    if (date.Month < 1 || date.Month > 12 || date.Day < 1 || date.Day > 31 || date.Year < 1) {
         return std::to_string(day);
     }
-    std::string text = std::string(kDays[WeekDay(year, month, dayOfMonth)]) + " " +
-                       std::to_string(dayOfMonth) + " " + kMonths[month - 1];
-    if (withYear) text += " " + std::to_string(year);
-    return text;
+    return date.NamedText(withYear);
 }
 
 std::string ChangesBlock(const PassChanges& changes) {

@@ -7,12 +7,18 @@
 #include <optional>
 #include <string>
 
+#include "platform/civil_day.h"
 #include "results/verdict.h"
 
 namespace quillon {
 
-// A date as the history keys it: YYYYMMDD (20251017).
+// A date as the history keys it: YYYYMMDD (20251017), CivilDay::Number().
 using HistoryDay = std::int32_t;
+
+// 20251017 as "2025-10-17".
+inline std::string HistoryDayText(HistoryDay day) {
+    return CivilDay::FromNumber(day).IsoText();
+}
 
 // The figures of one symbol on one as-of date. A figure the quote or the
 // chain did not give is nothing.

@@ -1,7 +1,6 @@
 #include "history/history_series.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <deque>
 #include <filesystem>
 
@@ -51,10 +50,7 @@ std::string LastDayText(const ChartSeries& series) {
     figures.Days = last.Standing.Days;
     figures.WindowWeeks = kChartBandDays * 52 / 252;
     figures.Hv20 = last.Hv20;
-    char day[16];
-    std::snprintf(day, sizeof day, "%04d-%02d-%02d", last.Day / 10000, last.Day / 100 % 100,
-                  last.Day % 100);
-    return std::string(day) + ": " + HistoryLine(figures);
+    return HistoryDayText(last.Day) + ": " + HistoryLine(figures);
 }
 
 ChartSeries ChartSeriesOf(const std::vector<HistoryRow>& rows, int window) {

@@ -8,23 +8,23 @@ namespace quillon::historytool {
 
 using namespace import;
 
-DateGrouper::DateGrouper(DatedRead& out, CivilDate undatedDay, std::optional<CivilDate> only)
+DateGrouper::DateGrouper(DatedRead& out, CivilDay undatedDay, std::optional<CivilDay> only)
     : out_(out), undatedDay_(undatedDay), only_(only) {}
 
-std::optional<CivilDate> DateGrouper::DayOf(const std::optional<CivilDate>& date) const {
-    const CivilDate day = date ? *date : undatedDay_;
+std::optional<CivilDay> DateGrouper::DayOf(const std::optional<CivilDay>& date) const {
+    const CivilDay day = date ? *date : undatedDay_;
     if (only_ && day != *only_) return std::nullopt;
     return day;
 }
 
-DayBook& DateGrouper::Day(const CivilDate& date) {
+DayBook& DateGrouper::Day(const CivilDay& date) {
     DayBook& day = out_.days[date];
     if (!day.book) day.book = std::make_unique<ImportBook>(date);
     return day;
 }
 
 void DateGrouper::AddStock(StockRow row) {
-    const std::optional<CivilDate> date = DayOf(row.QuoteDate);
+    const std::optional<CivilDay> date = DayOf(row.QuoteDate);
     if (!date) {
         ++out_.otherDateRows;
         return;
@@ -41,7 +41,7 @@ void DateGrouper::FinishStocks() {
 }
 
 std::optional<LeftOut> DateGrouper::AddOption(const OptionRow& row, const Preamble& preamble) {
-    const std::optional<CivilDate> date = DayOf(row.QuoteDate);
+    const std::optional<CivilDay> date = DayOf(row.QuoteDate);
     if (!date) {
         ++out_.otherDateRows;
         ++out_.leftOut[static_cast<int>(LeftOut::OtherQuoteDate)];
@@ -87,8 +87,8 @@ void DateGrouper::Finish() {
 namespace {
 
 // The quote dates the rows of the dated files hold.
-std::set<CivilDate> DatesOf(const ImportOptions& options, const std::vector<bool>& dated) {
-    std::set<CivilDate> dates;
+std::set<CivilDay> DatesOf(const ImportOptions& options, const std::vector<bool>& dated) {
+    std::set<CivilDay> dates;
     for (std::size_t i = 0; i < options.files.size(); ++i) {
         if (!dated[i]) continue;
         TableHandlers handlers;
@@ -129,16 +129,16 @@ bool ReadDatedBooks(const ImportOptions& options, DatedRead& out, std::string& e
     }
 
     // The day of the rows that carry no date of their own.
-    CivilDate undatedDay = options.today;
+    CivilDay undatedDay = options.today;
     if (options.date) {
         undatedDay = *options.date;
         out.undatedSource = "--date";
     } else if (!undatedFile.empty()) {
-        const std::set<CivilDate> dates = DatesOf(options, dated);
+        const std::set<CivilDay> dates = DatesOf(options, dated);
         if (dates.size() > 1) {
             error = undatedFile + " gives no quote date, and the other files hold quotes of " +
-                    std::to_string(dates.size()) + " days (" + DateText(*dates.begin()) + " to " +
-                    DateText(*dates.rbegin()) + "): add it alone with --date YYYY-MM-DD";
+                    std::to_string(dates.size()) + " days (" + dates.begin()->IsoText() + " to " +
+                    dates.rbegin()->IsoText() + "): add it alone with --date YYYY-MM-DD";
             return false;
         }
         if (dates.size() == 1) {

@@ -21,8 +21,6 @@
 
 namespace quillon::historytool {
 
-using import::CivilDate;
-
 // What one quote date got.
 struct DayBook {
     std::unique_ptr<import::ImportBook> book;
@@ -35,7 +33,7 @@ struct DayBook {
 
 // Everything the reading found.
 struct DatedRead {
-    std::map<CivilDate, DayBook> days;
+    std::map<CivilDay, DayBook> days;
     std::vector<import::FileRead> files;
     // Where the rows without a quote date went: "--date", "the files' quote
     // date", "today"; empty when every row had its date.
@@ -56,11 +54,11 @@ class DateGrouper {
   public:
     // `undatedDay`: the day of a row that carries no quote date. `only`
     // (--date): rows of other days are left out.
-    DateGrouper(DatedRead& out, CivilDate undatedDay, std::optional<CivilDate> only = {});
+    DateGrouper(DatedRead& out, CivilDay undatedDay, std::optional<CivilDay> only = {});
 
     // The day a row with quote date `date` goes to, or nothing when it is
     // left out.
-    std::optional<CivilDate> DayOf(const std::optional<CivilDate>& date) const;
+    std::optional<CivilDay> DayOf(const std::optional<CivilDay>& date) const;
 
     void AddStock(import::StockRow row);
     void FinishStocks();
@@ -72,11 +70,11 @@ class DateGrouper {
     void Finish();
 
   private:
-    DayBook& Day(const CivilDate& date);
+    DayBook& Day(const CivilDay& date);
 
     DatedRead& out_;
-    CivilDate undatedDay_;
-    std::optional<CivilDate> only_;
+    CivilDay undatedDay_;
+    std::optional<CivilDay> only_;
 };
 
 // Reads the files of `options` (files, date, today, verbose; prices and the

@@ -26,10 +26,6 @@ std::string TrimmedTicker(const std::string& ticker) {
 
 }  // namespace
 
-std::string DayText(HistoryDay day) {
-    return FormatArgs("%04d-%02d-%02d", day / 10000, day / 100 % 100, day % 100);
-}
-
 std::string FiltersText(const Settings& settings) {
     std::string text;
     for (const FilterValue& value : settings.Filters.Values)
@@ -65,7 +61,7 @@ DayRecorder::DayRecorder(HistoryStore& store, const Settings& settings, const Cl
 bool DayRecorder::RecordDay(const DateTime& date, const std::function<bool(Context&)>& next,
                             Count& count, std::string& error) {
     count = {};
-    const HistoryDay day = DayKey(date.Year, date.Month, date.Day);
+    const HistoryDay day = date.Date().Number();
     dayClock_.Set(date);
     context_.asOfDate = date;
     context_.counters.ProcessCount = 0;

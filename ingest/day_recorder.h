@@ -19,13 +19,6 @@
 
 namespace quillon::historytool {
 
-// 2025-10-17 as the history keys it: 20251017.
-inline HistoryDay DayKey(int year, int month, int day) {
-    return static_cast<HistoryDay>(year * 10000 + month * 100 + day);
-}
-// 20251017 as "2025-10-17".
-std::string DayText(HistoryDay day);
-
 // The history row of the symbol in the context's quote, as judged by the
 // evaluation, as the scan's recorder makes it; a quote without stock data
 // gives a row with the verdict "NOQUOTE" alone.

@@ -120,14 +120,14 @@ void NotePartialDays(const std::vector<HistoryDay>& days) {
         std::fprintf(stderr,
                      "quillon-history: %s is partial: no pass of it has ended whole (a scan may "
                      "still be writing it); its figures may be incomplete\n",
-                     DayText(days[i]).c_str());
+                     HistoryDayText(days[i]).c_str());
     }
     if (days.size() > kNamed)
         std::fprintf(stderr, "quillon-history: and %zu more partial days\n", days.size() - kNamed);
 }
 
 void PrintDay(const char* source, HistoryDay day, const DayRecorder::Count& count) {
-    std::printf("%s: %s recorded, %d saved (%s)\n", DayText(day).c_str(),
+    std::printf("%s: %s recorded, %d saved (%s)\n", HistoryDayText(day).c_str(),
                 CountedText(count.symbols, "stock", "stocks").c_str(), count.saved, source);
 }
 
@@ -148,8 +148,8 @@ void PrintAdded(const Command& command, const DatedRead& read, long stocks, long
                 double seconds) {
     std::printf("%s recorded in %s, %s to %s: %s, %s kept (%.1f s)\n",
                 CountedText(static_cast<long long>(read.days.size()), "day", "days").c_str(),
-                DatabaseOf(command).c_str(), import::DateText(read.days.begin()->first).c_str(),
-                import::DateText(read.days.rbegin()->first).c_str(),
+                DatabaseOf(command).c_str(), read.days.begin()->first.IsoText().c_str(),
+                read.days.rbegin()->first.IsoText().c_str(),
                 CountedText(stocks, "stock row", "stock rows").c_str(),
                 CountedText(options, "option", "options").c_str(), seconds);
     for (const import::FileRead& file : read.files)
@@ -216,14 +216,13 @@ int AddFiles(const Command& command) {
     long stocks = 0, optionsKept = 0;
     int daysDone = 0;
     for (auto& [date, day] : read.days) {
-        const HistoryDay dayKey = DayKey(date.Year, date.Month, date.Day);
+        const HistoryDay dayKey = date.Number();
         DayRecorder::Count count;
         if (!recorder.RecordDay({date.Year, date.Month, date.Day}, BookStocks(*day.book, dayKey),
                                 count, error)) {
             progress.End();
-            return Fail(FormatArgs("%s: %s; %d of %zu days recorded",
-                                   import::DateText(date).c_str(), error.c_str(), daysDone,
-                                   read.days.size()));
+            return Fail(FormatArgs("%s: %s; %d of %zu days recorded", date.IsoText().c_str(),
+                                   error.c_str(), daysDone, read.days.size()));
         }
         ++daysDone;
         stocks += count.symbols;
@@ -303,7 +302,7 @@ int AddArchives(const Command& command) {
             return true;
         };
         DayRecorder::Count count;
-        const HistoryDay day = DayKey(archive.date.Year, archive.date.Month, archive.date.Day);
+        const HistoryDay day = archive.date.Date().Number();
         const bool ok = recorder.RecordDay(archive.date, next, count, error);
         context.replay.LocalQuoteFile.Close();
         if (!ok) {

@@ -20,7 +20,7 @@ struct Command {
     bool archive = false;
     bool verbose = false;
     std::string out;
-    std::optional<import::CivilDate> date;
+    std::optional<CivilDay> date;
     std::vector<import::ImportInput> files;  // add: files or archive directories
     std::vector<std::string> symbols;        // show, export
 };

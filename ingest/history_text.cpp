@@ -61,23 +61,24 @@ std::vector<SeriesPoint> SeriesOf(const std::vector<HistoryRow>& rows, int windo
 std::string ShowText(const std::string& symbol, const std::vector<SeriesPoint>& series) {
     std::string text;
     if (series.empty()) return symbol + ": no day recorded\n";
-    text += FormatArgs("%s: %zu days recorded, %s to %s; IV rank and IV percentile over 52 weeks\n",
-                       symbol.c_str(), series.size(), DayText(series.front().row.Day).c_str(),
-                       DayText(series.back().row.Day).c_str());
+    text +=
+        FormatArgs("%s: %zu days recorded, %s to %s; IV rank and IV percentile over 52 weeks\n",
+                   symbol.c_str(), series.size(), HistoryDayText(series.front().row.Day).c_str(),
+                   HistoryDayText(series.back().row.Day).c_str());
     text += FormatArgs("%-10s  %10s  %6s  %-14s  %-14s  %6s  %9s  %9s  %s\n", "date", "last",
                        "IV30", "IV rank 52w", "IV pct 52w", "HV20", "ZORC", "ZORP", "verdict");
     for (const SeriesPoint& p : series) {
         const HistoryRow& r = p.row;
-        text += FormatArgs("%-10s  %10s  %6s  %-14s  %-14s  %6s  %9s  %9s  %s\n",
-                           DayText(r.Day).c_str(), r.Last ? Price(*r.Last).c_str() : "-",
-                           OrDash(Fixed(r.Iv30, 2)).c_str(),
-                           StandingText(p.standing.Rank, p.standing.Days).c_str(),
-                           StandingText(p.standing.Percentile, p.standing.Days).c_str(),
-                           OrDash(Fixed(p.hv20, 2)).c_str(), OrDash(Fixed(Zor(r.Zorc), 0)).c_str(),
-                           OrDash(Fixed(Zor(r.Zorp), 0)).c_str(),
-                           (std::string(VerdictText(r.Verdict)) +
-                            (r.FailedTest.empty() ? "" : " (" + r.FailedTest + ")"))
-                               .c_str());
+        text += FormatArgs(
+            "%-10s  %10s  %6s  %-14s  %-14s  %6s  %9s  %9s  %s\n", HistoryDayText(r.Day).c_str(),
+            r.Last ? Price(*r.Last).c_str() : "-", OrDash(Fixed(r.Iv30, 2)).c_str(),
+            StandingText(p.standing.Rank, p.standing.Days).c_str(),
+            StandingText(p.standing.Percentile, p.standing.Days).c_str(),
+            OrDash(Fixed(p.hv20, 2)).c_str(), OrDash(Fixed(Zor(r.Zorc), 0)).c_str(),
+            OrDash(Fixed(Zor(r.Zorp), 0)).c_str(),
+            (std::string(VerdictText(r.Verdict)) +
+             (r.FailedTest.empty() ? "" : " (" + r.FailedTest + ")"))
+                .c_str());
     }
     return text;
 }
@@ -92,8 +93,8 @@ std::string ExportLine(const SeriesPoint& p) {
     auto whole = [](const std::optional<int>& value) {
         return value ? std::to_string(*value) : std::string();
     };
-    return DayText(r.Day) + "," + CsvField(r.Symbol) + "," + (r.Last ? Price(*r.Last) : "") + "," +
-           Fixed(r.Iv30, 2) + "," + Fixed(r.Iv30Call, 2) + "," + Fixed(r.Iv30Put, 2) + "," +
+    return HistoryDayText(r.Day) + "," + CsvField(r.Symbol) + "," + (r.Last ? Price(*r.Last) : "") +
+           "," + Fixed(r.Iv30, 2) + "," + Fixed(r.Iv30Call, 2) + "," + Fixed(r.Iv30Put, 2) + "," +
            Fixed(p.standing.Rank, 1) + "," + Fixed(p.standing.Percentile, 1) + "," +
            Fixed(p.hv20, 2) + "," + Fixed(Zor(r.Zorc), 0) + "," + Fixed(Zor(r.Zorp), 0) + "," +
            CsvField(std::string(VerdictText(r.Verdict))) + "," + std::to_string(p.standing.Days) +
@@ -113,7 +114,7 @@ void SortByRank(std::vector<RankEntry>& entries) {
 
 std::string RankText(HistoryDay day, const std::vector<RankEntry>& entries) {
     std::string text = FormatArgs("%s: %zu symbols by IV rank over 52 weeks\n",
-                                  DayText(day).c_str(), entries.size());
+                                  HistoryDayText(day).c_str(), entries.size());
     text += FormatArgs("%-8s  %-14s  %-14s  %6s\n", "symbol", "IV rank 52w", "IV pct 52w", "IV30");
     for (const RankEntry& e : entries) {
         text += FormatArgs("%-8s  %-14s  %-14s  %6s\n", e.symbol.c_str(),

@@ -1,7 +1,6 @@
 #include "ingest/import_book.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <utility>
 
@@ -12,69 +11,36 @@ namespace quillon::import {
 
 namespace {
 
-constexpr int kFriday = 5;
-constexpr int kSaturday = 6;
-constexpr int kSunday = 0;
 constexpr std::size_t kRootLength = 3;
 // Strikes are read in thousandths; the table's are multiples of 2.5.
 constexpr double kStrikeTolerance = 0.0005;
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-long DaysFromCivil(const CivilDate& d) {
-    const long y = d.Year - (d.Month <= 2 ? 1 : 0);
-    const long era = (y >= 0 ? y : y - 399) / 400;
-    const long yoe = y - era * 400;
-    const long mp = (d.Month + 9) % 12;
-    const long doy = (153 * mp + 2) / 5 + d.Day - 1;
-    const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-CivilDate CivilFromDays(long z) {
-    z += 719468;
-    const long era = (z >= 0 ? z : z - 146096) / 146097;
-    const long doe = z - era * 146097;
-    const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long mp = (5 * doy + 2) / 153;
-    const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    const int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-    return {year, month, day};
-}
-
 }  // namespace
 
-CivilDate AddDays(const CivilDate& date, int days) {
-    return CivilFromDays(DaysFromCivil(date) + days);
-}
-
-ImportCalendar MakeImportCalendar(const CivilDate& date) {
+ImportCalendar MakeImportCalendar(const CivilDay& date) {
     ImportCalendar out;
     out.date = date;
     BuildExpirationCalendar(out.calendar, DateTime{date.Year, date.Month, date.Day});
     // The calendar counts its days from the reference date: the date itself,
     // or the Monday after it at a weekend.
-    const int weekDay = WeekDay(date.Year, date.Month, date.Day);
-    const CivilDate reference = AddDays(date, weekDay == kSaturday ? 2
-                                              : weekDay == kSunday ? 1
-                                                                   : 0);
+    const int weekDay = date.WeekDay();
+    const CivilDay reference = date.Plus(weekDay == kSaturday ? 2 : weekDay == kSunday ? 1 : 0);
     for (int k = 0; k < kFilledMonthSlots; ++k) {
-        out.saturdays[k] = AddDays(reference, out.calendar.DaysToExpiration[k]);
+        out.saturdays[k] = reference.Plus(out.calendar.DaysToExpiration[k]);
     }
     return out;
 }
 
-int MonthSlotOf(const ImportCalendar& calendar, const CivilDate& expiration) {
+int MonthSlotOf(const ImportCalendar& calendar, const CivilDay& expiration) {
     for (int k = 0; k < kFilledMonthSlots; ++k) {
-        const CivilDate& saturday = calendar.saturdays[k];
-        if (expiration == saturday || expiration == AddDays(saturday, -1)) return k;
+        const CivilDay& saturday = calendar.saturdays[k];
+        if (expiration == saturday || expiration == saturday.Plus(-1)) return k;
     }
     return -1;
 }
 
-bool IsMonthlyExpiration(const CivilDate& date) {
-    const int weekDay = WeekDay(date.Year, date.Month, date.Day);
+bool IsMonthlyExpiration(const CivilDay& date) {
+    const int weekDay = date.WeekDay();
     if (weekDay == kFriday) return date.Day >= 15 && date.Day <= 21;
     if (weekDay == kSaturday) return date.Day >= 16 && date.Day <= 22;
     return false;
@@ -113,7 +79,7 @@ bool BookStock::HasOptions() const {
     return false;
 }
 
-ImportBook::ImportBook(const CivilDate& date) : calendar_(MakeImportCalendar(date)) {}
+ImportBook::ImportBook(const CivilDay& date) : calendar_(MakeImportCalendar(date)) {}
 
 void ImportBook::AddStock(StockRow row) {
     if (index_.count(row.Symbol) != 0) {
@@ -175,25 +141,12 @@ namespace {
 // Strikes kept on each side of the last sale, per month and type.
 constexpr std::size_t kNearStrikes = 4;
 
-int DaysBetween(const CivilDate& from, const CivilDate& to) {
-    using namespace std::chrono;
-    const auto daysOf = [](const CivilDate& d) {
-        return sys_days{year{d.Year} / month{static_cast<unsigned>(d.Month)} /
-                        day{static_cast<unsigned>(d.Day)}};
-    };
-    return static_cast<int>((daysOf(to) - daysOf(from)).count());
-}
-
 // Days to the close of an option's last trading day: its expiration date,
 // or the Friday before where the data gives the Saturday after it (as older
 // files do; no option trades on a Saturday).
-int DaysToLastClose(const CivilDate& from, const CivilDate& expiration) {
+int DaysToLastClose(const CivilDay& from, const CivilDay& expiration) {
     const int days = DaysBetween(from, expiration);
-    const std::chrono::weekday w{
-        std::chrono::sys_days{std::chrono::year{expiration.Year} /
-                              std::chrono::month{static_cast<unsigned>(expiration.Month)} /
-                              std::chrono::day{static_cast<unsigned>(expiration.Day)}}};
-    return w == std::chrono::Saturday ? days - 1 : days;
+    return expiration.WeekDay() == kSaturday ? days - 1 : days;
 }
 
 // Puts a listed option among the stock's near-money ones when it is among

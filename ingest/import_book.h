@@ -23,21 +23,19 @@ namespace quillon::import {
 // The calendar of the import date and the expiration Saturdays of its three
 // nearest expiration months.
 struct ImportCalendar {
-    CivilDate date;
+    CivilDay date;
     ExpirationCalendar calendar;
-    std::array<CivilDate, kFilledMonthSlots> saturdays{};
+    std::array<CivilDay, kFilledMonthSlots> saturdays{};
 };
-ImportCalendar MakeImportCalendar(const CivilDate& date);
+ImportCalendar MakeImportCalendar(const CivilDay& date);
 
 // The month slot (0 to 2) an expiration date belongs to: the expiration
 // Saturday of the slot's month or the third Friday just before it; -1 for
 // any other date.
-int MonthSlotOf(const ImportCalendar& calendar, const CivilDate& expiration);
+int MonthSlotOf(const ImportCalendar& calendar, const CivilDay& expiration);
 
 // The third Friday of its month, or the Saturday after it.
-bool IsMonthlyExpiration(const CivilDate& date);
-
-CivilDate AddDays(const CivilDate& date, int days);
+bool IsMonthlyExpiration(const CivilDay& date);
 
 // Why an option row that was read is not kept.
 enum class LeftOut {
@@ -73,7 +71,7 @@ struct BookStock {
 
 class ImportBook {
   public:
-    explicit ImportBook(const CivilDate& date);
+    explicit ImportBook(const CivilDay& date);
 
     const ImportCalendar& Calendar() const { return calendar_; }
 

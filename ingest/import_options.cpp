@@ -11,7 +11,6 @@
 #include <tuple>
 
 #include "ingest/row_fields.h"
-#include "platform/clock.h"
 #include "platform/text.h"
 
 namespace quillon::import {
@@ -36,7 +35,7 @@ std::optional<ContractSymbol> DecodeContractSymbol(std::string_view text) {
     if (type != 'C' && type != 'P') return std::nullopt;
     const std::optional<int> thousandths = Digits(strike, 8, 8);
     const std::optional<int> twoDigitYear = Digits(date.substr(0, 2), 2, 2);
-    const std::optional<CivilDate> expiration =
+    const std::optional<CivilDay> expiration =
         ValidDate(twoDigitYear ? std::optional<int>(2000 + *twoDigitYear) : std::nullopt,
                   Digits(date.substr(2, 2), 2, 2), Digits(date.substr(4, 2), 2, 2));
     if (!thousandths || !expiration) return std::nullopt;
@@ -291,7 +290,7 @@ std::optional<OptionRow> ReadSide(const OptionHeader& header, int side,
         }
         const std::string_view expiration = FieldAt(fields, c[kExpiration]);
         if (!expiration.empty() || !context.expiration) {
-            const std::optional<CivilDate> date = ParseDate(expiration);
+            const std::optional<CivilDay> date = ParseDate(expiration);
             if (date) {
                 row.Expiration = *date;
             } else if (contract) {

@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <initializer_list>
 #include <tuple>
 
 #include "ingest/row_fields.h"
-#include "platform/clock.h"
 #include "platform/text.h"
 
 namespace quillon::import {
@@ -90,16 +88,16 @@ bool IsTimeWords(const std::vector<std::string_view>& words, std::size_t from) {
 }
 
 // The date at the start of `text` and the number of words it took.
-std::optional<CivilDate> LeadingDate(std::string_view text, bool twoDigitSlashYear,
-                                     std::size_t& used) {
+std::optional<CivilDay> LeadingDate(std::string_view text, bool twoDigitSlashYear,
+                                    std::size_t& used) {
     text = Trim(text);
     // ISO with a time glued on by "T".
     if (text.size() >= 10 && text[4] == '-' && text[7] == '-') {
         const std::string_view rest = text.substr(10);
         if (!rest.empty() && rest.front() != ' ' && rest.front() != 'T') return std::nullopt;
         used = 1;  // a time glued on by "T" is part of the same word
-        return ValidDate(Digits(text.substr(0, 4), 4, 4), Digits(text.substr(5, 2), 2, 2),
-                         Digits(text.substr(8, 2), 2, 2));
+        const std::optional<CivilDay> iso = ReadIsoDigits(text.substr(0, 10));
+        return iso ? ValidDate(iso->Year, iso->Month, iso->Day) : std::nullopt;
     }
     const std::vector<std::string_view> words = Words(text);
     std::size_t i = 0;
@@ -112,10 +110,10 @@ std::optional<CivilDate> LeadingDate(std::string_view text, bool twoDigitSlashYe
         used = i + 3;
         return ValidDate(Year(words[i + 2], false), month, Digits(words[i + 1], 1, 2));
     }
-    if (first.size() == 8 && Digits(first, 8, 8)) {
+    if (const std::optional<int> number = Digits(first, 8, 8)) {
         used = i + 1;
-        return ValidDate(Digits(first.substr(0, 4), 4, 4), Digits(first.substr(4, 2), 2, 2),
-                         Digits(first.substr(6, 2), 2, 2));
+        const CivilDay day = CivilDay::FromNumber(*number);
+        return ValidDate(day.Year, day.Month, day.Day);
     }
     const std::size_t slash = first.find('/');
     if (slash != std::string_view::npos) {
@@ -138,23 +136,16 @@ std::optional<CivilDate> LeadingDate(std::string_view text, bool twoDigitSlashYe
 
 }  // namespace
 
-std::optional<CivilDate> ParseDate(std::string_view text) {
+std::optional<CivilDay> ParseDate(std::string_view text) {
     std::size_t used = 0;
-    const std::optional<CivilDate> date = LeadingDate(text, false, used);
+    const std::optional<CivilDay> date = LeadingDate(text, false, used);
     if (!date || !IsTimeWords(Words(Trim(text)), used)) return std::nullopt;
     return date;
 }
 
-std::optional<CivilDate> ParseLeadingDate(std::string_view text) {
+std::optional<CivilDay> ParseLeadingDate(std::string_view text) {
     std::size_t used = 0;
     return LeadingDate(text, true, used);
-}
-
-std::string DateText(const CivilDate& date) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.Year % 10000, date.Month % 100,
-                  date.Day % 100);
-    return text;
 }
 
 std::string NoDateText(const RowProblem& problem) {

@@ -12,29 +12,20 @@
 #include <vector>
 
 #include "market/quote.h"
+#include "platform/civil_day.h"
 
 namespace quillon::import {
-
-struct CivilDate {
-    int Year = 0;
-    int Month = 0;  // 1 = January
-    int Day = 0;
-    auto operator<=>(const CivilDate&) const = default;
-};
 
 // A date cell in one of the forms exports write: "2025-10-17", "10/17/2025",
 // "1/4/2016 0:00:00", "20251017", "Fri Oct 17 2025", "17 NOV 23",
 // "October 14, 2025"; a time of day after it is allowed. Nothing for anything
 // else or a day that does not exist.
-std::optional<CivilDate> ParseDate(std::string_view text);
+std::optional<CivilDay> ParseDate(std::string_view text);
 
 // A date at the start of a text, whatever follows it: the title line of an
 // expiration block ("17 OCT 25  (3)  100") or a preamble ("10/14/25 16:00").
 // Also takes M/D/YY, which a cell may not use (D/M/YY reads the same).
-std::optional<CivilDate> ParseLeadingDate(std::string_view text);
-
-// The date as YYYY-MM-DD.
-std::string DateText(const CivilDate& date);
+std::optional<CivilDay> ParseLeadingDate(std::string_view text);
 
 // A column name in the form the matching uses: ASCII letters in lower case;
 // blanks, tabs, "_", "-", "." and the brackets []<>() dropped.
@@ -115,9 +106,9 @@ enum StockColumn {
 // A stock as the import reads it: the quote record's fields, with missing
 // optional values at 0 or empty as a page without them leaves them.
 struct StockRow {
-    std::string Symbol;                  // upper case, letters and digits, at most 6
-    QuoteRecord Quote;                   // OptionRoot empty; PriceEarnings derived
-    std::optional<CivilDate> QuoteDate;  // the day the row belongs to, when the file says
+    std::string Symbol;                 // upper case, letters and digits, at most 6
+    QuoteRecord Quote;                  // OptionRoot empty; PriceEarnings derived
+    std::optional<CivilDay> QuoteDate;  // the day the row belongs to, when the file says
     long Line = 0;
 };
 
@@ -168,7 +159,7 @@ enum OptionColumn {
 struct OptionRow {
     std::string Underlying;  // the stock, upper case
     std::string Root;        // the contract's root, upper case
-    CivilDate Expiration;
+    CivilDay Expiration;
     int Type = 0;  // 0 call, 1 put
     double Strike = 0;
     // -1 where the file has no value, as the archive marks it.
@@ -179,7 +170,7 @@ struct OptionRow {
     // only when both are there.
     bool UnderlyingQuoted = false;
     double UnderlyingBid = -1, UnderlyingAsk = -1;
-    std::optional<CivilDate> QuoteDate;  // the day the row belongs to, when the file says
+    std::optional<CivilDay> QuoteDate;  // the day the row belongs to, when the file says
     long Line = 0;
 };
 
@@ -200,8 +191,8 @@ struct OptionHeader {
 // date the file's preamble gives.
 struct RowContext {
     std::string underlying;
-    std::optional<CivilDate> expiration;
-    std::optional<CivilDate> quoteDate;
+    std::optional<CivilDay> expiration;
+    std::optional<CivilDay> quoteDate;
 };
 
 // The header's columns, or the message that refuses the file: no strike or
@@ -227,7 +218,7 @@ std::optional<OptionRow> ReadOptionRow(const OptionHeader& header,
 // the root to 6 characters.
 struct ContractSymbol {
     std::string Root;
-    CivilDate Expiration;
+    CivilDay Expiration;
     int Type = 0;
     double Strike = 0;
 };

@@ -59,7 +59,7 @@ bool ChooseDate(const ImportOptions& options, ImportSummary& summary, std::strin
         summary.dateSource = "--date";
         return true;
     }
-    std::map<CivilDate, long> dates;
+    std::map<CivilDay, long> dates;
     for (const ImportInput& input : options.files) {
         bool dated = false;
         TableHandlers handlers;
@@ -93,12 +93,12 @@ bool ChooseDate(const ImportOptions& options, ImportSummary& summary, std::strin
     if (dates.size() <= 8) {
         bool first = true;
         for (const auto& [date, rows] : dates) {
-            error += (first ? "" : ", ") + DateText(date) + " (" + std::to_string(rows) + " rows)";
+            error += (first ? "" : ", ") + date.IsoText() + " (" + std::to_string(rows) + " rows)";
             first = false;
         }
     } else {
         error +=
-            "from " + DateText(dates.begin()->first) + " to " + DateText(dates.rbegin()->first);
+            "from " + dates.begin()->first.IsoText() + " to " + dates.rbegin()->first.IsoText();
     }
     error += "; choose one with --date YYYY-MM-DD";
     return false;
@@ -271,7 +271,7 @@ std::string NoOptionReason(const ImportSummary& s) {
                        std::to_string(s.optionRows) + " option rows)";
     if (reason == LeftOutName(LeftOut::NotMonthly) || reason == LeftOutName(LeftOut::OutsideMonths))
         text += "; the scan uses the monthly expirations of the three months after " +
-                DateText(s.date) + " (give the data's date with --date)";
+                s.date.IsoText() + " (give the data's date with --date)";
     return text;
 }
 
@@ -376,8 +376,7 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
     if (haveSettings && !LoadSettings(rateSettings, names)) SetDefaultSettings(rateSettings);
     outputs.push_back({chainIv30File, [&](std::FILE* file) {
                            if (!WriteAll(file, ChainIv30Header())) return false;
-                           const int day = summary.date.Year * 10000 + summary.date.Month * 100 +
-                                           summary.date.Day;
+                           const int day = summary.date.Number();
                            for (const BookStock& stock : book.Stocks()) {
                                ChainIv30Entry entry;
                                entry.Day = day;
@@ -443,7 +442,7 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
 std::string SummaryText(const ImportSummary& s, const std::string& quoteFile) {
     std::string text = FormatArgs("%ld stocks and %ld options written to %s\n", s.stocksWritten,
                                   s.optionsWritten, quoteFile.c_str());
-    text += "quotes of " + DateText(s.date) +
+    text += "quotes of " + s.date.IsoText() +
             (s.dateSource == "today"    ? " (today: the files carry no quote date)"
              : s.dateSource == "--date" ? " (--date)"
                                         : " (the files' quote date)") +
@@ -471,7 +470,7 @@ std::string SummaryText(const ImportSummary& s, const std::string& quoteFile) {
     };
     faults("stock", s.stockRows, s.stockFaults, s.duplicateStocks);
     if (s.otherDateStocks > 0)
-        text += FormatArgs("  of another day than %s (left out): %ld\n", DateText(s.date).c_str(),
+        text += FormatArgs("  of another day than %s (left out): %ld\n", s.date.IsoText().c_str(),
                            s.otherDateStocks);
     faults("option", s.optionRows, s.optionFaults, 0);
     long leftOut = 0;

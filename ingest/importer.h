@@ -29,8 +29,8 @@ struct ImportInput {
 struct ImportOptions {
     std::string outDir = ".";
     bool writeSymbols = false;
-    std::optional<CivilDate> date;  // --date; without it the files' own date, or today
-    CivilDate today;
+    std::optional<CivilDay> date;  // --date; without it the files' own date, or today
+    CivilDay today;
     std::vector<ImportInput> files;
     // --price SYM=PRICE: a stock's last price given by hand.
     std::vector<std::pair<std::string, double>> prices;
@@ -46,7 +46,7 @@ struct FileRead {
 };
 
 struct ImportSummary {
-    CivilDate date;
+    CivilDay date;
     std::string dateSource;  // "--date", "the files' quote date", "today"
     std::vector<FileRead> files;
     long stockRows = 0;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ingest/import_rows.h"
-#include "platform/clock.h"
+#include "platform/civil_day.h"
 #include "platform/text.h"
 
 namespace quillon::import::fields {
@@ -53,12 +53,11 @@ inline std::optional<int> Digits(std::string_view text, std::size_t minLength,
     return value;
 }
 
-inline std::optional<CivilDate> ValidDate(std::optional<int> year, std::optional<int> month,
-                                          std::optional<int> day) {
-    if (!year || !month || !day) return std::nullopt;
-    if (*year < 1900 || *month < 1 || *month > 12 || *day < 1) return std::nullopt;
-    if (*day > DaysInMonth(*year, *month)) return std::nullopt;
-    return CivilDate{*year, *month, *day};
+inline std::optional<CivilDay> ValidDate(std::optional<int> year, std::optional<int> month,
+                                         std::optional<int> day) {
+    if (!year || !month || !day || *year < 1900) return std::nullopt;
+    const CivilDay date{*year, *month, *day};
+    return date.Valid() ? std::optional<CivilDay>(date) : std::nullopt;
 }
 
 // The index of the first of `aliases` (normalized names) in the header, or -1.

@@ -38,7 +38,7 @@ std::string_view FirstCell(const CsvRow& row) {
 }
 
 // The expiration a block's title line names ("17 OCT 25  (3)  100").
-std::optional<CivilDate> TitleDate(const CsvRow& row) {
+std::optional<CivilDay> TitleDate(const CsvRow& row) {
     const std::string_view first = FirstCell(row);
     return first.empty() ? std::nullopt : ParseLeadingDate(first);
 }

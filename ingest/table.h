@@ -23,7 +23,7 @@ inline constexpr std::size_t kHeaderSearchRows = 40;
 // What the lines before the header say of the underlying.
 struct Preamble {
     std::string symbol;  // as the scan writes it, "^" dropped
-    std::optional<CivilDate> date;
+    std::optional<CivilDay> date;
     QuoteRecord quote;  // LastSale 0 when no price was given
 };
 

@@ -2,6 +2,8 @@
 // The clock seam: today's date and the time of day. The core never asks the
 // operating system directly, so tests can set the date.
 
+#include "platform/civil_day.h"
+
 namespace quillon {
 
 struct DateTime {
@@ -11,12 +13,9 @@ struct DateTime {
     int Hour = 0;
     int Minute = 0;
     int Second = 0;
-};
 
-// Day of the week of a date, 0 = Sunday ... 6 = Saturday (proleptic Gregorian).
-int WeekDay(int year, int month, int day);
-// The days of a month (1 = January), February's 29 in leap years.
-int DaysInMonth(int year, int month);
+    constexpr CivilDay Date() const { return {Year, Month, Day}; }
+};
 
 class Clock {
   public:

@@ -5,7 +5,7 @@
 namespace quillon {
 
 std::string ShortDateText(const DateTime& at) {
-    return FormatArgs("%d/%d/%d", at.Month, at.Day, at.Year);
+    return at.Date().SlashText();
 }
 
 // Midnight and noon are 12 on a 12-hour clock, not 0.

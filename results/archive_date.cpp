@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -12,24 +11,8 @@
 
 namespace quillon {
 
-namespace {
-
-// The value of the decimal digits of `text`, or -1 when one is not a digit.
-int Digits(std::string_view text) {
-    int value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return -1;
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
-
-}  // namespace
-
 std::string ArchiveDateText(int year, int month, int day) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d\r\n", year, month, day);
-    return text;
+    return CivilDay{year, month, day}.IsoText() + "\r\n";
 }
 
 std::optional<DateTime> ParseArchiveDate(std::string_view text) {
@@ -37,16 +20,12 @@ std::optional<DateTime> ParseArchiveDate(std::string_view text) {
     if (text.size() < kDateLength) return std::nullopt;
     const std::string_view rest = text.substr(kDateLength);
     const bool lineEnds = rest.empty() || rest.front() == '\n' || rest.starts_with("\r\n");
-    if (!lineEnds || text[4] != '-' || text[7] != '-') return std::nullopt;
-    const int year = Digits(text.substr(0, 4));
-    const int month = Digits(text.substr(5, 2));
-    const int day = Digits(text.substr(8, 2));
-    if (year < 1900 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
-        return std::nullopt;
+    const std::optional<CivilDay> day = ReadIsoDigits(text.substr(0, kDateLength));
+    if (!lineEnds || !day || day->Year < 1900 || !day->Valid()) return std::nullopt;
     DateTime at;
-    at.Year = year;
-    at.Month = month;
-    at.Day = day;
+    at.Year = day->Year;
+    at.Month = day->Month;
+    at.Day = day->Day;
     return at;
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/civil_day.h"
 #include "platform/files.h"
 #include "platform/number_format.h"
 #include "platform/text.h"
@@ -102,8 +103,7 @@ std::string ChainIv30Header() {
 }
 
 std::string ChainIv30Line(const std::string& symbol, const ChainIv30Entry& e) {
-    return symbol + "," +
-           FormatArgs("%04d-%02d-%02d", e.Day / 10000, e.Day / 100 % 100, e.Day % 100) + "," +
+    return symbol + "," + CivilDay::FromNumber(e.Day).IsoText() + "," +
            FormatGeneral(ShortestValue(e.Last), 9) + "," + Figure(e.Iv30.Both) + "," +
            Figure(e.Iv30.Calls) + "," + Figure(e.Iv30.Puts) + "," + Days(e.Iv30.DaysNear) + "," +
            Days(e.Iv30.DaysNext) + "\r\n";

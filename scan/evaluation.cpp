@@ -21,7 +21,7 @@ constexpr const char* kHistoryFile = "History.db";
 constexpr int kPastLastSales = 20;
 
 int DayOf(const DateTime& date) {
-    return date.Year * 10000 + date.Month * 100 + date.Day;
+    return date.Date().Number();
 }
 
 ZorInputs ZorInputsOf(const Context& context) {

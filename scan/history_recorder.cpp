@@ -23,7 +23,7 @@ constexpr const char* kNotRecorded = "History not recorded: ";
 constexpr float kNoPriceEarnings = 100000;  // the quote's "not available"
 
 HistoryDay DayOf(const DateTime& date) {
-    return date.Year * 10000 + date.Month * 100 + date.Day;
+    return date.Date().Number();
 }
 
 std::string IsoTime(const DateTime& t) {

@@ -98,8 +98,7 @@ bool FindMarketFiles(const std::string& dir, MarketFiles& files, std::string& er
     return true;
 }
 
-std::unique_ptr<FileMarket> FileMarket::Load(const MarketFiles& files,
-                                             const import::CivilDate& date,
+std::unique_ptr<FileMarket> FileMarket::Load(const MarketFiles& files, const CivilDay& date,
                                              import::ImportSummary& summary, std::string& error,
                                              std::FILE* verbose) {
     std::unique_ptr<FileMarket> market(new FileMarket());

@@ -36,7 +36,7 @@ class FileMarket : public MarketSource {
     // Reads the files for `date`. Nothing, with `error` naming the file, the
     // line and what is wrong, when a file is refused or no stock is read.
     // Each skipped or left-out row is told on `verbose` when it is not null.
-    static std::unique_ptr<FileMarket> Load(const MarketFiles& files, const import::CivilDate& date,
+    static std::unique_ptr<FileMarket> Load(const MarketFiles& files, const CivilDay& date,
                                             import::ImportSummary& summary, std::string& error,
                                             std::FILE* verbose = nullptr);
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cmath>
 
 #include "market/quote.h"
@@ -83,14 +82,10 @@ Profile DrawIdentity(SimStock& s, Stream& r) {
 // The last ex-dividend date on or before `today`: every 91 days from the
 // stock's phase.
 std::string ExDividendText(const DateTime& today, int phase) {
-    using namespace std::chrono;
-    const sys_days day = year{today.Year} / today.Month / today.Day;
-    const long sinceEpoch = static_cast<long>(day.time_since_epoch().count());
-    const long back =
+    const int sinceEpoch = today.Date().Serial();
+    const int back =
         ((sinceEpoch - phase) % kDividendCycleDays + kDividendCycleDays) % kDividendCycleDays;
-    const year_month_day ex{day - days{back}};
-    return FormatArgs("%u/%u/%d", static_cast<unsigned>(ex.month()),
-                      static_cast<unsigned>(ex.day()), static_cast<int>(ex.year()));
+    return CivilDay::FromSerial(sinceEpoch - back).SlashText();
 }
 
 // A time between the opening at 9:30 and the close at 4:00, as "3:58PM".

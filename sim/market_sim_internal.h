@@ -86,7 +86,7 @@ enum Salt : std::uint64_t { kIdentitySalt = 1, kDaySalt = 2, kChainSalt = 3, kRo
 
 // The date as one number, 20261201 for 1 December 2026.
 inline std::uint64_t DateNumber(const DateTime& date) {
-    return static_cast<std::uint64_t>(date.Year * 10000 + date.Month * 100 + date.Day);
+    return static_cast<std::uint64_t>(date.Date().Number());
 }
 
 // Prices move on a grid of ticks (a cent, five cents, a sixteenth): the

@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <optional>
@@ -59,31 +58,18 @@ const QColor kDownColour(210, 0, 0);
 const QColor kSavedColour(130, 0, 170);
 const QColor kGridColour(225, 225, 225);
 
-using std::chrono::days;
-using std::chrono::sys_days;
-using std::chrono::year_month_day;
-
-year_month_day DateOf(HistoryDay day) {
-    return year_month_day{std::chrono::year{day / 10000},
-                          std::chrono::month{static_cast<unsigned>(day / 100 % 100)},
-                          std::chrono::day{static_cast<unsigned>(day % 100)}};
-}
-
 // Days since 1970-01-01: dates are placed by the calendar, so a gap in the
 // recording shows as one.
 double SerialOf(HistoryDay day) {
-    return static_cast<double>(sys_days{DateOf(day)}.time_since_epoch().count());
+    return static_cast<double>(CivilDay::FromNumber(day).Serial());
 }
 
-QString DateText(const year_month_day& d) {
-    return QStringLiteral("%1-%2-%3")
-        .arg(static_cast<int>(d.year()))
-        .arg(static_cast<unsigned>(d.month()), 2, 10, QLatin1Char('0'))
-        .arg(static_cast<unsigned>(d.day()), 2, 10, QLatin1Char('0'));
+QString DateText(const CivilDay& day) {
+    return QString::fromLatin1(day.IsoText());
 }
 
 QString DayText(HistoryDay day) {
-    return DateText(DateOf(day));
+    return QString::fromLatin1(HistoryDayText(day));
 }
 
 // "1 day", "1,260 days".
@@ -131,7 +117,7 @@ std::vector<std::pair<double, QString>> DateTicks(double from, double to, int wi
             if (span / s <= most) break;
         }
         for (double d = from; d <= to; d += step) {
-            ticks.emplace_back(d, DateText(year_month_day{sys_days{days{static_cast<int>(d)}}}));
+            ticks.emplace_back(d, DateText(CivilDay::FromSerial(static_cast<int>(d))));
         }
         return ticks;
     }
@@ -140,18 +126,18 @@ std::vector<std::pair<double, QString>> DateTicks(double from, double to, int wi
         months = m;
         if (span / 30.4 / m <= most) break;
     }
-    const year_month_day start{sys_days{days{static_cast<int>(from)}}};
+    const CivilDay start = CivilDay::FromSerial(static_cast<int>(from));
     // Ticks fall on months that are multiples of the step: January, April,
     // July and October for quarters.
-    const unsigned month = static_cast<unsigned>(start.month());
-    const unsigned aligned = months >= 12 ? 1 : (month - 1) / months * months + 1;
-    year_month_day tick{start.year(), std::chrono::month{aligned}, std::chrono::day{1}};
-    for (; static_cast<double>(sys_days{tick}.time_since_epoch().count()) <= to;
-         tick += std::chrono::months{months}) {
-        const double at = static_cast<double>(sys_days{tick}.time_since_epoch().count());
+    const int aligned = months >= 12 ? 1 : (start.Month - 1) / months * months + 1;
+    const auto monthsLater = [months](const CivilDay& first) {
+        const int index = first.Month - 1 + months;
+        return CivilDay{first.Year + index / 12, index % 12 + 1, 1};
+    };
+    for (CivilDay tick{start.Year, aligned, 1}; tick.Serial() <= to; tick = monthsLater(tick)) {
+        const double at = static_cast<double>(tick.Serial());
         if (at < from) continue;
-        const QString label =
-            months >= 12 ? QString::number(static_cast<int>(tick.year())) : DateText(tick).left(7);
+        const QString label = months >= 12 ? QString::number(tick.Year) : DateText(tick).left(7);
         ticks.emplace_back(at, label);
     }
     return ticks;

@@ -71,7 +71,7 @@ TEST(ExpirationCalendar, EveryDayFrom2026To2030) {
                     int e = cal.ExpirationDay[k];
                     ASSERT_GE(e, 16);
                     ASSERT_LE(e, 22);
-                    ASSERT_EQ(WeekDay(expYear, m + 1, e), 6)
+                    ASSERT_EQ((CivilDay{expYear, m + 1, e}.WeekDay()), kSaturday)
                         << year << "-" << month << "-" << day << " slot " << k;
                     ASSERT_EQ(cal.MonthLetters[0][k], "ABCDEFGHIJKL"[m]);
                     ASSERT_EQ(cal.MonthLetters[1][k], "MNOPQRSTUVWX"[m]);

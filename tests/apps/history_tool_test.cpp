@@ -387,14 +387,14 @@ TEST(HistoryAdd, BackfilledAndScannedDaysHoldOneIv30) {
 void WriteMadeUpHistory(const std::string& file) {
     HistoryStore store;
     ASSERT_TRUE(store.Open(file)) << store.Error();
-    auto day = [](const import::CivilDate& date) {
+    auto day = [](const CivilDay& date) {
         return static_cast<HistoryDay>(date.Year * 10000 + date.Month * 100 + date.Day);
     };
-    const import::CivilDate last{2025, 10, 25};
+    const CivilDay last{2025, 10, 25};
     auto record = [&](const std::string& symbol, int daysBack, std::optional<double> iv30) {
         HistoryRow row;
         row.Symbol = symbol;
-        row.Day = day(import::AddDays(last, -daysBack));
+        row.Day = day(last.Plus(-daysBack));
         row.Iv30 = iv30;
         row.Last = daysBack % 2 == 0 ? 100 : 101;
         row.Verdict = Verdict::Saved;

@@ -61,26 +61,8 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
-// Days since 1970-01-01 and back, for moving the example dates.
 long DayNumber(int y, int m, int d) {
-    y -= m <= 2;
-    const long era = (y >= 0 ? y : y - 399) / 400;
-    const long yoe = y - era * 400;
-    const long doy = (153 * ((m + 9) % 12) + 2) / 5 + d - 1;
-    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-}
-DateTime FromDayNumber(long z) {
-    z += 719468;
-    const long era = (z >= 0 ? z : z - 146096) / 146097;
-    const long doe = z - era * 146097;
-    const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long mp = (5 * doy + 2) / 153;
-    DateTime out;
-    out.Day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    out.Month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    out.Year = static_cast<int>(yoe + era * 400 + (out.Month <= 2));
-    return out;
+    return CivilDay{y, m, d}.Serial();
 }
 
 // The example files were made on Tuesday 8 December 2026, with the monthly
@@ -91,10 +73,10 @@ DateTime FromDayNumber(long z) {
 std::map<long, long> ExampleDateMoves(const DateTime& today) {
     ExpirationCalendar calendar;
     BuildExpirationCalendar(calendar, today);
-    const int weekDay = WeekDay(today.Year, today.Month, today.Day);
-    const long reference = DayNumber(today.Year, today.Month, today.Day) + (weekDay == 6   ? 2
-                                                                            : weekDay == 0 ? 1
-                                                                                           : 0);
+    const int weekDay = today.Date().WeekDay();
+    const long reference = today.Date().Serial() + (weekDay == kSaturday ? 2
+                                                    : weekDay == kSunday ? 1
+                                                                         : 0);
     auto friday = [&](int k) { return reference + calendar.DaysToExpiration[k] - 1; };
     return {{DayNumber(2026, 12, 18), friday(0)},
             {DayNumber(2027, 1, 15), friday(1)},
@@ -108,18 +90,18 @@ std::string MovedDates(std::string text, const std::map<long, long>& moves) {
     // is not moved twice.
     int n = 0;
     for (const auto& [from, to] : moves) {
-        const DateTime f = FromDayNumber(from);
+        const CivilDay f = CivilDay::FromSerial(static_cast<int>(from));
         const std::string tag = "@" + std::to_string(n++) + "@";
-        text = ReplaceAll(text, FormatArgs("%04d-%02d-%02d", f.Year, f.Month, f.Day), tag + "L");
+        text = ReplaceAll(text, f.IsoText(), tag + "L");
         text = ReplaceAll(text, FormatArgs("%d/%d/%04d", f.Month, f.Day, f.Year), tag + "U");
         text =
             ReplaceAll(text, FormatArgs("%02d%02d%02d", f.Year % 100, f.Month, f.Day), tag + "S");
     }
     n = 0;
     for (const auto& [from, to] : moves) {
-        const DateTime t = FromDayNumber(to);
+        const CivilDay t = CivilDay::FromSerial(static_cast<int>(to));
         const std::string tag = "@" + std::to_string(n++) + "@";
-        text = ReplaceAll(text, tag + "L", FormatArgs("%04d-%02d-%02d", t.Year, t.Month, t.Day));
+        text = ReplaceAll(text, tag + "L", t.IsoText());
         text = ReplaceAll(text, tag + "U", FormatArgs("%d/%d/%04d", t.Month, t.Day, t.Year));
         text =
             ReplaceAll(text, tag + "S", FormatArgs("%02d%02d%02d", t.Year % 100, t.Month, t.Day));
@@ -223,11 +205,12 @@ TEST_F(ImportScanTest, ALocalScanOfTheImportedExamplesSavesAndReportsTheirFigure
         if (std::stod(row[2]) >= kMinLast) expectedSaved.push_back(row[0]);
     }
     const auto moves = ExampleDateMoves(today);
-    const DateTime first = FromDayNumber(moves.at(DayNumber(2026, 12, 18)));
-    const DateTime second = FromDayNumber(moves.at(DayNumber(2027, 1, 15)));
+    const CivilDay first =
+        CivilDay::FromSerial(static_cast<int>(moves.at(DayNumber(2026, 12, 18))));
+    const CivilDay second =
+        CivilDay::FromSerial(static_cast<int>(moves.at(DayNumber(2027, 1, 15))));
     auto nearMonth = [&](int y, int m, int d) {
-        return (y == first.Year && m == first.Month && d == first.Day) ||
-               (y == second.Year && m == second.Month && d == second.Day);
+        return CivilDay{y, m, d} == first || CivilDay{y, m, d} == second;
     };
     std::map<std::string, Totals> totals;
     auto add = [&](const std::string& stock, int type, double strike, const std::string& volume,

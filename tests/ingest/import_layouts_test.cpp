@@ -51,7 +51,7 @@ std::string Trim(const std::string& text) {
 struct Listed {
     int type = 0;
     double strike = 0;
-    CivilDate expiration;
+    CivilDay expiration;
     std::vector<std::string> figures;
 };
 struct Expected {
@@ -106,12 +106,12 @@ std::vector<std::string> OptionLine(const std::string& archive, int type, int st
 
 TEST(ImportLayouts, EveryExampleShapeArchivesTheFiguresOfItsStandardMonthlies) {
     const auto expected = ReadExpected();
-    const CivilDate day{2025, 10, 14};
+    const CivilDay day{2025, 10, 14};
     const struct {
         const char* file;
         std::vector<std::string> others;  // files read with it
         std::string symbol;               // --symbol
-        std::optional<CivilDate> date;    // --date
+        std::optional<CivilDay> date;     // --date
         std::vector<std::pair<std::string, double>> prices;
         const char* layout;
         LeftOut leftOut;  // a reason the file must have counted
@@ -215,7 +215,7 @@ TEST(ImportLayouts, EveryExampleShapeArchivesTheFiguresOfItsStandardMonthlies) {
                 if (want.strikes[static_cast<std::size_t>(i)] == option.strike) strike = i;
             }
             ASSERT_GE(strike, 1) << option.strike;
-            const int month = option.expiration == CivilDate{2025, 10, 17} ? 0 : 1;
+            const int month = option.expiration == CivilDay{2025, 10, 17} ? 0 : 1;
             const auto fields = OptionLine(record, option.type, strike, month);
             ASSERT_EQ(fields.size(), 7u);
             // last, bid, ask, volume, open interest; column 2 holds the change
@@ -234,24 +234,24 @@ TEST(ImportLayouts, EveryExampleShapeArchivesTheFiguresOfItsStandardMonthlies) {
 TEST(ImportLayouts, DateFormsOfTheExports) {
     const struct {
         const char* text;
-        std::optional<CivilDate> cell;     // as a cell
-        std::optional<CivilDate> leading;  // at the start of a title or preamble
+        std::optional<CivilDay> cell;     // as a cell
+        std::optional<CivilDay> leading;  // at the start of a title or preamble
     } cases[] = {
-        {"2025-10-17", CivilDate{2025, 10, 17}, CivilDate{2025, 10, 17}},
-        {"10/17/2025", CivilDate{2025, 10, 17}, CivilDate{2025, 10, 17}},
-        {"1/4/2016 0:00:00", CivilDate{2016, 1, 4}, CivilDate{2016, 1, 4}},
-        {"Fri Oct 17 2025", CivilDate{2025, 10, 17}, CivilDate{2025, 10, 17}},
-        {"17 NOV 23", CivilDate{2023, 11, 17}, CivilDate{2023, 11, 17}},
-        {"20251017", CivilDate{2025, 10, 17}, CivilDate{2025, 10, 17}},
-        {"October 14, 2025", CivilDate{2025, 10, 14}, CivilDate{2025, 10, 14}},
-        {"2025-10-14T16:00:00", CivilDate{2025, 10, 14}, CivilDate{2025, 10, 14}},
-        {"17 OCT 25  (3)  100 (Weeklys)", std::nullopt, CivilDate{2025, 10, 17}},
-        {"10/14/25 16:00:00", std::nullopt, CivilDate{2025, 10, 14}},
-        {"October 14, 2025 at 4:15 PM EDT", std::nullopt, CivilDate{2025, 10, 14}},
+        {"2025-10-17", CivilDay{2025, 10, 17}, CivilDay{2025, 10, 17}},
+        {"10/17/2025", CivilDay{2025, 10, 17}, CivilDay{2025, 10, 17}},
+        {"1/4/2016 0:00:00", CivilDay{2016, 1, 4}, CivilDay{2016, 1, 4}},
+        {"Fri Oct 17 2025", CivilDay{2025, 10, 17}, CivilDay{2025, 10, 17}},
+        {"17 NOV 23", CivilDay{2023, 11, 17}, CivilDay{2023, 11, 17}},
+        {"20251017", CivilDay{2025, 10, 17}, CivilDay{2025, 10, 17}},
+        {"October 14, 2025", CivilDay{2025, 10, 14}, CivilDay{2025, 10, 14}},
+        {"2025-10-14T16:00:00", CivilDay{2025, 10, 14}, CivilDay{2025, 10, 14}},
+        {"17 OCT 25  (3)  100 (Weeklys)", std::nullopt, CivilDay{2025, 10, 17}},
+        {"10/14/25 16:00:00", std::nullopt, CivilDay{2025, 10, 14}},
+        {"October 14, 2025 at 4:15 PM EDT", std::nullopt, CivilDay{2025, 10, 14}},
         {"Fri Feb 30 2025", std::nullopt, std::nullopt},
         {"20251317", std::nullopt, std::nullopt},
         {"Oct 2025", std::nullopt, std::nullopt},
-        {"2025-10-17 junk words here", std::nullopt, CivilDate{2025, 10, 17}},
+        {"2025-10-17 junk words here", std::nullopt, CivilDay{2025, 10, 17}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ParseDate(c.text), c.cell) << c.text;

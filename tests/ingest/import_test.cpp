@@ -104,7 +104,7 @@ TEST(ImportRows, ContractSymbolsDecodePaddedAndCompact) {
     const struct {
         const char* text;
         const char* root;
-        CivilDate date;
+        CivilDay date;
         int type;
         double strike;
     } good[] = {
@@ -150,13 +150,13 @@ TEST(ImportRows, CellsAndDates) {
         EXPECT_EQ(cell.kind, c.kind) << c.text;
         EXPECT_EQ(cell.value, c.value) << c.text;
     }
-    EXPECT_EQ(ParseDate("2027-01-15"), (CivilDate{2027, 1, 15}));
-    EXPECT_EQ(ParseDate("1/15/2027"), (CivilDate{2027, 1, 15}));
-    EXPECT_EQ(ParseDate("2028-02-29 00:00:00"), (CivilDate{2028, 2, 29}));
+    EXPECT_EQ(ParseDate("2027-01-15"), (CivilDay{2027, 1, 15}));
+    EXPECT_EQ(ParseDate("1/15/2027"), (CivilDay{2027, 1, 15}));
+    EXPECT_EQ(ParseDate("2028-02-29 00:00:00"), (CivilDay{2028, 2, 29}));
     // Dates of a time zone as pandas writes them, the offset glued on.
     for (const char* zoned : {"2026-12-09 00:00:00-05:00", "2026-12-09 09:30:00+0100",
                               "2026-12-09T16:00:00Z", "2026-12-09 16:00Z"}) {
-        EXPECT_EQ(ParseDate(zoned), (CivilDate{2026, 12, 9})) << zoned;
+        EXPECT_EQ(ParseDate(zoned), (CivilDay{2026, 12, 9})) << zoned;
     }
     for (const char* bad : {"2027-02-29", "13/1/2027", "2027-1-15", "1/15/27", "", "x/y/z",
                             "2026-12-09 00:00:00-05:00:00:00", "2026-12-09 00:00-x"}) {
@@ -248,8 +248,8 @@ TEST(ImportRows, MissingValuesAreMinusOneForOptionsAndZeroForStocks) {
 
 TEST(ImportBook, ExpirationSlotsAcrossAMonthAndAYearEnd) {
     const struct {
-        CivilDate today;
-        CivilDate fridays[3];
+        CivilDay today;
+        CivilDay fridays[3];
     } cases[] = {
         // Before December's expiration: December, January, February.
         {{2026, 12, 1}, {{2026, 12, 18}, {2027, 1, 15}, {2027, 2, 19}}},
@@ -266,9 +266,9 @@ TEST(ImportBook, ExpirationSlotsAcrossAMonthAndAYearEnd) {
             SCOPED_TRACE(::testing::Message() << c.today.Year << "-" << c.today.Month << "-"
                                               << c.today.Day << " slot " << k);
             EXPECT_EQ(MonthSlotOf(calendar, c.fridays[k]), k);
-            EXPECT_EQ(MonthSlotOf(calendar, AddDays(c.fridays[k], 1)), k) << "the Saturday";
-            EXPECT_EQ(MonthSlotOf(calendar, AddDays(c.fridays[k], -7)), -1) << "a weekly";
-            EXPECT_EQ(MonthSlotOf(calendar, AddDays(c.fridays[k], -1)), -1) << "a Thursday";
+            EXPECT_EQ(MonthSlotOf(calendar, c.fridays[k].Plus(1)), k) << "the Saturday";
+            EXPECT_EQ(MonthSlotOf(calendar, c.fridays[k].Plus(-7)), -1) << "a weekly";
+            EXPECT_EQ(MonthSlotOf(calendar, c.fridays[k].Plus(-1)), -1) << "a Thursday";
         }
     }
     EXPECT_TRUE(IsMonthlyExpiration({2027, 3, 19}));
@@ -277,7 +277,7 @@ TEST(ImportBook, ExpirationSlotsAcrossAMonthAndAYearEnd) {
     EXPECT_FALSE(IsMonthlyExpiration({2027, 3, 31}));
 }
 
-OptionRow Option(const std::string& stock, CivilDate expiration, int type, double strike) {
+OptionRow Option(const std::string& stock, CivilDay expiration, int type, double strike) {
     OptionRow row;
     row.Underlying = row.Root = stock;
     row.Expiration = expiration;
@@ -306,7 +306,7 @@ TEST(ImportBook, OptionsArePlacedUnderTheSymbolsTheScanLooksFor) {
     ASSERT_EQ(book.Stocks().size(), 3u);
     EXPECT_EQ(book.Stocks()[0].row.Symbol, "ABCDEF");
 
-    const CivilDate dec{2026, 12, 18}, jan{2027, 1, 16}, feb{2027, 2, 19}, mar{2027, 3, 19};
+    const CivilDay dec{2026, 12, 18}, jan{2027, 1, 16}, feb{2027, 2, 19}, mar{2027, 3, 19};
     const struct {
         OptionRow row;
         std::optional<LeftOut> result;

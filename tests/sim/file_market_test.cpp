@@ -26,7 +26,7 @@ using testing::TempDir;
 // Tuesday 8 December 2026: the expirations of December, January and
 // February are Friday 18 December, 15 January and 19 February.
 constexpr DateTime kToday{2026, 12, 8, 10, 0, 0};
-constexpr import::CivilDate kDate{2026, 12, 8};
+constexpr CivilDay kDate{2026, 12, 8};
 
 const char* const kStocks =
     "symbol,name,last,change,percentChange,bid,ask,open,high,low,previousClose,volume,"
