@@ -19,6 +19,45 @@
 // Every call answers whether it worked; Error() then says why, in SQLite's
 // words ("database is locked", "file is not a database", ...). Nothing here
 // throws.
+//
+// The file (schema version 5, PRAGMA user_version; WAL journal). Days are
+// YYYYMMDD integers; a figure the quote or chain did not give is NULL;
+// verdicts are the texts "UP", "DOWN", "SAVED", "REJECTED", "NOQUOTE".
+//
+//   passes      one row a pass
+//     id INTEGER PRIMARY KEY, as_of INTEGER (the day its quotes are of),
+//     started TEXT, ended TEXT (ISO 8601 local time; ended '' while
+//     unfinished), source TEXT ('server', 'local', 'import'), filters TEXT
+//     (the filter values as the settings file keeps them), symbols INTEGER,
+//     saved INTEGER, finished INTEGER (0/1), saved_kept INTEGER (0/1: its
+//     saved set is in pass_saved), partial INTEGER (0/1: it went past
+//     symbols it has no row of), changes TEXT (its change block, NULL when
+//     it has none), changes_written INTEGER (0/1: Changes.txt has the block)
+//   days        the settled rows, PRIMARY KEY (symbol, day) WITHOUT ROWID,
+//               index days_by_day (day, symbol)
+//     symbol TEXT, day INTEGER, pass_id INTEGER (the pass that wrote it),
+//     last, change, volume, high52, low52, pe, yield, quote_volatility,
+//     market_cap, call_volume, put_volume, call_oi, put_oi, zorc, zorp,
+//     iv30, iv30_call, iv30_put REAL, days_near, days_next INTEGER (days to
+//     the two expirations IV30 used), verdict TEXT, failed_test TEXT (the
+//     first test failed, '' when none)
+//   recent      the rows recorded since the last Settle: the columns of
+//               days, PRIMARY KEY (day, symbol) WITHOUT ROWID. A (symbol,
+//               day) is in days or in recent, never both.
+//   pass_saved  the saved set of a finished pass, PRIMARY KEY (pass_id,
+//               symbol) WITHOUT ROWID: pass_id, symbol, verdict TEXT, zorc,
+//               zorp REAL
+//   windows     each symbol's last figures of days (a rowid table): symbol
+//               TEXT UNIQUE, iv30 BLOB (its last kKeptIvDays IV30 figures),
+//               last BLOB (its last kKeptLastSales last sales), last_day
+//               BLOB (their days), oldest first, each value a little-endian
+//               IEEE 754 double, 8 bytes
+//   meta        name TEXT PRIMARY KEY, value INTEGER, WITHOUT ROWID:
+//               'windows_through' is the last day of days the windows hold;
+//               without it the windows are being built anew
+//
+// A newer schema is refused; an older one is brought up to date step by step
+// when the file is opened (history_store.cpp, kMigrations).
 
 #include "history/history_row.h"
 
