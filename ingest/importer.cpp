@@ -106,25 +106,42 @@ bool ChooseDate(const ImportOptions& options, ImportSummary& summary, std::strin
 
 }  // namespace
 
-bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& book,
-                  ImportSummary& summary, std::string& error) {
-    auto tell = [&](const std::string& text) {
-        if (options.verbose != nullptr) std::fprintf(options.verbose, "%s\n", text.c_str());
-    };
-    if (!ChooseDate(options, summary, error)) return false;
-    book = std::make_unique<ImportBook>(summary.date);
+namespace {
+
+// What reading the files into a book keeps between its steps: the counts go
+// to the summary, each row skipped to the verbose output.
+struct BookReader {
+    const ImportOptions& options;
+    ImportBook& book;
+    ImportSummary& summary;
+    std::string& error;
     // The first row skipped for a date that could not be read, should no
     // stock be read at all.
     std::optional<RowProblem> badDate;
     // The stock rows skipped, by symbol: the first of each.
     std::map<std::string, std::string> skippedStocks;
-    auto noteDate = [&](const RowProblem& problem) {
-        if (problem.fault == RowFault::BadQuoteDate && !badDate) badDate = problem;
-    };
+    // Why an underlying's options are left out, by symbol.
+    std::map<std::string, std::string> unpriced;
 
-    // The layouts first: stock files are read before the chains, so that a
-    // stock file's quote wins over a chain's underlying price.
-    std::vector<FileLayout> layouts(options.files.size());
+    void Tell(const std::string& text) const {
+        if (options.verbose != nullptr) std::fprintf(options.verbose, "%s\n", text.c_str());
+    }
+    void NoteDate(const RowProblem& problem) {
+        if (problem.fault == RowFault::BadQuoteDate && !badDate) badDate = problem;
+    }
+
+    bool ReadLayouts(std::vector<FileLayout>& layouts);
+    bool ReadStocks(const std::vector<FileLayout>& layouts);
+    void SetHandPrices();
+    bool ReadChains(const std::vector<FileLayout>& layouts);
+    void PriceFromChain(const OptionRow& row, const Preamble& preamble, const std::string& path);
+    bool Finish();
+};
+
+// The layouts first: stock files are read before the chains, so that a
+// stock file's quote wins over a chain's underlying price.
+bool BookReader::ReadLayouts(std::vector<FileLayout>& layouts) {
+    layouts.resize(options.files.size());
     for (std::size_t i = 0; i < options.files.size(); ++i) {
         TableHandlers handlers;
         handlers.onLayout = [&](const FileLayout& layout) { layouts[i] = layout; };
@@ -134,7 +151,10 @@ bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& boo
             {options.files[i].path, layouts[i].Name(), layouts[i].kind == FileLayout::Kind::Chain});
         summary.chainGiven = summary.chainGiven || summary.files.back().chain;
     }
+    return true;
+}
 
+bool BookReader::ReadStocks(const std::vector<FileLayout>& layouts) {
     for (std::size_t i = 0; i < options.files.size(); ++i) {
         if (layouts[i].kind != FileLayout::Kind::Stocks) continue;
         const std::string& path = options.files[i].path;
@@ -145,110 +165,135 @@ bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& boo
                 ++summary.otherDateStocks;
                 return;
             }
-            book->AddStock(std::move(row));
+            book.AddStock(std::move(row));
         };
         handlers.onSkip = [&](long line, const RowProblem& problem) {
             ++summary.stockRows;
             ++summary.stockFaults[static_cast<int>(problem.fault)];
-            noteDate(problem);
+            NoteDate(problem);
             if (!problem.symbol.empty() && skippedStocks.count(problem.symbol) == 0)
                 skippedStocks[problem.symbol] = DescribeRowProblem(path, line, problem);
-            tell(DescribeRowProblem(path, line, problem) + ": row skipped");
+            Tell(DescribeRowProblem(path, line, problem) + ": row skipped");
         };
         if (!ReadTableFile(path, options.files[i].symbol, handlers, error)) return false;
     }
-    for (const StockRow& dropped : book->FinishStocks()) {
+    for (const StockRow& dropped : book.FinishStocks()) {
         ++summary.duplicateStocks;
-        tell(std::to_string(dropped.Line) + ": second row of " + dropped.Symbol + ": row skipped");
+        Tell(std::to_string(dropped.Line) + ": second row of " + dropped.Symbol + ": row skipped");
     }
-    for (const auto& [symbol, price] : options.prices) {
-        if (!book->HasStock(symbol)) ++summary.stocksByHand;
-        book->SetLastPrice(symbol, static_cast<float>(price));
-    }
+    return true;
+}
 
-    std::map<std::string, std::string> unpriced;
+void BookReader::SetHandPrices() {
+    for (const auto& [symbol, price] : options.prices) {
+        if (!book.HasStock(symbol)) ++summary.stocksByHand;
+        book.SetLastPrice(symbol, static_cast<float>(price));
+    }
+}
+
+// An option row of an underlying without a stock quote: the chain's own
+// price of the underlying makes its quote, or the first such row says why
+// the underlying's options are left out.
+void BookReader::PriceFromChain(const OptionRow& row, const Preamble& preamble,
+                                const std::string& path) {
+    StockRow stock;
+    stock.Symbol = row.Underlying;
+    if (preamble.quote.LastSale > 0 && preamble.symbol == row.Underlying)
+        stock.Quote = preamble.quote;
+    if (row.UnderlyingPrice > 0) stock.Quote.LastSale = static_cast<float>(row.UnderlyingPrice);
+    if (stock.Quote.LastSale > 0) {
+        stock.Quote.Volume = std::round(stock.Quote.Volume);
+        stock.Quote.PriceEarnings = PriceEarningsOf(stock.Quote.LastSale, 0);
+        stock.Line = row.Line;
+        book.AddStock(std::move(stock));
+        ++summary.stocksFromChains;
+    } else if (unpriced.count(row.Underlying) == 0 && skippedStocks.count(row.Underlying) != 0) {
+        unpriced[row.Underlying] = row.Underlying +
+                                   ": no stock quote, so its options are left out; its " +
+                                   "stock row was skipped: " + skippedStocks[row.Underlying];
+    } else if (unpriced.count(row.Underlying) == 0 && row.UnderlyingQuoted) {
+        // A one-sided quote is no price: its midpoint would be half the
+        // stock's value.
+        const bool noBid = !(row.UnderlyingBid > 0);
+        const bool noAsk = !(row.UnderlyingAsk > 0);
+        unpriced[row.Underlying] =
+            row.Underlying + ": no stock quote, so its options are left out; " + FileName(path) +
+            ":" + std::to_string(row.Line) + ": the underlying's " +
+            (noBid && noAsk ? std::string("bid and ask are empty")
+             : noBid        ? FormatArgs("bid is empty (ask %g)", row.UnderlyingAsk)
+                            : FormatArgs("ask is empty (bid %g)", row.UnderlyingBid)) +
+            ": give a stock-quote file with " + row.Underlying + " or --price " + row.Underlying +
+            "=PRICE";
+    } else if (unpriced.count(row.Underlying) == 0) {
+        unpriced[row.Underlying] =
+            row.Underlying + ": no stock quote, so its options are left out; " + FileName(path) +
+            " has no underlying-price column (such as 'UnderlyingPrice' or "
+            "'underlying_last'): give a stock-quote file with " +
+            row.Underlying + " or --price " + row.Underlying + "=PRICE";
+    }
+}
+
+bool BookReader::ReadChains(const std::vector<FileLayout>& layouts) {
     for (std::size_t i = 0; i < options.files.size(); ++i) {
         const FileLayout& layout = layouts[i];
         if (layout.kind != FileLayout::Kind::Chain) continue;
         const std::string& path = options.files[i].path;
-        const Preamble& preamble = layout.preamble;
         TableHandlers handlers;
         handlers.onOption = [&](const OptionRow& row) {
             ++summary.optionRows;
             std::optional<LeftOut> reason;
             if (row.QuoteDate && *row.QuoteDate != summary.date) {
                 reason = LeftOut::OtherQuoteDate;
-            } else if (!book->HasStock(row.Underlying)) {
-                // The chain's own price of the underlying makes its quote.
-                StockRow stock;
-                stock.Symbol = row.Underlying;
-                if (preamble.quote.LastSale > 0 && preamble.symbol == row.Underlying)
-                    stock.Quote = preamble.quote;
-                if (row.UnderlyingPrice > 0)
-                    stock.Quote.LastSale = static_cast<float>(row.UnderlyingPrice);
-                if (stock.Quote.LastSale > 0) {
-                    stock.Quote.Volume = std::round(stock.Quote.Volume);
-                    stock.Quote.PriceEarnings = PriceEarningsOf(stock.Quote.LastSale, 0);
-                    stock.Line = row.Line;
-                    book->AddStock(std::move(stock));
-                    ++summary.stocksFromChains;
-                } else if (unpriced.count(row.Underlying) == 0 &&
-                           skippedStocks.count(row.Underlying) != 0) {
-                    unpriced[row.Underlying] =
-                        row.Underlying + ": no stock quote, so its options are left out; its " +
-                        "stock row was skipped: " + skippedStocks[row.Underlying];
-                } else if (unpriced.count(row.Underlying) == 0 && row.UnderlyingQuoted) {
-                    // A one-sided quote is no price: its midpoint would be
-                    // half the stock's value.
-                    const bool noBid = !(row.UnderlyingBid > 0);
-                    const bool noAsk = !(row.UnderlyingAsk > 0);
-                    unpriced[row.Underlying] =
-                        row.Underlying + ": no stock quote, so its options are left out; " +
-                        FileName(path) + ":" + std::to_string(row.Line) + ": the underlying's " +
-                        (noBid && noAsk ? std::string("bid and ask are empty")
-                         : noBid        ? FormatArgs("bid is empty (ask %g)", row.UnderlyingAsk)
-                                        : FormatArgs("ask is empty (bid %g)", row.UnderlyingBid)) +
-                        ": give a stock-quote file with " + row.Underlying + " or --price " +
-                        row.Underlying + "=PRICE";
-                } else if (unpriced.count(row.Underlying) == 0) {
-                    unpriced[row.Underlying] =
-                        row.Underlying + ": no stock quote, so its options are left out; " +
-                        FileName(path) +
-                        " has no underlying-price column (such as 'UnderlyingPrice' or "
-                        "'underlying_last'): give a stock-quote file with " +
-                        row.Underlying + " or --price " + row.Underlying + "=PRICE";
-                }
+            } else if (!book.HasStock(row.Underlying)) {
+                PriceFromChain(row, layout.preamble, path);
             }
-            if (!reason) reason = book->PlaceOption(row);
+            if (!reason) reason = book.PlaceOption(row);
             if (!reason) {
                 ++summary.optionsKept;
                 return;
             }
             ++summary.leftOut[static_cast<int>(*reason)];
-            tell(path + ":" + std::to_string(row.Line) +
+            Tell(path + ":" + std::to_string(row.Line) +
                  ": left out: " + std::string(LeftOutName(*reason)));
         };
         handlers.onSkip = [&](long line, const RowProblem& problem) {
             ++summary.optionRows;
             ++summary.optionFaults[static_cast<int>(problem.fault)];
-            noteDate(problem);
-            tell(DescribeRowProblem(path, line, problem) + ": row skipped");
+            NoteDate(problem);
+            Tell(DescribeRowProblem(path, line, problem) + ": row skipped");
         };
         if (!ReadTableFile(path, options.files[i].symbol, handlers, error)) return false;
     }
-    book->FinishStocks();
+    return true;
+}
+
+bool BookReader::Finish() {
+    book.FinishStocks();
     for (auto& [symbol, message] : unpriced)
         summary.unpriced.push_back(std::move(message));
-    if (book->Stocks().empty() && badDate) {
+    if (book.Stocks().empty() && badDate) {
         error = NoDateText(*badDate) + ", no stock could be read";
         return false;
     }
-    if (book->Stocks().empty()) {
+    if (book.Stocks().empty()) {
         error = "no stock could be read";
         if (!summary.unpriced.empty()) error += " (" + summary.unpriced.front() + ")";
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool ReadIntoBook(const ImportOptions& options, std::unique_ptr<ImportBook>& book,
+                  ImportSummary& summary, std::string& error) {
+    if (!ChooseDate(options, summary, error)) return false;
+    book = std::make_unique<ImportBook>(summary.date);
+    BookReader reader{options, *book, summary, error, {}, {}, {}};
+    std::vector<FileLayout> layouts;
+    if (!reader.ReadLayouts(layouts) || !reader.ReadStocks(layouts)) return false;
+    reader.SetHandPrices();
+    return reader.ReadChains(layouts) && reader.Finish();
 }
 
 std::string NoOptionReason(const ImportSummary& s) {
@@ -275,6 +320,131 @@ std::string NoOptionReason(const ImportSummary& s) {
     return text;
 }
 
+namespace {
+
+// Options kept only at the outer strikes or in the third month leave the
+// archive without one: the scan would read no option either. Empty when the
+// book has something to write.
+std::string NothingToArchive(const ImportBook& book, const ImportSummary& summary) {
+    if (summary.chainGiven && summary.optionsKept == 0)
+        return "no option kept, nothing written: " + NoOptionReason(summary);
+    long archivable = 0;
+    for (const BookStock& stock : book.Stocks()) {
+        ForEachNearMoneyOption([&](const OptionEntry& e) {
+            if (stock.options[e.Type][e.Strike][e.Month].present) ++archivable;
+        });
+    }
+    if (summary.chainGiven && archivable == 0) {
+        return FormatArgs(
+            "no option kept, nothing written: the %ld options kept are all outside "
+            "the strikes nearest the last sale in the two nearest months, which "
+            "the archive holds (strikes listed further apart than the strike "
+            "table's?)",
+            summary.optionsKept);
+    }
+    return {};
+}
+
+// The quote archive, one record at a time as the archive writer writes it
+// in a server scan; counts the options written and notes the stocks a
+// server scan would skip.
+bool WriteQuotes(std::FILE* file, const ImportBook& book, ImportSummary& summary,
+                 long& optionsWritten) {
+    const DateTime written{summary.date.Year, summary.date.Month, summary.date.Day};
+    QuoteState quote;
+    std::string record, ascQuote, good, bad;
+    const ArchiveTexts texts{record, ascQuote, good, bad};
+    summary.localOnly.clear();
+    for (const BookStock& stock : book.Stocks()) {
+        book.FillQuoteState(stock, quote);
+        bool archived = false;
+        ForEachNearMoneyOption([&](const OptionEntry& e) {
+            if (!stock.options[e.Type][e.Strike][e.Month].present) return;
+            ++optionsWritten;
+            archived = true;
+        });
+        if (archived && ServerScanSkipsRoot(ArchiveRoot(stock.row.Symbol))) {
+            summary.localOnly.push_back(stock.row.Symbol);
+        }
+        record.clear();
+        SaveQuote(quote, false, written, texts);
+        ascQuote.clear();
+        good.clear();
+        bad.clear();
+        if (!WriteAll(file, record)) return false;
+    }
+    return true;
+}
+
+// Each stock's IV30 of its whole chain, priced at `interestRate`.
+bool WriteChainIv30(std::FILE* file, const ImportBook& book, const CivilDay& date,
+                    float interestRate) {
+    if (!WriteAll(file, ChainIv30Header())) return false;
+    const int day = date.Number();
+    for (const BookStock& stock : book.Stocks()) {
+        ChainIv30Entry entry;
+        entry.Day = day;
+        entry.Last = stock.row.Quote.LastSale;
+        entry.Iv30 = book.WholeChainIv30(stock, interestRate);
+        if (!entry.Iv30.Both || !(entry.Last > 0)) continue;
+        if (!WriteAll(file, ChainIv30Line(stock.row.Symbol, entry))) return false;
+    }
+    return true;
+}
+
+struct Output {
+    std::string path;
+    std::function<bool(std::FILE*)> write;
+};
+
+// Every file written and on the disk before the first is renamed into
+// place, so a failed write leaves all the old files as they were; those not
+// renamed go with their replacements.
+bool ReplaceAll(const std::vector<Output>& outputs, std::string& error) {
+    std::vector<std::unique_ptr<FileReplacement>> files;
+    for (const Output& output : outputs) {
+        files.push_back(std::make_unique<FileReplacement>(output.path));
+        FileReplacement& file = *files.back();
+        if (!file.IsOpen()) {
+            error = output.path +
+                    ": cannot create a temporary file beside it: " + std::strerror(file.Error());
+            return false;
+        }
+        if (!file.WriteWith(output.write) || !file.Sync()) {
+            error = output.path + ": cannot write: " + std::strerror(file.Error());
+            return false;
+        }
+    }
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        if (!files[i]->Commit()) {
+            error = outputs[i].path + ": cannot replace" +
+                    (i > 0 ? " (Quote.txt was written)" : "") + ": " +
+                    std::strerror(files[i]->Error());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Settings that point a local scan at `symbolFile`, for a directory that
+// had none.
+bool WriteLocalSettings(const WorkingFileNames& names, const std::string& symbolFile,
+                        std::string& error) {
+    Settings settings;
+    SetDefaultSettings(settings);
+    std::error_code absoluteError;
+    settings.SymbolFileName =
+        std::filesystem::absolute(symbolFile, absoluteError).lexically_normal().string();
+    settings.QuotesFromLocalFile = true;
+    if (!SaveSettings(settings, names)) {
+        error = names.SettingsFile + ": cannot write (Quote.txt was written)";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, std::string& error) {
     std::unique_ptr<ImportBook> bookHolder;
     if (!ReadIntoBook(options, bookHolder, summary, error)) {
@@ -284,25 +454,8 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
         return ImportFailure::NothingRead;
     }
     const ImportBook& book = *bookHolder;
-    if (summary.chainGiven && summary.optionsKept == 0) {
-        error = "no option kept, nothing written: " + NoOptionReason(summary);
-        return ImportFailure::NoOption;
-    }
-    // Options kept only at the outer strikes or in the third month leave the
-    // archive without one: the scan would read no option either.
-    long archivable = 0;
-    for (const BookStock& stock : book.Stocks()) {
-        ForEachNearMoneyOption([&](const OptionEntry& e) {
-            if (stock.options[e.Type][e.Strike][e.Month].present) ++archivable;
-        });
-    }
-    if (summary.chainGiven && archivable == 0) {
-        error = FormatArgs(
-            "no option kept, nothing written: the %ld options kept are all outside "
-            "the strikes nearest the last sale in the two nearest months, which "
-            "the archive holds (strikes listed further apart than the strike "
-            "table's?)",
-            summary.optionsKept);
+    if (std::string nothing = NothingToArchive(book, summary); !nothing.empty()) {
+        error = std::move(nothing);
         return ImportFailure::NoOption;
     }
     // A missing working directory is made as the programs that work in one
@@ -312,59 +465,27 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
         return ImportFailure::NothingRead;
     }
 
-    // One record at a time, as the archive writer writes it in a server scan.
-    const DateTime written{summary.date.Year, summary.date.Month, summary.date.Day};
-    QuoteState quote;
-    std::string record, ascQuote, good, bad;
-    const ArchiveTexts texts{record, ascQuote, good, bad};
-    long optionsWritten = 0;
-    auto writeQuotes = [&](std::FILE* file) {
-        summary.localOnly.clear();
-        for (const BookStock& stock : book.Stocks()) {
-            book.FillQuoteState(stock, quote);
-            bool archived = false;
-            ForEachNearMoneyOption([&](const OptionEntry& e) {
-                if (!stock.options[e.Type][e.Strike][e.Month].present) return;
-                ++optionsWritten;
-                archived = true;
-            });
-            if (archived && ServerScanSkipsRoot(ArchiveRoot(stock.row.Symbol))) {
-                summary.localOnly.push_back(stock.row.Symbol);
-            }
-            record.clear();
-            SaveQuote(quote, false, written, texts);
-            ascQuote.clear();
-            good.clear();
-            bad.clear();
-            if (!WriteAll(file, record)) return false;
-        }
-        return true;
-    };
-    // Every file is written in full before any is renamed into place, so a
-    // failed write leaves all the old files as they were.
     const WorkingFileNames names = WorkingFileNames::In(options.outDir);
     const std::string quoteFile = options.outDir + "/Quote.txt";
+    const std::string dateFile = options.outDir + "/" + kArchiveDateFile;
     const std::string symbolFile = options.outDir + "/Symbols.sym";
+    const std::string chainIv30File = options.outDir + "/" + kChainIv30File;
     const bool haveSettings = std::filesystem::exists(names.SettingsFile);
     // A new directory is left ready for a local scan: a symbol file of the
     // stocks imported when there is none, and settings with the local source.
     const bool writeSymbols =
         options.writeSymbols || (!haveSettings && !std::filesystem::exists(symbolFile));
-    struct Output {
-        std::string path;
-        std::function<bool(std::FILE*)> write;
-    };
     // Temporary files that imports killed before renaming them would
     // otherwise pile up beside the archive.
-    const std::string chainIv30File = options.outDir + "/" + kChainIv30File;
-    for (const std::string& path :
-         {quoteFile, options.outDir + "/" + kArchiveDateFile, symbolFile, chainIv30File}) {
+    for (const std::string& path : {quoteFile, dateFile, symbolFile, chainIv30File})
         RemoveLeftoverTemporaries(path, kLeftoverAge);
-    }
+    long optionsWritten = 0;
     std::vector<Output> outputs;
-    outputs.push_back({quoteFile, writeQuotes});
+    outputs.push_back({quoteFile, [&](std::FILE* file) {
+                           return WriteQuotes(file, book, summary, optionsWritten);
+                       }});
     outputs.push_back(
-        {options.outDir + "/" + kArchiveDateFile, [&](std::FILE* file) {
+        {dateFile, [&](std::FILE* file) {
              return WriteAll(
                  file, ArchiveDateText(summary.date.Year, summary.date.Month, summary.date.Day));
          }});
@@ -375,18 +496,8 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
     SetDefaultSettings(rateSettings);
     if (haveSettings && !LoadSettings(rateSettings, names)) SetDefaultSettings(rateSettings);
     outputs.push_back({chainIv30File, [&](std::FILE* file) {
-                           if (!WriteAll(file, ChainIv30Header())) return false;
-                           const int day = summary.date.Number();
-                           for (const BookStock& stock : book.Stocks()) {
-                               ChainIv30Entry entry;
-                               entry.Day = day;
-                               entry.Last = stock.row.Quote.LastSale;
-                               entry.Iv30 = book.WholeChainIv30(stock, rateSettings.InterestRate);
-                               if (!entry.Iv30.Both || !(entry.Last > 0)) continue;
-                               if (!WriteAll(file, ChainIv30Line(stock.row.Symbol, entry)))
-                                   return false;
-                           }
-                           return true;
+                           return WriteChainIv30(file, book, summary.date,
+                                                 rateSettings.InterestRate);
                        }});
     if (writeSymbols) {
         outputs.push_back({symbolFile, [&](std::FILE* file) {
@@ -396,41 +507,9 @@ ImportFailure RunImport(const ImportOptions& options, ImportSummary& summary, st
                                return true;
                            }});
     }
-    // Every file written and on the disk before the first is renamed into
-    // place; those not renamed go with their replacements.
-    std::vector<std::unique_ptr<FileReplacement>> files;
-    for (const Output& output : outputs) {
-        files.push_back(std::make_unique<FileReplacement>(output.path));
-        FileReplacement& file = *files.back();
-        if (!file.IsOpen()) {
-            error = output.path +
-                    ": cannot create a temporary file beside it: " + std::strerror(file.Error());
-            return ImportFailure::NothingRead;
-        }
-        if (!file.WriteWith(output.write) || !file.Sync()) {
-            error = output.path + ": cannot write: " + std::strerror(file.Error());
-            return ImportFailure::NothingRead;
-        }
-    }
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        if (!files[i]->Commit()) {
-            error = outputs[i].path + ": cannot replace" +
-                    (i > 0 ? " (Quote.txt was written)" : "") + ": " +
-                    std::strerror(files[i]->Error());
-            return ImportFailure::NothingRead;
-        }
-    }
+    if (!ReplaceAll(outputs, error)) return ImportFailure::NothingRead;
     if (!haveSettings) {
-        Settings settings;
-        SetDefaultSettings(settings);
-        std::error_code absoluteError;
-        settings.SymbolFileName =
-            std::filesystem::absolute(symbolFile, absoluteError).lexically_normal().string();
-        settings.QuotesFromLocalFile = true;
-        if (!SaveSettings(settings, names)) {
-            error = names.SettingsFile + ": cannot write (Quote.txt was written)";
-            return ImportFailure::NothingRead;
-        }
+        if (!WriteLocalSettings(names, symbolFile, error)) return ImportFailure::NothingRead;
         summary.settingsWritten = true;
     }
     summary.symbolsWritten = writeSymbols;
