@@ -102,34 +102,36 @@ int FindIn(const std::vector<std::string>& normalized, const std::vector<int>& s
     return -1;
 }
 
-}  // namespace
+// The header's names normalized, each with its side: 0 the calls, 1 the
+// puts, -1 shared by both or a layout of one side.
+struct SidedNames {
+    std::vector<std::string> n;
+    std::vector<int> side;
+    bool prefixed = false;  // the sides are told by C_/P_ prefixes
+    int strike = -1;
+};
 
-std::optional<OptionHeader> MatchOptionHeader(const std::vector<std::string>& header,
-                                              std::string& message, const RowContext& context,
-                                              bool blockTitles) {
-    OptionHeader h;
-    h.names = header;
-    h.column.fill(-1);
-    h.putColumn.fill(-1);
-    auto& c = h.column;
-
-    // Side-by-side layouts: figures named with C_/P_ prefixes, or the same
-    // figure names on both sides of the strike.
-    std::vector<std::string> n(header.size());
-    std::vector<int> side(header.size(), -1);
-    bool prefixed = false;
+// Side-by-side layouts: figures named with C_/P_ prefixes, or the same
+// figure names on both sides of the strike.
+SidedNames SplitSides(const std::vector<std::string>& header) {
+    SidedNames names;
+    auto& n = names.n;
+    auto& side = names.side;
+    n.resize(header.size());
+    side.assign(header.size(), -1);
     for (std::size_t i = 0; i < header.size(); ++i) {
         side[i] = PrefixSide(header[i], n[i]);
-        if (side[i] >= 0 && IsFigureName(n[i])) prefixed = true;
+        if (side[i] >= 0 && IsFigureName(n[i])) names.prefixed = true;
     }
-    if (!prefixed) {
+    if (!names.prefixed) {
         side.assign(header.size(), -1);
         for (std::size_t i = 0; i < header.size(); ++i)
             n[i] = NormalizeColumnName(header[i]);
     }
     std::vector<int> shared(header.size(), -1);
-    const int strike = FindIn(n, prefixed ? side : shared, -1, {"strike", "strikeprice"});
-    if (!prefixed && strike >= 0) {
+    const int strike = FindIn(n, names.prefixed ? side : shared, -1, {"strike", "strikeprice"});
+    names.strike = strike;
+    if (!names.prefixed && strike >= 0) {
         bool before = false, after = false;
         for (std::size_t i = 0; i < n.size(); ++i) {
             if (!IsFigureName(n[i])) continue;
@@ -142,12 +144,107 @@ std::optional<OptionHeader> MatchOptionHeader(const std::vector<std::string>& he
             }
         }
     }
-    h.sideBySide = prefixed || std::find(side.begin(), side.end(), 1) != side.end();
+    return names;
+}
+
+// The figures of each side and their contract columns; false with
+// `message` when the layout lacks what names the option.
+bool MatchSideBySide(OptionHeader& h, const SidedNames& names, int symbol,
+                     const RowContext& context, bool blockTitles, std::string& message) {
+    auto& c = h.column;
+    for (int s = 0; s < 2; ++s) {
+        auto& columns = s == 0 ? h.column : h.putColumn;
+        for (const FigureNames& figure : kFigureNames)
+            columns[figure.column] = FindIn(names.n, names.side, s, figure.names);
+        columns[kContract] =
+            FindIn(names.n, names.side, s,
+                   {s == 0 ? "calls" : "puts", "contractsymbol", "optionsymbol", "symbol"});
+    }
+    if (c[kUnderlying] < 0) c[kUnderlying] = symbol;
+    if (c[kUnderlying] < 0 && context.underlying.empty() && h.column[kContract] < 0 &&
+        h.putColumn[kContract] < 0) {
+        message = "no column for the underlying symbol: name the stock with --symbol SYM";
+        return false;
+    }
+    if (names.strike < 0) {
+        message = "no column 'strike'";
+        return false;
+    }
+    if (c[kExpiration] < 0 && !blockTitles && h.column[kContract] < 0) {
+        message = "no column 'expiration' (or 'expiry', 'expiry_date', 'exp')";
+        return false;
+    }
+    return true;
+}
+
+// One side: the four columns win when all are there ("symbol" then names
+// the stock); a contract symbol column otherwise. A file with some of the
+// four and no contract column is half-recognised: refused, naming what it
+// lacks, never read as contract symbols.
+bool MatchOneSide(OptionHeader& h, const SidedNames& names, int contract, int symbol,
+                  const RowContext& context, bool blockTitles, std::string& message) {
+    auto& c = h.column;
+    const int strike = names.strike;
+    if (c[kUnderlying] < 0 && contract < 0) c[kUnderlying] = symbol;
+    const bool underlyingKnown = c[kUnderlying] >= 0 || !context.underlying.empty();
+    const bool expirationKnown = c[kExpiration] >= 0 || blockTitles;
+    const bool columnForm = underlyingKnown && expirationKnown && c[kType] >= 0 && strike >= 0;
+    const bool someOfTheFour = c[kExpiration] >= 0 || c[kType] >= 0 || strike >= 0;
+    if (!columnForm) {
+        c[kContract] = contract >= 0 ? contract : (someOfTheFour ? -1 : symbol);
+        if (c[kContract] < 0) {
+            std::string missing;
+            for (auto [column, name, known] :
+                 {std::tuple{kUnderlying, "underlying", underlyingKnown},
+                  {kExpiration, "expiration", expirationKnown},
+                  {kType, "type", c[kType] >= 0},
+                  {kStrike, "strike", strike >= 0}}) {
+                (void)column;
+                if (!known) missing += std::string(missing.empty() ? "" : ", ") + "'" + name + "'";
+            }
+            message = "no column " + missing +
+                      " for the separate-column form, and no column 'contractSymbol' (or "
+                      "'optionSymbol')";
+            if (!underlyingKnown)
+                message += "; a file without the underlying's symbol takes it from --symbol SYM";
+            return false;
+        }
+        if (c[kUnderlying] == c[kContract]) c[kUnderlying] = -1;
+        h.contractForm = true;
+    }
+    for (const FigureNames& figure : kFigureNames)
+        c[figure.column] = FindIn(names.n, names.side, -1, figure.names);
+    return true;
+}
+
+bool HasPriceColumn(const OptionHeader& h) {
+    bool anyPrice = false;
+    for (const auto* columns : {&h.column, &h.putColumn}) {
+        for (OptionColumn figure : {kOptLast, kOptBid, kOptAsk})
+            anyPrice = anyPrice || (*columns)[figure] >= 0;
+    }
+    return anyPrice;
+}
+
+}  // namespace
+
+std::optional<OptionHeader> MatchOptionHeader(const std::vector<std::string>& header,
+                                              std::string& message, const RowContext& context,
+                                              bool blockTitles) {
+    OptionHeader h;
+    h.names = header;
+    h.column.fill(-1);
+    h.putColumn.fill(-1);
+    auto& c = h.column;
+
+    const SidedNames names = SplitSides(header);
+    h.sideBySide =
+        names.prefixed || std::find(names.side.begin(), names.side.end(), 1) != names.side.end();
 
     auto shared_ = [&](std::initializer_list<const char*> aliases) {
-        return FindIn(n, side, -1, aliases);
+        return FindIn(names.n, names.side, -1, aliases);
     };
-    c[kStrike] = strike;
+    c[kStrike] = names.strike;
     c[kUnderlying] = shared_({"underlying", "underlyingsymbol", "ticker"});
     c[kRoot] = shared_({"optionroot", "root"});
     c[kExpiration] = shared_({"expiration", "expirationdate", "expiry", "expirydate", "expdate",
@@ -161,72 +258,11 @@ std::optional<OptionHeader> MatchOptionHeader(const std::vector<std::string>& he
     const int contract = shared_({"contractsymbol", "optionsymbol", "occsymbol"});
     const int symbol = shared_({"symbol"});
 
-    if (h.sideBySide) {
-        for (int s = 0; s < 2; ++s) {
-            auto& columns = s == 0 ? h.column : h.putColumn;
-            for (const FigureNames& figure : kFigureNames)
-                columns[figure.column] = FindIn(n, side, s, figure.names);
-            columns[kContract] =
-                FindIn(n, side, s,
-                       {s == 0 ? "calls" : "puts", "contractsymbol", "optionsymbol", "symbol"});
-        }
-        if (c[kUnderlying] < 0) c[kUnderlying] = symbol;
-        if (c[kUnderlying] < 0 && context.underlying.empty() && h.column[kContract] < 0 &&
-            h.putColumn[kContract] < 0) {
-            message = "no column for the underlying symbol: name the stock with --symbol SYM";
-            return std::nullopt;
-        }
-        if (strike < 0) {
-            message = "no column 'strike'";
-            return std::nullopt;
-        }
-        if (c[kExpiration] < 0 && !blockTitles && h.column[kContract] < 0) {
-            message = "no column 'expiration' (or 'expiry', 'expiry_date', 'exp')";
-            return std::nullopt;
-        }
-    } else {
-        // The four columns win when all are there ("symbol" then names the
-        // stock); a contract symbol column otherwise. A file with some of
-        // the four and no contract column is half-recognised: refused,
-        // naming what it lacks, never read as contract symbols.
-        if (c[kUnderlying] < 0 && contract < 0) c[kUnderlying] = symbol;
-        const bool underlyingKnown = c[kUnderlying] >= 0 || !context.underlying.empty();
-        const bool expirationKnown = c[kExpiration] >= 0 || blockTitles;
-        const bool columnForm = underlyingKnown && expirationKnown && c[kType] >= 0 && strike >= 0;
-        const bool someOfTheFour = c[kExpiration] >= 0 || c[kType] >= 0 || strike >= 0;
-        if (!columnForm) {
-            c[kContract] = contract >= 0 ? contract : (someOfTheFour ? -1 : symbol);
-            if (c[kContract] < 0) {
-                std::string missing;
-                for (auto [column, name, known] :
-                     {std::tuple{kUnderlying, "underlying", underlyingKnown},
-                      {kExpiration, "expiration", expirationKnown},
-                      {kType, "type", c[kType] >= 0},
-                      {kStrike, "strike", strike >= 0}}) {
-                    (void)column;
-                    if (!known)
-                        missing += std::string(missing.empty() ? "" : ", ") + "'" + name + "'";
-                }
-                message = "no column " + missing +
-                          " for the separate-column form, and no column 'contractSymbol' (or "
-                          "'optionSymbol')";
-                if (!underlyingKnown)
-                    message +=
-                        "; a file without the underlying's symbol takes it from --symbol SYM";
-                return std::nullopt;
-            }
-            if (c[kUnderlying] == c[kContract]) c[kUnderlying] = -1;
-            h.contractForm = true;
-        }
-        for (const FigureNames& figure : kFigureNames)
-            c[figure.column] = FindIn(n, side, -1, figure.names);
-    }
-    bool anyPrice = false;
-    for (const auto* columns : {&h.column, &h.putColumn}) {
-        for (OptionColumn figure : {kOptLast, kOptBid, kOptAsk})
-            anyPrice = anyPrice || (*columns)[figure] >= 0;
-    }
-    if (!anyPrice) {
+    const bool matched =
+        h.sideBySide ? MatchSideBySide(h, names, symbol, context, blockTitles, message)
+                     : MatchOneSide(h, names, contract, symbol, context, blockTitles, message);
+    if (!matched) return std::nullopt;
+    if (!HasPriceColumn(h)) {
         message =
             "no price column: looked for 'last', 'lastPrice', 'Last Sale', 'close', 'bid', "
             "'bid_eod', 'ask' and 'ask_eod'";
@@ -236,6 +272,113 @@ std::optional<OptionHeader> MatchOptionHeader(const std::vector<std::string>& he
 }
 
 namespace {
+
+// The columns of one side of a row.
+using ColumnsOfSide = std::array<int, kOptionColumns>;
+
+// Where a row fails: the fault and the column it was found in.
+struct SideFault {
+    RowFault fault;
+    int column;
+};
+
+// True when a side of a side-by-side row has no contract and no figure.
+bool EmptySide(const ColumnsOfSide& s, const std::vector<std::string>& fields) {
+    bool any = !FieldAt(fields, s[kContract]).empty();
+    for (const FigureNames& figure : kFigureNames)
+        any = any || ReadCell(FieldAt(fields, s[figure.column])).kind != Cell::Missing;
+    return !any;
+}
+
+// The option's expiration, type and strike from their own columns (the
+// contract symbol, when there is one, standing in for an unreadable
+// expiration).
+std::optional<SideFault> ReadSeparateColumns(const OptionHeader& header, int side,
+                                             const std::vector<std::string>& fields,
+                                             const RowContext& context,
+                                             const std::optional<ContractSymbol>& contract,
+                                             OptionRow& row) {
+    const auto& c = header.column;
+    if (row.Underlying.empty()) {
+        if (!contract) return SideFault{RowFault::BadSymbol, c[kUnderlying]};
+        row.Underlying = contract->Root;
+    }
+    row.Root = contract ? contract->Root : row.Underlying;
+    // Some files write the whole contract symbol in the root column.
+    if (c[kRoot] >= 0 && !FieldAt(fields, c[kRoot]).empty()) {
+        const std::string_view root = FieldAt(fields, c[kRoot]);
+        const std::optional<ContractSymbol> rooted = DecodeContractSymbol(root);
+        row.Root = rooted ? rooted->Root : SymbolOf(root);
+    }
+    const std::string_view expiration = FieldAt(fields, c[kExpiration]);
+    if (!expiration.empty() || !context.expiration) {
+        const std::optional<CivilDay> date = ParseDate(expiration);
+        if (date) {
+            row.Expiration = *date;
+        } else if (contract) {
+            row.Expiration = contract->Expiration;
+        } else {
+            return SideFault{RowFault::BadDate, c[kExpiration]};
+        }
+    } else {
+        row.Expiration = *context.expiration;
+    }
+    if (header.sideBySide) {
+        row.Type = side;
+    } else {
+        const std::string type = UpperCase(FieldAt(fields, c[kType]));
+        if (type == "C" || type == "CALL" || type == "CALLS") {
+            row.Type = 0;
+        } else if (type == "P" || type == "PUT" || type == "PUTS") {
+            row.Type = 1;
+        } else {
+            return SideFault{RowFault::UnknownType, c[kType]};
+        }
+    }
+    const Cell strike = ReadCell(FieldAt(fields, c[kStrike]));
+    if (strike.kind == Cell::Unreadable) return SideFault{RowFault::UnreadableNumber, c[kStrike]};
+    if (strike.kind == Cell::Missing || strike.value <= 0)
+        return SideFault{RowFault::BadStrike, c[kStrike]};
+    row.Strike = strike.value;
+    return std::nullopt;
+}
+
+// The option's figures and its underlying's price; false with `problem`
+// set at the first that cannot be read.
+bool ReadFigures(const OptionHeader& header, const ColumnsOfSide& s,
+                 const std::vector<std::string>& fields, OptionRow& row, RowProblem& problem) {
+    const auto& c = header.column;
+    const auto& names = header.names;
+    struct Number {
+        OptionColumn column;
+        float OptionRow::*field;
+    };
+    static constexpr Number kNumbers[] = {
+        {kOptLast, &OptionRow::Last},
+        {kOptBid, &OptionRow::Bid},
+        {kOptAsk, &OptionRow::Ask},
+        {kOptVolume, &OptionRow::Volume},
+        {kOpenInterest, &OptionRow::OpenInterest},
+    };
+    for (const Number& number : kNumbers) {
+        if (!ReadNumberInto(names, fields, s[number.column], false, row.*number.field, problem))
+            return false;
+    }
+    if (!ReadNumberInto(names, fields, s[kOptChange], true, row.Change, problem)) return false;
+    if (!ReadNumberInto(names, fields, c[kUnderlyingPrice], false, row.UnderlyingPrice, problem))
+        return false;
+    if (!(row.UnderlyingPrice > 0)) {
+        double bid = -1, ask = -1;
+        if (!ReadNumberInto(names, fields, c[kUnderlyingBid], false, bid, problem) ||
+            !ReadNumberInto(names, fields, c[kUnderlyingAsk], false, ask, problem))
+            return false;
+        row.UnderlyingPrice = bid > 0 && ask > 0 ? (bid + ask) / 2 : -1;
+        row.UnderlyingQuoted = c[kUnderlyingBid] >= 0 && c[kUnderlyingAsk] >= 0;
+        row.UnderlyingBid = bid;
+        row.UnderlyingAsk = ask;
+    }
+    return true;
+}
 
 // One side of a row (side 0 the calls or the only side, 1 the puts of a
 // side-by-side row). Nothing, without a problem, for an empty side.
@@ -252,12 +395,7 @@ std::optional<OptionRow> ReadSide(const OptionHeader& header, int side,
         failed = true;
         return std::nullopt;
     };
-    if (header.sideBySide) {
-        bool any = !FieldAt(fields, s[kContract]).empty();
-        for (const FigureNames& figure : kFigureNames)
-            any = any || ReadCell(FieldAt(fields, s[figure.column])).kind != Cell::Missing;
-        if (!any) return std::nullopt;
-    }
+    if (header.sideBySide && EmptySide(s, fields)) return std::nullopt;
     std::optional<ContractSymbol> contract;
     const int contractColumn = header.contractForm ? c[kContract] : s[kContract];
     if (contractColumn >= 0 && !FieldAt(fields, contractColumn).empty()) {
@@ -273,90 +411,14 @@ std::optional<OptionRow> ReadSide(const OptionHeader& header, int side,
         row.Type = contract->Type;
         row.Strike = contract->Strike;
         if (row.Underlying.empty()) row.Underlying = row.Root;
-    } else {
-        if (row.Underlying.empty()) {
-            if (contract) {
-                row.Underlying = contract->Root;
-            } else {
-                return fail(RowFault::BadSymbol, c[kUnderlying]);
-            }
-        }
-        row.Root = contract ? contract->Root : row.Underlying;
-        // Some files write the whole contract symbol in the root column.
-        if (c[kRoot] >= 0 && !FieldAt(fields, c[kRoot]).empty()) {
-            const std::string_view root = FieldAt(fields, c[kRoot]);
-            const std::optional<ContractSymbol> rooted = DecodeContractSymbol(root);
-            row.Root = rooted ? rooted->Root : SymbolOf(root);
-        }
-        const std::string_view expiration = FieldAt(fields, c[kExpiration]);
-        if (!expiration.empty() || !context.expiration) {
-            const std::optional<CivilDay> date = ParseDate(expiration);
-            if (date) {
-                row.Expiration = *date;
-            } else if (contract) {
-                row.Expiration = contract->Expiration;
-            } else {
-                return fail(RowFault::BadDate, c[kExpiration]);
-            }
-        } else {
-            row.Expiration = *context.expiration;
-        }
-        if (header.sideBySide) {
-            row.Type = side;
-        } else {
-            const std::string type = UpperCase(FieldAt(fields, c[kType]));
-            if (type == "C" || type == "CALL" || type == "CALLS") {
-                row.Type = 0;
-            } else if (type == "P" || type == "PUT" || type == "PUTS") {
-                row.Type = 1;
-            } else {
-                return fail(RowFault::UnknownType, c[kType]);
-            }
-        }
-        const Cell strike = ReadCell(FieldAt(fields, c[kStrike]));
-        if (strike.kind == Cell::Unreadable) return fail(RowFault::UnreadableNumber, c[kStrike]);
-        if (strike.kind == Cell::Missing || strike.value <= 0) {
-            return fail(RowFault::BadStrike, c[kStrike]);
-        }
-        row.Strike = strike.value;
+    } else if (const std::optional<SideFault> fault =
+                   ReadSeparateColumns(header, side, fields, context, contract, row)) {
+        return fail(fault->fault, fault->column);
     }
     if (!IsScanSymbol(row.Underlying)) return fail(RowFault::BadSymbol, c[kUnderlying]);
-    struct Number {
-        OptionColumn column;
-        float OptionRow::*field;
-    };
-    static constexpr Number kNumbers[] = {
-        {kOptLast, &OptionRow::Last},
-        {kOptBid, &OptionRow::Bid},
-        {kOptAsk, &OptionRow::Ask},
-        {kOptVolume, &OptionRow::Volume},
-        {kOpenInterest, &OptionRow::OpenInterest},
-    };
-    for (const Number& number : kNumbers) {
-        if (!ReadNumberInto(names, fields, s[number.column], false, row.*number.field, problem)) {
-            failed = true;
-            return std::nullopt;
-        }
-    }
-    if (!ReadNumberInto(names, fields, s[kOptChange], true, row.Change, problem)) {
+    if (!ReadFigures(header, s, fields, row, problem)) {
         failed = true;
         return std::nullopt;
-    }
-    if (!ReadNumberInto(names, fields, c[kUnderlyingPrice], false, row.UnderlyingPrice, problem)) {
-        failed = true;
-        return std::nullopt;
-    }
-    if (!(row.UnderlyingPrice > 0)) {
-        double bid = -1, ask = -1;
-        if (!ReadNumberInto(names, fields, c[kUnderlyingBid], false, bid, problem) ||
-            !ReadNumberInto(names, fields, c[kUnderlyingAsk], false, ask, problem)) {
-            failed = true;
-            return std::nullopt;
-        }
-        row.UnderlyingPrice = bid > 0 && ask > 0 ? (bid + ask) / 2 : -1;
-        row.UnderlyingQuoted = c[kUnderlyingBid] >= 0 && c[kUnderlyingAsk] >= 0;
-        row.UnderlyingBid = bid;
-        row.UnderlyingAsk = ask;
     }
     row.QuoteDate = context.quoteDate;
     if (c[kOptQuoteDate] >= 0) {
