@@ -174,19 +174,11 @@ struct CurveSample {
     double slope = 0;
 };
 
-// The values of one option at N trial volatilities. The N pricings do not
-// depend on one another, so the processor overlaps them: a pricing is a
-// chain of dependent steps (a division for d1, then for each normal value a
-// division and an exponential), and running several side by side costs
-// little more than one. Each figure is the one ValueAt computes.
-// When `sample` is given, the model price and slope at each trial go there.
-// Always built into its caller: the pricings then overlap with the caller's
-// own work before and after them, which a call would keep apart.
-template <int N, int Lanes = 2>
-[[gnu::always_inline]] inline void ValuesAt(const Solve& s, const float* sigma, float* value,
-                                            CurveSample* sample = nullptr) {
+// The arguments of N for the trials `sigma`: d1 (or -d1 for a put) in
+// x[0..N-1], d2 (or -d2) after.
+template <int N>
+[[gnu::always_inline]] inline void NormalArguments(const Solve& s, const float* sigma, float* x) {
     const FixedTerms& f = s.f;
-    float x[2 * N];  // the arguments of N: d1 (or -d1) in 0..N-1, d2 (or -d2) after
     for (int i = 0; i < N; ++i) {
         const double sg = sigma[i];
         const float v = Stored(f.sqrtT * sg);
@@ -195,22 +187,14 @@ template <int N, int Lanes = 2>
         x[i] = s.isPut ? -d1 : d1;
         x[N + i] = s.isPut ? -d2 : d2;
     }
-    // Each tail term by its estimate, which needs neither exp nor a division
-    // by sqrt(2 pi): e^(-x^2/2) for all arguments first, then the rest
-    // `Lanes` at a time in vector registers. The few whose estimate might round to
-    // another float than the exact figure (or whose argument lies outside
-    // the estimate's range) are worked out exactly after.
-    constexpr int M = 2 * N;
-    double exponent[M];
-    for (int j = 0; j < M; ++j)
-        exponent[j] = DensityExponent(x[j]);
-    double density[M];  // e^(-x^2/2), estimated
-    tail::ExpOfModerate<Lanes>(exponent, density);
-    if (sample) {
-        for (int i = 0; i < N; ++i)
-            sample[i].slope = s.slopeScale * density[i];
-    }
-    float e[M];
+}
+
+// The tail terms of N at the M arguments `x` from their estimated densities
+// e^(-x^2/2), `Lanes` at a time in vector registers. The few whose estimate
+// might round to another float than the exact figure (or whose argument
+// lies outside the estimate's range) are worked out exactly after.
+template <int M, int Lanes>
+[[gnu::always_inline]] inline void TailTerms(const float* x, const double* density, float* e) {
     std::int32_t surely[M];  // all ones where the estimate is sure
     using Doubles = typename tail::Vectors<Lanes>::Doubles;
     using Bits = typename tail::Vectors<Lanes>::Bits;
@@ -258,13 +242,42 @@ template <int N, int Lanes = 2>
             if (!surely[j]) e[j] = NormalTail(x[j]);
         }
     }
+}
+
+// The values of one option at N trial volatilities. The N pricings do not
+// depend on one another, so the processor overlaps them: a pricing is a
+// chain of dependent steps (a division for d1, then for each normal value a
+// division and an exponential), and running several side by side costs
+// little more than one. Each figure is the one ValueAt computes.
+// When `sample` is given, the model price and slope at each trial go there.
+// Always built into its caller: the pricings then overlap with the caller's
+// own work before and after them, which a call would keep apart.
+template <int N, int Lanes = 2>
+[[gnu::always_inline]] inline void ValuesAt(const Solve& s, const float* sigma, float* value,
+                                            CurveSample* sample = nullptr) {
+    float x[2 * N];
+    NormalArguments<N>(s, sigma, x);
+    // Each tail term by its estimate, which needs neither exp nor a division
+    // by sqrt(2 pi): e^(-x^2/2) for all arguments first, then the rest.
+    constexpr int M = 2 * N;
+    double exponent[M];
+    for (int j = 0; j < M; ++j)
+        exponent[j] = DensityExponent(x[j]);
+    double density[M];  // e^(-x^2/2), estimated
+    tail::ExpOfModerate<Lanes>(exponent, density);
+    if (sample) {
+        for (int i = 0; i < N; ++i)
+            sample[i].slope = s.slopeScale * density[i];
+    }
+    float e[M];
+    TailTerms<M, Lanes>(x, density, e);
     float n[2 * N];
     for (int j = 0; j < 2 * N; ++j)
         n[j] = NormalFromTail(x[j], e[j]);
     for (int i = 0; i < N; ++i) {
         const float model = s.noModel ? 0.0f
-                            : s.isPut ? PutFrom(f, n[i], n[N + i])
-                                      : CallFrom(f, n[i], n[N + i]);
+                            : s.isPut ? PutFrom(s.f, n[i], n[N + i])
+                                      : CallFrom(s.f, n[i], n[N + i]);
         value[i] = model >= s.intrinsic ? model : s.floor;
         if (sample) sample[i].model = model;
     }
@@ -398,18 +411,11 @@ namespace {
 // stops at an exact hit as well as at the tolerance. A faster or more accurate
 // method (Newton's, say) would change figures that users compare.
 //
-// Always built into its caller: the variants below compile it, and the
-// pricings it builds in, each for its own processor.
-template <int Lanes>
-[[gnu::always_inline]] inline float Search(const PricingInputs& in, bool isPut, float price) {
-    const double S = in.StockPrice;
-    const double K = in.StrikePrice;
-    const float intrinsic = Stored(isPut ? K - S : S - K);
-    if (price <= intrinsic || price <= 0 || K <= 0) return -1;
-    // A negative stock price has no model price; rather than search a
-    // meaningless curve the option gets no implied volatility.
-    if (S < 0) return -1;
+// Every step is always built into its caller: the variants below compile
+// the search, and the pricings it builds in, each for its own processor.
 
+// The option's fixed terms and what flooring and the guesses need.
+[[gnu::always_inline]] inline Solve MakeSolve(const PricingInputs& in, bool isPut) {
     Solve s{};
     s.f = Fixed(in);
     s.isPut = isPut;
@@ -418,17 +424,28 @@ template <int Lanes>
     s.floor = Stored(s.intrinsic);
     s.slopeScale = s.f.weightS * s.f.sqrtT * kOverRootTwoPi;
     s.parity = std::max(0.0, isPut ? s.f.weightK - s.f.weightS : s.f.weightS - s.f.weightK);
+    return s;
+}
 
-    // Coarse sweep: the first trial of 0.1, 0.2, ... 3.2 whose value exceeds
-    // the market price. The trials are priced four at a time; the values of
-    // those after the first that exceeds are not used, but the values on
-    // either side of the price guide the bisection's guesses below.
-    constexpr int kGroup = SweepTrials::kGroup;
-    float sigma = kSweep.sigma[kSweep.count];
-    float below = kUnknownValue;  // the value of the trial before the one found
-    float above = kUnknownValue;  // the value of the one found
-    CurveSample atLo;             // the model at the trial before, and at the one found
+// What the sweep finds: the top of the bracket the bisection starts from,
+// and the values and model samples on either side of the price that guide
+// its guesses.
+struct SweepResult {
+    float top = kSweep.sigma[kSweep.count];  // past the last trial when none exceeds
+    float below = kUnknownValue;             // the value of the trial before the one found
+    float above = kUnknownValue;             // the value of the one found
+    CurveSample atLo;                        // the model at the trial before, and at the one found
     CurveSample atHi;
+};
+
+// Coarse sweep: the first trial of 0.1, 0.2, ... 3.2 whose value exceeds
+// the market price. The trials are priced four at a time; the values of
+// those after the first that exceeds are not used, but the values on either
+// side of the price guide the bisection's guesses.
+template <int Lanes>
+[[gnu::always_inline]] inline SweepResult Sweep(const Solve& s, float price) {
+    constexpr int kGroup = SweepTrials::kGroup;
+    SweepResult found;
     for (int k = 0; k < kSweep.count; k += kGroup) {
         float trial[kGroup];
         float value[kGroup];
@@ -440,22 +457,86 @@ template <int Lanes>
         while (j < kGroup && k + j < kSweep.count && !(value[j] > price))
             ++j;
         if (j < kGroup && k + j < kSweep.count) {
-            sigma = trial[j];
-            above = value[j];
-            atHi = sample[j];
+            found.top = trial[j];
+            found.above = value[j];
+            found.atHi = sample[j];
             if (j > 0) {
-                below = value[j - 1];
-                atLo = sample[j - 1];
+                found.below = value[j - 1];
+                found.atLo = sample[j - 1];
             }
             break;
         }
-        below = value[kGroup - 1];
-        atLo = sample[kGroup - 1];
+        found.below = value[kGroup - 1];
+        found.atLo = sample[kGroup - 1];
     }
+    return found;
+}
 
-    // Bisection of the bracket below it; the answer is the last midpoint.
+// The bisection of 0.1 to 0.0005 takes 8 steps.
+constexpr int kAhead = 8;
+
+// The midpoints the bisection of `lo` to `hi` visits if the value meets the
+// price at `guess`, at most kAhead of them.
+struct GuessedPath {
+    float trial[kAhead];
+    int count = 0;
+    bool lastStep = false;  // the path ends the search at its last midpoint
+};
+
+[[gnu::always_inline]] inline GuessedPath PathTo(float lo, float hi, double guess) {
+    GuessedPath path;
+    float l = lo;
+    float h = hi;
+    while (path.count < kAhead) {
+        const float mid = Stored((static_cast<double>(h) + l) * 0.5);
+        path.trial[path.count++] = mid;
+        const bool down = mid > guess;
+        h = down ? mid : h;
+        l = down ? l : mid;
+        if (!(static_cast<double>(h) - l > kTolerance)) {
+            path.lastStep = true;
+            break;
+        }
+    }
+    return path;
+}
+
+// Most often every comparison goes the way the guess said, none is an exact
+// hit and no value is NaN; then the steps would walk the guessed path to its
+// end, and the answer is its last midpoint. Checking that in one sweep over
+// the batch, without a branch per step, spares taking the steps one by one.
+[[gnu::always_inline]] inline bool WalksAsGuessed(const GuessedPath& path, const float* value,
+                                                  double guess, float price) {
+    bool asGuessed = path.lastStep;
+    for (int i = 0; i < path.count; ++i) {
+        const bool up = value[i] > price;
+        asGuessed &= (up == (path.trial[i] > guess)) & (up | (value[i] < price));
+    }
+    return asGuessed;
+}
+
+// Bisection of the bracket below the sweep's top; the answer is the last
+// midpoint, or -1 when a value compares neither way.
+//
+// Each midpoint depends on the comparisons before it, so pricing them one at
+// a time would leave the processor waiting on each pricing's chain of
+// dependent steps. Instead the search guesses where the price is met,
+// between the bracket's ends by their values, and prices at once every
+// midpoint that the steps would visit if the guess is right; pricings that
+// do not depend on one another overlap. Then it takes the steps with the
+// true values, as one at a time: each midpoint is computed from the bracket
+// as it stands, and a step whose comparison goes the other way than guessed
+// ends the batch, its later midpoints unused (they are not where the search
+// goes). The next batch starts from there with a new guess. So the steps,
+// midpoints, comparisons and answer are those of the plain bisection; a
+// guess only decides how much is priced ahead.
+template <int Lanes>
+[[gnu::always_inline]] inline float Bisect(const Solve& s, float price, const SweepResult& swept) {
+    float sigma = swept.top;
     float hi = sigma;
     float lo = Stored(hi - kSweepStep);
+    float below = swept.below;
+    float above = swept.above;
     // One step at midpoint `sigma` of value `p`: false when the search ends
     // at it.
     bool none = false;
@@ -472,75 +553,50 @@ template <int Lanes>
         }
         return static_cast<double>(hi) - lo > kTolerance;
     };
-    // Each midpoint depends on the comparisons before it, so pricing them one
-    // at a time would leave the processor waiting on each pricing's chain of
-    // dependent steps. Instead the search guesses where the price is met,
-    // between the bracket's ends by their values, and prices at once every
-    // midpoint that the steps would visit if the guess is right; pricings
-    // that do not depend on one another overlap. Then it takes the steps
-    // with the true values, as one at a time: each midpoint is computed from
-    // the bracket as it stands, and a step whose comparison goes the other
-    // way than guessed ends the batch, its later midpoints unused (they are
-    // not where the search goes). The next batch starts from there with a
-    // new guess. So the steps, midpoints, comparisons and answer are those
-    // of the plain bisection; a guess only decides how much is priced ahead.
-    constexpr int kAhead = 8;  // the bisection of 0.1 to 0.0005 takes 8 steps
     bool going = static_cast<double>(hi) - lo > kTolerance;
     // The first batch goes by the curved guess from the sweep's samples. A
     // batch ends early only where a comparison goes against its guess, which
     // leaves the guess outside the narrower bracket; the next batch then
     // goes by the straight line between that bracket's ends, close enough
     // over so short a span.
-    double guess = CurvedGuess(lo, hi, atLo, atHi, s.parity, price);
+    double guess = CurvedGuess(lo, hi, swept.atLo, swept.atHi, s.parity, price);
     while (going) {
         if (!(guess > lo && guess < hi)) guess = GuessRoot(lo, hi, below, above, price);
-        float trial[kAhead];
-        int count = 0;
-        float l = lo;
-        float h = hi;
-        bool lastStep = false;  // the guessed path ends the search at its last midpoint
-        while (count < kAhead) {
-            const float mid = Stored((static_cast<double>(h) + l) * 0.5);
-            trial[count++] = mid;
-            const bool down = mid > guess;
-            h = down ? mid : h;
-            l = down ? l : mid;
-            if (!(static_cast<double>(h) - l > kTolerance)) {
-                lastStep = true;
-                break;
-            }
-        }
+        const GuessedPath path = PathTo(lo, hi, guess);
         float value[kAhead];
         // A whole batch is built in here; the shorter ones of a later batch
         // (a wrong guess, a few in a hundred solves) are called.
-        if (count == kAhead) {
-            ValuesAt<kAhead, Lanes>(s, trial, value);
+        if (path.count == kAhead) {
+            ValuesAt<kAhead, Lanes>(s, path.trial, value);
         } else {
-            ValuesOfUpTo<kAhead - 1>(s, trial, value, count);
+            ValuesOfUpTo<kAhead - 1>(s, path.trial, value, path.count);
         }
-        // Most often every comparison goes the way the guess said, none is
-        // an exact hit and no value is NaN; then the steps would walk the
-        // guessed path to its end, and the answer is its last midpoint.
-        // Checking that in one sweep over the batch, without a branch per
-        // step, spares taking the steps one by one.
-        bool asGuessed = lastStep;
-        for (int i = 0; i < count; ++i) {
-            const bool up = value[i] > price;
-            asGuessed &= (up == (trial[i] > guess)) & (up | (value[i] < price));
-        }
-        if (asGuessed) {
-            sigma = trial[count - 1];
+        if (WalksAsGuessed(path, value, guess, price)) {
+            sigma = path.trial[path.count - 1];
             break;
         }
-        for (int i = 0; i < count && going; ++i) {
+        for (int i = 0; i < path.count && going; ++i) {
             const float p = value[i];
-            going = step(trial[i], p);
+            going = step(path.trial[i], p);
             above = p > price ? p : above;
             below = p < price ? p : below;
-            if ((p > price) != (trial[i] > guess)) break;
+            if ((p > price) != (path.trial[i] > guess)) break;
         }
     }
-    if (none) return -1;
+    return none ? -1 : sigma;
+}
+
+template <int Lanes>
+[[gnu::always_inline]] inline float Search(const PricingInputs& in, bool isPut, float price) {
+    const double S = in.StockPrice;
+    const double K = in.StrikePrice;
+    const float intrinsic = Stored(isPut ? K - S : S - K);
+    if (price <= intrinsic || price <= 0 || K <= 0) return -1;
+    // A negative stock price has no model price; rather than search a
+    // meaningless curve the option gets no implied volatility.
+    if (S < 0) return -1;
+    const Solve s = MakeSolve(in, isPut);
+    const float sigma = Bisect<Lanes>(s, price, Sweep<Lanes>(s, price));
     if (sigma < kTolerance) return -1;
     return Stored(static_cast<double>(sigma) * 100);
 }
