@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <limits>
 #include <system_error>
+#include <utility>
 
+#include "charts/axis_scale.h"
 #include "platform/files.h"
 
 namespace quillon {
@@ -161,18 +163,6 @@ std::string Shortened(const std::string& text, std::size_t maxLength) {
     return text.substr(0, maxLength > 3 ? maxLength - 3 : 0) + "...";
 }
 
-std::string TickLabel(double value, double step, double largest) {
-    char text[40];
-    if (largest < 1e9 && step >= 1e-6) {
-        const int decimals =
-            std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
-        std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    } else {
-        std::snprintf(text, sizeof text, "%.3g", value);
-    }
-    return text;
-}
-
 // The y range: the finite values and zero, padded by 5 % of the span on each
 // side; -1 to 1 when there is no span (no values, or only zeros). Halves are
 // taken before differences so that values near the largest double do not
@@ -199,23 +189,11 @@ void SetYRange(ChartLayout& layout, const std::vector<LineSeries>& series) {
     layout.YHigh = std::min(high + pad, largest);
 }
 
-// Ticks at a round step (1, 2 or 5 times a power of ten) giving about six
-// intervals.
+// Ticks at a round step giving about six intervals inside the padded range.
 void SetYTicks(ChartLayout& layout) {
-    const double rawStep = (layout.YHigh / 2 - layout.YLow / 2) / 3;
-    const double power = std::pow(10.0, std::floor(std::log10(rawStep)));
-    const double fraction = rawStep / power;
-    double step = (fraction < 1.5 ? 1 : fraction < 3 ? 2 : fraction < 7 ? 5 : 10) * power;
-    if (!std::isfinite(step) || !(step > 0)) step = rawStep;
-    const double first = std::ceil(layout.YLow / step);
-    const double last = std::floor(layout.YHigh / step);
-    for (double k = first; k <= last && layout.YTicks.size() < 20; ++k)
-        layout.YTicks.push_back(k * step + 0.0);  // + 0.0 turns -0 into 0
-    double largest = 0;
-    for (double tick : layout.YTicks)
-        largest = std::max(largest, std::fabs(tick));
-    for (double tick : layout.YTicks)
-        layout.YTickLabels.push_back(TickLabel(tick, step, largest));
+    AxisScale scale = RoundAxis(layout.YLow, layout.YHigh, AxisEnds::AsGiven);
+    layout.YTicks = std::move(scale.Ticks);
+    layout.YTickLabels = std::move(scale.Labels);
 }
 
 struct LegendEntry {
