@@ -6,6 +6,7 @@ add_library(quillon_gui_dialogs STATIC
     ${CMAKE_SOURCE_DIR}/ui/dialog_frame.cpp
     ${CMAKE_SOURCE_DIR}/ui/filter_form.cpp
     ${CMAKE_SOURCE_DIR}/ui/chart_form.cpp
+    ${CMAKE_SOURCE_DIR}/ui/chart_paint.cpp
     ${CMAKE_SOURCE_DIR}/ui/backtest_form.cpp
     ${CMAKE_SOURCE_DIR}/ui/qt/qt_printer.cpp)
 target_include_directories(quillon_gui_dialogs PUBLIC ${CMAKE_SOURCE_DIR})

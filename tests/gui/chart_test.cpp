@@ -177,6 +177,12 @@ TEST(ChartScaleTest, TheVolatilityAxisSpansAtLeastFourPointsAndHoldsEveryFigure)
         EXPECT_GE(scale.High - scale.Low, kChartLeastVolatilitySpan);
         EXPECT_LE(scale.High - scale.Low, c.mostSpan);
         EXPECT_EQ(scale.Low == 0, c.fromZero) << scale.Low;
+        // The axis ends on round ticks, a handful of them.
+        ASSERT_GE(scale.Ticks.size(), 3u);
+        EXPECT_LE(scale.Ticks.size(), 11u);
+        EXPECT_DOUBLE_EQ(scale.Ticks.front(), scale.Low);
+        EXPECT_DOUBLE_EQ(scale.Ticks.back(), scale.High);
+        EXPECT_EQ(scale.Labels.size(), scale.Ticks.size());
     }
 }
 
