@@ -20,11 +20,6 @@ const std::array<const char*, kBacktestGroups> kBacktestGroupNames = {"all", "UP
 namespace {
 
 constexpr float kNoPriceEarnings = 100000;  // the quote's "not available"
-// The binned range of returns, in percent, and the width of a bin.
-constexpr double kBinLow = -1000;
-constexpr double kBinHigh = 1000;
-constexpr double kBinWidth = 0.01;
-constexpr std::size_t kBinCount = 200000;  // (kBinHigh - kBinLow) / kBinWidth
 
 double Or0(const std::optional<double>& value) {
     return value.value_or(0);
@@ -50,251 +45,6 @@ ScreenFigures ScreenFiguresOfRow(const HistoryRow& row) {
     x.Zorc = Or0(row.Zorc);
     x.Zorp = Or0(row.Zorp);
     return x;
-}
-
-double Quantile(const std::vector<double>& sorted, double p) {
-    const double h = p * static_cast<double>(sorted.size() - 1);
-    const double whole = std::floor(h);
-    const auto k = static_cast<std::size_t>(whole);
-    if (k + 1 >= sorted.size()) return sorted.back();
-    return sorted[k] + (h - whole) * (sorted[k + 1] - sorted[k]);
-}
-
-double WeightedQuantile(const std::vector<std::pair<double, double>>& sorted, double p) {
-    // The middle of value i's weight, c(i) = w(0) + ... + w(i-1) + w(i) / 2,
-    // mapped from [c(first), c(last)] onto [0, 1].
-    const std::size_t n = sorted.size();
-    if (n == 1) return sorted[0].first;
-    std::vector<double> middle(n);
-    double before = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        middle[i] = before + sorted[i].second / 2;
-        before += sorted[i].second;
-    }
-    const double at = middle[0] + p * (middle[n - 1] - middle[0]);
-    const auto next = std::upper_bound(middle.begin(), middle.end(), at);
-    if (next == middle.begin()) return sorted[0].first;
-    if (next == middle.end()) return sorted[n - 1].first;
-    const auto i = static_cast<std::size_t>(next - middle.begin()) - 1;
-    const double f = (at - middle[i]) / (middle[i + 1] - middle[i]);
-    return sorted[i].first + f * (sorted[i + 1].first - sorted[i].first);
-}
-
-void ReturnSample::Add(double value, double weight) {
-    if (!(weight > 0)) return;  // weighs nothing in any figure
-    if (value == 0) value = 0;  // a return of 0 with its sign turned is no loss
-    orderedValid_ = false;
-    if (weight != 1 && !weighted_) BecomeWeighted();
-    ++count_;
-    weight_ += weight;
-    sum_ += value * weight;
-    if (value > 0) above_ += weight;
-    if (!binned_) {
-        if (!values_.empty() && value < values_.back()) sorted_ = false;
-        values_.push_back(value);
-        if (weighted_) weights_.push_back(weight);
-        if (values_.size() > exactLimit_) ToBins();
-        return;
-    }
-    if (value < kBinLow) {
-        low_.emplace_back(value, weight);
-    } else if (value >= kBinHigh) {
-        high_.emplace_back(value, weight);
-    } else {
-        const auto bin = static_cast<std::size_t>((value - kBinLow) / kBinWidth);
-        const std::size_t b = std::min(bin, kBinCount - 1);
-        if (weighted_) {
-            weightBins_[b] += static_cast<float>(weight);
-        } else {
-            ++bins_[b];
-        }
-    }
-}
-
-void ReturnSample::AddAll(const std::vector<double>& values, double sign, double weight) {
-    if (!binned_ || !(weight > 0) || (weight != 1 && !weighted_)) {
-        for (double value : values)
-            Add(sign * value, weight);
-        return;
-    }
-    // Binned, as a universe's sample is after its first weeks: the loop of
-    // Add without its branches on the sample's state.
-    orderedValid_ = false;
-    const auto w = static_cast<float>(weight);
-    double sum = 0;
-    long long above = 0;
-    for (double v : values) {
-        const double value = sign * v + 0.0;  // a turned 0 is no loss
-        sum += value;
-        above += value > 0 ? 1 : 0;
-        if (value < kBinLow) {
-            low_.emplace_back(value, weight);
-        } else if (value >= kBinHigh) {
-            high_.emplace_back(value, weight);
-        } else {
-            const std::size_t b =
-                std::min(static_cast<std::size_t>((value - kBinLow) / kBinWidth), kBinCount - 1);
-            if (weighted_) {
-                weightBins_[b] += w;
-            } else {
-                ++bins_[b];
-            }
-        }
-    }
-    const auto n = static_cast<long long>(values.size());
-    count_ += n;
-    weight_ += weight * static_cast<double>(n);
-    sum_ += sum * weight;
-    above_ += weight * static_cast<double>(above);
-}
-
-void ReturnSample::BecomeWeighted() {
-    // Every value so far weighs 1.
-    weighted_ = true;
-    if (!binned_) {
-        weights_.assign(values_.size(), 1.0);
-        return;
-    }
-    weightBins_.assign(bins_.begin(), bins_.end());
-    std::vector<std::uint32_t>().swap(bins_);
-}
-
-void ReturnSample::ToBins() {
-    binned_ = true;
-    if (weighted_) {
-        weightBins_.assign(kBinCount, 0);
-    } else {
-        bins_.assign(kBinCount, 0);
-    }
-    std::vector<double> values, weights;
-    values.swap(values_);
-    weights.swap(weights_);
-    // Add() counts each value again.
-    count_ = 0;
-    weight_ = 0;
-    above_ = 0;
-    sum_ = 0;
-    for (std::size_t i = 0; i < values.size(); ++i)
-        Add(values[i], weights.empty() ? 1.0 : weights[i]);
-}
-
-double ReturnSample::HitRate() const {
-    return weight_ > 0 ? 100.0 * above_ / weight_ : 0;
-}
-
-double ReturnSample::QuantileOf(double p) {
-    if (count_ == 0) return 0;
-    if (!binned_ && !weighted_) {
-        if (!sorted_) std::sort(values_.begin(), values_.end());
-        sorted_ = true;
-        return Quantile(values_, p);
-    }
-    std::sort(low_.begin(), low_.end());
-    std::sort(high_.begin(), high_.end());
-    if (weighted_) {
-        // Weighted: every value (a binned one at the middle of its bin) with
-        // its weight, by WeightedQuantile.
-        // Built once for the quantiles asked after the last value added.
-        if (!orderedValid_) {
-            ordered_.clear();
-            if (!binned_) {
-                for (std::size_t i = 0; i < values_.size(); ++i)
-                    ordered_.emplace_back(values_[i], weights_[i]);
-                std::sort(ordered_.begin(), ordered_.end());
-            } else {
-                // The bins lie between the extremes, in order.
-                ordered_ = low_;
-                for (std::size_t b = 0; b < kBinCount; ++b) {
-                    if (weightBins_[b] > 0)
-                        ordered_.emplace_back(kBinLow + kBinWidth * (static_cast<double>(b) + 0.5),
-                                              weightBins_[b]);
-                }
-                ordered_.insert(ordered_.end(), high_.begin(), high_.end());
-            }
-            orderedValid_ = true;
-        }
-        return WeightedQuantile(ordered_, p);
-    }
-    // The value of rank r (0-based): the extremes exactly, a binned value at
-    // the middle of its share of the bin.
-    const auto valueOf = [&](long long r) {
-        if (r < static_cast<long long>(low_.size())) return low_[static_cast<std::size_t>(r)].first;
-        r -= static_cast<long long>(low_.size());
-        for (std::size_t b = 0; b < kBinCount; ++b) {
-            const auto in = static_cast<long long>(bins_[b]);
-            if (r < in) {
-                return kBinLow +
-                       kBinWidth * (static_cast<double>(b) +
-                                    (static_cast<double>(r) + 0.5) / static_cast<double>(in));
-            }
-            r -= in;
-        }
-        return high_[static_cast<std::size_t>(r)].first;
-    };
-    const double h = p * static_cast<double>(count_ - 1);
-    const double whole = std::floor(h);
-    const auto k = static_cast<long long>(whole);
-    const double below = valueOf(k);
-    if (k + 1 >= count_) return below;
-    return below + (h - whole) * (valueOf(k + 1) - below);
-}
-
-void ReturnSample::Merge(const ReturnSample& other) {
-    if (!other.binned_) {
-        for (std::size_t i = 0; i < other.values_.size(); ++i)
-            Add(other.values_[i], other.weighted_ ? other.weights_[i] : 1.0);
-        return;
-    }
-    if (!binned_) ToBins();
-    if (other.weighted_ && !weighted_) BecomeWeighted();
-    orderedValid_ = false;
-    count_ += other.count_;
-    weight_ += other.weight_;
-    sum_ += other.sum_;
-    above_ += other.above_;
-    for (std::size_t b = 0; b < kBinCount; ++b) {
-        if (!weighted_) {
-            bins_[b] += other.bins_[b];
-        } else {
-            weightBins_[b] +=
-                other.weighted_ ? other.weightBins_[b] : static_cast<float>(other.bins_[b]);
-        }
-    }
-    low_.insert(low_.end(), other.low_.begin(), other.low_.end());
-    high_.insert(high_.end(), other.high_.begin(), other.high_.end());
-}
-
-void IvWindow::Push(double iv30) {
-    if (ring_.empty()) return;
-    if (size_ < ring_.size()) {
-        ring_[size_++] = iv30;
-        return;
-    }
-    // The oldest day leaves the window.
-    ring_[head_] = iv30;
-    head_ = (head_ + 1) % ring_.size();
-}
-
-IvStanding IvWindow::StandingWith(double today) const {
-    // As IvRankAndPercentile over the window and today: n/a under 20 days,
-    // rank 0 when every day has the same IV30, the percentile the share of
-    // days below today's. Neither depends on the order of the days, so the
-    // ring is read as it lies.
-    IvStanding s;
-    s.Days = static_cast<int>(size_) + 1;
-    if (s.Days < 20) return s;
-    double lo = today;
-    double hi = today;
-    long below = 0;
-    for (std::size_t i = 0; i < size_; ++i) {
-        const double x = ring_[i];
-        lo = x < lo ? x : lo;
-        hi = x > hi ? x : hi;
-        below += x < today ? 1 : 0;
-    }
-    s.Rank = hi > lo ? 100 * (today - lo) / (hi - lo) : 0.0;
-    s.Percentile = 100.0 * static_cast<double>(below) / s.Days;
-    return s;
 }
 
 namespace {
@@ -608,6 +358,9 @@ class Run {
 
     // Horizon k of `day` is settled at recorded day `t`; `forward` is false
     // when that day lies past the last recorded date.
+    // Counts of the picks with a return, per report line.
+    using LinePicks = std::array<long long, 2 * kBacktestGroups>;
+
     void Settle(PendingDay& day, std::size_t k, int t, bool forward) {
         if (day.signals.empty()) {
             if (forward) dayExcess_[k][static_cast<std::size_t>(day.position)] = 0;
@@ -626,75 +379,82 @@ class Run {
             if (price > 0) s.Returns[k] = (price / s.Entry - 1) * 100;
         }
         // Per report line, the picks with a return, UP and DOWN apart.
-        std::array<long long, 2 * kBacktestGroups> ups{}, downs{};
+        LinePicks ups{}, downs{};
         for (std::size_t sample = 0; sample < 2; ++sample) {
-            for (std::size_t g = 0; g < kBacktestGroups; ++g) {
-                const std::size_t line = sample * kBacktestGroups + g;
-                Tally& tally = tallies_[k][line];
-                long long picks = 0;
-                double excess = 0;
-                int withReturn = 0;
-                for (const PendingSignal& pick : day.signals) {
-                    const BacktestSignal& s = pick.signal;
-                    if (!InGroup(g, s.Verdict) || (sample == 1 && !s.Kept[k])) continue;
-                    ++picks;
-                    const std::optional<double>& r = s.Returns[k];
-                    if (!r) {
-                        ++tally.missing;
-                        continue;
-                    }
-                    const double sign = SignOf(s.Verdict);
-                    tally.picks.Add(sign * *r);
-                    excess += sign * (*r - universeMean);
-                    ++withReturn;
-                    ++(sign > 0 ? ups : downs)[line];
-                }
-                if (picks == 0) continue;
-                tally.signals += picks;
-                ++tally.days;
-                // The universe beside the picks is counted as they are:
-                // every member, and those without a forward price (all of
-                // them on a day past the last recorded date).
-                tally.universeSignals += day.universe;
-                if (!forward) {
-                    tally.universeMissing += day.universe;
-                    continue;
-                }
-                tally.universeMissing += day.universe - static_cast<long long>(universe.size());
-                if (withReturn > 0) {
-                    ++tally.excessDays;
-                    if (sample == 0 && g == kEveryPick) {
-                        dayExcess_[k][static_cast<std::size_t>(day.position)] = excess / withReturn;
-                    }
-                } else if (sample == 0 && g == kEveryPick) {
-                    dayExcess_[k][static_cast<std::size_t>(day.position)] = 0;
-                }
-            }
+            for (std::size_t g = 0; g < kBacktestGroups; ++g)
+                TallyLine(day, k, sample, g, universeMean, forward, ups, downs);
         }
         if (universe.empty()) return;
-        // The day's universe beside each line: each member weighs (picks
-        // with a return) / (members with a return), as it is beside the UP
-        // picks and turned beside the DOWN ones. Lines of the same weight
-        // share one sample, merged into each of them at the end.
-        const auto addUniverse = [&](const std::array<long long, 2 * kBacktestGroups>& picks,
-                                     std::map<unsigned, ReturnSample>& samples, double sign) {
-            unsigned done = 0;
-            for (std::size_t line = 0; line < picks.size(); ++line) {
-                if (picks[line] == 0 || (done & (1u << line))) continue;
-                unsigned lines = 0;
-                for (std::size_t other = line; other < picks.size(); ++other) {
-                    if (picks[other] == picks[line]) lines |= 1u << other;
-                }
-                done |= lines;
-                const double weight =
-                    static_cast<double>(picks[line]) / static_cast<double>(universe.size());
-                ReturnSample& sample =
-                    samples.try_emplace(lines, options_.ExactLimit).first->second;
-                sample.AddAll(universe, sign, weight);
+        AddUniverse(k, ups, universeUp_[k], 1);
+        AddUniverse(k, downs, universeDown_[k], -1);
+    }
+
+    // The day's picks of report line (`sample`, `g`) at horizon k into its
+    // tally, with their mean excess over the universe.
+    void TallyLine(const PendingDay& day, std::size_t k, std::size_t sample, std::size_t g,
+                   double universeMean, bool forward, LinePicks& ups, LinePicks& downs) {
+        const std::size_t line = sample * kBacktestGroups + g;
+        Tally& tally = tallies_[k][line];
+        long long picks = 0;
+        double excess = 0;
+        int withReturn = 0;
+        for (const PendingSignal& pick : day.signals) {
+            const BacktestSignal& s = pick.signal;
+            if (!InGroup(g, s.Verdict) || (sample == 1 && !s.Kept[k])) continue;
+            ++picks;
+            const std::optional<double>& r = s.Returns[k];
+            if (!r) {
+                ++tally.missing;
+                continue;
             }
-        };
-        addUniverse(ups, universeUp_[k], 1);
-        addUniverse(downs, universeDown_[k], -1);
+            const double sign = SignOf(s.Verdict);
+            tally.picks.Add(sign * *r);
+            excess += sign * (*r - universeMean);
+            ++withReturn;
+            ++(sign > 0 ? ups : downs)[line];
+        }
+        if (picks == 0) return;
+        tally.signals += picks;
+        ++tally.days;
+        // The universe beside the picks is counted as they are: every
+        // member, and those without a forward price (all of them on a day
+        // past the last recorded date).
+        tally.universeSignals += day.universe;
+        if (!forward) {
+            tally.universeMissing += day.universe;
+            return;
+        }
+        tally.universeMissing += day.universe - static_cast<long long>(universeReturns_[k].size());
+        if (withReturn > 0) {
+            ++tally.excessDays;
+            if (sample == 0 && g == kEveryPick) {
+                dayExcess_[k][static_cast<std::size_t>(day.position)] = excess / withReturn;
+            }
+        } else if (sample == 0 && g == kEveryPick) {
+            dayExcess_[k][static_cast<std::size_t>(day.position)] = 0;
+        }
+    }
+
+    // The day's universe beside each line: each member weighs (picks with a
+    // return) / (members with a return), as it is beside the UP picks and
+    // turned beside the DOWN ones. Lines of the same weight share one
+    // sample, merged into each of them at the end.
+    void AddUniverse(std::size_t k, const LinePicks& picks,
+                     std::map<unsigned, ReturnSample>& samples, double sign) {
+        const std::vector<double>& universe = universeReturns_[k];
+        unsigned done = 0;
+        for (std::size_t line = 0; line < picks.size(); ++line) {
+            if (picks[line] == 0 || (done & (1u << line))) continue;
+            unsigned lines = 0;
+            for (std::size_t other = line; other < picks.size(); ++other) {
+                if (picks[other] == picks[line]) lines |= 1u << other;
+            }
+            done |= lines;
+            const double weight =
+                static_cast<double>(picks[line]) / static_cast<double>(universe.size());
+            ReturnSample& sample = samples.try_emplace(lines, options_.ExactLimit).first->second;
+            sample.AddAll(universe, sign, weight);
+        }
     }
 
     void Emit(const PendingDay& day) {
