@@ -330,30 +330,17 @@ bool HistoryStore::SettleDue(HistoryDay day) const {
     return true;
 }
 
-HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, int saleDays) const {
-    PastWindows windows;
-    error_.clear();
-    if (ivDays <= 0 && saleDays <= 0) return windows;
-    if (db_ == nullptr) {
-        error_ = "the history is not open";
-        return windows;
-    }
-    const auto ivWanted = static_cast<std::size_t>(std::max(ivDays, 0));
-    const auto salesWanted = static_cast<std::size_t>(std::max(saleDays, 0));
-    ReadTransaction transaction(db_);
-    const auto failed = [&] {
-        error_ = Why();
-        return PastWindows{};
-    };
-    std::optional<HistoryDay> kept;
-    {
-        Statement s{Prepare("SELECT value FROM meta WHERE name = 'windows_through'")};
-        if (s.s == nullptr) return {};
-        const int rc = sqlite3_step(s.s);
-        if (rc == SQLITE_ROW) kept = sqlite3_column_int(s.s, 0);
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return failed();
-    }
-    const auto keep = [&](const std::string& symbol, std::vector<double>& iv30, KeptSales& sales) {
+namespace {
+
+// Puts each symbol's windows together at their lengths.
+struct WindowsBuilder {
+    HistoryStore::PastWindows& windows;
+    std::size_t ivWanted;
+    std::size_t salesWanted;
+
+    // The last of the figures given, `iv30` and `sales` in the order of
+    // their days, as the symbol's windows.
+    void Keep(const std::string& symbol, std::vector<double>& iv30, KeptSales& sales) {
         KeepLast(iv30, ivWanted);
         KeepLast(sales.last, salesWanted);
         KeepLast(sales.day, salesWanted);
@@ -368,51 +355,81 @@ HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, i
                 days.push_back(static_cast<HistoryDay>(day));
         }
         windows.LastSales[symbol] = std::move(sales.last);
+    }
+
+    // A symbol's windows from its kept row (or none) and its recent days
+    // (or none): the kept figures the recent ones leave room for, then the
+    // recent ones.
+    void FromKept(const std::string& symbol, sqlite3_stmt* keptRow,
+                  const std::vector<DayFigures>* days) {
+        std::size_t newIv = 0;
+        std::size_t newSales = 0;
+        if (days != nullptr) {
+            for (const DayFigures& day : *days) {
+                newIv += std::isnan(day.iv30) ? 0 : 1;
+                newSales += std::isnan(day.last) ? 0 : 1;
+            }
+        }
+        std::vector<double> iv30;
+        KeptSales sales;
+        if (keptRow != nullptr && ivWanted > newIv)
+            AppendUnpacked(keptRow, 1, iv30, ivWanted - newIv);
+        if (keptRow != nullptr && salesWanted > newSales) {
+            AppendUnpacked(keptRow, 2, sales.last, salesWanted - newSales);
+            AppendUnpacked(keptRow, 3, sales.day, salesWanted - newSales);
+        }
+        if (days != nullptr) AppendFigures(*days, iv30, sales);
+        Keep(symbol, iv30, sales);
+    }
+};
+
+}  // namespace
+
+HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, int saleDays) const {
+    PastWindows windows;
+    error_.clear();
+    if (ivDays <= 0 && saleDays <= 0) return windows;
+    if (db_ == nullptr) {
+        error_ = "the history is not open";
+        return windows;
+    }
+    WindowsBuilder builder{windows, static_cast<std::size_t>(std::max(ivDays, 0)),
+                           static_cast<std::size_t>(std::max(saleDays, 0))};
+    ReadTransaction transaction(db_);
+    const auto failed = [&] {
+        error_ = Why();
+        return PastWindows{};
     };
+    std::optional<HistoryDay> kept;
+    {
+        Statement s{Prepare("SELECT value FROM meta WHERE name = 'windows_through'")};
+        if (s.s == nullptr) return {};
+        const int rc = sqlite3_step(s.s);
+        if (rc == SQLITE_ROW) kept = sqlite3_column_int(s.s, 0);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return failed();
+    }
 
     if (kept && before > *kept && ivDays <= kKeptIvDays && saleDays <= kKeptLastSales) {
         // The kept windows reach the last settled day; the recent days
         // before `before` come after it. Each window is put together at its
-        // length at once: the kept figures the recent ones leave room for,
-        // then the recent ones.
+        // length at once.
         RecentFigures recent;
         if (!ReadRecentBySymbol(db_, before, recent)) return failed();
         Statement s{Prepare("SELECT symbol, iv30, last, last_day FROM windows")};
         if (s.s == nullptr) return {};
         windows.Iv30.reserve(recent.size());
         windows.LastSales.reserve(recent.size());
-        const auto build = [&](const std::string& symbol, sqlite3_stmt* keptRow,
-                               const std::vector<DayFigures>* days) {
-            std::size_t newIv = 0;
-            std::size_t newSales = 0;
-            if (days != nullptr) {
-                for (const DayFigures& day : *days) {
-                    newIv += std::isnan(day.iv30) ? 0 : 1;
-                    newSales += std::isnan(day.last) ? 0 : 1;
-                }
-            }
-            std::vector<double> iv30;
-            KeptSales sales;
-            if (keptRow != nullptr && ivWanted > newIv)
-                AppendUnpacked(keptRow, 1, iv30, ivWanted - newIv);
-            if (keptRow != nullptr && salesWanted > newSales) {
-                AppendUnpacked(keptRow, 2, sales.last, salesWanted - newSales);
-                AppendUnpacked(keptRow, 3, sales.day, salesWanted - newSales);
-            }
-            if (days != nullptr) AppendFigures(*days, iv30, sales);
-            keep(symbol, iv30, sales);
-        };
         int rc;
         std::string symbol;
         while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) {
             symbol = ColumnText(s.s, 0);
             const auto more = recent.find(symbol);
-            build(symbol, s.s, more == recent.end() ? nullptr : &more->second);
+            builder.FromKept(symbol, s.s, more == recent.end() ? nullptr : &more->second);
             if (more != recent.end()) recent.erase(more);
         }
         if (rc != SQLITE_DONE) return failed();
         for (const auto& [name, days] : recent)
-            build(name, nullptr, &days);
+            builder.FromKept(name, nullptr, &days);
         return windows;
     }
 
@@ -423,7 +440,7 @@ HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, i
     std::vector<double> iv30;
     KeptSales sales;
     const auto byDay = [](const DayFigures& a, const DayFigures& b) { return a.day < b.day; };
-    if (!ReadSettledBackwards(db_, before, ivWanted, salesWanted,
+    if (!ReadSettledBackwards(db_, before, builder.ivWanted, builder.salesWanted,
                               [&](const std::string& symbol, std::vector<DayFigures>& days) {
                                   const auto more = recent.find(symbol);
                                   if (more != recent.end()) {
@@ -435,7 +452,7 @@ HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, i
                                   iv30.clear();
                                   sales.clear();
                                   AppendFigures(days, iv30, sales);
-                                  keep(symbol, iv30, sales);
+                                  builder.Keep(symbol, iv30, sales);
                               })) {
         return failed();
     }
@@ -443,7 +460,7 @@ HistoryStore::PastWindows HistoryStore::Windows(HistoryDay before, int ivDays, i
         iv30.clear();
         sales.clear();
         AppendFigures(days, iv30, sales);
-        keep(symbol, iv30, sales);
+        builder.Keep(symbol, iv30, sales);
     }
     return windows;
 }
