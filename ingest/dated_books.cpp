@@ -54,16 +54,9 @@ std::optional<LeftOut> DateGrouper::AddOption(const OptionRow& row, const Preamb
     if (!book.HasStock(row.Underlying)) {
         // The chain's own price of the underlying makes its quote that day,
         // as in a one-day import.
-        StockRow stock;
-        stock.Symbol = row.Underlying;
-        if (preamble.quote.LastSale > 0 && preamble.symbol == row.Underlying)
-            stock.Quote = preamble.quote;
-        if (row.UnderlyingPrice > 0) stock.Quote.LastSale = static_cast<float>(row.UnderlyingPrice);
+        StockRow stock = StockFromChain(row, preamble);
         if (stock.Quote.LastSale > 0) {
-            stock.Quote.Volume = std::round(stock.Quote.Volume);
-            stock.Quote.PriceEarnings = PriceEarningsOf(stock.Quote.LastSale, 0);
             stock.QuoteDate = *date;
-            stock.Line = row.Line;
             book.AddStock(std::move(stock));
             ++day.stocksFromChains;
         } else {

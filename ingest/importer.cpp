@@ -196,15 +196,8 @@ void BookReader::SetHandPrices() {
 // the underlying's options are left out.
 void BookReader::PriceFromChain(const OptionRow& row, const Preamble& preamble,
                                 const std::string& path) {
-    StockRow stock;
-    stock.Symbol = row.Underlying;
-    if (preamble.quote.LastSale > 0 && preamble.symbol == row.Underlying)
-        stock.Quote = preamble.quote;
-    if (row.UnderlyingPrice > 0) stock.Quote.LastSale = static_cast<float>(row.UnderlyingPrice);
+    StockRow stock = StockFromChain(row, preamble);
     if (stock.Quote.LastSale > 0) {
-        stock.Quote.Volume = std::round(stock.Quote.Volume);
-        stock.Quote.PriceEarnings = PriceEarningsOf(stock.Quote.LastSale, 0);
-        stock.Line = row.Line;
         book.AddStock(std::move(stock));
         ++summary.stocksFromChains;
     } else if (unpriced.count(row.Underlying) == 0 && skippedStocks.count(row.Underlying) != 0) {

@@ -1,6 +1,7 @@
 #include "ingest/table.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -341,6 +342,20 @@ bool ReadTableFile(const std::string& path, const std::string& symbol,
     std::fclose(file);
     if (!ok) error = path + ": " + error;
     return ok;
+}
+
+StockRow StockFromChain(const OptionRow& row, const Preamble& preamble) {
+    StockRow stock;
+    stock.Symbol = row.Underlying;
+    if (preamble.quote.LastSale > 0 && preamble.symbol == row.Underlying)
+        stock.Quote = preamble.quote;
+    if (row.UnderlyingPrice > 0) stock.Quote.LastSale = static_cast<float>(row.UnderlyingPrice);
+    if (stock.Quote.LastSale > 0) {
+        stock.Quote.Volume = std::round(stock.Quote.Volume);
+        stock.Quote.PriceEarnings = PriceEarningsOf(stock.Quote.LastSale, 0);
+        stock.Line = row.Line;
+    }
+    return stock;
 }
 
 }  // namespace quillon::import

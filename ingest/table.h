@@ -47,6 +47,11 @@ struct TableHandlers {
     std::function<void(long line, const RowProblem&)> onSkip;
 };
 
+// The quote a chain gives the underlying of an option row: the preamble's
+// quote of it, the row's underlying price as its last sale. No last sale
+// above 0 when the chain gives no price.
+StockRow StockFromChain(const OptionRow& row, const Preamble& preamble);
+
 // Reads a table. `symbol` names the stock of a file that does not (the
 // command line's --symbol), or is empty. False with `error` set ("line N:
 // ...") when no header is found, the header is refused or the CSV cannot
