@@ -132,11 +132,11 @@ double SignOf(Verdict verdict) {
 
 // The figures of a row the filters in use read, with the last sale the
 // returns read and the volume whose absence fails the AND group.
-std::vector<HistoryStore::RowFigure> FiguresRead(const ScreenRules& rules) {
-    std::vector<HistoryStore::RowFigure> figures = {&HistoryRow::Last, &HistoryRow::Volume};
+std::vector<HistoryDayStream::RowFigure> FiguresRead(const ScreenRules& rules) {
+    std::vector<HistoryDayStream::RowFigure> figures = {&HistoryRow::Last, &HistoryRow::Volume};
     const auto& b = rules.Bounds;
     const auto use = [&](FilterIndex a, FilterIndex z,
-                         std::initializer_list<HistoryStore::RowFigure> read) {
+                         std::initializer_list<HistoryDayStream::RowFigure> read) {
         if (b[a] || b[z]) figures.insert(figures.end(), read);
     };
     use(TX_MinPE, TX_MaxPE, {&HistoryRow::PeRatio});
@@ -490,7 +490,7 @@ class Run {
 
 }  // namespace
 
-bool RunBacktest(const HistoryStore& store, const BacktestOptions& options, BacktestReport& report,
+bool RunBacktest(const HistoryDayStream& store, const BacktestOptions& options, BacktestReport& report,
                  std::string& error) {
     report = BacktestReport{};
     error.clear();
@@ -508,7 +508,7 @@ bool RunBacktest(const HistoryStore& store, const BacktestOptions& options, Back
         return false;
     }
     const struct EndRead {
-        const HistoryStore& store;
+        const HistoryDayStream& store;
         ~EndRead() { store.EndRead(); }
     } endRead{store};
     Run run(options, report);

@@ -4,7 +4,7 @@
 // (a pick) did next, against every stock recorded that day (the universe).
 //
 // History.db is read in one pass, day by day in date order (a block of days
-// read ahead, HistoryStore::ForEachDay). What is held: those rows, each
+// read ahead, HistoryDayStream::ForEachDay). What is held: those rows, each
 // symbol's last sales over the longest horizon and its IV30 over the IV
 // window, the picks of the last (longest horizon) days waiting for their
 // forward prices, and the returns gathered for the report (binned past a
@@ -30,7 +30,7 @@
 #include "analytics/filters.h"
 #include "analytics/iv_history.h"
 #include "history/history_row.h"
-#include "history/history_store.h"
+#include "history/history_access.h"
 #include "results/screen.h"
 #include "results/settings.h"
 #include "results/verdict.h"
@@ -220,7 +220,7 @@ struct BacktestReport {
 // Runs the back-test over `store`, all of it read as of one moment. False
 // with `error` set when History.db cannot be read or the options are unusable (no horizon, one
 // below 1).
-bool RunBacktest(const HistoryStore& store, const BacktestOptions& options, BacktestReport& report,
+bool RunBacktest(const HistoryDayStream& store, const BacktestOptions& options, BacktestReport& report,
                  std::string& error);
 
 }  // namespace quillon

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <map>
 
-#include "history/history_store.h"
+#include "history/history_access.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/number_format.h"
@@ -159,12 +159,12 @@ std::string ChangesNotice(const PassChanges& changes) {
     return text + " since " + NamedDayText(changes.Previous->AsOf, false);
 }
 
-std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pass) {
+std::optional<PassChanges> ChangesAtPassEnd(HistoryPassWriter& store, std::int64_t pass) {
     if (store.KeepSavedSetOfPass(pass) < 0) return std::nullopt;
     return ChangesOfPass(store, pass);
 }
 
-std::optional<PassChanges> ChangesOfPass(const HistoryStore& store, std::int64_t pass) {
+std::optional<PassChanges> ChangesOfPass(const HistoryPassWriter& store, std::int64_t pass) {
     // Worked out in the file, symbol by symbol, as CompareSavedSets does in
     // memory: a pass of 20,000 stocks holds only its changed ones.
     const std::optional<HistoryPass> self = store.Pass(pass);
@@ -182,14 +182,14 @@ std::optional<PassChanges> ChangesOfPass(const HistoryStore& store, std::int64_t
     if (!previous) return changes;
     const std::vector<HistoryRow> added = store.SavedOnlyBy(pass, previous->Id);
     if (!store.Error().empty()) return std::nullopt;
-    const std::vector<HistoryStore::TurnedRow> turned = store.SavedTurned(pass, previous->Id);
+    const std::vector<HistoryPassWriter::TurnedRow> turned = store.SavedTurned(pass, previous->Id);
     if (!store.Error().empty()) return std::nullopt;
     const std::vector<HistoryRow> gone = store.SavedNoLonger(pass, previous->Id);
     if (!store.Error().empty()) return std::nullopt;
     std::vector<ChangeLine> removed, unknown;
     for (const HistoryRow& row : added)
         changes.Lines.push_back(AddedLine(row));
-    for (const HistoryStore::TurnedRow& row : turned)
+    for (const HistoryPassWriter::TurnedRow& row : turned)
         changes.Lines.push_back(TurnedLine(row.Now, row.Was));
     for (const HistoryRow& row : gone) {
         ChangeLine line = GoneLine(row.Symbol, row.Verdict ? &row : nullptr, changes.Partial);

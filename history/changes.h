@@ -13,7 +13,7 @@
 
 namespace quillon {
 
-class HistoryStore;
+class HistoryPassWriter;
 
 // One line of the list: '+' saved now and not before, '~' saved both times
 // under another verdict (a turned signal: DOWN now, UP before), '-' saved
@@ -71,9 +71,9 @@ std::string NamedDayText(HistoryDay day, bool withYear = true);
 // At the end of finished pass `pass`: keeps its saved set in the store and
 // compares it with that of the last finished pass with the same filters.
 // Nothing when the store cannot be read or written (store.Error() says why).
-std::optional<PassChanges> ChangesAtPassEnd(HistoryStore& store, std::int64_t pass);
+std::optional<PassChanges> ChangesAtPassEnd(HistoryPassWriter& store, std::int64_t pass);
 // The same comparison for a pass whose saved set is kept already.
-std::optional<PassChanges> ChangesOfPass(const HistoryStore& store, std::int64_t pass);
+std::optional<PassChanges> ChangesOfPass(const HistoryPassWriter& store, std::int64_t pass);
 
 // Appends `block` to Changes.txt in `directory` (the current one when
 // empty) and flushes it to the disk; false when it could not be written

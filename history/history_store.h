@@ -18,7 +18,7 @@
 //
 // Every call answers whether it worked; Error() then says why, in SQLite's
 // words ("database is locked", "file is not a database", ...). Nothing here
-// throws.
+// throws. What each user may call is in history_access.h.
 //
 // The file (schema version 5, PRAGMA user_version; WAL journal). Days are
 // YYYYMMDD integers; a figure the quote or chain did not give is NULL;
@@ -59,6 +59,7 @@
 // A newer schema is refused; an older one is brought up to date step by step
 // when the file is opened (history_store.cpp, kMigrations).
 
+#include "history/history_access.h"
 #include "history/history_row.h"
 
 #include <cstddef>
@@ -74,10 +75,10 @@ struct sqlite3_stmt;
 
 namespace quillon {
 
-class HistoryStore {
+class HistoryStore final : public HistoryPassWriter, public HistoryReader, public HistoryDayStream {
   public:
     HistoryStore();
-    ~HistoryStore();
+    ~HistoryStore() override;
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;
 
@@ -100,161 +101,67 @@ class HistoryStore {
     void SetBusyTimeout(int milliseconds);
     bool IsOpen() const { return db_ != nullptr; }
     void Close();
-    // Why the last call failed ("" after a success).
-    const std::string& Error() const { return error_; }
+    const std::string& Error() const override { return error_; }
     // SQLite's primary result code of the last failure (SQLITE_FULL, ...; 0
     // when it had none) and the system's errno value beside it.
     int ErrorCode() const { return errorCode_; }
     int SystemError() const { return systemError_; }
-    // Whether the last failure is one that passes once room is made, the
-    // disk reads again or another program lets go of the file (a full disk,
-    // an I/O error, a lock), rather than a file this program cannot use.
-    bool ErrorMayPass() const;
-    // The errno value the last failure stands for (ENOSPC for a full disk,
-    // EBUSY for a lock, the system's own for an I/O error).
-    int ErrorErrno() const;
+    bool ErrorMayPass() const override;
+    int ErrorErrno() const override;
 
     // The schema version this build writes (PRAGMA user_version).
     static int SchemaVersion();
-
-    // A new pass row; its id, or 0 when it could not be written.
-    std::int64_t BeginPass(const HistoryPass& pass);
-    // Ends pass `id`: its counts, whether it finished, and when it ended.
-    bool EndPass(std::int64_t id, int symbols, int saved, bool finished, const std::string& ended);
-    // The last pass a scan began (quillon-history add's left out); nothing
-    // when there is none or it could not be read (Error() then says why).
-    std::optional<HistoryPass> LastScanPass() const;
-
-    // The change block of finished pass `id`, kept with the pass in the
-    // transaction that ends it, until Changes.txt has it too.
-    bool KeepChanges(std::int64_t id, const std::string& block);
-    bool MarkChangesWritten(std::int64_t id);
-    struct KeptChanges {
-        std::int64_t Pass = 0;
-        std::string Block;
-    };
-    // The kept blocks Changes.txt does not have yet, oldest first; nothing
-    // when they could not be read.
-    std::optional<std::vector<KeptChanges>> UnwrittenChanges() const;
-
-    // Records one symbol's figures for its day, replacing the day's row.
-    bool Record(const HistoryRow& row);
-
-    // Moves the recorded days before `before` into the table keyed by
-    // symbol and brings the kept windows up to date (builds them all anew
-    // when they were dropped: after a day older than the settled ones was
-    // recorded, or in a database of an earlier version). In the batch when
-    // one is open, else in a transaction of its own.
-    bool Settle(HistoryDay before = 99991231);
-    // Whether Settle is due before the first pass of `day`: the windows are
-    // dropped, or the recent days before `day` number kSettleDays or more.
-    // Never once rows of `day` itself are recorded, so that the later passes
-    // of a day do not settle again.
-    bool SettleDue(HistoryDay day) const;
+    // Recent days that make a settle due, and the longest windows kept: a
+    // pass asking for longer ones reads them from the table.
     static constexpr int kSettleDays = 20;
-    // The longest windows kept: a pass asking for longer ones reads them
-    // from the table.
     static constexpr int kKeptIvDays = 252;
     static constexpr int kKeptLastSales = 20;
 
-    // Rows recorded between BeginBatch and CommitBatch are written in one
-    // transaction; without a batch each Record is its own. RollbackBatch
-    // drops the batch's rows.
-    bool BeginBatch();
-    bool CommitBatch();
-    void RollbackBatch();
+    // HistoryPassWriter
+    std::int64_t BeginPass(const HistoryPass& pass) override;
+    bool EndPass(std::int64_t id, int symbols, int saved, bool finished,
+                 const std::string& ended) override;
+    std::optional<HistoryPass> LastScanPass() const override;
+    std::optional<HistoryPass> Pass(std::int64_t id) const override;
+    bool KeepChanges(std::int64_t id, const std::string& block) override;
+    bool MarkChangesWritten(std::int64_t id) override;
+    std::optional<std::vector<KeptChanges>> UnwrittenChanges() const override;
+    bool Record(const HistoryRow& row) override;
+    bool BeginBatch() override;
+    bool CommitBatch() override;
+    void RollbackBatch() override;
     bool InBatch() const { return inBatch_; }
+    bool Settle(HistoryDay before = 99991231) override;
+    bool SettleDue(HistoryDay day) const override;
+    std::vector<HistoryRow> RowsOfPass(std::int64_t pass) const override;
+    bool KeepSavedSet(std::int64_t pass, const std::vector<HistoryRow>& saved) override;
+    int KeepSavedSetOfPass(std::int64_t pass) override;
+    std::vector<HistoryRow> SavedOnlyBy(std::int64_t pass, std::int64_t other) const override;
+    std::vector<HistoryRow> SavedNoLonger(std::int64_t pass, std::int64_t previous) const override;
+    std::vector<TurnedRow> SavedTurned(std::int64_t pass, std::int64_t previous) const override;
+    std::vector<HistoryRow> SavedSet(std::int64_t pass) const override;
+    std::optional<HistoryPass> LastKeptPass(const std::string& filters,
+                                            std::int64_t before) const override;
 
-    // Reading. Each read answers whether it read everything: a read that
-    // failed part way (a damaged page, a read error) sets Error() and
-    // answers nothing, so that "no rows" and "could not read" differ.
-    //
-    // The reads between BeginRead and EndRead see one state of the file
-    // (one read transaction), however long they take and whatever another
-    // program commits meanwhile.
-    bool BeginRead() const;
-    void EndRead() const;
+    // HistoryReader and HistoryDayStream
+    bool BeginRead() const override;
+    void EndRead() const override;
+    std::vector<HistoryDay> Days() const override;
+    std::vector<HistoryPass> Passes() const override;
+    std::vector<HistoryDay> PartialDays(HistoryDay from = 0,
+                                        HistoryDay to = 99991231) const override;
     std::vector<HistoryRow> Rows(const std::string& symbol, HistoryDay from = 0,
-                                 HistoryDay to = 99991231) const;  // oldest first
-    std::vector<HistoryRow> RowsOfDay(HistoryDay day) const;       // by symbol
-    std::vector<HistoryDay> Days() const;                          // oldest first
-    std::vector<HistoryPass> Passes() const;                       // by id
-    std::vector<std::string> Symbols() const;                      // sorted
-    std::optional<HistoryPass> Pass(std::int64_t id) const;
-    // The days from `from` to `to` with rows but no pass of that as-of date
-    // that finished whole (finished and not partial): a day a pass is still
-    // writing, or whose pass stopped early. Oldest first.
-    std::vector<HistoryDay> PartialDays(HistoryDay from = 0, HistoryDay to = 99991231) const;
-
-    // The rows pass `pass` wrote, by symbol: its own and those of the
-    // unfinished passes of the same source and filters it went on from (a
-    // scan opened again goes on under a new pass row). Rows a later pass of
-    // the same day replaced are no longer among them.
-    std::vector<HistoryRow> RowsOfPass(std::int64_t pass) const;
-
-    // The saved set of a finished pass, kept apart from the daily rows so
-    // that later passes of the same day leave it whole: symbol, verdict and
-    // ZORC/ZORP of each saved stock. Keeping it again replaces it.
-    bool KeepSavedSet(std::int64_t pass, const std::vector<HistoryRow>& saved);
-    // Keeps as the saved set of pass `pass` its rows (those RowsOfPass
-    // gives, the last of a symbol judged twice) whose verdict saved the
-    // stock, in the file without reading them out; how many, or -1 (Error()
-    // says why).
-    int KeepSavedSetOfPass(std::int64_t pass);
-    // The kept saved set of `pass` less the symbols of that of `other`, by
-    // symbol: symbol, verdict, ZORC and ZORP of each.
-    std::vector<HistoryRow> SavedOnlyBy(std::int64_t pass, std::int64_t other) const;
-    // The symbols of the kept saved set of `previous` that pass `pass` did
-    // not keep, by symbol, each with the verdict and failed test of the
-    // pass's last row of it (both empty when the pass has none).
-    std::vector<HistoryRow> SavedNoLonger(std::int64_t pass, std::int64_t previous) const;
-    // The symbols both kept saved sets hold with a turned signal (UP in
-    // `previous`, DOWN in `pass`, or the other way round), by symbol: the row of `pass` (symbol,
-    // verdict, ZORC and ZORP) beside the verdict of `previous`.
-    struct TurnedRow {
-        HistoryRow Now;
-        std::optional<Verdict> Was;
-    };
-    std::vector<TurnedRow> SavedTurned(std::int64_t pass, std::int64_t previous) const;
-    std::vector<HistoryRow> SavedSet(std::int64_t pass) const;  // by symbol
-    // The last finished pass before pass `before` with these filter values
-    // whose saved set was kept; nothing when there is none.
-    std::optional<HistoryPass> LastKeptPass(const std::string& filters, std::int64_t before) const;
-
-    // For every symbol, the IV30 of its last `n` recorded days before
-    // `before` that have one, oldest first; in one query.
+                                 HistoryDay to = 99991231) const override;
+    std::vector<HistoryRow> RowsOfDay(HistoryDay day) const override;
+    std::vector<std::string> Symbols() const override;
     std::unordered_map<std::string, std::vector<double>> Iv30Windows(HistoryDay before,
-                                                                     int n) const;
-
-    // For every symbol, the last sale of its last `n` recorded days before
-    // `before` that have one, oldest first; in one query.
+                                                                     int n) const override;
     std::unordered_map<std::string, std::vector<double>> LastSaleWindows(HistoryDay before,
-                                                                         int n) const;
-
-    // Both windows above in one read of the table: the IV30 of each symbol's
-    // last `ivDays` days before `before` that have one, and the last sale of
-    // its last `saleDays` such days, oldest first.
-    struct PastWindows {
-        std::unordered_map<std::string, std::vector<double>> Iv30;
-        std::unordered_map<std::string, std::vector<double>> LastSales;
-        // The days of each symbol's last sales, one for one.
-        std::unordered_map<std::string, std::vector<HistoryDay>> LastSaleDays;
-    };
-    PastWindows Windows(HistoryDay before, int ivDays, int saleDays) const;
-
-    // Every row recorded from `from` to `to`, one day at a time, oldest
-    // first, each day's rows by symbol, with only `figures` of each read
-    // beside its symbol, day and pass (the other figures, the days to
-    // expiration, the verdict and the failed test are left empty): `day`
-    // gets the day's rows (its to keep or change) and answers whether to go
-    // on. The rows are read along the key in blocks of days of about
-    // `blockBytes` of figures, the most held at a time. False when the table
-    // could not be read (Error() says why); a stop asked for by `day` is no
-    // failure.
-    using RowFigure = std::optional<double> HistoryRow::*;
+                                                                         int n) const override;
+    PastWindows Windows(HistoryDay before, int ivDays, int saleDays) const override;
     bool ForEachDay(HistoryDay from, HistoryDay to, const std::vector<RowFigure>& figures,
                     const std::function<bool(HistoryDay, std::vector<HistoryRow>&)>& day,
-                    std::size_t blockBytes = 24 << 20) const;
+                    std::size_t blockBytes = 24 << 20) const override;
 
     // PRAGMA integrity_check answered "ok".
     bool IntegrityOk();

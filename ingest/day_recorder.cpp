@@ -46,7 +46,7 @@ HistoryRow RowOfQuote(const Context& context, HistoryDay day) {
     return row;
 }
 
-DayRecorder::DayRecorder(HistoryStore& store, const Settings& settings, const Clock& now)
+DayRecorder::DayRecorder(HistoryPassWriter& store, const Settings& settings, const Clock& now)
     : store_(store), now_(now), context_(dayClock_, messages_, beeper_) {
     context_.settings = settings;
     // As the scan driver sets them when a pass starts.

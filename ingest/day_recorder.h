@@ -10,7 +10,7 @@
 #include <string>
 
 #include "history/history_row.h"
-#include "history/history_store.h"
+#include "history/history_access.h"
 #include "platform/clock.h"
 #include "platform/services.h"
 #include "results/settings.h"
@@ -33,7 +33,7 @@ std::string IsoNow(const Clock& clock);
 
 class DayRecorder {
   public:
-    DayRecorder(HistoryStore& store, const Settings& settings, const Clock& now);
+    DayRecorder(HistoryPassWriter& store, const Settings& settings, const Clock& now);
 
     struct Count {
         int symbols = 0;  // rows recorded
@@ -52,7 +52,7 @@ class DayRecorder {
     Context& Scan() { return context_; }
 
   private:
-    HistoryStore& store_;
+    HistoryPassWriter& store_;
     const Clock& now_;
     FixedClock dayClock_;
     StderrMessages messages_;
