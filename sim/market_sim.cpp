@@ -64,7 +64,10 @@ Profile DrawIdentity(SimStock& s, Stream& r) {
     s.QuotedInSixteenths = r.Chance(0.2);
     s.Exchange = PickExchange(r);
     // Cheap stocks swing more.
-    s.BaseVolatility = r.Between(0.18, 0.45) + (p.PriceLevel < 15 ? r.Between(0.05, 0.25) : 0);
+    // The draws in a fixed order: the order of a call's operands is the
+    // compiler's choice, and the market must be the same whichever built it.
+    s.BaseVolatility = r.Between(0.18, 0.45);
+    if (p.PriceLevel < 15) s.BaseVolatility += r.Between(0.05, 0.25);
     s.SmileCurvature = r.Between(0.2, 1.2);
     s.Skew = r.Between(-0.35, 0.05);
     s.TypeTilt = r.Between(-0.015, 0.015);
@@ -118,7 +121,9 @@ void DrawPrices(SimStock& s, const Profile& p, Stream& r) {
     const double bid = Down(last - spreadTicks * tick * r.Uniform(), tick);
     s.Bid = static_cast<float>(std::max(tick, bid));
     s.Ask = static_cast<float>(s.Bid + spreadTicks * tick);
-    s.BidAskSize = FormatArgs("%d X %d", 1 + r.Below(60), 1 + r.Below(60));
+    const int askSize = 1 + r.Below(60);  // drawn first, as the installed programs always did
+    const int bidSize = 1 + r.Below(60);
+    s.BidAskSize = FormatArgs("%d X %d", bidSize, askSize);
 
     s.Low52Week = Down(std::min<double>(s.LowPrice, p.PriceLevel * p.LowFactor), tick);
     s.High52Week = Up(std::max<double>(s.HighPrice, p.PriceLevel * p.HighFactor), tick);
