@@ -1,5 +1,6 @@
 #include "apps/command_line.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -18,6 +19,25 @@ std::string UsageErrorText(std::string_view program, std::string_view problem,
     if (!text.empty() && text.back() != '\n') text += '\n';
     text.append("Try '").append(program).append(" --help' for more.\n");
     return text;
+}
+
+std::optional<CivilDay> DateArgument(std::string_view text) {
+    const std::optional<CivilDay> day = ReadIsoDigits(text);
+    if (!day || day->Year < 1900 || !day->Valid()) return std::nullopt;
+    return day;
+}
+
+std::string HelpAndVersionLines(int column) {
+    const auto line = [column](std::string_view option, std::string_view text) {
+        std::string out = "  ";
+        out.append(option);
+        out.append(
+            static_cast<std::size_t>(std::max(1, column - 2 - static_cast<int>(option.size()))),
+            ' ');
+        return out.append(text).append("\n");
+    };
+    return line("--help", "show this text") +
+           line("--version", "show the program's name and version");
 }
 
 CommandLine::CommandLine(std::string_view program, int argc, char** argv, std::string help)

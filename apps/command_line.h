@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/civil_day.h"
 #include "platform/exit_status.h"
 
 namespace quillon {
@@ -32,6 +33,14 @@ namespace quillon {
 // problem line when `problem` is empty.
 std::string UsageErrorText(std::string_view program, std::string_view problem,
                            std::string_view help);
+
+// A date a command line gives: exactly YYYY-MM-DD, so that no day and month
+// are swapped, of a day that exists from 1900 on; nothing otherwise.
+std::optional<CivilDay> DateArgument(std::string_view text);
+
+// The lines of --help for --help and --version, their texts starting at
+// `column`.
+std::string HelpAndVersionLines(int column);
 
 class CommandLine {
   public:

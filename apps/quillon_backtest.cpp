@@ -22,7 +22,7 @@ namespace {
 
 using namespace quillon;
 
-// Up to the list of the templates.
+// Up to the --help and --version lines.
 const char* kUsageStart =
     "Usage: quillon-backtest [OPTION]...\n"
     "\n"
@@ -73,9 +73,9 @@ const char* kUsageStart =
     "  --chart FILE       draw per horizon N the cumulative excess over the\n"
     "                     universe of an entry every N trading days as a PNG\n"
     "                     chart in FILE\n"
-    "  --quiet            no progress on standard error\n"
-    "  --help             show this text\n"
-    "  --version          show the program's name and version\n"
+    "  --quiet            no progress on standard error\n";
+// After the --help and --version lines.
+const char* kUsageMiddle =
     "\n"
     "Filter templates:\n";
 // After the list of the templates.
@@ -93,17 +93,10 @@ const char* kUsageEnd =
 
 // The --help text.
 std::string UsageText() {
-    return kUsageStart + FilterTemplateList() + kUsageEnd;
+    return kUsageStart + HelpAndVersionLines(21) + kUsageMiddle + FilterTemplateList() + kUsageEnd;
 }
 
 constexpr int kMaxHorizon = 1000;
-
-std::optional<HistoryDay> DayOfText(const std::string& text) {
-    if (text.size() != 10) return std::nullopt;
-    const std::optional<DateTime> date = ParseArchiveDate(text);
-    if (!date) return std::nullopt;
-    return date->Date().Number();
-}
 
 // "1,5,10,20": ascending whole numbers from 1 to kMaxHorizon, each once.
 std::optional<std::vector<int>> HorizonsOf(const std::string& text) {
@@ -160,12 +153,12 @@ std::optional<int> TakeValue(CommandLine& line, BacktestCommand& command) {
         }
         command.filters.emplace_back(value.substr(0, equals), filterValue);
     } else if (line.Is("--from") || line.Is("--to")) {
-        const std::optional<HistoryDay> day = DayOfText(value);
+        const std::optional<CivilDay> day = DateArgument(value);
         if (!day) {
             return line.Usage(std::string(line.Arg()) + " takes a real date as YYYY-MM-DD, not '" +
                               value + "'");
         }
-        (line.Is("--from") ? command.from : command.to) = *day;
+        (line.Is("--from") ? command.from : command.to) = day->Number();
     } else if (line.Is("--horizons")) {
         const std::optional<std::vector<int>> horizons = HorizonsOf(value);
         if (!horizons) {

@@ -15,7 +15,8 @@ namespace {
 using namespace quillon;
 using namespace quillon::historytool;
 
-const char* kUsage =
+// Up to the --help and --version lines.
+const char* kUsageStart =
     "Usage: quillon-history [OPTION]... add FILE...\n"
     "  or:  quillon-history [OPTION]... add --archive DIR...\n"
     "  or:  quillon-history [OPTION]... show SYMBOL\n"
@@ -63,9 +64,9 @@ const char* kUsage =
     "  --symbol SYM    add: the stock of the files named after it that do not\n"
     "                  name their underlying\n"
     "  --verbose       add: tell each skipped or left-out row\n"
-    "  --out FILE      export: write to FILE instead of standard output\n"
-    "  --help          show this text\n"
-    "  --version       show the program's name and version\n"
+    "  --out FILE      export: write to FILE instead of standard output\n";
+// After the --help and --version lines.
+const char* kUsageEnd =
     "\n"
     "Exit status:\n"
     "  0   done\n"
@@ -73,6 +74,10 @@ const char* kUsage =
     "      an archive without its date), no history of the symbol, or\n"
     "      History.db cannot be opened, read or written\n"
     "  64  wrong usage\n";
+
+std::string UsageText() {
+    return kUsageStart + HelpAndVersionLines(18) + kUsageEnd;
+}
 
 // Takes the value of --out, --date or --symbol: the exit status of a bad
 // one (said), or nothing.
@@ -84,9 +89,8 @@ std::optional<int> TakeValue(CommandLine& line, Command& command, std::string& s
         if (value.empty()) return line.Usage("--out needs a file name");
         command.out = value;
     } else if (line.Is("--date")) {
-        const std::optional<CivilDay> date = import::ParseDate(value);
-        if (!date || value.size() != 10 || value[4] != '-')
-            return line.Usage("--date takes YYYY-MM-DD, not '" + value + "'");
+        const std::optional<CivilDay> date = DateArgument(value);
+        if (!date) return line.Usage("--date takes YYYY-MM-DD, not '" + value + "'");
         command.date = date;
     } else {
         symbol = import::SymbolOf(value);
@@ -114,7 +118,7 @@ std::string Mismatch(const Command& command, const std::string& symbol) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CommandLine line("quillon-history", argc, argv, kUsage);
+    CommandLine line("quillon-history", argc, argv, UsageText());
     line.TakeWorkdir();
     Command command;
     std::string symbol;

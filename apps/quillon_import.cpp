@@ -11,7 +11,8 @@
 
 namespace {
 
-const char* kUsage =
+// Up to the --help and --version lines.
+const char* kUsageStart =
     "Usage: quillon-import [OPTION]... FILE...\n"
     "\n"
     "Reads stock-quote files and option-chain files, CSV as downloaded, in any\n"
@@ -48,9 +49,9 @@ const char* kUsage =
     "  --symbol SYM    the stock of the files named after it that do not name\n"
     "                  their underlying\n"
     "  --symbols       also write DIR/Symbols.sym with the imported stocks\n"
-    "  --verbose       tell each skipped or left-out row with its file and line\n"
-    "  --help          show this text\n"
-    "  --version       show the program's name and version\n"
+    "  --verbose       tell each skipped or left-out row with its file and line\n";
+// After the --help and --version lines.
+const char* kUsageEnd =
     "\n"
     "Exit status:\n"
     "  0   written: the archive holds what the summary says\n"
@@ -59,6 +60,10 @@ const char* kUsage =
     "  2   nothing written: option chains were given but no option was kept\n"
     "      (the message says the main reason)\n"
     "  64  wrong usage\n";
+
+std::string UsageText() {
+    return kUsageStart + quillon::HelpAndVersionLines(18) + kUsageEnd;
+}
 
 constexpr int kNothingWritten = 1;
 constexpr int kNoOptionKept = 2;
@@ -78,9 +83,8 @@ std::optional<int> TakeValue(quillon::CommandLine& line, quillon::import::Import
         options.outDir = value;
         outGiven = true;
     } else if (line.Is("--date")) {
-        const std::optional<CivilDay> date = ParseDate(value);
-        if (!date || value.size() != 10 || value[4] != '-')
-            return line.Usage("--date takes YYYY-MM-DD, not '" + value + "'");
+        const std::optional<CivilDay> date = quillon::DateArgument(value);
+        if (!date) return line.Usage("--date takes YYYY-MM-DD, not '" + value + "'");
         options.date = *date;
     } else if (line.Is("--symbol")) {
         symbol = SymbolOf(value);
@@ -107,7 +111,7 @@ int main(int argc, char** argv) {
     ImportOptions options;
     const quillon::DateTime now = quillon::SystemClock().Now();
     options.today = {now.Year, now.Month, now.Day};
-    quillon::CommandLine line("quillon-import", argc, argv, kUsage);
+    quillon::CommandLine line("quillon-import", argc, argv, UsageText());
     // --workdir and --user-workdir name the output directory as they name
     // the working directory of the other programs; the files to read stay
     // relative to the current directory.

@@ -25,7 +25,8 @@ namespace {
 
 using namespace quillon;
 
-const char* kUsage =
+// Up to the --help and --version lines.
+const char* kUsageStart =
     "Usage: quillon-quoted [OPTION]...\n"
     "\n"
     "Serves stock and option pages of the synthetic market for today's date,\n"
@@ -65,9 +66,9 @@ const char* kUsage =
     "  --max-connections N\n"
     "                      serve at most N connections at a time (default 512);\n"
     "                      when all are taken, the idle one heard from longest\n"
-    "                      ago is closed to make room\n"
-    "  --help              show this text\n"
-    "  --version           show the program's name and version\n"
+    "                      ago is closed to make room\n";
+// After the --help and --version lines.
+const char* kUsageEnd =
     "\n"
     "The CSV files are read once at start-up; the options kept are those the\n"
     "scan uses on the date (as quillon-import keeps them), and a summary of\n"
@@ -81,6 +82,10 @@ const char* kUsage =
     "  1   an address cannot be used (the message says why and what to run\n"
     "      instead), or the CSV files are refused\n"
     "  64  a bad argument\n";
+
+std::string UsageText() {
+    return kUsageStart + HelpAndVersionLines(22) + kUsageEnd;
+}
 
 using sim::Fault;
 
@@ -155,9 +160,8 @@ bool ApplyOption(const std::string& option, const std::string& value, Config& co
         return !value.empty();
     }
     if (option == "--date") {
-        // Only the YYYY-MM-DD form, so that no day and month are swapped.
-        const auto date = import::ParseDate(value);
-        if (!date || value.size() != 10 || value[4] != '-') return false;
+        const std::optional<CivilDay> date = DateArgument(value);
+        if (!date) return false;
         config.date = date;
         return true;
     }
@@ -236,7 +240,7 @@ std::unique_ptr<sim::MarketSource> OpenMarket(const Config& config) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CommandLine line("quillon-quoted", argc, argv, kUsage);
+    CommandLine line("quillon-quoted", argc, argv, UsageText());
     Config config;
     if (const std::optional<int> status = ParseArguments(line, config)) return *status;
     std::signal(SIGPIPE, SIG_IGN);

@@ -34,7 +34,7 @@ namespace {
 
 using namespace quillon;
 
-// Up to the list of the templates.
+// Up to the --help and --version lines.
 const char* kUsageStart =
     "Usage: quillon-scan [OPTION]...\n"
     "\n"
@@ -96,9 +96,9 @@ const char* kUsageStart =
     "                          allowed; 0 waits for ever); the resume point is\n"
     "                          kept, so the next run continues the pass\n"
     "  --wait                  when another scan works in the directory, wait\n"
-    "                          for it to end instead of stopping at once\n"
-    "  --help                  show this text\n"
-    "  --version               show the program's name and version\n"
+    "                          for it to end instead of stopping at once\n";
+// After the --help and --version lines.
+const char* kUsageMiddle =
     "\n"
     "Filter templates:\n";
 // After the list of the templates.
@@ -130,7 +130,7 @@ const char* kUsageEnd =
 
 // The --help text.
 std::string UsageText() {
-    return kUsageStart + FilterTemplateList() + kUsageEnd;
+    return kUsageStart + HelpAndVersionLines(26) + kUsageMiddle + FilterTemplateList() + kUsageEnd;
 }
 
 // The minutes of --give-up-after (fractions allowed), or nothing when the
@@ -272,7 +272,9 @@ std::optional<int> TakeValue(CommandLine& line, ScanCommand& options,
         options.giveUpMinutes = *minutes;
     } else if (line.Is("--date")) {
         // Exactly YYYY-MM-DD, so that no day and month are swapped.
-        options.date = value.size() == 10 ? ParseArchiveDate(value) : std::nullopt;
+        const std::optional<CivilDay> day = DateArgument(value);
+        options.date =
+            day ? std::optional<DateTime>(DateTime{day->Year, day->Month, day->Day}) : std::nullopt;
         if (!options.date)
             return line.Usage("--date takes a date as YYYY-MM-DD, not '" + value + "'");
     } else if (line.Is("--hosts")) {

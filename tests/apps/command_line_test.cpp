@@ -99,5 +99,28 @@ TEST(CommandLine, TakesValuesListsAndTheWorkingDirectoryWhereverTheyStand) {
     EXPECT_EQ(p.workdir, "/w");
 }
 
+TEST(CommandLine, DateArgumentsAreExactlyYearMonthDayOfARealDay) {
+    const struct {
+        const char* text;
+        std::optional<CivilDay> day;
+    } cases[] = {
+        {"2026-12-10", CivilDay{2026, 12, 10}},
+        {"2024-02-29", CivilDay{2024, 2, 29}},
+        {"2025-02-29", std::nullopt},
+        {"2026-13-01", std::nullopt},
+        {"2026-1-10", std::nullopt},
+        {"10/12/2026", std::nullopt},
+        {"2026-12-10x", std::nullopt},
+        {"1899-12-31", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(DateArgument(c.text), c.day);
+    }
+    EXPECT_EQ(HelpAndVersionLines(12),
+              "  --help    show this text\n  --version show the program's name and version\n");
+}
+
 }  // namespace
 }  // namespace quillon
