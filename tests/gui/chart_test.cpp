@@ -3,6 +3,8 @@
 // a symbol without history, or without a History.db, it says so.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -81,6 +83,8 @@ TEST(ChartFormTest, ShowsTheSeriesOfASymbolAndSavesItAsPng) {
     EXPECT_FALSE(form.findChild<QLabel*>(QStringLiteral("Message"))->isVisible());
     EXPECT_TRUE(form.findChild<QPushButton*>(QStringLiteral("PB_SavePng"))->isEnabled());
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Chart - ABC"));
+    if (const char* shots = std::getenv("QUILLON_SCREENSHOT_DIR"))
+        form.grab().save(QString::fromLocal8Bit(shots) + "/chart-window.png");
 
     // The save button asks for the file, then writes it.
     QString asked;
