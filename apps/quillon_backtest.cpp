@@ -128,12 +128,7 @@ std::optional<int> TakeValue(CommandLine& line, BacktestCommand& command) {
     const std::string& value = *given;
     if (line.Is("--template")) {
         command.filterTemplate = FindFilterTemplate(value);
-        if (!command.filterTemplate) {
-            return line.Usage(
-                "--template takes a number from 0 to 4 or the name of a template "
-                "(see --help), not '" +
-                value + "'");
-        }
+        if (!command.filterTemplate) return line.Usage(NoSuchTemplateText(value));
     } else if (line.Is("--filter")) {
         const std::size_t equals = value.find('=');
         Settings probe;

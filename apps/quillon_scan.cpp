@@ -285,12 +285,7 @@ std::optional<int> TakeValue(CommandLine& line, ScanCommand& options,
         if (!options.symbolFile) return line.Usage("--symbol-file: " + error);
     } else if (line.Is("--template")) {
         options.filterTemplate = FindFilterTemplate(value);
-        if (!options.filterTemplate) {
-            return line.Usage(
-                "--template takes a number from 0 to 4 or the name of a template (see --help), "
-                "not '" +
-                value + "'");
-        }
+        if (!options.filterTemplate) return line.Usage(NoSuchTemplateText(value));
     } else if (line.Is("--user")) {
         // The settings file keeps "name:password": a colon would end the
         // name there when it is read back.

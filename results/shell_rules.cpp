@@ -85,6 +85,11 @@ std::optional<FilterTemplate> FindFilterTemplate(std::string_view text) {
     return std::nullopt;
 }
 
+std::string NoSuchTemplateText(std::string_view text) {
+    return "--template takes a number from 0 to 4 or the name of a template (see --help), not '" +
+           std::string(text) + "'";
+}
+
 FilterValue* FilterNamed(Settings& settings, std::string_view name) {
     for (std::size_t i = 0; i < kFilterCount; ++i) {
         if (SameLetters(std::string_view(kFilterNames[i]).substr(3), name))

@@ -65,6 +65,8 @@ void SelectDataSource(bool local, bool hadMark, Settings& settings, RunTimeValue
 // The filter template `text` names: its place in the filter dialog's list
 // (0 to 4) or its name in any case ("for low p/e stocks"); nothing otherwise.
 std::optional<FilterTemplate> FindFilterTemplate(std::string_view text);
+// What a command line's --template that names no template is told.
+std::string NoSuchTemplateText(std::string_view text);
 
 // The filter a command line names as the report names it ("MinLast",
 // "MaxPE", "MinIvRank"), in any case; nullptr for an unknown name.
