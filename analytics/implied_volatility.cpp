@@ -82,8 +82,8 @@ template <int M, int Lanes>
     Masks allSure = ~Masks{};  // lane by lane over the whole batch
     for (int j = 0; j < M; j += Lanes) {
         // Past the end, the last argument again.
-        Floats arguments;
-        Doubles densities;
+        Floats arguments{};  // every lane is set below; GCC cannot tell
+        Doubles densities{};
         for (int k = 0; k < Lanes; ++k) {
             arguments[k] = x[j + k < M ? j + k : M - 1];
             densities[k] = density[j + k < M ? j + k : M - 1];
