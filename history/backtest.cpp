@@ -490,8 +490,8 @@ class Run {
 
 }  // namespace
 
-bool RunBacktest(const HistoryDayStream& store, const BacktestOptions& options, BacktestReport& report,
-                 std::string& error) {
+bool RunBacktest(const HistoryDayStream& store, const BacktestOptions& options,
+                 BacktestReport& report, std::string& error) {
     report = BacktestReport{};
     error.clear();
     if (options.Horizons.empty() || options.Horizons.front() < 1 ||

@@ -29,8 +29,8 @@
 
 #include "analytics/filters.h"
 #include "analytics/iv_history.h"
-#include "history/history_row.h"
 #include "history/history_access.h"
+#include "history/history_row.h"
 #include "results/screen.h"
 #include "results/settings.h"
 #include "results/verdict.h"
@@ -220,7 +220,7 @@ struct BacktestReport {
 // Runs the back-test over `store`, all of it read as of one moment. False
 // with `error` set when History.db cannot be read or the options are unusable (no horizon, one
 // below 1).
-bool RunBacktest(const HistoryDayStream& store, const BacktestOptions& options, BacktestReport& report,
-                 std::string& error);
+bool RunBacktest(const HistoryDayStream& store, const BacktestOptions& options,
+                 BacktestReport& report, std::string& error);
 
 }  // namespace quillon

@@ -38,7 +38,7 @@ class HistorySnapshot {
     virtual const std::string& Error() const = 0;
     virtual bool BeginRead() const = 0;
     virtual void EndRead() const = 0;
-    virtual std::vector<HistoryDay> Days() const = 0;    // oldest first
+    virtual std::vector<HistoryDay> Days() const = 0;     // oldest first
     virtual std::vector<HistoryPass> Passes() const = 0;  // by id
     // The days from `from` to `to` with rows but no pass of that as-of date
     // that finished whole (finished and not partial): a day a pass is still
@@ -154,8 +154,8 @@ class HistoryReader : public virtual HistorySnapshot {
                                                                              int n) const = 0;
     // For every symbol, the last sale of its last `n` recorded days before
     // `before` that have one, oldest first; in one query.
-    virtual std::unordered_map<std::string, std::vector<double>> LastSaleWindows(
-        HistoryDay before, int n) const = 0;
+    virtual std::unordered_map<std::string, std::vector<double>> LastSaleWindows(HistoryDay before,
+                                                                                 int n) const = 0;
     // Both windows above in one read of the table: the IV30 of each symbol's
     // last `ivDays` days before `before` that have one, and the last sale of
     // its last `saleDays` such days, oldest first.

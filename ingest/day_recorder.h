@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "history/history_row.h"
 #include "history/history_access.h"
+#include "history/history_row.h"
 #include "platform/clock.h"
 #include "platform/services.h"
 #include "results/settings.h"

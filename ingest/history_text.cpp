@@ -69,16 +69,16 @@ std::string ShowText(const std::string& symbol, const std::vector<SeriesPoint>& 
                        "IV30", "IV rank 52w", "IV pct 52w", "HV20", "ZORC", "ZORP", "verdict");
     for (const SeriesPoint& p : series) {
         const HistoryRow& r = p.row;
-        text += FormatArgs(
-            "%-10s  %10s  %6s  %-14s  %-14s  %6s  %9s  %9s  %s\n", HistoryDayText(r.Day).c_str(),
-            r.Last ? Price(*r.Last).c_str() : "-", OrDash(Fixed(r.Iv30, 2)).c_str(),
-            StandingText(p.standing.Rank, p.standing.Days).c_str(),
-            StandingText(p.standing.Percentile, p.standing.Days).c_str(),
-            OrDash(Fixed(p.hv20, 2)).c_str(), OrDash(Fixed(Zor(r.Zorc), 0)).c_str(),
-            OrDash(Fixed(Zor(r.Zorp), 0)).c_str(),
-            (std::string(VerdictText(r.Verdict)) +
-             (r.FailedTest.empty() ? "" : " (" + r.FailedTest + ")"))
-                .c_str());
+        text += FormatArgs("%-10s  %10s  %6s  %-14s  %-14s  %6s  %9s  %9s  %s\n",
+                           HistoryDayText(r.Day).c_str(), r.Last ? Price(*r.Last).c_str() : "-",
+                           OrDash(Fixed(r.Iv30, 2)).c_str(),
+                           StandingText(p.standing.Rank, p.standing.Days).c_str(),
+                           StandingText(p.standing.Percentile, p.standing.Days).c_str(),
+                           OrDash(Fixed(p.hv20, 2)).c_str(), OrDash(Fixed(Zor(r.Zorc), 0)).c_str(),
+                           OrDash(Fixed(Zor(r.Zorp), 0)).c_str(),
+                           (std::string(VerdictText(r.Verdict)) +
+                            (r.FailedTest.empty() ? "" : " (" + r.FailedTest + ")"))
+                               .c_str());
     }
     return text;
 }
