@@ -113,10 +113,7 @@ bool HistoryStore::Record(const HistoryRow& row) {
         sqlite3_reset(s);
     }
     if (!own) return ok;
-    if (ok && Exec("COMMIT")) return true;
-    const std::string why = error_;
-    if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    error_ = why;
+    if (CommitOwn(ok)) return true;
     return false;
 }
 

@@ -202,6 +202,14 @@ bool HistoryStore::ErrorMayPass() const {
     }
 }
 
+bool HistoryStore::CommitOwn(bool ok) {
+    if (ok && Exec("COMMIT")) return true;
+    const std::string why = error_;
+    if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    error_ = why;
+    return false;
+}
+
 bool HistoryStore::Exec(const char* sql) {
     if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) return Fail(sql);
     return true;

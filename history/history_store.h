@@ -168,6 +168,9 @@ class HistoryStore final : public HistoryPassWriter, public HistoryReader, publi
 
   private:
     bool Exec(const char* sql);
+    // Ends a transaction a call began itself: committed when `ok` and the
+    // commit works, else rolled back with the first failure kept in Error().
+    bool CommitOwn(bool ok);
     bool Fail(const char* what) const;
     void NoteErrorCode() const;
     // The connection's last failure in words: SQLite's, or the system's

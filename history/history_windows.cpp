@@ -291,10 +291,7 @@ bool HistoryStore::Settle(HistoryDay before) {
         if (ok) windowsThrough_ = settledThrough_;
     }
     if (!own) return ok;
-    if (ok && Exec("COMMIT")) return true;
-    const std::string why = error_;
-    if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    error_ = why;
+    if (CommitOwn(ok)) return true;
     // What was read inside the transaction rolled back with it.
     windowsThrough_.reset();
     return false;
