@@ -45,10 +45,10 @@ bool SameExceptRate(const Settings& a, const Settings& b) {
     auto same = [](const quillon::FilterValue& x, const quillon::FilterValue& y) {
         return x.InUse() == y.InUse() && (!x.InUse() || x.ToText() == y.ToText());
     };
-    return same(h.MinIvRank, k.MinIvRank) && same(h.MaxIvRank, k.MaxIvRank) &&
-           same(h.MinIvPercentile, k.MinIvPercentile) &&
-           same(h.MaxIvPercentile, k.MaxIvPercentile) && h.WindowWeeks == k.WindowWeeks &&
-           h.ShowFigures == k.ShowFigures;
+    for (const quillon::HistoryFilter& filter : quillon::kHistoryFilters) {
+        if (!same(h.*filter.Value, k.*filter.Value)) return false;
+    }
+    return h.WindowWeeks == k.WindowWeeks && h.ShowFigures == k.ShowFigures;
 }
 
 bool CloseRates(float a, float b) {

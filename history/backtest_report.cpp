@@ -146,10 +146,8 @@ std::string FiltersInUseText(const FilterValues& filters, const HistorySettings&
     };
     for (std::size_t i = 0; i < kFilterCount; ++i)
         add(PlainName(static_cast<FilterIndex>(i)), filters[i]);
-    add("MinIvRank", history.MinIvRank);
-    add("MaxIvRank", history.MaxIvRank);
-    add("MinIvPercentile", history.MinIvPercentile);
-    add("MaxIvPercentile", history.MaxIvPercentile);
+    for (const HistoryFilter& filter : kHistoryFilters)
+        add(filter.Name, history.*filter.Value);
     if (history.FiltersInUse()) {
         text += " (IV window " + std::to_string(history.WindowWeeks) + " weeks)";
     }

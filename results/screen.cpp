@@ -90,10 +90,13 @@ const char* FirstFailed(const ScreenRules& rules, const ScreenFigures& x,
 
     if (!rules.IvFiltersInUse) return nullptr;
     const IvStanding s = standing();
-    if (!WithinStanding(s.Rank, rules.MinIvRank, kNone)) return "MinIvRank";
-    if (!WithinStanding(s.Rank, kNone, rules.MaxIvRank)) return "MaxIvRank";
-    if (!WithinStanding(s.Percentile, rules.MinIvPercentile, kNone)) return "MinIvPercentile";
-    if (!WithinStanding(s.Percentile, kNone, rules.MaxIvPercentile)) return "MaxIvPercentile";
+    for (std::size_t i = 0; i < kHistoryFilterCount; ++i) {
+        const HistoryFilter& filter = kHistoryFilters[i];
+        const std::optional<double>& bound = rules.HistoryBounds[i];
+        const bool within = filter.Maximum ? WithinStanding(s.*filter.Figure, kNone, bound)
+                                           : WithinStanding(s.*filter.Figure, bound, kNone);
+        if (!within) return filter.Name;
+    }
     return nullptr;
 }
 
@@ -105,10 +108,8 @@ ScreenRules ScreenRules::Of(const FilterValues& filters, const HistorySettings& 
     for (std::size_t i = 0; i < kFilterCount; ++i)
         rules.Bounds[i] = BoundOf(filters[i]);
     rules.IvFiltersInUse = history.FiltersInUse();
-    rules.MinIvRank = BoundOf(history.MinIvRank);
-    rules.MaxIvRank = BoundOf(history.MaxIvRank);
-    rules.MinIvPercentile = BoundOf(history.MinIvPercentile);
-    rules.MaxIvPercentile = BoundOf(history.MaxIvPercentile);
+    for (std::size_t i = 0; i < kHistoryFilterCount; ++i)
+        rules.HistoryBounds[i] = BoundOf(history.*kHistoryFilters[i].Value);
     rules.RatioFiltersActive = ratioFiltersActive;
     return rules;
 }

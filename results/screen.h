@@ -21,7 +21,7 @@ namespace quillon {
 // value is in use reads its text.
 struct ScreenRules {
     std::array<std::optional<double>, kFilterCount> Bounds;
-    std::optional<double> MinIvRank, MaxIvRank, MinIvPercentile, MaxIvPercentile;
+    std::array<std::optional<double>, kHistoryFilterCount> HistoryBounds;  // kHistoryFilters' order
     bool IvFiltersInUse = false;
     // A stock that passes the AND group but reaches neither ratio is
     // rejected when this is set; saved ("SAVED") otherwise.

@@ -18,7 +18,8 @@ namespace {
 
 // The lines every settings file has; the history lines follow them.
 constexpr std::size_t kSettingsLineCount = 26;
-constexpr std::size_t kHistoryLineCount = 6;
+// The history filters, the window and the figures switch.
+constexpr std::size_t kHistoryLineCount = kHistoryFilterCount + 2;
 constexpr std::size_t kReadLineCount = kSettingsLineCount + kHistoryLineCount;
 // Bytes kept of one settings line; the rest of a longer line is skipped, so a
 // damaged file cannot make memory grow without bound.
@@ -37,11 +38,8 @@ enum SettingsLine : std::size_t {
     kDeriveZorFromLine = kFirstFilterLine + kFilterCount,
     kSymbolFileLine,
     kLocalFileLine,
-    kMinIvRankLine,
-    kMaxIvRankLine,
-    kMinIvPercentileLine,
-    kMaxIvPercentileLine,
-    kWindowWeeksLine,
+    kFirstHistoryFilterLine,
+    kWindowWeeksLine = kFirstHistoryFilterLine + kHistoryFilterCount,
     kShowFiguresLine
 };
 static_assert(kLocalFileLine + 1 == kSettingsLineCount);
@@ -199,10 +197,8 @@ class SettingsLoader {
     // other than 0 turns the figures on.
     void LoadHistory() {
         HistorySettings& h = settings_.History;
-        h.MinIvRank = FilterText(Text(kMinIvRankLine));
-        h.MaxIvRank = FilterText(Text(kMaxIvRankLine));
-        h.MinIvPercentile = FilterText(Text(kMinIvPercentileLine));
-        h.MaxIvPercentile = FilterText(Text(kMaxIvPercentileLine));
+        for (std::size_t i = 0; i < kHistoryFilterCount; ++i)
+            h.*kHistoryFilters[i].Value = FilterText(Text(kFirstHistoryFilterLine + i));
         int weeks = 52;
         if (!Integer(kWindowWeeksLine, weeks)) weeks = 52;
         h.WindowWeeks = SaneWindowWeeks(weeks);
@@ -314,10 +310,8 @@ std::string SettingsFileText(const Settings& settings) {
     line(std::to_string(settings.QuotesFromLocalFile));
     const HistorySettings& h = settings.History;
     if (h.IsDefault()) return text;
-    for (const FilterValue* value :
-         {&h.MinIvRank, &h.MaxIvRank, &h.MinIvPercentile, &h.MaxIvPercentile}) {
-        line(value->IsEmpty() ? "NA" : value->ToText());
-    }
+    for (const HistoryFilter& filter : kHistoryFilters)
+        line(HistoryFilterText(h.*filter.Value));
     line(std::to_string(SaneWindowWeeks(h.WindowWeeks)));
     line(h.ShowFigures ? "1" : "0");
     return text;

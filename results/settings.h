@@ -2,10 +2,13 @@
 // The settings that persist between runs, the run-time values set at
 // start-up, the working-file names, and the settings file Quillon.---.
 
+#include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "analytics/filters.h"
+#include "analytics/iv_history.h"
 
 namespace quillon {
 
@@ -28,10 +31,7 @@ struct HistorySettings {
     int WindowWeeks = 52;                          // 13, 26 or 52
     bool ShowFigures = false;  // the report's history line without a filter in use
 
-    bool FiltersInUse() const {
-        return MinIvRank.InUse() || MaxIvRank.InUse() || MinIvPercentile.InUse() ||
-               MaxIvPercentile.InUse();
-    }
+    bool FiltersInUse() const;
     // The report and summary show the history figures, and the evaluation
     // needs the history.
     bool Needed() const { return FiltersInUse() || ShowFigures; }
@@ -42,13 +42,51 @@ struct HistorySettings {
     int WindowDays() const { return WindowWeeks * 252 / 52; }
 };
 
-// The four IV filters "NA" (unused), as every template leaves them; the
-// window and the figures switch stay.
-inline void ClearHistoryFilters(HistorySettings& history) {
-    for (FilterValue* value : {&history.MinIvRank, &history.MaxIvRank, &history.MinIvPercentile,
-                               &history.MaxIvPercentile}) {
-        *value = FilterValue::Text("NA");
+// One filter of where the day's IV30 stands in its own history: a minimum
+// or a maximum of one figure of IvStanding.
+struct HistoryFilter {
+    // "MinIvRank": the name the back-test's --filter takes and its report
+    // shows, the failed test a rejected stock names, and, after "TX_", the
+    // dialog's edit.
+    const char* Name;
+    FilterValue HistorySettings::*Value;
+    std::optional<double> IvStanding::*Figure;
+    bool Maximum;
+    const char* RowLabel;  // the dialog's row, its maximum and minimum side by side
+};
+
+// Every such filter, in the order of the settings file's lines after the 26,
+// of the AND group's tests and of every text that lists them. The settings
+// file, the screen, the filter dialog, the back-test's --filter and report
+// and the recorded filter text all go through this table.
+inline constexpr HistoryFilter kHistoryFilters[] = {
+    {"MinIvRank", &HistorySettings::MinIvRank, &IvStanding::Rank, false, "IV Rank"},
+    {"MaxIvRank", &HistorySettings::MaxIvRank, &IvStanding::Rank, true, "IV Rank"},
+    {"MinIvPercentile", &HistorySettings::MinIvPercentile, &IvStanding::Percentile, false,
+     "IV Percentile"},
+    {"MaxIvPercentile", &HistorySettings::MaxIvPercentile, &IvStanding::Percentile, true,
+     "IV Percentile"},
+};
+inline constexpr std::size_t kHistoryFilterCount = std::size(kHistoryFilters);
+
+inline bool HistorySettings::FiltersInUse() const {
+    for (const HistoryFilter& filter : kHistoryFilters) {
+        if ((this->*filter.Value).InUse()) return true;
     }
+    return false;
+}
+
+// The IV filters "NA" (unused), as every template leaves them; the window
+// and the figures switch stay.
+inline void ClearHistoryFilters(HistorySettings& history) {
+    for (const HistoryFilter& filter : kHistoryFilters)
+        history.*filter.Value = FilterValue::Text("NA");
+}
+
+// A history filter's value as the settings file and the recorded filter
+// text keep it: "NA" when unset.
+inline std::string HistoryFilterText(const FilterValue& value) {
+    return value.IsEmpty() ? std::string("NA") : value.ToText();
 }
 
 // 13, 26 or 52 stand; anything else gives 52.

@@ -95,14 +95,8 @@ FilterValue* FilterNamed(Settings& settings, std::string_view name) {
         if (SameLetters(std::string_view(kFilterNames[i]).substr(3), name))
             return &settings.Filters.Values[i];
     }
-    HistorySettings& h = settings.History;
-    const std::pair<const char*, FilterValue*> history[] = {
-        {"MinIvRank", &h.MinIvRank},
-        {"MaxIvRank", &h.MaxIvRank},
-        {"MinIvPercentile", &h.MinIvPercentile},
-        {"MaxIvPercentile", &h.MaxIvPercentile}};
-    for (const auto& [known, value] : history) {
-        if (SameLetters(known, name)) return value;
+    for (const HistoryFilter& filter : kHistoryFilters) {
+        if (SameLetters(filter.Name, name)) return &(settings.History.*filter.Value);
     }
     return nullptr;
 }

@@ -50,10 +50,8 @@ std::string FilterText(const Settings& settings) {
     std::string text = FilterText(settings.Filters);
     const HistorySettings& h = settings.History;
     if (!h.FiltersInUse()) return text;
-    for (const FilterValue* value :
-         {&h.MinIvRank, &h.MaxIvRank, &h.MinIvPercentile, &h.MaxIvPercentile}) {
-        text += "\n" + (value->IsEmpty() ? std::string("NA") : value->ToText());
-    }
+    for (const HistoryFilter& filter : kHistoryFilters)
+        text += "\n" + HistoryFilterText(h.*filter.Value);
     text += "\n" + std::to_string(h.WindowWeeks);
     return text;
 }

@@ -13,6 +13,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <cstring>
 #include <vector>
 
 #include "results/settings_save.h"
@@ -182,9 +183,9 @@ TFilterForm::TFilterForm(Settings& settings, const WorkingFileNames& files,
     SetTabOrder();
 }
 
-QLineEdit* TFilterForm::MakeHistoryEdit(const char* name, QWidget* parent) {
+QLineEdit* TFilterForm::MakeHistoryEdit(const HistoryFilter& filter, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QString::fromLatin1(name));
+    edit->setObjectName(QStringLiteral("TX_") + QString::fromLatin1(filter.Name));
     edit->setFixedWidth(kEditWidth);
     SetHelpContext(edit, kHistoryHelpContext);
     return edit;
@@ -245,20 +246,19 @@ QGroupBox* TFilterForm::BuildAndGroup() {
         grid->addWidget(MakeEdit(stock.min, stock.help, group), row, 3);
     }
     // Where today's IV30 stands in its own history, in the window chosen on
-    // the right.
-    const auto ivRow = [&](const char* label, const char* maxName, const char* minName,
-                           QLineEdit*& maxEdit, QLineEdit*& minEdit) {
-        ++row;
-        grid->addWidget(Label(label, group), row, 0);
-        grid->addWidget(Label("%", group), row, 1);
-        maxEdit = MakeHistoryEdit(maxName, group);
-        minEdit = MakeHistoryEdit(minName, group);
-        grid->addWidget(maxEdit, row, 2);
-        grid->addWidget(minEdit, row, 3);
-    };
-    ivRow("IV Rank", "TX_MaxIvRank", "TX_MinIvRank", TX_MaxIvRank, TX_MinIvRank);
-    ivRow("IV Percentile", "TX_MaxIvPercentile", "TX_MinIvPercentile", TX_MaxIvPercentile,
-          TX_MinIvPercentile);
+    // the right: a row for each figure, its maximum and minimum side by side.
+    const char* rowLabel = nullptr;
+    for (std::size_t i = 0; i < kHistoryFilterCount; ++i) {
+        const HistoryFilter& filter = kHistoryFilters[i];
+        if (rowLabel == nullptr || std::strcmp(rowLabel, filter.RowLabel) != 0) {
+            rowLabel = filter.RowLabel;
+            ++row;
+            grid->addWidget(Label(rowLabel, group), row, 0);
+            grid->addWidget(Label("%", group), row, 1);
+        }
+        historyEdits_[i] = MakeHistoryEdit(filter, group);
+        grid->addWidget(historyEdits_[i], row, filter.Maximum ? 2 : 3);
+    }
     ++row;
     grid->addWidget(BoldLabel("Options", group), row, 0);
     grid->addWidget(Label("min", group), row, 3, Qt::AlignHCenter);
@@ -321,7 +321,7 @@ void TFilterForm::SetTabOrder() {
         order.push_back(edits_[stock.min]);
         order.push_back(edits_[stock.max]);
     }
-    for (QWidget* edit : {TX_MinIvRank, TX_MaxIvRank, TX_MinIvPercentile, TX_MaxIvPercentile})
+    for (QLineEdit* edit : historyEdits_)
         order.push_back(edit);
     for (const MinimumRow& option : kOptionRows)
         order.push_back(edits_[option.min]);
@@ -348,13 +348,8 @@ void TFilterForm::FormActivate() {
     deriveZorItems_->button(settings_.Filters.DeriveZorFrom == 0 ? 0 : 1)->setChecked(true);
     const HistorySettings& h = settings_.History;
     // An unset IV filter shows as "NA", as the other filters do after a save.
-    const auto shown = [](const FilterValue& value) {
-        return FromLatin1(value.IsEmpty() ? std::string("NA") : value.ToText());
-    };
-    TX_MinIvRank->setText(shown(h.MinIvRank));
-    TX_MaxIvRank->setText(shown(h.MaxIvRank));
-    TX_MinIvPercentile->setText(shown(h.MinIvPercentile));
-    TX_MaxIvPercentile->setText(shown(h.MaxIvPercentile));
+    for (std::size_t i = 0; i < kHistoryFilterCount; ++i)
+        historyEdits_[i]->setText(FromLatin1(HistoryFilterText(h.*kHistoryFilters[i].Value)));
     const int weeks = SaneWindowWeeks(h.WindowWeeks);
     CB_IvWindow->setCurrentIndex(weeks == 13 ? 0 : weeks == 26 ? 1 : 2);
     CK_HistoryFigures->setChecked(h.ShowFigures);
@@ -384,10 +379,8 @@ Settings TFilterForm::EditedSettings() const {
         edited.Filters.Values[i] = ParseFilterValue(ToLatin1(edits_[i]->text()));
     edited.Filters.DeriveZorFrom = deriveZorItems_->checkedId();
     HistorySettings& h = edited.History;
-    h.MinIvRank = ParseFilterValue(ToLatin1(TX_MinIvRank->text()));
-    h.MaxIvRank = ParseFilterValue(ToLatin1(TX_MaxIvRank->text()));
-    h.MinIvPercentile = ParseFilterValue(ToLatin1(TX_MinIvPercentile->text()));
-    h.MaxIvPercentile = ParseFilterValue(ToLatin1(TX_MaxIvPercentile->text()));
+    for (std::size_t i = 0; i < kHistoryFilterCount; ++i)
+        h.*kHistoryFilters[i].Value = ParseFilterValue(ToLatin1(historyEdits_[i]->text()));
     const int window = CB_IvWindow->currentIndex();
     h.WindowWeeks = window >= 0 && window < 3 ? kWindowWeeks[window] : 52;
     h.ShowFigures = CK_HistoryFigures->isChecked();

@@ -69,7 +69,7 @@ class TFilterForm final : public QDialog {
     QWidget* BuildNote();
     QGroupBox* BuildDeriveZorGroup();
     QLineEdit* MakeEdit(FilterIndex index, int helpContext, QWidget* parent);
-    QLineEdit* MakeHistoryEdit(const char* name, QWidget* parent);
+    QLineEdit* MakeHistoryEdit(const HistoryFilter& filter, QWidget* parent);
     QWidget* BuildHistoryRow();
     void SetTabOrder();
 
@@ -84,12 +84,10 @@ class TFilterForm final : public QDialog {
     QPushButton* CM_FilterUseDefault = nullptr;
     QPushButton* PB_Backtest = nullptr;
     QComboBox* ComboBox1 = nullptr;
-    // The IV rank and IV percentile filters: min and max edits, the window
-    // (13, 26 or 52 weeks) and the history figures switch.
-    QLineEdit* TX_MinIvRank = nullptr;
-    QLineEdit* TX_MaxIvRank = nullptr;
-    QLineEdit* TX_MinIvPercentile = nullptr;
-    QLineEdit* TX_MaxIvPercentile = nullptr;
+    // The IV rank and IV percentile filters (an edit each, in kHistoryFilters'
+    // order, named "TX_" and the filter's name), the window (13, 26 or 52
+    // weeks) and the history figures switch.
+    std::array<QLineEdit*, kHistoryFilterCount> historyEdits_{};
     QComboBox* CB_IvWindow = nullptr;
     QCheckBox* CK_HistoryFigures = nullptr;
 };

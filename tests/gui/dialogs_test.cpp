@@ -378,6 +378,22 @@ TEST_F(DialogTest, FilterCloseStoresNumbersOrNA) {
     EXPECT_EQ(Child<QLineEdit>(form, "TX_MinPE")->text(), "1.5");
 }
 
+// Each IV filter has an edit of its own, named after it, that sets it alone.
+TEST_F(DialogTest, EveryIvFilterHasItsOwnEdit) {
+    TFilterForm form(settings, files, messages);
+    form.show();
+    for (std::size_t i = 0; i < kHistoryFilterCount; ++i) {
+        const QString name = QStringLiteral("TX_") + QString::fromLatin1(kHistoryFilters[i].Name);
+        Child<QLineEdit>(form, name.toLatin1().constData())->setText(QString::number(i + 10));
+    }
+    form.close();
+    for (std::size_t i = 0; i < kHistoryFilterCount; ++i) {
+        EXPECT_EQ(settings.History.*kHistoryFilters[i].Value,
+                  FilterValue::Number(static_cast<double>(i + 10)))
+            << kHistoryFilters[i].Name;
+    }
+}
+
 // The IV filters: stored as numbers or "NA" on close, with the window chosen
 // and the figures switch, in the lines after the 26; a template leaves the
 // four filters unused and keeps the window and the switch.
