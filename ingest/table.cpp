@@ -1,10 +1,13 @@
 #include "ingest/table.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <optional>
 
 #include "platform/text.h"
 
@@ -100,6 +103,7 @@ Preamble ReadPreamble(const std::vector<CsvRow>& rows, std::size_t count) {
                         word.remove_prefix(1);
                     if (IsScanSymbolText(word)) {
                         p.symbol = std::string(word);
+                        p.symbolGuessed = word.data() == cell.data();
                         if (end != std::string_view::npos)
                             q.CompanyName = std::string(Trimmed(cell.substr(end)));
                     }
@@ -161,6 +165,31 @@ bool HasChainColumn(const std::vector<std::string>& fields) {
     return false;
 }
 
+// A title line that begins with a company's name ("SPDR S&P 500 ETF Trust")
+// names no ticker: when the contract symbols of the rows after the header
+// share no root with the title's first word, the stock is the root most of
+// them have, and the whole title is its name.
+void TakeRootOfContracts(const std::vector<CsvRow>& rows, std::size_t headerIndex,
+                         Preamble& preamble) {
+    if (!preamble.symbolGuessed) return;
+    std::map<std::string, int> roots;
+    for (std::size_t r = headerIndex + 1; r < rows.size(); ++r) {
+        for (const std::string& field : rows[r].Fields) {
+            if (const std::optional<ContractSymbol> contract = DecodeContractSymbol(field))
+                ++roots[contract->Root];
+        }
+    }
+    if (roots.empty() || roots.contains(preamble.symbol)) return;
+    const auto most = std::max_element(roots.begin(), roots.end(), [](const auto& a, const auto& b) {
+        return a.second < b.second;
+    });
+    if (!IsScanSymbolText(most->first)) return;
+    preamble.quote.CompanyName = preamble.symbol + " " + preamble.quote.CompanyName;
+    if (preamble.quote.CompanyName.back() == ' ') preamble.quote.CompanyName.pop_back();
+    preamble.symbol = most->first;
+    preamble.symbolGuessed = false;
+}
+
 // The layout of a file from its first rows; false with `error` set.
 bool Detect(const std::vector<CsvRow>& rows, const std::string& symbol, FileLayout& layout,
             std::size_t& headerIndex, std::string& error) {
@@ -171,6 +200,7 @@ bool Detect(const std::vector<CsvRow>& rows, const std::string& symbol, FileLayo
         // A price above the header without a ticker is that of the stock
         // --symbol names.
         if (layout.preamble.symbol.empty() && !symbol.empty()) layout.preamble.symbol = symbol;
+        if (symbol.empty()) TakeRootOfContracts(rows, i, layout.preamble);
         layout.blocks = i > 0 && TitleDate(rows[i - 1]).has_value();
         RowContext context;
         context.underlying = symbol.empty() ? layout.preamble.symbol : symbol;

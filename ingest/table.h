@@ -23,6 +23,9 @@ inline constexpr std::size_t kHeaderSearchRows = 40;
 // What the lines before the header say of the underlying.
 struct Preamble {
     std::string symbol;  // as the scan writes it, "^" dropped
+    // The symbol is only the first word of a title line ("SPDR S&P 500 ETF
+    // Trust"): a guess the rows' contract symbols overrule.
+    bool symbolGuessed = false;
     std::optional<CivilDay> date;
     QuoteRecord quote;  // LastSale 0 when no price was given
 };

@@ -16,6 +16,7 @@
 
 #include "ingest/import_book.h"
 #include "ingest/importer.h"
+#include "ingest/table.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillon::import {
@@ -274,6 +275,48 @@ TEST(ImportLayouts, DateFormsOfTheExports) {
         EXPECT_EQ(SymbolOf(s.text), s.symbol);
         EXPECT_EQ(ArchiveRoot(s.symbol), s.root) << s.symbol;
         EXPECT_EQ(ServerScanSkipsRoot(ArchiveRoot(s.symbol)), s.serverSkips) << s.symbol;
+    }
+}
+
+// The stock of a chain whose title line begins with a company's name, not a
+// ticker: the rows' contract symbols name it, unless the title's first word
+// is one of their roots, is marked as a ticker, or --symbol names the stock.
+TEST(ImportLayouts, TheTitleNamesTheStockOnlyWhereTheContractsAgree) {
+    const std::string header =
+        "Expiration Date,Calls,Last Sale,Bid,Ask,Strike,Puts,Last Sale,Bid,Ask\n";
+    const auto row = [](const char* root) {
+        return std::string("Fri Dec 18 2026,") + root + "261218C00030000,2,1.9,2.1,30.00," + root +
+               "261218P00030000,1,0.9,1.1\n";
+    };
+    const struct {
+        std::string title;
+        std::vector<const char*> roots;  // of the rows, in order
+        std::string symbol;              // --symbol
+        const char* stock;
+        const char* name;
+    } cases[] = {
+        // The exchange's download begins with an empty line.
+        {"\r\nGRAND Fund Trust", {"GRF", "GRF"}, "", "GRF", "GRAND Fund Trust"},
+        {"GRAND", {"GRFW", "GRF", "GRF"}, "", "GRF", "GRAND"},
+        {"GRF Grand Fund Trust", {"GRFW", "GRF"}, "", "GRF", "Grand Fund Trust"},
+        {"^ORB Orbit 500 Index", {"ORBW", "ORBW"}, "", "ORB", "Orbit 500 Index"},
+        {"GRAND Fund Trust", {"GRF"}, "GRAND", "GRAND", "Fund Trust"},
+        {"GRAND Fund Trust", {}, "", "GRAND", "Fund Trust"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title + " " + c.symbol);
+        TempDir dir;
+        std::string text = c.title + ",Last: 30.5\n" + header;
+        for (const char* root : c.roots)
+            text += row(root);
+        dir.Write("chain.csv", text);
+        Preamble preamble;
+        TableHandlers handlers;
+        handlers.onLayout = [&](const FileLayout& layout) { preamble = layout.preamble; };
+        std::string error;
+        ASSERT_TRUE(ReadTableFile(dir.File("chain.csv"), c.symbol, handlers, error, true)) << error;
+        EXPECT_EQ(preamble.symbol, c.stock);
+        EXPECT_EQ(preamble.quote.CompanyName, c.name);
     }
 }
 
