@@ -85,7 +85,9 @@ void ReadData(dom::object data, FetchedChain& chain) {
             ReadStockField(key, field.value, chain.stock);
             continue;
         }
-        for (const auto element : field.value.get_array()) {
+        const dom::array rows = field.value.get_array();
+        chain.options.reserve(chain.options.size() + rows.size());
+        for (const dom::element element : rows) {
             import::OptionRow option;
             if (ReadOptionRow(element.get_object(), option)) {
                 chain.options.push_back(std::move(option));

@@ -48,7 +48,9 @@ TEST(MarketTime, UtcTextsAndEpochMillisecondsAsEasternTime) {
     for (const Case& c : cases) {
         const std::optional<DateTime> got = EasternFromUtcText(c.utc);
         ASSERT_EQ(got.has_value(), c.eastern.has_value()) << c.utc;
-        if (got) EXPECT_TRUE(SameTime(*got, *c.eastern)) << c.utc;
+        if (got) {
+            EXPECT_TRUE(SameTime(*got, *c.eastern)) << c.utc;
+        }
     }
     EXPECT_TRUE(SameTime(*EasternFromEpochMilliseconds(1672952400445), {2023, 1, 5, 16, 0, 0}));
     EXPECT_FALSE(EasternFromEpochMilliseconds(0));
