@@ -12,12 +12,12 @@ namespace {
 using namespace json;
 
 // One option row; false when its contract symbol cannot be read.
-bool ReadOptionRow(dom::object row, import::OptionRow& option) {
+bool ReadOptionRow(od::object row, import::OptionRow& option) {
     bool traded = true;
     bool decoded = false;
-    for (const auto field : row) {
-        const std::string_view key = field.key;
-        dom::element value = field.value;
+    for (auto field : row) {
+        const std::string_view key = KeyOf(field);
+        od::value value = field.value();
         if (key == "option") {
             decoded = ReadContract(value, key, option);
         } else if (key == "bid") {
@@ -44,12 +44,12 @@ bool ReadOptionRow(dom::object row, import::OptionRow& option) {
 
 // A figure of the stock's quote: 0 where the reply has null.
 template <class T>
-void StockFigure(dom::element value, std::string_view key, T& out) {
+void StockFigure(od::value value, std::string_view key, T& out) {
     const std::optional<float> figure = FigureOrNull(value, key);
     out = figure ? static_cast<T>(*figure) : T{};
 }
 
-void ReadStockField(std::string_view key, dom::element value, import::StockRow& stock) {
+void ReadStockField(std::string_view key, od::value value, import::StockRow& stock) {
     QuoteRecord& q = stock.Quote;
     if (key == "symbol") {
         const auto text = TextOrNull(value, key);
@@ -78,16 +78,14 @@ void ReadStockField(std::string_view key, dom::element value, import::StockRow& 
     }
 }
 
-void ReadData(dom::object data, FetchedChain& chain) {
-    for (const auto field : data) {
-        const std::string_view key = field.key;
+void ReadData(od::object data, FetchedChain& chain) {
+    for (auto field : data) {
+        const std::string_view key = KeyOf(field);
         if (key != "options") {
-            ReadStockField(key, field.value, chain.stock);
+            ReadStockField(key, field.value(), chain.stock);
             continue;
         }
-        const dom::array rows = field.value.get_array();
-        chain.options.reserve(chain.options.size() + rows.size());
-        for (const dom::element element : rows) {
+        for (auto element : field.value().get_array()) {
             import::OptionRow option;
             if (ReadOptionRow(element.get_object(), option)) {
                 chain.options.push_back(std::move(option));
@@ -98,19 +96,19 @@ void ReadData(dom::object data, FetchedChain& chain) {
     }
 }
 
-FetchedChain ReadChain(dom::element document) {
+FetchedChain ReadChain(od::document& document) {
     FetchedChain chain;
     bool haveData = false, haveTime = false;
-    for (const auto field : document.get_object()) {
-        const std::string_view key = field.key;
+    for (auto field : document.get_object()) {
+        const std::string_view key = KeyOf(field);
         if (key == "timestamp") {
-            const auto text = TextOrNull(field.value, key);
+            const auto text = TextOrNull(field.value(), key);
             const auto time = text ? EasternFromUtcText(*text) : std::nullopt;
             if (!time) throw ReplyRefused("the reply's timestamp is not a date and time");
             chain.time = *time;
             haveTime = true;
         } else if (key == "data") {
-            ReadData(field.value.get_object(), chain);
+            ReadData(field.value().get_object(), chain);
             haveData = true;
         }
     }
@@ -133,7 +131,7 @@ FetchedChain ReadChain(dom::element document) {
 
 std::optional<FetchedChain> ReadExchangeChain(std::string_view reply, std::string& error) {
     return ReadReply<FetchedChain>(reply, error,
-                                   [](dom::element document) { return ReadChain(document); });
+                                   [](od::document& document) { return ReadChain(document); });
 }
 
 }  // namespace quillon::fetch

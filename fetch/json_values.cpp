@@ -14,22 +14,24 @@ namespace {
 
 }  // namespace
 
-bool IsNull(dom::element value) {
-    return value.is_null();
+bool IsNull(od::value& value) {
+    const bool null = value.is_null();
+    return null;
 }
 
-dom::element_type TypeOf(dom::element value) {
-    return value.type();
+od::json_type TypeOf(od::value& value) {
+    const od::json_type type = value.type();
+    return type;
 }
 
-std::optional<double> NumberOrNull(dom::element value, std::string_view key) {
+std::optional<double> NumberOrNull(od::value value, std::string_view key) {
     if (IsNull(value)) return std::nullopt;
-    if (!value.is_number()) Refuse("a number", key);
+    if (TypeOf(value) != od::json_type::number) Refuse("a number", key);
     const double number = value.get_double();
     return number;
 }
 
-std::optional<float> FigureOrNull(dom::element value, std::string_view key) {
+std::optional<float> FigureOrNull(od::value value, std::string_view key) {
     const std::optional<double> number = NumberOrNull(value, key);
     if (!number) return std::nullopt;
     // Values beyond this are no prices or counts (and past float's range
@@ -38,26 +40,26 @@ std::optional<float> FigureOrNull(dom::element value, std::string_view key) {
     return static_cast<float>(*number);
 }
 
-std::optional<std::int64_t> IntegerOrNull(dom::element value, std::string_view key) {
+std::optional<std::int64_t> IntegerOrNull(od::value value, std::string_view key) {
     if (IsNull(value)) return std::nullopt;
-    if (!value.is_int64()) Refuse("an integer", key);
+    if (TypeOf(value) != od::json_type::number) Refuse("a number", key);
     const std::int64_t number = value.get_int64();
     return number;
 }
 
-std::optional<std::string_view> TextOrNull(dom::element value, std::string_view key) {
+std::optional<std::string_view> TextOrNull(od::value value, std::string_view key) {
     if (IsNull(value)) return std::nullopt;
-    if (TypeOf(value) != dom::element_type::STRING) Refuse("a text", key);
+    if (TypeOf(value) != od::json_type::string) Refuse("a text", key);
     const std::string_view text = value.get_string();
     return text;
 }
 
-float OptionFigure(dom::element value, std::string_view key) {
+float OptionFigure(od::value value, std::string_view key) {
     const std::optional<float> figure = FigureOrNull(value, key);
     return figure && *figure >= 0 ? *figure : -1;
 }
 
-bool ReadContract(dom::element value, std::string_view key, import::OptionRow& option) {
+bool ReadContract(od::value value, std::string_view key, import::OptionRow& option) {
     const std::optional<std::string_view> text = TextOrNull(value, key);
     const auto contract = text ? import::DecodeContractSymbol(*text) : std::nullopt;
     if (!contract) return false;

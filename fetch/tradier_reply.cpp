@@ -15,24 +15,24 @@ using namespace json;
 // Calls `each` for the one object `value` is or for each object of the
 // array it is.
 template <class Each>
-void ForEachObject(dom::element value, Each each) {
-    if (TypeOf(value) == dom::element_type::OBJECT) {
+void ForEachObject(od::value value, Each each) {
+    if (TypeOf(value) == od::json_type::object) {
         each(value.get_object());
         return;
     }
-    for (const auto element : value.get_array())
+    for (auto element : value.get_array())
         each(element.get_object());
 }
 
 // The single text or each text of an array.
-std::vector<std::string> TextsOf(dom::element value, std::string_view key) {
+std::vector<std::string> TextsOf(od::value value, std::string_view key) {
     std::vector<std::string> texts;
-    if (TypeOf(value) != dom::element_type::ARRAY) {
+    if (TypeOf(value) != od::json_type::array) {
         if (auto text = TextOrNull(value, key)) texts.emplace_back(*text);
         return texts;
     }
-    for (const auto element : value.get_array()) {
-        if (auto text = TextOrNull(element, key)) texts.emplace_back(*text);
+    for (auto element : value.get_array()) {
+        if (auto text = TextOrNull(element.value(), key)) texts.emplace_back(*text);
     }
     return texts;
 }
@@ -45,7 +45,7 @@ struct QuoteFields {
     std::int64_t latest = 0;  // epoch milliseconds
 };
 
-void ReadQuoteField(std::string_view key, dom::element value, QuoteFields& fields) {
+void ReadQuoteField(std::string_view key, od::value value, QuoteFields& fields) {
     struct Figure {
         std::string_view key;
         float QuoteRecord::*field;
@@ -85,11 +85,11 @@ void ReadQuoteField(std::string_view key, dom::element value, QuoteFields& field
     }
 }
 
-void ReadQuote(dom::object object, TradierQuotes& quotes) {
+void ReadQuote(od::object object, TradierQuotes& quotes) {
     QuoteFields fields;
-    for (const auto field : object) {
-        const std::string_view key = field.key;
-        ReadQuoteField(key, field.value, fields);
+    for (auto field : object) {
+        const std::string_view key = KeyOf(field);
+        ReadQuoteField(key, field.value(), fields);
     }
     import::StockRow& stock = fields.quote.stock;
     stock.Symbol = import::SymbolOf(fields.symbol);
@@ -106,21 +106,21 @@ void ReadQuote(dom::object object, TradierQuotes& quotes) {
     quotes.quotes.push_back(std::move(fields.quote));
 }
 
-TradierQuotes ReadQuotes(dom::element document) {
+TradierQuotes ReadQuotes(od::document& document) {
     TradierQuotes quotes;
     bool seen = false;
-    for (const auto top : document.get_object()) {
-        if (top.key != "quotes") continue;
+    for (auto top : document.get_object()) {
+        if (KeyOf(top) != "quotes") continue;
         seen = true;
-        dom::element body = top.value;
+        od::value body = top.value();
         if (IsNull(body)) continue;
-        for (const auto field : body.get_object()) {
-            const std::string_view key = field.key;
+        for (auto field : body.get_object()) {
+            const std::string_view key = KeyOf(field);
             if (key == "quote") {
-                ForEachObject(field.value, [&](dom::object o) { ReadQuote(o, quotes); });
+                ForEachObject(field.value(), [&](od::object o) { ReadQuote(o, quotes); });
             } else if (key == "unmatched_symbols") {
-                for (const auto inner : field.value.get_object()) {
-                    for (std::string& symbol : TextsOf(inner.value, "symbol"))
+                for (auto inner : field.value().get_object()) {
+                    for (std::string& symbol : TextsOf(inner.value(), "symbol"))
                         quotes.notQuoted.push_back(std::move(symbol));
                 }
             }
@@ -134,17 +134,17 @@ TradierQuotes ReadQuotes(dom::element document) {
 // it the value of `inner`; refuses a reply without them or with null
 // (Tradier's answer for an unknown symbol).
 template <class Each>
-void ReadListUnder(dom::element document, std::string_view outer, std::string_view inner,
+void ReadListUnder(od::document& document, std::string_view outer, std::string_view inner,
                    Each each) {
     bool seen = false;
-    for (const auto top : document.get_object()) {
-        if (top.key != outer) continue;
-        dom::element body = top.value;
+    for (auto top : document.get_object()) {
+        if (KeyOf(top) != outer) continue;
+        od::value body = top.value();
         if (IsNull(body)) continue;
-        for (const auto field : body.get_object()) {
-            if (field.key != inner) continue;
+        for (auto field : body.get_object()) {
+            if (KeyOf(field) != inner) continue;
             seen = true;
-            each(field.value);
+            each(field.value());
         }
     }
     if (!seen) {
@@ -152,9 +152,9 @@ void ReadListUnder(dom::element document, std::string_view outer, std::string_vi
     }
 }
 
-std::vector<CivilDay> ReadExpirations(dom::element document) {
+std::vector<CivilDay> ReadExpirations(od::document& document) {
     std::vector<CivilDay> days;
-    ReadListUnder(document, "expirations", "date", [&](dom::element value) {
+    ReadListUnder(document, "expirations", "date", [&](od::value value) {
         for (const std::string& text : TextsOf(value, "date")) {
             const std::optional<CivilDay> day = ReadIsoDigits(text);
             if (!day || !day->Valid()) throw ReplyRefused("'" + text + "' is not a date");
@@ -164,12 +164,12 @@ std::vector<CivilDay> ReadExpirations(dom::element document) {
     return days;
 }
 
-bool ReadChainRow(dom::object row, import::OptionRow& option) {
+bool ReadChainRow(od::object row, import::OptionRow& option) {
     bool decoded = false;
     std::int64_t traded = 0;
-    for (const auto field : row) {
-        const std::string_view key = field.key;
-        dom::element value = field.value;
+    for (auto field : row) {
+        const std::string_view key = KeyOf(field);
+        od::value value = field.value();
         if (key == "symbol") {
             decoded = ReadContract(value, key, option);
         } else if (key == "underlying") {
@@ -199,23 +199,23 @@ bool ReadChainRow(dom::object row, import::OptionRow& option) {
 
 std::optional<TradierQuotes> ReadTradierQuotes(std::string_view reply, std::string& error) {
     return ReadReply<TradierQuotes>(reply, error,
-                                    [](dom::element document) { return ReadQuotes(document); });
+                                    [](od::document& document) { return ReadQuotes(document); });
 }
 
 std::optional<std::vector<CivilDay>> ReadTradierExpirations(std::string_view reply,
                                                             std::string& error) {
     return ReadReply<std::vector<CivilDay>>(
-        reply, error, [](dom::element document) { return ReadExpirations(document); });
+        reply, error, [](od::document& document) { return ReadExpirations(document); });
 }
 
 std::optional<std::vector<import::OptionRow>> ReadTradierChain(std::string_view reply,
                                                                std::string& error,
                                                                long* skippedRows) {
     long skipped = 0;
-    auto rows = ReadReply<std::vector<import::OptionRow>>(reply, error, [&](dom::element doc) {
+    auto rows = ReadReply<std::vector<import::OptionRow>>(reply, error, [&](od::document& doc) {
         std::vector<import::OptionRow> options;
-        ReadListUnder(doc, "options", "option", [&](dom::element value) {
-            ForEachObject(value, [&](dom::object row) {
+        ReadListUnder(doc, "options", "option", [&](od::value value) {
+            ForEachObject(value, [&](od::object row) {
                 import::OptionRow option;
                 if (ReadChainRow(row, option)) {
                     options.push_back(std::move(option));

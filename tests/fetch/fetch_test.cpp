@@ -205,7 +205,7 @@ TEST(Replies, MalformedRepliesAreRefusedInWords) {
         {"huge figure",
          R"({"timestamp":"2026-07-24 20:15:00","data":{"symbol":"GRF","ask":1e300}})",
          "'ask' is not a figure in range"},
-        {"trailing", grf + "{}", "the reply is not valid JSON"},
+        {"trailing", grf + "{}", "the reply goes on after its end"},
     };
     for (const Case& c : exchange) {
         std::string error;
