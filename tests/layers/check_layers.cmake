@@ -1,11 +1,11 @@
 # The layer check: every source folder includes only folders below it (or
 # its own layer), the folders below the top include no Qt, only history/
-# includes SQLite and only ingest/ libcsv. Run as a script:
+# includes SQLite, only ingest/ libcsv and only fetch/ simdjson. Run as a script:
 #   cmake -DSOURCE_DIR=<tree> -P check_layers.cmake
 # It lists every offending include and fails when there is one.
 #
 # Bottom to top: platform, market, analytics, results, history, charts,
-# scan, ingest, sim, then the top layer of ui (with ui/qt, the Qt
+# scan, ingest, fetch, sim, then the top layer of ui (with ui/qt, the Qt
 # implementations of the platform interfaces, which do not include the rest
 # of ui/) and apps, the programs.
 
@@ -21,16 +21,17 @@ set(layer_history 4)
 set(layer_charts 5)
 set(layer_scan 6)
 set(layer_ingest 7)
-set(layer_sim 8)
-set(layer_top 9)
-set(folders platform market analytics results history charts scan ingest sim ui apps)
+set(layer_fetch 8)
+set(layer_sim 9)
+set(layer_top 10)
+set(folders platform market analytics results history charts scan ingest fetch sim ui apps)
 
 # The layer of a path relative to the tree ("market/quote.h", "ui"), or -1
 # for folders outside the layers (tests, fuzz, bench).
 function(layer_of path out)
     if(path MATCHES "^(ui|apps)(/|$)")
         set(${out} ${layer_top} PARENT_SCOPE)
-    elseif(path MATCHES "^(platform|market|analytics|results|history|charts|scan|ingest|sim)(/|$)")
+    elseif(path MATCHES "^(platform|market|analytics|results|history|charts|scan|ingest|fetch|sim)(/|$)")
         set(${out} ${layer_${CMAKE_MATCH_1}} PARENT_SCOPE)
     else()
         set(${out} -1 PARENT_SCOPE)
@@ -63,6 +64,10 @@ foreach(folder IN LISTS folders)
             endif()
             if(target STREQUAL "csv.h" AND NOT source MATCHES "^ingest/")
                 string(APPEND offences "  ${source}: libcsv outside ingest/: ${target}\n")
+                continue()
+            endif()
+            if(target MATCHES "^simdjson" AND NOT source MATCHES "^fetch/")
+                string(APPEND offences "  ${source}: simdjson outside fetch/: ${target}\n")
                 continue()
             endif()
             layer_of(${target} theirs)

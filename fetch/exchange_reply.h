@@ -1,0 +1,22 @@
+#pragma once
+// The exchange's delayed quotes of one stock or index
+// (/api/global/delayed_quotes/options/{SYMBOL}.json): the stock's quote and
+// every option of every expiration, and the time of the data.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "fetch/fetched_chain.h"
+
+namespace quillon::fetch {
+
+// The reply's stock (its symbol as the scan writes it: "^RUT" is RUT), its
+// options from their contract symbols, and its "timestamp" (written in UTC)
+// as Eastern time. Never-traded options (no last trade time) have no last
+// price or change. Nothing, with `error` in words, for a reply that is not
+// JSON, is cut short, has no quote of a stock with a last price (an unknown
+// symbol's) or has a value of the wrong kind.
+std::optional<FetchedChain> ReadExchangeChain(std::string_view reply, std::string& error);
+
+}  // namespace quillon::fetch
