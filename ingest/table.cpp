@@ -180,9 +180,9 @@ void TakeRootOfContracts(const std::vector<CsvRow>& rows, std::size_t headerInde
         }
     }
     if (roots.empty() || roots.contains(preamble.symbol)) return;
-    const auto most = std::max_element(roots.begin(), roots.end(), [](const auto& a, const auto& b) {
-        return a.second < b.second;
-    });
+    const auto most =
+        std::max_element(roots.begin(), roots.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
     if (!IsScanSymbolText(most->first)) return;
     preamble.quote.CompanyName = preamble.symbol + " " + preamble.quote.CompanyName;
     if (preamble.quote.CompanyName.back() == ' ') preamble.quote.CompanyName.pop_back();

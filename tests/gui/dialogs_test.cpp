@@ -378,22 +378,6 @@ TEST_F(DialogTest, FilterCloseStoresNumbersOrNA) {
     EXPECT_EQ(Child<QLineEdit>(form, "TX_MinPE")->text(), "1.5");
 }
 
-// Each IV filter has an edit of its own, named after it, that sets it alone.
-TEST_F(DialogTest, EveryIvFilterHasItsOwnEdit) {
-    TFilterForm form(settings, files, messages);
-    form.show();
-    for (std::size_t i = 0; i < kHistoryFilterCount; ++i) {
-        const QString name = QStringLiteral("TX_") + QString::fromLatin1(kHistoryFilters[i].Name);
-        Child<QLineEdit>(form, name.toLatin1().constData())->setText(QString::number(i + 10));
-    }
-    form.close();
-    for (std::size_t i = 0; i < kHistoryFilterCount; ++i) {
-        EXPECT_EQ(settings.History.*kHistoryFilters[i].Value,
-                  FilterValue::Number(static_cast<double>(i + 10)))
-            << kHistoryFilters[i].Name;
-    }
-}
-
 // The IV filters: stored as numbers or "NA" on close, with the window chosen
 // and the figures switch, in the lines after the 26; a template leaves the
 // four filters unused and keeps the window and the switch.
@@ -403,6 +387,7 @@ TEST_F(DialogTest, FilterIvRankAndPercentile) {
     EXPECT_EQ(Child<QLineEdit>(form, "TX_MinIvRank")->text(), "NA");
     Child<QLineEdit>(form, "TX_MinIvRank")->setText("30");
     Child<QLineEdit>(form, "TX_MaxIvRank")->setText("abc");
+    Child<QLineEdit>(form, "TX_MinIvPercentile")->setText("12");
     Child<QLineEdit>(form, "TX_MaxIvPercentile")->setText("87.50");
     Child<QComboBox>(form, "CB_IvWindow")->setCurrentIndex(1);
     Child<QCheckBox>(form, "CK_HistoryFigures")->setChecked(true);
@@ -412,7 +397,7 @@ TEST_F(DialogTest, FilterIvRankAndPercentile) {
     EXPECT_EQ(settings.History.MaxIvPercentile, FilterValue::Number(87.5));
     EXPECT_EQ(settings.History.WindowWeeks, 26);
     EXPECT_TRUE(settings.History.ShowFigures);
-    const char* const lines[] = {"30", "NA", "NA", "87.5", "26", "1"};
+    const char* const lines[] = {"30", "NA", "12", "87.5", "26", "1"};
     for (std::size_t i = 0; i < std::size(lines); ++i)
         EXPECT_EQ(SettingsLine(27 + i), lines[i]) << 27 + i;
 
