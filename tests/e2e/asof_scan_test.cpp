@@ -15,6 +15,7 @@
 #include "platform/number_format.h"
 #include "results/archive_date.h"
 #include "results/settings.h"
+#include "tests/support/crlf_lines.h"
 #include "tests/support/quoted_process.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
@@ -22,18 +23,12 @@
 namespace quillon {
 namespace {
 
+using testing::CountOf;
+
 using testing::Quoted;
 using testing::RunScan;
 using testing::ScanRun;
 using testing::TempDir;
-
-int CountOf(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++n;
-    }
-    return n;
-}
 
 // One stock with the three monthly expirations of June, July and August 2025
 // (Fridays 20 June, 18 July and 15 August) at the strikes around its price.

@@ -60,7 +60,7 @@ std::map<std::string, std::string> ScanFiles(const TempDir& dir) {
 
 // A file with the time of writing blanked out, in the report and in the
 // archive's list lines.
-std::string WithoutTimes(const std::string& text) {
+std::string WithoutWriteTimes(const std::string& text) {
     static const std::regex ascTime(R"(,i,\d+/\d+/\d+,\d+:\d\d,)");
     return std::regex_replace(testing::WithoutTimes(text), ascTime, ",i,<time>,");
 }
@@ -218,7 +218,8 @@ TEST(HistoryScan, AHistoryThatCannotBeWrittenLeavesTheScanAsItWas) {
         const auto got = ScanFiles(spoilt);
         for (const char* name : kScanFiles) {
             // The time of writing is the only thing that may differ.
-            EXPECT_EQ(WithoutTimes(got.at(name)), WithoutTimes(expected.at(name))) << name;
+            EXPECT_EQ(WithoutWriteTimes(got.at(name)), WithoutWriteTimes(expected.at(name)))
+                << name;
         }
     }
 }
@@ -255,7 +256,7 @@ TEST(HistoryScan, ALockedHistoryHoldsTheScanUntilItCanBeWritten) {
     const auto expected = ScanFiles(recorded);
     const auto got = ScanFiles(held);
     for (const char* name : kScanFiles)
-        EXPECT_EQ(WithoutTimes(got.at(name)), WithoutTimes(expected.at(name))) << name;
+        EXPECT_EQ(WithoutWriteTimes(got.at(name)), WithoutWriteTimes(expected.at(name))) << name;
     EXPECT_EQ(held.Read("Changes.txt"), recorded.Read("Changes.txt"));
     HistoryStore store;
     ASSERT_TRUE(store.Open(held.File("History.db"))) << store.Error();
@@ -425,7 +426,7 @@ TEST(HistoryScan, HistoryFiguresOnlyWhenAskedFor) {
     const auto expected = ScanFiles(none);
     const auto got = ScanFiles(rich);
     for (const char* name : kScanFiles)
-        EXPECT_EQ(WithoutTimes(got.at(name)), WithoutTimes(expected.at(name))) << name;
+        EXPECT_EQ(WithoutWriteTimes(got.at(name)), WithoutWriteTimes(expected.at(name))) << name;
 
     TempDir shown;
     PrepareOldArchive(shown, 30);

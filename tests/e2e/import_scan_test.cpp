@@ -18,12 +18,15 @@
 #include "analytics/calendar.h"
 #include "platform/number_format.h"
 #include "results/settings.h"
+#include "tests/support/crlf_lines.h"
 #include "tests/support/quoted_process.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillon {
 namespace {
+
+using testing::CountOf;
 
 using testing::Quoted;
 using testing::RunScan;
@@ -33,14 +36,6 @@ using testing::WithoutTimes;
 namespace fs = std::filesystem;
 
 const std::string kExamples = std::string(QUILLON_SOURCE_DIR) + "/docs/examples/";
-
-int CountOf(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++n;
-    }
-    return n;
-}
 
 std::string ReadFile(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");

@@ -10,25 +10,20 @@
 #include "platform/number_format.h"
 #include "scan/scan_driver.h"
 #include "sim/market_sim_archive.h"
+#include "tests/support/crlf_lines.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillon {
 namespace {
 
+using testing::CountOf;
+
 using testing::RunScan;
 using testing::ScanRun;
 using testing::TempDir;
 using testing::WithoutTimes;
 namespace fs = std::filesystem;
-
-int CountOf(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++n;
-    }
-    return n;
-}
 
 class LocalScanTest : public ::testing::Test {
   protected:

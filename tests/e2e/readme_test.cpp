@@ -19,7 +19,7 @@ namespace {
 
 using testing::TempDir;
 
-const std::string kExamples = std::string(QUILLON_SOURCE_DIR) + "/docs/examples/";
+const std::string kReadmeExamples = std::string(QUILLON_SOURCE_DIR) + "/docs/examples/";
 
 unsigned ModeOf(const std::string& path) {
     struct stat status {};
@@ -29,7 +29,7 @@ unsigned ModeOf(const std::string& path) {
 
 TEST(OutputDirectories, AreMadeForTheUserAloneWhereverTheyAreNamed) {
     const std::string import = "'" QUILLON_IMPORT_PATH "' --date 2026-12-08 ";
-    const std::string stocks = " '" + kExamples + "stocks.csv'";
+    const std::string stocks = " '" + kReadmeExamples + "stocks.csv'";
     const std::string archive = "'" QUILLON_MAKE_ARCHIVE_PATH "' ";
     struct Case {
         const char* name;
@@ -76,7 +76,7 @@ TEST(OutputDirectories, AreMadeForTheUserAloneWhereverTheyAreNamed) {
 // A file where the directory should be: exit status 1, the path and the
 // reason told, and nothing written anywhere.
 TEST(OutputDirectories, AFileInTheWayIsToldAndNothingIsWritten) {
-    const std::string stocks = " '" + kExamples + "stocks.csv'";
+    const std::string stocks = " '" + kReadmeExamples + "stocks.csv'";
     const std::string commands[] = {
         "'" QUILLON_IMPORT_PATH "' --date 2026-12-08 --out @/taken" + stocks,
         "'" QUILLON_IMPORT_PATH "' --date 2026-12-08 --out @/taken/sub" + stocks,

@@ -11,18 +11,15 @@
 #include "scan/context.h"
 #include "scan/evaluation.h"
 #include "scan/pass_recorder.h"
+#include "tests/support/no_alarm.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillon {
 namespace {
 
-using testing::TempDir;
+using testing::NoAlarm;
 
-class NoAlarm final : public AlarmControl {
-  public:
-    bool AlarmChecked() const override { return false; }
-    void StartAlarm() override {}
-};
+using testing::TempDir;
 
 class HistoryRecorderTest : public ::testing::Test {
   public:

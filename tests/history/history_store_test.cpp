@@ -48,7 +48,7 @@ std::string OtherConnectionAnswer(const std::string& file, const std::string& sq
     return answer;
 }
 
-struct Recorded {
+struct RecordedRow {
     std::string Symbol;
     HistoryDay Day;
     std::int64_t Pass;
@@ -59,9 +59,9 @@ struct Recorded {
 // and day.
 struct KeyingCase {
     const char* Name;
-    std::vector<Recorded> Writes;
-    std::vector<Recorded> Kept;  // ordered by day, then symbol
-    int SettleAfter = -1;        // writes before every recorded day settles
+    std::vector<RecordedRow> Writes;
+    std::vector<RecordedRow> Kept;  // ordered by day, then symbol
+    int SettleAfter = -1;           // writes before every recorded day settles
 };
 
 TEST(HistoryStoreTest, OneRowPerSymbolAndDay) {
@@ -99,11 +99,11 @@ TEST(HistoryStoreTest, OneRowPerSymbolAndDay) {
             if (static_cast<int>(i) == c.SettleAfter) {
                 ASSERT_TRUE(store.Settle()) << store.Error();
             }
-            const Recorded& w = c.Writes[i];
+            const RecordedRow& w = c.Writes[i];
             ASSERT_TRUE(store.Record(Row(w.Symbol, w.Day, w.Pass, w.Last))) << store.Error();
         }
         ASSERT_TRUE(store.CommitBatch());
-        std::vector<Recorded> kept, bySymbol;
+        std::vector<RecordedRow> kept, bySymbol;
         std::map<std::string, std::vector<double>> sales;
         for (HistoryDay day : store.Days()) {
             for (const HistoryRow& row : store.RowsOfDay(day)) {

@@ -7,10 +7,13 @@
 #include <vector>
 
 #include "scan/scan_parts.h"
+#include "tests/support/crlf_lines.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillon {
 namespace {
+
+using testing::Lines;
 
 using testing::TempDir;
 
@@ -23,13 +26,6 @@ const std::vector<std::string> kIbmSymbols = {"IBMLH", "IBMAH", "IBMLI", "IBMAI"
 
 std::string LineFeedsOnly(std::string text) {
     std::erase(text, '\r');
-    return text;
-}
-
-std::string Lines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\r\n";
     return text;
 }
 

@@ -7,9 +7,12 @@
 
 #include "market/page_scan.h"
 #include "scan/scan_parts.h"
+#include "tests/support/crlf_lines.h"
 
 namespace quillon {
 namespace {
+
+using testing::Lines;
 
 // What the scan driver makes of a received page: ASCII letters upper-cased,
 // then the tags stripped.
@@ -19,13 +22,6 @@ std::string Received(const std::string& page) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
     return StripTags(upper);
-}
-
-std::string Lines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\r\n";
-    return text;
 }
 
 // A stock page as the quote service sends it: status line and headers, then
