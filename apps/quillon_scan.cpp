@@ -8,21 +8,25 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "analytics/filters.h"
 #include "apps/command_line.h"
+#include "fetch/chain_fetcher.h"
 #include "platform/clock.h"
 #include "platform/workdir.h"
 #include "results/archive_date.h"
 #include "results/shell_rules.h"
+#include "results/token_store.h"
 #include "scan/context.h"
 #include "scan/quote_requests.h"
 #include "scan/scan_command.h"
@@ -61,10 +65,29 @@ const char* kUsageStart =
     "  --user-workdir          work in the desktop program's per-user\n"
     "                          directory, $XDG_DATA_HOME/quillon\n"
     "                          (~/.local/share/quillon by default)\n"
-    "  --local                 take the quotes from the local quote archive\n"
-    "                          Quote.txt, and save the choice\n"
-    "  --server                take the quotes from the quote server, and save\n"
-    "                          the choice\n"
+    "  --source SOURCE         where the quotes come from, saved as the choice:\n"
+    "                          server  the quote server\n"
+    "                          local   the local quote archive Quote.txt\n"
+    "                          exchange  the exchange's delayed quotes (no\n"
+    "                                  key; about 15 minutes delayed; for\n"
+    "                                  personal, non-commercial use)\n"
+    "                          tradier  Tradier's market data (an account's\n"
+    "                                  access token; 120 requests a minute)\n"
+    "                          Whole chains are fetched over HTTPS; a pass\n"
+    "                          writes Quote.txt as a server pass does\n"
+    "  --local, --server       the same as --source local, --source server\n"
+    "  --token-file FILE       Tradier's access token: the first line of FILE,\n"
+    "                          or of standard input when FILE is -; without it\n"
+    "                          the environment variable QUILLON_TRADIER_TOKEN\n"
+    "                          gives it. It is kept in Tradier.--- (readable\n"
+    "                          by you alone); a token on the command line is\n"
+    "                          refused\n"
+    "  --ca-file FILE          trust the certificate authority of FILE (PEM)\n"
+    "                          besides the system's, for a mirror or a test\n"
+    "                          server; certificates are always verified\n"
+    "  --connections N         requests in flight at most (1 to 16, default 4)\n"
+    "  --source-url URL        the service's base address instead of its own\n"
+    "                          (https://HOST[:PORT]), a mirror or a test server\n"
     "  --hosts HOST[:PORT][,HOST[:PORT]]\n"
     "                          the delayed-quote host, then the real-time-quote\n"
     "                          host (one named serves both; the port is 80\n"
@@ -100,6 +123,12 @@ const char* kUsageStart =
 // After the --help and --version lines.
 const char* kUsageMiddle =
     "\n"
+    "Figures of each source: the quote server and the local archive give every\n"
+    "figure the filters test. The exchange's delayed quotes give no P/E, market\n"
+    "cap, volatility of the quote, dividend yield or 52-week range; Tradier has\n"
+    "the 52-week range but none of the others. A scan of a service with a\n"
+    "filter on a figure it lacks is refused before it starts.\n"
+    "\n"
     "Filter templates:\n";
 // After the list of the templates.
 const char* kUsageEnd =
@@ -107,12 +136,14 @@ const char* kUsageEnd =
     "Exit status:\n"
     "  0   the pass is done\n"
     "  2   the scan cannot start: the symbol file is missing, empty or\n"
-    "      unreadable, or the working directory cannot be made, entered or\n"
-    "      locked\n"
+    "      unreadable, the working directory cannot be made, entered or\n"
+    "      locked, Tradier has no access token, or a filter tests a figure\n"
+    "      the source does not give\n"
     "  3   no connection to the quote server was made within the first\n"
-    "      time-out (60 seconds) of the run\n"
-    "  4   the quote server refused the user name or password; nothing of\n"
-    "      the refused symbol was written\n"
+    "      time-out (60 seconds) of the run, or the market-data service gave\n"
+    "      no answer (or a certificate that is not trusted) before any symbol\n"
+    "  4   the quote server refused the user name or password, or Tradier the\n"
+    "      access token; nothing of the refused symbol was written\n"
     "  5   gave up: no symbol was finished for --give-up-after minutes\n"
     "  6   a working file could not be written (a full disk, or a directory\n"
     "      that may not be written); the message says what the next run does:\n"
@@ -151,12 +182,12 @@ constexpr std::size_t kMaxCredentialBytes = 4096;
 
 // The first line of `file` without its line end (LF or CR LF); nothing, with
 // `error` set, when it cannot be read or is too long.
-std::optional<std::string> ReadFirstLine(std::FILE* file, std::string& error) {
+std::optional<std::string> ReadFirstLine(std::FILE* file, const char* what, std::string& error) {
     std::string line;
     int c;
     while ((c = std::getc(file)) != EOF && c != '\n') {
         if (line.size() == kMaxCredentialBytes) {
-            error = "the password is longer than 4096 bytes";
+            error = std::string(what) + " is longer than 4096 bytes";
             return std::nullopt;
         }
         line.push_back(static_cast<char>(c));
@@ -169,16 +200,18 @@ std::optional<std::string> ReadFirstLine(std::FILE* file, std::string& error) {
     return line;
 }
 
-// The password of --password-file: the first line of the file, or of
-// standard input for "-". A terminal is asked without echoing what is typed.
-std::optional<std::string> ReadPassword(const std::string& name, std::string& error) {
+// The secret of --password-file or --token-file (`what`: "the password"):
+// the first line of the file, or of standard input for "-". A terminal is
+// asked (`prompt`) without echoing what is typed.
+std::optional<std::string> ReadSecret(const std::string& name, const char* what,
+                                      const char* prompt, std::string& error) {
     if (name != "-") {
         std::FILE* file = std::fopen(name.c_str(), "rb");
         if (file == nullptr) {
             error = "cannot read " + name + ": " + std::strerror(errno);
             return std::nullopt;
         }
-        std::optional<std::string> line = ReadFirstLine(file, error);
+        std::optional<std::string> line = ReadFirstLine(file, what, error);
         std::fclose(file);
         if (!line) error = "cannot read " + name + ": " + error;
         return line;
@@ -189,9 +222,9 @@ std::optional<std::string> ReadPassword(const std::string& name, std::string& er
         termios quiet = saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-        std::fputs("Quote-server password: ", stderr);
+        std::fputs(prompt, stderr);
     }
-    std::optional<std::string> line = ReadFirstLine(stdin, error);
+    std::optional<std::string> line = ReadFirstLine(stdin, what, error);
     if (terminal) {
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
         std::fputs("\n", stderr);
@@ -257,11 +290,48 @@ void InstallTestFaults(PassOutputFiles& outputs) {
 }
 #endif
 
+// The fetch options, for the chain source of a market-data service's scan.
+struct FetchChoices {
+    std::string caFile;
+    int connections = 4;
+    std::string sourceUrl;
+};
+
+constexpr int kMostConnections = 16;
+
+// The files the password and the token are read from.
+struct SecretFiles {
+    std::optional<std::string> passwordFile;
+    std::optional<std::string> tokenFile;
+};
+
+// The chain source the settings' market-data service wants.
+std::unique_ptr<ChainSource> MakeChainSource(const FetchChoices& choices, const Context& context,
+                                             std::string& error) {
+    fetch::ChainFetchSetup setup;
+    setup.service = context.settings.Source() == QuoteSource::Tradier ? fetch::Service::Tradier
+                                                                       : fetch::Service::Exchange;
+    setup.baseUrl = choices.sourceUrl;
+    setup.https.caFile = choices.caFile;
+    setup.https.limits = fetch::DefaultLimits(setup.service, choices.connections);
+    if (context.requestedDate) setup.scanDate = context.requestedDate->Date();
+    if (setup.service == fetch::Service::Tradier) {
+        const std::optional<std::string> token = LoadToken(context.files);
+        if (!token) {
+            error = std::string("no access token: give it with --token-file FILE or ") +
+                    kScanTokenVariable;
+            return nullptr;
+        }
+        setup.https.bearerToken = *token;
+    }
+    return fetch::MakeChainFetcher(std::move(setup));
+}
+
 // Takes the value of the current option into `options`: the exit status of
 // a bad one (said), or nothing. Every setup value is checked here, before
 // anything is written.
-std::optional<int> TakeValue(CommandLine& line, ScanCommand& options,
-                             std::optional<std::string>& passwordFile) {
+std::optional<int> TakeValue(CommandLine& line, ScanCommand& options, FetchChoices& fetch,
+                             SecretFiles& secrets) {
     const std::optional<std::string> given = line.Value();
     if (!given) return line.MissingValue();
     const std::string& value = *given;
@@ -292,19 +362,65 @@ std::optional<int> TakeValue(CommandLine& line, ScanCommand& options,
         if (value.find(':') != std::string::npos || value.size() > kMaxCredentialBytes)
             return line.Usage("--user takes a name without a colon, of at most 4096 bytes");
         options.userName = value;
+    } else if (line.Is("--source")) {
+        const std::optional<QuoteSource> source = QuoteSourceNamed(value);
+        if (!source) {
+            return line.Usage("--source takes server, local, exchange or tradier, not '" + value +
+                              "'");
+        }
+        if (options.source && *options.source != *source)
+            return line.Usage("--source names one source");
+        options.source = source;
+    } else if (line.Is("--ca-file")) {
+        std::FILE* file = std::fopen(value.c_str(), "rb");
+        if (file == nullptr)
+            return line.Usage("--ca-file: cannot read " + value + ": " + std::strerror(errno));
+        std::fclose(file);
+        fetch.caFile = std::filesystem::absolute(value).string();
+    } else if (line.Is("--connections")) {
+        int count = 0;
+        const auto [end, failed] = std::from_chars(value.data(), value.data() + value.size(), count);
+        if (failed != std::errc() || end != value.data() + value.size() || count < 1 ||
+            count > kMostConnections)
+            return line.Usage("--connections takes a number from 1 to 16, not '" + value + "'");
+        fetch.connections = count;
+    } else if (line.Is("--source-url")) {
+        std::string url = value;
+        if (!fetch::CheckBaseUrl(url, error)) return line.Usage("--source-url: " + error);
+        fetch.sourceUrl = url;
+    } else if (line.Is("--token-file")) {
+        secrets.tokenFile = value;
     } else {
-        passwordFile = value;
+        secrets.passwordFile = value;
     }
     return std::nullopt;
 }
 
 // The password of --password-file, or else of the environment: the exit
 // status of one that cannot be read (said), or nothing.
-std::optional<int> TakePassword(const CommandLine& line, const std::optional<std::string>& file,
+std::optional<int> TakePassword(const CommandLine& line, const SecretFiles& secrets,
                                 ScanCommand& options) {
+    if (secrets.tokenFile || std::getenv(kScanTokenVariable) != nullptr) {
+        std::string error;
+        std::optional<std::string> token;
+        if (secrets.tokenFile) {
+            token = ReadSecret(*secrets.tokenFile, "the token", "Tradier access token: ", error);
+            if (!token) return line.Usage("--token-file: " + error);
+        } else if (*std::getenv(kScanTokenVariable) != '\0') {
+            token = std::getenv(kScanTokenVariable);
+        }
+        // The token itself is never repeated.
+        if (token && !TokenCanBeKept(*token)) {
+            return line.Usage(std::string(secrets.tokenFile ? "--token-file" : kScanTokenVariable) +
+                              ": the token must be one word of printable characters, of at "
+                              "most 4096 bytes");
+        }
+        options.token = token;
+    }
+    const std::optional<std::string>& file = secrets.passwordFile;
     if (file) {
         std::string error;
-        options.password = ReadPassword(*file, error);
+        options.password = ReadSecret(*file, "the password", "Quote-server password: ", error);
         if (!options.password) return line.Usage("--password-file: " + error);
     } else if (const char* fromEnvironment = std::getenv(kScanPasswordVariable);
                fromEnvironment != nullptr && *fromEnvironment != '\0') {
@@ -318,10 +434,17 @@ std::optional<int> TakePassword(const CommandLine& line, const std::optional<std
 
 // Reads the arguments into `options`: nothing to go on, otherwise the exit
 // status (the message said).
-std::optional<int> ParseArguments(CommandLine& line, ScanCommand& options) {
-    std::optional<std::string> passwordFile;
+std::optional<int> ParseArguments(CommandLine& line, ScanCommand& options, FetchChoices& fetch) {
+    SecretFiles secrets;
     while (line.Next()) {
         const std::string_view arg = line.Arg();
+        if (arg == "--token" || arg.starts_with("--token=")) {
+            return line.Usage(std::string("a token on the command line is refused: other users "
+                                          "can read a program's command line (ps, /proc). Give "
+                                          "it with --token-file FILE, with --token-file - on "
+                                          "standard input, or in the environment variable ") +
+                              kScanTokenVariable + ".");
+        }
         if (arg == "--password" || arg.starts_with("--password=")) {
             // The password itself is never repeated.
             return line.Usage(std::string("a password on the command line is refused: other "
@@ -334,21 +457,23 @@ std::optional<int> ParseArguments(CommandLine& line, ScanCommand& options) {
         if (line.Is("--wait") || line.Is("--realtime")) {
             (line.Is("--wait") ? options.wait : options.realtime) = true;
         } else if (line.Is("--local") || line.Is("--server")) {
-            const bool wantLocal = line.Is("--local");
-            if (options.local && *options.local != wantLocal)
-                return line.Usage("--local and --server exclude each other");
-            options.local = wantLocal;
+            const QuoteSource wanted = line.Is("--local") ? QuoteSource::Local : QuoteSource::Server;
+            if (options.source && *options.source != wanted)
+                return line.Usage("--local, --server and --source name one source");
+            options.source = wanted;
         } else if (line.Is("--give-up-after") || line.Is("--date") || line.Is("--hosts") ||
                    line.Is("--symbol-file") || line.Is("--template") || line.Is("--user") ||
-                   line.Is("--password-file")) {
-            if (const std::optional<int> status = TakeValue(line, options, passwordFile))
+                   line.Is("--password-file") || line.Is("--source") || line.Is("--ca-file") ||
+                   line.Is("--connections") || line.Is("--source-url") ||
+                   line.Is("--token-file")) {
+            if (const std::optional<int> status = TakeValue(line, options, fetch, secrets))
                 return status;
         } else {
             return line.Usage("unknown argument '" + std::string(arg) + "'");
         }
     }
     if (const std::optional<int> status = line.End()) return status;
-    return TakePassword(line, passwordFile, options);
+    return TakePassword(line, secrets, options);
 }
 
 }  // namespace
@@ -357,7 +482,8 @@ int main(int argc, char** argv) {
     CommandLine line("quillon-scan", argc, argv, UsageText());
     line.TakeWorkdir();
     ScanCommand options;
-    if (const std::optional<int> status = ParseArguments(line, options)) return *status;
+    FetchChoices fetch;
+    if (const std::optional<int> status = ParseArguments(line, options, fetch)) return *status;
     if (!line.Workdir().empty()) {
         const std::string error = EnterWorkingDirectory(line.Workdir());
         if (!error.empty()) return line.Fail(error, kExitCannotStart);
@@ -366,6 +492,9 @@ int main(int argc, char** argv) {
     HeadlessRun run;
     run.Realtime = options.realtime;
     run.GiveUpMinutes = options.giveUpMinutes;
+    run.MakeChainSource = [&fetch](const Context& context, std::string& error) {
+        return MakeChainSource(fetch, context, error);
+    };
 #ifdef QUILLON_TEST_FAULTS
     run.BeforeStart = [](Context& scan) { InstallTestFaults(scan.outputs); };
 #endif

@@ -2,8 +2,9 @@
 
 namespace quillon::fetch {
 
-ChainPlacement FillQuoteFromChain(const FetchedChain& chain, QuoteState& quote) {
-    import::ImportBook book(chain.time.Date());
+ChainPlacement FillQuoteFromChain(const FetchedChain& chain, QuoteState& quote,
+                                  const CivilDay& date, float rate) {
+    import::ImportBook book(date);
     book.AddStock(chain.stock);
     book.FinishStocks();
     ChainPlacement placement;
@@ -16,6 +17,7 @@ ChainPlacement FillQuoteFromChain(const FetchedChain& chain, QuoteState& quote) 
         }
     }
     book.FillQuoteState(book.Stocks().front(), quote);
+    placement.iv30 = book.WholeChainIv30(book.Stocks().front(), rate);
     return placement;
 }
 

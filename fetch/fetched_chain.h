@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "analytics/iv_history.h"
 #include "ingest/import_book.h"
 #include "ingest/import_rows.h"
 #include "market/quote.h"
@@ -36,12 +37,19 @@ struct FetchedQuote {
 struct ChainPlacement {
     int kept = 0;
     std::array<int, static_cast<int>(import::LeftOut::Count)> leftOut{};
+    Iv30Result iv30;  // of the whole chain, as the importer takes it
 };
 
 // Fills the quote state as the quote and option pages do: the stock's
 // figures (0 where the service has none, the P/E not available), and the
-// options the scan looks for on the calendar of the data's own date.
-ChainPlacement FillQuoteFromChain(const FetchedChain& chain, QuoteState& quote);
+// options the scan looks for on the calendar of `date` (the data's own date
+// unless a scan date is given), with IV30 of the whole chain at interest
+// rate `rate`.
+ChainPlacement FillQuoteFromChain(const FetchedChain& chain, QuoteState& quote,
+                                  const CivilDay& date, float rate);
+inline ChainPlacement FillQuoteFromChain(const FetchedChain& chain, QuoteState& quote) {
+    return FillQuoteFromChain(chain, quote, chain.time.Date(), 0.05f);
+}
 
 // The expirations of a list that the scan of `date` keeps options of (the
 // calendar's months), for a service that answers one expiration a request.

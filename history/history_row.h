@@ -64,7 +64,7 @@ struct HistoryPass {
     HistoryDay AsOf = 0;
     std::string Started;  // ISO 8601 local time, "2026-12-09T04:40:00"
     std::string Ended;    // empty while unfinished
-    std::string Source;   // "server", "local", "import"
+    std::string Source;   // "server", "local", "exchange", "tradier", "import"
     std::string Filters;  // the filter values, one text (as the settings file keeps them)
     int Symbols = 0;      // symbols finished
     int Saved = 0;

@@ -1,5 +1,6 @@
 #include "results/settings.h"
 
+#include <array>
 #include <cfloat>
 #include <charconv>
 #include <chrono>
@@ -18,8 +19,8 @@ namespace {
 
 // The lines every settings file has; the history lines follow them.
 constexpr std::size_t kSettingsLineCount = 26;
-// The history filters, the window and the figures switch.
-constexpr std::size_t kHistoryLineCount = kHistoryFilterCount + 2;
+// The history filters, the window, the figures switch and the fetched source.
+constexpr std::size_t kHistoryLineCount = kHistoryFilterCount + 3;
 constexpr std::size_t kReadLineCount = kSettingsLineCount + kHistoryLineCount;
 // Bytes kept of one settings line; the rest of a longer line is skipped, so a
 // damaged file cannot make memory grow without bound.
@@ -40,10 +41,11 @@ enum SettingsLine : std::size_t {
     kLocalFileLine,
     kFirstHistoryFilterLine,
     kWindowWeeksLine = kFirstHistoryFilterLine + kHistoryFilterCount,
-    kShowFiguresLine
+    kShowFiguresLine,
+    kFetchSourceLine
 };
 static_assert(kLocalFileLine + 1 == kSettingsLineCount);
-static_assert(kShowFiguresLine + 1 == kReadLineCount);
+static_assert(kFetchSourceLine + 1 == kReadLineCount);
 
 // ---- writing ----------------------------------------------------------------
 
@@ -205,6 +207,10 @@ class SettingsLoader {
         int figures = 0;
         if (!Integer(kShowFiguresLine, figures)) figures = 0;
         h.ShowFigures = figures != 0;
+        int source = 0;
+        if (!Integer(kFetchSourceLine, source)) source = 0;
+        settings_.FetchSource = source;
+        if (!settings_.Fetched()) settings_.FetchSource = 0;
     }
 
     // A line is missing when the file ended before it; it is absent (and the
@@ -280,6 +286,7 @@ WorkingFileNames WorkingFileNames::In(const std::string& directory) {
     names.QuoteDateFile = prefix + kArchiveDateFile;
     names.QuoteDateBackup = prefix + "QuoteDate.bak";
     names.AboutFile = prefix + "About.txt";
+    names.TokenFile = prefix + kTokenFile;
     return names;
 }
 
@@ -289,8 +296,31 @@ void SetDefaultServer(Settings& settings) {
     settings.Password = kDefaultPassword;
 }
 
+namespace {
+constexpr std::array<const char*, kQuoteSources> kSourceNames{"server", "local", "exchange",
+                                                               "tradier"};
+constexpr std::array<const char*, kQuoteSources> kSourceTitles{
+    "the quote server", "the local quote archive", "the exchange's delayed quotes", "Tradier"};
+}  // namespace
+
+const char* QuoteSourceName(QuoteSource source) {
+    return kSourceNames[static_cast<std::size_t>(source)];
+}
+
+const char* QuoteSourceTitle(QuoteSource source) {
+    return kSourceTitles[static_cast<std::size_t>(source)];
+}
+
+std::optional<QuoteSource> QuoteSourceNamed(std::string_view name) {
+    for (std::size_t i = 0; i < kSourceNames.size(); ++i) {
+        if (name == kSourceNames[i]) return static_cast<QuoteSource>(i);
+    }
+    return std::nullopt;
+}
+
 void SetDefaultSettings(Settings& settings) {
     settings.QuotesFromLocalFile = 0;
+    settings.FetchSource = 0;
     SetDefaultServer(settings);
     settings.InterestRate = kDefaultInterestRate;
     SetDefaultFilters(settings.Filters);
@@ -309,11 +339,12 @@ std::string SettingsFileText(const Settings& settings) {
     line(settings.SymbolFileName);
     line(std::to_string(settings.QuotesFromLocalFile));
     const HistorySettings& h = settings.History;
-    if (h.IsDefault()) return text;
+    if (h.IsDefault() && !settings.Fetched()) return text;
     for (const HistoryFilter& filter : kHistoryFilters)
         line(HistoryFilterText(h.*filter.Value));
     line(std::to_string(SaneWindowWeeks(h.WindowWeeks)));
     line(h.ShowFigures ? "1" : "0");
+    if (settings.Fetched()) line(std::to_string(settings.FetchSource));
     return text;
 }
 

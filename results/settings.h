@@ -94,6 +94,16 @@ inline int SaneWindowWeeks(int weeks) {
     return weeks == 13 || weeks == 26 ? weeks : 52;
 }
 
+// Where the scan takes its quotes from: the quote server, the local quote
+// archive, or a market-data service it fetches whole chains from.
+enum class QuoteSource { Server, Local, Exchange, Tradier };
+inline constexpr int kQuoteSources = 4;
+// "server", "local", "exchange", "tradier": the names quillon-scan's --source takes.
+const char* QuoteSourceName(QuoteSource source);
+std::optional<QuoteSource> QuoteSourceNamed(std::string_view name);
+// The service in words, for messages: "the exchange's delayed quotes", "Tradier".
+const char* QuoteSourceTitle(QuoteSource source);
+
 struct Settings {
     std::string UserName = kDefaultUserName;
     std::string Password = kDefaultPassword;
@@ -103,8 +113,27 @@ struct Settings {
     std::string SymbolFileName;                 // full path
     int QuotesFromLocalFile = 0;                // any value other than 0: the local quote file
     HistorySettings History;                    // IV rank and percentile filters
+    // A service the chains are fetched from (2 the exchange, 3 Tradier), kept
+    // on the line after the history lines; any other value leaves the source
+    // to QuotesFromLocalFile. A build that reads only the 26 lines sees a
+    // fetched source as the quote server.
+    int FetchSource = 0;
 
-    bool LocalMode() const { return QuotesFromLocalFile != 0; }
+    bool LocalMode() const { return QuotesFromLocalFile != 0 && !Fetched(); }
+    bool Fetched() const {
+        return FetchSource == static_cast<int>(QuoteSource::Exchange) ||
+               FetchSource == static_cast<int>(QuoteSource::Tradier);
+    }
+    QuoteSource Source() const {
+        if (Fetched()) return static_cast<QuoteSource>(FetchSource);
+        return QuotesFromLocalFile != 0 ? QuoteSource::Local : QuoteSource::Server;
+    }
+    void SetSource(QuoteSource source) {
+        QuotesFromLocalFile = source == QuoteSource::Local ? 1 : 0;
+        FetchSource = source == QuoteSource::Exchange || source == QuoteSource::Tradier
+                          ? static_cast<int>(source)
+                          : 0;
+    }
 };
 
 // Values set at start-up and never stored.
@@ -114,6 +143,9 @@ struct RunTimeValues {
     bool SymbolsLoaded = false;
     bool RestartPending = false;
 };
+
+// The Tradier access token's store in the working directory, owner-only.
+inline constexpr const char* kTokenFile = "Tradier.---";
 
 // Full names of the working files, built by InitWorkingFiles.
 struct WorkingFileNames {
@@ -137,6 +169,7 @@ struct WorkingFileNames {
     std::string QuoteDateFile;      // QuoteDate.txt: the date Quote.txt's quotes are of
     std::string QuoteDateBackup;    // QuoteDate.bak: the date of Quote.bak
     std::string AboutFile;          // About.txt
+    std::string TokenFile;          // Tradier.---
 
     // All names in `directory` (no trailing "/").
     static WorkingFileNames In(const std::string& directory);

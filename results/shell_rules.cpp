@@ -66,9 +66,10 @@ void EditSymbolFile(const Settings& settings, RunTimeValues& runtime, const Work
     ForgetSymbolPosition(runtime, files);
 }
 
-void SelectDataSource(bool local, bool hadMark, Settings& settings, RunTimeValues& runtime,
-                      const WorkingFileNames& files, MessageService& messages) {
-    settings.QuotesFromLocalFile = local ? 1 : 0;
+void SelectDataSource(QuoteSource source, bool hadMark, Settings& settings,
+                      RunTimeValues& runtime, const WorkingFileNames& files,
+                      MessageService& messages) {
+    settings.SetSource(source);
     if (!hadMark) {
         runtime.RestartPending = true;
         DeleteFileQuietly(files.ProgressFile);

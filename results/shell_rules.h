@@ -55,11 +55,11 @@ void ApplySymbolFileChoice(const std::optional<std::string>& chosen, Settings& s
 void EditSymbolFile(const Settings& settings, RunTimeValues& runtime, const WorkingFileNames& files,
                     ProgramLauncher& launcher);
 
-// The two data-source commands. `hadMark` is whether the chosen command
+// The data-source commands. `hadMark` is whether the chosen command
 // carried the check mark before: choosing another source forces a new pass,
 // choosing the same one only saves the settings. A failed save is told
 // through `messages`.
-void SelectDataSource(bool local, bool hadMark, Settings& settings, RunTimeValues& runtime,
+void SelectDataSource(QuoteSource source, bool hadMark, Settings& settings, RunTimeValues& runtime,
                       const WorkingFileNames& files, MessageService& messages);
 
 // The filter template `text` names: its place in the filter dialog's list

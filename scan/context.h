@@ -21,6 +21,8 @@
 
 namespace quillon {
 
+class ChainSource;
+
 // The scan state shared with the evaluation and the report.
 struct ScanCounters {
     int SymbolIndex = 0;   // position of the symbol being processed, then of the next
@@ -45,6 +47,10 @@ struct ScanAdvice {
     std::string LoginRefusedStatus = "Login refused: see Setup, Quotes Server";
     // How the scan goes on once a file can be written again: "press Go".
     std::string GoOn = "press Go";
+    // After a market-data service refused the access token.
+    std::string CheckToken = "Give a valid token in Setup, Quotes Source, then press Go.";
+    // After a market-data service gave no answer.
+    std::string GoOnLater = "Check the network connection, then press Go.";
 };
 
 // What the IV rank and IV percentile filters and the report's history line
@@ -107,8 +113,15 @@ struct Context {
     std::optional<DateTime> requestedDate;
     // The date the opened scan runs as of when not the clock's: the requested
     // date, or in local mode the date recorded with Quote.txt. The scan driver
-    // sets it each time the scan window is activated.
+    // sets it each time the scan window is activated. A scan of a
+    // market-data service runs as of its data's date.
     std::optional<DateTime> asOfDate;
+    // The time of the data a market-data service gave (US Eastern), which the
+    // pass history records as the pass's time; nothing for other sources.
+    std::optional<DateTime> dataTime;
+    // Where a market-data service's chains come from; set by the program for
+    // a scan of such a service.
+    ChainSource* chains = nullptr;
     ScanAdvice advice;
     IvHistoryCache ivHistory;
     // The outcome of the last evaluated symbol with stock data.

@@ -133,8 +133,20 @@ class HeadlessScan {
         BindSocketEvents(sockets_, driver_);
     }
 
+    ~HeadlessScan() { context_.chains = nullptr; }
+
     int Run() {
         if (run_.BeforeStart) run_.BeforeStart(context_);
+        if (context_.settings.Fetched()) {
+            std::string error = "this program cannot fetch chains";
+            if (run_.MakeChainSource) chains_ = run_.MakeChainSource(context_, error);
+            if (!chains_) {
+                std::fprintf(stderr, "quillon-scan: %s: %s\n",
+                             QuoteSourceTitle(context_.settings.Source()), error.c_str());
+                return kExitCannotStart;
+            }
+            context_.chains = chains_.get();
+        }
         Open();
         nextTick_ = Stopwatch::now() + kTick;
         finished_ = driver_.SymbolsFinished();
@@ -182,9 +194,11 @@ class HeadlessScan {
     std::optional<int> Stopped() {
         if (!driver_.Running() && driver_.LastStop() != ScanStop::None) {
             // The message went to stderr; the resume point is where it was.
-            return Close(
-                driver_.LastStop() == ScanStop::LoginRefused ? kExitLoginRefused : kExitWriteFailed,
-                true);
+            const ScanStop stop = driver_.LastStop();
+            return Close(stop == ScanStop::LoginRefused  ? kExitLoginRefused
+                         : stop == ScanStop::Unreachable ? kExitUnreachable
+                                                         : kExitWriteFailed,
+                         true);
         }
         const double minutes = run_.GiveUpMinutes;
         if (driver_.SymbolsFinished() != finished_) {
@@ -227,6 +241,15 @@ class HeadlessScan {
                 network_.RunOnce(std::chrono::ceil<std::chrono::milliseconds>(nextTick_ - now));
             }
             nextTick_ += kTick;
+        } else if (driver_.ScanState() == AwaitChain) {
+            // A chain that comes is taken at once; the source is asked again
+            // at least every tick.
+            if (const auto now = Stopwatch::now(); now < nextTick_) {
+                context_.chains->Wait(std::chrono::ceil<std::chrono::milliseconds>(nextTick_ - now));
+            }
+            if (const auto now = Stopwatch::now(); now >= nextTick_) {
+                nextTick_ = NextStepDue(nextTick_, now, kTick);
+            }
         } else if (driver_.AwaitingNetwork()) {
             // Wait for the network until the next tick; work that an event
             // makes ready is stepped at once, and a tick without one counts
@@ -269,6 +292,7 @@ class HeadlessScan {
 
     Context& context_;
     const HeadlessRun& run_;
+    std::unique_ptr<ChainSource> chains_;
     const bool terminal_;
     ConsoleView view_;
     PollLoop network_;

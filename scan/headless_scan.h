@@ -6,8 +6,11 @@
 // list. The program around it reads the options and sets up the context.
 
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "platform/exit_status.h"
+#include "scan/chain_source.h"
 #include "scan/context.h"
 
 namespace quillon {
@@ -29,6 +32,11 @@ struct HeadlessRun {
     // Called once the scan's parts are made, before the scan opens (the
     // test build's fault points).
     std::function<void(Context&)> BeforeStart;
+    // Makes the chain source of a scan of a market-data service (the
+    // settings say which); nothing, with `error` in words, when it cannot be
+    // made (no access token). Without it such a scan cannot start.
+    std::function<std::unique_ptr<ChainSource>(const Context&, std::string& error)>
+        MakeChainSource;
 };
 
 // Runs the pass in `context` (its settings and working files set up) until

@@ -141,8 +141,9 @@ class HistoryRecorder final : public PassRecorder {
         day_ = DayOf(ScanNow(context));
         plan_ = HistoryPass{};
         plan_.AsOf = day_;
-        plan_.Started = IsoTime(context.clock.Now());
-        plan_.Source = context.settings.LocalMode() ? "local" : "server";
+        // A fetched pass is recorded at its data's time, not the clock's.
+        plan_.Started = IsoTime(context.dataTime ? *context.dataTime : context.clock.Now());
+        plan_.Source = QuoteSourceName(context.settings.Source());
         plan_.Filters = FilterText(context.settings);
         resumedAt_ = context.counters.SymbolIndex;
         passOpen_ = true;

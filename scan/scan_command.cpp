@@ -9,6 +9,8 @@
 #include "platform/services.h"
 #include "results/settings_save.h"
 #include "results/shell_rules.h"
+#include "results/source_figures.h"
+#include "results/token_store.h"
 #include "scan/context.h"
 
 namespace quillon {
@@ -31,10 +33,18 @@ bool ApplySetup(const ScanCommand& options, Context& context) {
             return false;
         }
     }
-    if (options.local) {
+    if (options.token) {
+        errno = 0;
+        if (!SaveToken(files, *options.token)) {
+            std::fprintf(stderr, "quillon-scan: cannot write %s: %s\n", files.TokenFile.c_str(),
+                         std::strerror(errno != 0 ? errno : EIO));
+            return false;
+        }
+    }
+    if (options.source) {
         // As the Setup menu's command: another source than the settings file's
         // starts a new pass.
-        SelectDataSource(*options.local, settings.LocalMode() == *options.local, settings,
+        SelectDataSource(*options.source, settings.Source() == *options.source, settings,
                          context.runtime, files, context.messages);
     }
     if (options.symbolFile) {
@@ -68,6 +78,10 @@ ScanAdvice RunnerAdvice() {
                         kScanPasswordVariable + "), then run quillon-scan again.";
     advice.LoginRefusedStatus = "Login refused: see --user and --password-file";
     advice.GoOn = "run quillon-scan again";
+    advice.CheckToken = std::string("Give a valid one with --token-file FILE (or ") +
+                        kScanTokenVariable + "), then run quillon-scan again.";
+    advice.GoOnLater = "Check the network connection and --source-url, then run quillon-scan "
+                       "again.";
     return advice;
 }
 
@@ -97,9 +111,9 @@ int RunScanCommand(ScanCommand options, const HeadlessRun& run) {
     // yet has quotes in Quote.txt and no settings: its first run scans them
     // rather than wait for a quote server.
     const WorkingFileNames names = WorkingFileNames::In(directory);
-    if (!options.local && QueryFileSize(names.SettingsFile) <= 0 &&
+    if (!options.source && QueryFileSize(names.SettingsFile) <= 0 &&
         QueryFileSize(names.QuoteFile) > 0) {
-        options.local = true;
+        options.source = QuoteSource::Local;
         std::fprintf(stderr,
                      "quillon-scan: a new working directory with a quote archive: the quotes "
                      "come from %s (saved in the settings; --server takes them from the quote "
@@ -115,6 +129,12 @@ int RunScanCommand(ScanCommand options, const HeadlessRun& run) {
     InitWorkingFiles(context.settings, context.runtime, context.files);
     if (!ApplySetup(options, context)) return kExitCannotStart;
     context.requestedDate = options.date;
+    const std::string refusal =
+        SourceFilterRefusal(context.settings.Filters.Values, context.settings.Source());
+    if (!refusal.empty()) {
+        std::fprintf(stderr, "quillon-scan: %s\n", refusal.c_str());
+        return kExitCannotStart;
+    }
 
     return RunHeadlessScan(context, run);
 }

@@ -15,6 +15,8 @@ namespace quillon {
 
 // The environment variable that may hold the quote-server password.
 inline constexpr const char* kScanPasswordVariable = "QUILLON_PASSWORD";
+// The environment variable that may hold Tradier's access token.
+inline constexpr const char* kScanTokenVariable = "QUILLON_TRADIER_TOKEN";
 
 // What quillon-scan's command line asks of the run; the program checks the
 // setup options, and they are applied once the working directory is the
@@ -23,13 +25,14 @@ struct ScanCommand {
     bool realtime = false;
     bool wait = false;
     double giveUpMinutes = 30;  // 0: wait for ever
-    std::optional<bool> local;
+    std::optional<QuoteSource> source;  // --source, --local, --server
     std::optional<DateTime> date;
     std::optional<QuoteHosts> hosts;
     std::optional<std::string> symbolFile;  // a full path
     std::optional<FilterTemplate> filterTemplate;
     std::optional<std::string> userName;
     std::optional<std::string> password;
+    std::optional<std::string> token;  // a market-data service's access token
 };
 
 // Runs the pass in the current directory; the exit status (kExitDone, or one

@@ -106,6 +106,7 @@ void ScanDriver::FormActivate() {
 
     ChooseScanDate();
     context_.ivHistory.ChainIv30.clear();
+    context_.dataTime.reset();
 
     if (!settings.LocalMode()) {
         view_.SetEnabled(ScanControl::CkRepeat, true);
@@ -312,6 +313,9 @@ void ScanDriver::ScanStep() {
         case EvaluateLocal:
             DoEvaluateLocal();
             break;
+        case AwaitChain:
+            DoAwaitChain();
+            break;
         case Connected:  // waits for the socket to take the request
         case kNoState:   // never the current state once the window is open
             break;
@@ -319,7 +323,8 @@ void ScanDriver::ScanStep() {
 }
 
 bool ScanDriver::AwaitingNetwork() const {
-    return ScanState_ == Connecting || ScanState_ == Connected || ScanState_ == AwaitReply;
+    return ScanState_ == Connecting || ScanState_ == Connected || ScanState_ == AwaitReply ||
+           ScanState_ == AwaitChain;
 }
 
 void ScanDriver::ShowMessageAndClose(const std::string& text) {
@@ -379,6 +384,12 @@ void ScanDriver::DoReadSymbols() {
         view_.SetStatusText(0, "");
     }
 
+    if (context_.settings.Fetched() && context_.chains == nullptr) {
+        ShowMessageAndClose(std::string("The quotes are set to come from ") +
+                            QuoteSourceTitle(context_.settings.Source()) +
+                            ", which this scan cannot reach.");
+        return;
+    }
     counters.SymbolCount = static_cast<int>(SymbolList_.size());
     socket_.SetServer(ServerHost_, ServerPort_);
     ScanState_ = NextSymbol;
@@ -422,11 +433,9 @@ void ScanDriver::DoNextSymbol() {
         RecorderPassOpen_ = false;
         PassSaves_ = 0;
     }
-    if (!RecorderPassOpen_ && Recorder_) {
-        Recorder_->PassStarted(context_);
-        CheckHistory();
-    }
-    RecorderPassOpen_ = true;
+    // A fetched pass opens its history row with its first answer, which
+    // gives the data's date.
+    if (!context_.settings.Fetched()) OpenRecorderPass();
     RetryPending_ = false;
     RequestSent_ = false;
     ReplyBytes_ = 0;
@@ -434,6 +443,10 @@ void ScanDriver::DoNextSymbol() {
 
     if (context_.settings.LocalMode()) {
         ScanState_ = ReadLocal;
+        return;
+    }
+    if (context_.settings.Fetched()) {
+        StartFetch();
         return;
     }
     view_.SetStatusText(0, "Connecting to " + ServerAddress());

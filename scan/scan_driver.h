@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "scan/chain_source.h"
 #include "scan/context.h"
 #include "scan/quote_requests.h"
 #include "scan/quote_socket.h"
@@ -31,6 +32,8 @@ enum ScanState : std::uint8_t {
     ProcessReply = 7,
     ReadLocal = 8,
     EvaluateLocal = 9,
+    // A market-data service's scan: the symbol's whole chain is awaited.
+    AwaitChain = 10,
 };
 
 inline constexpr int kTimeoutTicks = 1091;  // 60.0 s of 55 ms ticks
@@ -93,6 +96,9 @@ enum class ScanStop {
     // symbol among answered ones only lists that symbol in BadSym.txt).
     LoginRefused,
     WriteFailed,  // a working file could not be written
+    // A market-data service gave no answer before any symbol of this run was
+    // answered.
+    Unreachable,
 };
 
 class ScanDriver final : public AlarmControl {
@@ -181,6 +187,14 @@ class ScanDriver final : public AlarmControl {
     void ForgetStripping();
     void DoReadLocal();
     void DoEvaluateLocal();
+    // A market-data service's scan: the symbol's chain asked for, then
+    // taken when it is there.
+    void StartFetch();
+    void DoAwaitChain();
+    void FetchedSymbol(const ChainOutcome& outcome);
+    void FetchFailed(const ChainOutcome& outcome);
+    // The history's pass row opened for the symbols now being finished.
+    void OpenRecorderPass();
     // True when the symbol's output was written (the end of the pass may
     // still have failed).
     bool EndOfSymbol(bool quoted = true);

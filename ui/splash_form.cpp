@@ -354,13 +354,13 @@ void TSplashForm::OpenHelp(int context) {
 }
 
 void TSplashForm::GetQuotesFromQuoteServer1Click(bool checked) {
-    SelectDataSource(false, !checked, context_.settings, context_.runtime, context_.files,
+    SelectDataSource(QuoteSource::Server, !checked, context_.settings, context_.runtime, context_.files,
                      context_.messages);
     ShowDataSourceMarks();
 }
 
 void TSplashForm::GetQuotesFromLocalFileQuotestxt1Click(bool checked) {
-    SelectDataSource(true, !checked, context_.settings, context_.runtime, context_.files,
+    SelectDataSource(QuoteSource::Local, !checked, context_.settings, context_.runtime, context_.files,
                      context_.messages);
     ShowDataSourceMarks();
 }
