@@ -73,7 +73,7 @@ std::string SourceFilterRefusal(const FilterValues& filters, QuoteSource source)
            (refused.size() == 1 ? " tests a figure that " : " test figures that ") +
            QuoteSourceTitle(source) + (source == QuoteSource::Tradier ? " does" : " do") +
            " not give (" + missing +
-           "), so every stock would fail it. Clear " + (refused.size() == 1 ? "it" : "them") +
+           "), so every stock would fail " + (refused.size() == 1 ? "it. Clear it" : "them. Clear them") +
            " or choose another quote source.";
 }
 

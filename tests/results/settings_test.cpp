@@ -322,6 +322,53 @@ TEST(SettingsHistory, DamagedOrForeignLinesAfterTheTwentySix) {
     }
 }
 
+// A fetched source goes on a line of its own after the history lines (which
+// are then written too); the server and the local archive keep today's 26
+// lines, and a build that reads only those sees a fetched source as the
+// quote server.
+TEST(SettingsSource, AFetchedSourceFollowsTheHistoryLines) {
+    const std::vector<std::string> history = {"NA", "NA", "NA", "NA", "52", "0"};
+    const struct Case {
+        QuoteSource source;
+        const char* localLine;
+        const char* sourceLine;  // none: no lines after the 26
+    } cases[] = {
+        {QuoteSource::Server, "0", nullptr},
+        {QuoteSource::Local, "1", nullptr},
+        {QuoteSource::Exchange, "0", "2"},
+        {QuoteSource::Tradier, "0", "3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QuoteSourceName(c.source));
+        Settings written;
+        SetDefaultSettings(written);
+        written.SymbolFileName = "/d/Symbols.sym";
+        written.SetSource(c.source);
+        std::vector<std::string> expected = DefaultLines("/d");
+        expected.back() = c.localLine;
+        if (c.sourceLine != nullptr) {
+            expected.insert(expected.end(), history.begin(), history.end());
+            expected.push_back(c.sourceLine);
+        }
+        const std::string text = SettingsFileText(written);
+        EXPECT_EQ(SplitCrlf(text), expected);
+        Settings loaded = Unusual();
+        ASSERT_TRUE(LoadSettingsText(loaded, text));
+        EXPECT_EQ(loaded.Source(), c.source);
+        EXPECT_EQ(loaded.LocalMode(), c.source == QuoteSource::Local);
+        // Another number on the line leaves the choice to the 26th line.
+        for (const char* other : {"1", "9", "x"}) {
+            std::vector<std::string> lines = expected;
+            lines.resize(26);
+            lines.insert(lines.end(), history.begin(), history.end());
+            lines.push_back(other);
+            ASSERT_TRUE(LoadSettingsText(loaded, Crlf(lines)));
+            EXPECT_EQ(loaded.Source(), c.source == QuoteSource::Local ? QuoteSource::Local
+                                                                      : QuoteSource::Server);
+        }
+    }
+}
+
 TEST_F(SettingsFiles, HistorySettingsRoundTripThroughTheFile) {
     Settings s = Unusual();
     s.History.MinIvRank = FilterValue::Number(30);
