@@ -290,12 +290,7 @@ void InstallTestFaults(PassOutputFiles& outputs) {
 }
 #endif
 
-// The fetch options, for the chain source of a market-data service's scan.
-struct FetchChoices {
-    std::string caFile;
-    int connections = 4;
-    std::string sourceUrl;
-};
+using fetch::FetchChoices;
 
 constexpr int kMostConnections = 16;
 
@@ -304,28 +299,6 @@ struct SecretFiles {
     std::optional<std::string> passwordFile;
     std::optional<std::string> tokenFile;
 };
-
-// The chain source the settings' market-data service wants.
-std::unique_ptr<ChainSource> MakeChainSource(const FetchChoices& choices, const Context& context,
-                                             std::string& error) {
-    fetch::ChainFetchSetup setup;
-    setup.service = context.settings.Source() == QuoteSource::Tradier ? fetch::Service::Tradier
-                                                                       : fetch::Service::Exchange;
-    setup.baseUrl = choices.sourceUrl;
-    setup.https.caFile = choices.caFile;
-    setup.https.limits = fetch::DefaultLimits(setup.service, choices.connections);
-    if (context.requestedDate) setup.scanDate = context.requestedDate->Date();
-    if (setup.service == fetch::Service::Tradier) {
-        const std::optional<std::string> token = LoadToken(context.files);
-        if (!token) {
-            error = std::string("no access token: give it with --token-file FILE or ") +
-                    kScanTokenVariable;
-            return nullptr;
-        }
-        setup.https.bearerToken = *token;
-    }
-    return fetch::MakeChainFetcher(std::move(setup));
-}
 
 // Takes the value of the current option into `options`: the exit status of
 // a bad one (said), or nothing. Every setup value is checked here, before
@@ -493,7 +466,7 @@ int main(int argc, char** argv) {
     run.Realtime = options.realtime;
     run.GiveUpMinutes = options.giveUpMinutes;
     run.MakeChainSource = [&fetch](const Context& context, std::string& error) {
-        return MakeChainSource(fetch, context, error);
+        return fetch::ChainSourceFor(context, fetch, error);
     };
 #ifdef QUILLON_TEST_FAULTS
     run.BeforeStart = [](Context& scan) { InstallTestFaults(scan.outputs); };

@@ -10,6 +10,7 @@
 #include "fetch/fetched_chain.h"
 #include "fetch/tradier_reply.h"
 #include "platform/number_format.h"
+#include "results/token_store.h"
 
 namespace quillon::fetch {
 
@@ -270,6 +271,26 @@ ServiceLimits DefaultLimits(Service service, int connections) {
 
 std::unique_ptr<ChainSource> MakeChainFetcher(ChainFetchSetup setup) {
     return std::make_unique<ChainFetcher>(std::move(setup));
+}
+
+std::unique_ptr<ChainSource> ChainSourceFor(const Context& context, const FetchChoices& choices,
+                                            std::string& error) {
+    ChainFetchSetup setup;
+    setup.service =
+        context.settings.Source() == QuoteSource::Tradier ? Service::Tradier : Service::Exchange;
+    setup.baseUrl = choices.sourceUrl;
+    setup.https.caFile = choices.caFile;
+    setup.https.limits = DefaultLimits(setup.service, choices.connections);
+    if (context.requestedDate) setup.scanDate = context.requestedDate->Date();
+    if (setup.service == Service::Tradier) {
+        const std::optional<std::string> token = LoadToken(context.files);
+        if (!token) {
+            error = "no access token: give it with --token-file FILE or QUILLON_TRADIER_TOKEN";
+            return nullptr;
+        }
+        setup.https.bearerToken = *token;
+    }
+    return MakeChainFetcher(std::move(setup));
 }
 
 std::string ExchangeChainPath(const std::string& symbol) {

@@ -16,6 +16,7 @@
 
 #include "fetch/https_client.h"
 #include "scan/chain_source.h"
+#include "scan/context.h"
 
 namespace quillon::fetch {
 
@@ -42,6 +43,19 @@ struct ChainFetchSetup {
 ServiceLimits DefaultLimits(Service service, int connections);
 
 std::unique_ptr<ChainSource> MakeChainFetcher(ChainFetchSetup setup);
+
+// What the user may choose of the fetching (quillon-scan's options).
+struct FetchChoices {
+    std::string caFile;     // --ca-file, a full path
+    int connections = 4;    // --connections
+    std::string sourceUrl;  // --source-url
+};
+
+// The chain source of the service the context's settings name, its token
+// from the working directory's store (Tradier), its scan date the requested
+// one. Nothing, with `error` in words, without a token.
+std::unique_ptr<ChainSource> ChainSourceFor(const Context& context, const FetchChoices& choices,
+                                            std::string& error);
 
 // The request path of a symbol's chain at the exchange: "^RUT" and "$RUT"
 // are the index "_RUT"; bytes other than letters, digits, '.', '-' and '_'

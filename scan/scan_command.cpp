@@ -9,7 +9,6 @@
 #include "platform/services.h"
 #include "results/settings_save.h"
 #include "results/shell_rules.h"
-#include "results/source_figures.h"
 #include "results/token_store.h"
 #include "scan/context.h"
 
@@ -129,12 +128,6 @@ int RunScanCommand(ScanCommand options, const HeadlessRun& run) {
     InitWorkingFiles(context.settings, context.runtime, context.files);
     if (!ApplySetup(options, context)) return kExitCannotStart;
     context.requestedDate = options.date;
-    const std::string refusal =
-        SourceFilterRefusal(context.settings.Filters.Values, context.settings.Source());
-    if (!refusal.empty()) {
-        std::fprintf(stderr, "quillon-scan: %s\n", refusal.c_str());
-        return kExitCannotStart;
-    }
 
     return RunHeadlessScan(context, run);
 }

@@ -1,5 +1,7 @@
 #include "scan/scan_driver.h"
 
+#include "results/source_figures.h"
+
 #include <cerrno>
 #include <cmath>
 #include <string>
@@ -384,6 +386,13 @@ void ScanDriver::DoReadSymbols() {
         view_.SetStatusText(0, "");
     }
 
+    // A filter on a figure the source does not give would fail every stock.
+    if (const std::string refusal =
+            SourceFilterRefusal(context_.settings.Filters.Values, context_.settings.Source());
+        !refusal.empty()) {
+        ShowMessageAndClose(refusal);
+        return;
+    }
     if (context_.settings.Fetched() && context_.chains == nullptr) {
         ShowMessageAndClose(std::string("The quotes are set to come from ") +
                             QuoteSourceTitle(context_.settings.Source()) +
