@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <optional>
 #include <utility>
 
 #include "fetch/market_time.h"
