@@ -48,7 +48,7 @@ struct ScanAdvice {
     // How the scan goes on once a file can be written again: "press Go".
     std::string GoOn = "press Go";
     // After a market-data service refused the access token.
-    std::string CheckToken = "Give a valid token in Setup, Quotes Source, then press Go.";
+    std::string CheckToken = "Give a valid token in Setup, Tradier Access Token, then press Go.";
     // After a market-data service gave no answer.
     std::string GoOnLater = "Check the network connection, then press Go.";
 };

@@ -14,7 +14,7 @@ add_library(quillon_gui STATIC
 target_include_directories(quillon_gui PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(quillon_gui
     PUBLIC quillon_gui_dialogs quillon_core Qt6::Widgets Qt6::PrintSupport Qt6::DBus
-    PRIVATE quillon_warnings)
+    PRIVATE quillon_fetch quillon_warnings)
 
 add_executable(quillon ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
 target_link_libraries(quillon PRIVATE quillon_gui quillon_warnings)

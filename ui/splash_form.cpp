@@ -1,8 +1,13 @@
 #include "ui/splash_form.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
@@ -12,6 +17,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include "results/token_store.h"
 #include "ui/chart_form.h"
 #include "ui/qt/qt_printer.h"
 #include "ui/qt/qt_services.h"
@@ -231,6 +237,23 @@ void TSplashForm::CreateMenus() {
             [this](bool checked) { GetQuotesFromQuoteServer1Click(checked); });
     connect(GetQuotesFromLocalFileQuotestxt1_, &QAction::triggered, this,
             [this](bool checked) { GetQuotesFromLocalFileQuotestxt1Click(checked); });
+    // Whole chains fetched over HTTPS; the filter dialog's figures that a
+    // service lacks are refused when the scan opens.
+    GetQuotesFromExchange1_ =
+        AddItem(setup, "GetQuotesFromExchange1",
+                "Get Quotes From the &Exchange's Delayed Quotes (no key, 15 min delayed)", nullptr);
+    GetQuotesFromTradier1_ = AddItem(setup, "GetQuotesFromTradier1",
+                                     "Get Quotes From &Tradier (access token)", nullptr);
+    for (QAction* item : {GetQuotesFromExchange1_, GetQuotesFromTradier1_})
+        item->setCheckable(true);
+    connect(GetQuotesFromExchange1_, &QAction::triggered, this, [this](bool checked) {
+        GetQuotesFromServiceClick(QuoteSource::Exchange, checked);
+    });
+    connect(GetQuotesFromTradier1_, &QAction::triggered, this, [this](bool checked) {
+        GetQuotesFromServiceClick(QuoteSource::Tradier, checked);
+    });
+    AddItem(setup, "TradierAccessToken1", "Tradier &Access Token...",
+            [this] { TradierAccessToken1Click(); });
 
     QMenu* help = MainMenu1->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));
@@ -275,9 +298,11 @@ void TSplashForm::FormActivate() {
 }
 
 void TSplashForm::ShowDataSourceMarks() {
-    const bool local = context_.settings.LocalMode();
-    GetQuotesFromLocalFileQuotestxt1_->setChecked(local);
-    GetQuotesFromQuoteServer1_->setChecked(!local);
+    const QuoteSource source = context_.settings.Source();
+    GetQuotesFromLocalFileQuotestxt1_->setChecked(source == QuoteSource::Local);
+    GetQuotesFromQuoteServer1_->setChecked(source == QuoteSource::Server);
+    GetQuotesFromExchange1_->setChecked(source == QuoteSource::Exchange);
+    GetQuotesFromTradier1_->setChecked(source == QuoteSource::Tradier);
 }
 
 void TSplashForm::Timer1Timer() {
@@ -357,6 +382,33 @@ void TSplashForm::GetQuotesFromQuoteServer1Click(bool checked) {
     SelectDataSource(QuoteSource::Server, !checked, context_.settings, context_.runtime, context_.files,
                      context_.messages);
     ShowDataSourceMarks();
+}
+
+void TSplashForm::GetQuotesFromServiceClick(QuoteSource source, bool checked) {
+    SelectDataSource(source, !checked, context_.settings, context_.runtime, context_.files,
+                     context_.messages);
+    ShowDataSourceMarks();
+    if (source == QuoteSource::Tradier && !LoadToken(context_.files)) TradierAccessToken1Click();
+}
+
+void TSplashForm::TradierAccessToken1Click() {
+    bool given = false;
+    const QString text = QInputDialog::getText(
+        this, QStringLiteral("Tradier Access Token"),
+        QStringLiteral("The access token of your Tradier account (kept in Tradier.--- in the "
+                       "working directory, readable by you alone):"),
+        QLineEdit::Password, QString(), &given);
+    if (!given) return;
+    const std::string token = text.trimmed().toStdString();
+    if (!TokenCanBeKept(token)) {
+        context_.messages.ShowMessage(
+            "The token must be one word of printable characters, of at most 4096 bytes.");
+        return;
+    }
+    if (!SaveToken(context_.files, token)) {
+        context_.messages.ShowMessage("Cannot write " + context_.files.TokenFile + ": " +
+                                      std::strerror(errno != 0 ? errno : EIO));
+    }
 }
 
 void TSplashForm::GetQuotesFromLocalFileQuotestxt1Click(bool checked) {

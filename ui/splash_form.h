@@ -88,6 +88,10 @@ class TSplashForm final : public QMainWindow {
     void OpenHelp(int context);
     void GetQuotesFromQuoteServer1Click(bool checked);
     void GetQuotesFromLocalFileQuotestxt1Click(bool checked);
+    // The market-data services: the exchange's delayed quotes and Tradier.
+    void GetQuotesFromServiceClick(QuoteSource source, bool checked);
+    // Asks for Tradier's access token and keeps it in its owner-only store.
+    void TradierAccessToken1Click();
 
     Context& context_;
     ProgramLauncher& launcher_;
@@ -105,6 +109,8 @@ class TSplashForm final : public QMainWindow {
     QTimer* Timer1_ = nullptr;
     QAction* GetQuotesFromQuoteServer1_ = nullptr;
     QAction* GetQuotesFromLocalFileQuotestxt1_ = nullptr;
+    QAction* GetQuotesFromExchange1_ = nullptr;
+    QAction* GetQuotesFromTradier1_ = nullptr;
 };
 
 }  // namespace quillon

@@ -1,5 +1,7 @@
 #include "ui/tracing_form.h"
 
+#include "fetch/chain_fetcher.h"
+
 #include <QCheckBox>
 #include <QFontDatabase>
 #include <QFrame>
@@ -92,7 +94,9 @@ TTracingForm::TTracingForm(Context& context, QTimer& scanTimer, QWidget* parent)
     });
 }
 
-TTracingForm::~TTracingForm() = default;
+TTracingForm::~TTracingForm() {
+    context_.chains = nullptr;
+}
 
 // ---------------------------------------------------------------- controls
 
@@ -243,6 +247,17 @@ void TTracingForm::FormShow() {
 }
 
 void TTracingForm::FormActivate() {
+    // The source may have changed in Setup since the last activation; a
+    // source that cannot be made (no token) leaves none, which the scan says.
+    const QuoteSource source = context_.settings.Source();
+    if (!context_.settings.Fetched()) {
+        chains_.reset();
+    } else if (!chains_ || chainsFor_ != source) {
+        std::string ignored;
+        chains_ = fetch::ChainSourceFor(context_, fetch::FetchChoices(), ignored);
+        chainsFor_ = source;
+    }
+    context_.chains = chains_.get();
     driver_->FormActivate();
     // A scan as of another day than today says so in the caption too, where
     // it stays in sight while the status panels change.
