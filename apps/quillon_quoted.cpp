@@ -9,6 +9,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <utility>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +22,8 @@
 #include "sim/file_market.h"
 #include "sim/quote_pages.h"
 #include "sim/quote_server.h"
+#include "sim/https_server.h"
+#include "sim/service_replies.h"
 
 namespace {
 
@@ -63,6 +67,18 @@ const char* kUsageStart =
     "                      drip (the page a few bytes at a time), zero (close\n"
     "                      without answering), huge (option pages of megabytes)\n"
     "  --fault-after N     serve N requests normally before the fault starts\n"
+    "  --tls CERT KEY      serve the market over HTTPS in the shapes of the two\n"
+    "                      market-data services instead (certificate and key in\n"
+    "                      PEM files; scripts/make-test-ca makes a throw-away\n"
+    "                      pair): the exchange's delayed quotes at\n"
+    "                      /api/global/delayed_quotes/options/SYM.json and\n"
+    "                      Tradier's /v1/markets/quotes, .../options/expirations\n"
+    "                      and .../options/chains. Listens on the first --listen\n"
+    "                      address (default 127.0.0.1:8443). Scan it with\n"
+    "                      quillon-scan --source exchange (or tradier)\n"
+    "                      --source-url https://127.0.0.1:8443 --ca-file CA\n"
+    "  --token-file FILE   with --tls, the Tradier access token accepted: the\n"
+    "                      first line of FILE (default test-token)\n"
     "  --max-connections N\n"
     "                      serve at most N connections at a time (default 512);\n"
     "                      when all are taken, the idle one heard from longest\n"
@@ -91,6 +107,9 @@ using sim::Fault;
 
 struct Config {
     sim::ServerConfig server;
+    bool listenGiven = false;
+    std::optional<std::pair<std::string, std::string>> tls;  // certificate, key
+    std::string tradierToken = "test-token";
     std::uint64_t seed = 1;
     std::string dataDir;     // --data
     sim::MarketFiles files;  // --stocks and --chains
@@ -165,7 +184,16 @@ bool ApplyOption(const std::string& option, const std::string& value, Config& co
         config.date = date;
         return true;
     }
+    if (option == "--token-file") {
+        std::ifstream file(value, std::ios::binary);
+        std::string token;
+        if (!std::getline(file, token)) return false;
+        if (!token.empty() && token.back() == '\r') token.pop_back();
+        config.tradierToken = token;
+        return !token.empty();
+    }
     if (option != "--listen") return false;
+    config.listenGiven = true;
     const auto address = ParseEndpoint(value);
     if (address) config.server.listen.push_back(*address);
     return address.has_value();
@@ -183,6 +211,11 @@ std::optional<int> ParseArguments(CommandLine& line, Config& config) {
         const std::string option(line.Arg());
         if (line.Is("--verbose")) {
             config.verbose = true;
+        } else if (line.Is("--tls")) {
+            const std::optional<std::string> cert = line.Value();
+            const std::optional<std::string> key = cert ? line.Value() : std::nullopt;
+            if (!key) return bad("bad argument --tls (it takes a certificate file and a key file)");
+            config.tls = std::make_pair(*cert, *key);
         } else if (line.Is("--chains")) {
             // Every argument up to the next option names a chain file.
             const std::size_t before = config.files.chainFiles.size();
@@ -197,8 +230,11 @@ std::optional<int> ParseArguments(CommandLine& line, Config& config) {
         }
     }
     if (const std::optional<int> status = line.End()) return status;
-    if (config.server.listen.empty())
-        config.server.listen = {*ParseEndpoint("127.0.0.1:80"), *ParseEndpoint("127.0.0.2:80")};
+    if (config.server.listen.empty()) {
+        config.server.listen = config.tls ? std::vector<sockaddr_in>{*ParseEndpoint("127.0.0.1:8443")}
+                                          : std::vector<sockaddr_in>{*ParseEndpoint("127.0.0.1:80"),
+                                                                     *ParseEndpoint("127.0.0.2:80")};
+    }
     const bool named = !config.files.stocksFile.empty() || !config.files.chainFiles.empty();
     if (named && !config.dataDir.empty())
         return bad("--data and --stocks/--chains exclude each other");
@@ -237,6 +273,37 @@ std::unique_ptr<sim::MarketSource> OpenMarket(const Config& config) {
     return market;
 }
 
+// The market in the two services' shapes over HTTPS, until SIGINT or SIGTERM.
+int ServeServices(const Config& config, sim::MarketSource& market) {
+    sim::ServiceConfig services;
+    services.marketDate = config.date ? *config.date : SystemClock().Now().Date();
+    // The data of the market's day as of its close.
+    services.eastern = DateTime{services.marketDate.Year, services.marketDate.Month,
+                                services.marketDate.Day, 16, 0, 0};
+    services.tradierToken = config.tradierToken;
+    sim::ServiceAnswers answers(market, services);
+    sim::HttpsServerConfig https;
+    https.certFile = config.tls->first;
+    https.keyFile = config.tls->second;
+    https.listen = config.server.listen.front();
+    https.maxConnections = static_cast<int>(std::min<std::uint64_t>(config.server.maxConnections, 256));
+    sim::HttpsServer server(https, [&answers](const sim::HttpsRequest& request) {
+        return answers.Answer(request);
+    });
+    std::string error;
+    if (!server.Open(error)) {
+        std::fprintf(stderr, "quillon-quoted: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    sockaddr_in bound = https.listen;
+    bound.sin_port = htons(server.Port());
+    std::printf("listening on https://%s\n", sim::AddressText(bound).c_str());
+    std::fflush(stdout);
+    server.Run(g_stop);
+    server.Stop();
+    return kExitDone;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -252,6 +319,7 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<sim::MarketSource> market = OpenMarket(config);
     if (!market) return kExitFailed;
+    if (config.tls) return ServeServices(config, *market);
     sim::QuoteServer server(config.server, std::move(market));
     const bool opened = server.Open();
     if (opened) server.Run(g_stop);
