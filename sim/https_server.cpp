@@ -281,8 +281,8 @@ struct HttpsServer::State {
                 response = HttpsResponse{};
                 response.status = 500;
             }
-            ++requests;
             if (response.noAnswer) return;
+            ++requests;
             if (!Answer(ssl, response, close)) return;
             if (close) {
                 SSL_shutdown(ssl);

@@ -215,7 +215,9 @@ TEST(HttpsClient, TransientFailuresAreRetriedAndOthersAreNot) {
         EXPECT_GE(Clock::now() - started, c.atLeast);
         EXPECT_NE(reply.error.find(c.words), std::string::npos) << reply.error;
         EXPECT_EQ(reply.error.empty(), c.fault == FetchFault::None) << reply.error;
-        if (c.fault == FetchFault::None) EXPECT_EQ(reply.body, "{}");
+        if (c.fault == FetchFault::None) {
+            EXPECT_EQ(reply.body, "{}");
+        }
     }
 }
 
@@ -440,7 +442,9 @@ TEST(CheckBaseUrl, OnlyHttpsAddressesWithAHost) {
         std::string error = "stale";
         EXPECT_EQ(CheckBaseUrl(c.url, error), c.valid);
         EXPECT_EQ(error.empty(), c.valid) << error;
-        if (c.valid) EXPECT_EQ(TrimBaseUrl(c.url), c.trimmed);
+        if (c.valid) {
+            EXPECT_EQ(TrimBaseUrl(c.url), c.trimmed);
+        }
     }
 }
 
