@@ -19,8 +19,8 @@ namespace quillon::fetch {
 
 // How hard a service may be asked.
 struct ServiceLimits {
-    int connections = 4;             // requests in flight at most (--connections)
-    double requestsPerSecond = 5;    // requests started, on average; Tradier 2 (120 a minute)
+    int connections = 4;           // requests in flight at most (--connections)
+    double requestsPerSecond = 5;  // requests started, on average; Tradier 2 (120 a minute)
     std::chrono::milliseconds connectTimeout{15000};
     // A request that receives nothing for this long has timed out.
     std::chrono::milliseconds stallTimeout{30000};
@@ -101,5 +101,9 @@ class HttpsClient {
 // address the user may give (--source-url). Nothing, with `error` set, for
 // anything but an https address with a host.
 bool CheckBaseUrl(const std::string& url, std::string& error);
+
+// A base address checked by CheckBaseUrl without its final "/" (or several),
+// so that paths can be appended to it.
+std::string TrimBaseUrl(const std::string& url);
 
 }  // namespace quillon::fetch

@@ -81,6 +81,8 @@ class HttpsServer {
     void Stop();
     // Requests answered so far.
     std::uint64_t Requests() const;
+    // Connections accepted so far (fewer than the requests when kept alive).
+    std::uint64_t Connections() const;
 
   private:
     struct State;
