@@ -297,7 +297,7 @@ int ServeServices(const Config& config, sim::MarketSource& market) {
     }
     sockaddr_in bound = https.listen;
     bound.sin_port = htons(server.Port());
-    std::printf("listening on https://%s\n", sim::AddressText(bound).c_str());
+    std::printf("listening on %s (HTTPS)\n", sim::AddressText(bound).c_str());
     std::fflush(stdout);
     server.Run(g_stop);
     server.Stop();

@@ -87,7 +87,9 @@ const char* kUsageStart =
     "                          server; certificates are always verified\n"
     "  --connections N         requests in flight at most (1 to 16, default 4)\n"
     "  --source-url URL        the service's base address instead of its own\n"
-    "                          (https://HOST[:PORT]), a mirror or a test server\n"
+    "                          (https://HOST[:PORT]), a mirror or a test server\n"    "  --rate N                requests started a second at most (default: the\n"
+    "                          exchange 5, Tradier 2, which is its 120 a\n"
+    "                          minute); more for a mirror or a test server\n"
     "  --hosts HOST[:PORT][,HOST[:PORT]]\n"
     "                          the delayed-quote host, then the real-time-quote\n"
     "                          host (one named serves both; the port is 80\n"
@@ -360,7 +362,13 @@ std::optional<int> TakeValue(CommandLine& line, ScanCommand& options, FetchChoic
     } else if (line.Is("--source-url")) {
         std::string url = value;
         if (!fetch::CheckBaseUrl(url, error)) return line.Usage("--source-url: " + error);
-        fetch.sourceUrl = url;
+        fetch.sourceUrl = fetch::TrimBaseUrl(url);
+    } else if (line.Is("--rate")) {
+        char* end = nullptr;
+        const double rate = std::strtod(value.c_str(), &end);
+        if (value.empty() || *end != '\0' || !(rate > 0 && rate <= 10000))
+            return line.Usage("--rate takes requests a second, more than 0, not '" + value + "'");
+        fetch.rate = rate;
     } else if (line.Is("--token-file")) {
         secrets.tokenFile = value;
     } else {
@@ -437,7 +445,7 @@ std::optional<int> ParseArguments(CommandLine& line, ScanCommand& options, Fetch
         } else if (line.Is("--give-up-after") || line.Is("--date") || line.Is("--hosts") ||
                    line.Is("--symbol-file") || line.Is("--template") || line.Is("--user") ||
                    line.Is("--password-file") || line.Is("--source") || line.Is("--ca-file") ||
-                   line.Is("--connections") || line.Is("--source-url") ||
+                   line.Is("--connections") || line.Is("--source-url") || line.Is("--rate") ||
                    line.Is("--token-file")) {
             if (const std::optional<int> status = TakeValue(line, options, fetch, secrets))
                 return status;

@@ -281,6 +281,7 @@ std::unique_ptr<ChainSource> ChainSourceFor(const Context& context, const FetchC
     setup.baseUrl = choices.sourceUrl;
     setup.https.caFile = choices.caFile;
     setup.https.limits = DefaultLimits(setup.service, choices.connections);
+    if (choices.rate > 0) setup.https.limits.requestsPerSecond = choices.rate;
     if (context.requestedDate) setup.scanDate = context.requestedDate->Date();
     if (setup.service == Service::Tradier) {
         const std::optional<std::string> token = LoadToken(context.files);

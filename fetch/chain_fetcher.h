@@ -49,6 +49,7 @@ struct FetchChoices {
     std::string caFile;     // --ca-file, a full path
     int connections = 4;    // --connections
     std::string sourceUrl;  // --source-url
+    double rate = 0;        // --rate, requests a second; 0: the service's own
 };
 
 // The chain source of the service the context's settings name, its token

@@ -24,6 +24,8 @@
 #include "results/settings.h"
 #include "sim/market_sim.h"
 #include "sim/market_sim_archive.h"
+#include "sim/https_server.h"
+#include "tests/support/crlf_lines.h"
 #include "tests/support/quoted_process.h"
 #include "tests/support/scan_process.h"
 #include "tests/support/temp_dir.h"
@@ -46,7 +48,8 @@ const char* const kOutputs[] = {"Results.txt",  "SavedSym.txt", "UpSym.txt",
 // quillon-scan in `dir` with `environment` added, killed after `killAfter`
 // unless it ends first. The exit status, or -1 when it was killed.
 int RunScanKilledAfter(const TempDir& dir, const std::vector<std::string>& environment,
-                       std::chrono::microseconds killAfter) {
+                       std::chrono::microseconds killAfter,
+                       const std::vector<std::string>& args = {}) {
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir.Path().c_str()) != 0) _exit(126);
@@ -58,7 +61,11 @@ int RunScanKilledAfter(const TempDir& dir, const std::vector<std::string>& envir
         // Every symbol committed: kills land between commits and between
         // the writes of one.
         setenv("QUILLON_TEST_COMMIT_EACH", "1", 1);
-        execl(QUILLON_SCAN_FAULTS_PATH, QUILLON_SCAN_FAULTS_PATH, static_cast<char*>(nullptr));
+        std::vector<char*> argv{const_cast<char*>(QUILLON_SCAN_FAULTS_PATH)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(QUILLON_SCAN_FAULTS_PATH, argv.data());
         _exit(127);
     }
     int status = 0;
@@ -110,7 +117,8 @@ void ExpectWholeResumePoint(const TempDir& dir) {
 // (`finalPoint` is in Progress.---) and before the process does: the pass is
 // over all the same.
 int KillUntilDone(const TempDir& dir, const std::string& finalPoint, int writeKills, int timeKills,
-                  int maxWrite, std::chrono::microseconds maxDelay, unsigned seed) {
+                  int maxWrite, std::chrono::microseconds maxDelay, unsigned seed,
+                  const std::vector<std::string>& args = {}) {
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> write(1, maxWrite);
     std::uniform_int_distribution<long> delay(0, maxDelay.count());
@@ -120,11 +128,11 @@ int KillUntilDone(const TempDir& dir, const std::string& finalPoint, int writeKi
         if (run < writeKills) {
             status = RunScanKilledAfter(
                 dir, {"QUILLON_TEST_KILL_AT_WRITE=" + std::to_string(write(random))},
-                std::chrono::minutes(2));
+                std::chrono::minutes(2), args);
         } else if (run < writeKills + timeKills) {
-            status = RunScanKilledAfter(dir, {}, std::chrono::microseconds(delay(random)));
+            status = RunScanKilledAfter(dir, {}, std::chrono::microseconds(delay(random)), args);
         } else {
-            status = RunScanKilledAfter(dir, {}, std::chrono::minutes(2));
+            status = RunScanKilledAfter(dir, {}, std::chrono::minutes(2), args);
             EXPECT_EQ(status, 0) << "the last run finishes the pass";
         }
         ExpectWholeResumePoint(dir);
@@ -137,9 +145,9 @@ int KillUntilDone(const TempDir& dir, const std::string& finalPoint, int writeKi
 }
 
 // The wall time of an uninterrupted run, which sets how soon a run is killed.
-std::chrono::microseconds TimedRun(const TempDir& dir) {
+std::chrono::microseconds TimedRun(const TempDir& dir, const std::vector<std::string>& args = {}) {
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(RunScanKilledAfter(dir, {}, std::chrono::minutes(2)), 0);
+    EXPECT_EQ(RunScanKilledAfter(dir, {}, std::chrono::minutes(2), args), 0);
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
                                                                  start);
 }
@@ -470,6 +478,42 @@ TEST(ServerPassKills, AKilledAndRestartedServerPassEndsAsAnUninterruptedOne) {
 
     const int kills =
         KillUntilDone(killed, reference.Read("Progress.---"), 5, 3, 40, whole / 8, 1208);
+    EXPECT_GE(kills, 8);
+    ExpectSameOutputs(killed, reference);
+    ExpectSameHistory(killed, reference);
+}
+
+// The same for a pass fetched from a market-data service over HTTPS: each
+// symbol's chain comes whole, and a killed pass still ends as an
+// uninterrupted one, its archive and history included.
+TEST(FetchedPassKills, AKilledAndRestartedFetchedPassEndsAsAnUninterruptedOne) {
+    TempDir tls;
+    std::string error;
+    ASSERT_TRUE(sim::WriteTestCertificates(sim::MakeTestCertificates({"127.0.0.1"}), tls.Path(),
+                                           error))
+        << error;
+    Quoted quoted({"--tls", tls.File("server.pem"), tls.File("server.key")});
+    ASSERT_GT(quoted.Port(), 0);
+    sim::Market market(1, SystemClock().Now());
+    std::vector<std::string> tickers = market.Universe();
+    tickers.resize(std::min<std::size_t>(60, tickers.size()));
+    std::string symbols;
+    for (const std::string& t : tickers)
+        symbols += t + "\r\n";
+    const std::vector<std::string> args = {
+        "--source",  "exchange", "--source-url", FormatArgs("https://127.0.0.1:%d", quoted.Port()),
+        "--ca-file", tls.File("ca.pem"), "--rate", "1000"};
+
+    TempDir reference, killed;
+    for (const TempDir* dir : {&reference, &killed}) {
+        dir->Write("Symbols.sym", symbols);
+        SaveScanSettings(*dir, false);
+    }
+    const auto whole = TimedRun(reference, args);
+    ASSERT_EQ(testing::CountOf(reference.Read("Quote.txt"), "<STOCK>"), 60);
+
+    const int kills =
+        KillUntilDone(killed, reference.Read("Progress.---"), 5, 3, 40, whole / 8, 1211, args);
     EXPECT_GE(kills, 8);
     ExpectSameOutputs(killed, reference);
     ExpectSameHistory(killed, reference);

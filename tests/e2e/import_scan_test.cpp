@@ -5,6 +5,7 @@
 // gives a server scan the same saved results.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "analytics/calendar.h"
 #include "platform/number_format.h"
 #include "results/settings.h"
+#include "sim/https_server.h"
 #include "tests/support/crlf_lines.h"
 #include "tests/support/quoted_process.h"
 #include "tests/support/scan_process.h"
@@ -358,6 +360,128 @@ TEST_F(ImportScanTest, AnImportWithoutAStockReplacesNothing) {
         EXPECT_EQ(entry.path().filename().string().find(".import-"), std::string::npos)
             << "no temporary file is left";
     }
+}
+
+// A market-data service served over HTTPS by quillon-quoted --tls, with a
+// certificate authority made for the test.
+class FetchScanTest : public ImportScanTest {
+  protected:
+    void SetUp() override {
+        ImportScanTest::SetUp();
+        // The stock quotes with the figures the exchange's reply gives, and
+        // none of the others: no name, range, dividend, earnings or shares.
+        std::string stocks;
+        for (const auto& row : CsvLines(input.Read("stocks.csv"))) {
+            for (const std::size_t column : {0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11})
+                stocks += (column == 0 ? "" : ",") + row.at(column);
+            stocks += "\r\n";
+        }
+        input.Write("stocks.csv", stocks);
+        std::string error;
+        ASSERT_TRUE(sim::WriteTestCertificates(sim::MakeTestCertificates({"127.0.0.1"}),
+                                               tls.Path(), error))
+            << error;
+    }
+
+    std::vector<std::string> ServeArgs() const {
+        return {"--data", input.Path(), "--tls", tls.File("server.pem"), tls.File("server.key")};
+    }
+
+    static std::string Fetch(const std::string& source, int port, const std::string& ca) {
+        return "--source " + source + FormatArgs(" --source-url https://127.0.0.1:%d", port) +
+               " --ca-file '" + ca + "' --rate 1000";
+    }
+
+    TempDir tls;
+};
+
+// The same chains imported and scanned from the archive, or fetched whole
+// from the exchange's service: the same options are chosen, so the pass
+// saves and reports the same, and the fetched pass's archive is the
+// import's.
+TEST_F(FetchScanTest, AnExchangeScanSavesAndReportsWhatALocalScanOfTheImportDoes) {
+    ASSERT_EQ(Import("--symbols --out '" + dir.Path() + "' '" + input.File("stocks.csv") + "' '" +
+                     input.File("chain_contracts.csv") + "' '" + input.File("chain_columns.csv") +
+                     "'"),
+              0)
+        << input.Read("import.log");
+    const ScanRun local = RunScan(dir);
+    ASSERT_EQ(local.exitCode, 0) << local.out << local.err;
+
+    Quoted quoted(ServeArgs());
+    ASSERT_GT(quoted.Port(), 0);
+    TempDir fetched;
+    fetched.Write("Symbols.sym", dir.Read("Symbols.sym"));
+    WriteSettings(fetched, false);
+    const ScanRun run = RunScan(fetched, Fetch("exchange", quoted.Port(), tls.File("ca.pem")));
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    ASSERT_NE(CountOf(dir.Read("Results.txt"), "Saved "), 0);
+    for (const char* name : {"Results.txt", "SavedSym.txt", "UpSym.txt", "DownSym.txt",
+                             "Quote.txt", "QuoteDate.txt"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(WithoutTimes(fetched.Read(name)), WithoutTimes(dir.Read(name)));
+    }
+    // As a server pass, the fetched one lists the stocks it quoted.
+    EXPECT_EQ(CountOf(fetched.Read("GoodSym.txt"), "\r\n"), 5) << fetched.Read("GoodSym.txt");
+    Settings settings;
+    ASSERT_TRUE(LoadSettings(settings, WorkingFileNames::In(fetched.Path())));
+    EXPECT_EQ(settings.Source(), QuoteSource::Exchange);
+}
+
+// Tradier's token: kept in its owner-only store and nowhere else (no other
+// file, no output, no message); a token the service refuses stops the run
+// as a refused login, without writing anything of the symbol.
+TEST_F(FetchScanTest, TheTokenIsKeptInItsStoreAloneAndARefusedOneStopsTheRun) {
+    const std::string token = "Tk-4f9b2e7c1d";
+    input.Write("token.txt", token + "\n");
+    Quoted quoted({"--data", input.Path(), "--tls", tls.File("server.pem"), tls.File("server.key"),
+                   "--token-file", input.File("token.txt")});
+    ASSERT_GT(quoted.Port(), 0);
+    dir.Write("Symbols.sym", "ACME\r\nCQ\r\n");
+    WriteSettings(dir, false);
+    const std::string fetch = Fetch("tradier", quoted.Port(), tls.File("ca.pem"));
+
+    setenv("QUILLON_TRADIER_TOKEN", "wrong-token", 1);
+    const ScanRun refused = RunScan(dir, fetch);
+    unsetenv("QUILLON_TRADIER_TOKEN");
+    EXPECT_EQ(refused.exitCode, 4) << refused.err;
+    EXPECT_NE(refused.err.find("Tradier refused the access token (401)."), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.err.find("wrong-token"), std::string::npos);
+    EXPECT_FALSE(dir.Exists("Results.txt"));
+
+    const ScanRun run = RunScan(dir, "--token-file '" + input.File("token.txt") + "' " + fetch);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(CountOf(dir.Read("GoodSym.txt"), "\r\n"), 2) << dir.Read("GoodSym.txt");
+    struct stat status {};
+    ASSERT_EQ(::stat(dir.File("Tradier.---").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    EXPECT_EQ(run.out.find(token) + run.err.find(token), 2 * std::string::npos);
+    for (const auto& entry : fs::recursive_directory_iterator(dir.Path())) {
+        if (entry.path().filename() == "Tradier.---") continue;
+        EXPECT_EQ(ReadFile(entry.path().string()).find(token), std::string::npos) << entry.path();
+    }
+    // A run without the token goes on with the stored one.
+    EXPECT_EQ(RunScan(dir, fetch).exitCode, 0);
+}
+
+// Certificates are always checked: a server whose certificate names
+// another host is refused before any symbol, and the run says why.
+TEST_F(FetchScanTest, ACertificateForAnotherNameIsRefusedAndSaid) {
+    TempDir other;
+    std::string error;
+    ASSERT_TRUE(sim::WriteTestCertificates(sim::MakeTestCertificates({"quotes.example"}),
+                                           other.Path(), error));
+    Quoted quoted({"--data", input.Path(), "--tls", other.File("server.pem"),
+                   other.File("server.key")});
+    ASSERT_GT(quoted.Port(), 0);
+    dir.Write("Symbols.sym", "ACME\r\n");
+    WriteSettings(dir, false);
+    const ScanRun run = RunScan(dir, Fetch("exchange", quoted.Port(), other.File("ca.pem")));
+    EXPECT_EQ(run.exitCode, 3) << run.err;
+    EXPECT_NE(run.err.find("certificate"), std::string::npos) << run.err;
+    EXPECT_FALSE(dir.Exists("Results.txt"));
+    EXPECT_FALSE(dir.Exists("Quote.txt"));
 }
 
 }  // namespace
