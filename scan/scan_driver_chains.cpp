@@ -9,6 +9,16 @@
 
 namespace quillon {
 
+namespace {
+
+// A reason as the first sentence of a message.
+std::string Sentence(std::string text) {
+    if (!text.empty() && text.back() != '.') text += '.';
+    return text;
+}
+
+}  // namespace
+
 void ScanDriver::OpenRecorderPass() {
     if (!RecorderPassOpen_ && Recorder_) {
         Recorder_->PassStarted(context_);
@@ -81,13 +91,14 @@ void ScanDriver::FetchFailed(const ChainOutcome& outcome) {
     const std::string service = context_.chains->ServiceText();
     switch (outcome.kind) {
         case ChainOutcome::Kind::Refused:
-            PauseWithMessage(ScanStop::LoginRefused, outcome.reason + " " + context_.advice.CheckToken,
+            PauseWithMessage(ScanStop::LoginRefused,
+                             Sentence(outcome.reason) + " " + context_.advice.CheckToken,
                              "Token refused: " + service);
             return;
         case ChainOutcome::Kind::Unreachable:
             if (!AnsweredInRun_) {
                 PauseWithMessage(ScanStop::Unreachable,
-                                 outcome.reason + " " + context_.advice.GoOnLater,
+                                 Sentence(outcome.reason) + " " + context_.advice.GoOnLater,
                                  "No answer from " + service);
                 return;
             }

@@ -13,10 +13,13 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <cctype>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "results/settings_save.h"
+#include "results/source_figures.h"
 #include "ui/backtest_form.h"
 #include "ui/dialog_flags.h"
 #include "ui/dialog_frame.h"
@@ -153,6 +156,14 @@ TFilterForm::TFilterForm(Settings& settings, const WorkingFileNames& files,
     right->setSpacing(6);
     right->addWidget(GroupBox2);
     right->addWidget(BuildNote());
+    // A market-data service gives fewer figures than the quote server: the
+    // filters on the others would fail every stock, and a scan with them is
+    // refused, so the dialog says which they are (set when it is shown).
+    SourceNote = Label("", this);
+    SourceNote->setObjectName(QStringLiteral("SourceNote"));
+    SourceNote->setWordWrap(true);
+    SourceNote->setVisible(false);
+    right->addWidget(SourceNote);
     right->addStretch();
     right->addWidget(BuildHistoryRow());
     right->addWidget(RG_DrvZORfrom);
@@ -337,7 +348,34 @@ void TFilterForm::SetTabOrder() {
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
+// "The exchange's delayed quotes give no P/E, ... or 52-week range: leave
+// their filters empty."; empty for a source that gives every figure.
+static std::string SourceNoteText(QuoteSource source) {
+    const std::vector<std::string> missing = FiguresMissing(source);
+    if (missing.empty()) return {};
+    std::string text = std::string(QuoteSourceTitle(source)) +
+                       (source == QuoteSource::Tradier ? " gives no " : " give no ");
+    for (std::size_t i = 0; i < missing.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == missing.size() ? " or " : ", ") + missing[i];
+    text += ": leave their filters empty.";
+    text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
 void TFilterForm::FormShow() {
+    const std::string note = SourceNoteText(settings_.Source());
+    // "P/E" is not broken after its slash.
+    QString text = FromLatin1(note);
+    text.replace(QStringLiteral("P/E"), QStringLiteral("P/") + QChar(0x2060) + QStringLiteral("E"));
+    SourceNote->setText(text);
+    SourceNote->setVisible(!note.empty());
+    // The dialog grows by the note's lines rather than squeeze the others.
+    setFixedSize(QSize(0, 0));
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    QSize size = QSize(kClientWidth, kClientHeight).expandedTo(layout()->minimumSize());
+    if (!note.empty()) size.rheight() += SourceNote->heightForWidth(GroupBox2->width()) + 6;
+    setFixedSize(size);
     ComboBox1->setCurrentIndex(-1);
 }
 

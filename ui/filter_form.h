@@ -9,6 +9,7 @@
 #include <functional>
 
 #include <QDialog>
+#include <QLabel>
 
 #include "analytics/filters.h"
 #include "platform/services.h"
@@ -83,6 +84,8 @@ class TFilterForm final : public QDialog {
     QButtonGroup* deriveZorItems_ = nullptr;  // item 0 "Last price", item 1 "Ask price"
     QPushButton* CM_FilterUseDefault = nullptr;
     QPushButton* PB_Backtest = nullptr;
+    // What the chosen quote source does not give, when it lacks figures.
+    QLabel* SourceNote = nullptr;
     QComboBox* ComboBox1 = nullptr;
     // The IV rank and IV percentile filters (an edit each, in kHistoryFilters'
     // order, named "TX_" and the filter's name), the window (13, 26 or 52

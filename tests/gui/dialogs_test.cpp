@@ -352,6 +352,27 @@ TEST_F(DialogTest, FilterUseTemplateWithNoneChosenOnlyRefills) {
     EXPECT_FALSE(SettingsSaved());
 }
 
+// The figures the chosen source lacks are named when the dialog is shown,
+// without squeezing the rest; the quote server lacks none.
+TEST_F(DialogTest, FilterNamesTheFiguresTheSourceLacks) {
+    TFilterForm form(settings, files, messages);
+    const struct Case {
+        QuoteSource source;
+        const char* start;  // of the note; none: hidden
+    } cases[] = {{QuoteSource::Exchange, "The exchange's delayed quotes give no P/"},
+                 {QuoteSource::Tradier, "Tradier gives no P/"},
+                 {QuoteSource::Server, nullptr}};
+    for (const Case& c : cases) {
+        settings.SetSource(c.source);
+        form.show();
+        QLabel* note = Child<QLabel>(form, "SourceNote");
+        EXPECT_EQ(note->isVisible(), c.start != nullptr);
+        if (c.start != nullptr) EXPECT_TRUE(note->text().startsWith(c.start)) << c.start;
+        EXPECT_GE(Child<QLineEdit>(form, "TX_MinCallPutRatio")->height(), 18);
+        form.hide();
+    }
+}
+
 TEST_F(DialogTest, FilterCloseStoresNumbersOrNA) {
     TFilterForm form(settings, files, messages);
     form.show();

@@ -148,7 +148,7 @@ TEST_F(FetchedScanTest, FailuresListTheSymbolOrPauseAsTheirKindSays) {
          {{"AAA", {Kind::Unreachable, "No answer from the test service", {}, {}}}},
          ScanStop::Unreachable,
          "",
-         "No answer from the test service Check the network connection"},
+         "No answer from the test service. Check the network connection"},
         {"a refused token",
          {{"BBB", {Kind::Refused, "Tradier refused the access token (401).", {}, {}}}},
          ScanStop::LoginRefused,
