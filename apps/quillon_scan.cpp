@@ -439,8 +439,12 @@ std::optional<int> ParseArguments(CommandLine& line, ScanCommand& options, Fetch
             (line.Is("--wait") ? options.wait : options.realtime) = true;
         } else if (line.Is("--local") || line.Is("--server")) {
             const QuoteSource wanted = line.Is("--local") ? QuoteSource::Local : QuoteSource::Server;
-            if (options.source && *options.source != wanted)
-                return line.Usage("--local, --server and --source name one source");
+            if (options.source && *options.source != wanted) {
+                const bool both = *options.source == QuoteSource::Local ||
+                                  *options.source == QuoteSource::Server;
+                return line.Usage(both ? "--local and --server exclude each other"
+                                       : "--local, --server and --source name one source");
+            }
             options.source = wanted;
         } else if (line.Is("--give-up-after") || line.Is("--date") || line.Is("--hosts") ||
                    line.Is("--symbol-file") || line.Is("--template") || line.Is("--user") ||

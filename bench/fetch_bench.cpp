@@ -102,6 +102,29 @@ void BM_ExchangeChainIntoQuoteState(benchmark::State& state) {
 }
 BENCHMARK(BM_ExchangeChainIntoQuoteState)->Unit(benchmark::kMillisecond);
 
+// As a scan reads it: the options of months the scan does not keep are passed
+// over once their contract symbol is read.
+void BM_ExchangeChainForScanIntoQuoteState(benchmark::State& state) {
+    std::string error;
+    QuoteState quote;
+    int kept = 0;
+    long read = 0;
+    for (auto _ : state) {
+        const auto chain = ReadExchangeChainForScan(Reply(), error, std::nullopt);
+        if (!chain) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+        read = static_cast<long>(chain->options.size());
+        kept = FillQuoteFromChain(*chain, quote).kept;
+        benchmark::DoNotOptimize(quote);
+    }
+    state.counters["kept"] = kept;
+    state.counters["read"] = static_cast<double>(read);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * Reply().size()));
+}
+BENCHMARK(BM_ExchangeChainForScanIntoQuoteState)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -203,7 +203,7 @@ class ChainFetcher final : public ChainSource {
 
     void ReadExchange(const std::string& symbol, Job& job, const std::string& body) {
         std::string error;
-        job.chain = ReadExchangeChain(body, error);
+        job.chain = ReadExchangeChainForScan(body, error, setup_.scanDate);
         if (!job.chain) Unreadable(symbol, job, error);
     }
 
@@ -227,7 +227,12 @@ class ChainFetcher final : public ChainSource {
             job.quote = std::move(quotes->quotes.front());
         } else if (path.starts_with("/v1/markets/options/expirations")) {
             job.expirations = ReadTradierExpirations(body, error);
-            if (!job.expirations) return Unknown(symbol, job);
+            // "expirations": null is a symbol without options (or an unknown
+            // one, which its quote tells); anything else that cannot be
+            // read fails the symbol.
+            if (!job.expirations && error.find("(an unknown symbol?)") == std::string::npos)
+                return Unreadable(symbol, job, error);
+            if (!job.expirations) job.expirations.emplace();
         } else {
             long skipped = 0;
             std::optional<std::vector<import::OptionRow>> rows =

@@ -11,8 +11,13 @@ namespace {
 
 using namespace json;
 
-// One option row; false when its contract symbol cannot be read.
-bool ReadOptionRow(od::object row, import::OptionRow& option) {
+enum class RowRead { Kept, PassedOver, Unreadable };
+
+// One option row: Unreadable when its contract symbol cannot be read;
+// PassedOver, with the rest of the row unread, when `months` is given and
+// its expiration is none of theirs.
+RowRead ReadOptionRow(od::object row, import::OptionRow& option,
+                      const import::ImportCalendar* months) {
     bool traded = true;
     bool decoded = false;
     for (auto field : row) {
@@ -20,6 +25,8 @@ bool ReadOptionRow(od::object row, import::OptionRow& option) {
         od::value value = field.value();
         if (key == "option") {
             decoded = ReadContract(value, key, option);
+            if (decoded && months != nullptr && import::MonthSlotOf(*months, option.Expiration) < 0)
+                return RowRead::PassedOver;
         } else if (key == "bid") {
             option.Bid = OptionFigure(value, key);
         } else if (key == "ask") {
@@ -39,7 +46,7 @@ bool ReadOptionRow(od::object row, import::OptionRow& option) {
     }
     // A contract that never traded has 0 as its last price and change.
     if (!traded || !(option.Last > 0)) option.Last = option.Change = -1;
-    return decoded;
+    return decoded ? RowRead::Kept : RowRead::Unreadable;
 }
 
 // A figure of the stock's quote: 0 where the reply has null.
@@ -78,7 +85,7 @@ void ReadStockField(std::string_view key, od::value value, import::StockRow& sto
     }
 }
 
-void ReadData(od::object data, FetchedChain& chain) {
+void ReadData(od::object data, FetchedChain& chain, const import::ImportCalendar* months) {
     for (auto field : data) {
         const std::string_view key = KeyOf(field);
         if (key != "options") {
@@ -87,17 +94,27 @@ void ReadData(od::object data, FetchedChain& chain) {
         }
         for (auto element : field.value().get_array()) {
             import::OptionRow option;
-            if (ReadOptionRow(element.get_object(), option)) {
-                chain.options.push_back(std::move(option));
-            } else {
-                ++chain.skippedRows;
+            switch (ReadOptionRow(element.get_object(), option, months)) {
+                case RowRead::Kept:
+                    chain.options.push_back(std::move(option));
+                    break;
+                case RowRead::PassedOver:
+                    ++chain.passedOver;
+                    break;
+                case RowRead::Unreadable:
+                    ++chain.skippedRows;
+                    break;
             }
         }
     }
 }
 
-FetchedChain ReadChain(od::document& document) {
+// `scanMonths`: only the options of the months a scan keeps (see
+// ReadExchangeChainForScan), on the calendar of `scanDate` when given.
+FetchedChain ReadChain(od::document& document, bool scanMonths,
+                       const std::optional<CivilDay>& scanDate) {
     FetchedChain chain;
+    std::optional<import::ImportCalendar> months;
     bool haveData = false, haveTime = false;
     for (auto field : document.get_object()) {
         const std::string_view key = KeyOf(field);
@@ -107,8 +124,9 @@ FetchedChain ReadChain(od::document& document) {
             if (!time) throw ReplyRefused("the reply's timestamp is not a date and time");
             chain.time = *time;
             haveTime = true;
+            if (scanMonths) months = import::MakeImportCalendar(scanDate ? *scanDate : time->Date());
         } else if (key == "data") {
-            ReadData(field.value().get_object(), chain);
+            ReadData(field.value().get_object(), chain, months ? &*months : nullptr);
             haveData = true;
         }
     }
@@ -130,8 +148,16 @@ FetchedChain ReadChain(od::document& document) {
 }  // namespace
 
 std::optional<FetchedChain> ReadExchangeChain(std::string_view reply, std::string& error) {
-    return ReadReply<FetchedChain>(reply, error,
-                                   [](od::document& document) { return ReadChain(document); });
+    return ReadReply<FetchedChain>(reply, error, [](od::document& document) {
+        return ReadChain(document, false, std::nullopt);
+    });
+}
+
+std::optional<FetchedChain> ReadExchangeChainForScan(std::string_view reply, std::string& error,
+                                                     const std::optional<CivilDay>& scanDate) {
+    return ReadReply<FetchedChain>(reply, error, [&scanDate](od::document& document) {
+        return ReadChain(document, true, scanDate);
+    });
 }
 
 }  // namespace quillon::fetch

@@ -19,4 +19,12 @@ namespace quillon::fetch {
 // symbol's) or has a value of the wrong kind.
 std::optional<FetchedChain> ReadExchangeChain(std::string_view reply, std::string& error);
 
+// The same for a scan: the options of other months than the scan keeps (on
+// the expiration calendar of `scanDate`, or of the data's own date) are
+// passed over once their contract symbol is read, the rest of their row
+// unread, and counted in `passedOver`. A reply whose timestamp does not come
+// before its options keeps them all.
+std::optional<FetchedChain> ReadExchangeChainForScan(std::string_view reply, std::string& error,
+                                                     const std::optional<CivilDay>& scanDate);
+
 }  // namespace quillon::fetch

@@ -24,6 +24,7 @@ struct FetchedChain {
     std::vector<import::OptionRow> options;  // every option of the reply, in its order
     DateTime time;                           // the data's own time, US Eastern
     long skippedRows = 0;  // option rows without a contract symbol that can be read
+    long passedOver = 0;   // options of months the scan does not keep, not read whole
 };
 
 // A stock's quote from a service that quotes several at once.

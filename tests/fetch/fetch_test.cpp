@@ -119,6 +119,17 @@ TEST(ExchangeReply, StockFiguresOptionsKeptAndLeftOutAndTime) {
     EXPECT_EQ(leftOut(LeftOut::OtherRoot), 2);         // GRFW, GRF1
     EXPECT_EQ(leftOut(LeftOut::NotMonthly), 1);        // 31 July
     EXPECT_EQ(leftOut(LeftOut::OutsideMonths), 1);     // December
+
+    // Read for a scan, the options of other months are passed over unread
+    // and the quote comes out the same.
+    const auto forScan = ReadExchangeChainForScan(Reply("exchange_grf.json"), error, std::nullopt);
+    ASSERT_TRUE(forScan) << error;
+    EXPECT_EQ(forScan->passedOver, 3);  // 31 July, December, a GRFW weekly
+    QuoteState scanned;
+    EXPECT_EQ(FillQuoteFromChain(*forScan, scanned).kept, 3);
+    EXPECT_EQ(scanned.Chain.OptSymbol, quote.Chain.OptSymbol);
+    EXPECT_EQ(scanned.Chain.OptLast, quote.Chain.OptLast);
+    EXPECT_EQ(scanned.Chain.OptOpenInterest, quote.Chain.OptOpenInterest);
 }
 
 TEST(ExchangeReply, IndexSymbolWeeklyRootAndTimestampAfterMidnightUtc) {
