@@ -10,19 +10,19 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <utility>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "apps/command_line.h"
 #include "platform/clock.h"
 #include "sim/file_market.h"
+#include "sim/https_server.h"
 #include "sim/quote_pages.h"
 #include "sim/quote_server.h"
-#include "sim/https_server.h"
 #include "sim/service_replies.h"
 
 namespace {
@@ -231,9 +231,10 @@ std::optional<int> ParseArguments(CommandLine& line, Config& config) {
     }
     if (const std::optional<int> status = line.End()) return status;
     if (config.server.listen.empty()) {
-        config.server.listen = config.tls ? std::vector<sockaddr_in>{*ParseEndpoint("127.0.0.1:8443")}
-                                          : std::vector<sockaddr_in>{*ParseEndpoint("127.0.0.1:80"),
-                                                                     *ParseEndpoint("127.0.0.2:80")};
+        config.server.listen = config.tls
+                                   ? std::vector<sockaddr_in>{*ParseEndpoint("127.0.0.1:8443")}
+                                   : std::vector<sockaddr_in>{*ParseEndpoint("127.0.0.1:80"),
+                                                              *ParseEndpoint("127.0.0.2:80")};
     }
     const bool named = !config.files.stocksFile.empty() || !config.files.chainFiles.empty();
     if (named && !config.dataDir.empty())
@@ -278,18 +279,18 @@ int ServeServices(const Config& config, sim::MarketSource& market) {
     sim::ServiceConfig services;
     services.marketDate = config.date ? *config.date : SystemClock().Now().Date();
     // The data of the market's day as of its close.
-    services.eastern = DateTime{services.marketDate.Year, services.marketDate.Month,
-                                services.marketDate.Day, 16, 0, 0};
+    services.eastern = DateTime{
+        services.marketDate.Year, services.marketDate.Month, services.marketDate.Day, 16, 0, 0};
     services.tradierToken = config.tradierToken;
     sim::ServiceAnswers answers(market, services);
     sim::HttpsServerConfig https;
     https.certFile = config.tls->first;
     https.keyFile = config.tls->second;
     https.listen = config.server.listen.front();
-    https.maxConnections = static_cast<int>(std::min<std::uint64_t>(config.server.maxConnections, 256));
-    sim::HttpsServer server(https, [&answers](const sim::HttpsRequest& request) {
-        return answers.Answer(request);
-    });
+    https.maxConnections =
+        static_cast<int>(std::min<std::uint64_t>(config.server.maxConnections, 256));
+    sim::HttpsServer server(
+        https, [&answers](const sim::HttpsRequest& request) { return answers.Answer(request); });
     std::string error;
     if (!server.Open(error)) {
         std::fprintf(stderr, "quillon-quoted: %s\n", error.c_str());

@@ -87,7 +87,8 @@ const char* kUsageStart =
     "                          server; certificates are always verified\n"
     "  --connections N         requests in flight at most (1 to 16, default 4)\n"
     "  --source-url URL        the service's base address instead of its own\n"
-    "                          (https://HOST[:PORT]), a mirror or a test server\n"    "  --rate N                requests started a second at most (default: the\n"
+    "                          (https://HOST[:PORT]), a mirror or a test server\n"
+    "  --rate N                requests started a second at most (default: the\n"
     "                          exchange 5, Tradier 2, which is its 120 a\n"
     "                          minute); more for a mirror or a test server\n"
     "  --hosts HOST[:PORT][,HOST[:PORT]]\n"
@@ -205,8 +206,8 @@ std::optional<std::string> ReadFirstLine(std::FILE* file, const char* what, std:
 // The secret of --password-file or --token-file (`what`: "the password"):
 // the first line of the file, or of standard input for "-". A terminal is
 // asked (`prompt`) without echoing what is typed.
-std::optional<std::string> ReadSecret(const std::string& name, const char* what,
-                                      const char* prompt, std::string& error) {
+std::optional<std::string> ReadSecret(const std::string& name, const char* what, const char* prompt,
+                                      std::string& error) {
     if (name != "-") {
         std::FILE* file = std::fopen(name.c_str(), "rb");
         if (file == nullptr) {
@@ -354,7 +355,8 @@ std::optional<int> TakeValue(CommandLine& line, ScanCommand& options, FetchChoic
         fetch.caFile = std::filesystem::absolute(value).string();
     } else if (line.Is("--connections")) {
         int count = 0;
-        const auto [end, failed] = std::from_chars(value.data(), value.data() + value.size(), count);
+        const auto [end, failed] =
+            std::from_chars(value.data(), value.data() + value.size(), count);
         if (failed != std::errc() || end != value.data() + value.size() || count < 1 ||
             count > kMostConnections)
             return line.Usage("--connections takes a number from 1 to 16, not '" + value + "'");
@@ -438,10 +440,11 @@ std::optional<int> ParseArguments(CommandLine& line, ScanCommand& options, Fetch
         if (line.Is("--wait") || line.Is("--realtime")) {
             (line.Is("--wait") ? options.wait : options.realtime) = true;
         } else if (line.Is("--local") || line.Is("--server")) {
-            const QuoteSource wanted = line.Is("--local") ? QuoteSource::Local : QuoteSource::Server;
+            const QuoteSource wanted =
+                line.Is("--local") ? QuoteSource::Local : QuoteSource::Server;
             if (options.source && *options.source != wanted) {
-                const bool both = *options.source == QuoteSource::Local ||
-                                  *options.source == QuoteSource::Server;
+                const bool both =
+                    *options.source == QuoteSource::Local || *options.source == QuoteSource::Server;
                 return line.Usage(both ? "--local and --server exclude each other"
                                        : "--local, --server and --source name one source");
             }

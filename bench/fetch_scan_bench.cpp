@@ -78,9 +78,9 @@ int main() {
     config.marketDate = now.Date();
     config.eastern = DateTime{now.Year, now.Month, now.Day, 16, 0, 0};
     sim::ServiceAnswers answers(market, config);
-    sim::HttpsServer server({(base / "tls/server.pem").string(), (base / "tls/server.key").string(),
-                             {}, 64},
-                            [&answers](const sim::HttpsRequest& r) { return answers.Answer(r); });
+    sim::HttpsServer server(
+        {(base / "tls/server.pem").string(), (base / "tls/server.key").string(), {}, 64},
+        [&answers](const sim::HttpsRequest& r) { return answers.Answer(r); });
     if (!server.Open(error)) {
         std::fprintf(stderr, "bench_fetch_scan: %s\n", error.c_str());
         return 1;

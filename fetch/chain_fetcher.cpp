@@ -56,14 +56,15 @@ class ChainFetcher final : public ChainSource {
   public:
     explicit ChainFetcher(ChainFetchSetup setup)
         : setup_(std::move(setup)),
-          base_(!setup_.baseUrl.empty() ? setup_.baseUrl
+          base_(!setup_.baseUrl.empty()               ? setup_.baseUrl
                 : setup_.service == Service::Exchange ? kExchangeBaseUrl
                                                       : kTradierBaseUrl),
           name_(setup_.service == Service::Exchange ? "the exchange's delayed quotes" : "Tradier"),
           client_(setup_.https),
           ahead_(setup_.ahead > 0
                      ? setup_.ahead
-                     : static_cast<std::size_t>(std::max(1, setup_.https.limits.connections)) * 2) {}
+                     : static_cast<std::size_t>(std::max(1, setup_.https.limits.connections)) * 2) {
+    }
 
     std::string ServiceText() const override { return name_ + " at " + base_; }
 
@@ -133,9 +134,8 @@ class ChainFetcher final : public ChainSource {
     void Ask(const std::string& symbol, Job& job, const std::string& url) {
         const std::uint64_t id = client_.Get(url, {"Accept: application/json"});
         job.waiting.push_back(id);
-        owners_[id] = {symbol, url.substr(url.find("/v1/") != std::string::npos
-                                              ? url.find("/v1/")
-                                              : base_.size())};
+        owners_[id] = {symbol, url.substr(url.find("/v1/") != std::string::npos ? url.find("/v1/")
+                                                                                : base_.size())};
     }
 
     // Takes the replies that have come and works them into their symbols' jobs.
@@ -173,7 +173,9 @@ class ChainFetcher final : public ChainSource {
             case FetchFault::Unreachable:
             case FetchFault::TimedOut:
                 return ChainOutcome{Kind::Unreachable,
-                                    "No answer from " + ServiceText() + ": " + reply.error, {}, {}};
+                                    "No answer from " + ServiceText() + ": " + reply.error,
+                                    {},
+                                    {}};
             case FetchFault::CutShort:
             case FetchFault::TooLarge:
             case FetchFault::Other:
@@ -181,18 +183,18 @@ class ChainFetcher final : public ChainSource {
         }
         const int status = reply.status;
         if (status == 401 || (setup_.service == Service::Tradier && status == 403)) {
-            return ChainOutcome{Kind::Refused,
-                                name_ + " refused the access token (" + std::to_string(status) +
-                                    ").",
-                                {},
-                                {}};
+            return ChainOutcome{
+                Kind::Refused,
+                name_ + " refused the access token (" + std::to_string(status) + ").",
+                {},
+                {}};
         }
         if (status == 403 || status == 404) {
-            return ChainOutcome{Kind::UnknownSymbol,
-                                symbol + ": " + name_ + " know no such symbol (" +
-                                    std::to_string(status) + ")",
-                                {},
-                                {}};
+            return ChainOutcome{
+                Kind::UnknownSymbol,
+                symbol + ": " + name_ + " know no such symbol (" + std::to_string(status) + ")",
+                {},
+                {}};
         }
         std::string reason = symbol + ": " + name_ + " answered " + std::to_string(status);
         if (reply.retryAfterSeconds >= 0) {
@@ -213,8 +215,8 @@ class ChainFetcher final : public ChainSource {
     }
 
     void Unknown(const std::string& symbol, Job& job) {
-        job.failure =
-            ChainOutcome{Kind::UnknownSymbol, symbol + ": " + name_ + " knows no such symbol", {}, {}};
+        job.failure = ChainOutcome{
+            Kind::UnknownSymbol, symbol + ": " + name_ + " knows no such symbol", {}, {}};
     }
 
     void ReadTradier(const std::string& symbol, const std::string& path, Job& job,

@@ -124,7 +124,8 @@ FetchedChain ReadChain(od::document& document, bool scanMonths,
             if (!time) throw ReplyRefused("the reply's timestamp is not a date and time");
             chain.time = *time;
             haveTime = true;
-            if (scanMonths) months = import::MakeImportCalendar(scanDate ? *scanDate : time->Date());
+            if (scanMonths)
+                months = import::MakeImportCalendar(scanDate ? *scanDate : time->Date());
         } else if (key == "data") {
             ReadData(field.value().get_object(), chain, months ? &*months : nullptr);
             haveData = true;

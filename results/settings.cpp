@@ -298,7 +298,7 @@ void SetDefaultServer(Settings& settings) {
 
 namespace {
 constexpr std::array<const char*, kQuoteSources> kSourceNames{"server", "local", "exchange",
-                                                               "tradier"};
+                                                              "tradier"};
 constexpr std::array<const char*, kQuoteSources> kSourceTitles{
     "the quote server", "the local quote archive", "the exchange's delayed quotes", "Tradier"};
 }  // namespace

@@ -66,9 +66,8 @@ void EditSymbolFile(const Settings& settings, RunTimeValues& runtime, const Work
     ForgetSymbolPosition(runtime, files);
 }
 
-void SelectDataSource(QuoteSource source, bool hadMark, Settings& settings,
-                      RunTimeValues& runtime, const WorkingFileNames& files,
-                      MessageService& messages) {
+void SelectDataSource(QuoteSource source, bool hadMark, Settings& settings, RunTimeValues& runtime,
+                      const WorkingFileNames& files, MessageService& messages) {
     settings.SetSource(source);
     if (!hadMark) {
         runtime.RestartPending = true;

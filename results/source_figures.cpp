@@ -72,8 +72,8 @@ std::string SourceFilterRefusal(const FilterValues& filters, QuoteSource source)
     return std::string(refused.size() == 1 ? "The filter " : "The filters ") + names +
            (refused.size() == 1 ? " tests a figure that " : " test figures that ") +
            QuoteSourceTitle(source) + (source == QuoteSource::Tradier ? " does" : " do") +
-           " not give (" + missing +
-           "), so every stock would fail " + (refused.size() == 1 ? "it. Clear it" : "them. Clear them") +
+           " not give (" + missing + "), so every stock would fail " +
+           (refused.size() == 1 ? "it. Clear it" : "them. Clear them") +
            " or choose another quote source.";
 }
 

@@ -50,8 +50,7 @@ class ChainSource {
     // options placed on the expiration calendar of `date` (the data's own
     // date when not given) at interest rate `rate` for IV30.
     virtual std::optional<ChainOutcome> Take(const std::string& symbol, QuoteState& quote,
-                                             const std::optional<DateTime>& date,
-                                             float rate) = 0;
+                                             const std::optional<DateTime>& date, float rate) = 0;
 
     // Waits until an outcome may be there or `most` has passed.
     virtual void Wait(std::chrono::milliseconds most) = 0;

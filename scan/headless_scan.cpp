@@ -245,7 +245,8 @@ class HeadlessScan {
             // A chain that comes is taken at once; the source is asked again
             // at least every tick.
             if (const auto now = Stopwatch::now(); now < nextTick_) {
-                context_.chains->Wait(std::chrono::ceil<std::chrono::milliseconds>(nextTick_ - now));
+                context_.chains->Wait(
+                    std::chrono::ceil<std::chrono::milliseconds>(nextTick_ - now));
             }
             if (const auto now = Stopwatch::now(); now >= nextTick_) {
                 nextTick_ = NextStepDue(nextTick_, now, kTick);

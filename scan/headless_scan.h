@@ -35,8 +35,7 @@ struct HeadlessRun {
     // Makes the chain source of a scan of a market-data service (the
     // settings say which); nothing, with `error` in words, when it cannot be
     // made (no access token). Without it such a scan cannot start.
-    std::function<std::unique_ptr<ChainSource>(const Context&, std::string& error)>
-        MakeChainSource;
+    std::function<std::unique_ptr<ChainSource>(const Context&, std::string& error)> MakeChainSource;
 };
 
 // Runs the pass in `context` (its settings and working files set up) until

@@ -79,8 +79,9 @@ ScanAdvice RunnerAdvice() {
     advice.GoOn = "run quillon-scan again";
     advice.CheckToken = std::string("Give a valid one with --token-file FILE (or ") +
                         kScanTokenVariable + "), then run quillon-scan again.";
-    advice.GoOnLater = "Check the network connection and --source-url, then run quillon-scan "
-                       "again.";
+    advice.GoOnLater =
+        "Check the network connection and --source-url, then run quillon-scan "
+        "again.";
     return advice;
 }
 

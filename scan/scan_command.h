@@ -24,7 +24,7 @@ inline constexpr const char* kScanTokenVariable = "QUILLON_TRADIER_TOKEN";
 struct ScanCommand {
     bool realtime = false;
     bool wait = false;
-    double giveUpMinutes = 30;  // 0: wait for ever
+    double giveUpMinutes = 30;          // 0: wait for ever
     std::optional<QuoteSource> source;  // --source, --local, --server
     std::optional<DateTime> date;
     std::optional<QuoteHosts> hosts;

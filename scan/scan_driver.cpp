@@ -397,8 +397,9 @@ void ScanDriver::DoReadSymbols() {
         const bool tradier = context_.settings.Source() == QuoteSource::Tradier;
         ShowMessageAndClose(std::string("The quotes are set to come from ") +
                             QuoteSourceTitle(context_.settings.Source()) +
-                            (tradier ? ", and no access token is given. " + context_.advice.CheckToken
-                                     : std::string(", which this scan cannot reach.")));
+                            (tradier
+                                 ? ", and no access token is given. " + context_.advice.CheckToken
+                                 : std::string(", which this scan cannot reach.")));
         return;
     }
     counters.SymbolCount = static_cast<int>(SymbolList_.size());

@@ -72,8 +72,8 @@ void ScanDriver::FetchedSymbol(const ChainOutcome& outcome) {
     // One entry at a time: the table stays as small as the pass is long.
     ChainIv30Table& whole = context_.ivHistory.ChainIv30;
     whole.clear();
-    whole[quote.Ticker] = ChainIv30Entry{ScanNow(context_).Date().Number(), quote.Quote.LastSale,
-                                         outcome.iv30};
+    whole[quote.Ticker] =
+        ChainIv30Entry{ScanNow(context_).Date().Number(), quote.Quote.LastSale, outcome.iv30};
     quote.PageText.clear();
     parts_.SaveQuote(context_);
     ++context_.counters.SymbolIndex;

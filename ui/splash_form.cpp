@@ -6,10 +6,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
-#include <QInputDialog>
-#include <QLineEdit>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
@@ -242,16 +242,14 @@ void TSplashForm::CreateMenus() {
     GetQuotesFromExchange1_ =
         AddItem(setup, "GetQuotesFromExchange1",
                 "Get Quotes From the &Exchange's Delayed Quotes (no key, 15 min delayed)", nullptr);
-    GetQuotesFromTradier1_ = AddItem(setup, "GetQuotesFromTradier1",
-                                     "Get Quotes From &Tradier (access token)", nullptr);
+    GetQuotesFromTradier1_ =
+        AddItem(setup, "GetQuotesFromTradier1", "Get Quotes From &Tradier (access token)", nullptr);
     for (QAction* item : {GetQuotesFromExchange1_, GetQuotesFromTradier1_})
         item->setCheckable(true);
-    connect(GetQuotesFromExchange1_, &QAction::triggered, this, [this](bool checked) {
-        GetQuotesFromServiceClick(QuoteSource::Exchange, checked);
-    });
-    connect(GetQuotesFromTradier1_, &QAction::triggered, this, [this](bool checked) {
-        GetQuotesFromServiceClick(QuoteSource::Tradier, checked);
-    });
+    connect(GetQuotesFromExchange1_, &QAction::triggered, this,
+            [this](bool checked) { GetQuotesFromServiceClick(QuoteSource::Exchange, checked); });
+    connect(GetQuotesFromTradier1_, &QAction::triggered, this,
+            [this](bool checked) { GetQuotesFromServiceClick(QuoteSource::Tradier, checked); });
     AddItem(setup, "TradierAccessToken1", "Tradier &Access Token...",
             [this] { TradierAccessToken1Click(); });
 
@@ -379,8 +377,8 @@ void TSplashForm::OpenHelp(int context) {
 }
 
 void TSplashForm::GetQuotesFromQuoteServer1Click(bool checked) {
-    SelectDataSource(QuoteSource::Server, !checked, context_.settings, context_.runtime, context_.files,
-                     context_.messages);
+    SelectDataSource(QuoteSource::Server, !checked, context_.settings, context_.runtime,
+                     context_.files, context_.messages);
     ShowDataSourceMarks();
 }
 
@@ -412,8 +410,8 @@ void TSplashForm::TradierAccessToken1Click() {
 }
 
 void TSplashForm::GetQuotesFromLocalFileQuotestxt1Click(bool checked) {
-    SelectDataSource(QuoteSource::Local, !checked, context_.settings, context_.runtime, context_.files,
-                     context_.messages);
+    SelectDataSource(QuoteSource::Local, !checked, context_.settings, context_.runtime,
+                     context_.files, context_.messages);
     ShowDataSourceMarks();
 }
 

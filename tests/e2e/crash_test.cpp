@@ -22,9 +22,9 @@
 #include "platform/number_format.h"
 #include "results/archive_date.h"
 #include "results/settings.h"
+#include "sim/https_server.h"
 #include "sim/market_sim.h"
 #include "sim/market_sim_archive.h"
-#include "sim/https_server.h"
 #include "tests/support/crlf_lines.h"
 #include "tests/support/quoted_process.h"
 #include "tests/support/scan_process.h"
@@ -489,8 +489,8 @@ TEST(ServerPassKills, AKilledAndRestartedServerPassEndsAsAnUninterruptedOne) {
 TEST(FetchedPassKills, AKilledAndRestartedFetchedPassEndsAsAnUninterruptedOne) {
     TempDir tls;
     std::string error;
-    ASSERT_TRUE(sim::WriteTestCertificates(sim::MakeTestCertificates({"127.0.0.1"}), tls.Path(),
-                                           error))
+    ASSERT_TRUE(
+        sim::WriteTestCertificates(sim::MakeTestCertificates({"127.0.0.1"}), tls.Path(), error))
         << error;
     Quoted quoted({"--tls", tls.File("server.pem"), tls.File("server.key")});
     ASSERT_GT(quoted.Port(), 0);
@@ -501,8 +501,10 @@ TEST(FetchedPassKills, AKilledAndRestartedFetchedPassEndsAsAnUninterruptedOne) {
     for (const std::string& t : tickers)
         symbols += t + "\r\n";
     const std::vector<std::string> args = {
-        "--source",  "exchange", "--source-url", FormatArgs("https://127.0.0.1:%d", quoted.Port()),
-        "--ca-file", tls.File("ca.pem"), "--rate", "1000"};
+        "--source",     "exchange",
+        "--source-url", FormatArgs("https://127.0.0.1:%d", quoted.Port()),
+        "--ca-file",    tls.File("ca.pem"),
+        "--rate",       "1000"};
 
     TempDir reference, killed;
     for (const TempDir* dir : {&reference, &killed}) {

@@ -378,8 +378,8 @@ class FetchScanTest : public ImportScanTest {
         }
         input.Write("stocks.csv", stocks);
         std::string error;
-        ASSERT_TRUE(sim::WriteTestCertificates(sim::MakeTestCertificates({"127.0.0.1"}),
-                                               tls.Path(), error))
+        ASSERT_TRUE(
+            sim::WriteTestCertificates(sim::MakeTestCertificates({"127.0.0.1"}), tls.Path(), error))
             << error;
     }
 
@@ -400,10 +400,10 @@ class FetchScanTest : public ImportScanTest {
 // saves and reports the same, and the fetched pass's archive is the
 // import's.
 TEST_F(FetchScanTest, AnExchangeScanSavesAndReportsWhatALocalScanOfTheImportDoes) {
-    ASSERT_EQ(Import("--symbols --out '" + dir.Path() + "' '" + input.File("stocks.csv") + "' '" +
-                     input.File("chain_contracts.csv") + "' '" + input.File("chain_columns.csv") +
-                     "'"),
-              0)
+    ASSERT_EQ(
+        Import("--symbols --out '" + dir.Path() + "' '" + input.File("stocks.csv") + "' '" +
+               input.File("chain_contracts.csv") + "' '" + input.File("chain_columns.csv") + "'"),
+        0)
         << input.Read("import.log");
     const ScanRun local = RunScan(dir);
     ASSERT_EQ(local.exitCode, 0) << local.out << local.err;
@@ -416,8 +416,8 @@ TEST_F(FetchScanTest, AnExchangeScanSavesAndReportsWhatALocalScanOfTheImportDoes
     const ScanRun run = RunScan(fetched, Fetch("exchange", quoted.Port(), tls.File("ca.pem")));
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     ASSERT_NE(CountOf(dir.Read("Results.txt"), "Saved "), 0);
-    for (const char* name : {"Results.txt", "SavedSym.txt", "UpSym.txt", "DownSym.txt",
-                             "Quote.txt", "QuoteDate.txt"}) {
+    for (const char* name : {"Results.txt", "SavedSym.txt", "UpSym.txt", "DownSym.txt", "Quote.txt",
+                             "QuoteDate.txt"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(WithoutTimes(fetched.Read(name)), WithoutTimes(dir.Read(name)));
     }
@@ -472,8 +472,8 @@ TEST_F(FetchScanTest, ACertificateForAnotherNameIsRefusedAndSaid) {
     std::string error;
     ASSERT_TRUE(sim::WriteTestCertificates(sim::MakeTestCertificates({"quotes.example"}),
                                            other.Path(), error));
-    Quoted quoted({"--data", input.Path(), "--tls", other.File("server.pem"),
-                   other.File("server.key")});
+    Quoted quoted(
+        {"--data", input.Path(), "--tls", other.File("server.pem"), other.File("server.key")});
     ASSERT_GT(quoted.Port(), 0);
     dir.Write("Symbols.sym", "ACME\r\n");
     WriteSettings(dir, false);

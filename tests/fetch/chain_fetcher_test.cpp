@@ -30,8 +30,8 @@ class Services {
                                                certificates_.Path(), error))
             << error;
         server_ = std::make_unique<sim::HttpsServer>(
-            sim::HttpsServerConfig{certificates_.File("server.pem"),
-                                   certificates_.File("server.key"), {}, 16},
+            sim::HttpsServerConfig{
+                certificates_.File("server.pem"), certificates_.File("server.key"), {}, 16},
             [this](const sim::HttpsRequest& request) {
                 for (const auto& [path, response] : scripted) {
                     if (request.target.find(path) != std::string::npos) return response;

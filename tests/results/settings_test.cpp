@@ -363,8 +363,8 @@ TEST(SettingsSource, AFetchedSourceFollowsTheHistoryLines) {
             lines.insert(lines.end(), history.begin(), history.end());
             lines.push_back(other);
             ASSERT_TRUE(LoadSettingsText(loaded, Crlf(lines)));
-            EXPECT_EQ(loaded.Source(), c.source == QuoteSource::Local ? QuoteSource::Local
-                                                                      : QuoteSource::Server);
+            EXPECT_EQ(loaded.Source(),
+                      c.source == QuoteSource::Local ? QuoteSource::Local : QuoteSource::Server);
         }
     }
 }

@@ -91,7 +91,8 @@ TEST(ShellRules, CommandsThatStartANewPass) {
             EXPECT_EQ(launcher.Launched, std::vector<std::string>{dir.File("Symbols.sym")});
             EXPECT_TRUE(dir.Exists("Symbols.sym")) << "created empty for the editor";
         } else {
-            SelectDataSource(QuoteSource::Local, name == "same data source", settings, runtime, files, messages);
+            SelectDataSource(QuoteSource::Local, name == "same data source", settings, runtime,
+                             files, messages);
             EXPECT_EQ(settings.QuotesFromLocalFile, 1);
         }
         EXPECT_EQ(runtime.RestartPending, c.forgets);
