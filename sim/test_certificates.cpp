@@ -85,9 +85,11 @@ Cert NewCert(EVP_PKEY* key, const std::string& commonName) {
     return cert;
 }
 
-std::string CertPem(X509* cert) {
+// The PEM text `write` puts into a memory BIO.
+template <class Write>
+std::string PemText(Write write) {
     BIO* bio = BIO_new(BIO_s_mem());
-    if (!bio || PEM_write_bio_X509(bio, cert) != 1) {
+    if (!bio || write(bio) != 1) {
         BIO_free(bio);
         Fail("no PEM");
     }
@@ -98,17 +100,14 @@ std::string CertPem(X509* cert) {
     return text;
 }
 
+std::string CertPem(X509* cert) {
+    return PemText([cert](BIO* bio) { return PEM_write_bio_X509(bio, cert); });
+}
+
 std::string KeyPem(EVP_PKEY* key) {
-    BIO* bio = BIO_new(BIO_s_mem());
-    if (!bio || PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr) != 1) {
-        BIO_free(bio);
-        Fail("no PEM");
-    }
-    char* data = nullptr;
-    const long size = BIO_get_mem_data(bio, &data);
-    std::string text(data, static_cast<std::size_t>(size));
-    BIO_free(bio);
-    return text;
+    return PemText([key](BIO* bio) {
+        return PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
+    });
 }
 
 bool IsIpAddress(const std::string& name) {

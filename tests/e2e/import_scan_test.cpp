@@ -162,6 +162,13 @@ class ImportScanTest : public ::testing::Test {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
+    // The three example files into the working directory, with its symbol file.
+    int ImportExamples() {
+        return Import("--symbols --out '" + dir.Path() + "' '" + input.File("stocks.csv") + "' '" +
+                      input.File("chain_contracts.csv") + "' '" + input.File("chain_columns.csv") +
+                      "'");
+    }
+
     static constexpr double kMinLast = 20;
     TempDir dir, input;
     DateTime today;
@@ -183,11 +190,7 @@ struct Totals {
 };
 
 TEST_F(ImportScanTest, ALocalScanOfTheImportedExamplesSavesAndReportsTheirFigures) {
-    ASSERT_EQ(
-        Import("--symbols --out '" + dir.Path() + "' '" + input.File("stocks.csv") + "' '" +
-               input.File("chain_contracts.csv") + "' '" + input.File("chain_columns.csv") + "'"),
-        0)
-        << input.Read("import.log");
+    ASSERT_EQ(ImportExamples(), 0) << input.Read("import.log");
     EXPECT_TRUE(input.Read("import.log").starts_with("5 stocks and 60 options written to"))
         << input.Read("import.log");
     const ScanRun run = RunScan(dir);
@@ -288,11 +291,7 @@ TEST_F(ImportScanTest, ALocalScanOfTheImportedExamplesSavesAndReportsTheirFigure
 // places the options as the importer does, and its pages carry the figures
 // of the rows.
 TEST_F(ImportScanTest, AServerScanOfTheFilesServedByTheQuoteServiceMatchesTheLocalScan) {
-    ASSERT_EQ(
-        Import("--symbols --out '" + dir.Path() + "' '" + input.File("stocks.csv") + "' '" +
-               input.File("chain_contracts.csv") + "' '" + input.File("chain_columns.csv") + "'"),
-        0)
-        << input.Read("import.log");
+    ASSERT_EQ(ImportExamples(), 0) << input.Read("import.log");
     const ScanRun local = RunScan(dir);
     ASSERT_EQ(local.exitCode, 0) << local.out << local.err;
 
@@ -400,11 +399,7 @@ class FetchScanTest : public ImportScanTest {
 // saves and reports the same, and the fetched pass's archive is the
 // import's.
 TEST_F(FetchScanTest, AnExchangeScanSavesAndReportsWhatALocalScanOfTheImportDoes) {
-    ASSERT_EQ(
-        Import("--symbols --out '" + dir.Path() + "' '" + input.File("stocks.csv") + "' '" +
-               input.File("chain_contracts.csv") + "' '" + input.File("chain_columns.csv") + "'"),
-        0)
-        << input.Read("import.log");
+    ASSERT_EQ(ImportExamples(), 0) << input.Read("import.log");
     const ScanRun local = RunScan(dir);
     ASSERT_EQ(local.exitCode, 0) << local.out << local.err;
 

@@ -26,6 +26,15 @@ set(layer_ingest 7)
 set(layer_fetch 8)
 set(layer_sim 9)
 set(layer_top 10)
+
+# The libraries one folder alone includes: the include's pattern, the
+# folder, the library's name.
+set(library_rules
+    "^sqlite3|history|SQLite"
+    "^csv\\.h$|ingest|libcsv"
+    "^simdjson|fetch|simdjson"
+    "^curl/|fetch|libcurl"
+    "^openssl/|sim|OpenSSL")
 set(folders platform market analytics results history charts scan ingest fetch sim ui apps)
 
 # The layer of a path relative to the tree ("market/quote.h", "ui"), or -1
@@ -60,24 +69,18 @@ foreach(folder IN LISTS folders)
                 string(APPEND offences "  ${source}: Qt in the core: ${target}\n")
                 continue()
             endif()
-            if(target MATCHES "^sqlite3" AND NOT source MATCHES "^history/")
-                string(APPEND offences "  ${source}: SQLite outside history/: ${target}\n")
-                continue()
-            endif()
-            if(target STREQUAL "csv.h" AND NOT source MATCHES "^ingest/")
-                string(APPEND offences "  ${source}: libcsv outside ingest/: ${target}\n")
-                continue()
-            endif()
-            if(target MATCHES "^simdjson" AND NOT source MATCHES "^fetch/")
-                string(APPEND offences "  ${source}: simdjson outside fetch/: ${target}\n")
-                continue()
-            endif()
-            if(target MATCHES "^curl/" AND NOT source MATCHES "^fetch/")
-                string(APPEND offences "  ${source}: libcurl outside fetch/: ${target}\n")
-                continue()
-            endif()
-            if(target MATCHES "^openssl/" AND NOT source MATCHES "^sim/")
-                string(APPEND offences "  ${source}: OpenSSL outside sim/: ${target}\n")
+            set(library_offence "")
+            foreach(rule IN LISTS library_rules)
+                string(REPLACE "|" ";" rule "${rule}")
+                list(GET rule 0 pattern)
+                list(GET rule 1 folder)
+                list(GET rule 2 name)
+                if(target MATCHES "${pattern}" AND NOT source MATCHES "^${folder}/")
+                    set(library_offence "${name} outside ${folder}/")
+                endif()
+            endforeach()
+            if(library_offence)
+                string(APPEND offences "  ${source}: ${library_offence}: ${target}\n")
                 continue()
             endif()
             layer_of(${target} theirs)
