@@ -13,11 +13,29 @@ using namespace json;
 
 enum class RowRead { Kept, PassedOver, Unreadable };
 
+// The months a scan keeps, asked of one expiration at a time: the rows come
+// sorted by expiration, so the last answer is nearly always the one wanted.
+class ScanMonths {
+  public:
+    explicit ScanMonths(const CivilDay& date) : calendar_(import::MakeImportCalendar(date)) {}
+    bool Keeps(const CivilDay& expiration) {
+        if (!(expiration == last_)) {
+            last_ = expiration;
+            lastKept_ = import::MonthSlotOf(calendar_, expiration) >= 0;
+        }
+        return lastKept_;
+    }
+
+  private:
+    import::ImportCalendar calendar_;
+    CivilDay last_{};
+    bool lastKept_ = false;
+};
+
 // One option row: Unreadable when its contract symbol cannot be read;
 // PassedOver, with the rest of the row unread, when `months` is given and
 // its expiration is none of theirs.
-RowRead ReadOptionRow(od::object row, import::OptionRow& option,
-                      const import::ImportCalendar* months) {
+RowRead ReadOptionRow(od::object row, import::OptionRow& option, ScanMonths* months) {
     bool traded = true;
     bool decoded = false;
     for (auto field : row) {
@@ -25,7 +43,7 @@ RowRead ReadOptionRow(od::object row, import::OptionRow& option,
         od::value value = field.value();
         if (key == "option") {
             decoded = ReadContract(value, key, option);
-            if (decoded && months != nullptr && import::MonthSlotOf(*months, option.Expiration) < 0)
+            if (decoded && months != nullptr && !months->Keeps(option.Expiration))
                 return RowRead::PassedOver;
         } else if (key == "bid") {
             option.Bid = OptionFigure(value, key);
@@ -85,7 +103,7 @@ void ReadStockField(std::string_view key, od::value value, import::StockRow& sto
     }
 }
 
-void ReadData(od::object data, FetchedChain& chain, const import::ImportCalendar* months) {
+void ReadData(od::object data, FetchedChain& chain, ScanMonths* months) {
     for (auto field : data) {
         const std::string_view key = KeyOf(field);
         if (key != "options") {
@@ -114,7 +132,7 @@ void ReadData(od::object data, FetchedChain& chain, const import::ImportCalendar
 FetchedChain ReadChain(od::document& document, bool scanMonths,
                        const std::optional<CivilDay>& scanDate) {
     FetchedChain chain;
-    std::optional<import::ImportCalendar> months;
+    std::optional<ScanMonths> months;
     bool haveData = false, haveTime = false;
     for (auto field : document.get_object()) {
         const std::string_view key = KeyOf(field);
@@ -124,8 +142,7 @@ FetchedChain ReadChain(od::document& document, bool scanMonths,
             if (!time) throw ReplyRefused("the reply's timestamp is not a date and time");
             chain.time = *time;
             haveTime = true;
-            if (scanMonths)
-                months = import::MakeImportCalendar(scanDate ? *scanDate : time->Date());
+            if (scanMonths) months.emplace(scanDate ? *scanDate : time->Date());
         } else if (key == "data") {
             ReadData(field.value().get_object(), chain, months ? &*months : nullptr);
             haveData = true;
@@ -154,11 +171,12 @@ std::optional<FetchedChain> ReadExchangeChain(std::string_view reply, std::strin
     });
 }
 
-std::optional<FetchedChain> ReadExchangeChainForScan(std::string_view reply, std::string& error,
+std::optional<FetchedChain> ReadExchangeChainForScan(const std::string& reply, std::string& error,
                                                      const std::optional<CivilDay>& scanDate) {
-    return ReadReply<FetchedChain>(reply, error, [&scanDate](od::document& document) {
-        return ReadChain(document, true, scanDate);
-    });
+    return ReadReply<FetchedChain>(
+        reply, error,
+        [&scanDate](od::document& document) { return ReadChain(document, true, scanDate); },
+        reply.capacity());
 }
 
 }  // namespace quillon::fetch

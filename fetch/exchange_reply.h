@@ -24,7 +24,9 @@ std::optional<FetchedChain> ReadExchangeChain(std::string_view reply, std::strin
 // passed over once their contract symbol is read, the rest of their row
 // unread, and counted in `passedOver`. A reply whose timestamp does not come
 // before its options keeps them all.
-std::optional<FetchedChain> ReadExchangeChainForScan(std::string_view reply, std::string& error,
+// The reply is read where it is when the string has simdjson's padding room
+// after it, as a reply grown by appending usually has.
+std::optional<FetchedChain> ReadExchangeChainForScan(const std::string& reply, std::string& error,
                                                      const std::optional<CivilDay>& scanDate);
 
 }  // namespace quillon::fetch

@@ -61,10 +61,18 @@ od::json_type TypeOf(od::value& value);
 
 // Runs `read` over the reply and gives its result; on invalid JSON, a reply
 // cut short or one of another shape, nothing with `error` set in words.
+// `capacity`: the bytes that may be read from reply.data() on; a reply with
+// simdjson's padding room after it is read where it is, any other is copied.
 template <class Result, class Read>
-std::optional<Result> ReadReply(std::string_view reply, std::string& error, Read read) {
+std::optional<Result> ReadReply(std::string_view reply, std::string& error, Read read,
+                                std::size_t capacity = 0) {
     try {
-        const simdjson::padded_string padded(reply.data(), reply.size());
+        const bool roomy = capacity >= reply.size() + simdjson::SIMDJSON_PADDING;
+        const simdjson::padded_string copy =
+            roomy ? simdjson::padded_string() : simdjson::padded_string(reply.data(), reply.size());
+        const simdjson::padded_string_view padded =
+            roomy ? simdjson::padded_string_view(reply.data(), reply.size(), capacity)
+                  : simdjson::padded_string_view(copy);
         od::parser parser;
         od::document document = parser.iterate(padded);
         Result result = read(document);
