@@ -193,61 +193,6 @@ INSTANTIATE_TEST_SUITE_P(Days, ServiceRepliesTest,
                          ::testing::Values(DateTime{2026, 8, 4, 15, 45, 0},
                                            DateTime{2026, 12, 8, 10, 30, 0}));
 
-// The data's Eastern time written in UTC, across the clock changes, and
-// read back by both services' readers as the same wall time.
-TEST(ServiceReplies, TimesAreWrittenInUtc) {
-    struct Case {
-        DateTime eastern;
-        const char* utc;
-    };
-    const Case cases[] = {
-        {{2026, 8, 4, 15, 45, 0}, "2026-08-04 19:45:00"},
-        {{2026, 12, 8, 21, 30, 5}, "2026-12-09 02:30:05"},  // the next day in UTC
-        {{2026, 3, 8, 1, 30, 0}, "2026-03-08 06:30:00"},    // before daylight time
-        {{2026, 3, 8, 3, 30, 0}, "2026-03-08 07:30:00"},    // after it begins
-        {{2026, 11, 1, 1, 30, 0}, "2026-11-01 05:30:00"},   // the repeated hour, first time
-        {{2026, 11, 1, 2, 30, 0}, "2026-11-01 07:30:00"},   // standard time again
-    };
-    const Market market(7, {2026, 8, 4, 0, 0, 0});
-    const SimStock stock = *market.Stock(market.Universe().front());
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.utc);
-        const std::string exchange = ExchangeChainJson(stock, {}, c.eastern.Date(), c.eastern);
-        EXPECT_TRUE(exchange.starts_with(std::string("{\"timestamp\":\"") + c.utc + "\""));
-        std::string error;
-        const auto chain = fetch::ReadExchangeChain(exchange, error);
-        ASSERT_TRUE(chain) << error;
-        EXPECT_TRUE(SameTime(chain->time, c.eastern));
-        const auto quotes =
-            fetch::ReadTradierQuotes(TradierQuotesJson({stock}, {}, c.eastern), error);
-        ASSERT_TRUE(quotes && quotes->quotes.size() == 1) << error;
-        EXPECT_TRUE(SameTime(quotes->quotes[0].time, c.eastern));
-    }
-}
-
-// Names with quotes, backslashes, control characters and Latin-1 letters
-// stay valid JSON and come back as written (a Latin-1 letter as UTF-8).
-TEST(ServiceReplies, NamesAreEscaped) {
-    const struct {
-        const char* name;
-        const char* read;
-    } cases[] = {{"Acme \"Best\" Co", "Acme \"Best\" Co"},
-                 {"Back\\slash", "Back\\slash"},
-                 {"Ford\nMotor\tCo", "Ford\nMotor\tCo"},
-                 {"Caf\xe9 Inc", "Caf\xc3\xa9 Inc"}};
-    SimStock stock;
-    stock.Ticker = "ACME";
-    stock.LastSale = 10;
-    for (const auto& c : cases) {
-        stock.CompanyName = c.name;
-        std::string error;
-        const auto quotes = fetch::ReadTradierQuotes(
-            TradierQuotesJson({stock}, {}, DateTime{2026, 8, 4, 12, 0, 0}), error);
-        ASSERT_TRUE(quotes && quotes->quotes.size() == 1) << error;
-        EXPECT_EQ(quotes->quotes[0].stock.Quote.CompanyName, c.read);
-    }
-}
-
 // The answers' routes: each target's status, and what the body holds.
 TEST(ServiceReplies, AnswersRouteAndRefuse) {
     FixedMarket source({2026, 12, 8, 10, 30, 0});
