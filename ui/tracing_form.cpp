@@ -247,15 +247,13 @@ void TTracingForm::FormShow() {
 }
 
 void TTracingForm::FormActivate() {
-    // The source may have changed in Setup since the last activation; a
-    // source that cannot be made (no token) leaves none, which the scan says.
-    const QuoteSource source = context_.settings.Source();
-    if (!context_.settings.Fetched()) {
-        chains_.reset();
-    } else if (!chains_ || chainsFor_ != source) {
+    // Made afresh at each activation: the source, or Tradier's token, may
+    // have changed in Setup since the last. One that cannot be made (no
+    // token) leaves none, which the scan says.
+    chains_.reset();
+    if (context_.settings.Fetched()) {
         std::string ignored;
         chains_ = fetch::ChainSourceFor(context_, fetch::FetchChoices(), ignored);
-        chainsFor_ = source;
     }
     context_.chains = chains_.get();
     driver_->FormActivate();

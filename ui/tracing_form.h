@@ -100,7 +100,6 @@ class TTracingForm final : public QDialog, public ScanView {
     // The chain source of a scan of a market-data service, made when the
     // window is activated with such a source set.
     std::unique_ptr<ChainSource> chains_;
-    QuoteSource chainsFor_ = QuoteSource::Server;
     std::unique_ptr<ScanDriver> driver_;
 
     QPushButton* PB_Reset_ = nullptr;
